@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+class bmpsize;
+class FormView;
+class Picture;
+class RuntimeError;
+
+// The window's convert command and its conversion procedure Convert, run on a FormView.
+class Converter {
+public:
+    explicit Converter(FormView& form);
+    ~Converter();
+
+    // The click handler of the convert button.
+    void Command1_Click();
+
+    // Runs Split or Compile mode as the option buttons say; every run-time failure ends the
+    // run and goes to the error log.
+    void Convert(const QString& source, const QString& destination, Picture& canvas);
+
+    // The image header reader that Split mode creates on first use and keeps.
+    bmpsize* ImageInfo() const { return ImageInfo_.get(); }
+
+    // Told of every failure that ended a run, logged or not (the batch program reports them).
+    void SetFailureObserver(std::function<void(const RuntimeError&)> observer) { observer_ = std::move(observer); }
+
+private:
+    // Each half returns false when it left Convert early without failing.
+    bool SplitMode(QString source, QString destination, Picture& canvas);
+    bool CompileMode(QString source, QString destination);
+
+    FormView& form_;
+    std::unique_ptr<bmpsize> ImageInfo_;
+    std::function<void(const RuntimeError&)> observer_;
+};

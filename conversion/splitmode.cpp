@@ -1,0 +1,3 @@
+#include "conversion/converter.h"
+
+bool Converter::SplitMode(QString, QString, Picture&) { return true; }

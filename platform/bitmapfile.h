@@ -1,0 +1,14 @@
+#pragma once
+
+#include <QImage>
+#include <QString>
+
+// Reads a picture file. 53 "File not found" for a missing file, 481 "Invalid picture"
+// for one that is no readable picture.
+QImage LoadBitmapFile(const QString& path);
+
+// Writes the top-left width by height pixels of an RGB32 image as a 24-bit bottom-up
+// Windows bitmap (pixels outside the image are written as the background). The file is
+// written beside its final name and renamed over it, so a failed save leaves the old file
+// or none, never a truncated one. Failures raise the run-time error of the cause.
+void SaveBitmapFile(const QImage& image, int width, int height, const QString& path);

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QString>
+
+#include <filesystem>
+
+// The folder separator that the system appends and tests: "/" here, "\" on Windows.
+QString PathSeparator();
+
+// True when the text ends with a folder separator.
+bool EndsWithSeparator(const QString& path);
+
+// The path as the file system takes it (the locale's bytes, UTF-8 on Linux).
+std::filesystem::path ToFsPath(const QString& path);
+QString FromFsPath(const std::filesystem::path& path);
+
+// The folder that holds the program, without a trailing separator except for the root.
+QString ProgramFolder();
+
+// Points the program folder elsewhere (tests, the batch program); an empty text restores
+// the real one.
+void SetProgramFolder(const QString& folder);
+
+enum class ListingKind { FilesOnly, FilesAndFolders };
+
+// Name of the first directory entry that matches the path, or "" when none does.
+// The last component may hold * and ?; a path that ends with a separator lists that
+// folder (an existing folder is never an empty listing when folders are included).
+// Hidden entries are not matched.
+QString PathListing(const QString& path, ListingKind kind);

@@ -1,0 +1,1 @@
+// Placeholder until the surface table lands.

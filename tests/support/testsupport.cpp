@@ -1,0 +1,76 @@
+#include "support/testsupport.h"
+
+#include "platform/messagebox.h"
+#include "platform/paths.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <clocale>
+
+TestFolder::TestFolder() { SetProgramFolder(dir_.path()); }
+
+TestFolder::~TestFolder() {
+    SetProgramFolder(QString());
+    // Restore write bits that a test took away, so the folder can be removed.
+    QDir(dir_.path()).setFilter(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+    std::error_code ec;
+    for (auto it = std::filesystem::recursive_directory_iterator(ToFsPath(dir_.path()), ec);
+         it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+        std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
+                                     std::filesystem::perm_options::add, ec);
+    }
+}
+
+QString TestFolder::File(const QString& name) const { return dir_.path() + "/" + name; }
+
+MessageRecorder::MessageRecorder() {
+    SetMessageBoxHandler([this](const QString& text) { messages_.append(text); });
+}
+
+MessageRecorder::~MessageRecorder() { SetMessageBoxHandler(nullptr); }
+
+NumericLocale::NumericLocale(const char* name) {
+    if (const char* current = std::setlocale(LC_NUMERIC, nullptr)) {
+        old_ = current;
+    }
+    ok_ = name != nullptr && std::setlocale(LC_NUMERIC, name) != nullptr;
+}
+
+NumericLocale::~NumericLocale() { std::setlocale(LC_NUMERIC, old_.empty() ? "C" : old_.c_str()); }
+
+const char* CommaLocale() {
+    static const char* found = [] () -> const char* {
+        const std::string old = std::setlocale(LC_NUMERIC, nullptr);
+        const char* result = nullptr;
+        for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "fr_FR.utf8", "nl_NL.UTF-8"}) {
+            if (std::setlocale(LC_NUMERIC, name) != nullptr) {
+                result = name;
+                break;
+            }
+        }
+        std::setlocale(LC_NUMERIC, old.c_str());
+        return result;
+    }();
+    return found;
+}
+
+QByteArray ReadBytes(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return QByteArray();
+    }
+    return file.readAll();
+}
+
+void WriteBytes(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        file.write(bytes);
+    }
+}
+
+QString BmpSuiteFolder() {
+    const QString folder = QStringLiteral(TILVEX_SHARED_DIR "/bmpsuite");
+    return QDir(folder).exists() ? folder : QString();
+}

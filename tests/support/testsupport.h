@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <string>
+
+// A fresh folder for one test, removed afterwards; also the program folder while it lives,
+// so Errors.Log and the start-up info.ini land inside it.
+class TestFolder {
+public:
+    TestFolder();
+    ~TestFolder();
+    QString Path() const { return dir_.path(); }
+    // Path() + "/" + name
+    QString File(const QString& name) const;
+
+private:
+    QTemporaryDir dir_;
+};
+
+// Records every message box text instead of showing the box.
+class MessageRecorder {
+public:
+    MessageRecorder();
+    ~MessageRecorder();
+    const QStringList& Messages() const { return messages_; }
+
+private:
+    QStringList messages_;
+};
+
+// Sets LC_NUMERIC for the scope of a test ("C" or a "," locale such as de_DE.UTF-8).
+// Available() is false when the machine lacks the locale.
+class NumericLocale {
+public:
+    explicit NumericLocale(const char* name);
+    ~NumericLocale();
+    bool Available() const { return ok_; }
+
+private:
+    std::string old_;
+    bool ok_ = false;
+};
+
+// A "," decimal locale present on this machine, or nullptr.
+const char* CommaLocale();
+
+QByteArray ReadBytes(const QString& path);
+void WriteBytes(const QString& path, const QByteArray& bytes);
+
+// The shared BMP Suite folder, or "" when it is absent.
+QString BmpSuiteFolder();
