@@ -5,7 +5,11 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <ostream>
 #include <string>
+
+// Readable QString values in test failures.
+inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
 
 // A fresh folder for one test, removed afterwards; also the program folder while it lives,
 // so Errors.Log and the start-up info.ini land inside it.

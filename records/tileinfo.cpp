@@ -1,0 +1,24 @@
+#include "records/tileinfo.h"
+
+#include "platform/profile.h"
+
+namespace {
+constexpr int kBufferSize = 500;
+}
+
+QString GetVar(const QString& File, const QString& Header, const QString& Var) {
+    QString buffer(kBufferSize, QLatin1Char(' '));
+    GetPrivateProfileString(Header, Var, QString(), buffer, kBufferSize, File);
+    // The reader ends the value with a NUL; the blanks after it are the unused buffer.
+    qsizetype end = buffer.size();
+    while (end > 0 && buffer[end - 1] == QLatin1Char(' ')) {
+        --end;
+    }
+    // Drop the terminator; the value's own trailing blanks stand before it and stay.
+    return buffer.left(end > 0 ? end - 1 : 0);
+}
+
+void WriteVar(const QString& File, const QString& Header, const QString& Var, const QString& Value) {
+    // A write that cannot be made is not reported.
+    WritePrivateProfileString(Header, Var, Value, File);
+}
