@@ -1,3 +1,83 @@
 #include "conversion/converter.h"
 
-bool Converter::SplitMode(QString, QString, Picture&) { return true; }
+#include "platform/formview.h"
+#include "platform/messagebox.h"
+#include "platform/numbers.h"
+#include "platform/paths.h"
+#include "platform/picture.h"
+#include "platform/runtimeerror.h"
+#include "records/bmpsize.h"
+#include "records/tileinfo.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+
+namespace {
+
+constexpr int kTile = 32;
+
+// Creates one folder level; a missing parent is "Path not found", as it is for MkDir.
+void MakeFolder(const QString& folder) {
+    if (::mkdir(ToFsPath(folder).c_str(), 0777) != 0) {
+        RaiseErrno(errno == ENOENT ? ENOTDIR : errno);
+    }
+}
+
+}  // namespace
+
+bool Converter::SplitMode(QString source, QString destination, Picture& canvas) {
+    canvas.SetSize(kTile, kTile);
+    if (PathListing(destination, ListingKind::FilesAndFolders).isEmpty()) {
+        MakeFolder(destination);
+    }
+    if (PathListing(source, ListingKind::FilesOnly).isEmpty()) {
+        MsgBox(QStringLiteral("Source path does not exist!"));
+        return false;
+    }
+    if (!EndsWithSeparator(destination)) {
+        destination += PathSeparator();
+    }
+
+    if (!ImageInfo_) {
+        ImageInfo_ = std::make_unique<bmpsize>();
+    }
+    ImageInfo_->ReadImageInfo(source);
+
+    Picture& image = form_.Image(FormView::Pic::pic2);
+    image.LoadFile(source);
+    // The header reader keeps only 16 bits of each side and reads a top-down bitmap's
+    // height as a huge number; the loaded picture has the true size.
+    const std::int32_t tilesAcross = image.Width() / kTile;
+    const std::int32_t tilesDown = image.Height() / kTile;
+
+    std::int32_t column = -1;
+    std::int32_t row = 0;
+    std::int32_t number = RoundToLong(ParseNumber(form_.Text(FormView::Box::txtStart)));
+    for (;;) {
+        ++column;
+        if (column >= tilesAcross) {
+            column = 0;
+            ++row;
+            if (row >= tilesDown) {
+                break;
+            }
+        }
+        const int x = kTile * column;
+        const int y = kTile * row;
+        // The first row is cut even from a picture less than a tile high: show the
+        // background where the block leaves the picture, not the previous tile.
+        if (x + kTile > image.Width() || y + kTile > image.Height()) {
+            canvas.Image().fill(Picture::Background());
+        }
+        BitBlt(canvas, 0, 0, kTile, kTile, image, x, y);
+        form_.Repaint(FormView::Pic::pic);
+        form_.DoEvents();
+        canvas.SaveBitmap(destination + NumberText(number) + QStringLiteral(".bmp"));
+        number = AddLong(number, 1);
+    }
+
+    WriteVar(destination + QStringLiteral("info.ini"), QStringLiteral("MAIN"), QStringLiteral("NumFiles"),
+             NumberText(number));
+    return true;
+}
