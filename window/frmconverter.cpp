@@ -9,6 +9,7 @@
 #include "window/modbrowse.h"
 
 #include <QApplication>
+#include <QFocusEvent>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QLabel>
@@ -160,6 +161,8 @@ void frmConverter::createControls() {
         QWidget::setTabOrder(byTabIndex[i], byTabIndex[i + 1]);
     }
     Command1_->setFocus();
+    optSplit_->installEventFilter(this);
+    optCompile_->installEventFilter(this);
 
     // An option button's handler runs when it becomes selected, by click or otherwise.
     connect(optCompile_, &QRadioButton::toggled, this, [this](bool on) {
@@ -174,6 +177,20 @@ void frmConverter::createControls() {
     });
     connect(Command2_, &QPushButton::clicked, this, [this] { runHandler([this] { Command2_Click(); }); });
     connect(Command1_, &QPushButton::clicked, this, [this] { runHandler([this] { converter_.Command1_Click(); }); });
+}
+
+bool frmConverter::eventFilter(QObject* watched, QEvent* event) {
+    // The option group is one tab stop, and tabbing into it lands on the selected button.
+    if (event->type() == QEvent::FocusIn && (watched == optSplit_ || watched == optCompile_)) {
+        const auto reason = static_cast<QFocusEvent*>(event)->reason();
+        auto* entered = static_cast<QRadioButton*>(watched);
+        QRadioButton* selected = optSplit_->isChecked() ? optSplit_ : optCompile_;
+        if ((reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason) && entered != selected &&
+            selected->isChecked()) {
+            selected->setFocus(reason);
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void frmConverter::Form_Load() {
@@ -256,11 +273,11 @@ void frmConverter::Repaint(Pic which) { pictureBox(which)->repaint(); }
 
 void frmConverter::SetOuterHeight(int twips) {
     // The outer height includes the title bar and borders; take the frame the toolkit
-    // reports, or the design's where it reports none (no window manager, not yet shown).
-    int frame = frameGeometry().height() - geometry().height();
-    if (frame <= 0) {
-        frame = DesignFrameHeight;
-    }
+    // reports, or the design's where it reports none with a title bar (not yet shown, no
+    // window manager, or a platform that draws only a thin border).
+    const int top = geometry().top() - frameGeometry().top();
+    const int bottom = frameGeometry().bottom() - geometry().bottom();
+    const int frame = top > bottom ? top + bottom : DesignFrameHeight;
     const long pixels = std::lround(static_cast<double>(twips) / TwipsPerPixel) - frame;
     setFixedHeight(static_cast<int>(std::clamp<long>(pixels, 0, QWIDGETSIZE_MAX)));
 }

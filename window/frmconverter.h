@@ -43,9 +43,12 @@ public:
     // The common-dialog control of the browse button.
     CommonDialog& CD() { return *CD_; }
 
-    // Frame height assumed where the toolkit reports none: the design's title bar and
-    // borders (480 twips).
+    // Frame height assumed where the toolkit reports no title bar: the design's title bar
+    // and borders (480 twips).
     static constexpr int DesignFrameHeight = 32;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void createControls();
