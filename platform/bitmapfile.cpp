@@ -42,6 +42,17 @@ bool writeAll(int fd, const unsigned char* data, std::size_t size) {
     }
     return true;
 }
+
+// Writes and closes; on failure removes the file and raises the cause.
+void writeOrRemove(int fd, const std::filesystem::path& name, const unsigned char* data, std::size_t size) {
+    const bool written = writeAll(fd, data, size);
+    const int writeErrno = errno;
+    if (::close(fd) != 0 || !written) {
+        const int err = written ? errno : writeErrno;
+        ::unlink(name.c_str());
+        RaiseErrno(err);
+    }
+}
 }  // namespace
 
 namespace {
@@ -218,10 +229,24 @@ void SaveBitmapFile(const QImage& image, int width, int height, const QString& p
     }
 
     const std::filesystem::path target = ToFsPath(path);
+    // A new file is written in place and removed again if the write fails; an existing one
+    // is replaced by a rename, so it stays whole until the new one is. Either way no half
+    // written file is left.
+    const int fresh = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fresh >= 0) {
+        writeOrRemove(fresh, target, file.data(), file.size());
+        return;
+    }
+    if (errno != EEXIST) {
+        RaiseErrno(errno);
+    }
     // A read-only file stays as it is, as a plain write would have left it.
     struct stat st {};
     if (::stat(target.c_str(), &st) == 0 && (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
         RaiseError(Err::PermissionDenied);
+    }
+    if (S_ISDIR(st.st_mode)) {
+        RaiseErrno(EISDIR);
     }
     std::filesystem::path temp = target;
     temp += ".tilvex-tmp";
@@ -229,13 +254,7 @@ void SaveBitmapFile(const QImage& image, int width, int height, const QString& p
     if (fd < 0) {
         RaiseErrno(errno);
     }
-    const bool written = writeAll(fd, file.data(), file.size());
-    const int writeErrno = errno;
-    if (::close(fd) != 0 || !written) {
-        const int err = written ? errno : writeErrno;
-        ::unlink(temp.c_str());
-        RaiseErrno(err);
-    }
+    writeOrRemove(fd, temp, file.data(), file.size());
     if (::rename(temp.c_str(), target.c_str()) != 0) {
         const int err = errno;
         ::unlink(temp.c_str());
