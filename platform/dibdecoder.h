@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QImage>
+
+#include <cstddef>
+
+// Decodes a whole Windows bitmap file held in memory into an RGB32 image.
+//
+// Takes the core, info and V2 to V5 headers (and OS/2 2.x ones without their own
+// compressions); 1, 2, 4, 8, 16, 24 and 32 bits per pixel; uncompressed, RLE8, RLE4 and bit
+// field files. Every pixel of the result is defined by the file: a file whose pixel data is
+// cut short, or whose header does not hold together, gives a null image, and so does one
+// larger than MaxDibPixels. Pixels that an RLE file skips take colour 0 of its palette.
+QImage DecodeDib(const unsigned char* bytes, std::size_t size);
+
+// The largest image DecodeDib makes (256 MB as RGB32): tiles are small, and a header that
+// claims more from a small compressed file must not exhaust memory.
+constexpr std::size_t MaxDibPixels = std::size_t{1} << 26;
