@@ -1,0 +1,92 @@
+#include "surfaces/surfacetable.h"
+
+#include "platform/formview.h"
+#include "platform/messagebox.h"
+#include "platform/numbers.h"
+#include "platform/paths.h"
+#include "platform/runtimeerror.h"
+#include "records/tileinfo.h"
+#include "surfaces/modrecs.h"
+
+namespace {
+constexpr std::int32_t ObjectNotSet = 91;
+
+// Creating a surface needs the DirectDraw object of the run.
+DirectDraw7& directDraw() {
+    if (!modRecs::DD) {
+        throw RuntimeError(ObjectNotSet, QStringLiteral("Object variable or With block variable not set"));
+    }
+    return *modRecs::DD;
+}
+
+QString tileFile(const QString& FilePath, std::int32_t Num) {
+    return FilePath + NumberText(Num) + QStringLiteral(".bmp");
+}
+
+// Loads the file into the slot and gives it the black source key.
+void loadInto(SurfaceSlots& table, std::int32_t Num, const QString& FilePath, const DDSURFACEDESC2& desc) {
+    auto surface = directDraw().CreateSurfaceFromFile(tileFile(FilePath, Num), desc);
+    DirectDrawSurface7& loaded = *surface;
+    table.Set(Num, std::move(surface));
+    loaded.SetColorKey(DDCKEY_SRCBLT, DDCOLORKEY{0, 0});
+}
+}  // namespace
+
+void InitSurfaces(FormView& form, const QString& FilePath) {
+    // No check for a separator already there: a doubled one reads as one.
+    const QString name = FilePath + PathSeparator() + QStringLiteral("info.ini");
+    if (!FileExist(name, true)) {
+        MsgBox(QStringLiteral("Tilvex converter could not locate your tile information (info.ini) file."));
+        return;
+    }
+    modRecs::ddsdTile.lFlags = DDSD_CAPS;
+    modRecs::ddsdTile.ddsCaps.lCaps = DDSCAPS_OFFSCREENPLAIN | DDSCAPS_SYSTEMMEMORY;
+
+    const QString value = GetVar(name, QStringLiteral("MAIN"), QStringLiteral("NumFiles"));
+    form.NumTileSurfs = NumberText(RoundToLong(StrictNumber(value)));
+
+    form.TileWidth = NumberText(ParseNumber(form.Text(FormView::Box::txtWidth)));
+    if (StrictNumber(form.TileWidth) < 1) {
+        form.TileWidth = QStringLiteral("6");
+    }
+
+    modRecs::TileSurf.Resize(RoundToLong(StrictNumber(form.NumTileSurfs)));
+}
+
+void ReadyTileSurface(FormView& form, std::int32_t Num, const QString& FilePath) {
+    if (StrictNumber(form.NumTileSurfs) < Num) {
+        return;
+    }
+    // The count bounds Num from above only; a negative tile number must not reach the table.
+    if (!modRecs::TileSurf.InBounds(Num)) {
+        RaiseError(Err::SubscriptOutOfRange);
+    }
+    if (modRecs::TileSurf.At(Num) != nullptr) {
+        return;
+    }
+    loadInto(modRecs::TileSurf, Num, FilePath, modRecs::ddsdTile);
+}
+
+void ReadySpriteSurface(FormView& form, std::int32_t Num, const QString& FilePath) {
+    if (Num < 0) {
+        return;
+    }
+    if (StrictNumber(form.NumSpriteSurfs) < Num) {
+        return;
+    }
+    if (static_cast<std::size_t>(Num) >= modRecs::SpriteLoaded.size()) {
+        RaiseError(Err::SubscriptOutOfRange);
+    }
+    if (modRecs::SpriteLoaded[static_cast<std::size_t>(Num)] != 0) {
+        return;
+    }
+    if (modRecs::SpriteSurf.At(Num) != nullptr) {
+        return;
+    }
+    loadInto(modRecs::SpriteSurf, Num, FilePath, modRecs::ddsdSprite);
+}
+
+bool FileExist(const QString& FileName, bool /*RAW*/) {
+    // Both ways of asking look the name up as given.
+    return !PathListing(FileName, ListingKind::FilesOnly).isEmpty();
+}

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QString>
+
+#include <cstdint>
+
+class FormView;
+
+// The surface table procedures of the converter window. They read and set the window's text
+// members TileWidth, NumTileSurfs and NumSpriteSurfs and the width box; every failure goes to
+// the caller as a RuntimeError.
+
+// Prepares the tile table for a Compile run from FilePath's info.ini: the tile count, the row
+// width, a fresh empty table with bounds 0 to the count. A missing info.ini is told in a
+// message box and changes nothing.
+void InitSurfaces(FormView& form, const QString& FilePath);
+
+// Loads tile Num from FilePath (which ends with a separator) into its slot, unless the slot
+// is filled or Num is above the tile count. A Num outside the table raises 9.
+void ReadyTileSurface(FormView& form, std::int32_t Num, const QString& FilePath);
+
+// The sprite counterpart of ReadyTileSurface.
+void ReadySpriteSurface(FormView& form, std::int32_t Num, const QString& FilePath);
+
+// True when at least one ordinary file matches the name.
+bool FileExist(const QString& FileName, bool RAW);
