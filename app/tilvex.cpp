@@ -1,0 +1,9 @@
+#include "batchcli.h"
+
+#include <QCoreApplication>
+
+int main(int argc, char* argv[]) {
+    // No window toolkit: the batch program must run where no display exists.
+    QCoreApplication app(argc, argv);
+    return RunBatch(QCoreApplication::arguments());
+}

@@ -1,0 +1,184 @@
+#include "support/bitmapwriter.h"
+#include "support/testsupport.h"
+#include "window/frmconverter.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+
+namespace {
+
+struct Result {
+    int status = -1;
+    QString out;
+    QString err;
+};
+
+// The batch program copied into a test folder, so that folder is its program folder and
+// holds its Errors.Log and info.ini.
+class Tilvex : public ::testing::Test {
+protected:
+    void SetUp() override {
+        program_ = folder_.File("tilvex");
+        ASSERT_TRUE(QFile::copy(QStringLiteral(TILVEX_PROGRAM), program_));
+        QFile(program_).setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        const BitmapLayout layout;
+        WriteBytes(folder_.File("big.bmp"), EncodeBitmap(PatternImage(100, 70, layout), layout));
+    }
+
+    Result Run(const QStringList& arguments) {
+        QProcess process;
+        process.setProgram(program_);
+        process.setArguments(arguments);
+        process.start();
+        EXPECT_TRUE(process.waitForFinished(120000));
+        return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+                QString::fromLocal8Bit(process.readAllStandardOutput()),
+                QString::fromLocal8Bit(process.readAllStandardError())};
+    }
+
+    // The same conversion through the converter window.
+    void RunWindow(bool split, const QString& source, const QString& destination, const QString& start,
+                   const QString& width = {}) {
+        MessageRecorder messages;
+        frmConverter window;
+        window.SetText(FormView::Box::ipath, source);
+        window.SetText(FormView::Box::spath, destination);
+        window.SetText(FormView::Box::txtStart, start);
+        if (!width.isEmpty()) {
+            window.SetText(FormView::Box::txtWidth, width);
+        }
+        window.findChild<QWidget*>(split ? "optSplit" : "optCompile")->setProperty("checked", true);
+        window.converter().Command1_Click();
+    }
+
+    int LogEntries() const {
+        return static_cast<int>(ReadBytes(folder_.File("Errors.Log")).count("-------------------------------\r\n"));
+    }
+
+    TestFolder folder_;
+    QString program_;
+};
+
+TEST_F(Tilvex, HelpVersionAndUsageErrors) {
+    struct Case {
+        QStringList arguments;
+        int status;
+        const char* inOut;  // expected in stdout
+        const char* inErr;  // expected in stderr
+    };
+    const Case cases[] = {
+        {{"--version"}, 0, "tilvex 0.4", ""},
+        {{"--help"}, 0, "Usage: tilvex COMMAND", ""},
+        {{"split", "--help"}, 0, "Usage: tilvex split SOURCE DEST", ""},
+        {{"compile", "--help"}, 0, "Usage: tilvex compile SOURCE DEST", ""},
+        {{"info", "--help"}, 0, "Usage: tilvex info FILE", ""},
+        {{}, 2, "", "no command given"},
+        {{"cut", "a", "b"}, 2, "", "unknown command cut"},
+        {{"split", "a.bmp"}, 2, "", "split needs SOURCE and DEST"},
+        {{"split", "a.bmp", "b", "--bogus"}, 2, "", "unknown option --bogus"},
+        {{"split", "a.bmp", "b", "--start"}, 2, "", "--start needs a value"},
+        {{"split", "a.bmp", "b", "--width", "3"}, 2, "", "split takes no --width"},
+        {{"info"}, 2, "", "info needs at least one FILE"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.arguments.join(' ').toStdString());
+        const Result result = Run(c.arguments);
+        EXPECT_EQ(result.status, c.status) << result.err.toStdString();
+        EXPECT_TRUE(result.out.contains(QString::fromUtf8(c.inOut))) << result.out.toStdString();
+        EXPECT_TRUE(result.err.contains(QString::fromUtf8(c.inErr))) << result.err.toStdString();
+        if (c.status == 0) {
+            EXPECT_TRUE(result.err.isEmpty());
+        }
+    }
+}
+
+TEST_F(Tilvex, SplitThenCompileWritesTheWindowsBytes) {
+    const Result split = Run({"split", folder_.File("big.bmp"), folder_.File("cli"), "--start", "3"});
+    ASSERT_EQ(split.status, 0) << split.err.toStdString();
+    EXPECT_EQ(split.out, "6 tiles written to " + folder_.File("cli") + "/, next free number 9\n");
+    RunWindow(true, folder_.File("big.bmp"), folder_.File("gui"), "3");
+    const QStringList names = QDir(folder_.File("gui")).entryList(QDir::Files, QDir::Name);
+    ASSERT_EQ(names.size(), 7);
+    EXPECT_EQ(QDir(folder_.File("cli")).entryList(QDir::Files, QDir::Name), names);
+    for (const QString& name : names) {
+        EXPECT_EQ(ReadBytes(folder_.File("cli/" + name)), ReadBytes(folder_.File("gui/" + name))) << name.toStdString();
+    }
+
+    ASSERT_TRUE(QDir(folder_.Path()).mkdir("sheet-cli"));
+    ASSERT_TRUE(QDir(folder_.Path()).mkdir("sheet-gui"));
+    const Result compile =
+        Run({"compile", folder_.File("cli"), folder_.File("sheet-cli"), "--start=3", "--width=2", "--quiet"});
+    ASSERT_EQ(compile.status, 0) << compile.err.toStdString();
+    EXPECT_TRUE(compile.out.isEmpty());
+    RunWindow(false, folder_.File("gui"), folder_.File("sheet-gui"), "3", "2");
+    const QByteArray sheet = ReadBytes(folder_.File("sheet-cli/Tiles.bmp"));
+    EXPECT_FALSE(sheet.isEmpty());
+    EXPECT_EQ(sheet, ReadBytes(folder_.File("sheet-gui/Tiles.bmp")));
+    EXPECT_EQ(LogEntries(), 0);
+}
+
+TEST_F(Tilvex, CompileTakesTheStartUpWidthAndReportsTheSheet) {
+    ASSERT_EQ(Run({"split", folder_.File("big.bmp"), folder_.File("tiles"), "-q"}).status, 0);
+    WriteBytes(folder_.File("info.ini"), "[MAIN]\r\nWidth=3\r\n");
+    const Result compile = Run({"compile", folder_.File("tiles"), folder_.Path()});
+    ASSERT_EQ(compile.status, 0) << compile.err.toStdString();
+    // Six tiles at three to a row: 96 pixels wide, 6 / 3 * 34 + 128 high.
+    EXPECT_EQ(compile.out, folder_.Path() + "/Tiles.bmp written, 96 by 196 pixels\n");
+    EXPECT_EQ(QImage(folder_.File("Tiles.bmp")).size(), QSize(96, 196));
+}
+
+TEST_F(Tilvex, MessagesAndFailuresGoToStderrWithTheirStatus) {
+    WriteBytes(folder_.File("text.bmp"), "no picture");
+    ASSERT_TRUE(QDir(folder_.Path()).mkdir("empty"));
+    struct Case {
+        QStringList arguments;
+        int status;
+        const char* inErr;
+        int logEntries;
+    };
+    const Case cases[] = {
+        {{"split", folder_.File("missing.bmp"), folder_.File("out")}, 2, "tilvex: Source path does not exist!\n", 0},
+        {{"split", folder_.File("big.BMP"), folder_.File("out")}, 2, "tilvex: Source path should be a .bmp image.\n", 0},
+        {{"split", folder_.File("big.bmp"), ""}, 2, "tilvex: Destination path can not be blank!\n", 0},
+        {{"compile", folder_.File("big.bmp"), folder_.File("out")}, 2,
+         "tilvex: Source path should be a folder not an image.\n", 0},
+        {{"split", folder_.File("text.bmp"), folder_.File("out")}, 1, "tilvex: error 481: Invalid picture\n", 1},
+        // No info.ini on the first run: the message, then the failure it leads to.
+        {{"compile", folder_.File("empty"), folder_.File("out")}, 2,
+         "tilvex: Tilvex converter could not locate your tile information (info.ini) file.\n", 1},
+    };
+    int logged = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.arguments.join(' ').toStdString());
+        const Result result = Run(c.arguments);
+        EXPECT_EQ(result.status, c.status);
+        EXPECT_TRUE(result.err.contains(QString::fromUtf8(c.inErr))) << result.err.toStdString();
+        EXPECT_TRUE(result.out.isEmpty()) << result.out.toStdString();
+        logged += c.logEntries;
+        EXPECT_EQ(LogEntries(), logged);
+    }
+}
+
+TEST_F(Tilvex, FailuresTheWindowDoesNotLogAreStillReported) {
+    ASSERT_EQ(Run({"split", folder_.File("big.bmp"), folder_.File("tiles"), "-q"}).status, 0);
+    ASSERT_TRUE(QFile::remove(folder_.File("tiles/2.bmp")));
+    const Result result = Run({"compile", folder_.File("tiles"), folder_.Path(), "--width", "3"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_TRUE(result.err.startsWith("tilvex: error -")) << result.err.toStdString();
+    EXPECT_EQ(LogEntries(), 0);
+    EXPECT_FALSE(QFileInfo::exists(folder_.File("Tiles.bmp")));
+}
+
+TEST_F(Tilvex, InfoReportsEveryFileItCanRead) {
+    WriteBytes(folder_.File("unknown.dat"), "hello");
+    const Result result = Run({"info", folder_.File("big.bmp"), folder_.File("missing.png"), folder_.File("unknown.dat")});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, folder_.File("big.bmp") + "\tBMP\t100\t70\t24\n" + folder_.File("unknown.dat") +
+                              "\tunknown\t0\t0\t0\n");
+    EXPECT_EQ(result.err, "tilvex: " + folder_.File("missing.png") + ": error 53: File not found\n");
+}
+
+}  // namespace
