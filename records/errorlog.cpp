@@ -1,0 +1,76 @@
+#include "records/errorlog.h"
+
+#include "platform/numbers.h"
+#include "platform/paths.h"
+#include "records/logtime.h"
+
+#include <QDateTime>
+#include <QLocale>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+
+namespace {
+
+// The date in the short date format, one blank, the time of day to the second.
+QString DateTimeText() {
+    // Read once, so an entry written at midnight cannot pair one day's date with the next
+    // day's time.
+    return LogDateTimeText(QDateTime::currentDateTime(), QLocale::system());
+}
+
+bool IsReadOnly(const QByteArray& path) {
+    struct stat st {};
+    return ::stat(path.constData(), &st) == 0 && (st.st_mode & 0222) == 0;
+}
+
+void AppendEntry(const QString& file, const QString& procedure, std::int32_t number,
+                 const QString& description) {
+    const QString crlf = QStringLiteral("\r\n");
+    const QString entry = QString(31, QLatin1Char('-')) + crlf + DateTimeText() + crlf +
+                          QStringLiteral("File: ") + file + crlf + QStringLiteral("Procedure: ") +
+                          procedure + crlf + QStringLiteral("Error #") + NumberText(number) + crlf +
+                          QStringLiteral("Description: ") + description + crlf + crlf;
+    const QByteArray bytes = entry.toLocal8Bit();
+
+    const std::filesystem::path logPath = ToFsPath(ProgramFolder() + PathSeparator() + "Errors.Log");
+    const QByteArray nativePath = QByteArray::fromStdString(logPath.native());
+    // A file with no write bits is read-only, even to a user whom the system would let write.
+    if (IsReadOnly(nativePath)) {
+        return;
+    }
+    // O_NONBLOCK: a FIFO in the log's place must not hang the error handler waiting for a reader.
+    const int fd = ::open(nativePath.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
+    if (fd < 0) {
+        return;
+    }
+    qsizetype written = 0;
+    while (written < bytes.size()) {
+        const ssize_t put = ::write(fd, bytes.constData() + written, static_cast<std::size_t>(bytes.size() - written));
+        if (put < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            break;
+        }
+        written += put;
+    }
+    ::close(fd);
+}
+
+}  // namespace
+
+void LogError(const QString& file, const QString& procedure, std::int32_t number, const QString& description) {
+    if (number <= 0) {
+        return;
+    }
+    // The log is the last resort of an error handler: nothing may escape from here.
+    try {
+        AppendEntry(file, procedure, number, description);
+    } catch (...) {
+    }
+}
