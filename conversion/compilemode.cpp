@@ -1,3 +1,101 @@
 #include "conversion/converter.h"
 
-bool Converter::CompileMode(QString, QString) { return true; }
+#include "platform/directdraw.h"
+#include "platform/formview.h"
+#include "platform/numbers.h"
+#include "platform/paths.h"
+#include "platform/picture.h"
+#include "platform/runtimeerror.h"
+#include "surfaces/modrecs.h"
+#include "surfaces/surfacetable.h"
+
+#include <cfloat>
+#include <cmath>
+#include <cstdint>
+
+namespace {
+constexpr std::int32_t DivisionByZero = 11;
+constexpr std::int32_t ObjectNotSet = 91;
+
+// A number text read afresh for every cell; converting the same text again gives the same
+// number, so the last conversion is kept while the text stays the same.
+class CellNumber {
+public:
+    explicit CellNumber(double (*convert)(const QString&)) : convert_(convert) {}
+    double Of(const QString& text) {
+        if (!known_ || text != text_) {
+            value_ = convert_(text);
+            text_ = text;
+            known_ = true;
+        }
+        return value_;
+    }
+
+private:
+    double (*convert_)(const QString&);
+    QString text_;
+    double value_ = 0;
+    bool known_ = false;
+};
+
+// count / width * 34 + 128, as a single-precision real, failing as the real arithmetic does.
+float sheetHeight(double count, double width) {
+    if (width == 0) {
+        if (count == 0) {
+            RaiseError(Err::Overflow);
+        }
+        throw RuntimeError(DivisionByZero, QStringLiteral("Division by zero"));
+    }
+    const double height = count / width * 34 + 128;
+    if (!std::isfinite(height) || std::fabs(height) > FLT_MAX) {
+        RaiseError(Err::Overflow);
+    }
+    return static_cast<float>(height);
+}
+}  // namespace
+
+bool Converter::CompileMode(QString source, QString destination) {
+    using namespace modRecs;
+    using Box = FormView::Box;
+
+    if (!DX) {
+        DX = std::make_unique<DirectX7>();
+    }
+    DD = DX->DirectDrawCreate(QString());
+    form_.SetOuterHeight(5625);
+    Picture& back = form_.Image(FormView::Pic::picBack);
+    // The canvas stands for its window handle; the level has no visible effect.
+    DD->SetCooperativeLevel(reinterpret_cast<std::uintptr_t>(&back), DDSCL_NORMAL);
+    InitSurfaces(form_, source);
+
+    back.SetHeight(sheetHeight(StrictNumber(form_.NumTileSurfs), StrictNumber(form_.TileWidth)));
+    rTileSrc = RECT{0, 0, 32, 32};
+
+    CellNumber start(&ParseNumber);
+    CellNumber width(&StrictNumber);
+    CellNumber count(&StrictNumber);
+    // The canvas is at most Picture::MaxSide pixels each way, so neither loop nor any cell
+    // edge can leave 32 bits.
+    const std::int32_t rows = RoundToLong(back.Height()) / 32;
+    for (std::int32_t row = 0; row <= rows; ++row) {
+        const std::int32_t columns = RoundToLong(back.Width()) / 32;
+        for (std::int32_t column = 0; column <= columns; ++column) {
+            const std::int32_t tile =
+                RoundToLong(start.Of(form_.Text(Box::txtStart)) + width.Of(form_.TileWidth) * row + column);
+            rTileDest = RECT{32 * column, 32 * row, 32 * column + 32, 32 * row + 32};
+            if (count.Of(form_.NumTileSurfs) > tile) {
+                ReadyTileSurface(form_, tile, source);
+                const DirectDrawSurface7* surface = TileSurf.At(tile);
+                if (surface == nullptr) {
+                    throw RuntimeError(ObjectNotSet, QStringLiteral("Object variable or With block variable not set"));
+                }
+                surface->BltToDC(back, rTileSrc, rTileDest);
+            }
+        }
+    }
+
+    form_.Repaint(FormView::Pic::picBack);
+    const QString separator = EndsWithSeparator(destination) ? QString() : PathSeparator();
+    back.SaveBitmap(destination + separator + QStringLiteral("Tiles.bmp"));
+    return true;
+}

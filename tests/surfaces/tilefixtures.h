@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <vector>
 
 // Pixel (x, y) of tile n: differs between tiles (below 256) and between positions, so a tile
@@ -52,8 +53,10 @@ inline QString MakeTileFolder(const QString& folder, int first, int count, const
 }
 
 // The first pixel where the sheet differs from the cells (row by row, tile numbers, -1 for a
-// cell that keeps the background; cells not listed keep it too), or "" when none does.
-inline QString SheetMismatch(const QImage& sheet, const std::vector<std::vector<int>>& cells) {
+// cell that keeps the background; cells not listed keep it too), or "" when none does. A tile
+// listed in smallTiles covers only that much of its cell's top-left corner.
+inline QString SheetMismatch(const QImage& sheet, const std::vector<std::vector<int>>& cells,
+                             const std::map<int, QSize>& smallTiles = {}) {
     const QRgb background = Picture::Background().rgb();
     for (int y = 0; y < sheet.height(); ++y) {
         for (int x = 0; x < sheet.width(); ++x) {
@@ -62,6 +65,11 @@ inline QString SheetMismatch(const QImage& sheet, const std::vector<std::vector<
             int tile = -1;
             if (row < cells.size() && column < cells[row].size()) {
                 tile = cells[row][column];
+            }
+            if (const auto small = smallTiles.find(tile); small != smallTiles.end()) {
+                if (x % 32 >= small->second.width() || y % 32 >= small->second.height()) {
+                    tile = -1;
+                }
             }
             const QRgb expected = tile < 0 ? background : TilePixel(tile, x % 32, y % 32);
             const QRgb seen = sheet.pixel(x, y);
