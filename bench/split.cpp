@@ -2,6 +2,7 @@
 // from memory with plain open, write and close.
 //
 //   bench_split [side=4096] [work folder=/tmp]
+//   bench_split --sheet PATH [side=4096]    only writes the test sheet
 
 #include "conversion/converter.h"
 #include "platform/headlessform.h"
@@ -19,6 +20,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 namespace {
@@ -87,6 +89,10 @@ double Floor(const QString& folder, const std::vector<QByteArray>& tiles, int st
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
+    if (argc > 2 && std::string(argv[1]) == "--sheet") {
+        WriteSheet(QString::fromLocal8Bit(argv[2]), argc > 3 ? std::atoi(argv[3]) : 4096);
+        return 0;
+    }
     const int side = argc > 1 ? std::atoi(argv[1]) : 4096;
     const QString base = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QDir::tempPath();
     QTemporaryDir work(base + "/tilvex-bench-XXXXXX");

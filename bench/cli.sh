@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# Times the batch program on one big sheet against the floor programs and ImageMagick.
+#
+#   bash bench/cli.sh [side=4096]
+#
+# Builds build/ (RelWithDebInfo), installs ImageMagick if it is missing (for this
+# comparison only; the tool does not need it), then prints one table.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+side="${1:-4096}"
+
+bash scripts/setup.sh >/dev/null
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j2 --target tilvex bench_split bench_compile >/dev/null
+
+# The real ImageMagick binaries, not any wrapper earlier on the PATH.
+if ! command -v convert-im6.q16 >/dev/null && ! command -v convert >/dev/null; then
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq imagemagick >/dev/null
+fi
+im_convert=$(command -v convert-im6.q16 || command -v convert)
+im_montage=$(command -v montage-im6.q16 || command -v montage)
+
+work=$(mktemp -d /tmp/tilvex-cli-bench-XXXXXX)
+trap 'rm -rf "$work"' EXIT
+build/bench/bench_split --sheet "$work/big.bmp" "$side"
+tiles=$(( (side / 32) * (side / 32) ))
+
+# seconds and peak RSS (MiB) of one command
+measure() {
+  local log="$work/time.log"
+  /usr/bin/time -f '%e %M' -o "$log" "$@" >/dev/null 2>"$work/stderr.log" || {
+    echo "failed: $*" >&2; cat "$work/stderr.log" >&2; exit 1; }
+  awk '{ printf "%s %d\n", $1, $2 / 1024 }' "$log"
+}
+
+read -r split_s split_mb < <(measure build/tilvex split "$work/big.bmp" "$work/tiles" --quiet)
+mkdir -p "$work/sheet"
+read -r compile_s compile_mb < <(measure build/tilvex compile "$work/tiles" "$work/sheet" --width 128 --quiet)
+
+# The floors: plain open/write/close of the same tiles, plain reads and one sheet write.
+split_floor=$(build/bench/bench_split "$side" "$work" | awk '/^floor/ { print $2 }')
+compile_floor=$(build/bench/bench_compile "$work" | awk '/^floor/ { print $2 }')
+
+mkdir -p "$work/im"
+read -r im_split_s im_split_mb < <(measure "$im_convert" "$work/big.bmp" -crop 32x32 +repage "BMP3:$work/im/%d.bmp")
+list="$work/list.txt"
+for ((i = 0; i < tiles; i++)); do echo "$work/tiles/$i.bmp"; done >"$list"
+read -r im_compile_s im_compile_mb < <(measure "$im_montage" "@$list" -tile 128x -geometry 32x32+0+0 "BMP3:$work/im-sheet.bmp")
+
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "-" }'; }
+printf '%-9s %10s %10s %10s %12s %10s %14s\n' "command" "tilvex s" "floor s" "x floor" "ImageMagick s" "IM / tilvex" "peak MiB (IM)"
+printf '%-9s %10s %10s %10s %12s %10s %8s (%s)\n' split "$split_s" "$split_floor" "$(ratio "$split_s" "$split_floor")" \
+  "$im_split_s" "$(ratio "$im_split_s" "$split_s")" "$split_mb" "$im_split_mb"
+printf '%-9s %10s %10s %10s %12s %10s %8s (%s)\n' compile "$compile_s" "$compile_floor" "$(ratio "$compile_s" "$compile_floor")" \
+  "$im_compile_s" "$(ratio "$im_compile_s" "$compile_s")" "$compile_mb" "$im_compile_mb"
+echo "targets: x floor <= 2, IM / tilvex >= 10 ($side x $side, $tiles tiles)"

@@ -1,0 +1,138 @@
+#!/usr/bin/env bash
+# Drives the real converter window on an X server with synthetic input: types the paths,
+# clicks the option and convert buttons, answers a message box, and checks the files that
+# result. Exits 77 (skipped) where no X server can be started.
+#
+#   window_e2e.sh BUILD_DIR
+set -uo pipefail
+build="$(cd "$1" && pwd)"
+
+for tool in Xvfb xdotool xwininfo; do
+  command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
+done
+
+work=$(mktemp -d /tmp/tilvex-e2e-XXXXXX)
+xvfb_pid=""
+app_pid=""
+cleanup() {
+  [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+# E2E_KEEP=1 leaves the X server, the window and the folder behind, to look at.
+[ -n "${E2E_KEEP:-}" ] && trap - EXIT
+
+fail() { echo "FAIL: $*"; [ -f "$work/Errors.Log" ] && cat "$work/Errors.Log"; exit 1; }
+
+# A display of our own, whatever else runs on the machine.
+exec 3<> "$work/displayfd"
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+xvfb_pid=$!
+for _ in $(seq 100); do
+  [ -s "$work/displayfd" ] && break
+  sleep 0.1
+done
+[ -s "$work/displayfd" ] || { echo "SKIP: Xvfb did not start"; cat "$work/xvfb.log"; exit 77; }
+export DISPLAY=":$(head -n1 "$work/displayfd")"
+unset QT_QPA_PLATFORM
+
+# The program in a folder of its own: Errors.Log and info.ini live beside it.
+cp "$build/tilvex-converter" "$work/"
+"$build/bench/bench_split" --sheet "$work/big.bmp" 96 || fail "no test sheet"
+printf 'not a picture' >"$work/text.bmp"
+printf '[MAIN]\r\nWidth=3\r\n' >"$work/info.ini"
+
+"$work/tilvex-converter" >"$work/app.log" 2>&1 &
+app_pid=$!
+
+wait_for() {  # seconds, then a test command
+  local limit=$(( $1 * 10 )); shift
+  for _ in $(seq "$limit"); do
+    "$@" && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+find_window() { xdotool search --name "$1" 2>/dev/null | head -n1; }
+window_shown() { [ -n "$(find_window "$1")" ]; }
+window_gone() { [ -z "$(find_window "$1")" ]; }
+main_title='^Tilvex Converter v\.04 \(1-14-09\)$'
+box_title='^Tilvex Converter$'
+wait_for 20 window_shown "$main_title" || fail "the window did not open"
+wid=$(find_window "$main_title")
+size=$(xwininfo -id "$wid" | awk '/Width:/ { w = $2 } /Height:/ { h = $2 } END { print w "x" h }')
+[ "$size" = "335x128" ] || fail "client size $size, not 335x128"
+echo "window $wid opened at $size"
+
+click() {
+  # Away first, so a tooltip of the last box hides instead of catching the click.
+  xdotool mousemove --sync --window "$wid" 2 2
+  sleep 0.4
+  xdotool mousemove --sync --window "$wid" "$1" "$2" click 1
+  sleep 0.2
+}
+fill() {  # x y text: replace a text box's text
+  click "$1" "$2"
+  xdotool key --clearmodifiers ctrl+a BackSpace
+  xdotool type --delay 5 -- "$3"
+  sleep 0.2
+}
+ipath() { fill 150 25 "$1"; }
+spath() { fill 150 65 "$1"; }
+start() { fill 170 89 "$1"; }
+# After a run the client area ends at 112 pixels, the bottom of pic: stay above it.
+width() { fill 170 108 "$1"; }
+convert() { click 280 104; }
+option_split() { click 210 88; }
+option_compile() { click 266 88; }
+
+# Split: a 96 by 96 sheet gives tiles 5 to 13 and NumFiles 14.
+ipath "$work/big.bmp"
+spath "$work/tiles"
+start 5
+convert
+wait_for 20 test -f "$work/tiles/info.ini" || fail "split wrote no info.ini"
+grep -q '^NumFiles=14' "$work/tiles/info.ini" || fail "NumFiles is not 14: $(cat "$work/tiles/info.ini")"
+[ "$(ls "$work/tiles" | grep -c '\.bmp$')" = 9 ] || fail "not 9 tiles: $(ls "$work/tiles")"
+for n in $(seq 5 13); do
+  [ "$(stat -c %s "$work/tiles/$n.bmp")" = 3126 ] || fail "tile $n is not a 32 by 32 24-bit bitmap"
+done
+echo "split: 9 tiles, NumFiles=14"
+
+# Compile: 9 tiles from 5 at 3 to a row; the source box is cleared by the mode button.
+option_compile
+ipath "$work/tiles"
+spath "$work"
+width 3
+convert
+wait_for 20 test -f "$work/Tiles.bmp" || fail "compile wrote no Tiles.bmp"
+sheet=$(od -An -tu4 -j18 -N8 "$work/Tiles.bmp" | awk '{ print $1 "x" $2 }')
+# NumFiles 14 over 3 to a row: 14 / 3 * 34 + 128 = 286.67, shown as 287 pixels.
+[ "$sheet" = "96x287" ] || fail "sheet is $sheet, not 96x287"
+echo "compile: Tiles.bmp $sheet"
+
+# A file that is no picture: one log entry, no tile.
+option_split
+ipath "$work/text.bmp"
+spath "$work/bad"
+convert
+wait_for 20 grep -q 'Error #481' "$work/Errors.Log" || fail "no log entry for a file that is no picture"
+[ ! -e "$work/bad/0.bmp" ] || fail "a tile was written from a file that is no picture"
+[ "$(grep -c -- '^-------------------------------' "$work/Errors.Log")" = 1 ] || fail "not exactly one log entry"
+echo "no picture: one log entry"
+
+# An empty source: the message box, answered with Return.
+ipath ""
+convert
+wait_for 10 window_shown "$box_title" || fail "no message box for an empty source"
+box=$(find_window "$box_title")
+xdotool windowfocus --sync "$box" 2>/dev/null
+xdotool key --window "$box" Return 2>/dev/null || xdotool key Return
+wait_for 10 window_gone "$box_title" || fail "the message box did not close"
+echo "message box shown and answered"
+
+kill "$app_pid" && wait "$app_pid" 2>/dev/null
+app_pid=""
+echo "PASS"
