@@ -2,10 +2,13 @@
 
 #include <QDialogButtonBox>
 #include <QDir>
+#include <QEvent>
 #include <QFileSystemModel>
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
+#include <QScrollBar>
+#include <QTimer>
 #include <QTreeView>
 #include <QVBoxLayout>
 
@@ -58,9 +61,37 @@ FolderPicker::FolderPicker(QWidget* owner, const QString& title, Callback callba
 
     connect(tree_->selectionModel(), &QItemSelectionModel::currentChanged, this,
             [this](const QModelIndex& current) { selectionChanged(current); });
-    // Folders are read in the background: keep the selection in view as the tree fills.
-    connect(model_, &QFileSystemModel::directoryLoaded, this, [this](const QString&) {
-        if (tree_->currentIndex().isValid()) {
+    // Folders are read in the background and sorted afterwards, which moves the selection.
+    connect(model_, &QFileSystemModel::directoryLoaded, this, [this] { keepSelectionInView(); });
+    connect(model_, &QAbstractItemModel::layoutChanged, this, [this] { keepSelectionInView(); });
+    connect(model_, &QAbstractItemModel::rowsInserted, this, [this] { keepSelectionInView(); });
+    connect(tree_->verticalScrollBar(), &QScrollBar::actionTriggered, this, [this] { followSelection_ = false; });
+    tree_->viewport()->installEventFilter(this);
+    tree_->installEventFilter(this);
+}
+
+bool FolderPicker::eventFilter(QObject* watched, QEvent* event) {
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::Wheel:
+    case QEvent::KeyPress:
+        followSelection_ = false;  // the user has taken over
+        break;
+    default:
+        break;
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void FolderPicker::keepSelectionInView() {
+    if (!followSelection_ || scrollPending_) {
+        return;
+    }
+    // After the view has taken in the change.
+    scrollPending_ = true;
+    QTimer::singleShot(0, this, [this] {
+        scrollPending_ = false;
+        if (followSelection_ && tree_->currentIndex().isValid()) {
             tree_->scrollTo(tree_->currentIndex(), QAbstractItemView::PositionAtCenter);
         }
     });

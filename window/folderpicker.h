@@ -37,10 +37,12 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void selectionChanged(const QModelIndex& current);
     void notify(int message, const QString& path);
+    void keepSelectionInView();
 
     Callback callback_;
     QLabel* instruction_;
@@ -49,4 +51,8 @@ private:
     QLabel* status_;
     QDialogButtonBox* buttons_;
     bool initialized_ = false;
+    // The tree fills in the background and sorts late; until the user scrolls or clicks,
+    // the selection is kept in view.
+    bool followSelection_ = true;
+    bool scrollPending_ = false;
 };
