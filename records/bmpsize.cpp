@@ -88,10 +88,10 @@ void bmpsize::ReadImageInfo(const QString& sFileName) {
     depth_ = 0;
     imageType_ = Unknown;
 
-    // On the heap: 64 KiB is too much for the stack of every caller.
+    // On the heap: 64 KiB is too much for the stack of every caller. make_unique
+    // value-initialises, so the buffer starts all zero.
     const auto buffer = std::make_unique<HeaderBuffer>();
     HeaderBuffer& b = *buffer;
-    b.fill(0);
     ReadHead(sFileName, b);
 
     if (b[0] == 137 && b[1] == 80 && b[2] == 78) {
