@@ -5,6 +5,7 @@
 #include "platform/formview.h"
 #include "platform/messagebox.h"
 #include "platform/picturebox.h"
+#include "platform/runtimeerror.h"
 #include "support/testsupport.h"
 
 #include <QDir>
@@ -272,6 +273,28 @@ TEST_F(ConvertTest, CompileRunShowsTheSheetCanvasWhileItRuns) {
     EXPECT_EQ(button.caption, "Converting...");
     EXPECT_TRUE(command1()->isEnabled());
     EXPECT_EQ(command1()->text(), "Convert");
+}
+
+// A window whose message processing fails, as a platform call might.
+class FailingWindow : public frmConverter {
+public:
+    void ShowAndDoEvents() override { RaiseError(Err::PermissionDenied); }
+};
+
+TEST(ConvertWindow, AFailureThatEscapesAHandlerIsReportedAndTheWindowLivesOn) {
+    TestFolder folder;
+    FailingWindow window;
+    window.SetText(FormView::Box::ipath, folder.File("big.bmp"));
+    window.SetText(FormView::Box::spath, folder.File("out/"));
+    auto* button = window.findChild<QPushButton*>("Command1");
+    for (int click = 0; click < 2; ++click) {
+        SCOPED_TRACE(click);
+        MessageRecorder messages;
+        QTest::mouseClick(button, Qt::LeftButton);
+        EXPECT_EQ(messages.Messages(), QStringList{"Run-time error '70':\n\nPermission denied"});
+        EXPECT_TRUE(button->isEnabled());
+        EXPECT_FALSE(QFileInfo::exists(folder.File("out")));
+    }
 }
 
 struct HeightCase {
