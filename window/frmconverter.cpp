@@ -20,11 +20,16 @@
 
 #include <algorithm>
 #include <cmath>
-#include <exception>
 #include <new>
 
 // The window's resources live in this static library; register them before first use.
-static void initWindowResources() { Q_INIT_RESOURCE(window); }
+static void initWindowResources() {
+    static const bool done = [] {
+        Q_INIT_RESOURCE(window);
+        return true;
+    }();
+    (void)done;
+}
 
 namespace {
 // Client area and outer size at design, in pixels (5025 x 1920 and 5115 x 2400 twips).
