@@ -180,7 +180,7 @@ bool decodeRle(const unsigned char* data, std::size_t size, bool four, std::int6
 }
 }  // namespace
 
-QImage DecodeDib(const unsigned char* b, std::size_t size) {
+QImage DecodeDib(const unsigned char* b, std::size_t size, QImage (*newImage)(int width, int height)) {
     Header h;
     if (!readHeader(b, size, h)) {
         return QImage();
@@ -216,8 +216,9 @@ QImage DecodeDib(const unsigned char* b, std::size_t size) {
         return QImage();
     }
 
-    QImage image(static_cast<int>(width), static_cast<int>(rows), QImage::Format_RGB32);
-    if (image.isNull()) {
+    QImage image = newImage != nullptr ? newImage(static_cast<int>(width), static_cast<int>(rows))
+                                       : QImage(static_cast<int>(width), static_cast<int>(rows), QImage::Format_RGB32);
+    if (image.isNull() || image.format() != QImage::Format_RGB32) {
         return QImage();
     }
     auto outRow = [&](std::int64_t fileRow) {

@@ -11,7 +11,8 @@
 // field files. Every pixel of the result is defined by the file: a file whose pixel data is
 // cut short, or whose header does not hold together, gives a null image, and so does one
 // larger than MaxDibPixels. Pixels that an RLE file skips take colour 0 of its palette.
-QImage DecodeDib(const unsigned char* bytes, std::size_t size);
+// newImage, when given, makes the RGB32 image to decode into (it need not be cleared).
+QImage DecodeDib(const unsigned char* bytes, std::size_t size, QImage (*newImage)(int width, int height) = nullptr);
 
 // The largest image DecodeDib makes (256 MB as RGB32): tiles are small, and a header that
 // claims more from a small compressed file must not exhaust memory.

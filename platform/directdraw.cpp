@@ -4,6 +4,7 @@
 #include "platform/paths.h"
 #include "platform/picture.h"
 #include "platform/runtimeerror.h"
+#include "platform/surfacememory.h"
 
 #include <QPainter>
 
@@ -69,7 +70,7 @@ QImage ReadBitmapSurfaceImage(const QString& file) {
     if (!readWholeFile(file, bytes)) {
         return QImage();
     }
-    return DecodeDib(bytes.data(), bytes.size());
+    return DecodeDib(bytes.data(), bytes.size(), &NewSurfaceImage);
 }
 
 DirectDrawSurface7::DirectDrawSurface7(QImage image) : image_(std::move(image)) {}
