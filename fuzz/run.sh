@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets with libFuzzer, AddressSanitizer and UndefinedBehaviorSanitizer and
-# runs each for a while; fails when one finds a crash, a leak or a broken invariant.
+# runs each for a while (0 seconds: replays the corpus only); fails when one finds a crash, a leak or a broken invariant.
 #
 #   bash fuzz/run.sh SECONDS [target...]
 #
@@ -9,7 +9,6 @@
 # "// options: -max_len=N ...". Seeds come from fuzz/corpus/<target>/ and are copied into a
 # working corpus under build-fuzz/, which grows from run to run.
 set -euo pipefail
-cd "$(dirname "$0")/.."
 
 if [ $# -lt 1 ] || ! [[ "$1" =~ ^[0-9]+$ ]]; then
   echo "usage: bash fuzz/run.sh SECONDS [target...]" >&2
@@ -21,6 +20,14 @@ shift
 if ! command -v clang++ >/dev/null 2>&1; then
   echo "fuzz: clang++ not found, fuzzing skipped"
   exit 0
+fi
+cd "$(dirname "$0")/.."
+
+# 0 seconds only replays the corpus; libFuzzer itself would take 0 as "no time limit".
+if [ "$seconds" -eq 0 ]; then
+  duration=(-runs=0)
+else
+  duration=(-max_total_time="$seconds")
 fi
 
 if [ $# -gt 0 ]; then
@@ -74,7 +81,7 @@ for target in "${targets[@]}"; do
   echo "== fuzz: running $target for ${seconds}s (log: $log)"
   status=0
   ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1}" UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1}" \
-    "$out/$target" -max_total_time="$seconds" -print_final_stats=1 \
+    "$out/$target" "${duration[@]}" -print_final_stats=1 \
     -artifact_prefix="$out/artifacts/$target-" "${options[@]}" "$corpus" >"$log" 2>&1 || status=$?
   grep -E '^(#[0-9]+ +DONE|Done [0-9]+ runs|stat::number_of_executed_units|stat::peak_rss_mb)' "$log" || true
   echo "corpus: $(find "$corpus" -type f | wc -l) files"
