@@ -13,6 +13,10 @@ bash scripts/setup.sh >/dev/null
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j2 --target tilvex bench_split bench_compile >/dev/null
 
+# GNU time for the peak memory.
+if [ ! -x /usr/bin/time ]; then
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq time >/dev/null
+fi
 # The real ImageMagick binaries, not any wrapper earlier on the PATH.
 if ! command -v convert-im6.q16 >/dev/null && ! command -v convert >/dev/null; then
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq imagemagick >/dev/null
@@ -39,7 +43,7 @@ read -r compile_s compile_mb < <(measure build/tilvex compile "$work/tiles" "$wo
 
 # The floors: plain open/write/close of the same tiles, plain reads and one sheet write.
 split_floor=$(build/bench/bench_split "$side" "$work" | awk '/^floor/ { print $2 }')
-compile_floor=$(build/bench/bench_compile "$work" | awk '/^floor/ { print $2 }')
+compile_floor=$(build/bench/bench_compile "$tiles" 128 "$work" | awk '/^floor/ { print $2 }')
 
 mkdir -p "$work/im"
 read -r im_split_s im_split_mb < <(measure "$im_convert" "$work/big.bmp" -crop 32x32 +repage "BMP3:$work/im/%d.bmp")
