@@ -1,11 +1,11 @@
 #include "platform/directdraw.h"
 
 #include "platform/dibdecoder.h"
-#include "platform/paths.h"
 #include "platform/picture.h"
 #include "platform/runtimeerror.h"
 #include "platform/surfacememory.h"
 
+#include <QFile>
 #include <QPainter>
 
 #include <algorithm>
@@ -13,37 +13,90 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <vector>
+#include <memory>
 
 namespace {
-// The whole file, or false when it is missing, no ordinary file or cannot be read.
-bool readWholeFile(const QString& file, std::vector<unsigned char>& bytes) {
+// Tiles are small: one read call takes the whole file into a buffer of this size.
+constexpr std::size_t SmallFile = std::size_t{64} << 10;
+// No bitmap the decoder takes is larger; a bigger file is not read into memory at all.
+constexpr off_t LargestFile = static_cast<off_t>(MaxDibPixels * 4 + (1 << 20));
+
+ssize_t readSome(int fd, unsigned char* into, std::size_t size) {
+    for (;;) {
+        const ssize_t n = ::read(fd, into, size);
+        if (n >= 0 || errno != EINTR) {
+            return n;
+        }
+    }
+}
+
+// Bytes read from a file, in memory that is kept from one tile to the next and never cleared
+// first: tiles come thousands at a time.
+class FileBytes {
+public:
+    unsigned char* Data() { return data_.get(); }
+    std::size_t Size() const { return size_; }
+    void SetSize(std::size_t size) { size_ = size; }
+    // Room for at least capacity bytes, keeping the first Size() of them.
+    void Reserve(std::size_t capacity) {
+        if (capacity <= capacity_) {
+            return;
+        }
+        std::unique_ptr<unsigned char[]> larger(new unsigned char[capacity]);
+        std::copy_n(data_.get(), size_, larger.get());
+        data_ = std::move(larger);
+        capacity_ = capacity;
+    }
+    // Gives back the memory of a large file.
+    void Trim(std::size_t keep) {
+        if (capacity_ > keep) {
+            data_.reset();
+            capacity_ = 0;
+            size_ = 0;
+        }
+    }
+
+private:
+    std::unique_ptr<unsigned char[]> data_;
+    std::size_t capacity_ = 0;
+    std::size_t size_ = 0;
+};
+
+// The whole file into bytes, or false when it is missing, no ordinary file, too large or
+// unreadable. A read that stops short of the buffer is the end of an ordinary file; a folder
+// fails to read, and a FIFO or device either gives no bitmap or fills the buffer and is then
+// refused as no ordinary file.
+bool readWholeFile(const QString& file, FileBytes& bytes) {
+    bytes.SetSize(0);
     // O_NONBLOCK: a FIFO under a tile's name must not hang the run waiting for a writer.
-    const int fd = ::open(ToFsPath(file).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    const int fd = ::open(QFile::encodeName(file).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         return false;
     }
-    struct stat st {};
-    // No bitmap the decoder takes is larger; a bigger file is not read into memory at all.
-    constexpr off_t largest = static_cast<off_t>(MaxDibPixels * 4 + (1 << 20));
-    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 0 && st.st_size <= largest;
-    if (ok) {
-        bytes.resize(static_cast<std::size_t>(st.st_size));
-        std::size_t done = 0;
-        while (done < bytes.size()) {
-            const ssize_t n = ::read(fd, bytes.data() + done, bytes.size() - done);
-            if (n < 0 && errno == EINTR) {
-                continue;
+    bytes.Reserve(SmallFile);
+    const ssize_t first = readSome(fd, bytes.Data(), SmallFile);
+    bool ok = first >= 0;
+    std::size_t done = ok ? static_cast<std::size_t>(first) : 0;
+    if (ok && done == SmallFile) {
+        struct stat st {};
+        ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= LargestFile;
+        if (ok) {
+            const std::size_t size = std::max(static_cast<std::size_t>(st.st_size), SmallFile);
+            bytes.SetSize(done);
+            bytes.Reserve(size);
+            // A file that changes while being read keeps what was read.
+            while (done < size) {
+                const ssize_t n = readSome(fd, bytes.Data() + done, size - done);
+                if (n <= 0) {
+                    ok = n == 0;
+                    break;
+                }
+                done += static_cast<std::size_t>(n);
             }
-            if (n <= 0) {
-                break;
-            }
-            done += static_cast<std::size_t>(n);
         }
-        // A file that shrank while being read keeps what was there.
-        bytes.resize(done);
     }
     ::close(fd);
+    bytes.SetSize(ok ? done : 0);
     return ok;
 }
 
@@ -66,11 +119,14 @@ bool inverted(const RECT& r) { return r.Right < r.Left || r.Bottom < r.Top; }
 }  // namespace
 
 QImage ReadBitmapSurfaceImage(const QString& file) {
-    std::vector<unsigned char> bytes;
-    if (!readWholeFile(file, bytes)) {
-        return QImage();
+    // One buffer for every tile of a run; a large file's memory is given back afterwards.
+    static FileBytes bytes;
+    QImage image;
+    if (readWholeFile(file, bytes)) {
+        image = DecodeDib(bytes.Data(), bytes.Size(), &NewSurfaceImage);
     }
-    return DecodeDib(bytes.data(), bytes.size(), &NewSurfaceImage);
+    bytes.Trim(SmallFile);
+    return image;
 }
 
 DirectDrawSurface7::DirectDrawSurface7(QImage image) : image_(std::move(image)) {}
