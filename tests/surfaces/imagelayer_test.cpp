@@ -14,6 +14,7 @@
 #include <cstdlib>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -129,6 +130,37 @@ TEST(ImageLayer, ReadsUncompressedBitmapsOfEveryLayout) {
         EXPECT_EQ(surface->Height(), 3) << c.name;
         EXPECT_TRUE(SamePixels(surface->Image(), odd)) << c.name;
     }
+}
+
+TEST(ImageLayer, ReadsFilesOfEverySizeWhole) {
+    TestFolder folder;
+    const QImage large = TileImage(8, 300, 100);  // about 90 KB at 24 bits
+    const QImage small = TileImage(5, 20, 20);
+    struct Case {
+        const char* name;
+        QImage image;
+        int fileSize;  // 0: as written; otherwise padded with bytes after the pixels
+    } cases[] = {
+        {"large", large, 0},
+        {"exactly the one-read size", small, 64 * 1024},
+        {"one byte more", small, 64 * 1024 + 1},
+        {"much larger than its pixels", small, 300 * 1024},
+    };
+    DirectDraw7 dd;
+    for (const Case& c : cases) {
+        QByteArray bytes = MakeBitmap(c.image, 24, false);
+        if (c.fileSize > 0) {
+            bytes.append(QByteArray(c.fileSize - bytes.size(), '\x11'));
+        }
+        WriteBytes(folder.File("t.bmp"), bytes);
+        std::unique_ptr<DirectDrawSurface7> surface;
+        ASSERT_EQ(FailureOf([&] { surface = dd.CreateSurfaceFromFile(folder.File("t.bmp"), DDSURFACEDESC2{}); }), 0)
+            << c.name;
+        EXPECT_TRUE(SamePixels(surface->Image(), c.image)) << c.name;
+    }
+    // A device that never ends is no ordinary file.
+    ASSERT_EQ(::symlink("/dev/zero", folder.File("zero.bmp").toUtf8().constData()), 0);
+    EXPECT_EQ(FailureOf([&] { dd.CreateSurfaceFromFile(folder.File("zero.bmp"), DDSURFACEDESC2{}); }), Err::E_FAIL_);
 }
 
 TEST(ImageLayer, ReadsPaletteBitmaps) {
