@@ -30,11 +30,6 @@ std::int64_t BitmapHeader::RowBytes() const {
     return (w * bitCount + 31) / 32 * 4;
 }
 
-bool BitmapHeader::PlainTrueColour() const {
-    return headerSize >= 40 && headerSize != 64 && compression == BI_RGB && planes == 1 &&
-           (bitCount == 24 || bitCount == 32) && width > 0 && height != 0;
-}
-
 std::optional<BitmapHeader> ParseBitmapHeader(const QByteArray& head) {
     if (head.size() < 26 || head[0] != 'B' || head[1] != 'M') {
         return std::nullopt;

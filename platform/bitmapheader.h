@@ -22,8 +22,6 @@ struct BitmapHeader {
     bool Uncompressed() const;
     // Bytes of one stored row, padded to four bytes.
     std::int64_t RowBytes() const;
-    // A plain 24 or 32 bits per pixel bitmap, the usual form of a big sheet.
-    bool PlainTrueColour() const;
 };
 
 // Reads the headers from the first bytes of a file; nothing when they are no bitmap's.

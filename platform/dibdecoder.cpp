@@ -50,7 +50,7 @@ struct Header {
     std::size_t afterHeader = 0;  // where the palette (or the masks after an info header) start
 };
 
-bool readHeader(const unsigned char* b, std::size_t size, Header& h) {
+bool readHeader(const unsigned char* b, std::size_t size, std::uint64_t maxPixels, Header& h) {
     if (size < FileHeader + 16 || b[0] != 'B' || b[1] != 'M') {
         return false;
     }
@@ -86,7 +86,7 @@ bool readHeader(const unsigned char* b, std::size_t size, Header& h) {
         return false;
     }
     const std::uint64_t pixels = static_cast<std::uint64_t>(h.width) * static_cast<std::uint64_t>(h.height < 0 ? -h.height : h.height);
-    if (pixels > MaxDibPixels) {
+    if (pixels > maxPixels) {
         return false;
     }
     switch (h.compression) {
@@ -180,9 +180,10 @@ bool decodeRle(const unsigned char* data, std::size_t size, bool four, std::int6
 }
 }  // namespace
 
-QImage DecodeDib(const unsigned char* b, std::size_t size, QImage (*newImage)(int width, int height)) {
+QImage DecodeDib(const unsigned char* b, std::size_t size, QImage (*newImage)(int width, int height),
+                 std::uint64_t maxPixels) {
     Header h;
-    if (!readHeader(b, size, h)) {
+    if (!readHeader(b, size, maxPixels, h)) {
         return QImage();
     }
     const bool bottomUp = h.height > 0;

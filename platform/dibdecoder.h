@@ -3,6 +3,11 @@
 #include <QImage>
 
 #include <cstddef>
+#include <cstdint>
+
+// The largest image DecodeDib makes unless told otherwise (256 MB as RGB32): tiles are
+// small, and a header that claims more from a small compressed file must not exhaust memory.
+constexpr std::size_t MaxDibPixels = std::size_t{1} << 26;
 
 // Decodes a whole Windows bitmap file held in memory into an RGB32 image.
 //
@@ -10,10 +15,8 @@
 // compressions); 1, 2, 4, 8, 16, 24 and 32 bits per pixel; uncompressed, RLE8, RLE4 and bit
 // field files. Every pixel of the result is defined by the file: a file whose pixel data is
 // cut short, or whose header does not hold together, gives a null image, and so does one
-// larger than MaxDibPixels. Pixels that an RLE file skips take colour 0 of its palette.
+// larger than maxPixels. Pixels that an RLE file skips take colour 0 of its palette.
 // newImage, when given, makes the RGB32 image to decode into (it need not be cleared).
-QImage DecodeDib(const unsigned char* bytes, std::size_t size, QImage (*newImage)(int width, int height) = nullptr);
+QImage DecodeDib(const unsigned char* bytes, std::size_t size, QImage (*newImage)(int width, int height) = nullptr,
+                 std::uint64_t maxPixels = MaxDibPixels);
 
-// The largest image DecodeDib makes (256 MB as RGB32): tiles are small, and a header that
-// claims more from a small compressed file must not exhaust memory.
-constexpr std::size_t MaxDibPixels = std::size_t{1} << 26;

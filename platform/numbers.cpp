@@ -216,6 +216,10 @@ QString NumberText(double number) {
     if (number == 0) {
         return QStringLiteral("0");
     }
+    // Whole numbers, the usual case (tile numbers), need no digit search.
+    if (std::fabs(number) < 1e15 && number == std::trunc(number)) {
+        return QString::number(static_cast<long long>(number));
+    }
     // Fifteen significant digits as users read them; more only where fifteen would not read
     // back as the same number.
     char digits[40];

@@ -3,6 +3,7 @@
 #include "platform/bitmapfile.h"
 #include "platform/numbers.h"
 #include "platform/runtimeerror.h"
+#include "platform/surfacememory.h"
 
 #include <QImageReader>
 #include <QPainter>
@@ -47,7 +48,7 @@ void Picture::resizeImage(int width, int height) {
         image_ = QImage();
         return;
     }
-    QImage resized(width, height, QImage::Format_RGB32);
+    QImage resized = NewSurfaceImage(width, height);
     if (resized.isNull()) {
         RaiseError(Err::OutOfMemory);
     }

@@ -44,6 +44,18 @@ Block* newBlock() {
     block->current = true;
     return block;
 }
+// Memory of its own, in huge pages where the kernel has them: a big sheet then costs a few
+// hundred page faults instead of one per 4 KiB.
+QImage largeImage(int width, int height, std::size_t bytes) {
+    const std::size_t rounded = (bytes + BlockBytes - 1) / BlockBytes * BlockBytes;
+    void* memory = std::aligned_alloc(BlockBytes, rounded);
+    if (memory == nullptr) {
+        return QImage();
+    }
+    ::madvise(memory, rounded, MADV_HUGEPAGE);
+    return QImage(static_cast<unsigned char*>(memory), width, height, static_cast<qsizetype>(width) * 4,
+                  QImage::Format_RGB32, [](void* info) { std::free(info); }, memory);
+}
 }  // namespace
 
 QImage NewSurfaceImage(int width, int height) {
@@ -52,7 +64,7 @@ QImage NewSurfaceImage(int width, int height) {
     }
     const std::size_t bytes = static_cast<std::size_t>(width) * 4 * static_cast<std::size_t>(height);
     if (bytes > LargestShared) {
-        return QImage(width, height, QImage::Format_RGB32);
+        return largeImage(width, height, bytes);
     }
     if (currentBlock == nullptr || BlockBytes - currentBlock->used < bytes) {
         Block* fresh = newBlock();

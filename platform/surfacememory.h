@@ -5,5 +5,6 @@
 // An RGB32 image whose pixels are left for the caller to write. Small images share 2 MB blocks
 // that the kernel may back with huge pages, so loading tens of thousands of tiles costs a few
 // page faults instead of one or two a tile; a block is freed with the last image in it.
+// Large images get huge-page memory of their own. A null image when memory runs out.
 // Single-threaded, as the whole program is.
 QImage NewSurfaceImage(int width, int height);

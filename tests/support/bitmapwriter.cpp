@@ -52,8 +52,8 @@ QImage PatternImage(int width, int height, const BitmapLayout& layout) {
         auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
         for (int x = 0; x < width; ++x) {
             if (layout.bitCount == 16) {
-                // Five bits a channel; the low three bits of each 8-bit value are dropped.
-                auto widen = [](int v) { return v << 3; };
+                // Five bits a channel, widened to the full 0 to 255 range.
+                auto widen = [](int v) { return (v * 255 + 15) / 31; };
                 line[x] = qRgb(widen(x % 32), widen(y % 32), widen((x + 2 * y) % 32));
             } else {
                 line[x] = qRgb(x % 256, y % 256, (x * 7 + y * 13) % 256);
@@ -87,7 +87,8 @@ QByteArray EncodeBitmap(const QImage& image, const BitmapLayout& layout) {
             } else {
                 const QRgb px = reinterpret_cast<const QRgb*>(image.constScanLine(y))[x];
                 if (bits == 16) {
-                    const quint16 v = static_cast<quint16>((qRed(px) >> 3) << 10 | (qGreen(px) >> 3) << 5 | qBlue(px) >> 3);
+                    auto narrow = [](int v) { return (v * 31 + 127) / 255; };
+                    const quint16 v = static_cast<quint16>(narrow(qRed(px)) << 10 | narrow(qGreen(px)) << 5 | narrow(qBlue(px)));
                     Put16(row, 2 * x, v);
                 } else {
                     const int at = x * (bits / 8);
