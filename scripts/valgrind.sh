@@ -19,7 +19,7 @@ for program in build/tests/*_tests; do
   name=$(basename "$program")
   began=$(date +%s)
   valgrind --tool=memcheck --error-exitcode=9 --leak-check=full --errors-for-leak-kinds=definite \
-    --track-origins=yes "$program" >"build/valgrind/$name.log" 2>&1
+    --track-origins=yes --suppressions=scripts/valgrind.supp "$program" >"build/valgrind/$name.log" 2>&1
   rc=$?
   echo "$name: exit $rc, $(( $(date +%s) - began )) s, $(grep -o 'ERROR SUMMARY: [0-9]* errors' "build/valgrind/$name.log" | tail -n1)"
   [ "$rc" -eq 0 ] || status=1
