@@ -11,7 +11,7 @@ public:
     BatchForm(bool showProgress);
 
     void DoEvents() override;
-    void Progress(long long done, long long total);
+    void Progress(long long done, long long total) override;
     // Clears the progress line before anything else is printed.
     void EndProgress();
 

@@ -78,6 +78,7 @@ bool Converter::CompileMode(QString source, QString destination) {
     // edge can leave 32 bits.
     const std::int32_t rows = RoundToLong(back.Height()) / 32;
     for (std::int32_t row = 0; row <= rows; ++row) {
+        form_.Progress(row, rows + 1LL);
         const std::int32_t columns = RoundToLong(back.Width()) / 32;
         for (std::int32_t column = 0; column <= columns; ++column) {
             const std::int32_t tile =

@@ -34,6 +34,10 @@ public:
     // Lets the window process pending messages.
     virtual void DoEvents() = 0;
 
+    // Told how far a long run has come (Compile mode, which does not yield, row by row).
+    // The window shows nothing; the batch program draws a progress bar.
+    virtual void Progress(long long /*done*/, long long /*total*/) {}
+
     // Text members shared by the convert command, the conversion and the surface table.
     QString TileWidth;
     QString NumTileSurfs;
