@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
 # Times the batch program on one big sheet against the floor programs and ImageMagick.
 #
-#   bash bench/cli.sh [side=4096]
+#   bash bench/cli.sh [side=4096] [folder=/tmp]
 #
+# The folder decides the file system: on a disk, creating 16,384 files can outweigh all
+# else; on a tmpfs such as /dev/shm the figures show the programs' own work.
 # Builds build/ (RelWithDebInfo), installs ImageMagick if it is missing (for this
 # comparison only; the tool does not need it), then prints one table.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 side="${1:-4096}"
+base="${2:-/tmp}"
 
 bash scripts/setup.sh >/dev/null
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
@@ -24,7 +27,7 @@ fi
 im_convert=$(command -v convert-im6.q16 || command -v convert)
 im_montage=$(command -v montage-im6.q16 || command -v montage)
 
-work=$(mktemp -d /tmp/tilvex-cli-bench-XXXXXX)
+work=$(mktemp -d "$base/tilvex-cli-bench-XXXXXX")
 trap 'rm -rf "$work"' EXIT
 build/bench/bench_split --sheet "$work/big.bmp" "$side"
 tiles=$(( (side / 32) * (side / 32) ))
@@ -37,9 +40,26 @@ measure() {
   awk '{ printf "%s %d\n", $1, $2 / 1024 }' "$log"
 }
 
-read -r split_s split_mb < <(measure build/tilvex split "$work/big.bmp" "$work/tiles" --quiet)
-mkdir -p "$work/sheet"
-read -r compile_s compile_mb < <(measure build/tilvex compile "$work/tiles" "$work/sheet" --width 128 --quiet)
+# Keeps the best time and the largest peak of the runs measured with it.
+best_s=""
+best_mb=0
+keep_best() {
+  local s mb
+  read -r s mb < <(measure "$@")
+  if [ -z "$best_s" ] || awk -v a="$s" -v b="$best_s" 'BEGIN { exit !(a < b) }'; then best_s=$s; fi
+  [ "$mb" -gt "$best_mb" ] && best_mb=$mb
+  return 0
+}
+# Best of three, as the floors are.
+for run in 1 2 3; do
+  keep_best build/tilvex split "$work/big.bmp" "$work/tiles$run" --quiet
+done
+split_s=$best_s split_mb=$best_mb best_s="" best_mb=0
+for run in 1 2 3; do
+  mkdir -p "$work/sheet$run"
+  keep_best build/tilvex compile "$work/tiles1" "$work/sheet$run" --width 128 --quiet
+done
+compile_s=$best_s compile_mb=$best_mb
 
 # The floors: plain open/write/close of the same tiles, plain reads and one sheet write.
 split_floor=$(build/bench/bench_split "$side" "$work" | awk '/^floor/ { print $2 }')
@@ -47,9 +67,12 @@ compile_floor=$(build/bench/bench_compile "$tiles" 128 "$work" | awk '/^floor/ {
 
 mkdir -p "$work/im"
 read -r im_split_s im_split_mb < <(measure "$im_convert" "$work/big.bmp" -crop 32x32 +repage "BMP3:$work/im/%d.bmp")
-list="$work/list.txt"
-for ((i = 0; i < tiles; i++)); do echo "$work/tiles/$i.bmp"; done >"$list"
-read -r im_compile_s im_compile_mb < <(measure "$im_montage" "@$list" -tile 128x -geometry 32x32+0+0 "BMP3:$work/im-sheet.bmp")
+# The tiles by name on the command line (ImageMagick's policy refuses @list files), short
+# names from inside the folder.
+mapfile -t names < <(seq -f '%g.bmp' 0 $((tiles - 1)))
+read -r im_compile_s im_compile_mb < <(cd "$work/tiles1" &&
+  measure "$im_montage" "${names[@]}" -tile 128x -geometry 32x32+0+0 "BMP3:$work/im-sheet.bmp")
+rm -rf "$work"/tiles2 "$work"/tiles3
 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "-" }'; }
 printf '%-9s %10s %10s %10s %12s %10s %14s\n' "command" "tilvex s" "floor s" "x floor" "ImageMagick s" "IM / tilvex" "peak MiB (IM)"
@@ -57,4 +80,4 @@ printf '%-9s %10s %10s %10s %12s %10s %8s (%s)\n' split "$split_s" "$split_floor
   "$im_split_s" "$(ratio "$im_split_s" "$split_s")" "$split_mb" "$im_split_mb"
 printf '%-9s %10s %10s %10s %12s %10s %8s (%s)\n' compile "$compile_s" "$compile_floor" "$(ratio "$compile_s" "$compile_floor")" \
   "$im_compile_s" "$(ratio "$im_compile_s" "$compile_s")" "$compile_mb" "$im_compile_mb"
-echo "targets: x floor <= 2, IM / tilvex >= 10 ($side x $side, $tiles tiles)"
+echo "targets: x floor <= 2, IM / tilvex >= 10 ($side x $side, $tiles tiles, in $base)"
