@@ -6,7 +6,7 @@
 #
 # Every fuzz/*_fuzz.cpp is a target (or only the named ones). A target names the project
 # sources it needs on a line "// sources: a.cpp b.cpp" and may add libFuzzer flags on a line
-# "// options: -max_len=N ...". Seeds come from fuzz/corpus/<target>/ and are copied into a
+# "// options: -max_len=N ...". Starting inputs come from fuzz/corpus/<target>/ and are copied into a
 # working corpus under build-fuzz/, which grows from run to run.
 set -euo pipefail
 
