@@ -7,6 +7,7 @@
 // It also times the steps of a run one by one (sizing the table, loading the tiles, drawing
 // them, saving the sheet), to show where the time goes.
 
+#include "benchclock.h"
 #include "conversion/converter.h"
 #include "platform/headlessform.h"
 #include "platform/messagebox.h"
@@ -32,16 +33,6 @@
 #include <vector>
 
 namespace {
-
-double Seconds(std::chrono::steady_clock::time_point since) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
-}
-
-long PeakMiB() {
-    rusage usage {};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss / 1024;
-}
 
 void Put32(unsigned char* at, std::uint32_t v) {
     for (int i = 0; i < 4; ++i) {

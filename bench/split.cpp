@@ -4,6 +4,7 @@
 //   bench_split [side=4096] [work folder=/tmp]
 //   bench_split --sheet PATH [side=4096]    only writes the test sheet
 
+#include "benchclock.h"
 #include "conversion/converter.h"
 #include "platform/headlessform.h"
 #include "platform/messagebox.h"
@@ -24,16 +25,6 @@
 #include <vector>
 
 namespace {
-
-double Seconds(std::chrono::steady_clock::time_point since) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
-}
-
-long PeakMiB() {
-    rusage usage {};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss / 1024;
-}
 
 // A side by side 24-bit bottom-up bitmap with a different colour in every pixel of a tile.
 void WriteSheet(const QString& path, int side) {

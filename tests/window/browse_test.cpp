@@ -1,6 +1,7 @@
 // The browse button: the file-open dialog in Split mode, the folder picker in Compile mode.
 #include "window/folderpicker.h"
 #include "window/frmconverter.h"
+#include "shownwindow.h"
 
 #include "modaldriver.h"
 #include "support/testsupport.h"
@@ -55,21 +56,9 @@ void typeAndOpen(QFileDialog* dialog, const QString& name) {
     QTest::mouseClick(open, Qt::LeftButton);
 }
 
-class BrowseTest : public ::testing::Test {
+class BrowseTest : public ShownWindow {
 protected:
-    void SetUp() override {
-        window_ = std::make_unique<frmConverter>();
-        window_->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(window_.get()));
-    }
-
-    template <class W = QWidget>
-    W* child(const char* name) { return window_->findChild<W*>(QLatin1String(name)); }
-    QLineEdit* ipath() { return child<QLineEdit>("ipath"); }
     void clickBrowse() { QTest::mouseClick(child<QPushButton>("Command2"), Qt::LeftButton); }
-
-    TestFolder folder_;
-    std::unique_ptr<frmConverter> window_;
 };
 
 TEST_F(BrowseTest, SplitOpensTheBitmapDialogInTheProgramFolder) {

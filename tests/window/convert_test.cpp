@@ -1,6 +1,7 @@
 // The convert button through the real window: input checks, the button during a run, and
 // the window height that the conversions set.
 #include "window/frmconverter.h"
+#include "shownwindow.h"
 
 #include "platform/formview.h"
 #include "platform/messagebox.h"
@@ -21,24 +22,10 @@
 
 namespace {
 
-class ConvertTest : public ::testing::Test {
+class ConvertTest : public ShownWindow {
 protected:
-    void SetUp() override {
-        window_ = std::make_unique<frmConverter>();
-        window_->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(window_.get()));
-    }
-
-    template <class W = QWidget>
-    W* child(const char* name) { return window_->findChild<W*>(QLatin1String(name)); }
-    QPushButton* command1() { return child<QPushButton>("Command1"); }
-    void setMode(bool split) { child<QRadioButton>(split ? "optSplit" : "optCompile")->setChecked(true); }
-    void setText(const char* box, const QString& text) { child<QLineEdit>(box)->setText(text); }
-    QString text(const char* box) { return child<QLineEdit>(box)->text(); }
+    void setMode(bool split) { (split ? optSplit() : optCompile())->setChecked(true); }
     void clickConvert() { QTest::mouseClick(command1(), Qt::LeftButton); }
-
-    TestFolder folder_;
-    std::unique_ptr<frmConverter> window_;
 };
 
 struct CheckCase {

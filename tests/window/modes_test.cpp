@@ -1,5 +1,6 @@
 // The mode buttons and the convert button's captions, through the real window.
 #include "window/frmconverter.h"
+#include "shownwindow.h"
 
 #include "platform/formview.h"
 #include "support/testsupport.h"
@@ -13,22 +14,9 @@
 
 namespace {
 
-class ModeTest : public ::testing::Test {
+class ModeTest : public ShownWindow {
 protected:
-    void SetUp() override {
-        window_ = std::make_unique<frmConverter>();
-        window_->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(window_.get()));
-    }
-
-    QRadioButton* optSplit() { return window_->findChild<QRadioButton*>(QStringLiteral("optSplit")); }
-    QRadioButton* optCompile() { return window_->findChild<QRadioButton*>(QStringLiteral("optCompile")); }
-    QPushButton* command1() { return window_->findChild<QPushButton*>(QStringLiteral("Command1")); }
-    QLineEdit* ipath() { return window_->findChild<QLineEdit*>(QStringLiteral("ipath")); }
     void click(QWidget* widget) { QTest::mouseClick(widget, Qt::LeftButton, {}, QPoint(6, widget->height() / 2)); }
-
-    TestFolder folder_;
-    std::unique_ptr<frmConverter> window_;
 };
 
 TEST_F(ModeTest, ConvertCaptionUntilAModeButtonIsClicked) {
