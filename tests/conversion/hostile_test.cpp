@@ -63,11 +63,6 @@ int LogEntries(const TestFolder& folder) {
 
 QString Log(const TestFolder& folder) { return QString::fromLocal8Bit(ReadBytes(folder.File("Errors.Log"))); }
 
-void WriteSheet(const QString& path, int width, int height) {
-    const BitmapLayout layout;
-    WriteBytes(path, EncodeBitmap(PatternImage(width, height, layout), layout));
-}
-
 // Every file in the folder is a whole 32 by 32 tile (or the folder's info.ini); nothing
 // half written, nothing left beside.
 void ExpectOnlyWholeTiles(const QString& folder) {
@@ -107,7 +102,7 @@ TEST(FullDisk, SplitStopsWithOneEntryAndWholeTiles) {
     if (!disk.Mounted()) {
         GTEST_SKIP() << "mounting a tmpfs is not allowed here";
     }
-    WriteSheet(folder.File("big.bmp"), 320, 320);  // 100 tiles, far more than the disk holds
+    WritePatternBitmap(folder.File("big.bmp"), 320, 320);  // 100 tiles, far more than the disk holds
     ClickRun run;
     run.Click(true, folder.File("big.bmp"), folder.File("disk/out"));
     EXPECT_EQ(LogEntries(folder), 1);
@@ -124,7 +119,7 @@ TEST(FullDisk, CompileLeavesNoSheetAndInfoIniStaysWhole) {
     if (!disk.Mounted()) {
         GTEST_SKIP() << "mounting a tmpfs is not allowed here";
     }
-    WriteSheet(folder.File("big.bmp"), 320, 320);
+    WritePatternBitmap(folder.File("big.bmp"), 320, 320);
     ClickRun split;
     split.Click(true, folder.File("big.bmp"), folder.File("tiles"));
     ASSERT_EQ(GetVar(folder.File("tiles/info.ini"), "MAIN", "NumFiles"), "100");
@@ -149,7 +144,7 @@ TEST(FullDisk, CompileLeavesNoSheetAndInfoIniStaysWhole) {
 
 TEST(ChangingFiles, DestinationRemovedBetweenTwoTiles) {
     TestFolder folder;
-    WriteSheet(folder.File("big.bmp"), 128, 64);
+    WritePatternBitmap(folder.File("big.bmp"), 128, 64);
     ClickRun run;
     run.form.onDoEvents = [&](int tiles) {
         if (tiles == 3) {
@@ -165,7 +160,7 @@ TEST(ChangingFiles, DestinationRemovedBetweenTwoTiles) {
 
 TEST(ChangingFiles, TileRemovedDuringACompileRun) {
     TestFolder folder;
-    WriteSheet(folder.File("big.bmp"), 128, 64);
+    WritePatternBitmap(folder.File("big.bmp"), 128, 64);
     ClickRun split;
     split.Click(true, folder.File("big.bmp"), folder.File("tiles"));
     ClickRun compile;
@@ -212,7 +207,7 @@ TEST(PathLimits, OddNamesWorkAndOverlongPathsFailClearly) {
         SCOPED_TRACE(c.what);
         TestFolder folder;
         ASSERT_EQ(QFile::encodeName(c.sourceName).size() <= 255, true);
-        WriteSheet(folder.File(c.sourceName), 64, 32);
+        WritePatternBitmap(folder.File(c.sourceName), 64, 32);
         ClickRun run;
         run.Click(true, folder.File(c.sourceName), folder.File(c.destinationName));
         EXPECT_EQ(LogEntries(folder), 0) << Log(folder).toStdString();
@@ -224,7 +219,7 @@ TEST(PathLimits, OddNamesWorkAndOverlongPathsFailClearly) {
     // Beyond the longest path the system takes: the message for a source, a log entry for
     // a destination.
     TestFolder folder;
-    WriteSheet(folder.File("big.bmp"), 64, 32);
+    WritePatternBitmap(folder.File("big.bmp"), 64, 32);
     QString deep = folder.Path();
     while (QFile::encodeName(deep).size() < 4200) {
         deep += "/" + QString(200, QLatin1Char('d'));

@@ -123,9 +123,7 @@ TEST(Split, StartNumberNamesTheFilesAndNumFilesIsTheNextFreeOne) {
 
 TEST(Split, AddsToAFolderAndOverwritesOnlyItsOwnNumbers) {
     TestFolder folder;
-    const BitmapLayout layout;
-    const QImage pattern = PatternImage(64, 32, layout);
-    WriteBytes(folder.File("big.bmp"), EncodeBitmap(pattern, layout));
+    const QImage pattern = WritePatternBitmap(folder.File("big.bmp"), 64, 32);
     ASSERT_TRUE(QDir(folder.Path()).mkdir("out"));
     WriteBytes(folder.File("out/0.bmp"), "old");
     WriteBytes(folder.File("out/7.bmp"), "kept");
@@ -143,9 +141,7 @@ TEST(Split, PathsWithBlanksAndNonAsciiNames) {
         TestFolder folder;
         const QString sub = folder.Path() + "/" + QString::fromUtf8(name);
         ASSERT_TRUE(QDir().mkpath(sub));
-        const BitmapLayout layout;
-        const QImage pattern = PatternImage(64, 64, layout);
-        WriteBytes(sub + "/" + QString::fromUtf8(name) + ".bmp", EncodeBitmap(pattern, layout));
+        const QImage pattern = WritePatternBitmap(sub + "/" + QString::fromUtf8(name) + ".bmp", 64, 64);
         SplitRun run;
         run.Click(sub + "/" + QString::fromUtf8(name) + ".bmp", sub + "/out " + QString::fromUtf8(name));
         ExpectTiles(sub + "/out " + QString::fromUtf8(name), pattern, 0);
@@ -156,9 +152,7 @@ TEST(Split, PathsWithBlanksAndNonAsciiNames) {
 TEST(Split, ThePictureDecidesTheGridNotTheHeaderReader) {
     // A top-down bitmap's height reads as 65504 in the header reader; 2 rows of tiles it is.
     TestFolder folder;
-    const BitmapLayout layout{24, true, false};
-    const QImage pattern = PatternImage(64, 64, layout);
-    WriteBytes(folder.File("big.bmp"), EncodeBitmap(pattern, layout));
+    const QImage pattern = WritePatternBitmap(folder.File("big.bmp"), 64, 64, {24, true, false});
     SplitRun run;
     run.Click(folder.File("big.bmp"), folder.File("out"));
     EXPECT_EQ(run.converter.ImageInfo()->Height(), 65472);
@@ -168,9 +162,7 @@ TEST(Split, ThePictureDecidesTheGridNotTheHeaderReader) {
 
 TEST(Split, APictureLowerThanATileGivesItsFirstRowOnTheBackground) {
     TestFolder folder;
-    const BitmapLayout layout;
-    const QImage pattern = PatternImage(70, 20, layout);
-    WriteBytes(folder.File("big.bmp"), EncodeBitmap(pattern, layout));
+    const QImage pattern = WritePatternBitmap(folder.File("big.bmp"), 70, 20);
     SplitRun run;
     // A tile of another run is left in the canvas first.
     run.form.Image(FormView::Pic::pic).SetSize(32, 32);
@@ -243,9 +235,7 @@ TEST(Split, FailuresEndInOneLogEntryAndNoHalfWrittenFile) {
 
 TEST(Split, AReadOnlyTileStopsTheRunAndStaysAsItWas) {
     TestFolder folder;
-    const BitmapLayout layout;
-    const QImage pattern = PatternImage(96, 32, layout);
-    WriteBytes(folder.File("big.bmp"), EncodeBitmap(pattern, layout));
+    const QImage pattern = WritePatternBitmap(folder.File("big.bmp"), 96, 32);
     ASSERT_TRUE(QDir(folder.Path()).mkdir("out"));
     WriteBytes(folder.File("out/1.bmp"), "locked");
     ASSERT_EQ(::chmod(QFile::encodeName(folder.File("out/1.bmp")).constData(), 0444), 0);
@@ -260,9 +250,7 @@ TEST(Split, AReadOnlyTileStopsTheRunAndStaysAsItWas) {
 
 TEST(Split, TileNumbersDoNotWrapPastTheLargestNumber) {
     TestFolder folder;
-    const BitmapLayout layout;
-    const QImage pattern = PatternImage(64, 32, layout);
-    WriteBytes(folder.File("big.bmp"), EncodeBitmap(pattern, layout));
+    WritePatternBitmap(folder.File("big.bmp"), 64, 32);
     SplitRun run;
     run.Click(folder.File("big.bmp"), folder.File("out"), "2147483647");
     EXPECT_EQ(FilesIn(folder.File("out")), QStringList{"2147483647.bmp"});
@@ -270,7 +258,7 @@ TEST(Split, TileNumbersDoNotWrapPastTheLargestNumber) {
     EXPECT_TRUE(LogText(folder).contains("Error #6\r\nDescription: Overflow\r\n"));
 
     TestFolder again;
-    WriteBytes(again.File("big.bmp"), EncodeBitmap(pattern, layout));
+    WritePatternBitmap(again.File("big.bmp"), 64, 32);
     SplitRun tooBig;
     tooBig.Click(again.File("big.bmp"), again.File("out"), "2147483648");
     EXPECT_TRUE(FilesIn(again.File("out")).isEmpty());

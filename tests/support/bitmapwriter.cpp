@@ -1,5 +1,7 @@
 #include "support/bitmapwriter.h"
 
+#include "support/testsupport.h"
+
 #include <QtEndian>
 
 namespace {
@@ -127,3 +129,9 @@ QByteArray EncodeBitmap(const QImage& image, const BitmapLayout& layout) {
 }
 
 QImage AsRgb32(const QImage& image) { return image.convertToFormat(QImage::Format_RGB32); }
+
+QImage WritePatternBitmap(const QString& path, int width, int height, const BitmapLayout& layout) {
+    const QImage pattern = PatternImage(width, height, layout);
+    WriteBytes(path, EncodeBitmap(pattern, layout));
+    return AsRgb32(pattern);
+}

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QImage>
 #include <QList>
+#include <QString>
 
 // Windows bitmaps written byte by byte, so tests can feed the loader every depth and layout
 // without relying on the code under test.
@@ -18,6 +19,9 @@ QImage PatternImage(int width, int height, const BitmapLayout& layout);
 
 // The bitmap file of an image made by PatternImage with the same layout.
 QByteArray EncodeBitmap(const QImage& image, const BitmapLayout& layout);
+
+// Writes a pattern bitmap of the layout to the path; gives the pattern as RGB32.
+QImage WritePatternBitmap(const QString& path, int width, int height, const BitmapLayout& layout = {});
 
 // The image as the conversions see it: RGB32.
 QImage AsRgb32(const QImage& image);
