@@ -1,11 +1,11 @@
 #include "platform/bitmapfile.h"
 
-#include "platform/bitmapheader.h"
+#include "platform/descriptor.h"
 #include "platform/dibdecoder.h"
 #include "platform/paths.h"
 #include "platform/picture.h"
-#include "platform/surfacememory.h"
 #include "platform/runtimeerror.h"
+#include "platform/surfacememory.h"
 
 #include <QFile>
 #include <QImageReader>
@@ -31,39 +31,6 @@ void put32(unsigned char* p, std::uint32_t v) {
     put16(p + 2, v >> 16);
 }
 
-bool writeAll(int fd, const unsigned char* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-
-// Closes the descriptor on every way out, failures included.
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
-
 // The file's bytes, mapped for as long as a decode takes: a big sheet is not copied.
 class MappedFile {
 public:
@@ -87,27 +54,13 @@ private:
 };
 
 // Compressed data may stand for a picture far bigger than the file; real files stay well
-// below this ratio, while a tiny file claiming a huge size does not.
-constexpr std::int64_t kMaxBytesPerFileByte = 2048;
-constexpr std::int64_t kAlwaysAllowedBytes = std::int64_t{64} << 20;
-
-bool tooBigForFile(std::int64_t width, std::int64_t height, std::int64_t fileSize) {
-    return width > Picture::MaxSide || height > Picture::MaxSide ||
-           4 * width * height > kAlwaysAllowedBytes + kMaxBytesPerFileByte * fileSize;
-}
-
-// Checks a bitmap's header against the file before anything is allocated for it: a header
-// may claim any size, the file must hold it. Returns the pixels claimed.
-std::uint64_t checkBitmapClaims(const BitmapHeader& h, std::int64_t fileSize) {
-    const std::int64_t width = h.width < 0 ? -static_cast<std::int64_t>(h.width) : h.width;
-    if (width > Picture::MaxSide || h.Rows() > Picture::MaxSide) {
-        RaiseError(Err::InvalidPicture);
-    }
-    const bool cut = h.Uncompressed() && static_cast<std::int64_t>(h.dataOffset) + h.RowBytes() * h.Rows() > fileSize;
-    if (cut || (!h.Uncompressed() && tooBigForFile(width, h.Rows(), fileSize))) {
-        RaiseError(Err::InvalidPicture);
-    }
-    return static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(h.Rows());
+// below this ratio, while a tiny file claiming a huge size does not. So no picture gets more
+// pixels than its file size allows, checked before anything is allocated for it.
+std::uint64_t mostPixelsFor(std::int64_t fileSize) {
+    constexpr std::int64_t alwaysAllowedBytes = std::int64_t{64} << 20;
+    constexpr std::int64_t bytesPerFileByte = 2048;
+    constexpr std::uint64_t largestCanvas = std::uint64_t{Picture::MaxSide} * Picture::MaxSide;
+    return std::min(largestCanvas, static_cast<std::uint64_t>(alwaysAllowedBytes + bytesPerFileByte * fileSize) / 4);
 }
 
 }  // namespace
@@ -125,17 +78,16 @@ QImage LoadBitmapFile(const QString& path) {
     if (!S_ISREG(st.st_mode)) {
         RaiseError(Err::InvalidPicture);
     }
-    QByteArray head(64, '\0');
-    const ssize_t got = ::pread(file.get(), head.data(), static_cast<std::size_t>(head.size()), 0);
-    head.truncate(std::max<ssize_t>(got, 0));
-    if (const auto header = ParseBitmapHeader(head)) {
-        const std::uint64_t claimed = checkBitmapClaims(*header, st.st_size);
-        const MappedFile bytes(file.get(), static_cast<std::size_t>(st.st_size));
+    const auto size = static_cast<std::size_t>(st.st_size);
+    const std::uint64_t mostPixels = mostPixelsFor(st.st_size);
+    char signature[2] = {};
+    if (::pread(file.get(), signature, sizeof signature, 0) == 2 && signature[0] == 'B' && signature[1] == 'M') {
+        const MappedFile bytes(file.get(), size);
         if (bytes.Data() == nullptr) {
             RaiseErrno(errno);
         }
-        // The claim has passed the checks above, so big sheets are allowed.
-        const QImage image = DecodeDib(bytes.Data(), static_cast<std::size_t>(st.st_size), &NewSurfaceImage, claimed);
+        // The decoder checks the header's claims against the file before it allocates.
+        const QImage image = DecodeDib(bytes.Data(), size, &NewSurfaceImage, mostPixels);
         if (image.isNull()) {
             RaiseError(Err::InvalidPicture);
         }
@@ -146,21 +98,18 @@ QImage LoadBitmapFile(const QString& path) {
     QImageReader reader(path);
     reader.setDecideFormatFromContent(true);
     // A top-down picture reports a negative height here.
-    const QSize size(std::abs(reader.size().width()), std::abs(reader.size().height()));
-    if (size.isEmpty() || size.width() > Picture::MaxSide || size.height() > Picture::MaxSide) {
+    const QSize claimed(std::abs(reader.size().width()), std::abs(reader.size().height()));
+    if (claimed.isEmpty() || static_cast<std::uint64_t>(claimed.width()) * claimed.height() > mostPixels) {
         RaiseError(Err::InvalidPicture);
     }
-    if (tooBigForFile(size.width(), size.height(), st.st_size)) {
-        RaiseError(Err::InvalidPicture);
-    }
-    const std::int64_t bytes = std::int64_t{4} * size.width() * size.height();
+    const std::int64_t bytes = std::int64_t{4} * claimed.width() * claimed.height();
     // Qt refuses big images unless told otherwise; this one has passed the checks above.
     QImageReader::setAllocationLimit(static_cast<int>(std::min<std::int64_t>(bytes >> 20, 1 << 20)) + 64);
     // The reader decodes into an image of the right size and format that it is given, and
     // leaves alone what broken or cut data does not reach: give it a cleared one.
     QImage image;
     if (reader.imageFormat() != QImage::Format_Invalid) {
-        image = QImage(size, reader.imageFormat());
+        image = QImage(claimed, reader.imageFormat());
         if (image.isNull()) {
             RaiseError(Err::OutOfMemory);
         }
@@ -223,7 +172,7 @@ void SaveBitmapFile(const QImage& image, int width, int height, const QString& p
     const QRgb background = QColor(240, 240, 240).rgb();
     const int imageRows = std::min(height, image.height());
     const int imageColumns = std::min(width, image.width());
-    bool ok = writeAll(fd, header, headerBytes);
+    bool ok = WriteAll(fd, header, headerBytes);
     int failure = errno;
     for (int first = 0; ok && first < height; first += rowsPerBlock) {
         const int count = std::min(rowsPerBlock, height - first);
@@ -241,7 +190,7 @@ void SaveBitmapFile(const QImage& image, int width, int height, const QString& p
             }
             std::fill(out, block.data() + rowBytes * static_cast<std::size_t>(i + 1), 0);
         }
-        ok = writeAll(fd, block.data(), block.size());
+        ok = WriteAll(fd, block.data(), block.size());
         failure = errno;
     }
     if (::close(fd) != 0 && ok) {

@@ -217,6 +217,15 @@ QImage DecodeDib(const unsigned char* b, std::size_t size, QImage (*newImage)(in
         return QImage();
     }
 
+    const bool rle = h.compression == BI_RLE8 || h.compression == BI_RLE4;
+    const std::uint64_t rowBytes = (static_cast<std::uint64_t>(width) * h.bits + 31) / 32 * 4;
+    // The last row may come without its padding; every pixel must be there, and that is
+    // known before anything is allocated for them.
+    const std::uint64_t lastRow = (static_cast<std::uint64_t>(width) * h.bits + 7) / 8;
+    if (!rle && dataStart + rowBytes * static_cast<std::uint64_t>(rows - 1) + lastRow > size) {
+        return QImage();
+    }
+
     QImage image = newImage != nullptr ? newImage(static_cast<int>(width), static_cast<int>(rows))
                                        : QImage(static_cast<int>(width), static_cast<int>(rows), QImage::Format_RGB32);
     if (image.isNull() || image.format() != QImage::Format_RGB32) {
@@ -226,7 +235,7 @@ QImage DecodeDib(const unsigned char* b, std::size_t size, QImage (*newImage)(in
         return reinterpret_cast<QRgb*>(image.scanLine(static_cast<int>(bottomUp ? rows - 1 - fileRow : fileRow)));
     };
 
-    if (h.compression == BI_RLE8 || h.compression == BI_RLE4) {
+    if (rle) {
         std::vector<std::uint8_t> indexes(static_cast<std::size_t>(width * rows), 0);
         if (!decodeRle(b + dataStart, size - dataStart, h.compression == BI_RLE4, width, rows, indexes)) {
             return QImage();
@@ -241,12 +250,6 @@ QImage DecodeDib(const unsigned char* b, std::size_t size, QImage (*newImage)(in
         return image;
     }
 
-    const std::uint64_t rowBytes = (static_cast<std::uint64_t>(width) * h.bits + 31) / 32 * 4;
-    // The last row may come without its padding; every pixel must be there.
-    const std::uint64_t lastRow = (static_cast<std::uint64_t>(width) * h.bits + 7) / 8;
-    if (dataStart + rowBytes * static_cast<std::uint64_t>(rows - 1) + lastRow > size) {
-        return QImage();
-    }
     const Channel red(h.masks[0]);
     const Channel green(h.masks[1]);
     const Channel blue(h.masks[2]);

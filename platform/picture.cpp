@@ -63,6 +63,9 @@ void Picture::resizeImage(int width, int height) {
 
 void Picture::LoadFile(const QString& path) {
     QImage loaded = LoadBitmapFile(path);
+    if (loaded.width() > MaxSide || loaded.height() > MaxSide) {
+        RaiseError(Err::InvalidPicture);
+    }
     if (loaded.format() != QImage::Format_RGB32) {
         loaded = loaded.convertToFormat(QImage::Format_RGB32);
         if (loaded.isNull()) {

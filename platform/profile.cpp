@@ -1,5 +1,6 @@
 #include "platform/profile.h"
 
+#include "platform/descriptor.h"
 #include "platform/paths.h"
 
 #include <fcntl.h>
@@ -20,33 +21,26 @@ struct Line {
 };
 
 std::optional<QByteArray> ReadWhole(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
-        return std::nullopt;
-    }
+    const Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
+    if (file.get() < 0 || ::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
         return std::nullopt;
     }
     QByteArray bytes;
     char chunk[65536];
     for (;;) {
-        const ssize_t got = ::read(fd, chunk, sizeof chunk);
+        const ssize_t got = ::read(file.get(), chunk, sizeof chunk);
         if (got < 0 && errno == EINTR) {
             continue;
         }
         if (got < 0) {
-            ::close(fd);
             return std::nullopt;
         }
         if (got == 0) {
-            break;
+            return bytes;
         }
         bytes.append(chunk, got);
     }
-    ::close(fd);
-    return bytes;
 }
 
 std::vector<Line> SplitLines(const QByteArray& bytes) {
@@ -134,21 +128,6 @@ QString Unquoted(const QString& raw) {
     return value;
 }
 
-bool WriteAll(int fd, const QByteArray& bytes) {
-    qsizetype written = 0;
-    while (written < bytes.size()) {
-        const ssize_t put = ::write(fd, bytes.constData() + written, static_cast<std::size_t>(bytes.size() - written));
-        if (put < 0 && errno == EINTR) {
-            continue;
-        }
-        if (put <= 0) {
-            return false;
-        }
-        written += put;
-    }
-    return true;
-}
-
 // Writes the bytes beside the file and renames them over it, so the file is either the old
 // one or the new one, never half of each.
 bool ReplaceFile(const std::string& path, const QByteArray& bytes, mode_t mode) {
@@ -157,7 +136,7 @@ bool ReplaceFile(const std::string& path, const QByteArray& bytes, mode_t mode) 
     if (fd < 0) {
         return false;
     }
-    const bool ok = WriteAll(fd, bytes) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
+    const bool ok = WriteAll(fd, bytes.constData(), static_cast<std::size_t>(bytes.size())) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
     if (::close(fd) != 0 || !ok || ::rename(temp.c_str(), path.c_str()) != 0) {
         ::unlink(temp.c_str());
         return false;

@@ -1,5 +1,6 @@
 #include "records/bmpsize.h"
 
+#include "platform/descriptor.h"
 #include "platform/paths.h"
 #include "platform/runtimeerror.h"
 
@@ -23,18 +24,6 @@ constexpr std::size_t kWalkLimit = 65525;
 
 using HeaderBuffer = std::array<std::uint8_t, kBufferSize>;
 
-// Closes the descriptor on every way out, failures included.
-class FileCloser {
-public:
-    explicit FileCloser(int fd) : fd_(fd) {}
-    ~FileCloser() { ::close(fd_); }
-    FileCloser(const FileCloser&) = delete;
-    FileCloser& operator=(const FileCloser&) = delete;
-
-private:
-    int fd_;
-};
-
 // Fills the buffer with the file's first bytes (up to its size); the rest stays 0.
 void ReadHead(const QString& fileName, HeaderBuffer& b) {
     const std::filesystem::path path = ToFsPath(fileName);
@@ -43,11 +32,11 @@ void ReadHead(const QString& fileName, HeaderBuffer& b) {
         RaiseError(Err::BadFileName);
     }
     // O_NONBLOCK only matters for a FIFO or device, which must not hang the window.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    const Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    const int fd = file.get();
     if (fd < 0) {
         RaiseErrno(errno);
     }
-    FileCloser closer(fd);
     struct stat st {};
     if (::fstat(fd, &st) != 0) {
         RaiseErrno(errno);

@@ -1,5 +1,6 @@
 #include "records/errorlog.h"
 
+#include "platform/descriptor.h"
 #include "platform/numbers.h"
 #include "platform/paths.h"
 #include "records/logtime.h"
@@ -44,22 +45,11 @@ void AppendEntry(const QString& file, const QString& procedure, std::int32_t num
         return;
     }
     // O_NONBLOCK: a FIFO in the log's place must not hang the error handler waiting for a reader.
-    const int fd = ::open(nativePath.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
-    if (fd < 0) {
-        return;
+    const Descriptor log(::open(nativePath.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666));
+    if (log.get() >= 0) {
+        // A failed write leaves what was written; nothing is reported.
+        WriteAll(log.get(), bytes.constData(), static_cast<std::size_t>(bytes.size()));
     }
-    qsizetype written = 0;
-    while (written < bytes.size()) {
-        const ssize_t put = ::write(fd, bytes.constData() + written, static_cast<std::size_t>(bytes.size() - written));
-        if (put < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            break;
-        }
-        written += put;
-    }
-    ::close(fd);
 }
 
 }  // namespace
