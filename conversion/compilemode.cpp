@@ -1,5 +1,6 @@
 #include "conversion/converter.h"
 
+#include "platform/atomicfile.h"
 #include "platform/directdraw.h"
 #include "platform/formview.h"
 #include "platform/numbers.h"
@@ -97,6 +98,7 @@ bool Converter::CompileMode(QString source, QString destination) {
 
     form_.Repaint(FormView::Pic::picBack);
     const QString separator = EndsWithSeparator(destination) ? QString() : PathSeparator();
+    RemoveLeftovers(ToFsPath(destination));
     back.SaveBitmap(destination + separator + QStringLiteral("Tiles.bmp"));
     return true;
 }

@@ -1,5 +1,6 @@
 #include "platform/bitmapfile.h"
 
+#include "platform/atomicfile.h"
 #include "platform/descriptor.h"
 #include "platform/dibdecoder.h"
 #include "platform/paths.h"
@@ -19,6 +20,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <new>
 #include <vector>
 
 namespace {
@@ -31,26 +33,45 @@ void put32(unsigned char* p, std::uint32_t v) {
     put16(p + 2, v >> 16);
 }
 
-// The file's bytes, mapped for as long as a decode takes: a big sheet is not copied.
-class MappedFile {
-public:
-    MappedFile(int fd, std::size_t size) : size_(size) {
-        // Mapped in one go: one fault per page of a big sheet costs more than its decoding.
-        void* at = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
-        data_ = at == MAP_FAILED ? nullptr : static_cast<const unsigned char*>(at);
-    }
-    ~MappedFile() {
-        if (data_ != nullptr) {
-            ::munmap(const_cast<unsigned char*>(data_), size_);
+ssize_t readAt(int fd, unsigned char* into, std::size_t size, off_t at) {
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::pread(fd, into + done, size - done, at + static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR) {
+            continue;
         }
+        if (n < 0) {
+            return -1;
+        }
+        if (n == 0) {
+            break;
+        }
+        done += static_cast<std::size_t>(n);
     }
-    MappedFile(const MappedFile&) = delete;
-    MappedFile& operator=(const MappedFile&) = delete;
-    const unsigned char* Data() const { return data_; }
+    return static_cast<ssize_t>(done);
+}
+
+// A file's bytes, read into memory of our own: a mapping would kill the process when the file
+// shrinks under it, and the bytes are read only after the header has been checked.
+class FileBytes {
+public:
+    explicit FileBytes(std::size_t size) {
+        constexpr std::size_t hugePage = std::size_t{2} << 20;
+        const std::size_t rounded = (std::max<std::size_t>(size, 1) + hugePage - 1) / hugePage * hugePage;
+        data_ = static_cast<unsigned char*>(std::aligned_alloc(hugePage, rounded));
+        if (data_ == nullptr) {
+            throw std::bad_alloc();
+        }
+        // A big sheet then costs a few hundred page faults instead of one per 4 KiB.
+        ::madvise(data_, rounded, MADV_HUGEPAGE);
+    }
+    ~FileBytes() { std::free(data_); }
+    FileBytes(const FileBytes&) = delete;
+    FileBytes& operator=(const FileBytes&) = delete;
+    unsigned char* Data() const { return data_; }
 
 private:
-    const unsigned char* data_ = nullptr;
-    std::size_t size_;
+    unsigned char* data_;
 };
 
 // Compressed data may stand for a picture far bigger than the file; real files stay well
@@ -80,14 +101,24 @@ QImage LoadBitmapFile(const QString& path) {
     }
     const auto size = static_cast<std::size_t>(st.st_size);
     const std::uint64_t mostPixels = mostPixelsFor(st.st_size);
-    char signature[2] = {};
-    if (::pread(file.get(), signature, sizeof signature, 0) == 2 && signature[0] == 'B' && signature[1] == 'M') {
-        const MappedFile bytes(file.get(), size);
-        if (bytes.Data() == nullptr) {
+    unsigned char head[DibHeaderBytes];
+    const ssize_t headBytes = readAt(file.get(), head, std::min(size, sizeof head), 0);
+    if (headBytes < 0) {
+        RaiseErrno(errno);
+    }
+    if (headBytes >= 2 && head[0] == 'B' && head[1] == 'M') {
+        // A file whose header does not hold together costs no more than its header.
+        if (static_cast<std::size_t>(headBytes) < std::min(size, sizeof head) ||
+            !DibHeaderFits(head, size, mostPixels)) {
+            RaiseError(Err::InvalidPicture);
+        }
+        const FileBytes bytes(size);
+        // A file that shrinks meanwhile reads short and is then refused as cut.
+        const ssize_t got = readAt(file.get(), bytes.Data(), size, 0);
+        if (got < 0) {
             RaiseErrno(errno);
         }
-        // The decoder checks the header's claims against the file before it allocates.
-        const QImage image = DecodeDib(bytes.Data(), size, &NewSurfaceImage, mostPixels);
+        const QImage image = DecodeDib(bytes.Data(), static_cast<std::size_t>(got), &NewSurfaceImage, mostPixels);
         if (image.isNull()) {
             RaiseError(Err::InvalidPicture);
         }
@@ -140,46 +171,28 @@ void SaveBitmapFile(const QImage& image, int width, int height, const QString& p
     put32(header + 38, 3780);  // 96 dots per inch
     put32(header + 42, 3780);
 
-    const std::filesystem::path target = ToFsPath(path);
-    // A new file is written in place and removed again if the write fails; an existing one
-    // is replaced by a rename, so it stays whole until the new one is. Either way no half
-    // written file is left.
-    std::filesystem::path written = target;
-    int fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        if (errno != EEXIST) {
-            RaiseErrno(errno);
-        }
-        // A read-only file stays as it is, as a plain write would have left it.
-        struct stat st {};
-        if (::stat(target.c_str(), &st) == 0 && (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
-            RaiseError(Err::PermissionDenied);
-        }
-        if (S_ISDIR(st.st_mode)) {
-            RaiseErrno(EISDIR);
-        }
-        written += ".tilvex-tmp";
-        fd = ::open(written.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-        if (fd < 0) {
-            RaiseErrno(errno);
-        }
+    AtomicFile file;
+    if (!file.Open(ToFsPath(path))) {
+        RaiseErrno(errno);
     }
-
     // Rows go out bottom row first, a block at a time from one buffer kept between saves:
-    // tiles come thousands at a time, and a sheet need not be held twice.
+    // tiles come thousands at a time, and a sheet need not be held twice. The header leads
+    // the first block, so a tile is one write.
     thread_local std::vector<unsigned char> block;
     const int rowsPerBlock = static_cast<int>(std::max<std::size_t>(1, (std::size_t{1} << 20) / std::max<std::size_t>(rowBytes, 1)));
     const QRgb background = QColor(240, 240, 240).rgb();
     const int imageRows = std::min(height, image.height());
     const int imageColumns = std::min(width, image.width());
-    bool ok = WriteAll(fd, header, headerBytes);
-    int failure = errno;
-    for (int first = 0; ok && first < height; first += rowsPerBlock) {
-        const int count = std::min(rowsPerBlock, height - first);
-        block.resize(rowBytes * static_cast<std::size_t>(count));
+    std::size_t lead = headerBytes;
+    bool ok = true;
+    for (int first = 0; ok && (first < height || lead > 0); first += rowsPerBlock) {
+        const int count = std::max(0, std::min(rowsPerBlock, height - first));
+        block.resize(lead + rowBytes * static_cast<std::size_t>(count));
+        std::copy_n(header, lead, block.data());
         for (int i = 0; i < count; ++i) {
             const int y = height - 1 - (first + i);
-            unsigned char* out = block.data() + rowBytes * static_cast<std::size_t>(i);
+            unsigned char* const rowStart = block.data() + lead + rowBytes * static_cast<std::size_t>(i);
+            unsigned char* out = rowStart;
             const auto* in = y < imageRows ? reinterpret_cast<const QRgb*>(image.constScanLine(y)) : nullptr;
             const int fromImage = in != nullptr ? imageColumns : 0;
             for (int x = 0; x < width; ++x, out += 3) {
@@ -188,22 +201,12 @@ void SaveBitmapFile(const QImage& image, int width, int height, const QString& p
                 out[1] = static_cast<unsigned char>(qGreen(px));
                 out[2] = static_cast<unsigned char>(qRed(px));
             }
-            std::fill(out, block.data() + rowBytes * static_cast<std::size_t>(i + 1), 0);
+            std::fill(out, rowStart + rowBytes, 0);
         }
-        ok = WriteAll(fd, block.data(), block.size());
-        failure = errno;
+        ok = WriteAll(file.Fd(), block.data(), block.size());
+        lead = 0;
     }
-    if (::close(fd) != 0 && ok) {
-        ok = false;
-        failure = errno;
-    }
-    if (!ok) {
-        ::unlink(written.c_str());
-        RaiseErrno(failure);
-    }
-    if (written != target && ::rename(written.c_str(), target.c_str()) != 0) {
-        failure = errno;
-        ::unlink(written.c_str());
-        RaiseErrno(failure);
+    if (!ok || !file.Commit()) {
+        RaiseErrno(errno);
     }
 }

@@ -16,5 +16,5 @@ private:
 };
 
 // Writes every byte, going on after short writes and interruptions; false with errno set
-// when the system refuses.
+// when the system refuses. A file size limit makes it fail with EFBIG, never a signal.
 bool WriteAll(int fd, const void* data, std::size_t size);

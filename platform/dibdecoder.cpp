@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <new>
 #include <cstdint>
 #include <vector>
 
@@ -180,18 +181,26 @@ bool decodeRle(const unsigned char* data, std::size_t size, bool four, std::int6
 }
 }  // namespace
 
-QImage DecodeDib(const unsigned char* b, std::size_t size, QImage (*newImage)(int width, int height),
-                 std::uint64_t maxPixels) {
+namespace {
+// What a file's headers say about its pixel data, checked against the file's size.
+struct Plan {
     Header h;
-    if (!readHeader(b, size, maxPixels, h)) {
-        return QImage();
-    }
-    const bool bottomUp = h.height > 0;
-    const std::int64_t rows = bottomUp ? h.height : -h.height;
-    const std::int64_t width = h.width;
-
     std::vector<QRgb> palette;
-    std::size_t dataStart = h.afterHeader;
+    std::size_t dataStart = 0;
+    std::int64_t rows = 0;
+    std::uint64_t rowBytes = 0;
+    bool rle = false;
+};
+
+// Everything that can be known before pixels are allocated. Reads no byte past
+// DibHeaderBytes, whatever size the file has.
+bool plan(const unsigned char* b, std::size_t size, std::uint64_t maxPixels, Plan& p) {
+    Header& h = p.h;
+    if (!readHeader(b, size, maxPixels, h)) {
+        return false;
+    }
+    p.rows = h.height > 0 ? h.height : -h.height;
+    p.dataStart = h.afterHeader;
     if (h.bits <= 8) {
         const std::size_t most = std::size_t{1} << h.bits;
         const std::size_t count = h.colorsUsed > 0 && h.colorsUsed < most ? h.colorsUsed : most;
@@ -199,36 +208,58 @@ QImage DecodeDib(const unsigned char* b, std::size_t size, QImage (*newImage)(in
         // A palette that claims more entries than the depth can use still takes its room.
         const std::size_t stored = h.colorsUsed > most ? h.colorsUsed : count;
         if (h.afterHeader + count * entry > size) {
-            return QImage();
+            return false;
         }
-        palette.resize(most, qRgb(0, 0, 0));  // indexes past the palette show black
+        p.palette.resize(most, qRgb(0, 0, 0));  // indexes past the palette show black
         for (std::size_t i = 0; i < count; ++i) {
-            const unsigned char* p = b + h.afterHeader + i * entry;
-            palette[i] = qRgb(p[2], p[1], p[0]);
+            const unsigned char* c = b + h.afterHeader + i * entry;
+            p.palette[i] = qRgb(c[2], c[1], c[0]);
         }
-        dataStart = h.afterHeader + std::min<std::uint64_t>(stored * entry, size - h.afterHeader);
+        p.dataStart = h.afterHeader + std::min<std::uint64_t>(stored * entry, size - h.afterHeader);
     }
     // The pixel data starts where the file header says, unless that points into the headers.
     const std::size_t offset = get32(b + 10);
-    if (offset >= dataStart) {
-        dataStart = offset;
+    if (offset >= p.dataStart) {
+        p.dataStart = offset;
     }
-    if (dataStart > size) {
-        return QImage();
+    if (p.dataStart > size) {
+        return false;
     }
-
-    const bool rle = h.compression == BI_RLE8 || h.compression == BI_RLE4;
-    const std::uint64_t rowBytes = (static_cast<std::uint64_t>(width) * h.bits + 31) / 32 * 4;
+    p.rle = h.compression == BI_RLE8 || h.compression == BI_RLE4;
+    p.rowBytes = (static_cast<std::uint64_t>(h.width) * h.bits + 31) / 32 * 4;
     // The last row may come without its padding; every pixel must be there, and that is
     // known before anything is allocated for them.
-    const std::uint64_t lastRow = (static_cast<std::uint64_t>(width) * h.bits + 7) / 8;
-    if (!rle && dataStart + rowBytes * static_cast<std::uint64_t>(rows - 1) + lastRow > size) {
+    const std::uint64_t lastRow = (static_cast<std::uint64_t>(h.width) * h.bits + 7) / 8;
+    return p.rle || p.dataStart + p.rowBytes * static_cast<std::uint64_t>(p.rows - 1) + lastRow <= size;
+}
+}  // namespace
+
+bool DibHeaderFits(const unsigned char* head, std::size_t fileSize, std::uint64_t maxPixels) {
+    Plan p;
+    return plan(head, fileSize, maxPixels, p);
+}
+
+QImage DecodeDib(const unsigned char* b, std::size_t size, QImage (*newImage)(int width, int height),
+                 std::uint64_t maxPixels) {
+    Plan p;
+    if (!plan(b, size, maxPixels, p)) {
         return QImage();
     }
+    const Header& h = p.h;
+    const bool bottomUp = h.height > 0;
+    const std::int64_t rows = p.rows;
+    const std::int64_t width = h.width;
+    const std::vector<QRgb>& palette = p.palette;
+    const std::size_t dataStart = p.dataStart;
+    const bool rle = p.rle;
+    const std::uint64_t rowBytes = p.rowBytes;
 
     QImage image = newImage != nullptr ? newImage(static_cast<int>(width), static_cast<int>(rows))
                                        : QImage(static_cast<int>(width), static_cast<int>(rows), QImage::Format_RGB32);
-    if (image.isNull() || image.format() != QImage::Format_RGB32) {
+    if (image.isNull()) {
+        throw std::bad_alloc();
+    }
+    if (image.format() != QImage::Format_RGB32) {
         return QImage();
     }
     auto outRow = [&](std::int64_t fileRow) {

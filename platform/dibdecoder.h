@@ -17,6 +17,15 @@ constexpr std::size_t MaxDibPixels = std::size_t{1} << 26;
 // cut short, or whose header does not hold together, gives a null image, and so does one
 // larger than maxPixels. Pixels that an RLE file skips take colour 0 of its palette.
 // newImage, when given, makes the RGB32 image to decode into (it need not be cleared).
+// Memory that runs out for the pixels raises std::bad_alloc: that is no fault of the file.
 QImage DecodeDib(const unsigned char* bytes, std::size_t size, QImage (*newImage)(int width, int height) = nullptr,
                  std::uint64_t maxPixels = MaxDibPixels);
 
+
+// Every byte the header checks read lies in the first DibHeaderBytes of a file.
+constexpr std::size_t DibHeaderBytes = 4096;
+
+// Whether a file of fileSize bytes that starts with head (its first DibHeaderBytes, or the
+// whole file when smaller) passes every check DecodeDib makes before it allocates: so a file
+// can be refused for its header before its body is read.
+bool DibHeaderFits(const unsigned char* head, std::size_t fileSize, std::uint64_t maxPixels = MaxDibPixels);

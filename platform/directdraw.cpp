@@ -79,7 +79,9 @@ bool readWholeFile(const QString& file, FileBytes& bytes) {
     std::size_t done = ok ? static_cast<std::size_t>(first) : 0;
     if (ok && done == SmallFile) {
         struct stat st {};
-        ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= LargestFile;
+        // A big file whose header does not hold together is not read any further.
+        ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= LargestFile &&
+             DibHeaderFits(bytes.Data(), static_cast<std::size_t>(st.st_size));
         if (ok) {
             const std::size_t size = std::max(static_cast<std::size_t>(st.st_size), SmallFile);
             bytes.SetSize(done);

@@ -1,5 +1,6 @@
 #include "platform/profile.h"
 
+#include "platform/atomicfile.h"
 #include "platform/descriptor.h"
 #include "platform/paths.h"
 
@@ -23,7 +24,11 @@ struct Line {
 std::optional<QByteArray> ReadWhole(const std::string& path) {
     const Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     struct stat st {};
-    if (file.get() < 0 || ::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (file.get() < 0 || ::fstat(file.get(), &st) != 0) {
+        return std::nullopt;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        errno = ENXIO;
         return std::nullopt;
     }
     QByteArray bytes;
@@ -128,20 +133,12 @@ QString Unquoted(const QString& raw) {
     return value;
 }
 
-// Writes the bytes beside the file and renames them over it, so the file is either the old
-// one or the new one, never half of each.
+// The file is either the old one or the new one, never half of each, whatever stops us.
 bool ReplaceFile(const std::string& path, const QByteArray& bytes, mode_t mode) {
-    std::string temp = path + ".XXXXXX";
-    const int fd = ::mkstemp(temp.data());
-    if (fd < 0) {
-        return false;
-    }
-    const bool ok = WriteAll(fd, bytes.constData(), static_cast<std::size_t>(bytes.size())) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
-    if (::close(fd) != 0 || !ok || ::rename(temp.c_str(), path.c_str()) != 0) {
-        ::unlink(temp.c_str());
-        return false;
-    }
-    return true;
+    AtomicFile file;
+    return file.Open(path, mode) &&
+           WriteAll(file.Fd(), bytes.constData(), static_cast<std::size_t>(bytes.size())) &&
+           ::fchmod(file.Fd(), mode) == 0 && ::fsync(file.Fd()) == 0 && file.Commit();
 }
 
 // Where a plain write of the file would be allowed: the folder exists and the file, when
@@ -150,7 +147,15 @@ bool ReplaceFile(const std::string& path, const QByteArray& bytes, mode_t mode) 
 bool MayWrite(const std::string& path, struct stat& st, bool& exists) {
     exists = ::stat(path.c_str(), &st) == 0;
     if (exists) {
-        return S_ISREG(st.st_mode) && (st.st_mode & 0222) != 0 && ::access(path.c_str(), W_OK) == 0;
+        if (!S_ISREG(st.st_mode)) {
+            errno = S_ISDIR(st.st_mode) ? EISDIR : ENXIO;
+            return false;
+        }
+        if ((st.st_mode & 0222) == 0) {
+            errno = EACCES;
+            return false;
+        }
+        return ::access(path.c_str(), W_OK) == 0;
     }
     const std::filesystem::path folder = std::filesystem::path(path).parent_path();
     return ::access(folder.empty() ? "." : folder.c_str(), W_OK) == 0;
@@ -190,6 +195,7 @@ bool WritePrivateProfileString(const QString& section, const QString& key, const
     // A line break would split the entry and make the file say something else.
     if (HoldsLineBreak(section) || HoldsLineBreak(key) || HoldsLineBreak(value) || key.contains(QLatin1Char('=')) ||
         section.contains(QLatin1Char(']'))) {
+        errno = EINVAL;
         return false;
     }
     std::string path = ToFsPath(fileName).native();

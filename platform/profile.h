@@ -14,6 +14,7 @@ int GetPrivateProfileString(const QString& section, const QString& key, const QS
 
 // Sets the key in the section, replacing its line in place, adding a missing key at the end
 // of its section and a missing section at the end of the file; every other byte stays.
-// Never leaves a half-written file. Returns false when the file could not be written.
+// Never leaves a half-written file. Returns false, with errno telling why, when the file
+// could not be written.
 bool WritePrivateProfileString(const QString& section, const QString& key, const QString& value,
                                const QString& fileName);
