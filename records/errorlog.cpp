@@ -9,6 +9,7 @@
 #include <QLocale>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -46,9 +47,20 @@ void AppendEntry(const QString& file, const QString& procedure, std::int32_t num
     }
     // O_NONBLOCK: a FIFO in the log's place must not hang the error handler waiting for a reader.
     const Descriptor log(::open(nativePath.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666));
-    if (log.get() >= 0) {
-        // A failed write leaves what was written; nothing is reported.
-        WriteAll(log.get(), bytes.constData(), static_cast<std::size_t>(bytes.size()));
+    if (log.get() < 0) {
+        return;
+    }
+    // An entry goes in whole or not at all: a write that the disk cuts short is taken back, so
+    // later entries never follow half of one. The lock keeps a second run from appending
+    // between our look at the end and the taking back.
+    const bool locked = ::flock(log.get(), LOCK_EX) == 0;
+    struct stat st {};
+    const bool known = ::fstat(log.get(), &st) == 0 && S_ISREG(st.st_mode);
+    if (!WriteAll(log.get(), bytes.constData(), static_cast<std::size_t>(bytes.size())) && known) {
+        [[maybe_unused]] const int undone = ::ftruncate(log.get(), st.st_size);
+    }
+    if (locked) {
+        ::flock(log.get(), LOCK_UN);
     }
 }
 
