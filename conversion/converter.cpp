@@ -10,6 +10,7 @@
 #include "records/errorlog.h"
 
 #include <algorithm>
+#include <memory>
 #include <new>
 
 namespace {
@@ -22,6 +23,11 @@ Converter::Converter(FormView& form) : form_(form) {}
 Converter::~Converter() = default;
 
 void Converter::Command1_Click() {
+    if (running_) {
+        return;
+    }
+    running_ = true;
+    const std::unique_ptr<bool, void (*)(bool*)> done(&running_, [](bool* running) { *running = false; });
     using Box = FormView::Box;
     form_.TileWidth = NumberText(ParseNumber(form_.Text(Box::txtWidth)));
     // A row of no tiles, or fewer, is a canvas of no width.

@@ -37,4 +37,7 @@ private:
     FormView& form_;
     std::unique_ptr<bmpsize> ImageInfo_;
     std::function<void(const RuntimeError&)> observer_;
+    // Set while a click is handled: a second click let in by the message processing before
+    // the button is disabled must not start a second run.
+    bool running_ = false;
 };

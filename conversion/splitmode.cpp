@@ -1,5 +1,6 @@
 #include "conversion/converter.h"
 
+#include "platform/atomicfile.h"
 #include "platform/formview.h"
 #include "platform/messagebox.h"
 #include "platform/numbers.h"
@@ -12,16 +13,43 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <filesystem>
 
 namespace {
 
 constexpr int kTile = 32;
 
 // Creates one folder level; a missing parent is "Path not found", as it is for MkDir.
+// A folder that another run made meanwhile is as good as one made here.
 void MakeFolder(const QString& folder) {
-    if (::mkdir(ToFsPath(folder).c_str(), 0777) != 0) {
-        RaiseErrno(errno == ENOENT ? ENOTDIR : errno);
+    const std::filesystem::path path = ToFsPath(folder);
+    if (::mkdir(path.c_str(), 0777) != 0) {
+        const int failure = errno;
+        struct stat st {};
+        if (failure == EEXIST && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+            return;
+        }
+        RaiseErrno(failure == ENOENT ? ENOTDIR : failure);
     }
+}
+
+// Whether tiles first, first + 1, ... (count of them) written into folder would replace the
+// source itself: its name in that very folder is one of theirs.
+bool SourceIsATile(const QString& source, const QString& folder, std::int64_t first, std::int64_t count) {
+    const std::filesystem::path sourcePath = ToFsPath(source);
+    const std::filesystem::path sourceFolder = sourcePath.has_parent_path() ? sourcePath.parent_path() : ".";
+    struct stat a {};
+    struct stat b {};
+    if (::stat(sourceFolder.c_str(), &a) != 0 || ::stat(ToFsPath(folder).c_str(), &b) != 0 || a.st_dev != b.st_dev ||
+        a.st_ino != b.st_ino) {
+        return false;
+    }
+    const QString name = QString::fromStdString(sourcePath.filename().string());
+    const QString stem = name.chopped(4);
+    bool whole = false;
+    const qlonglong number = stem.toLongLong(&whole);
+    return name.endsWith(QStringLiteral(".bmp")) && whole && NumberText(static_cast<double>(number)) == stem &&
+           number >= first && number < first + count;
 }
 
 }  // namespace
@@ -38,6 +66,7 @@ bool Converter::SplitMode(QString source, QString destination, Picture& canvas) 
     if (!EndsWithSeparator(destination)) {
         destination += PathSeparator();
     }
+    RemoveLeftovers(ToFsPath(destination));
 
     if (!ImageInfo_) {
         ImageInfo_ = std::make_unique<bmpsize>();
@@ -54,6 +83,11 @@ bool Converter::SplitMode(QString source, QString destination, Picture& canvas) 
     std::int32_t column = -1;
     std::int32_t row = 0;
     std::int32_t number = RoundToLong(ParseNumber(form_.Text(FormView::Box::txtStart)));
+    // Refused before the first tile, or the sheet would be lost under one.
+    if (SourceIsATile(source, destination, number, std::int64_t{tilesAcross} * tilesDown)) {
+        throw RuntimeError(Err::PathFileAccess,
+                           QStringLiteral("%1 (the source would be overwritten by a tile)").arg(ErrorDescription(Err::PathFileAccess)));
+    }
     for (;;) {
         ++column;
         if (column >= tilesAcross) {
@@ -77,7 +111,10 @@ bool Converter::SplitMode(QString source, QString destination, Picture& canvas) 
         number = AddLong(number, 1);
     }
 
-    WriteVar(destination + QStringLiteral("info.ini"), QStringLiteral("MAIN"), QStringLiteral("NumFiles"),
-             NumberText(number));
+    // A count that is not recorded would make a later Compile draw the wrong tiles.
+    if (!WriteVar(destination + QStringLiteral("info.ini"), QStringLiteral("MAIN"), QStringLiteral("NumFiles"),
+                  NumberText(number))) {
+        RaiseErrno(errno);
+    }
     return true;
 }

@@ -18,7 +18,6 @@ QString GetVar(const QString& File, const QString& Header, const QString& Var) {
     return buffer.left(end > 0 ? end - 1 : 0);
 }
 
-void WriteVar(const QString& File, const QString& Header, const QString& Var, const QString& Value) {
-    // A write that cannot be made is not reported.
-    WritePrivateProfileString(Header, Var, Value, File);
+bool WriteVar(const QString& File, const QString& Header, const QString& Var, const QString& Value) {
+    return WritePrivateProfileString(Header, Var, Value, File);
 }
