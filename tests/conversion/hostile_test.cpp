@@ -9,7 +9,6 @@
 #include <QDir>
 #include <QFile>
 
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -75,26 +74,6 @@ void ExpectOnlyWholeTiles(const QString& folder) {
         EXPECT_EQ(QImage(folder + "/" + name).size(), QSize(32, 32)) << name.toStdString();
     }
 }
-
-// A small file system of its own, for as long as the test runs.
-class SmallDisk {
-public:
-    SmallDisk(const QString& path, const char* size) : path_(QFile::encodeName(path)) {
-        QDir().mkpath(path);
-        const std::string options = std::string("size=") + size;
-        mounted_ = ::mount("tmpfs", path_.constData(), "tmpfs", 0, options.c_str()) == 0;
-    }
-    ~SmallDisk() {
-        if (mounted_) {
-            ::umount2(path_.constData(), MNT_DETACH);
-        }
-    }
-    bool Mounted() const { return mounted_; }
-
-private:
-    QByteArray path_;
-    bool mounted_ = false;
-};
 
 TEST(FullDisk, SplitStopsWithOneEntryAndWholeTiles) {
     TestFolder folder;
@@ -235,3 +214,47 @@ TEST(PathLimits, OddNamesWorkAndOverlongPathsFailClearly) {
 }
 
 }  // namespace
+
+// A tile count that cannot be recorded fails the run: a later Compile would draw the old count.
+TEST(UnrecordedCount, EveryWayInfoIniRefusesIsAFailure) {
+    struct Case {
+        const char* name;
+        std::function<bool(const TestFolder&)> spoil;  // false: skip, the machine cannot
+        const char* error;
+    };
+    const Case cases[] = {
+        {"read-only", [](const TestFolder& f) {
+             WriteBytes(f.File("out/info.ini"), "[MAIN]\r\nNumFiles=3\r\n");
+             return ::chmod(QFile::encodeName(f.File("out/info.ini")).constData(), 0444) == 0;
+         }, "Error #70\r\n"},
+        {"a folder", [](const TestFolder& f) { return QDir().mkpath(f.File("out/info.ini")); }, "Error #75\r\n"},
+        {"a FIFO", [](const TestFolder& f) {
+             return ::mkfifo(QFile::encodeName(f.File("out/info.ini")).constData(), 0666) == 0;
+         }, "Error #75\r\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TestFolder folder;
+        WritePatternBitmap(folder.File("big.bmp"), 100, 70);
+        QDir().mkpath(folder.File("out"));
+        ASSERT_TRUE(c.spoil(folder));
+        ClickRun run;
+        run.Click(true, folder.File("big.bmp"), folder.File("out"));
+        EXPECT_EQ(LogEntries(folder), 1);
+        EXPECT_TRUE(Log(folder).contains(c.error)) << Log(folder).toStdString();
+        EXPECT_TRUE(run.form.ButtonEnabled());
+    }
+
+    // On a disk that holds the six tiles and no more.
+    TestFolder folder;
+    SmallDisk disk(folder.File("disk"), "24k");
+    if (!disk.Mounted()) {
+        GTEST_SKIP() << "mounting a tmpfs is not allowed here";
+    }
+    WritePatternBitmap(folder.File("big.bmp"), 100, 70);
+    ClickRun run;
+    run.Click(true, folder.File("big.bmp"), folder.File("disk"));
+    EXPECT_EQ(QDir(folder.File("disk")).entryList({"*.bmp"}, QDir::Files).size(), 6);
+    EXPECT_FALSE(QFileInfo::exists(folder.File("disk/info.ini")));
+    EXPECT_TRUE(Log(folder).contains("Error #61\r\n")) << Log(folder).toStdString();
+}

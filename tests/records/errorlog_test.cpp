@@ -271,3 +271,26 @@ TEST(ErrorLog, DateTimeTextShowsSecondsInEveryLocale) {
         EXPECT_EQ(between[1], between[2]) << time.toStdString();
     }
 }
+
+// A full disk takes an entry whole or not at all, so later entries never follow half of one.
+TEST(ErrorLog, FullDiskAppendsWholeEntriesOnly) {
+    TestFolder folder;
+    SmallDisk disk(folder.File("disk"), "64k");
+    if (!disk.Mounted()) {
+        GTEST_SKIP() << "mounting a tmpfs is not allowed here";
+    }
+    SetProgramFolder(folder.File("disk"));
+    // Room for 30 more bytes in the log's last page, none anywhere else.
+    const QByteArray old(4096 - 30, 'o');
+    WriteBytes(folder.File("disk/Errors.Log"), old);
+    disk.Fill();
+    LogError("frmConverter", "Convert", 61, "Disk full");
+    EXPECT_EQ(ReadBytes(folder.File("disk/Errors.Log")), old);
+
+    ASSERT_TRUE(QFile::remove(folder.File("disk/filler")));
+    LogError("frmConverter", "Convert", 53, "File not found");
+    const QByteArray after = ReadBytes(folder.File("disk/Errors.Log"));
+    EXPECT_TRUE(after.startsWith(old + kSeparator + "\r\n"));
+    EXPECT_TRUE(after.endsWith("Error #53\r\nDescription: File not found\r\n\r\n"));
+    EXPECT_EQ(after.count(kSeparator), 1);
+}

@@ -8,6 +8,8 @@
 
 #include <clocale>
 
+#include <sys/mount.h>
+
 TestFolder::TestFolder() { SetProgramFolder(dir_.path()); }
 
 TestFolder::~TestFolder() {
@@ -73,4 +75,27 @@ void WriteBytes(const QString& path, const QByteArray& bytes) {
 QString BmpSuiteFolder() {
     const QString folder = QStringLiteral(TILVEX_SHARED_DIR "/bmpsuite");
     return QDir(folder).exists() ? folder : QString();
+}
+
+SmallDisk::SmallDisk(const QString& path, const char* size) : path_(QFile::encodeName(path)) {
+    QDir().mkpath(path);
+    const std::string options = std::string("size=") + size;
+    mounted_ = ::mount("tmpfs", path_.constData(), "tmpfs", 0, options.c_str()) == 0;
+}
+
+SmallDisk::~SmallDisk() {
+    if (mounted_) {
+        ::umount2(path_.constData(), MNT_DETACH);
+    }
+}
+
+void SmallDisk::Fill() const {
+    QFile filler(QFile::decodeName(path_) + "/filler");
+    if (filler.open(QIODevice::WriteOnly | QIODevice::Append)) {
+        while (filler.write(QByteArray(4096, 'x')) > 0 && filler.flush()) {
+        }
+        // The last page may still take a few bytes.
+        while (filler.write("x", 1) > 0 && filler.flush()) {
+        }
+    }
 }

@@ -57,3 +57,17 @@ void WriteBytes(const QString& path, const QByteArray& bytes);
 
 // The shared BMP Suite folder, or "" when it is absent.
 QString BmpSuiteFolder();
+
+// A small file system of its own, for as long as the test runs.
+class SmallDisk {
+public:
+    SmallDisk(const QString& path, const char* size);
+    ~SmallDisk();
+    bool Mounted() const { return mounted_; }
+    // Fills what is left with a file named filler.
+    void Fill() const;
+
+private:
+    QByteArray path_;
+    bool mounted_ = false;
+};

@@ -13,6 +13,7 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
@@ -332,3 +333,27 @@ TEST(ConvertWindow, ShowAndDoEventsBringsUpAHiddenWindow) {
 }
 
 }  // namespace
+
+// A second click that comes in while the first run lets pending messages through, before the
+// button is disabled, starts no second run.
+TEST_F(ConvertTest, ClickDuringTheRunStartsNoSecondRun) {
+    MessageRecorder messages;
+    setMode(true);
+    setText("ipath", folder_.File("missing.bmp"));
+    setText("spath", folder_.File("out"));
+    bool inFirstRun = false;
+    bool clickedInside = false;
+    QTimer second;
+    second.setSingleShot(true);
+    second.setInterval(0);
+    QObject::connect(&second, &QTimer::timeout, [&] {
+        clickedInside = inFirstRun;
+        clickConvert();
+    });
+    second.start();
+    inFirstRun = true;
+    clickConvert();
+    inFirstRun = false;
+    ASSERT_TRUE(clickedInside) << "the second click came after the run; nothing was tested";
+    EXPECT_EQ(messages.Messages(), QStringList{"Source path does not exist!"});
+}
