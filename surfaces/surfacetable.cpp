@@ -19,16 +19,19 @@ DirectDraw7& directDraw() {
     return *modRecs::DD;
 }
 
-QString tileFile(const QString& FilePath, std::int32_t Num) {
-    return FilePath + NumberText(Num) + QStringLiteral(".bmp");
-}
-
 // Loads the file into the slot and gives it the black source key.
 void loadInto(SurfaceSlots& table, std::int32_t Num, const QString& FilePath, const DDSURFACEDESC2& desc) {
-    auto surface = directDraw().CreateSurfaceFromFile(tileFile(FilePath, Num), desc);
-    DirectDrawSurface7& loaded = *surface;
-    table.Set(Num, std::move(surface));
-    loaded.SetColorKey(DDCKEY_SRCBLT, DDCOLORKEY{0, 0});
+    DirectDraw7& dd = directDraw();
+    const QString name = NumberText(Num) + QStringLiteral(".bmp");
+    try {
+        auto surface = dd.CreateSurfaceFromFile(FilePath + name, desc);
+        DirectDrawSurface7& loaded = *surface;
+        table.Set(Num, std::move(surface));
+        loaded.SetColorKey(DDCKEY_SRCBLT, DDCOLORKEY{0, 0});
+    } catch (const RuntimeError& failure) {
+        // The image layer's own text does not say which of thousands of tiles it failed on.
+        throw RuntimeError(failure.Number(), failure.Description() + QStringLiteral(" (tile %1)").arg(name));
+    }
 }
 }  // namespace
 

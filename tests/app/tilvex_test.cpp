@@ -162,13 +162,13 @@ TEST_F(Tilvex, MessagesAndFailuresGoToStderrWithTheirStatus) {
     }
 }
 
-TEST_F(Tilvex, FailuresTheWindowDoesNotLogAreStillReported) {
+TEST_F(Tilvex, ImageLayerFailuresNameTheTileAndAreLogged) {
     ASSERT_EQ(Run({"split", folder_.File("big.bmp"), folder_.File("tiles"), "-q"}).status, 0);
     ASSERT_TRUE(QFile::remove(folder_.File("tiles/2.bmp")));
     const Result result = Run({"compile", folder_.File("tiles"), folder_.Path(), "--width", "3"});
     EXPECT_EQ(result.status, 1);
-    EXPECT_TRUE(result.err.startsWith("tilvex: error -")) << result.err.toStdString();
-    EXPECT_EQ(LogEntries(), 0);
+    EXPECT_EQ(result.err, "tilvex: error -2147467259: Automation error: unspecified failure (tile 2.bmp)\n");
+    EXPECT_EQ(LogEntries(), 1);
     EXPECT_FALSE(QFileInfo::exists(folder_.File("Tiles.bmp")));
 }
 

@@ -142,8 +142,9 @@ TEST_F(Compile, BadTileFiles) {
         run.Command1_Click();
 
         EXPECT_EQ(QFileInfo::exists(Sheet()), c.sheet) << c.name;
-        // Unreadable tiles fail in the image layer, which leaves no log entry.
-        EXPECT_TRUE(LoggedNumbers(program).empty()) << c.name;
+        // Unreadable tiles fail in the image layer: one entry with its number and the tile.
+        EXPECT_EQ(LoggedNumbers(program), c.sheet ? std::vector<int>{} : std::vector<int>{Err::E_FAIL_}) << c.name;
+        EXPECT_EQ(ReadBytes(program.File("Errors.Log")).contains("(tile 3.bmp)"), !c.sheet) << c.name;
         if (c.sheet && QString(c.name) == "8-bit palette") {
             // The palette may merge colours: cell 3 shows the file's own pixels.
             const QImage sheet(Sheet());

@@ -1,4 +1,5 @@
 #include "conversion/compilefixture.h"
+#include "platform/runtimeerror.h"
 
 #include <QDir>
 #include <QFile>
@@ -110,14 +111,14 @@ TEST_F(Compile, DestinationWithOrWithoutSeparator) {
     EXPECT_FALSE(QFileInfo::exists(program.File("outTiles.bmp")));
 }
 
-TEST_F(Compile, MissingTileStopsTheRunUnlogged) {
+TEST_F(Compile, MissingTileStopsTheRunLogged) {
     MakeTileFolder(Tiles(), 0, 14, "14");
     ASSERT_TRUE(QFile::remove(Tiles() + "/9.bmp"));
     Run(Tiles(), Out(), "0", "7");
 
     EXPECT_FALSE(QFileInfo::exists(Sheet()));
-    EXPECT_TRUE(LoggedNumbers(program).empty());
-    EXPECT_FALSE(QFileInfo::exists(program.File("Errors.Log")));
+    EXPECT_EQ(LoggedNumbers(program), std::vector<int>{Err::E_FAIL_});
+    EXPECT_TRUE(ReadBytes(program.File("Errors.Log")).contains("(tile 9.bmp)\r\n"));
     // The cells before the missing tile are drawn; the window stays enlarged.
     EXPECT_EQ(SheetMismatch(Canvas(), {{0, 1, 2, 3, 4, 5, 6}, {7, 8}}), QString());
     EXPECT_EQ(form.OuterHeight(), 5625);

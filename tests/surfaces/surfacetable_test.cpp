@@ -244,6 +244,12 @@ TEST_F(SurfaceTable, ReadyTileSurfaceFailures) {
     // Tile 2 is no picture and tile 3 is missing: negative failures, slots stay empty.
     EXPECT_EQ(FailureOf([&] { ReadyTileSurface(form, 2, Source()); }), Err::E_FAIL_);
     EXPECT_EQ(FailureOf([&] { ReadyTileSurface(form, 3, Source()); }), Err::E_FAIL_);
+    try {
+        ReadyTileSurface(form, 3, Source());
+    } catch (const RuntimeError& e) {
+        // The tile's own name, not its folder, so the entry stays short.
+        EXPECT_EQ(e.Description(), "Automation error: unspecified failure (tile 3.bmp)");
+    }
     EXPECT_EQ(modRecs::TileSurf.At(2), nullptr);
     EXPECT_EQ(modRecs::TileSurf.At(3), nullptr);
     // The name is folder + number with no separator added.
