@@ -66,7 +66,11 @@ bool Converter::CompileMode(QString source, QString destination) {
     Picture& back = form_.Image(FormView::Pic::picBack);
     // The canvas stands for its window handle; the level has no visible effect.
     DD->SetCooperativeLevel(reinterpret_cast<std::uintptr_t>(&back), DDSCL_NORMAL);
-    InitSurfaces(form_, source);
+    if (!InitSurfaces(form_, source)) {
+        // The message was the whole outcome: nothing is drawn, saved or logged, and the
+        // window shrinks back as after any run.
+        return true;
+    }
 
     back.SetHeight(sheetHeight(StrictNumber(form_.NumTileSurfs), StrictNumber(form_.TileWidth)));
     rTileSrc = RECT{0, 0, 32, 32};

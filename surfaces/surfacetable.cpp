@@ -35,12 +35,12 @@ void loadInto(SurfaceSlots& table, std::int32_t Num, const QString& FilePath, co
 }
 }  // namespace
 
-void InitSurfaces(FormView& form, const QString& FilePath) {
+bool InitSurfaces(FormView& form, const QString& FilePath) {
     // No check for a separator already there: a doubled one reads as one.
     const QString name = FilePath + PathSeparator() + QStringLiteral("info.ini");
     if (!FileExist(name, true)) {
         MsgBox(QStringLiteral("Tilvex converter could not locate your tile information (info.ini) file."));
-        return;
+        return false;
     }
     modRecs::ddsdTile.lFlags = DDSD_CAPS;
     modRecs::ddsdTile.ddsCaps.lCaps = DDSCAPS_OFFSCREENPLAIN | DDSCAPS_SYSTEMMEMORY;
@@ -54,6 +54,7 @@ void InitSurfaces(FormView& form, const QString& FilePath) {
     }
 
     modRecs::TileSurf.Resize(RoundToLong(StrictNumber(form.NumTileSurfs)));
+    return true;
 }
 
 void ReadyTileSurface(FormView& form, std::int32_t Num, const QString& FilePath) {

@@ -146,9 +146,9 @@ TEST_F(Tilvex, MessagesAndFailuresGoToStderrWithTheirStatus) {
         {{"compile", folder_.File("big.bmp"), folder_.File("out")}, 2,
          "tilvex: Source path should be a folder not an image.\n", 0},
         {{"split", folder_.File("text.bmp"), folder_.File("out")}, 1, "tilvex: error 481: Invalid picture\n", 1},
-        // No info.ini on the first run: the message, then the failure it leads to.
+        // No info.ini: the message ends the run.
         {{"compile", folder_.File("empty"), folder_.File("out")}, 2,
-         "tilvex: Tilvex converter could not locate your tile information (info.ini) file.\n", 1},
+         "tilvex: Tilvex converter could not locate your tile information (info.ini) file.\n", 0},
     };
     int logged = 0;
     for (const Case& c : cases) {

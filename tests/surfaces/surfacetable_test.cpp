@@ -148,7 +148,9 @@ TEST_F(SurfaceTable, MissingInfoIniChangesNothing) {
             QDir().mkpath(folder.File(c.name) + "/info.ini");
         }
         const qsizetype before = messages.Messages().size();
-        EXPECT_EQ(FailureOf([&] { InitSurfaces(fresh, source); }), 0) << c.name;
+        bool found = true;
+        EXPECT_EQ(FailureOf([&] { found = InitSurfaces(fresh, source); }), 0) << c.name;
+        EXPECT_FALSE(found) << c.name;
         ASSERT_EQ(messages.Messages().size(), before + 1) << c.name;
         EXPECT_EQ(messages.Messages().last(), kMissingInfo);
         EXPECT_EQ(fresh.NumTileSurfs, QString()) << c.name;
@@ -163,7 +165,7 @@ TEST_F(SurfaceTable, InfoIniFoundWithOrWithoutTrailingSeparator) {
     WriteInfo(folder.File("tiles"), "5");
     for (const QString& source : {folder.File("tiles") + "/", folder.File("tiles"), folder.File("tiles") + "//"}) {
         form.NumTileSurfs.clear();
-        InitSurfaces(form, source);
+        EXPECT_TRUE(InitSurfaces(form, source));
         EXPECT_EQ(form.NumTileSurfs, "5") << source.toStdString();
     }
     EXPECT_TRUE(messages.Messages().isEmpty());
