@@ -72,7 +72,12 @@ bool Converter::CompileMode(QString source, QString destination) {
         return true;
     }
 
+    // The sheet is as wide as the row InitSurfaces settled; only a width box below 1 makes
+    // that differ from the width the convert command gave it.
+    back.SetWidth(StrictNumber(form_.TileWidth) * 32);
     back.SetHeight(sheetHeight(StrictNumber(form_.NumTileSurfs), StrictNumber(form_.TileWidth)));
+    // A cell that gets no tile shows the background, never an earlier run's tile.
+    back.Clear();
     rTileSrc = RECT{0, 0, 32, 32};
 
     CellNumber start(&ParseNumber);

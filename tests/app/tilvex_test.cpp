@@ -172,6 +172,21 @@ TEST_F(Tilvex, ImageLayerFailuresNameTheTileAndAreLogged) {
     EXPECT_FALSE(QFileInfo::exists(folder_.File("Tiles.bmp")));
 }
 
+TEST_F(Tilvex, CompileWithNoWidthAnywhereWritesASheetSixTilesWide) {
+    ASSERT_EQ(Run({"split", folder_.File("big.bmp"), folder_.File("tiles"), "-q"}).status, 0);
+    ASSERT_FALSE(QFileInfo::exists(folder_.File("info.ini")));
+    const Result compile = Run({"compile", folder_.File("tiles"), folder_.Path()});
+    ASSERT_EQ(compile.status, 0) << compile.err.toStdString();
+    // Six tiles at the settled six to a row: one full row, 6 / 6 * 34 + 128 high.
+    EXPECT_EQ(compile.out, folder_.Path() + "/Tiles.bmp written, 192 by 162 pixels\n");
+    const QImage sheet(folder_.File("Tiles.bmp"));
+    ASSERT_EQ(sheet.size(), QSize(192, 162));
+    const QImage big(folder_.File("big.bmp"));
+    // Tiles 0-2 and 3-5 of the 100 by 70 picture's two rows side by side in the first row.
+    EXPECT_EQ(sheet.copy(0, 0, 96, 32), big.copy(0, 0, 96, 32).convertToFormat(sheet.format()));
+    EXPECT_EQ(sheet.copy(96, 0, 96, 32), big.copy(0, 32, 96, 32).convertToFormat(sheet.format()));
+}
+
 TEST_F(Tilvex, InfoReportsEveryFileItCanRead) {
     WriteBytes(folder_.File("unknown.dat"), "hello");
     const Result result = Run({"info", folder_.File("big.bmp"), folder_.File("missing.png"), folder_.File("unknown.dat")});

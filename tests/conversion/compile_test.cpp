@@ -163,13 +163,19 @@ TEST_F(Compile, MissingInfoAfterAnEarlierRunWritesNothing) {
     EXPECT_FALSE(QFileInfo::exists(again + "/Tiles.bmp"));
 }
 
-TEST_F(Compile, WidthBoxZeroReadsTheFirstColumnOutOfSight) {
+TEST_F(Compile, WidthBoxBelowOneGivesASheetSixTilesWide) {
     MakeTileFolder(Tiles(), 0, 14, "14");
-    Run(Tiles(), Out(), "0", "0");
-    EXPECT_EQ(form.TileWidth, "6");
-    EXPECT_EQ(form.Image(FormView::Pic::picBack).Width(), 0);
-    EXPECT_EQ(form.Image(FormView::Pic::picBack).Height(), 207);
-    EXPECT_EQ(reads.Names(), (QStringList{"0", "6", "12"}));
+    for (const char* width : {"0", "", "abc", "0.5", "0.99", "-2", "-0.5"}) {
+        SCOPED_TRACE(width);
+        QFile::remove(Sheet());
+        reads.Clear();
+        Run(Tiles(), Out(), "0", width);
+        EXPECT_EQ(form.TileWidth, "6");
+        const QImage sheet(Sheet());
+        EXPECT_EQ(sheet.size(), QSize(192, 207));
+        EXPECT_EQ(SheetMismatch(sheet, {{0, 1, 2, 3, 4, 5}, {6, 7, 8, 9, 10, 11}, {12, 13}}), QString());
+        EXPECT_EQ(reads.Total(), 14);
+    }
     EXPECT_TRUE(LoggedNumbers(program).empty());
 }
 
@@ -185,14 +191,18 @@ TEST_F(Compile, SecondRunReadsEveryTileAgain) {
     EXPECT_EQ(ReadBytes(Sheet()), first);
 }
 
-TEST_F(Compile, CanvasKeepsWhatEarlierRunsDrew) {
+TEST_F(Compile, EveryRunStartsFromABlankCanvas) {
     MakeTileFolder(Tiles(), 0, 14, "14");
     Run(Tiles(), Out(), "0", "7");
-    // Fewer tiles now: the second row keeps the first run's tiles.
+    // Fewer tiles now: the second row shows the background, not the first run's tiles.
     WriteInfo(Tiles(), "7");
     Run(Tiles(), Out(), "0", "7");
-    EXPECT_EQ(SheetMismatch(QImage(Sheet()), {{0, 1, 2, 3, 4, 5, 6}, {7, 8, 9, 10, 11, 12, 13}}), QString());
+    EXPECT_EQ(SheetMismatch(QImage(Sheet()), {{0, 1, 2, 3, 4, 5, 6}}), QString());
     EXPECT_EQ(QImage(Sheet()).size(), QSize(224, 162));
+    // No tiles at all: the whole sheet is background.
+    WriteInfo(Tiles(), "0");
+    Run(Tiles(), Out(), "0", "7");
+    EXPECT_EQ(SheetMismatch(QImage(Sheet()), {}), QString());
 }
 
 }  // namespace
