@@ -67,9 +67,18 @@ bool Converter::CompileMode(QString source, QString destination) {
     Picture& back = form_.Image(FormView::Pic::picBack);
     // The canvas stands for its window handle; the level has no visible effect.
     DD->SetCooperativeLevel(reinterpret_cast<std::uintptr_t>(&back), DDSCL_NORMAL);
-    InitSurfaces(form_, source);
+    if (!InitSurfaces(form_, source)) {
+        // The message was the whole outcome: nothing is drawn, saved or logged, and the
+        // window shrinks back as after any run.
+        return true;
+    }
 
+    // The sheet is as wide as the row InitSurfaces settled; only a width box below 1 makes
+    // that differ from the width the convert command gave it.
+    back.SetWidth(StrictNumber(form_.TileWidth) * 32);
     back.SetHeight(sheetHeight(StrictNumber(form_.NumTileSurfs), StrictNumber(form_.TileWidth)));
+    // A cell that gets no tile shows the background, never an earlier run's tile.
+    back.Clear();
     rTileSrc = RECT{0, 0, 32, 32};
 
     CellNumber start(&ParseNumber);

@@ -30,7 +30,8 @@ public:
     void SetFailureObserver(std::function<void(const RuntimeError&)> observer) { observer_ = std::move(observer); }
 
 private:
-    // Each half returns false when it left Convert early without failing.
+    // Each half returns true when the window takes its normal height again afterwards, and
+    // false when it left Convert early, without failing, before the height changed.
     bool SplitMode(QString source, QString destination, Picture& canvas);
     bool CompileMode(QString source, QString destination);
 

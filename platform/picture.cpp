@@ -41,6 +41,12 @@ void Picture::SetSize(int width, int height) {
     }
 }
 
+void Picture::Clear() {
+    if (!image_.isNull()) {
+        image_.fill(Background());
+    }
+}
+
 void Picture::resizeImage(int width, int height) {
     width_ = width;
     height_ = height;

@@ -25,6 +25,9 @@ public:
     void SetHeight(double pixels);
     void SetSize(int width, int height);
 
+    // Paints the whole image in the background colour.
+    void Clear();
+
     // The image behind the box, always Format_RGB32 at the box's size (null when empty).
     const QImage& Image() const { return image_; }
     QImage& Image() { return image_; }

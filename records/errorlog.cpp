@@ -67,7 +67,7 @@ void AppendEntry(const QString& file, const QString& procedure, std::int32_t num
 }  // namespace
 
 void LogError(const QString& file, const QString& procedure, std::int32_t number, const QString& description) {
-    if (number <= 0) {
+    if (number == 0) {
         return;
     }
     // The log is the last resort of an error handler: nothing may escape from here.

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
-// Appends a seven-line entry to Errors.Log in the program folder for a failure whose number
-// is greater than 0. Never fails towards its caller.
+// Appends a seven-line entry to Errors.Log in the program folder for every failure whose
+// number is not 0; the image layer's negative numbers are written as they are. Never fails
+// towards its caller.
 void LogError(const QString& file, const QString& procedure, std::int32_t number, const QString& description);

@@ -19,25 +19,28 @@ DirectDraw7& directDraw() {
     return *modRecs::DD;
 }
 
-QString tileFile(const QString& FilePath, std::int32_t Num) {
-    return FilePath + NumberText(Num) + QStringLiteral(".bmp");
-}
-
 // Loads the file into the slot and gives it the black source key.
 void loadInto(SurfaceSlots& table, std::int32_t Num, const QString& FilePath, const DDSURFACEDESC2& desc) {
-    auto surface = directDraw().CreateSurfaceFromFile(tileFile(FilePath, Num), desc);
-    DirectDrawSurface7& loaded = *surface;
-    table.Set(Num, std::move(surface));
-    loaded.SetColorKey(DDCKEY_SRCBLT, DDCOLORKEY{0, 0});
+    DirectDraw7& dd = directDraw();
+    const QString name = NumberText(Num) + QStringLiteral(".bmp");
+    try {
+        auto surface = dd.CreateSurfaceFromFile(FilePath + name, desc);
+        DirectDrawSurface7& loaded = *surface;
+        table.Set(Num, std::move(surface));
+        loaded.SetColorKey(DDCKEY_SRCBLT, DDCOLORKEY{0, 0});
+    } catch (const RuntimeError& failure) {
+        // The image layer's own text does not say which of thousands of tiles it failed on.
+        throw RuntimeError(failure.Number(), failure.Description() + QStringLiteral(" (tile %1)").arg(name));
+    }
 }
 }  // namespace
 
-void InitSurfaces(FormView& form, const QString& FilePath) {
+bool InitSurfaces(FormView& form, const QString& FilePath) {
     // No check for a separator already there: a doubled one reads as one.
     const QString name = FilePath + PathSeparator() + QStringLiteral("info.ini");
     if (!FileExist(name, true)) {
         MsgBox(QStringLiteral("Tilvex converter could not locate your tile information (info.ini) file."));
-        return;
+        return false;
     }
     modRecs::ddsdTile.lFlags = DDSD_CAPS;
     modRecs::ddsdTile.ddsCaps.lCaps = DDSCAPS_OFFSCREENPLAIN | DDSCAPS_SYSTEMMEMORY;
@@ -51,6 +54,7 @@ void InitSurfaces(FormView& form, const QString& FilePath) {
     }
 
     modRecs::TileSurf.Resize(RoundToLong(StrictNumber(form.NumTileSurfs)));
+    return true;
 }
 
 void ReadyTileSurface(FormView& form, std::int32_t Num, const QString& FilePath) {

@@ -12,11 +12,12 @@ class FormView;
 
 // Prepares the tile table for a Compile run from FilePath's info.ini: the tile count, the row
 // width, a fresh empty table with bounds 0 to the count. A missing info.ini is told in a
-// message box and changes nothing.
-void InitSurfaces(FormView& form, const QString& FilePath);
+// message box, changes nothing and gives false.
+bool InitSurfaces(FormView& form, const QString& FilePath);
 
 // Loads tile Num from FilePath (which ends with a separator) into its slot, unless the slot
-// is filled or Num is above the tile count. A Num outside the table raises 9.
+// is filled or Num is above the tile count. A Num outside the table raises 9; a failure of
+// the image layer names the tile file in its description.
 void ReadyTileSurface(FormView& form, std::int32_t Num, const QString& FilePath);
 
 // The sprite counterpart of ReadyTileSurface.

@@ -92,9 +92,9 @@ TEST_F(Tilvex, MessagesAndFailuresGoToStderrWithTheirStatus) {
         {{"compile", folder_.File("big.bmp"), folder_.File("out")}, 2,
          "tilvex: Source path should be a folder not an image.\n", 0},
         {{"split", folder_.File("text.bmp"), folder_.File("out")}, 1, "tilvex: error 481: Invalid picture\n", 1},
-        // No info.ini on the first run: the message, then the failure it leads to.
+        // No info.ini: the message ends the run.
         {{"compile", folder_.File("empty"), folder_.File("out")}, 2,
-         "tilvex: Tilvex converter could not locate your tile information (info.ini) file.\n", 1},
+         "tilvex: Tilvex converter could not locate your tile information (info.ini) file.\n", 0},
     };
     int logged = 0;
     for (const Case& c : cases) {
@@ -108,14 +108,29 @@ TEST_F(Tilvex, MessagesAndFailuresGoToStderrWithTheirStatus) {
     }
 }
 
-TEST_F(Tilvex, FailuresTheWindowDoesNotLogAreStillReported) {
+TEST_F(Tilvex, ImageLayerFailuresNameTheTileAndAreLogged) {
     ASSERT_EQ(Run({"split", folder_.File("big.bmp"), folder_.File("tiles"), "-q"}).status, 0);
     ASSERT_TRUE(QFile::remove(folder_.File("tiles/2.bmp")));
     const Result result = Run({"compile", folder_.File("tiles"), folder_.Path(), "--width", "3"});
     EXPECT_EQ(result.status, 1);
-    EXPECT_TRUE(result.err.startsWith("tilvex: error -")) << result.err.toStdString();
-    EXPECT_EQ(LogEntries(), 0);
+    EXPECT_EQ(result.err, "tilvex: error -2147467259: Automation error: unspecified failure (tile 2.bmp)\n");
+    EXPECT_EQ(LogEntries(), 1);
     EXPECT_FALSE(QFileInfo::exists(folder_.File("Tiles.bmp")));
+}
+
+TEST_F(Tilvex, CompileWithNoWidthAnywhereWritesASheetSixTilesWide) {
+    ASSERT_EQ(Run({"split", folder_.File("big.bmp"), folder_.File("tiles"), "-q"}).status, 0);
+    ASSERT_FALSE(QFileInfo::exists(folder_.File("info.ini")));
+    const Result compile = Run({"compile", folder_.File("tiles"), folder_.Path()});
+    ASSERT_EQ(compile.status, 0) << compile.err.toStdString();
+    // Six tiles at the settled six to a row: one full row, 6 / 6 * 34 + 128 high.
+    EXPECT_EQ(compile.out, folder_.Path() + "/Tiles.bmp written, 192 by 162 pixels\n");
+    const QImage sheet(folder_.File("Tiles.bmp"));
+    ASSERT_EQ(sheet.size(), QSize(192, 162));
+    const QImage big(folder_.File("big.bmp"));
+    // Tiles 0-2 and 3-5 of the 100 by 70 picture's two rows side by side in the first row.
+    EXPECT_EQ(sheet.copy(0, 0, 96, 32), big.copy(0, 0, 96, 32).convertToFormat(sheet.format()));
+    EXPECT_EQ(sheet.copy(96, 0, 96, 32), big.copy(0, 32, 96, 32).convertToFormat(sheet.format()));
 }
 
 TEST_F(Tilvex, InfoReportsEveryFileItCanRead) {

@@ -1,4 +1,5 @@
 #include "conversion/compilefixture.h"
+#include "platform/runtimeerror.h"
 
 #include <QDir>
 #include <QFile>
@@ -110,14 +111,14 @@ TEST_F(Compile, DestinationWithOrWithoutSeparator) {
     EXPECT_FALSE(QFileInfo::exists(program.File("outTiles.bmp")));
 }
 
-TEST_F(Compile, MissingTileStopsTheRunUnlogged) {
+TEST_F(Compile, MissingTileStopsTheRunLogged) {
     MakeTileFolder(Tiles(), 0, 14, "14");
     ASSERT_TRUE(QFile::remove(Tiles() + "/9.bmp"));
     Run(Tiles(), Out(), "0", "7");
 
     EXPECT_FALSE(QFileInfo::exists(Sheet()));
-    EXPECT_TRUE(LoggedNumbers(program).empty());
-    EXPECT_FALSE(QFileInfo::exists(program.File("Errors.Log")));
+    EXPECT_EQ(LoggedNumbers(program), std::vector<int>{Err::E_FAIL_});
+    EXPECT_TRUE(ReadBytes(program.File("Errors.Log")).contains("(tile 9.bmp)\r\n"));
     // The cells before the missing tile are drawn; the window stays enlarged.
     EXPECT_EQ(SheetMismatch(Canvas(), {{0, 1, 2, 3, 4, 5, 6}, {7, 8}}), QString());
     EXPECT_EQ(form.OuterHeight(), 5625);
@@ -134,12 +135,13 @@ TEST_F(Compile, MissingInfoOnTheFirstRun) {
     }
     Run(Tiles(), Out(), "0", "7");
     EXPECT_EQ(messages.Messages(), QStringList{kMissingInfo});
-    EXPECT_EQ(LoggedNumbers(program), std::vector<int>{13});
+    EXPECT_FALSE(QFileInfo::exists(program.File("Errors.Log")));
     EXPECT_FALSE(QFileInfo::exists(Sheet()));
     EXPECT_EQ(reads.Total(), 0);
+    EXPECT_EQ(form.OuterHeight(), 2160);
 }
 
-TEST_F(Compile, MissingInfoAfterAnEarlierRunUsesWhatThatRunLeft) {
+TEST_F(Compile, MissingInfoAfterAnEarlierRunWritesNothing) {
     // The first run loads tiles 7 to 13 only.
     MakeTileFolder(Tiles(), 0, 14, "14");
     Run(Tiles(), Out(), "7", "7");
@@ -152,21 +154,28 @@ TEST_F(Compile, MissingInfoAfterAnEarlierRunUsesWhatThatRunLeft) {
     for (int n = 0; n < 14; ++n) {
         ASSERT_TRUE(TileImage(n + 100).save(other + "/" + QString::number(n) + ".bmp", "BMP"));
     }
-    Run(other, Out(), "0", "7");
+    const QString again = program.File("again");
+    QDir().mkpath(again);
+    Run(other, again, "0", "7");
     EXPECT_EQ(messages.Messages(), QStringList{kMissingInfo});
-    EXPECT_TRUE(LoggedNumbers(program).empty());
-    EXPECT_EQ(reads.Names(), (QStringList{"0", "1", "2", "3", "4", "5", "6"}));
-    EXPECT_EQ(SheetMismatch(QImage(Sheet()), {{100, 101, 102, 103, 104, 105, 106}, {7, 8, 9, 10, 11, 12, 13}}),
-              QString());
+    EXPECT_FALSE(QFileInfo::exists(program.File("Errors.Log")));
+    EXPECT_EQ(reads.Total(), 0);
+    EXPECT_FALSE(QFileInfo::exists(again + "/Tiles.bmp"));
 }
 
-TEST_F(Compile, WidthBoxZeroReadsTheFirstColumnOutOfSight) {
+TEST_F(Compile, WidthBoxBelowOneGivesASheetSixTilesWide) {
     MakeTileFolder(Tiles(), 0, 14, "14");
-    Run(Tiles(), Out(), "0", "0");
-    EXPECT_EQ(form.TileWidth, "6");
-    EXPECT_EQ(form.Image(FormView::Pic::picBack).Width(), 0);
-    EXPECT_EQ(form.Image(FormView::Pic::picBack).Height(), 207);
-    EXPECT_EQ(reads.Names(), (QStringList{"0", "6", "12"}));
+    for (const char* width : {"0", "", "abc", "0.5", "0.99", "-2", "-0.5"}) {
+        SCOPED_TRACE(width);
+        QFile::remove(Sheet());
+        reads.Clear();
+        Run(Tiles(), Out(), "0", width);
+        EXPECT_EQ(form.TileWidth, "6");
+        const QImage sheet(Sheet());
+        EXPECT_EQ(sheet.size(), QSize(192, 207));
+        EXPECT_EQ(SheetMismatch(sheet, {{0, 1, 2, 3, 4, 5}, {6, 7, 8, 9, 10, 11}, {12, 13}}), QString());
+        EXPECT_EQ(reads.Total(), 14);
+    }
     EXPECT_TRUE(LoggedNumbers(program).empty());
 }
 
@@ -182,14 +191,18 @@ TEST_F(Compile, SecondRunReadsEveryTileAgain) {
     EXPECT_EQ(ReadBytes(Sheet()), first);
 }
 
-TEST_F(Compile, CanvasKeepsWhatEarlierRunsDrew) {
+TEST_F(Compile, EveryRunStartsFromABlankCanvas) {
     MakeTileFolder(Tiles(), 0, 14, "14");
     Run(Tiles(), Out(), "0", "7");
-    // Fewer tiles now: the second row keeps the first run's tiles.
+    // Fewer tiles now: the second row shows the background, not the first run's tiles.
     WriteInfo(Tiles(), "7");
     Run(Tiles(), Out(), "0", "7");
-    EXPECT_EQ(SheetMismatch(QImage(Sheet()), {{0, 1, 2, 3, 4, 5, 6}, {7, 8, 9, 10, 11, 12, 13}}), QString());
+    EXPECT_EQ(SheetMismatch(QImage(Sheet()), {{0, 1, 2, 3, 4, 5, 6}}), QString());
     EXPECT_EQ(QImage(Sheet()).size(), QSize(224, 162));
+    // No tiles at all: the whole sheet is background.
+    WriteInfo(Tiles(), "0");
+    Run(Tiles(), Out(), "0", "7");
+    EXPECT_EQ(SheetMismatch(QImage(Sheet()), {}), QString());
 }
 
 }  // namespace

@@ -149,8 +149,9 @@ TEST(ChangingFiles, TileRemovedDuringACompileRun) {
         }
     };
     compile.Click(false, folder.File("tiles"), folder.Path());
-    // The image layer's failure carries a negative number: not logged, and no sheet.
-    EXPECT_EQ(LogEntries(folder), 0);
+    // The image layer's failure: one entry naming the tile, and no sheet.
+    EXPECT_EQ(LogEntries(folder), 1);
+    EXPECT_TRUE(Log(folder).contains("(tile 5.bmp)")) << Log(folder).toStdString();
     EXPECT_FALSE(QFileInfo::exists(folder.File("Tiles.bmp")));
     EXPECT_TRUE(compile.form.ButtonEnabled());
 }

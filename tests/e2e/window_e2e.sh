@@ -113,6 +113,21 @@ sheet=$(od -An -tu4 -j18 -N8 "$work/Tiles.bmp" | awk '{ print $1 "x" $2 }')
 [ "$sheet" = "96x287" ] || fail "sheet is $sheet, not 96x287"
 echo "compile: Tiles.bmp $sheet"
 
+# A second Compile in the same window, from a folder of 4 tiles: the sheet holds only those,
+# byte for byte what a fresh batch program writes from the same folder.
+"$build/bench/bench_split" --sheet "$work/small.bmp" 64 || fail "no small sheet"
+cp "$build/tilvex" "$work/"
+"$work/tilvex" split "$work/small.bmp" "$work/few" -q || fail "the batch program did not split"
+mkdir -p "$work/second" "$work/fresh"
+ipath "$work/few"
+spath "$work/second"
+start 0
+convert
+wait_for 20 test -f "$work/second/Tiles.bmp" || fail "the second compile wrote no Tiles.bmp"
+"$work/tilvex" compile "$work/few" "$work/fresh" --start 0 --width 3 -q || fail "the batch program did not compile"
+cmp -s "$work/second/Tiles.bmp" "$work/fresh/Tiles.bmp" || fail "the second sheet differs from a fresh run's"
+echo "second compile: only its own tiles"
+
 # A file that is no picture: one log entry, no tile.
 option_split
 ipath "$work/text.bmp"

@@ -154,21 +154,32 @@ TEST(ErrorLog, TwoEntriesInARow) {
     ExpectEntry(lines, 7, "frmConverter", "Convert", "481", "Invalid picture");
 }
 
-TEST(ErrorLog, NumbersNotAboveZeroWriteNothing) {
-    const std::vector<std::int32_t> numbers = {0, -1, -2147467259, -2147024809, INT_MIN};
-    for (std::int32_t number : numbers) {
+TEST(ErrorLog, NumberZeroWritesNothing) {
+    {
+        TestFolder folder;
+        LogError("frmConverter", "Convert", 0, "Automation error");
+        EXPECT_FALSE(Exists(LogPath(folder))) << "the log was created";
+    }
+    TestFolder folder;
+    WriteBytes(LogPath(folder), "kept\r\n");
+    LogError("frmConverter", "Convert", 0, "Automation error");
+    EXPECT_EQ(ReadBytes(LogPath(folder)), QByteArray("kept\r\n"));
+}
+
+// The image layer's failures carry negative numbers; each is written as it is.
+TEST(ErrorLog, NegativeNumbersAreRecordedAsTheyAre) {
+    const std::vector<std::pair<std::int32_t, QByteArray>> numbers = {
+        {-1, "-1"}, {-2147467259, "-2147467259"}, {-2147024809, "-2147024809"}, {INT_MIN, "-2147483648"}};
+    for (const auto& [number, text] : numbers) {
         SCOPED_TRACE(number);
-        {
-            TestFolder folder;
-            LogError("frmConverter", "Convert", number, "Automation error");
-            EXPECT_FALSE(Exists(LogPath(folder))) << "the log was created";
-        }
-        {
-            TestFolder folder;
-            WriteBytes(LogPath(folder), "kept\r\n");
-            LogError("frmConverter", "Convert", number, "Automation error");
-            EXPECT_EQ(ReadBytes(LogPath(folder)), QByteArray("kept\r\n"));
-        }
+        TestFolder folder;
+        WriteBytes(LogPath(folder), "kept\r\n");
+        LogError("frmConverter", "Convert", number, "Automation error: unspecified failure (tile 3.bmp)");
+        const QByteArray bytes = ReadBytes(LogPath(folder));
+        ASSERT_TRUE(bytes.startsWith("kept\r\n"));
+        const QList<QByteArray> lines = Lines(bytes.mid(6));
+        ASSERT_EQ(lines.size(), 7);
+        ExpectEntry(lines, 0, "frmConverter", "Convert", text, "Automation error: unspecified failure (tile 3.bmp)");
     }
 }
 

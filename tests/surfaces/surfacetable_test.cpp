@@ -148,7 +148,9 @@ TEST_F(SurfaceTable, MissingInfoIniChangesNothing) {
             QDir().mkpath(folder.File(c.name) + "/info.ini");
         }
         const qsizetype before = messages.Messages().size();
-        EXPECT_EQ(FailureOf([&] { InitSurfaces(fresh, source); }), 0) << c.name;
+        bool found = true;
+        EXPECT_EQ(FailureOf([&] { found = InitSurfaces(fresh, source); }), 0) << c.name;
+        EXPECT_FALSE(found) << c.name;
         ASSERT_EQ(messages.Messages().size(), before + 1) << c.name;
         EXPECT_EQ(messages.Messages().last(), kMissingInfo);
         EXPECT_EQ(fresh.NumTileSurfs, QString()) << c.name;
@@ -163,7 +165,7 @@ TEST_F(SurfaceTable, InfoIniFoundWithOrWithoutTrailingSeparator) {
     WriteInfo(folder.File("tiles"), "5");
     for (const QString& source : {folder.File("tiles") + "/", folder.File("tiles"), folder.File("tiles") + "//"}) {
         form.NumTileSurfs.clear();
-        InitSurfaces(form, source);
+        EXPECT_TRUE(InitSurfaces(form, source));
         EXPECT_EQ(form.NumTileSurfs, "5") << source.toStdString();
     }
     EXPECT_TRUE(messages.Messages().isEmpty());
@@ -244,6 +246,12 @@ TEST_F(SurfaceTable, ReadyTileSurfaceFailures) {
     // Tile 2 is no picture and tile 3 is missing: negative failures, slots stay empty.
     EXPECT_EQ(FailureOf([&] { ReadyTileSurface(form, 2, Source()); }), Err::E_FAIL_);
     EXPECT_EQ(FailureOf([&] { ReadyTileSurface(form, 3, Source()); }), Err::E_FAIL_);
+    try {
+        ReadyTileSurface(form, 3, Source());
+    } catch (const RuntimeError& e) {
+        // The tile's own name, not its folder, so the entry stays short.
+        EXPECT_EQ(e.Description(), "Automation error: unspecified failure (tile 3.bmp)");
+    }
     EXPECT_EQ(modRecs::TileSurf.At(2), nullptr);
     EXPECT_EQ(modRecs::TileSurf.At(3), nullptr);
     // The name is folder + number with no separator added.
