@@ -7,6 +7,7 @@
 #include "platform/numbers.h"
 #include "platform/paths.h"
 #include "platform/runtimeerror.h"
+#include "platform/userfolders.h"
 #include "records/bmpsize.h"
 #include "records/tileinfo.h"
 
@@ -38,7 +39,8 @@ const char* const MainHelp =
     "  --version    show the version\n"
     "\n"
     "Exit status: 0 success, 1 a failure during the run, 2 a usage error or bad input.\n"
-    "Failures are also appended to Errors.Log beside the program.\n";
+    "Failures are also appended to Errors.Log beside the program, or in ~/.local/state/tilvex/\n"
+    "where the program's folder cannot be written (an installed program).\n";
 
 const char* const SplitHelp =
     "Usage: tilvex split SOURCE DEST [--start N] [--quiet]\n"
@@ -54,8 +56,8 @@ const char* const CompileHelp =
     "Draws the numbered tiles of the folder SOURCE (NumFiles of SOURCE/info.ini of them),\n"
     "W to a row, onto one sheet saved as DEST/Tiles.bmp. DEST must exist.\n"
     "  --start N   number of the tile in the top-left cell (default 0)\n"
-    "  --width W   tiles per row (default: Width of info.ini beside the program, else 0;\n"
-    "              below 1 means 6)\n";
+    "  --width W   tiles per row (default: Width of the start-up info.ini, beside the program\n"
+    "              or in ~/.config/tilvex/ for an installed program, else 0; below 1 means 6)\n";
 
 const char* const InfoHelp =
     "Usage: tilvex info FILE...\n"
@@ -159,7 +161,7 @@ int runInfo(const Request& request) {
 
 // The width box as the window fills it at start.
 QString startupWidth() {
-    return NumberText(ParseNumber(GetVar(ProgramFolder() + PathSeparator() + "info.ini", "MAIN", "Width")));
+    return NumberText(ParseNumber(GetVar(StartupInfoFile(), "MAIN", "Width")));
 }
 
 int runConversion(const Request& request, bool split) {

@@ -3,6 +3,7 @@
 #include "platform/descriptor.h"
 #include "platform/numbers.h"
 #include "platform/paths.h"
+#include "platform/userfolders.h"
 #include "records/logtime.h"
 
 #include <QDateTime>
@@ -39,7 +40,7 @@ void AppendEntry(const QString& file, const QString& procedure, std::int32_t num
                           QStringLiteral("Description: ") + description + crlf + crlf;
     const QByteArray bytes = entry.toLocal8Bit();
 
-    const std::filesystem::path logPath = ToFsPath(ProgramFolder() + PathSeparator() + "Errors.Log");
+    const std::filesystem::path logPath = ToFsPath(ErrorLogFolder() + PathSeparator() + "Errors.Log");
     const QByteArray nativePath = QByteArray::fromStdString(logPath.native());
     // A file with no write bits is read-only, even to a user whom the system would let write.
     if (IsReadOnly(nativePath)) {

@@ -5,6 +5,7 @@
 #include "platform/paths.h"
 #include "platform/picturebox.h"
 #include "platform/runtimeerror.h"
+#include "platform/userfolders.h"
 #include "records/tileinfo.h"
 #include "window/modbrowse.h"
 
@@ -199,12 +200,11 @@ bool frmConverter::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void frmConverter::Form_Load() {
-    const QString folder = ProgramFolder();
+    const QString folder = StartFolder();
     spath_->setText(folder + PathSeparator());
     ipath_->setText(folder + PathSeparator() + QStringLiteral(".bmp"));
     txtWidth_->setText(
-        NumberText(ParseNumber(GetVar(folder + PathSeparator() + QStringLiteral("info.ini"), QStringLiteral("MAIN"),
-                                      QStringLiteral("Width")))));
+        NumberText(ParseNumber(GetVar(StartupInfoFile(), QStringLiteral("MAIN"), QStringLiteral("Width")))));
 }
 
 void frmConverter::optCompile_Click() {
@@ -228,12 +228,12 @@ void frmConverter::Command2_Click() {
         CD_->Filter = QStringLiteral("Bitmap|*.bmp");
         CD_->DialogTitle = QStringLiteral("Load");
         CD_->FileName = QString();
-        CD_->InitDir = ProgramFolder();
+        CD_->InitDir = StartFolder();
         CD_->Flags = CommonDialog::FileMustExist;
         CD_->ShowOpen(this);
         ipath_->setText(CD_->FileName);
     } else {
-        const QString folder = modBrowse::BrowseForFolder(this, QStringLiteral("Select A Directory"), ProgramFolder());
+        const QString folder = modBrowse::BrowseForFolder(this, QStringLiteral("Select A Directory"), StartFolder());
         if (!folder.isEmpty()) {
             ipath_->setText(folder + PathSeparator());
         }

@@ -304,4 +304,22 @@ TEST(ErrorLog, FullDiskAppendsWholeEntriesOnly) {
     EXPECT_TRUE(after.startsWith(old + kSeparator + "\r\n"));
     EXPECT_TRUE(after.endsWith("Error #53\r\nDescription: File not found\r\n\r\n"));
     EXPECT_EQ(after.count(kSeparator), 1);
+// An installed program cannot write its own folder: the entry goes to the user's state
+// folder, which appears with the first entry and not before.
+TEST(ErrorLog, InstalledProgramLogsToTheStateFolder) {
+    TestFolder folder;
+    const ScopedEnv state("XDG_STATE_HOME", folder.File("state"));
+    const ReadOnlyFolder prog(folder.File("prog"), "");
+    if (!prog.Available()) {
+        GTEST_SKIP() << "no folder can be made unwritable here";
+    }
+    SetProgramFolder(folder.File("prog"));
+    LogError("frmConverter", "Convert", 0, "not logged");
+    EXPECT_FALSE(Exists(folder.File("state")));
+    LogError("frmConverter", "Convert", 53, "File not found");
+    LogError("frmConverter", "Convert", 481, "Invalid picture");
+    const QList<QByteArray> lines = Lines(ReadBytes(folder.File("state/tilvex/Errors.Log")));
+    ASSERT_EQ(lines.size(), 14);
+    EXPECT_EQ(lines[4], "Error #53");
+    EXPECT_EQ(lines[11], "Error #481");
 }

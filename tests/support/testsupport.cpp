@@ -9,6 +9,8 @@
 #include <clocale>
 
 #include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 TestFolder::TestFolder() { SetProgramFolder(dir_.path()); }
 
@@ -97,5 +99,46 @@ void SmallDisk::Fill() const {
         // The last page may still take a few bytes.
         while (filler.write("x", 1) > 0 && filler.flush()) {
         }
+    }
+}
+
+ScopedEnv::ScopedEnv(const char* name, const QString& value)
+    : name_(name), old_(qgetenv(name)), had_(qEnvironmentVariableIsSet(name)) {
+    qputenv(name, value.toLocal8Bit());
+}
+
+ScopedEnv::~ScopedEnv() {
+    if (had_) {
+        qputenv(name_.c_str(), old_);
+    } else {
+        qunsetenv(name_.c_str());
+    }
+}
+
+ReadOnlyFolder::ReadOnlyFolder(const QString& path, const QByteArray& infoIni) : path_(QFile::encodeName(path)) {
+    QDir().mkpath(path);
+    const bool root = ::geteuid() == 0;
+    if (root) {
+        mounted_ = ::mount("tmpfs", path_.constData(), "tmpfs", 0, "size=64k") == 0;
+        if (!mounted_) {
+            return;
+        }
+    }
+    if (!infoIni.isEmpty()) {
+        WriteBytes(path + "/info.ini", infoIni);
+    }
+    if (root) {
+        ok_ = ::mount("tmpfs", path_.constData(), "tmpfs", MS_REMOUNT | MS_RDONLY, "size=64k") == 0;
+    } else {
+        ok_ = ::chmod(path_.constData(), 0555) == 0;
+    }
+    ok_ = ok_ && ::access(path_.constData(), W_OK) != 0;
+}
+
+ReadOnlyFolder::~ReadOnlyFolder() {
+    if (mounted_) {
+        ::umount2(path_.constData(), MNT_DETACH);
+    } else {
+        ::chmod(path_.constData(), 0755);
     }
 }

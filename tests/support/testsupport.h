@@ -71,3 +71,30 @@ private:
     QByteArray path_;
     bool mounted_ = false;
 };
+
+// Sets an environment variable for one scope; the old value (or its absence) comes back after.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const QString& value);
+    ~ScopedEnv();
+
+private:
+    std::string name_;
+    QByteArray old_;
+    bool had_;
+};
+
+// A folder this user cannot write, like an installed program's, holding info.ini with the
+// given bytes unless they are empty: a read-only tmpfs for root (whom permission bits do not
+// stop), else a folder without write bits. Available() is false where neither can be made.
+class ReadOnlyFolder {
+public:
+    ReadOnlyFolder(const QString& path, const QByteArray& infoIni);
+    ~ReadOnlyFolder();
+    bool Available() const { return ok_; }
+
+private:
+    QByteArray path_;
+    bool mounted_ = false;
+    bool ok_ = false;
+};

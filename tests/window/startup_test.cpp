@@ -275,4 +275,24 @@ TEST(WindowLayout, TabKeyFollowsTheTabIndexes) {
     EXPECT_EQ(QApplication::focusWidget()->objectName(), "Command2");
 }
 
+// An installed program starts its boxes in the user's Pictures folder and reads the width
+// from the user's config folder.
+TEST(WindowStartup, InstalledProgramStartsInPicturesWithTheUsersWidth) {
+    TestFolder folder;
+    const ScopedEnv home("HOME", folder.File("home"));
+    const ScopedEnv config("XDG_CONFIG_HOME", folder.File("config"));
+    ASSERT_TRUE(QDir().mkpath(folder.File("home/Pictures")));
+    ASSERT_TRUE(QDir().mkpath(folder.File("config/tilvex")));
+    WriteBytes(folder.File("config/tilvex/info.ini"), "[MAIN]\r\nWidth=9\r\n");
+    const ReadOnlyFolder prog(folder.File("prog"), "");
+    if (!prog.Available()) {
+        GTEST_SKIP() << "no folder can be made unwritable here";
+    }
+    ProgramFolderAt at(folder.File("prog"));
+    frmConverter window;
+    EXPECT_EQ(window.Text(FormView::Box::spath), folder.File("home/Pictures/"));
+    EXPECT_EQ(window.Text(FormView::Box::ipath), folder.File("home/Pictures/.bmp"));
+    EXPECT_EQ(window.Text(FormView::Box::txtWidth), "9");
+}
+
 }  // namespace

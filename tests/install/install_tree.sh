@@ -1,0 +1,83 @@
+#!/usr/bin/env bash
+# Installs the build into a temporary prefix and checks what a desktop user and a
+# distribution look at: the file list, stripped programs, the desktop entry, the metainfo,
+# both manual pages and the shell completion. Exits 77 (skipped) where a checker is missing.
+#
+#   install_tree.sh BUILD_DIR
+set -uo pipefail
+build="$(cd "$1" && pwd)"
+
+for tool in desktop-file-validate appstreamcli man file; do
+  command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
+done
+
+work=$(mktemp -d /tmp/tilvex-install-XXXXXX)
+trap 'rm -rf "$work"' EXIT
+prefix="$work/prefix"
+status=0
+fail() { echo "FAIL: $*"; status=1; }
+
+cmake --install "$build" --prefix "$prefix" --strip >"$work/install.log" 2>&1 || { cat "$work/install.log"; echo "FAIL: install"; exit 1; }
+
+id=org.tilvex.Converter
+expected="bin/tilvex
+bin/tilvex-converter
+share/applications/$id.desktop
+share/bash-completion/completions/tilvex
+share/doc/tilvex/LICENSE
+share/doc/tilvex/README.md"
+for size in 16 22 24 32 48 64 128 256; do
+  expected+=$'\n'"share/icons/hicolor/${size}x${size}/apps/$id.png"
+done
+expected+="
+share/icons/hicolor/scalable/apps/$id.svg
+share/man/man1/tilvex-converter.1
+share/man/man1/tilvex.1
+share/metainfo/$id.metainfo.xml"
+actual=$(cd "$prefix" && find . -type f -o -type l | sed 's|^\./||' | LC_ALL=C sort)
+expected=$(LC_ALL=C sort <<<"$expected")
+[ "$actual" = "$expected" ] || fail "installed files differ:"$'\n'"$(diff <(echo "$expected") <(echo "$actual"))"
+
+for program in tilvex tilvex-converter; do
+  file -L "$prefix/bin/$program" | grep -q ', stripped' || fail "$program is not stripped"
+done
+
+desktop-file-validate "$prefix/share/applications/$id.desktop" || fail "desktop-file-validate"
+appstreamcli validate --no-net "$prefix/share/metainfo/$id.metainfo.xml" || fail "appstreamcli validate"
+
+# Rendered as a reader sees them, with every groff warning on.
+for page in tilvex tilvex-converter; do
+  rendered=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings=w -l "$prefix/share/man/man1/$page.1" 2>"$work/man.err")
+  [ -s "$work/man.err" ] && fail "man -l $page.1 warns: $(cat "$work/man.err")"
+  grep -q "^NAME" <<<"$rendered" || fail "$page.1 has no NAME section"
+  # True to --help: every option the program lists is in its page.
+  for option in $(env -u DISPLAY -u QT_QPA_PLATFORM -u WAYLAND_DISPLAY "$prefix/bin/$page" --help | grep -o -- '--[a-z]\+' | sort -u); do
+    grep -q -- "$option" <<<"$rendered" || fail "$page.1 lacks $option"
+  done
+done
+
+# What the completion offers, for a command line typed up to the cursor.
+mkdir -p "$work/cwd/tiles" && touch "$work/cwd/big.bmp" "$work/cwd/notes.txt"
+complete_line() {
+  (cd "$work/cwd" && bash -c '
+    source "$1"; shift
+    COMP_WORDS=("$@"); COMP_CWORD=$(( $# - 1 ))
+    _tilvex; [ ${#COMPREPLY[@]} -gt 0 ] && printf "%s\n" "${COMPREPLY[@]}" | LC_ALL=C sort | tr "\n" " "' _ \
+    "$prefix/share/bash-completion/completions/tilvex" "$@")
+}
+check_completion() {  # expected, then the words
+  local want=$1; shift
+  local got; got=$(complete_line "$@")
+  [ "$got" = "$want" ] || fail "completion of '$*': '$got', expected '$want'"
+}
+check_completion "compile info split " tilvex ""
+check_completion "--help --version " tilvex "--"
+check_completion "big.bmp tiles " tilvex split ""
+check_completion "tiles " tilvex split big.bmp ""
+check_completion "" tilvex split big.bmp out --start ""
+check_completion "--help --quiet --start --width " tilvex compile tiles out "--"
+check_completion "tiles " tilvex compile --start 3 ""
+check_completion "big.bmp notes.txt tiles " tilvex info big.bmp ""
+
+[ $status -eq 0 ] && echo "install tree: $(wc -l <<<"$actual") files, all checks passed"
+exit $status
