@@ -304,6 +304,8 @@ TEST(ErrorLog, FullDiskAppendsWholeEntriesOnly) {
     EXPECT_TRUE(after.startsWith(old + kSeparator + "\r\n"));
     EXPECT_TRUE(after.endsWith("Error #53\r\nDescription: File not found\r\n\r\n"));
     EXPECT_EQ(after.count(kSeparator), 1);
+}
+
 // An installed program cannot write its own folder: the entry goes to the user's state
 // folder, which appears with the first entry and not before.
 TEST(ErrorLog, InstalledProgramLogsToTheStateFolder) {
