@@ -3,11 +3,11 @@
 #include "batchform.h"
 
 #include "conversion/converter.h"
-#include "platform/messagebox.h"
-#include "platform/numbers.h"
-#include "platform/paths.h"
-#include "platform/runtimeerror.h"
-#include "platform/userfolders.h"
+#include "runtime/messagebox.h"
+#include "runtime/numbers.h"
+#include "runtime/paths.h"
+#include "runtime/runtimeerror.h"
+#include "runtime/userfolders.h"
 #include "records/bmpsize.h"
 #include "records/tileinfo.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/headlessform.h"
+#include "conversion/headlessform.h"
 
 #include <chrono>
 

@@ -9,10 +9,10 @@
 
 #include "benchclock.h"
 #include "conversion/converter.h"
-#include "platform/headlessform.h"
-#include "platform/messagebox.h"
-#include "platform/paths.h"
-#include "platform/picture.h"
+#include "conversion/headlessform.h"
+#include "runtime/messagebox.h"
+#include "runtime/paths.h"
+#include "imaging/picture.h"
 #include "surfaces/modrecs.h"
 #include "surfaces/surfacetable.h"
 

@@ -6,9 +6,9 @@
 
 #include "benchclock.h"
 #include "conversion/converter.h"
-#include "platform/headlessform.h"
-#include "platform/messagebox.h"
-#include "platform/paths.h"
+#include "conversion/headlessform.h"
+#include "runtime/messagebox.h"
+#include "runtime/paths.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,11 +1,11 @@
 #include "conversion/converter.h"
 
-#include "platform/formview.h"
-#include "platform/messagebox.h"
-#include "platform/numbers.h"
-#include "platform/paths.h"
-#include "platform/picture.h"
-#include "platform/runtimeerror.h"
+#include "surfaces/formview.h"
+#include "runtime/messagebox.h"
+#include "runtime/numbers.h"
+#include "runtime/paths.h"
+#include "imaging/picture.h"
+#include "runtime/runtimeerror.h"
 #include "records/bmpsize.h"
 #include "records/errorlog.h"
 

@@ -1,6 +1,6 @@
 // Feeds arbitrary bytes to the image header reader through a file, as Split mode does, and
 // checks what must hold for every input.
-// sources: platform/paths.cpp platform/runtimeerror.cpp platform/descriptor.cpp records/bmpsize.cpp
+// sources: runtime/paths.cpp runtime/runtimeerror.cpp runtime/descriptor.cpp records/bmpsize.cpp
 // options: -max_len=70000 -dict=fuzz/bmpsize_fuzz.dict
 
 #include "records/bmpsize.h"

@@ -1,10 +1,10 @@
 // Feeds arbitrary text and arbitrary doubles to the number helpers: nothing may crash or
 // be undefined, and NumberText must read back through StrictNumber as the same number,
 // under a "." and a "," locale.
-// sources: platform/numbers.cpp platform/runtimeerror.cpp
+// sources: runtime/numbers.cpp runtime/runtimeerror.cpp
 
-#include "platform/numbers.h"
-#include "platform/runtimeerror.h"
+#include "runtime/numbers.h"
+#include "runtime/runtimeerror.h"
 
 #include <QString>
 

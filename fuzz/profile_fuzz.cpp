@@ -1,9 +1,9 @@
 // Feeds arbitrary file bytes to the profile reader and writer: reading never fails, a value
 // written reads back unchanged, and no other byte of the file changes.
-// sources: platform/profile.cpp platform/paths.cpp platform/descriptor.cpp
+// sources: runtime/profile.cpp runtime/atomicfile.cpp runtime/paths.cpp runtime/descriptor.cpp
 // options: -max_len=4096
 
-#include "platform/profile.h"
+#include "runtime/profile.h"
 
 #include <QByteArray>
 #include <QFile>

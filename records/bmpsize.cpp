@@ -1,8 +1,8 @@
 #include "records/bmpsize.h"
 
-#include "platform/descriptor.h"
-#include "platform/paths.h"
-#include "platform/runtimeerror.h"
+#include "runtime/descriptor.h"
+#include "runtime/paths.h"
+#include "runtime/runtimeerror.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

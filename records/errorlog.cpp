@@ -1,9 +1,9 @@
 #include "records/errorlog.h"
 
-#include "platform/descriptor.h"
-#include "platform/numbers.h"
-#include "platform/paths.h"
-#include "platform/userfolders.h"
+#include "runtime/descriptor.h"
+#include "runtime/numbers.h"
+#include "runtime/paths.h"
+#include "runtime/userfolders.h"
 #include "records/logtime.h"
 
 #include <QDateTime>

@@ -1,6 +1,6 @@
 #include "records/tileinfo.h"
 
-#include "platform/profile.h"
+#include "runtime/profile.h"
 
 namespace {
 constexpr int kBufferSize = 500;

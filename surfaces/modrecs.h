@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/directdraw.h"
+#include "imaging/directdraw.h"
 #include "surfaces/surfaceslots.h"
 
 #include <cstdint>

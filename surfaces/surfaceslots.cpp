@@ -1,6 +1,6 @@
 #include "surfaces/surfaceslots.h"
 
-#include "platform/runtimeerror.h"
+#include "runtime/runtimeerror.h"
 
 void SurfaceSlots::Resize(std::int32_t upper) {
     if (upper < 0) {

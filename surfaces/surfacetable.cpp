@@ -1,10 +1,10 @@
 #include "surfaces/surfacetable.h"
 
-#include "platform/formview.h"
-#include "platform/messagebox.h"
-#include "platform/numbers.h"
-#include "platform/paths.h"
-#include "platform/runtimeerror.h"
+#include "surfaces/formview.h"
+#include "runtime/messagebox.h"
+#include "runtime/numbers.h"
+#include "runtime/paths.h"
+#include "runtime/runtimeerror.h"
 #include "records/tileinfo.h"
 #include "surfaces/modrecs.h"
 

@@ -1,13 +1,14 @@
 #include "window/frmconverter.h"
 
-#include "platform/messagebox.h"
-#include "platform/numbers.h"
-#include "platform/paths.h"
-#include "platform/picturebox.h"
-#include "platform/runtimeerror.h"
-#include "platform/userfolders.h"
+#include "runtime/messagebox.h"
+#include "runtime/numbers.h"
+#include "runtime/paths.h"
+#include "window/picturebox.h"
+#include "runtime/runtimeerror.h"
+#include "runtime/userfolders.h"
 #include "records/tileinfo.h"
 #include "window/modbrowse.h"
+#include "window/shownmessagebox.h"
 
 #include <QApplication>
 #include <QFocusEvent>
@@ -91,6 +92,7 @@ void runHandler(F&& handler) {
 
 frmConverter::frmConverter(QWidget* parent) : QWidget(parent), converter_(*this) {
     initWindowResources();
+    InstallShownMessageBox();
     setObjectName(QStringLiteral("frmConverter"));
     setWindowTitle(QStringLiteral("Tilvex Converter v.04 (1-14-09)"));
     setWindowIcon(QIcon(QStringLiteral(":/tilvex.png")));

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "conversion/converter.h"
-#include "platform/commondialog.h"
-#include "platform/formview.h"
+#include "window/commondialog.h"
+#include "surfaces/formview.h"
 
 #include <QWidget>
 

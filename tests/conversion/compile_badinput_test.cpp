@@ -1,5 +1,5 @@
 #include "conversion/compilefixture.h"
-#include "platform/runtimeerror.h"
+#include "runtime/runtimeerror.h"
 
 #include <QDir>
 #include <QFile>

@@ -4,11 +4,11 @@
 // for the compile tests.
 
 #include "conversion/converter.h"
-#include "platform/headlessform.h"
-#include "platform/picture.h"
+#include "conversion/headlessform.h"
+#include "imaging/picture.h"
 #include "support/testsupport.h"
 #include "surfaces/modrecs.h"
-#include "surfaces/tilefixtures.h"
+#include "support/tilefixtures.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,5 +1,5 @@
 #include "conversion/converter.h"
-#include "platform/headlessform.h"
+#include "conversion/headlessform.h"
 #include "records/tileinfo.h"
 #include "support/bitmapwriter.h"
 #include "support/testsupport.h"

@@ -1,6 +1,6 @@
 #include "records/bmpsize.h"
 
-#include "platform/runtimeerror.h"
+#include "runtime/runtimeerror.h"
 #include "records/imagebytes.h"
 #include "support/testsupport.h"
 

@@ -1,6 +1,6 @@
 #include "records/errorlog.h"
 
-#include "platform/paths.h"
+#include "runtime/paths.h"
 #include "records/logtime.h"
 #include "support/testsupport.h"
 

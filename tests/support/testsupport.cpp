@@ -1,7 +1,7 @@
 #include "support/testsupport.h"
 
-#include "platform/messagebox.h"
-#include "platform/paths.h"
+#include "runtime/messagebox.h"
+#include "runtime/paths.h"
 
 #include <QDir>
 #include <QFile>

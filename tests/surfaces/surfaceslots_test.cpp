@@ -1,6 +1,6 @@
-#include "platform/runtimeerror.h"
+#include "runtime/runtimeerror.h"
 #include "surfaces/surfaceslots.h"
-#include "surfaces/tilefixtures.h"
+#include "support/tilefixtures.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
-#include "platform/headlessform.h"
-#include "platform/runtimeerror.h"
+#include "conversion/headlessform.h"
+#include "runtime/runtimeerror.h"
 #include "support/testsupport.h"
 #include "surfaces/modrecs.h"
 #include "surfaces/surfacetable.h"
-#include "surfaces/tilefixtures.h"
+#include "support/tilefixtures.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,5 +1,5 @@
 // The common-dialog control on its own: filter syntax, flags and what cancel leaves.
-#include "platform/commondialog.h"
+#include "window/commondialog.h"
 
 #include "modaldriver.h"
 #include "support/testsupport.h"

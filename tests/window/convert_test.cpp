@@ -3,10 +3,10 @@
 #include "window/frmconverter.h"
 #include "shownwindow.h"
 
-#include "platform/formview.h"
-#include "platform/messagebox.h"
-#include "platform/picturebox.h"
-#include "platform/runtimeerror.h"
+#include "surfaces/formview.h"
+#include "runtime/messagebox.h"
+#include "window/picturebox.h"
+#include "runtime/runtimeerror.h"
 #include "support/testsupport.h"
 
 #include <QDir>

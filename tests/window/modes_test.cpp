@@ -2,7 +2,7 @@
 #include "window/frmconverter.h"
 #include "shownwindow.h"
 
-#include "platform/formview.h"
+#include "surfaces/formview.h"
 #include "support/testsupport.h"
 
 #include <QLineEdit>

@@ -1,9 +1,9 @@
 // The window as it opens: start-up defaults from the program folder, layout and settings.
 #include "window/frmconverter.h"
 
-#include "platform/formview.h"
-#include "platform/paths.h"
-#include "platform/picturebox.h"
+#include "surfaces/formview.h"
+#include "runtime/paths.h"
+#include "window/picturebox.h"
 #include "support/testsupport.h"
 
 #include <QApplication>

@@ -1,0 +1,86 @@
+#include "imaging/surfacememory.h"
+
+#include <sys/mman.h>
+
+#include <cstddef>
+#include <cstdlib>
+
+namespace {
+constexpr std::size_t BlockBytes = std::size_t{2} << 20;
+// Larger images get memory of their own.
+constexpr std::size_t LargestShared = std::size_t{64} << 10;
+
+struct Block {
+    unsigned char* base = nullptr;
+    std::size_t used = 0;
+    std::size_t images = 0;
+    bool current = false;
+};
+
+Block* currentBlock = nullptr;
+
+void release(Block* block) {
+    if (block->images == 0 && !block->current) {
+        std::free(block->base);
+        delete block;
+    }
+}
+
+void imageGone(void* info) {
+    auto* block = static_cast<Block*>(info);
+    --block->images;
+    release(block);
+}
+
+Block* newBlock() {
+    void* memory = std::aligned_alloc(BlockBytes, BlockBytes);
+    if (memory == nullptr) {
+        return nullptr;
+    }
+    // Only a hint: without huge pages the block works the same.
+    ::madvise(memory, BlockBytes, MADV_HUGEPAGE);
+    auto* block = new Block;
+    block->base = static_cast<unsigned char*>(memory);
+    block->current = true;
+    return block;
+}
+// Memory of its own, in huge pages where the kernel has them: a big sheet then costs a few
+// hundred page faults instead of one per 4 KiB.
+QImage largeImage(int width, int height, std::size_t bytes) {
+    const std::size_t rounded = (bytes + BlockBytes - 1) / BlockBytes * BlockBytes;
+    void* memory = std::aligned_alloc(BlockBytes, rounded);
+    if (memory == nullptr) {
+        return QImage();
+    }
+    ::madvise(memory, rounded, MADV_HUGEPAGE);
+    return QImage(static_cast<unsigned char*>(memory), width, height, static_cast<qsizetype>(width) * 4,
+                  QImage::Format_RGB32, [](void* info) { std::free(info); }, memory);
+}
+}  // namespace
+
+QImage NewSurfaceImage(int width, int height) {
+    if (width <= 0 || height <= 0) {
+        return QImage();
+    }
+    const std::size_t bytes = static_cast<std::size_t>(width) * 4 * static_cast<std::size_t>(height);
+    if (bytes > LargestShared) {
+        return largeImage(width, height, bytes);
+    }
+    if (currentBlock == nullptr || BlockBytes - currentBlock->used < bytes) {
+        Block* fresh = newBlock();
+        if (fresh == nullptr) {
+            return QImage(width, height, QImage::Format_RGB32);
+        }
+        if (currentBlock != nullptr) {
+            currentBlock->current = false;
+            release(currentBlock);
+        }
+        currentBlock = fresh;
+    }
+    unsigned char* pixels = currentBlock->base + currentBlock->used;
+    // Every image starts on a 16-byte boundary, as the painting code likes it.
+    currentBlock->used += (bytes + 15) & ~std::size_t{15};
+    ++currentBlock->images;
+    return QImage(pixels, width, height, static_cast<qsizetype>(width) * 4, QImage::Format_RGB32, &imageGone,
+                  currentBlock);
+}

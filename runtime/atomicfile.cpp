@@ -1,0 +1,184 @@
+#include "runtime/atomicfile.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <ctime>
+
+namespace {
+constexpr char LeftoverPrefix[] = ".tilvex-";
+constexpr char LeftoverSuffix[] = ".tmp";
+// The fixed name that earlier versions wrote beside the target.
+constexpr char OldSuffix[] = ".tilvex-tmp";
+
+// Short and independent of the target's name, so it fits wherever the target does; the
+// process id tells a later run whether its writer is still alive.
+std::string uniqueName() {
+    static std::atomic<unsigned long> counter{0};
+    char name[64];
+    std::snprintf(name, sizeof name, "%s%ld-%lu%s", LeftoverPrefix, static_cast<long>(::getpid()), ++counter,
+                  LeftoverSuffix);
+    return name;
+}
+
+// Gives an unnamed file a name. Linking by descriptor needs a capability that ordinary users
+// lack; the /proc path works for them. Whichever worked first is tried first from then on.
+bool linkUnnamed(int fd, const std::filesystem::path& to) {
+    static std::atomic<bool> viaProc{false};
+    if (!viaProc) {
+        if (::linkat(fd, "", AT_FDCWD, to.c_str(), AT_EMPTY_PATH) == 0) {
+            return true;
+        }
+        if (errno != ENOENT) {
+            return false;
+        }
+    }
+    char proc[48];
+    std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", fd);
+    if (::linkat(AT_FDCWD, proc, AT_FDCWD, to.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+        return false;
+    }
+    viaProc = true;
+    return true;
+}
+
+// An existing target may be replaced where a plain write to it would be allowed; a file with
+// no write bits is read-only even for a user whom the system would let write.
+bool mayReplace(const std::filesystem::path& target) {
+    struct stat st {};
+    if (::stat(target.c_str(), &st) != 0) {
+        return errno == ENOENT;
+    }
+    if (S_ISDIR(st.st_mode)) {
+        errno = EISDIR;
+        return false;
+    }
+    if ((st.st_mode & 0222) == 0) {
+        errno = EACCES;
+        return false;
+    }
+    return true;
+}
+
+bool endsWith(std::string_view text, std::string_view end) {
+    return text.size() > end.size() && text.substr(text.size() - end.size()) == end;
+}
+
+// Whether a hidden file of ours belongs to a writer that has ended.
+bool writerGone(std::string_view name, int folder) {
+    if (name.rfind(LeftoverPrefix, 0) == 0 && endsWith(name, LeftoverSuffix)) {
+        long pid = 0;
+        const char* first = name.data() + sizeof LeftoverPrefix - 1;
+        const auto [end, ec] = std::from_chars(first, name.data() + name.size(), pid);
+        return ec == std::errc() && *end == '-' && pid > 0 && pid != ::getpid() && ::kill(static_cast<pid_t>(pid), 0) != 0 &&
+               errno == ESRCH;
+    }
+    if (endsWith(name, OldSuffix)) {
+        // No process id to ask: a file untouched for ten minutes has no writer any more.
+        struct stat st {};
+        return ::fstatat(folder, std::string(name).c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
+               st.st_mtime < std::time(nullptr) - 600;
+    }
+    return false;
+}
+}  // namespace
+
+AtomicFile::~AtomicFile() { discard(); }
+
+void AtomicFile::discard() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+    if (!named_.empty()) {
+        ::unlink((folder_ / named_).c_str());
+        named_.clear();
+    }
+}
+
+bool AtomicFile::Open(const std::filesystem::path& target, mode_t mode) {
+    discard();
+    target_ = target;
+    folder_ = target.parent_path().empty() ? std::filesystem::path(".") : target.parent_path();
+    fd_ = ::open(folder_.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+    if (fd_ >= 0) {
+        return true;
+    }
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+        return false;
+    }
+    named_ = uniqueName();
+    fd_ = ::open((folder_ / named_).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    if (fd_ < 0) {
+        const int failure = errno;
+        named_.clear();
+        errno = failure;
+        return false;
+    }
+    return true;
+}
+
+bool AtomicFile::Commit() {
+    auto fail = [this] {
+        const int failure = errno;
+        discard();
+        errno = failure;
+        return false;
+    };
+    if (fd_ < 0) {
+        errno = EBADF;
+        return false;
+    }
+    if (named_.empty()) {
+        // A new file takes its name in one step, so nothing of ours is ever visible half done.
+        if (linkUnnamed(fd_, target_)) {
+            const int fd = fd_;
+            fd_ = -1;
+            if (::close(fd) != 0) {
+                const int failure = errno;
+                ::unlink(target_.c_str());
+                errno = failure;
+                return false;
+            }
+            return true;
+        }
+        if (errno != EEXIST || !mayReplace(target_)) {
+            return fail();
+        }
+        named_ = uniqueName();
+        if (!linkUnnamed(fd_, folder_ / named_)) {
+            named_.clear();
+            return fail();
+        }
+    } else if (!mayReplace(target_)) {
+        return fail();
+    }
+    const int fd = fd_;
+    fd_ = -1;
+    if (::close(fd) != 0 || ::rename((folder_ / named_).c_str(), target_.c_str()) != 0) {
+        return fail();
+    }
+    named_.clear();
+    return true;
+}
+
+void RemoveLeftovers(const std::filesystem::path& folder) {
+    DIR* listing = ::opendir(folder.empty() ? "." : folder.c_str());
+    if (listing == nullptr) {
+        return;
+    }
+    const int fd = ::dirfd(listing);
+    while (const dirent* entry = ::readdir(listing)) {
+        if (writerGone(entry->d_name, fd)) {
+            ::unlinkat(fd, entry->d_name, 0);
+        }
+    }
+    ::closedir(listing);
+}

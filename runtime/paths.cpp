@@ -1,0 +1,91 @@
+#include "runtime/paths.h"
+
+#include <QCoreApplication>
+#include <QFile>
+
+#include <fnmatch.h>
+#include <sys/stat.h>
+
+#include <system_error>
+
+namespace {
+QString& programFolderOverride() {
+    static QString folder;
+    return folder;
+}
+
+bool isOrdinaryOrFolder(const std::filesystem::path& p, ListingKind kind) {
+    struct stat st {};
+    if (::stat(p.c_str(), &st) != 0) {
+        return false;
+    }
+    if (S_ISREG(st.st_mode)) {
+        return true;
+    }
+    return kind == ListingKind::FilesAndFolders && S_ISDIR(st.st_mode);
+}
+}  // namespace
+
+QString PathSeparator() { return QStringLiteral("/"); }
+
+bool EndsWithSeparator(const QString& path) { return path.endsWith(PathSeparator()); }
+
+std::filesystem::path ToFsPath(const QString& path) {
+    return std::filesystem::path(QFile::encodeName(path).toStdString());
+}
+
+QString FromFsPath(const std::filesystem::path& path) {
+    return QFile::decodeName(QByteArray::fromStdString(path.native()));
+}
+
+QString ProgramFolder() {
+    if (!programFolderOverride().isEmpty()) {
+        return programFolderOverride();
+    }
+    return QCoreApplication::applicationDirPath();
+}
+
+void SetProgramFolder(const QString& folder) { programFolderOverride() = folder; }
+
+QString PathListing(const QString& path, ListingKind kind) {
+    const QByteArray bytes = QFile::encodeName(path);
+    if (bytes.isEmpty()) {
+        return QString();
+    }
+    const qsizetype cut = bytes.lastIndexOf('/');
+    const QByteArray folder = cut < 0 ? QByteArray(".") : (cut == 0 ? QByteArray("/") : bytes.left(cut));
+    const QByteArray pattern = bytes.mid(cut + 1);
+
+    std::error_code ec;
+    if (pattern.isEmpty()) {
+        // A folder listing: with folders included, the folder itself counts ("." on Windows).
+        if (kind == ListingKind::FilesAndFolders && std::filesystem::is_directory(folder.toStdString(), ec)) {
+            return QStringLiteral(".");
+        }
+    }
+    const bool wild = pattern.contains('*') || pattern.contains('?');
+    if (!pattern.isEmpty() && !wild) {
+        // The usual case: one exact name, no need to read the folder.
+        if (pattern.startsWith('.') || pattern == "." || pattern == "..") {
+            return QString();
+        }
+        return isOrdinaryOrFolder(bytes.toStdString(), kind) ? QFile::decodeName(pattern) : QString();
+    }
+    std::filesystem::directory_iterator it(folder.toStdString(), ec);
+    if (ec) {
+        return QString();
+    }
+    for (const auto& entry : it) {
+        const std::string name = entry.path().filename().native();
+        if (name.empty() || name[0] == '.') {
+            continue;
+        }
+        if (!pattern.isEmpty() && ::fnmatch(pattern.constData(), name.c_str(), FNM_PERIOD) != 0) {
+            continue;
+        }
+        if (isOrdinaryOrFolder(entry.path(), kind)) {
+            return QFile::decodeName(QByteArray::fromStdString(name));
+        }
+    }
+    return QString();
+}

@@ -1,0 +1,58 @@
+#include "runtime/userfolders.h"
+
+#include "runtime/paths.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+#include <unistd.h>
+
+namespace {
+
+// An XDG base folder: the variable when it holds an absolute path, else the default under home.
+QString XdgFolder(const char* variable, const char* underHome) {
+    const QString set = qEnvironmentVariable(variable);
+    if (QDir::isAbsolutePath(set)) {
+        return QDir::cleanPath(set);
+    }
+    return QDir::homePath() + PathSeparator() + QLatin1String(underHome);
+}
+
+QString AppSubfolder(const char* variable, const char* underHome) {
+    return XdgFolder(variable, underHome) + PathSeparator() + QStringLiteral("tilvex");
+}
+
+}  // namespace
+
+bool ProgramFolderIsInstalled() {
+    const QString folder = ProgramFolder();
+    // A folder that is not there is no installation; whatever used it keeps failing quietly.
+    return QFileInfo(folder).isDir() && ::access(QFile::encodeName(folder).constData(), W_OK) != 0;
+}
+
+QString ErrorLogFolder() {
+    if (!ProgramFolderIsInstalled()) {
+        return ProgramFolder();
+    }
+    const QString folder = AppSubfolder("XDG_STATE_HOME", ".local/state");
+    QDir().mkpath(folder);
+    return folder;
+}
+
+QString StartupInfoFile() {
+    const QString beside = ProgramFolder() + PathSeparator() + QStringLiteral("info.ini");
+    if (!ProgramFolderIsInstalled() || QFileInfo::exists(beside)) {
+        return beside;
+    }
+    return AppSubfolder("XDG_CONFIG_HOME", ".config") + PathSeparator() + QStringLiteral("info.ini");
+}
+
+QString StartFolder() {
+    if (!ProgramFolderIsInstalled()) {
+        return ProgramFolder();
+    }
+    const QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+    return !pictures.isEmpty() && QFileInfo(pictures).isDir() ? pictures : QDir::homePath();
+}
