@@ -9,20 +9,9 @@
 #include "records/bmpsize.h"
 #include "records/tileinfo.h"
 
-#include <sys/stat.h>
-
-#include <cerrno>
-
 namespace {
 
 constexpr int kTile = 32;
-
-// Creates one folder level; a missing parent is "Path not found", as it is for MkDir.
-void MakeFolder(const QString& folder) {
-    if (::mkdir(ToFsPath(folder).c_str(), 0777) != 0) {
-        RaiseErrno(errno == ENOENT ? ENOTDIR : errno);
-    }
-}
 
 }  // namespace
 

@@ -53,17 +53,14 @@ private:
     std::size_t size_;
 };
 
-// Compressed data may stand for a picture far bigger than the file; real files stay well
-// below this ratio, while a tiny file claiming a huge size does not. So no picture gets more
-// pixels than its file size allows, checked before anything is allocated for it.
-std::uint64_t mostPixelsFor(std::int64_t fileSize) {
+}  // namespace
+
+std::uint64_t MostPixelsFor(std::int64_t fileSize) {
     constexpr std::int64_t alwaysAllowedBytes = std::int64_t{64} << 20;
     constexpr std::int64_t bytesPerFileByte = 2048;
     constexpr std::uint64_t largestCanvas = std::uint64_t{Picture::MaxSide} * Picture::MaxSide;
     return std::min(largestCanvas, static_cast<std::uint64_t>(alwaysAllowedBytes + bytesPerFileByte * fileSize) / 4);
 }
-
-}  // namespace
 
 QImage LoadBitmapFile(const QString& path) {
     const std::filesystem::path native = ToFsPath(path);
@@ -79,7 +76,7 @@ QImage LoadBitmapFile(const QString& path) {
         RaiseError(Err::InvalidPicture);
     }
     const auto size = static_cast<std::size_t>(st.st_size);
-    const std::uint64_t mostPixels = mostPixelsFor(st.st_size);
+    const std::uint64_t mostPixels = MostPixelsFor(st.st_size);
     char signature[2] = {};
     if (::pread(file.get(), signature, sizeof signature, 0) == 2 && signature[0] == 'B' && signature[1] == 'M') {
         const MappedFile bytes(file.get(), size);

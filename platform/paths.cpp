@@ -1,11 +1,14 @@
 #include "platform/paths.h"
 
+#include "platform/runtimeerror.h"
+
 #include <QCoreApplication>
 #include <QFile>
 
 #include <fnmatch.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <system_error>
 
 namespace {
@@ -88,4 +91,10 @@ QString PathListing(const QString& path, ListingKind kind) {
         }
     }
     return QString();
+}
+
+void MakeFolder(const QString& folder) {
+    if (::mkdir(ToFsPath(folder).c_str(), 0777) != 0) {
+        RaiseErrno(errno == ENOENT ? ENOTDIR : errno);
+    }
 }
