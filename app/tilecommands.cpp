@@ -63,9 +63,6 @@ int RunTileSplit(const Request& request, const TileOptions& options) {
     }
     const QString folder = asFolder(request.operands[1]);
     try {
-        if (!QFileInfo(folder).isDir()) {
-            MakeFolder(request.operands[1]);
-        }
         const QImage sheet = LoadPicture(source);
         const SheetSplitter splitter(sheet, options.grid, options.keepEdges, options.format);
         if (splitter.TileCount() == 0) {
@@ -79,6 +76,9 @@ int RunTileSplit(const Request& request, const TileOptions& options) {
             return refuse(QStringLiteral("--start %1: %2 tiles would pass tile number 2147483647")
                               .arg(options.start)
                               .arg(splitter.TileCount()));
+        }
+        if (!QFileInfo(folder).isDir()) {
+            MakeFolder(request.operands[1]);
         }
         splitter.WriteTiles(folder, options.start);
         WriteVar(folder + "info.ini", "MAIN", "NumFiles", NumberText(static_cast<double>(next)));

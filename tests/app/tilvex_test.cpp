@@ -1,4 +1,5 @@
 #include "support/bitmapwriter.h"
+#include "tilvexrun.h"
 #include "support/testsupport.h"
 #include "window/frmconverter.h"
 
@@ -10,34 +11,16 @@
 
 namespace {
 
-struct Result {
-    int status = -1;
-    QString out;
-    QString err;
-};
+using Result = TilvexResult;
 
-// The batch program copied into a test folder, so that folder is its program folder and
-// holds its Errors.Log and info.ini.
 class Tilvex : public ::testing::Test {
 protected:
     void SetUp() override {
-        program_ = folder_.File("tilvex");
-        ASSERT_TRUE(QFile::copy(QStringLiteral(TILVEX_PROGRAM), program_));
-        QFile(program_).setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         const BitmapLayout layout;
         WriteBytes(folder_.File("big.bmp"), EncodeBitmap(PatternImage(100, 70, layout), layout));
     }
 
-    Result Run(const QStringList& arguments) {
-        QProcess process;
-        process.setProgram(program_);
-        process.setArguments(arguments);
-        process.start();
-        EXPECT_TRUE(process.waitForFinished(120000));
-        return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-                QString::fromLocal8Bit(process.readAllStandardOutput()),
-                QString::fromLocal8Bit(process.readAllStandardError())};
-    }
+    Result Run(const QStringList& arguments) { return program_.Run(arguments); }
 
     // The same conversion through the converter window.
     void RunWindow(bool split, const QString& source, const QString& destination, const QString& start,
@@ -59,7 +42,7 @@ protected:
     }
 
     TestFolder folder_;
-    QString program_;
+    TilvexProgram program_{folder_};
 };
 
 TEST_F(Tilvex, HelpVersionAndUsageErrors) {

@@ -1,0 +1,40 @@
+#pragma once
+
+#include "support/testsupport.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QStringList>
+
+#include <gtest/gtest.h>
+
+// What one run of the batch program gave.
+struct TilvexResult {
+    int status = -1;
+    QString out;
+    QString err;
+};
+
+// The batch program copied into a test folder, so that folder is its program folder and
+// holds its Errors.Log and info.ini.
+class TilvexProgram {
+public:
+    explicit TilvexProgram(const TestFolder& folder) : program_(folder.File("tilvex")) {
+        EXPECT_TRUE(QFile::copy(QStringLiteral(TILVEX_PROGRAM), program_));
+        QFile(program_).setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+
+    TilvexResult Run(const QStringList& arguments) const {
+        QProcess process;
+        process.setProgram(program_);
+        process.setArguments(arguments);
+        process.start();
+        EXPECT_TRUE(process.waitForFinished(120000));
+        return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+                QString::fromLocal8Bit(process.readAllStandardOutput()),
+                QString::fromLocal8Bit(process.readAllStandardError())};
+    }
+
+private:
+    QString program_;
+};
