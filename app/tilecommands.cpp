@@ -3,6 +3,7 @@
 #include "batchio.h"
 
 #include "imaging/picturefile.h"
+#include "imaging/rowfeed.h"
 #include "imaging/sheetbuilder.h"
 #include "imaging/sheetsplitter.h"
 #include "imaging/tilefolder.h"
@@ -63,7 +64,13 @@ int RunTileSplit(const Request& request, const TileOptions& options) {
     }
     const QString folder = asFolder(request.operands[1]);
     try {
-        const QImage sheet = LoadPicture(source);
+        PictureFile file(source);
+        // A big PNG cut into PNG tiles is cut while it is decoded; the rest is read first.
+        const bool whileDecoding = file.DecodesRowByRow() && options.format == TileFormat::Png;
+        if (!whileDecoding) {
+            file.Decode();
+        }
+        const QImage& sheet = file.Image();
         const SheetSplitter splitter(sheet, options.grid, options.keepEdges, options.format);
         if (splitter.TileCount() == 0) {
             return refuse(QStringLiteral("the grid (%1) is larger than the %2x%3 sheet")
@@ -80,7 +87,11 @@ int RunTileSplit(const Request& request, const TileOptions& options) {
         if (!QFileInfo(folder).isDir()) {
             MakeFolder(request.operands[1]);
         }
-        splitter.WriteTiles(folder, options.start);
+        std::function<void(RowFeed&)> decode;
+        if (whileDecoding) {
+            decode = [&](RowFeed& feed) { file.Decode(&feed); };
+        }
+        splitter.WriteTiles(folder, options.start, decode);
         WriteVar(folder + "info.ini", "MAIN", "NumFiles", NumberText(static_cast<double>(next)));
         if (!options.tileset.isEmpty()) {
             QStringList tiles;

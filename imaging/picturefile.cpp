@@ -1,19 +1,42 @@
 #include "imaging/picturefile.h"
 
 #include "imaging/pngreader.h"
+#include "imaging/rowfeed.h"
 #include "imaging/wholefile.h"
 #include "platform/bitmapfile.h"
 #include "platform/runtimeerror.h"
 
 #include <vector>
 
-QImage LoadPicture(const QString& path) {
-    thread_local std::vector<unsigned char> bytes;
-    ReadWholeFile(path, bytes);
-    if (IsPng(bytes.data(), bytes.size())) {
-        return DecodePng(bytes.data(), bytes.size(), MostPixelsFor(static_cast<std::int64_t>(bytes.size())));
+PictureFile::PictureFile(const QString& path) {
+    ReadWholeFile(path, bytes_);
+    if (IsPng(bytes_.data(), bytes_.size())) {
+        png_ = std::make_unique<PngDecoder>(bytes_.data(), bytes_.size(),
+                                            MostPixelsFor(static_cast<std::int64_t>(bytes_.size())));
+    } else {
+        std::vector<unsigned char>().swap(bytes_);
+        image_ = InTileFormat(LoadBitmapFile(path));
     }
-    return InTileFormat(LoadBitmapFile(path));
+}
+
+PictureFile::~PictureFile() = default;
+
+const QImage& PictureFile::Image() const { return png_ ? png_->Image() : image_; }
+
+bool PictureFile::DecodesRowByRow() const { return png_ && png_->DecodesRowByRow(); }
+
+void PictureFile::Decode(RowFeed* feed) {
+    if (png_) {
+        png_->Decode(feed);
+    } else if (feed != nullptr) {
+        feed->Publish(image_.height());
+    }
+}
+
+QImage LoadPicture(const QString& path) {
+    PictureFile file(path);
+    file.Decode();
+    return file.Image();
 }
 
 QImage InTileFormat(const QImage& image) {

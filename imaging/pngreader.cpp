@@ -1,5 +1,6 @@
 #include "imaging/pngreader.h"
 
+#include "imaging/rowfeed.h"
 #include "platform/picture.h"
 #include "platform/runtimeerror.h"
 
@@ -11,10 +12,6 @@
 #include <vector>
 
 namespace {
-struct ContextFree {
-    void operator()(spng_ctx* ctx) const { spng_ctx_free(ctx); }
-};
-
 void check(int result) {
     if (result != 0) {
         RaiseError(Err::InvalidPicture);
@@ -29,7 +26,8 @@ QImage newImage(int width, int height, QImage::Format format) {
     return image;
 }
 
-QImage decodeIndexed(spng_ctx* ctx, const spng_ihdr& ihdr) {
+// Indexes unpacked to a byte each; the palette with its alpha.
+void decodeIndexed(spng_ctx* ctx, QImage& image) {
     spng_plte plte {};
     check(spng_get_plte(ctx, &plte));
     spng_trns trns {};
@@ -46,11 +44,12 @@ QImage decodeIndexed(spng_ctx* ctx, const spng_ihdr& ihdr) {
     std::vector<unsigned char> packed(packedSize);
     check(spng_decode_image(ctx, packed.data(), packed.size(), SPNG_FMT_PNG, 0));
 
-    const int width = static_cast<int>(ihdr.width);
-    const int height = static_cast<int>(ihdr.height);
+    spng_ihdr ihdr {};
+    check(spng_get_ihdr(ctx, &ihdr));
+    const int width = image.width();
+    const int height = image.height();
     const int depth = ihdr.bit_depth;
     const std::size_t rowBytes = (static_cast<std::size_t>(width) * depth + 7) / 8;
-    QImage image = newImage(width, height, QImage::Format_Indexed8);
     int highest = 0;
     for (int y = 0; y < height; ++y) {
         const unsigned char* in = packed.data() + rowBytes * static_cast<std::size_t>(y);
@@ -73,7 +72,6 @@ QImage decodeIndexed(spng_ctx* ctx, const spng_ihdr& ihdr) {
         palette.append(qRgba(0, 0, 0, 255));
     }
     image.setColorTable(palette);
-    return image;
 }
 }  // namespace
 
@@ -82,24 +80,60 @@ bool IsPng(const unsigned char* bytes, std::size_t size) {
     return size >= sizeof signature && std::memcmp(bytes, signature, sizeof signature) == 0;
 }
 
-QImage DecodePng(const unsigned char* bytes, std::size_t size, std::uint64_t maxPixels) {
-    const std::unique_ptr<spng_ctx, ContextFree> ctx(spng_ctx_new(0));
-    if (!ctx) {
+PngDecoder::PngDecoder(const unsigned char* bytes, std::size_t size, std::uint64_t maxPixels)
+    : ctx_(spng_ctx_new(0)) {
+    if (ctx_ == nullptr) {
         RaiseError(Err::OutOfMemory);
     }
-    check(spng_set_png_buffer(ctx.get(), bytes, size));
-    check(spng_set_image_limits(ctx.get(), Picture::MaxSide, Picture::MaxSide));
-    spng_ihdr ihdr {};
-    check(spng_get_ihdr(ctx.get(), &ihdr));
-    if (std::uint64_t{ihdr.width} * ihdr.height > maxPixels) {
-        RaiseError(Err::InvalidPicture);
+    try {
+        check(spng_set_png_buffer(ctx_, bytes, size));
+        check(spng_set_image_limits(ctx_, Picture::MaxSide, Picture::MaxSide));
+        spng_ihdr ihdr {};
+        check(spng_get_ihdr(ctx_, &ihdr));
+        if (std::uint64_t{ihdr.width} * ihdr.height > maxPixels) {
+            RaiseError(Err::InvalidPicture);
+        }
+        indexed_ = ihdr.color_type == SPNG_COLOR_TYPE_INDEXED;
+        rowByRow_ = !indexed_ && ihdr.interlace_method == SPNG_INTERLACE_NONE;
+        image_ = newImage(static_cast<int>(ihdr.width), static_cast<int>(ihdr.height),
+                          indexed_ ? QImage::Format_Indexed8 : QImage::Format_RGBA8888);
+        bits_ = image_.bits();
+    } catch (...) {
+        spng_ctx_free(ctx_);
+        throw;
     }
-    if (ihdr.color_type == SPNG_COLOR_TYPE_INDEXED) {
-        return decodeIndexed(ctx.get(), ihdr);
+}
+
+PngDecoder::~PngDecoder() { spng_ctx_free(ctx_); }
+
+void PngDecoder::Decode(RowFeed* feed) {
+    if (indexed_) {
+        decodeIndexed(ctx_, image_);
+    } else if (!rowByRow_) {
+        check(spng_decode_image(ctx_, bits_, static_cast<std::size_t>(image_.sizeInBytes()), SPNG_FMT_RGBA8,
+                                SPNG_DECODE_TRNS));
+    } else {
+        // Rows of RGBA8888 need no padding, so the decoder writes straight into the image.
+        check(spng_decode_image(ctx_, nullptr, 0, SPNG_FMT_RGBA8, SPNG_DECODE_TRNS | SPNG_DECODE_PROGRESSIVE));
+        const auto rowBytes = static_cast<std::size_t>(image_.bytesPerLine());
+        for (int y = 0; y < image_.height(); ++y) {
+            const int result = spng_decode_row(ctx_, bits_ + rowBytes * static_cast<std::size_t>(y), rowBytes);
+            if (result != 0 && !(result == SPNG_EOI && y + 1 == image_.height())) {
+                RaiseError(Err::InvalidPicture);
+            }
+            // Told in bands, not row by row: waking readers costs more than a few rows.
+            if (feed != nullptr && (y % 16 == 15)) {
+                feed->Publish(y + 1);
+            }
+        }
     }
-    QImage image = newImage(static_cast<int>(ihdr.width), static_cast<int>(ihdr.height), QImage::Format_RGBA8888);
-    // Rows of RGBA8888 need no padding, so the decoder writes straight into the image.
-    check(spng_decode_image(ctx.get(), image.bits(), static_cast<std::size_t>(image.sizeInBytes()), SPNG_FMT_RGBA8,
-                            SPNG_DECODE_TRNS));
-    return image;
+    if (feed != nullptr) {
+        feed->Publish(image_.height());
+    }
+}
+
+QImage DecodePng(const unsigned char* bytes, std::size_t size, std::uint64_t maxPixels) {
+    PngDecoder decoder(bytes, size, maxPixels);
+    decoder.Decode();
+    return decoder.Image();
 }

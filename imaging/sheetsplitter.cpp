@@ -1,10 +1,13 @@
 #include "imaging/sheetsplitter.h"
 
 #include "imaging/parallel.h"
+#include "imaging/rowfeed.h"
 #include "platform/runtimeerror.h"
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
+#include <thread>
 
 SheetSplitter::SheetSplitter(const QImage& sheet, const TileGrid& grid, bool keepEdges, TileFormat format)
     : sheet_(sheet), grid_(grid), format_(format) {
@@ -35,11 +38,15 @@ SheetSplitter::SheetSplitter(const QImage& sheet, const TileGrid& grid, bool kee
     padIndex_ = std::max(0, TransparentIndex(sheet_.colorTable()));
 }
 
+QRect SheetSplitter::inside(std::int64_t k) const {
+    const int m = grid_.Margin();
+    return grid_.Cell(static_cast<int>(k % cells_.width()), static_cast<int>(k / cells_.width())) &
+           sheet_.rect().adjusted(m, m, -m, -m);
+}
+
 QImage SheetSplitter::tile(std::int64_t k) const {
     const QRect cell = grid_.Cell(static_cast<int>(k % cells_.width()), static_cast<int>(k / cells_.width()));
-    // Partial tiles stop where the far margin starts.
-    const int m = grid_.Margin();
-    const QRect inside = cell & sheet_.rect().adjusted(m, m, -m, -m);
+    const QRect inside = this->inside(k);
     const int bpp = sheet_.depth() / 8;
     const uchar* first = sheet_.constScanLine(inside.y()) + static_cast<std::size_t>(inside.x()) * bpp;
     QImage view(first, inside.width(), inside.height(), sheet_.bytesPerLine(), sheet_.format());
@@ -61,11 +68,42 @@ QImage SheetSplitter::tile(std::int64_t k) const {
     return padded;
 }
 
-void SheetSplitter::WriteTiles(const QString& folder, std::int32_t start) const {
+void SheetSplitter::WriteTiles(const QString& folder, std::int32_t start,
+                               const std::function<void(RowFeed&)>& decode) const {
+    RowFeed feed;
+    std::exception_ptr decodeFailure;
+    std::thread decoder;
+    if (decode) {
+        decoder = std::thread([&] {
+            try {
+                decode(feed);
+            } catch (...) {
+                decodeFailure = std::current_exception();
+                feed.Fail();
+            }
+        });
+    }
+    auto finishDecoding = [&] {
+        if (decoder.joinable()) {
+            decoder.join();
+        }
+        if (decodeFailure) {
+            std::rethrow_exception(decodeFailure);
+        }
+    };
     const QSize size = grid_.Tile();
-    ParallelFor(static_cast<std::size_t>(TileCount()), [&](std::size_t k) {
-        const auto number = static_cast<std::int32_t>(start + static_cast<std::int64_t>(k));
-        WriteTileImage(tile(static_cast<std::int64_t>(k)), size.width(), size.height(), format_,
-                       folder + TileFileName(number, format_));
-    });
+    try {
+        ParallelFor(static_cast<std::size_t>(TileCount()), [&](std::size_t k) {
+            if (decode) {
+                feed.WaitFor(inside(static_cast<std::int64_t>(k)).bottom() + 1);
+            }
+            const auto number = static_cast<std::int32_t>(start + static_cast<std::int64_t>(k));
+            WriteTileImage(tile(static_cast<std::int64_t>(k)), size.width(), size.height(), format_,
+                           folder + TileFileName(number, format_));
+        });
+    } catch (...) {
+        finishDecoding();
+        throw;
+    }
+    finishDecoding();
 }

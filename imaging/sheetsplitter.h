@@ -7,6 +7,9 @@
 #include <QSize>
 
 #include <cstdint>
+#include <functional>
+
+class RowFeed;
 
 // Cuts a sheet into the tiles of a grid, row-major, and writes them as numbered files.
 class SheetSplitter {
@@ -23,12 +26,16 @@ public:
     std::int64_t DroppedPixels() const { return dropped_; }
 
     // Writes tile k as folder + TileFileName(start + k), on every core. The caller has
-    // checked that the numbers fit in 32 bits.
-    void WriteTiles(const QString& folder, std::int32_t start) const;
+    // checked that the numbers fit in 32 bits. When decode is given, it runs beside the
+    // cutting and fills the sheet, telling the feed as rows arrive; each tile waits for its
+    // rows. A failure of either stops both; the decoder's is the one raised.
+    void WriteTiles(const QString& folder, std::int32_t start, const std::function<void(RowFeed&)>& decode = {}) const;
 
 private:
     // Tile k as an image of the tile size (a view into the sheet where the tile is whole).
     QImage tile(std::int64_t k) const;
+    // The cell of tile k, clipped where the far margins start.
+    QRect inside(std::int64_t k) const;
 
     QImage sheet_;
     TileGrid grid_;

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QBuffer>
 #include <QDir>
 #include <QImage>
 #include <QImageReader>
@@ -156,6 +157,28 @@ TEST_F(TileCommands, BadValuesAreRefusedWithOneLine) {
         EXPECT_TRUE(result.out.isEmpty());
     }
     EXPECT_FALSE(QFileInfo::exists(out));
+}
+
+TEST_F(TileCommands, ACutShortPngFailsWhileItsTilesAreCut) {
+    // Big enough that tiles are cut while the rest is still being decoded.
+    QImage source(512, 512, QImage::Format_ARGB32);
+    for (int y = 0; y < 512; ++y) {
+        for (int x = 0; x < 512; ++x) {
+            source.setPixel(x, y, qRgba(x % 256, y % 256, (x * y) % 256, (x + y) % 256));
+        }
+    }
+    QByteArray png;
+    QBuffer buffer(&png);
+    ASSERT_TRUE(source.save(&buffer, "PNG"));
+    WriteBytes(folder_.File("cut.png"), png.left(png.size() * 2 / 3));
+    const TilvexResult result = Run({"split", folder_.File("cut.png"), folder_.File("tiles"), "--format", "png"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "tilvex: error 481: Invalid picture\n");
+    EXPECT_FALSE(QFileInfo::exists(folder_.File("tiles/info.ini")));
+    // The tiles cut from the rows that were there are whole pictures of those rows.
+    const QImage first = Read(folder_.File("tiles/0.png"));
+    ASSERT_FALSE(first.isNull());
+    EXPECT_EQ(first.convertToFormat(QImage::Format_ARGB32), source.copy(0, 0, 32, 32));
 }
 
 TEST_F(TileCommands, CompileReportsTheTileThatIsMissingOrTheWrongSize) {
