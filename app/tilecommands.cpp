@@ -3,6 +3,7 @@
 #include "batchio.h"
 
 #include "imaging/picturefile.h"
+#include "imaging/pngwriter.h"
 #include "imaging/rowfeed.h"
 #include "imaging/sheetbuilder.h"
 #include "imaging/sheetsplitter.h"
@@ -152,7 +153,8 @@ int RunTileCompile(const Request& request, const TileOptions& options) {
         const TileFolder tiles(source, options.format);
         const QImage sheet = builder.Build([&](std::int64_t k) { return tiles.Path(static_cast<std::int32_t>(options.start + k)); });
         const QString sheetPath = asFolder(request.operands[1]) + "Tiles" + TileSuffix(options.format);
-        WriteTileImage(sheet, size.width(), size.height(), options.format, sheetPath);
+        WriteTileImage(sheet, size.width(), size.height(), options.format, ChooseFilters(sheet, 0, sheet.height()),
+                       sheetPath);
         if (!options.tileset.isEmpty()) {
             WriteSheetTileset(options.tileset, grid, static_cast<int>(count), columns, sheetPath, size);
         }

@@ -55,7 +55,7 @@ int main(int argc, char* argv[]) {
             }
         }
     }
-    const QByteArray png = EncodePng(sheet);
+    const QByteArray png = EncodePng(sheet, ChooseFilters(sheet, 0, sheet.height()));
     WriteWholeFile(QString::fromLocal8Bit(argv[1]), png.constData(), static_cast<std::size_t>(png.size()));
     return 0;
 }

@@ -116,7 +116,7 @@ void filterRow(const uchar* row, const uchar* prev, std::size_t n, int bpp, bool
 // One compressor per thread, kept: thousands of tiles need no fresh set-up each.
 class Compressor {
 public:
-    Compressor() : compressor_(libdeflate_alloc_compressor(Level)) {}
+    explicit Compressor(int level) : compressor_(libdeflate_alloc_compressor(level)) {}
     ~Compressor() { libdeflate_free_compressor(compressor_); }
     Compressor(const Compressor&) = delete;
     Compressor& operator=(const Compressor&) = delete;
@@ -137,42 +137,69 @@ private:
     libdeflate_compressor* compressor_;
 };
 
-// The image's rows, each with its filter byte, as the zlib stream of a PNG holds them.
-// A big image is filtered in runs of rows on every core.
-void filterImage(const QImage& image, std::size_t rowBytes, int bpp, bool adaptive, std::vector<uchar>& out) {
+// Rows first to first + count of the image, each with its filter byte, as the zlib stream
+// of a PNG holds them. Many rows are filtered in runs on every core.
+void filterRows(const QImage& image, int first, int count, bool adaptive, std::vector<uchar>& out) {
+    const int bpp = image.depth() / 8;
+    const std::size_t rowBytes = static_cast<std::size_t>(image.width()) * bpp;
     const std::size_t stride = rowBytes + 1;
-    out.resize(stride * static_cast<std::size_t>(image.height()));
-    auto filterRows = [&](int first, int count) {
+    out.resize(stride * static_cast<std::size_t>(count));
+    auto run = [&](int from, int rows) {
         thread_local std::vector<uchar> scratch;
-        for (int y = first; y < first + count; ++y) {
+        for (int y = from; y < from + rows; ++y) {
             filterRow(image.constScanLine(y), y > 0 ? image.constScanLine(y - 1) : nullptr, rowBytes, bpp, adaptive,
-                      out.data() + stride * static_cast<std::size_t>(y), scratch);
+                      out.data() + stride * static_cast<std::size_t>(y - first), scratch);
         }
     };
     const int rowsPerPart = static_cast<int>(std::max<std::size_t>(1, PartBytes / stride));
-    if (image.height() <= rowsPerPart) {
-        filterRows(0, image.height());
+    if (count <= rowsPerPart) {
+        run(first, count);
         return;
     }
-    const int parts = (image.height() + rowsPerPart - 1) / rowsPerPart;
+    const int parts = (count + rowsPerPart - 1) / rowsPerPart;
     ParallelFor(static_cast<std::size_t>(parts), [&](std::size_t i) {
-        const int first = static_cast<int>(i) * rowsPerPart;
-        filterRows(first, std::min(rowsPerPart, image.height() - first));
+        const int from = first + static_cast<int>(i) * rowsPerPart;
+        run(from, std::min(rowsPerPart, first + count - from));
     });
 }
 }  // namespace
 
-QByteArray EncodePng(const QImage& image) {
+PngFilters ChooseFilters(const QImage& image, int first, int count) {
+    if (image.format() != QImage::Format_RGBA8888 || count <= 0) {
+        return PngFilters::None;
+    }
+    // A few bands of rows, spread over the range: matches run across neighbouring rows.
+    constexpr int bands = 4;
+    constexpr int bandRows = 16;
+    thread_local std::vector<uchar> filtered;
+    thread_local Compressor quick(1);
+    std::vector<uchar> compressed;
+    std::size_t sizes[2] = {0, 0};
+    for (int band = 0; band < bands; ++band) {
+        const int rows = std::min(bandRows, count);
+        const int from = first + static_cast<int>(static_cast<std::int64_t>(count - rows) * band / std::max(1, bands - 1));
+        for (int mode = 0; mode < 2; ++mode) {
+            filterRows(image, from, rows, mode == 1, filtered);
+            quick.Compress(filtered.data(), filtered.size(), compressed);
+            sizes[mode] += compressed.size();
+        }
+        if (rows == count) {
+            break;
+        }
+    }
+    return sizes[1] < sizes[0] ? PngFilters::Adaptive : PngFilters::None;
+}
+
+QByteArray EncodePng(const QImage& image, PngFilters filters) {
     const bool indexed = image.format() == QImage::Format_Indexed8;
     if ((!indexed && image.format() != QImage::Format_RGBA8888) || image.isNull() ||
         (indexed && image.colorTable().isEmpty())) {
         RaiseError(Err::InvalidCall);
     }
-    const std::size_t rowBytes = static_cast<std::size_t>(image.width()) * (indexed ? 1 : 4);
     thread_local std::vector<uchar> filtered;
     thread_local std::vector<uchar> compressed;
-    thread_local Compressor compressor;
-    filterImage(image, rowBytes, indexed ? 1 : 4, !indexed, filtered);
+    thread_local Compressor compressor(Level);
+    filterRows(image, 0, image.height(), !indexed && filters == PngFilters::Adaptive, filtered);
     compressor.Compress(filtered.data(), filtered.size(), compressed);
 
     QByteArray out;

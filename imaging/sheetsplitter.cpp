@@ -93,12 +93,18 @@ void SheetSplitter::WriteTiles(const QString& folder, std::int32_t start,
     };
     const QSize size = grid_.Tile();
     try {
+        // The first row of tiles tells how all of them compress best.
+        const QRect band = inside(0);
+        if (decode) {
+            feed.WaitFor(band.bottom() + 1);
+        }
+        const PngFilters filters = ChooseFilters(sheet_, band.top(), band.height());
         ParallelFor(static_cast<std::size_t>(TileCount()), [&](std::size_t k) {
             if (decode) {
                 feed.WaitFor(inside(static_cast<std::int64_t>(k)).bottom() + 1);
             }
             const auto number = static_cast<std::int32_t>(start + static_cast<std::int64_t>(k));
-            WriteTileImage(tile(static_cast<std::int64_t>(k)), size.width(), size.height(), format_,
+            WriteTileImage(tile(static_cast<std::int64_t>(k)), size.width(), size.height(), format_, filters,
                            folder + TileFileName(number, format_));
         });
     } catch (...) {

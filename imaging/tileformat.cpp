@@ -1,6 +1,5 @@
 #include "imaging/tileformat.h"
 
-#include "imaging/pngwriter.h"
 #include "imaging/wholefile.h"
 #include "platform/bitmapfile.h"
 #include "platform/numbers.h"
@@ -50,11 +49,12 @@ bool EnsureTransparentEntry(QImage& indexed) {
     return true;
 }
 
-void WriteTileImage(const QImage& image, int width, int height, TileFormat format, const QString& path) {
+void WriteTileImage(const QImage& image, int width, int height, TileFormat format, PngFilters filters,
+                    const QString& path) {
     if (format == TileFormat::Bmp) {
         SaveBitmapFile(image.format() == QImage::Format_RGB32 ? image : OpaqueRgb32(image), width, height, path);
         return;
     }
-    const QByteArray png = EncodePng(image);
+    const QByteArray png = EncodePng(image, filters);
     WriteWholeFile(path, png.constData(), static_cast<std::size_t>(png.size()));
 }

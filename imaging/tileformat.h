@@ -1,5 +1,7 @@
 #pragma once
 
+#include "imaging/pngwriter.h"
+
 #include <QImage>
 #include <QString>
 
@@ -24,6 +26,8 @@ int TransparentIndex(const QList<QRgb>& palette);
 // (false when all 256 entries are taken by visible colours).
 bool EnsureTransparentEntry(QImage& indexed);
 
-// Writes an image in the format: PNG exactly (tile formats as they are), BMP as 24 bits,
-// the part beyond the image up to width by height in the background colour.
-void WriteTileImage(const QImage& image, int width, int height, TileFormat format, const QString& path);
+// Writes an image in the format: PNG exactly (tile formats as they are, rows filtered as
+// told), BMP as 24 bits, the part beyond the image up to width by height in the
+// background colour.
+void WriteTileImage(const QImage& image, int width, int height, TileFormat format, PngFilters filters,
+                    const QString& path);

@@ -64,12 +64,35 @@ TEST(Png, RgbaRoundTripsExactlyAndQtReadsTheSamePixels) {
     for (const QSize size : {QSize(1, 1), QSize(32, 32), QSize(700, 500)}) {
         SCOPED_TRACE(size.width());
         const QImage source = alphaPattern(size.width(), size.height());
-        const QByteArray png = EncodePng(source);
-        EXPECT_TRUE(sameBytes(decode(png), source));
-        // An independent decoder (libpng through Qt) agrees, straight alpha included.
-        QImage byQt = QImage::fromData(png, "PNG");
-        ASSERT_FALSE(byQt.isNull());
-        EXPECT_TRUE(sameBytes(byQt.convertToFormat(QImage::Format_RGBA8888), source));
+        for (const PngFilters filters : {PngFilters::Adaptive, PngFilters::None}) {
+            const QByteArray png = EncodePng(source, filters);
+            EXPECT_TRUE(sameBytes(decode(png), source));
+            // An independent decoder (libpng through Qt) agrees, straight alpha included.
+            QImage byQt = QImage::fromData(png, "PNG");
+            ASSERT_FALSE(byQt.isNull());
+            EXPECT_TRUE(sameBytes(byQt.convertToFormat(QImage::Format_RGBA8888), source));
+        }
+    }
+}
+
+TEST(Png, FiltersAreChosenByWhatCompressesBetter) {
+    // A few exact colours dithered, as in pixel art, and a smooth gradient.
+    QImage blocks(256, 64, QImage::Format_RGBA8888);
+    QImage gradient(256, 64, QImage::Format_RGBA8888);
+    std::mt19937 random(3);
+    for (int y = 0; y < 64; ++y) {
+        for (int x = 0; x < 256; ++x) {
+            const int colour = static_cast<int>(random() % 4);
+            blocks.setPixelColor(x, y, QColor::fromRgb(qRgba(colour * 50, 255 - colour * 40, colour * 13, 255)));
+            gradient.setPixelColor(x, y, QColor::fromRgb(qRgba(x, (x + y * 3) % 256, y * 4 % 256, 255)));
+        }
+    }
+    EXPECT_EQ(ChooseFilters(blocks, 0, 64), PngFilters::None);
+    EXPECT_EQ(ChooseFilters(gradient, 0, 64), PngFilters::Adaptive);
+    for (const QImage& image : {blocks, gradient}) {
+        const PngFilters chosen = ChooseFilters(image, 0, 64);
+        const PngFilters other = chosen == PngFilters::None ? PngFilters::Adaptive : PngFilters::None;
+        EXPECT_LT(EncodePng(image, chosen).size(), EncodePng(image, other).size());
     }
 }
 
@@ -77,7 +100,7 @@ TEST(Png, IndexedKeepsIndexesPaletteAndTransparentEntries) {
     for (const int colours : {2, 16, 256}) {
         SCOPED_TRACE(colours);
         const QImage source = indexedPattern(37, 11, colours);
-        const QImage back = decode(EncodePng(source));
+        const QImage back = decode(EncodePng(source, PngFilters::Adaptive));
         EXPECT_TRUE(sameBytes(back, source));
         EXPECT_EQ(back.colorTable(), source.colorTable());
     }
@@ -115,7 +138,7 @@ std::uint32_t crc32Of(const char* data, qsizetype size) {
 
 TEST(Png, EveryChunkCarriesItsChecksum) {
     for (const QImage& image : {alphaPattern(32, 32), indexedPattern(9, 9, 16)}) {
-        const QByteArray png = EncodePng(image);
+        const QByteArray png = EncodePng(image, PngFilters::Adaptive);
         QStringList types;
         for (qsizetype at = 8; at + 12 <= png.size();) {
             const auto length = static_cast<qsizetype>(qFromBigEndian<quint32>(png.constData() + at));
@@ -131,7 +154,7 @@ TEST(Png, EveryChunkCarriesItsChecksum) {
 }
 
 TEST(Png, BrokenFilesAreNoPicture) {
-    const QByteArray png = EncodePng(alphaPattern(64, 64));
+    const QByteArray png = EncodePng(alphaPattern(64, 64), PngFilters::Adaptive);
     const QByteArray cases[] = {png.left(png.size() / 2), png.left(40), QByteArray("\x89PNG\r\n\x1a\n", 8)};
     for (const QByteArray& broken : cases) {
         try {
