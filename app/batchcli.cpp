@@ -57,10 +57,6 @@ int runInfo(const Request& request) {
     return status;
 }
 
-// The width box as the window fills it at start.
-QString startupWidth() {
-    return NumberText(ParseNumber(GetVar(ProgramFolder() + PathSeparator() + "info.ini", "MAIN", "Width")));
-}
 
 // Pixels of the sheet that no 32 by 32 tile the window cut holds.
 std::int64_t droppedPixels(const Picture& sheet, long long tilesCut) {
@@ -84,7 +80,7 @@ int runConversion(const Request& request, bool split) {
     form.SetText(Box::ipath, request.operands[0]);
     form.SetText(Box::spath, request.operands[1]);
     form.SetText(Box::txtStart, request.Value("--start").value_or(QStringLiteral("0")));
-    form.SetText(Box::txtWidth, request.Value("--width").value_or(startupWidth()));
+    form.SetText(Box::txtWidth, request.Value("--width").value_or(StartupWidth()));
 
     converter.Command1_Click();
     form.EndProgress();

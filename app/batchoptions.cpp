@@ -1,7 +1,9 @@
 #include "batchoptions.h"
 
 #include "platform/numbers.h"
+#include "platform/paths.h"
 #include "platform/runtimeerror.h"
+#include "records/tileinfo.h"
 
 #include <QRegularExpression>
 
@@ -23,6 +25,10 @@ QString bad(const QString& option, const QString& text, const QString& expected)
     return QStringLiteral("%1 %2: %3").arg(option, text.isEmpty() ? QStringLiteral("\"\"") : text, expected);
 }
 }  // namespace
+
+QString StartupWidth() {
+    return NumberText(ParseNumber(GetVar(ProgramFolder() + PathSeparator() + "info.ini", "MAIN", "Width")));
+}
 
 std::optional<QString> Request::Value(const QString& name) const {
     const auto found = values.constFind(name);

@@ -29,6 +29,9 @@ QString ParseOptions(const QStringList& args, Request& request);
 // The option names a command does not take; returns an error text for the first one given.
 QString RefuseOptionsOf(const Request& request);
 
+// The width box as the window fills it at start: Width of the info.ini beside the program.
+QString StartupWidth();
+
 // The tile options, checked strictly.
 struct TileOptions {
     // True when any option beyond the window's was given: the tile commands run, not the

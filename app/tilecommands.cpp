@@ -50,7 +50,7 @@ QString gridText(const TileGrid& grid) {
 
 // The width box as the window fills it at start; below 1 means 6, as for the window.
 int startupColumns() {
-    const double width = ParseNumber(GetVar(ProgramFolder() + PathSeparator() + "info.ini", "MAIN", "Width"));
+    const double width = ParseNumber(StartupWidth());
     return width >= 1 && width <= (1 << 17) ? static_cast<int>(width) : 6;
 }
 }  // namespace

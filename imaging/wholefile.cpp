@@ -47,18 +47,9 @@ void WriteWholeFile(const QString& path, const void* data, std::size_t size) {
 }
 
 void ReadWholeFile(const QString& path, std::vector<unsigned char>& into) {
-    const Descriptor file(::open(ToFsPath(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    if (file.get() < 0) {
-        RaiseErrno(errno);
-    }
-    struct stat st {};
-    if (::fstat(file.get(), &st) != 0) {
-        RaiseErrno(errno);
-    }
-    if (!S_ISREG(st.st_mode)) {
-        RaiseError(Err::InvalidPicture);
-    }
-    into.resize(static_cast<std::size_t>(st.st_size));
+    std::int64_t size = 0;
+    const Descriptor file(OpenRegularFile(path, size));
+    into.resize(static_cast<std::size_t>(size));
     std::size_t done = 0;
     while (done < into.size()) {
         const ssize_t n = ::read(file.get(), into.data() + done, into.size() - done);

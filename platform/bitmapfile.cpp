@@ -63,20 +63,10 @@ std::uint64_t MostPixelsFor(std::int64_t fileSize) {
 }
 
 QImage LoadBitmapFile(const QString& path) {
-    const std::filesystem::path native = ToFsPath(path);
-    const Descriptor file(::open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    if (file.get() < 0) {
-        RaiseErrno(errno);
-    }
-    struct stat st {};
-    if (::fstat(file.get(), &st) != 0) {
-        RaiseErrno(errno);
-    }
-    if (!S_ISREG(st.st_mode)) {
-        RaiseError(Err::InvalidPicture);
-    }
-    const auto size = static_cast<std::size_t>(st.st_size);
-    const std::uint64_t mostPixels = MostPixelsFor(st.st_size);
+    std::int64_t fileSize = 0;
+    const Descriptor file(OpenRegularFile(path, fileSize));
+    const auto size = static_cast<std::size_t>(fileSize);
+    const std::uint64_t mostPixels = MostPixelsFor(fileSize);
     char signature[2] = {};
     if (::pread(file.get(), signature, sizeof signature, 0) == 2 && signature[0] == 'B' && signature[1] == 'M') {
         const MappedFile bytes(file.get(), size);
