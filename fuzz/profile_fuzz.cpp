@@ -1,6 +1,6 @@
 // Feeds arbitrary file bytes to the profile reader and writer: reading never fails, a value
 // written reads back unchanged, and no other byte of the file changes.
-// sources: platform/profile.cpp platform/paths.cpp platform/descriptor.cpp
+// sources: platform/profile.cpp platform/paths.cpp platform/descriptor.cpp platform/runtimeerror.cpp
 // options: -max_len=4096
 
 #include "platform/profile.h"
