@@ -19,20 +19,6 @@ namespace {
 
 constexpr int kTile = 32;
 
-// Creates one folder level; a missing parent is "Path not found", as it is for MkDir.
-// A folder that another run made meanwhile is as good as one made here.
-void MakeFolder(const QString& folder) {
-    const std::filesystem::path path = ToFsPath(folder);
-    if (::mkdir(path.c_str(), 0777) != 0) {
-        const int failure = errno;
-        struct stat st {};
-        if (failure == EEXIST && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-            return;
-        }
-        RaiseErrno(failure == ENOENT ? ENOTDIR : failure);
-    }
-}
-
 // Whether tiles first, first + 1, ... (count of them) written into folder would replace the
 // source itself: its name in that very folder is one of theirs.
 bool SourceIsATile(const QString& source, const QString& folder, std::int64_t first, std::int64_t count) {

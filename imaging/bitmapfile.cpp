@@ -74,33 +74,20 @@ private:
     unsigned char* data_;
 };
 
-// Compressed data may stand for a picture far bigger than the file; real files stay well
-// below this ratio, while a tiny file claiming a huge size does not. So no picture gets more
-// pixels than its file size allows, checked before anything is allocated for it.
-std::uint64_t mostPixelsFor(std::int64_t fileSize) {
+}  // namespace
+
+std::uint64_t MostPixelsFor(std::int64_t fileSize) {
     constexpr std::int64_t alwaysAllowedBytes = std::int64_t{64} << 20;
     constexpr std::int64_t bytesPerFileByte = 2048;
     constexpr std::uint64_t largestCanvas = std::uint64_t{Picture::MaxSide} * Picture::MaxSide;
     return std::min(largestCanvas, static_cast<std::uint64_t>(alwaysAllowedBytes + bytesPerFileByte * fileSize) / 4);
 }
 
-}  // namespace
-
 QImage LoadBitmapFile(const QString& path) {
-    const std::filesystem::path native = ToFsPath(path);
-    const Descriptor file(::open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    if (file.get() < 0) {
-        RaiseErrno(errno);
-    }
-    struct stat st {};
-    if (::fstat(file.get(), &st) != 0) {
-        RaiseErrno(errno);
-    }
-    if (!S_ISREG(st.st_mode)) {
-        RaiseError(Err::InvalidPicture);
-    }
-    const auto size = static_cast<std::size_t>(st.st_size);
-    const std::uint64_t mostPixels = mostPixelsFor(st.st_size);
+    std::int64_t fileSize = 0;
+    const Descriptor file(OpenRegularFile(path, fileSize));
+    const auto size = static_cast<std::size_t>(fileSize);
+    const std::uint64_t mostPixels = MostPixelsFor(fileSize);
     unsigned char head[DibHeaderBytes];
     const ssize_t headBytes = readAt(file.get(), head, std::min(size, sizeof head), 0);
     if (headBytes < 0) {

@@ -3,6 +3,13 @@
 #include <QImage>
 #include <QString>
 
+#include <cstdint>
+
+// Compressed data may stand for a picture far bigger than the file; real files stay well
+// below this ratio, while a tiny file claiming a huge size does not. So no picture gets more
+// pixels than its file size allows, checked before anything is allocated for it.
+std::uint64_t MostPixelsFor(std::int64_t fileSize);
+
 // Reads a picture file. 53 "File not found" for a missing file, 481 "Invalid picture"
 // for one that is no readable picture.
 QImage LoadBitmapFile(const QString& path);

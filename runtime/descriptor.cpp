@@ -1,9 +1,20 @@
 #include "runtime/descriptor.h"
 
+#include "runtime/paths.h"
+#include "runtime/runtimeerror.h"
+
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+
+int Descriptor::Release() {
+    const int fd = fd_;
+    fd_ = -1;
+    return fd;
+}
 
 Descriptor::~Descriptor() {
     if (fd_ >= 0) {
@@ -29,4 +40,20 @@ bool WriteAll(int fd, const void* data, std::size_t size) {
         size -= static_cast<std::size_t>(n);
     }
     return true;
+}
+
+int OpenRegularFile(const QString& path, std::int64_t& size) {
+    Descriptor file(::open(ToFsPath(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (file.get() < 0) {
+        RaiseErrno(errno);
+    }
+    struct stat st {};
+    if (::fstat(file.get(), &st) != 0) {
+        RaiseErrno(errno);
+    }
+    if (!S_ISREG(st.st_mode)) {
+        RaiseError(Err::InvalidPicture);
+    }
+    size = st.st_size;
+    return file.Release();
 }

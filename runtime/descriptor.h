@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QString>
+
 #include <cstddef>
+#include <cstdint>
 
 // An open file descriptor, closed on every way out, failures included.
 class Descriptor {
@@ -10,6 +13,8 @@ public:
     Descriptor(const Descriptor&) = delete;
     Descriptor& operator=(const Descriptor&) = delete;
     int get() const { return fd_; }
+    // Hands the descriptor over; it is no longer closed here.
+    int Release();
 
 private:
     int fd_;
@@ -18,3 +23,7 @@ private:
 // Writes every byte, going on after short writes and interruptions; false with errno set
 // when the system refuses. A file size limit makes it fail with EFBIG, never a signal.
 bool WriteAll(int fd, const void* data, std::size_t size);
+
+// Opens a file for reading and gives its descriptor and size. A missing file raises 53 and
+// the like; something that is no regular file (a folder, a device) 481 "Invalid picture".
+int OpenRegularFile(const QString& path, std::int64_t& size);

@@ -1,11 +1,14 @@
 #include "runtime/paths.h"
 
+#include "runtime/runtimeerror.h"
+
 #include <QCoreApplication>
 #include <QFile>
 
 #include <fnmatch.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <system_error>
 
 namespace {
@@ -88,4 +91,17 @@ QString PathListing(const QString& path, ListingKind kind) {
         }
     }
     return QString();
+}
+
+void MakeFolder(const QString& folder) {
+    const std::filesystem::path path = ToFsPath(folder);
+    if (::mkdir(path.c_str(), 0777) != 0) {
+        const int failure = errno;
+        // A folder that another run made meanwhile is as good as one made here.
+        struct stat st {};
+        if (failure == EEXIST && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+            return;
+        }
+        RaiseErrno(failure == ENOENT ? ENOTDIR : failure);
+    }
 }

@@ -21,6 +21,9 @@ QString ProgramFolder();
 // the real one.
 void SetProgramFolder(const QString& folder);
 
+// Creates one folder level; a missing parent is 76 "Path not found", as it is for MkDir.
+void MakeFolder(const QString& folder);
+
 enum class ListingKind { FilesOnly, FilesAndFolders };
 
 // Name of the first directory entry that matches the path, or "" when none does.

@@ -2,8 +2,9 @@
 # Installs the Debian packages that building and testing need, where they are missing.
 set -euo pipefail
 
-packages=(cmake g++ make qt6-base-dev libgl-dev libgtest-dev locales xvfb xdotool x11-utils strace
-          help2man desktop-file-utils appstream man-db file dpkg-dev)
+# tiled ships tmxrasterizer, which the tileset tests render maps with.
+packages=(cmake g++ make pkg-config qt6-base-dev libgl-dev libgtest-dev libspng-dev libdeflate-dev locales xvfb xdotool
+          x11-utils strace tiled help2man desktop-file-utils appstream man-db file dpkg-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

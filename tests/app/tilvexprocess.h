@@ -2,6 +2,7 @@
 
 #include "support/bitmapwriter.h"
 #include "support/testsupport.h"
+#include "tilvexrun.h"
 #include "window/frmconverter.h"
 
 #include <gtest/gtest.h>
@@ -10,39 +11,18 @@
 #include <QFile>
 #include <QProcess>
 
-struct Result {
-    int status = -1;
-    QString out;
-    QString err;
-};
+using Result = TilvexResult;
 
-// The batch program copied into a test folder, so that folder is its program folder and
-// holds its Errors.Log and info.ini.
+// The batch program in a test folder beside a 100 by 70 bitmap, and the window to compare it with.
 class Tilvex : public ::testing::Test {
 protected:
     void SetUp() override {
-        program_ = folder_.File("tilvex");
-        ASSERT_TRUE(QFile::copy(QStringLiteral(TILVEX_PROGRAM), program_));
-        QFile(program_).setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         const BitmapLayout layout;
         WriteBytes(folder_.File("big.bmp"), EncodeBitmap(PatternImage(100, 70, layout), layout));
     }
 
-    Result Run(const QStringList& arguments) { return RunWrapped({}, arguments); }
-
-    // The program started through another, such as a shell that sets a limit first; the
-    // wrapper's last word is followed by the program and its arguments.
-    Result RunWrapped(const QStringList& wrapper, const QStringList& arguments) {
-        QProcess process;
-        const QStringList words = wrapper + QStringList{program_} + arguments;
-        process.setProgram(words.front());
-        process.setArguments(words.mid(1));
-        process.start();
-        EXPECT_TRUE(process.waitForFinished(120000));
-        return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-                QString::fromLocal8Bit(process.readAllStandardOutput()),
-                QString::fromLocal8Bit(process.readAllStandardError())};
-    }
+    Result Run(const QStringList& arguments) { return tilvex_.Run(arguments); }
+    Result RunWrapped(const QStringList& wrapper, const QStringList& arguments) { return tilvex_.Run(arguments, wrapper); }
 
     // The same conversion through the converter window.
     void RunWindow(bool split, const QString& source, const QString& destination, const QString& start,
@@ -64,6 +44,6 @@ protected:
     }
 
     TestFolder folder_;
-    QString program_;
+    TilvexProgram tilvex_{folder_};
+    const QString program_ = tilvex_.Path();
 };
-

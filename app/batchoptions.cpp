@@ -1,0 +1,156 @@
+#include "batchoptions.h"
+
+#include "runtime/numbers.h"
+#include "runtime/paths.h"
+#include "runtime/runtimeerror.h"
+#include "runtime/userfolders.h"
+#include "records/tileinfo.h"
+
+#include <QRegularExpression>
+
+namespace {
+const QStringList ValueOptions = {"--start", "--width", "--tile", "--margin", "--spacing", "--format", "--tileset"};
+const QStringList FlagOptions = {"--exact", "--keep-edges"};
+
+// A whole number in plain digits, within the bounds.
+std::optional<int> wholeNumber(const QString& text, int least, int most) {
+    static const QRegularExpression digits(QStringLiteral("^[0-9]{1,9}$"));
+    if (!digits.match(text).hasMatch()) {
+        return std::nullopt;
+    }
+    const int value = text.toInt();
+    return value < least || value > most ? std::nullopt : std::optional<int>(value);
+}
+
+QString bad(const QString& option, const QString& text, const QString& expected) {
+    return QStringLiteral("%1 %2: %3").arg(option, text.isEmpty() ? QStringLiteral("\"\"") : text, expected);
+}
+}  // namespace
+
+QString StartupWidth() {
+    return NumberText(ParseNumber(GetVar(StartupInfoFile(), "MAIN", "Width")));
+}
+
+std::optional<QString> Request::Value(const QString& name) const {
+    const auto found = values.constFind(name);
+    return found == values.cend() ? std::nullopt : std::optional<QString>(*found);
+}
+
+QString ParseOptions(const QStringList& args, Request& request) {
+    for (qsizetype i = 1; i < args.size(); ++i) {
+        const QString& arg = args[i];
+        if (arg == "--") {
+            request.operands += args.mid(i + 1);
+            break;
+        }
+        const QString name = arg.section('=', 0, 0);
+        if (arg == "--quiet" || arg == "-q") {
+            request.quiet = true;
+        } else if (arg == "--help" || arg == "-h") {
+            request.help = true;
+        } else if (FlagOptions.contains(arg)) {
+            request.flags += arg;
+        } else if (ValueOptions.contains(name)) {
+            if (arg.contains('=')) {
+                request.values[name] = arg.mid(name.size() + 1);
+            } else if (i + 1 < args.size()) {
+                request.values[name] = args[++i];
+            } else {
+                return QStringLiteral("%1 needs a value").arg(name);
+            }
+        } else if (arg.startsWith("--") && arg.size() > 2) {
+            return QStringLiteral("unknown option %1").arg(arg);
+        } else {
+            request.operands += arg;
+        }
+    }
+    return QString();
+}
+
+QString RefuseOptionsOf(const Request& request) {
+    QStringList refused;
+    if (request.command == "info") {
+        refused = ValueOptions + FlagOptions;
+    } else if (request.command == "split") {
+        refused = {"--width", "--exact"};
+    } else {
+        refused = {"--keep-edges"};
+    }
+    for (const QString& name : refused) {
+        if (request.Has(name)) {
+            return QStringLiteral("%1 takes no %2").arg(request.command, name);
+        }
+    }
+    return QString();
+}
+
+QString ReadTileOptions(const Request& request, TileOptions& options) {
+    if (const auto start = request.Value("--start")) {
+        try {
+            options.start = RoundToLong(StrictNumber(*start));
+        } catch (const RuntimeError&) {
+            return bad("--start", *start, QStringLiteral("not a number from -2147483648 to 2147483647"));
+        }
+    }
+
+    QSize tile(32, 32);
+    if (const auto text = request.Value("--tile")) {
+        const QStringList sides = text->split('x');
+        const auto width = wholeNumber(sides.value(0), 1, TileGrid::MaxSide);
+        const auto height = sides.size() == 2 ? wholeNumber(sides[1], 1, TileGrid::MaxSide) : width;
+        if (sides.size() > 2 || !width || !height) {
+            return bad("--tile", *text, QStringLiteral("not WxH or N with sides from 1 to %1").arg(TileGrid::MaxSide));
+        }
+        tile = QSize(*width, *height);
+    }
+    int gaps[2] = {0, 0};
+    const char* gapNames[2] = {"--margin", "--spacing"};
+    for (int i = 0; i < 2; ++i) {
+        if (const auto text = request.Value(gapNames[i])) {
+            const auto value = wholeNumber(*text, 0, TileGrid::MaxSide);
+            if (!value) {
+                return bad(gapNames[i], *text, QStringLiteral("not a whole number from 0 to %1").arg(TileGrid::MaxSide));
+            }
+            gaps[i] = *value;
+        }
+    }
+    options.grid = TileGrid(tile, gaps[0], gaps[1]);
+
+    if (const auto format = request.Value("--format")) {
+        if (format->compare("png", Qt::CaseInsensitive) == 0) {
+            options.format = TileFormat::Png;
+        } else if (format->compare("bmp", Qt::CaseInsensitive) != 0) {
+            return bad("--format", *format, QStringLiteral("not png or bmp"));
+        }
+    }
+
+    if (const auto width = request.Value("--width")) {
+        options.autoWidth = width->compare("auto", Qt::CaseInsensitive) == 0;
+        if (!options.autoWidth) {
+            // The window's width box takes any number; an exact sheet needs whole columns.
+            try {
+                StrictNumber(*width);
+            } catch (const RuntimeError&) {
+                return bad("--width", *width, QStringLiteral("not a number or auto"));
+            }
+            options.width = wholeNumber(width->trimmed(), 1, 1 << 17);
+        }
+    }
+    options.keepEdges = request.flags.contains("--keep-edges");
+    if (const auto tileset = request.Value("--tileset")) {
+        if (!tileset->endsWith(".tsx", Qt::CaseInsensitive) || tileset->size() <= 4) {
+            return bad("--tileset", *tileset, QStringLiteral("not a file name ending in .tsx"));
+        }
+        options.tileset = *tileset;
+    }
+
+    options.tiled = request.Has("--tile") || request.Has("--margin") || request.Has("--spacing") ||
+                    options.format == TileFormat::Png || request.Has("--exact") || options.autoWidth ||
+                    options.keepEdges || !options.tileset.isEmpty();
+    if (options.tiled && request.command == "compile" && request.Value("--width") && !options.autoWidth &&
+        !options.width) {
+        return bad("--width", *request.Value("--width"),
+                   QStringLiteral("not a whole number of columns from 1 to %1, or auto").arg(1 << 17));
+    }
+    return QString();
+}

@@ -1,0 +1,51 @@
+#pragma once
+
+#include "imaging/tileformat.h"
+#include "imaging/tilegrid.h"
+
+#include <QMap>
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <optional>
+
+// The command line as given: the command, its operands, option values as texts and flags.
+struct Request {
+    QString command;
+    QStringList operands;
+    QMap<QString, QString> values;  // "--start" -> "3"
+    QStringList flags;              // "--exact", "--keep-edges"
+    bool quiet = false;
+    bool help = false;
+
+    std::optional<QString> Value(const QString& name) const;
+    bool Has(const QString& name) const { return values.contains(name) || flags.contains(name); }
+};
+
+// Reads the options that may stand anywhere after the command; returns an error text.
+QString ParseOptions(const QStringList& args, Request& request);
+
+// The option names a command does not take; returns an error text for the first one given.
+QString RefuseOptionsOf(const Request& request);
+
+// The width box as the window fills it at start: Width of the info.ini beside the program.
+QString StartupWidth();
+
+// The tile options, checked strictly.
+struct TileOptions {
+    // True when any option beyond the window's was given: the tile commands run, not the
+    // window's convert path.
+    bool tiled = false;
+    std::int32_t start = 0;
+    TileGrid grid;
+    TileFormat format = TileFormat::Bmp;
+    bool keepEdges = false;
+    bool autoWidth = false;
+    std::optional<int> width;
+    QString tileset;
+};
+
+// Checks every option value of the request; returns an error text for the first bad one
+// (a one-line reason), else fills options.
+QString ReadTileOptions(const Request& request, TileOptions& options);

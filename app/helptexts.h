@@ -1,0 +1,7 @@
+#pragma once
+
+// What `tilvex --help` and `tilvex COMMAND --help` print.
+extern const char* const MainHelp;
+extern const char* const SplitHelp;
+extern const char* const CompileHelp;
+extern const char* const InfoHelp;

@@ -1,0 +1,173 @@
+#include "tilecommands.h"
+
+#include "batchio.h"
+
+#include "imaging/picturefile.h"
+#include "imaging/pngwriter.h"
+#include "imaging/rowfeed.h"
+#include "imaging/sheetbuilder.h"
+#include "imaging/sheetsplitter.h"
+#include "imaging/tilefolder.h"
+#include "imaging/tilesetfile.h"
+#include "runtime/numbers.h"
+#include "runtime/paths.h"
+#include "imaging/picture.h"
+#include "runtime/runtimeerror.h"
+#include "records/errorlog.h"
+#include "records/tileinfo.h"
+
+#include <QFileInfo>
+
+#include <limits>
+
+namespace {
+// The window's messages for the same mistakes, so scripts see one wording.
+const QString NoSource = QStringLiteral("Source path does not exist!");
+const QString NoDestination = QStringLiteral("Destination path can not be blank!");
+const QString NoTileInfo = QStringLiteral("Tilvex converter could not locate your tile information (info.ini) file.");
+
+int refuse(const QString& reason) {
+    PrintErr(QStringLiteral("tilvex: %1\n").arg(reason));
+    return ExitUsage;
+}
+
+// A failure during the run: reported, and logged as the window logs its own.
+int fail(const RuntimeError& failure, const QString& procedure) {
+    LogError(QStringLiteral("tilvex"), procedure, failure.Number(), failure.Description());
+    PrintErr(QStringLiteral("tilvex: error %1: %2\n").arg(failure.Number()).arg(failure.Description()));
+    return ExitFailure;
+}
+
+QString asFolder(const QString& path) { return EndsWithSeparator(path) ? path : path + PathSeparator(); }
+
+QString gridText(const TileGrid& grid) {
+    return QStringLiteral("tile %1x%2, margin %3, spacing %4")
+        .arg(grid.Tile().width())
+        .arg(grid.Tile().height())
+        .arg(grid.Margin())
+        .arg(grid.Spacing());
+}
+
+// The width box as the window fills it at start; below 1 means 6, as for the window.
+int startupColumns() {
+    const double width = ParseNumber(StartupWidth());
+    return width >= 1 && width <= (1 << 17) ? static_cast<int>(width) : 6;
+}
+}  // namespace
+
+int RunTileSplit(const Request& request, const TileOptions& options) {
+    const QString& source = request.operands[0];
+    if (request.operands[1].isEmpty()) {
+        return refuse(NoDestination);
+    }
+    if (!QFileInfo(source).isFile()) {
+        return refuse(NoSource);
+    }
+    const QString folder = asFolder(request.operands[1]);
+    try {
+        PictureFile file(source);
+        // A big PNG cut into PNG tiles is cut while it is decoded; the rest is read first.
+        const bool whileDecoding = file.DecodesRowByRow() && options.format == TileFormat::Png;
+        if (!whileDecoding) {
+            file.Decode();
+        }
+        const QImage& sheet = file.Image();
+        const SheetSplitter splitter(sheet, options.grid, options.keepEdges, options.format);
+        if (splitter.TileCount() == 0) {
+            return refuse(QStringLiteral("the grid (%1) is larger than the %2x%3 sheet")
+                              .arg(gridText(options.grid))
+                              .arg(sheet.width())
+                              .arg(sheet.height()));
+        }
+        const std::int64_t next = std::int64_t{options.start} + splitter.TileCount();
+        if (next > std::numeric_limits<std::int32_t>::max()) {
+            return refuse(QStringLiteral("--start %1: %2 tiles would pass tile number 2147483647")
+                              .arg(options.start)
+                              .arg(splitter.TileCount()));
+        }
+        if (!QFileInfo(folder).isDir()) {
+            MakeFolder(request.operands[1]);
+        }
+        std::function<void(RowFeed&)> decode;
+        if (whileDecoding) {
+            decode = [&](RowFeed& feed) { file.Decode(&feed); };
+        }
+        splitter.WriteTiles(folder, options.start, decode);
+        WriteVar(folder + "info.ini", "MAIN", "NumFiles", NumberText(static_cast<double>(next)));
+        if (!options.tileset.isEmpty()) {
+            QStringList tiles;
+            for (std::int64_t k = 0; k < splitter.TileCount(); ++k) {
+                tiles += folder + TileFileName(static_cast<std::int32_t>(options.start + k), options.format);
+            }
+            WriteCollectionTileset(options.tileset, options.grid.Tile(), tiles);
+        }
+        if (!request.quiet) {
+            QString line = QStringLiteral("%1 tiles written to %2, next free number %3")
+                               .arg(splitter.TileCount())
+                               .arg(folder)
+                               .arg(next);
+            if (splitter.DroppedPixels() > 0) {
+                line += QStringLiteral("; %1 pixels at the right and bottom edges dropped (--keep-edges keeps them)")
+                            .arg(splitter.DroppedPixels());
+            }
+            PrintOut(line + "\n");
+        }
+        return ExitOk;
+    } catch (const RuntimeError& failure) {
+        return fail(failure, QStringLiteral("split"));
+    }
+}
+
+int RunTileCompile(const Request& request, const TileOptions& options) {
+    const QString& source = request.operands[0];
+    if (request.operands[1].isEmpty()) {
+        return refuse(NoDestination);
+    }
+    if (!QFileInfo(source).exists()) {
+        return refuse(NoSource);
+    }
+    if (!QFileInfo(source).isDir()) {
+        return refuse(QStringLiteral("Source path should be a folder not an image."));
+    }
+    const QString tileInfo = asFolder(source) + "info.ini";
+    if (!QFileInfo(tileInfo).isFile()) {
+        return refuse(NoTileInfo);
+    }
+    try {
+        const std::int32_t end = RoundToLong(StrictNumber(GetVar(tileInfo, "MAIN", "NumFiles")));
+        const std::int64_t count = std::int64_t{end} - options.start;
+        if (count <= 0) {
+            return refuse(QStringLiteral("no tiles to compile: NumFiles is %1 and the start number %2").arg(end).arg(options.start));
+        }
+        const TileGrid& grid = options.grid;
+        const int columns = options.autoWidth ? grid.SquarestColumns(count) : options.width.value_or(startupColumns());
+        const SheetBuilder builder(grid, columns, count, options.format);
+        const QSize size = builder.SheetSize();
+        if (size.isEmpty()) {
+            return refuse(QStringLiteral("%1 tiles at %2 to a row (%3) make a sheet larger than %4 pixels a side")
+                              .arg(count)
+                              .arg(columns)
+                              .arg(gridText(grid))
+                              .arg(Picture::MaxSide));
+        }
+        const TileFolder tiles(source, options.format);
+        const QImage sheet = builder.Build([&](std::int64_t k) { return tiles.Path(static_cast<std::int32_t>(options.start + k)); });
+        const QString sheetPath = asFolder(request.operands[1]) + "Tiles" + TileSuffix(options.format);
+        WriteTileImage(sheet, size.width(), size.height(), options.format, ChooseFilters(sheet, 0, sheet.height()),
+                       sheetPath);
+        if (!options.tileset.isEmpty()) {
+            WriteSheetTileset(options.tileset, grid, static_cast<int>(count), columns, sheetPath, size);
+        }
+        if (!request.quiet) {
+            PrintOut(QStringLiteral("%1 written, %2 by %3 pixels, %4 tiles at %5 to a row\n")
+                         .arg(sheetPath)
+                         .arg(size.width())
+                         .arg(size.height())
+                         .arg(count)
+                         .arg(columns));
+        }
+        return ExitOk;
+    } catch (const RuntimeError& failure) {
+        return fail(failure, QStringLiteral("compile"));
+    }
+}

@@ -1,0 +1,48 @@
+#include "imaging/parallel.h"
+
+#include <algorithm>
+#include <atomic>
+#include <exception>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+int WorkerCount() { return static_cast<int>(std::max(1u, std::thread::hardware_concurrency())); }
+
+void ParallelFor(std::size_t count, const std::function<void(std::size_t)>& work) {
+    std::atomic<std::size_t> next{0};
+    std::atomic<std::size_t> firstFailed{count};
+    std::mutex failureLock;
+    std::exception_ptr failure;
+
+    auto run = [&] {
+        for (;;) {
+            const std::size_t i = next.fetch_add(1, std::memory_order_relaxed);
+            if (i >= firstFailed.load(std::memory_order_relaxed)) {
+                return;
+            }
+            try {
+                work(i);
+            } catch (...) {
+                const std::lock_guard<std::mutex> hold(failureLock);
+                if (i < firstFailed.load()) {
+                    firstFailed.store(i);
+                    failure = std::current_exception();
+                }
+            }
+        }
+    };
+
+    const std::size_t threads = std::min<std::size_t>(static_cast<std::size_t>(WorkerCount()), count);
+    std::vector<std::thread> helpers;
+    for (std::size_t t = 1; t < threads; ++t) {
+        helpers.emplace_back(run);
+    }
+    run();
+    for (std::thread& helper : helpers) {
+        helper.join();
+    }
+    if (failure) {
+        std::rethrow_exception(failure);
+    }
+}

@@ -1,0 +1,63 @@
+#include "imaging/picturefile.h"
+
+#include "imaging/pngreader.h"
+#include "imaging/rowfeed.h"
+#include "imaging/wholefile.h"
+#include "imaging/bitmapfile.h"
+#include "runtime/runtimeerror.h"
+
+#include <vector>
+
+PictureFile::PictureFile(const QString& path) {
+    ReadWholeFile(path, bytes_);
+    if (IsPng(bytes_.data(), bytes_.size())) {
+        png_ = std::make_unique<PngDecoder>(bytes_.data(), bytes_.size(),
+                                            MostPixelsFor(static_cast<std::int64_t>(bytes_.size())));
+    } else {
+        std::vector<unsigned char>().swap(bytes_);
+        image_ = InTileFormat(LoadBitmapFile(path));
+    }
+}
+
+PictureFile::~PictureFile() = default;
+
+const QImage& PictureFile::Image() const { return png_ ? png_->Image() : image_; }
+
+bool PictureFile::DecodesRowByRow() const { return png_ && png_->DecodesRowByRow(); }
+
+void PictureFile::Decode(RowFeed* feed) {
+    if (png_) {
+        png_->Decode(feed);
+    } else if (feed != nullptr) {
+        feed->Publish(image_.height());
+    }
+}
+
+QImage LoadPicture(const QString& path) {
+    PictureFile file(path);
+    file.Decode();
+    return file.Image();
+}
+
+QImage InTileFormat(const QImage& image) {
+    switch (image.format()) {
+    case QImage::Format_Indexed8:
+    case QImage::Format_RGBA8888:
+        return image;
+    case QImage::Format_Mono:
+    case QImage::Format_MonoLSB: {
+        QImage indexed = image.convertToFormat(QImage::Format_Indexed8);
+        if (indexed.isNull()) {
+            RaiseError(Err::OutOfMemory);
+        }
+        return indexed;
+    }
+    default: {
+        QImage rgba = image.convertToFormat(QImage::Format_RGBA8888);
+        if (rgba.isNull()) {
+            RaiseError(Err::OutOfMemory);
+        }
+        return rgba;
+    }
+    }
+}

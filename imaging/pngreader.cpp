@@ -1,0 +1,139 @@
+#include "imaging/pngreader.h"
+
+#include "imaging/rowfeed.h"
+#include "imaging/picture.h"
+#include "runtime/runtimeerror.h"
+
+#include <spng.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+namespace {
+void check(int result) {
+    if (result != 0) {
+        RaiseError(Err::InvalidPicture);
+    }
+}
+
+QImage newImage(int width, int height, QImage::Format format) {
+    QImage image(width, height, format);
+    if (image.isNull()) {
+        RaiseError(Err::OutOfMemory);
+    }
+    return image;
+}
+
+// Indexes unpacked to a byte each; the palette with its alpha.
+void decodeIndexed(spng_ctx* ctx, QImage& image) {
+    spng_plte plte {};
+    check(spng_get_plte(ctx, &plte));
+    spng_trns trns {};
+    const bool hasTrns = spng_get_trns(ctx, &trns) == 0;
+    QList<QRgb> palette(static_cast<qsizetype>(plte.n_entries));
+    for (std::uint32_t i = 0; i < plte.n_entries; ++i) {
+        const spng_plte_entry& e = plte.entries[i];
+        const int alpha = hasTrns && i < trns.n_type3_entries ? trns.type3_alpha[i] : 255;
+        palette[i] = qRgba(e.red, e.green, e.blue, alpha);
+    }
+
+    std::size_t packedSize = 0;
+    check(spng_decoded_image_size(ctx, SPNG_FMT_PNG, &packedSize));
+    std::vector<unsigned char> packed(packedSize);
+    check(spng_decode_image(ctx, packed.data(), packed.size(), SPNG_FMT_PNG, 0));
+
+    spng_ihdr ihdr {};
+    check(spng_get_ihdr(ctx, &ihdr));
+    const int width = image.width();
+    const int height = image.height();
+    const int depth = ihdr.bit_depth;
+    const std::size_t rowBytes = (static_cast<std::size_t>(width) * depth + 7) / 8;
+    int highest = 0;
+    for (int y = 0; y < height; ++y) {
+        const unsigned char* in = packed.data() + rowBytes * static_cast<std::size_t>(y);
+        uchar* out = image.scanLine(y);
+        if (depth == 8) {
+            std::memcpy(out, in, static_cast<std::size_t>(width));
+        } else {
+            const int perByte = 8 / depth;
+            const int mask = (1 << depth) - 1;
+            for (int x = 0; x < width; ++x) {
+                const int shift = 8 - depth * (x % perByte + 1);
+                out[x] = static_cast<uchar>((in[x / perByte] >> shift) & mask);
+            }
+        }
+        highest = std::max(highest, static_cast<int>(*std::max_element(out, out + width)));
+    }
+    // An index past the palette is a fault of the file; give it a colour rather than read
+    // past the table.
+    while (palette.size() <= highest) {
+        palette.append(qRgba(0, 0, 0, 255));
+    }
+    image.setColorTable(palette);
+}
+}  // namespace
+
+bool IsPng(const unsigned char* bytes, std::size_t size) {
+    static const unsigned char signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+    return size >= sizeof signature && std::memcmp(bytes, signature, sizeof signature) == 0;
+}
+
+PngDecoder::PngDecoder(const unsigned char* bytes, std::size_t size, std::uint64_t maxPixels)
+    : ctx_(spng_ctx_new(0)) {
+    if (ctx_ == nullptr) {
+        RaiseError(Err::OutOfMemory);
+    }
+    try {
+        check(spng_set_png_buffer(ctx_, bytes, size));
+        check(spng_set_image_limits(ctx_, Picture::MaxSide, Picture::MaxSide));
+        spng_ihdr ihdr {};
+        check(spng_get_ihdr(ctx_, &ihdr));
+        if (std::uint64_t{ihdr.width} * ihdr.height > maxPixels) {
+            RaiseError(Err::InvalidPicture);
+        }
+        indexed_ = ihdr.color_type == SPNG_COLOR_TYPE_INDEXED;
+        rowByRow_ = !indexed_ && ihdr.interlace_method == SPNG_INTERLACE_NONE;
+        image_ = newImage(static_cast<int>(ihdr.width), static_cast<int>(ihdr.height),
+                          indexed_ ? QImage::Format_Indexed8 : QImage::Format_RGBA8888);
+        bits_ = image_.bits();
+    } catch (...) {
+        spng_ctx_free(ctx_);
+        throw;
+    }
+}
+
+PngDecoder::~PngDecoder() { spng_ctx_free(ctx_); }
+
+void PngDecoder::Decode(RowFeed* feed) {
+    if (indexed_) {
+        decodeIndexed(ctx_, image_);
+    } else if (!rowByRow_) {
+        check(spng_decode_image(ctx_, bits_, static_cast<std::size_t>(image_.sizeInBytes()), SPNG_FMT_RGBA8,
+                                SPNG_DECODE_TRNS));
+    } else {
+        // Rows of RGBA8888 need no padding, so the decoder writes straight into the image.
+        check(spng_decode_image(ctx_, nullptr, 0, SPNG_FMT_RGBA8, SPNG_DECODE_TRNS | SPNG_DECODE_PROGRESSIVE));
+        const auto rowBytes = static_cast<std::size_t>(image_.bytesPerLine());
+        for (int y = 0; y < image_.height(); ++y) {
+            const int result = spng_decode_row(ctx_, bits_ + rowBytes * static_cast<std::size_t>(y), rowBytes);
+            if (result != 0 && !(result == SPNG_EOI && y + 1 == image_.height())) {
+                RaiseError(Err::InvalidPicture);
+            }
+            // Told in bands, not row by row: waking readers costs more than a few rows.
+            if (feed != nullptr && (y % 16 == 15)) {
+                feed->Publish(y + 1);
+            }
+        }
+    }
+    if (feed != nullptr) {
+        feed->Publish(image_.height());
+    }
+}
+
+QImage DecodePng(const unsigned char* bytes, std::size_t size, std::uint64_t maxPixels) {
+    PngDecoder decoder(bytes, size, maxPixels);
+    decoder.Decode();
+    return decoder.Image();
+}

@@ -1,0 +1,172 @@
+#include "imaging/pngreader.h"
+#include "imaging/pngwriter.h"
+#include "runtime/runtimeerror.h"
+
+#include <gtest/gtest.h>
+
+#include <QBuffer>
+#include <QImageReader>
+#include <QImageWriter>
+#include <QtEndian>
+
+#include <random>
+
+namespace {
+
+// Every alpha value with colours that premultiplying would change.
+QImage alphaPattern(int width, int height) {
+    QImage image(width, height, QImage::Format_RGBA8888);
+    std::mt19937 random(7);
+    for (int y = 0; y < height; ++y) {
+        uchar* row = image.scanLine(y);
+        for (int x = 0; x < 4 * width; ++x) {
+            row[x] = x % 4 == 3 ? static_cast<uchar>((x / 4 + y) % 256) : static_cast<uchar>(random() % 256);
+        }
+    }
+    return image;
+}
+
+QImage indexedPattern(int width, int height, int colours) {
+    QImage image(width, height, QImage::Format_Indexed8);
+    QList<QRgb> palette;
+    for (int i = 0; i < colours; ++i) {
+        palette.append(qRgba(i * 7 % 256, i * 13 % 256, i * 29 % 256, i == 3 ? 0 : i == 5 ? 128 : 255));
+    }
+    image.setColorTable(palette);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            image.scanLine(y)[x] = static_cast<uchar>((x * 3 + y * 5) % colours);
+        }
+    }
+    return image;
+}
+
+QImage decode(const QByteArray& png) {
+    return DecodePng(reinterpret_cast<const unsigned char*>(png.constData()), static_cast<std::size_t>(png.size()),
+                     std::uint64_t{1} << 30);
+}
+
+bool sameBytes(const QImage& a, const QImage& b) {
+    if (a.size() != b.size() || a.format() != b.format()) {
+        return false;
+    }
+    const qsizetype rowBytes = a.width() * a.depth() / 8;
+    for (int y = 0; y < a.height(); ++y) {
+        if (std::memcmp(a.constScanLine(y), b.constScanLine(y), static_cast<std::size_t>(rowBytes)) != 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+TEST(Png, RgbaRoundTripsExactlyAndQtReadsTheSamePixels) {
+    // 1 by 1, a tile, and one big enough to be filtered on several threads.
+    for (const QSize size : {QSize(1, 1), QSize(32, 32), QSize(700, 500)}) {
+        SCOPED_TRACE(size.width());
+        const QImage source = alphaPattern(size.width(), size.height());
+        for (const PngFilters filters : {PngFilters::Adaptive, PngFilters::None}) {
+            const QByteArray png = EncodePng(source, filters);
+            EXPECT_TRUE(sameBytes(decode(png), source));
+            // An independent decoder (libpng through Qt) agrees, straight alpha included.
+            QImage byQt = QImage::fromData(png, "PNG");
+            ASSERT_FALSE(byQt.isNull());
+            EXPECT_TRUE(sameBytes(byQt.convertToFormat(QImage::Format_RGBA8888), source));
+        }
+    }
+}
+
+TEST(Png, FiltersAreChosenByWhatCompressesBetter) {
+    // A few exact colours dithered, as in pixel art, and a smooth gradient.
+    QImage blocks(256, 64, QImage::Format_RGBA8888);
+    QImage gradient(256, 64, QImage::Format_RGBA8888);
+    std::mt19937 random(3);
+    for (int y = 0; y < 64; ++y) {
+        for (int x = 0; x < 256; ++x) {
+            const int colour = static_cast<int>(random() % 4);
+            blocks.setPixelColor(x, y, QColor::fromRgb(qRgba(colour * 50, 255 - colour * 40, colour * 13, 255)));
+            gradient.setPixelColor(x, y, QColor::fromRgb(qRgba(x, (x + y * 3) % 256, y * 4 % 256, 255)));
+        }
+    }
+    EXPECT_EQ(ChooseFilters(blocks, 0, 64), PngFilters::None);
+    EXPECT_EQ(ChooseFilters(gradient, 0, 64), PngFilters::Adaptive);
+    for (const QImage& image : {blocks, gradient}) {
+        const PngFilters chosen = ChooseFilters(image, 0, 64);
+        const PngFilters other = chosen == PngFilters::None ? PngFilters::Adaptive : PngFilters::None;
+        EXPECT_LT(EncodePng(image, chosen).size(), EncodePng(image, other).size());
+    }
+}
+
+TEST(Png, IndexedKeepsIndexesPaletteAndTransparentEntries) {
+    for (const int colours : {2, 16, 256}) {
+        SCOPED_TRACE(colours);
+        const QImage source = indexedPattern(37, 11, colours);
+        const QImage back = decode(EncodePng(source, PngFilters::Adaptive));
+        EXPECT_TRUE(sameBytes(back, source));
+        EXPECT_EQ(back.colorTable(), source.colorTable());
+    }
+}
+
+TEST(Png, ReadsThePackedIndexesOfOtherWriters) {
+    // Qt writes a palette of up to 16 colours with fewer bits per pixel.
+    for (const int colours : {2, 4, 16}) {
+        SCOPED_TRACE(colours);
+        const QImage source = indexedPattern(13, 5, colours);
+        QByteArray png;
+        QBuffer buffer(&png);
+        ASSERT_TRUE(QImageWriter(&buffer, "png").write(source));
+        const QImage back = decode(png);
+        ASSERT_EQ(back.format(), QImage::Format_Indexed8);
+        for (int y = 0; y < source.height(); ++y) {
+            for (int x = 0; x < source.width(); ++x) {
+                ASSERT_EQ(back.pixel(x, y), source.pixel(x, y)) << x << "," << y;
+            }
+        }
+    }
+}
+
+// CRC-32 as PNG defines it, bit by bit.
+std::uint32_t crc32Of(const char* data, qsizetype size) {
+    std::uint32_t crc = 0xffffffffu;
+    for (qsizetype i = 0; i < size; ++i) {
+        crc ^= static_cast<uchar>(data[i]);
+        for (int bit = 0; bit < 8; ++bit) {
+            crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1u)));
+        }
+    }
+    return ~crc;
+}
+
+TEST(Png, EveryChunkCarriesItsChecksum) {
+    for (const QImage& image : {alphaPattern(32, 32), indexedPattern(9, 9, 16)}) {
+        const QByteArray png = EncodePng(image, PngFilters::Adaptive);
+        QStringList types;
+        for (qsizetype at = 8; at + 12 <= png.size();) {
+            const auto length = static_cast<qsizetype>(qFromBigEndian<quint32>(png.constData() + at));
+            ASSERT_LE(at + 12 + length, png.size());
+            types += QString::fromLatin1(png.mid(at + 4, 4));
+            EXPECT_EQ(qFromBigEndian<quint32>(png.constData() + at + 8 + length), crc32Of(png.constData() + at + 4, length + 4))
+                << types.last().toStdString();
+            at += 12 + length;
+        }
+        EXPECT_EQ(types.first(), "IHDR");
+        EXPECT_EQ(types.last(), "IEND");
+    }
+}
+
+TEST(Png, BrokenFilesAreNoPicture) {
+    const QByteArray png = EncodePng(alphaPattern(64, 64), PngFilters::Adaptive);
+    const QByteArray cases[] = {png.left(png.size() / 2), png.left(40), QByteArray("\x89PNG\r\n\x1a\n", 8)};
+    for (const QByteArray& broken : cases) {
+        try {
+            decode(broken);
+            ADD_FAILURE() << "decoded " << broken.size() << " bytes";
+        } catch (const RuntimeError& e) {
+            EXPECT_EQ(e.Number(), Err::InvalidPicture);
+        }
+    }
+    // A header that claims more pixels than allowed is refused before anything is decoded.
+    EXPECT_THROW(DecodePng(reinterpret_cast<const unsigned char*>(png.constData()), static_cast<std::size_t>(png.size()), 64 * 64 - 1),
+                 RuntimeError);
+}
+
+}  // namespace
