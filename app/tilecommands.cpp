@@ -9,6 +9,7 @@
 #include "imaging/sheetsplitter.h"
 #include "imaging/tilefolder.h"
 #include "imaging/tilesetfile.h"
+#include "runtime/atomicfile.h"
 #include "runtime/numbers.h"
 #include "runtime/paths.h"
 #include "imaging/picture.h"
@@ -17,6 +18,8 @@
 #include "records/tileinfo.h"
 
 #include <QFileInfo>
+
+#include <cerrno>
 
 #include <limits>
 
@@ -88,12 +91,17 @@ int RunTileSplit(const Request& request, const TileOptions& options) {
         if (!QFileInfo(folder).isDir()) {
             MakeFolder(request.operands[1]);
         }
+        RemoveLeftovers(ToFsPath(folder));
+        RefuseSourceAmongTiles(request.operands[0], folder, options.start, splitter.TileCount(), TileSuffix(options.format));
         std::function<void(RowFeed&)> decode;
         if (whileDecoding) {
             decode = [&](RowFeed& feed) { file.Decode(&feed); };
         }
         splitter.WriteTiles(folder, options.start, decode);
-        WriteVar(folder + "info.ini", "MAIN", "NumFiles", NumberText(static_cast<double>(next)));
+        // A count that is not recorded would make a later compile draw the wrong tiles.
+        if (!WriteVar(folder + "info.ini", "MAIN", "NumFiles", NumberText(static_cast<double>(next)))) {
+            RaiseErrno(errno);
+        }
         if (!options.tileset.isEmpty()) {
             QStringList tiles;
             for (std::int64_t k = 0; k < splitter.TileCount(); ++k) {
@@ -153,6 +161,7 @@ int RunTileCompile(const Request& request, const TileOptions& options) {
         const TileFolder tiles(source, options.format);
         const QImage sheet = builder.Build([&](std::int64_t k) { return tiles.Path(static_cast<std::int32_t>(options.start + k)); });
         const QString sheetPath = asFolder(request.operands[1]) + "Tiles" + TileSuffix(options.format);
+        RemoveLeftovers(ToFsPath(asFolder(request.operands[1])));
         WriteTileImage(sheet, size.width(), size.height(), options.format, ChooseFilters(sheet, 0, sheet.height()),
                        sheetPath);
         if (!options.tileset.isEmpty()) {

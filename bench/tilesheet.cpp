@@ -5,7 +5,7 @@
 //   bench_tilesheet PATH [side=4096]
 
 #include "imaging/pngwriter.h"
-#include "imaging/wholefile.h"
+#include "runtime/wholefile.h"
 
 #include <QCoreApplication>
 #include <QImage>

@@ -19,25 +19,6 @@ namespace {
 
 constexpr int kTile = 32;
 
-// Whether tiles first, first + 1, ... (count of them) written into folder would replace the
-// source itself: its name in that very folder is one of theirs.
-bool SourceIsATile(const QString& source, const QString& folder, std::int64_t first, std::int64_t count) {
-    const std::filesystem::path sourcePath = ToFsPath(source);
-    const std::filesystem::path sourceFolder = sourcePath.has_parent_path() ? sourcePath.parent_path() : ".";
-    struct stat a {};
-    struct stat b {};
-    if (::stat(sourceFolder.c_str(), &a) != 0 || ::stat(ToFsPath(folder).c_str(), &b) != 0 || a.st_dev != b.st_dev ||
-        a.st_ino != b.st_ino) {
-        return false;
-    }
-    const QString name = QString::fromStdString(sourcePath.filename().string());
-    const QString stem = name.chopped(4);
-    bool whole = false;
-    const qlonglong number = stem.toLongLong(&whole);
-    return name.endsWith(QStringLiteral(".bmp")) && whole && NumberText(static_cast<double>(number)) == stem &&
-           number >= first && number < first + count;
-}
-
 }  // namespace
 
 bool Converter::SplitMode(QString source, QString destination, Picture& canvas) {
@@ -70,10 +51,7 @@ bool Converter::SplitMode(QString source, QString destination, Picture& canvas) 
     std::int32_t row = 0;
     std::int32_t number = RoundToLong(ParseNumber(form_.Text(FormView::Box::txtStart)));
     // Refused before the first tile, or the sheet would be lost under one.
-    if (SourceIsATile(source, destination, number, std::int64_t{tilesAcross} * tilesDown)) {
-        throw RuntimeError(Err::PathFileAccess,
-                           QStringLiteral("%1 (the source would be overwritten by a tile)").arg(ErrorDescription(Err::PathFileAccess)));
-    }
+    RefuseSourceAmongTiles(source, destination, number, std::int64_t{tilesAcross} * tilesDown, QStringLiteral(".bmp"));
     for (;;) {
         ++column;
         if (column >= tilesAcross) {

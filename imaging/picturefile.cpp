@@ -2,7 +2,7 @@
 
 #include "imaging/pngreader.h"
 #include "imaging/rowfeed.h"
-#include "imaging/wholefile.h"
+#include "runtime/wholefile.h"
 #include "imaging/bitmapfile.h"
 #include "runtime/runtimeerror.h"
 

@@ -1,6 +1,6 @@
 #include "imaging/tileformat.h"
 
-#include "imaging/wholefile.h"
+#include "runtime/wholefile.h"
 #include "imaging/bitmapfile.h"
 #include "runtime/numbers.h"
 #include "runtime/runtimeerror.h"

@@ -1,6 +1,6 @@
 #include "imaging/tilesetfile.h"
 
-#include "imaging/wholefile.h"
+#include "runtime/wholefile.h"
 
 #include <QBuffer>
 #include <QDir>

@@ -105,3 +105,27 @@ void MakeFolder(const QString& folder) {
         RaiseErrno(failure == ENOENT ? ENOTDIR : failure);
     }
 }
+
+void RefuseSourceAmongTiles(const QString& source, const QString& folder, std::int64_t first, std::int64_t count,
+                            const QString& suffix) {
+    const std::filesystem::path sourcePath = ToFsPath(source);
+    const std::filesystem::path sourceFolder = sourcePath.has_parent_path() ? sourcePath.parent_path() : ".";
+    struct stat a {};
+    struct stat b {};
+    if (::stat(sourceFolder.c_str(), &a) != 0 || ::stat(ToFsPath(folder).c_str(), &b) != 0 || a.st_dev != b.st_dev ||
+        a.st_ino != b.st_ino) {
+        return;
+    }
+    const QString name = QString::fromStdString(sourcePath.filename().string());
+    if (!name.endsWith(suffix)) {
+        return;
+    }
+    const QString stem = name.chopped(suffix.size());
+    bool whole = false;
+    const qlonglong number = stem.toLongLong(&whole);
+    // A tile's name is its number as NumberText writes it, so "007" or "+7" is no tile.
+    if (whole && QString::number(number) == stem && number >= first && number < first + count) {
+        throw RuntimeError(Err::PathFileAccess,
+                           QStringLiteral("%1 (the source would be overwritten by a tile)").arg(ErrorDescription(Err::PathFileAccess)));
+    }
+}

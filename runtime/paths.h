@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include <cstdint>
 #include <filesystem>
 
 // The folder separator that the system appends and tests: "/" here, "\" on Windows.
@@ -31,3 +32,9 @@ enum class ListingKind { FilesOnly, FilesAndFolders };
 // folder (an existing folder is never an empty listing when folders are included).
 // Hidden entries are not matched.
 QString PathListing(const QString& path, ListingKind kind);
+
+// Refuses (75) a run that would write tiles first, first + 1, ... (count of them, named by
+// number and suffix) into folder when one of those names in that very folder is the source:
+// the sheet would be lost under a tile.
+void RefuseSourceAmongTiles(const QString& source, const QString& folder, std::int64_t first, std::int64_t count,
+                            const QString& suffix);

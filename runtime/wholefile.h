@@ -6,8 +6,8 @@
 #include <vector>
 
 // Every file of the tile commands (PNG tiles and sheets, tilesets) is written through this
-// one function: the whole file in one go, replacing a file of that name, never leaving a
-// truncated one behind. Failures raise the run-time error of the cause.
+// one function: the whole file put in place at once (see AtomicFile), replacing a file of
+// that name. Failures raise the run-time error of the cause.
 void WriteWholeFile(const QString& path, const void* data, std::size_t size);
 
 // Reads a whole file into the buffer (resized to fit). 53 for a missing file, 481 for

@@ -1,0 +1,40 @@
+#include "runtime/wholefile.h"
+
+#include "runtime/atomicfile.h"
+#include "runtime/descriptor.h"
+#include "runtime/paths.h"
+#include "runtime/runtimeerror.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+void WriteWholeFile(const QString& path, const void* data, std::size_t size) {
+    AtomicFile file;
+    if (!file.Open(ToFsPath(path)) || !WriteAll(file.Fd(), data, size) || !file.Commit()) {
+        RaiseErrno(errno);
+    }
+}
+
+void ReadWholeFile(const QString& path, std::vector<unsigned char>& into) {
+    std::int64_t size = 0;
+    const Descriptor file(OpenRegularFile(path, size));
+    into.resize(static_cast<std::size_t>(size));
+    std::size_t done = 0;
+    while (done < into.size()) {
+        const ssize_t n = ::read(file.get(), into.data() + done, into.size() - done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            RaiseErrno(errno);
+        }
+        if (n == 0) {
+            break;  // the file shrank meanwhile: what is there is what we decode
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    into.resize(done);
+}
