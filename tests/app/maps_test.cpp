@@ -1,0 +1,148 @@
+#include "support/testsupport.h"
+#include "tilvexrun.h"
+
+#include "imaging/picturefile.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QImage>
+#include <QRegularExpression>
+#include <QStandardPaths>
+
+#include <random>
+
+namespace {
+
+constexpr int Side = 16;
+
+// Distinct tile n of Side by Side: no two tiles, and no tile and a mirror or turn of another,
+// are alike; some pixels half transparent.
+QImage levelTile(int n) {
+    QImage tile(Side, Side, QImage::Format_RGBA8888);
+    for (int y = 0; y < Side; ++y) {
+        for (int x = 0; x < Side; ++x) {
+            tile.setPixelColor(x, y, QColor((n * 37 + x * 11) & 255, (n * 53 + y * 13) & 255, (x * y * 3 + n * 5) & 255,
+                                            (x + 2 * y + n) % 7 == 0 ? 128 : 255));
+        }
+    }
+    return tile;
+}
+
+// The tile as seen in one of the eight ways a map can place it: 0 as it is, 1 mirrored
+// left-right, 2 upside down, 3 both, 4 to 7 the same after swapping x and y.
+QImage turned(const QImage& tile, int way) {
+    QImage out = tile;
+    if (way >= 4) {
+        for (int y = 0; y < Side; ++y) {
+            for (int x = 0; x < Side; ++x) {
+                out.setPixelColor(x, y, tile.pixelColor(y, x));
+            }
+        }
+    }
+    return out.mirrored((way & 1) != 0, (way & 2) != 0);
+}
+
+struct Level {
+    QImage picture;
+    int empty = 0;
+    int turnedCells = 0;
+};
+
+// A level of columns by rows cells drawn from tiles first..last (each at least once, upright,
+// before any turned copy), turned copies and empty cells.
+Level makeLevel(int columns, int rows, int first, int last, unsigned seed) {
+    Level level;
+    level.picture = QImage(columns * Side, rows * Side, QImage::Format_RGBA8888);
+    level.picture.fill(Qt::transparent);
+    std::mt19937 random(seed);
+    for (int k = 0; k < columns * rows; ++k) {
+        const int count = last - first + 1;
+        const int pick = k < count ? k : static_cast<int>(random() % static_cast<unsigned>(count + count / 4));
+        if (pick >= count) {
+            ++level.empty;
+            continue;
+        }
+        const int way = k < count ? 0 : static_cast<int>(random() % 8);
+        level.turnedCells += way != 0;
+        const QImage tile = turned(levelTile(first + pick), way);
+        for (int y = 0; y < Side; ++y) {
+            for (int x = 0; x < Side; ++x) {
+                level.picture.setPixelColor(k % columns * Side + x, k / columns * Side + y, tile.pixelColor(x, y));
+            }
+        }
+    }
+    return level;
+}
+
+// Tiled draws onto a premultiplied canvas; compare in that form.
+QImage premultiplied(const QImage& image) { return image.convertToFormat(QImage::Format_ARGB32_Premultiplied); }
+
+class LevelMaps : public ::testing::Test {
+protected:
+    TilvexResult split(const QString& picture, const QString& tiles, const QStringList& more) {
+        return program.Run(QStringList{"split", folder.File(picture), folder.File(tiles), "--tile", QString::number(Side),
+                                       "--format", "png", "--unique"} + more);
+    }
+    TilvexResult compile(const QString& map, const QString& picture) {
+        return program.Run({"compile", "--map", folder.File(map), folder.File(picture)});
+    }
+    // The map rendered by Tiled's own renderer, or a null image when it is not installed.
+    QImage render(const QString& map) {
+        const QString rasterizer = QStandardPaths::findExecutable("tmxrasterizer");
+        if (rasterizer.isEmpty()) {
+            return QImage();
+        }
+        QProcess process;
+        process.start(rasterizer, {"--no-smoothing", folder.File(map), folder.File(map + ".png")});
+        EXPECT_TRUE(process.waitForFinished(60000));
+        EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
+        return QImage(folder.File(map + ".png"));
+    }
+
+    TestFolder folder;
+    TilvexProgram program{folder};
+};
+
+TEST_F(LevelMaps, LevelRoundTripsThroughEachMapKind) {
+    const Level level = makeLevel(80, 45, 0, 39, 7);  // 1280x720
+    ASSERT_TRUE(level.picture.save(folder.File("level.png")));
+    ASSERT_TRUE(QDir(folder.Path()).mkpath("maps"));
+    ASSERT_GT(level.empty, 0);
+    ASSERT_GT(level.turnedCells, 0);
+    struct Case {
+        const char* map;
+        QStringList options;
+    };
+    const Case cases[] = {{"maps/level.tmx", {"--flips", "--skip-empty"}},
+                          {"maps/level.tmj", {"--flips", "--skip-empty"}},
+                          {"level.csv", {"--skip-empty"}}};
+    for (const Case& c : cases) {
+        const QString tiles = QStringLiteral("tiles-%1").arg(QFileInfo(c.map).suffix());
+        const TilvexResult run = split("level.png", tiles, c.options + QStringList{"--map", folder.File(c.map)});
+        ASSERT_EQ(run.status, 0) << c.map << run.err.toStdString();
+        const bool flips = c.options.contains("--flips");
+        // Without flips, every turned copy that is no mirror image of itself is a tile of its own.
+        const QRegularExpression summary(QStringLiteral("^3600 tiles seen, (\\d+) unique tiles stored \\(\\1 new\\) in .*, "
+                                                        "(\\d+) flips found, %1 empty cells, next free number \\1, [0-9.]+ s\n$")
+                                             .arg(level.empty));
+        const auto match = summary.match(run.out);
+        ASSERT_TRUE(match.hasMatch()) << run.out.toStdString();
+        EXPECT_EQ(match.captured(1).toInt() == 40, flips) << c.map;
+        EXPECT_EQ(match.captured(2).toInt(), flips ? level.turnedCells : 0) << c.map;
+        EXPECT_EQ(QDir(folder.File(tiles)).entryList({"*.png"}).size(), match.captured(1).toInt());
+
+        ASSERT_EQ(compile(c.map, tiles + ".png").status, 0) << c.map;
+        EXPECT_EQ(LoadPicture(folder.File(tiles + ".png")), level.picture) << c.map;
+        if (!flips) {
+            continue;
+        }
+        const QImage rendered = render(c.map);
+        if (rendered.isNull()) {
+            std::cout << "[ SKIPPED  ] tmxrasterizer (Debian package tiled) is not installed\n";
+            continue;
+        }
+        EXPECT_EQ(premultiplied(rendered), premultiplied(level.picture)) << c.map;
+    }
+}
+}  // namespace
