@@ -145,4 +145,83 @@ TEST_F(LevelMaps, LevelRoundTripsThroughEachMapKind) {
         EXPECT_EQ(premultiplied(rendered), premultiplied(level.picture)) << c.map;
     }
 }
+
+TEST_F(LevelMaps, TwoLevelsShareOneTileset) {
+    ASSERT_TRUE(QDir(folder.Path()).mkpath("maps"));
+    const Level levels[2] = {makeLevel(20, 12, 0, 29, 1), makeLevel(24, 10, 20, 39, 2)};
+    const char* const names[2] = {"a", "b"};
+    const char* const stored[2] = {"30 unique tiles stored (30 new)", "40 unique tiles stored (10 new)"};
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_TRUE(levels[i].picture.save(folder.File(QStringLiteral("%1.png").arg(names[i]))));
+        const TilvexResult run = split(QStringLiteral("%1.png").arg(names[i]), QStringLiteral("tiles-%1").arg(names[i]),
+                                       {"--flips", "--skip-empty", "--tileset", folder.File("maps/shared.tsx"), "--map",
+                                        folder.File(QStringLiteral("maps/%1.tmx").arg(names[i]))});
+        ASSERT_EQ(run.status, 0) << run.err.toStdString();
+        EXPECT_TRUE(run.out.contains(stored[i])) << run.out.toStdString();
+    }
+    EXPECT_EQ(QDir(folder.File("tiles-b")).entryList({"*.png"}), (QStringList{"30.png", "31.png", "32.png", "33.png", "34.png",
+                                                                              "35.png", "36.png", "37.png", "38.png", "39.png"}));
+    // The first map still shows its level over the grown tileset.
+    for (int i = 0; i < 2; ++i) {
+        const QString map = QStringLiteral("maps/%1.tmx").arg(names[i]);
+        ASSERT_EQ(compile(map, QStringLiteral("%1-back.png").arg(names[i])).status, 0);
+        EXPECT_EQ(LoadPicture(folder.File(QStringLiteral("%1-back.png").arg(names[i]))), levels[i].picture) << names[i];
+        const QImage rendered = render(map);
+        if (rendered.isNull()) {
+            GTEST_SKIP() << "tmxrasterizer (Debian package tiled) is not installed";
+        }
+        EXPECT_EQ(premultiplied(rendered), premultiplied(levels[i].picture)) << names[i];
+    }
+}
+
+TEST_F(LevelMaps, OneColourCellsOfABitmapAndDroppedEdgesComeBack) {
+    // Cells of one colour are empty; the edges beyond whole tiles are dropped.
+    const Level level = makeLevel(12, 8, 0, 9, 3);
+    QImage picture(12 * Side + 5, 8 * Side + 3, QImage::Format_RGB32);
+    picture.fill(QColor(0xff, 0x00, 0xff));
+    for (int y = 0; y < level.picture.height(); ++y) {
+        for (int x = 0; x < level.picture.width(); ++x) {
+            const QColor colour = level.picture.pixelColor(x, y);
+            if (colour.alpha() == 255) {
+                picture.setPixelColor(x, y, colour);
+            }
+        }
+    }
+    ASSERT_TRUE(picture.save(folder.File("level.bmp")));
+    TilvexResult run = program.Run({"split", folder.File("level.bmp"), folder.File("tiles"), "--tile", QString::number(Side),
+                                    "--unique", "--skip-empty", "--empty-colour", "#FF00ff", "--map", folder.File("level.tmj")});
+    ASSERT_EQ(run.status, 0) << run.err.toStdString();
+    EXPECT_TRUE(run.out.contains(QStringLiteral(", %1 empty cells,").arg(level.empty))) << run.out.toStdString();
+    ASSERT_EQ(compile("level.tmj", "back.bmp").status, 0);
+    EXPECT_EQ(QImage(folder.File("back.bmp")).convertToFormat(QImage::Format_RGB32), picture);
+}
+
+TEST_F(LevelMaps, MistakesAreRefusedWithOneLine) {
+    ASSERT_TRUE(makeLevel(4, 4, 0, 5, 4).picture.save(folder.File("level.png")));
+    WriteBytes(folder.File("small.tsx"), "<tileset name=\"small\" tilewidth=\"8\" tileheight=\"8\" tilecount=\"0\" columns=\"0\"/>");
+    WriteBytes(folder.File("sheet.tsx"), "<tileset name=\"sheet\" tilewidth=\"16\" tileheight=\"16\" tilecount=\"1\" "
+                                         "columns=\"1\"><image source=\"level.png\" width=\"64\" height=\"64\"/></tileset>");
+    const QString picture = folder.File("level.png");
+    const QString map = folder.File("level.tmx");
+    ASSERT_EQ(split("level.png", "tiles", {"--map", map}).status, 0);
+    const QStringList cases[] = {
+        {"split", picture, folder.File("t"), "--flips"},
+        {"split", picture, folder.File("t"), "--unique", "--map", folder.File("level.txt")},
+        {"split", picture, folder.File("t"), "--unique", "--flips", "--map", folder.File("level.csv")},
+        {"split", picture, folder.File("t"), "--unique", "--skip-empty", "--empty-colour", "ff00f"},
+        {"split", picture, folder.File("t"), "--unique", "--empty-colour", "ff00ff"},
+        {"split", picture, folder.File("t"), "--unique", "--tile", "16", "--tileset", folder.File("small.tsx")},
+        {"split", picture, folder.File("t"), "--unique", "--tile", "16", "--tileset", folder.File("sheet.tsx")},
+        {"compile", folder.File("t"), folder.File("out"), "--unique"},
+        {"compile", "--map", map, folder.File("out.png"), "--tile", "16"},
+        {"compile", "--map", map, folder.File("t"), folder.File("out.png")},
+        {"compile", "--map", map, folder.File("out.png"), "--format", "bmp"},
+    };
+    for (const QStringList& arguments : cases) {
+        const TilvexResult run = program.Run(arguments);
+        EXPECT_EQ(run.status, 2) << arguments.join(' ').toStdString() << run.err.toStdString();
+        EXPECT_TRUE(run.err.startsWith("tilvex: ")) << run.err.toStdString();
+        EXPECT_FALSE(QFileInfo::exists(folder.File("t"))) << arguments.join(' ').toStdString();
+    }
+}
 }  // namespace
