@@ -1,10 +1,13 @@
 #include "commandreport.h"
 
 #include "batchio.h"
+#include "batchoptions.h"
 
 #include "records/errorlog.h"
 #include "runtime/paths.h"
 #include "runtime/runtimeerror.h"
+
+#include <QFileInfo>
 
 const QString NoSource = QStringLiteral("Source path does not exist!");
 const QString NoDestination = QStringLiteral("Destination path can not be blank!");
@@ -21,3 +24,13 @@ int FailRun(const RuntimeError& failure, const QString& procedure) {
 }
 
 QString AsFolder(const QString& path) { return EndsWithSeparator(path) ? path : path + PathSeparator(); }
+
+std::optional<int> RefuseSplitOperands(const Request& request) {
+    if (request.operands[1].isEmpty()) {
+        return RefuseRun(NoDestination);
+    }
+    if (!QFileInfo(request.operands[0]).isFile()) {
+        return RefuseRun(NoSource);
+    }
+    return std::nullopt;
+}

@@ -2,6 +2,10 @@
 
 #include <QString>
 
+#include <optional>
+
+struct Request;
+
 class RuntimeError;
 
 // How the tile commands end a run, so every command reports alike.
@@ -18,3 +22,6 @@ int FailRun(const RuntimeError& failure, const QString& procedure);
 
 // The path with a trailing separator.
 QString AsFolder(const QString& path);
+
+// The operands of a split: the exit status when DEST is blank or SOURCE no file, else none.
+std::optional<int> RefuseSplitOperands(const Request& request);

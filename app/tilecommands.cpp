@@ -48,11 +48,8 @@ int RunTileSplit(const Request& request, const TileOptions& options) {
         return RunUniqueSplit(request, options);
     }
     const QString& source = request.operands[0];
-    if (request.operands[1].isEmpty()) {
-        return RefuseRun(NoDestination);
-    }
-    if (!QFileInfo(source).isFile()) {
-        return RefuseRun(NoSource);
+    if (const auto refused = RefuseSplitOperands(request)) {
+        return *refused;
     }
     const QString folder = AsFolder(request.operands[1]);
     try {

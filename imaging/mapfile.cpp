@@ -1,10 +1,10 @@
 #include "imaging/mapfile.h"
 
 #include "imaging/tileindex.h"
+#include "imaging/xmlfile.h"
 #include "runtime/runtimeerror.h"
 #include "runtime/wholefile.h"
 
-#include <QBuffer>
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -71,14 +71,7 @@ QString csvRows(const TileMap& map, bool gids) {
     return text + '\n';
 }
 
-QByteArray tmxBytes(const QString& path, const TileMap& map) {
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    QXmlStreamWriter xml(&buffer);
-    xml.setAutoFormatting(true);
-    xml.setAutoFormattingIndent(1);
-    xml.writeStartDocument();
+void writeTmx(const QString& path, const TileMap& map, QXmlStreamWriter& xml) {
     xml.writeStartElement("map");
     xml.writeAttribute("version", "1.8");
     xml.writeAttribute("orientation", "orthogonal");
@@ -121,8 +114,6 @@ QByteArray tmxBytes(const QString& path, const TileMap& map) {
     xml.writeEndElement();
     xml.writeEndElement();
     xml.writeEndElement();
-    xml.writeEndDocument();
-    return bytes;
 }
 
 QByteArray tmjBytes(const QString& path, const TileMap& map) {
@@ -354,9 +345,11 @@ bool IsMapFileName(const QString& path) {
 
 void WriteMapFile(const QString& path, const TileMap& map) {
     const QString suffix = suffixOf(path);
-    const QByteArray bytes = suffix == "tmx"   ? tmxBytes(path, map)
-                             : suffix == "tmj" ? tmjBytes(path, map)
-                                               : csvRows(map, false).mid(1).toUtf8();
+    if (suffix == "tmx") {
+        WriteXmlFile(path, [&](QXmlStreamWriter& xml) { writeTmx(path, map, xml); });
+        return;
+    }
+    const QByteArray bytes = suffix == "tmj" ? tmjBytes(path, map) : csvRows(map, false).mid(1).toUtf8();
     WriteWholeFile(path, bytes.constData(), static_cast<std::size_t>(bytes.size()));
 }
 
