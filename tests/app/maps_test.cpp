@@ -196,6 +196,14 @@ TEST_F(LevelMaps, OneColourCellsOfABitmapAndDroppedEdgesComeBack) {
     EXPECT_EQ(QImage(folder.File("back.bmp")).convertToFormat(QImage::Format_RGB32), picture);
 }
 
+TEST_F(LevelMaps, KeptEdgesComeBackAtThePicturesSize) {
+    const QImage picture = makeLevel(10, 6, 0, 9, 5).picture.copy(0, 0, 10 * Side - 5, 6 * Side - 9);
+    ASSERT_TRUE(picture.save(folder.File("level.png")));
+    ASSERT_EQ(split("level.png", "tiles", {"--flips", "--keep-edges", "--map", folder.File("level.tmx")}).status, 0);
+    ASSERT_EQ(compile("level.tmx", "back.png").status, 0);
+    EXPECT_EQ(LoadPicture(folder.File("back.png")), picture);
+}
+
 TEST_F(LevelMaps, MistakesAreRefusedWithOneLine) {
     ASSERT_TRUE(makeLevel(4, 4, 0, 5, 4).picture.save(folder.File("level.png")));
     WriteBytes(folder.File("small.tsx"), "<tileset name=\"small\" tilewidth=\"8\" tileheight=\"8\" tilecount=\"0\" columns=\"0\"/>");
