@@ -4,6 +4,7 @@
 #include "batchio.h"
 #include "batchoptions.h"
 #include "helptexts.h"
+#include "mapcommands.h"
 #include "tilecommands.h"
 
 #include "conversion/converter.h"
@@ -155,6 +156,17 @@ int RunBatch(const QStringList& arguments) {
             return usage(QStringLiteral("info needs at least one FILE"), help);
         }
         return runInfo(request);
+    }
+    if (command == "compile" && request.Has("--map")) {
+        if (request.operands.size() != 1) {
+            return usage(QStringLiteral("compile --map FILE needs DEST alone"), help);
+        }
+        TileOptions options;
+        if (const QString problem = ReadTileOptions(request, options); !problem.isEmpty()) {
+            PrintErr(QStringLiteral("tilvex: %1\n").arg(problem));
+            return ExitUsage;
+        }
+        return RunMapCompile(request, options);
     }
     if (request.operands.size() != 2) {
         return usage(QStringLiteral("%1 needs SOURCE and DEST").arg(command), help);

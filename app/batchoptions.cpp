@@ -5,12 +5,14 @@
 #include "runtime/runtimeerror.h"
 #include "runtime/userfolders.h"
 #include "records/tileinfo.h"
+#include "imaging/mapfile.h"
 
 #include <QRegularExpression>
 
 namespace {
-const QStringList ValueOptions = {"--start", "--width", "--tile", "--margin", "--spacing", "--format", "--tileset"};
-const QStringList FlagOptions = {"--exact", "--keep-edges"};
+const QStringList ValueOptions = {"--start",  "--width",   "--tile", "--margin",      "--spacing",
+                                  "--format", "--tileset", "--map",  "--empty-colour"};
+const QStringList FlagOptions = {"--exact", "--keep-edges", "--unique", "--flips", "--skip-empty"};
 
 // A whole number in plain digits, within the bounds.
 std::optional<int> wholeNumber(const QString& text, int least, int most) {
@@ -24,6 +26,41 @@ std::optional<int> wholeNumber(const QString& text, int least, int most) {
 
 QString bad(const QString& option, const QString& text, const QString& expected) {
     return QStringLiteral("%1 %2: %3").arg(option, text.isEmpty() ? QStringLiteral("\"\"") : text, expected);
+}
+
+// The options of distinct tiles and maps, and the ones they need.
+QString readMapOptions(const Request& request, TileOptions& options) {
+    options.unique = request.flags.contains("--unique");
+    options.flips = request.flags.contains("--flips");
+    options.skipEmpty = request.flags.contains("--skip-empty");
+    if (const auto colour = request.Value("--empty-colour")) {
+        static const QRegularExpression hex(QStringLiteral("^#?[0-9a-fA-F]{6}$"));
+        if (!hex.match(*colour).hasMatch()) {
+            return bad("--empty-colour", *colour, QStringLiteral("not a colour RRGGBB in hexadecimal"));
+        }
+        options.emptyColour = QString(*colour).remove('#').toUInt(nullptr, 16) | 0xFF000000u;
+    }
+    if (const auto map = request.Value("--map")) {
+        if (!IsMapFileName(*map)) {
+            return bad("--map", *map, QStringLiteral("not a file name ending in .tmx, .tmj or .csv"));
+        }
+        options.map = *map;
+    }
+    if (request.command != "split") {
+        return QString();
+    }
+    for (const char* name : {"--flips", "--skip-empty", "--map"}) {
+        if (request.Has(name) && !options.unique) {
+            return QStringLiteral("%1 needs --unique").arg(name);
+        }
+    }
+    if (options.emptyColour && !options.skipEmpty) {
+        return QStringLiteral("--empty-colour needs --skip-empty");
+    }
+    if (options.flips && options.map.endsWith(".csv", Qt::CaseInsensitive)) {
+        return QStringLiteral("--map %1: a .csv map holds no flips; use .tmx or .tmj with --flips").arg(options.map);
+    }
+    return QString();
 }
 }  // namespace
 
@@ -73,8 +110,12 @@ QString RefuseOptionsOf(const Request& request) {
         refused = ValueOptions + FlagOptions;
     } else if (request.command == "split") {
         refused = {"--width", "--exact"};
+    } else if (request.Has("--map")) {
+        // The map and its tileset say where and how big the tiles are.
+        refused = {"--keep-edges", "--unique", "--flips", "--skip-empty", "--start", "--width", "--exact", "--tile",
+                   "--margin", "--spacing"};
     } else {
-        refused = {"--keep-edges"};
+        refused = {"--keep-edges", "--unique", "--flips", "--skip-empty", "--empty-colour"};
     }
     for (const QString& name : refused) {
         if (request.Has(name)) {
@@ -144,7 +185,11 @@ QString ReadTileOptions(const Request& request, TileOptions& options) {
         options.tileset = *tileset;
     }
 
-    options.tiled = request.Has("--tile") || request.Has("--margin") || request.Has("--spacing") ||
+    if (const QString problem = readMapOptions(request, options); !problem.isEmpty()) {
+        return problem;
+    }
+
+    options.tiled = options.unique || !options.map.isEmpty() || request.Has("--tile") || request.Has("--margin") || request.Has("--spacing") ||
                     options.format == TileFormat::Png || request.Has("--exact") || options.autoWidth ||
                     options.keepEdges || !options.tileset.isEmpty();
     if (options.tiled && request.command == "compile" && request.Value("--width") && !options.autoWidth &&

@@ -4,6 +4,7 @@
 #include "imaging/tilegrid.h"
 
 #include <QMap>
+#include <QRgb>
 #include <QString>
 #include <QStringList>
 
@@ -44,6 +45,12 @@ struct TileOptions {
     bool autoWidth = false;
     std::optional<int> width;
     QString tileset;
+    // Distinct tiles and the map that places them.
+    bool unique = false;
+    bool flips = false;
+    bool skipEmpty = false;
+    std::optional<QRgb> emptyColour;
+    QString map;
 };
 
 // Checks every option value of the request; returns an error text for the first bad one

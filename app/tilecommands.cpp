@@ -1,6 +1,8 @@
 #include "tilecommands.h"
 
 #include "batchio.h"
+#include "commandreport.h"
+#include "mapcommands.h"
 
 #include "imaging/picturefile.h"
 #include "imaging/pngwriter.h"
@@ -24,24 +26,7 @@
 #include <limits>
 
 namespace {
-// The window's messages for the same mistakes, so scripts see one wording.
-const QString NoSource = QStringLiteral("Source path does not exist!");
-const QString NoDestination = QStringLiteral("Destination path can not be blank!");
 const QString NoTileInfo = QStringLiteral("Tilvex converter could not locate your tile information (info.ini) file.");
-
-int refuse(const QString& reason) {
-    PrintErr(QStringLiteral("tilvex: %1\n").arg(reason));
-    return ExitUsage;
-}
-
-// A failure during the run: reported, and logged as the window logs its own.
-int fail(const RuntimeError& failure, const QString& procedure) {
-    LogError(QStringLiteral("tilvex"), procedure, failure.Number(), failure.Description());
-    PrintErr(QStringLiteral("tilvex: error %1: %2\n").arg(failure.Number()).arg(failure.Description()));
-    return ExitFailure;
-}
-
-QString asFolder(const QString& path) { return EndsWithSeparator(path) ? path : path + PathSeparator(); }
 
 QString gridText(const TileGrid& grid) {
     return QStringLiteral("tile %1x%2, margin %3, spacing %4")
@@ -59,14 +44,14 @@ int startupColumns() {
 }  // namespace
 
 int RunTileSplit(const Request& request, const TileOptions& options) {
+    if (options.unique) {
+        return RunUniqueSplit(request, options);
+    }
     const QString& source = request.operands[0];
-    if (request.operands[1].isEmpty()) {
-        return refuse(NoDestination);
+    if (const auto refused = RefuseSplitOperands(request)) {
+        return *refused;
     }
-    if (!QFileInfo(source).isFile()) {
-        return refuse(NoSource);
-    }
-    const QString folder = asFolder(request.operands[1]);
+    const QString folder = AsFolder(request.operands[1]);
     try {
         PictureFile file(source);
         // A big PNG cut into PNG tiles is cut while it is decoded; the rest is read first.
@@ -77,14 +62,14 @@ int RunTileSplit(const Request& request, const TileOptions& options) {
         const QImage& sheet = file.Image();
         const SheetSplitter splitter(sheet, options.grid, options.keepEdges, options.format);
         if (splitter.TileCount() == 0) {
-            return refuse(QStringLiteral("the grid (%1) is larger than the %2x%3 sheet")
+            return RefuseRun(QStringLiteral("the grid (%1) is larger than the %2x%3 sheet")
                               .arg(gridText(options.grid))
                               .arg(sheet.width())
                               .arg(sheet.height()));
         }
         const std::int64_t next = std::int64_t{options.start} + splitter.TileCount();
         if (next > std::numeric_limits<std::int32_t>::max()) {
-            return refuse(QStringLiteral("--start %1: %2 tiles would pass tile number 2147483647")
+            return RefuseRun(QStringLiteral("--start %1: %2 tiles would pass tile number 2147483647")
                               .arg(options.start)
                               .arg(splitter.TileCount()));
         }
@@ -122,37 +107,37 @@ int RunTileSplit(const Request& request, const TileOptions& options) {
         }
         return ExitOk;
     } catch (const RuntimeError& failure) {
-        return fail(failure, QStringLiteral("split"));
+        return FailRun(failure, QStringLiteral("split"));
     }
 }
 
 int RunTileCompile(const Request& request, const TileOptions& options) {
     const QString& source = request.operands[0];
     if (request.operands[1].isEmpty()) {
-        return refuse(NoDestination);
+        return RefuseRun(NoDestination);
     }
     if (!QFileInfo(source).exists()) {
-        return refuse(NoSource);
+        return RefuseRun(NoSource);
     }
     if (!QFileInfo(source).isDir()) {
-        return refuse(QStringLiteral("Source path should be a folder not an image."));
+        return RefuseRun(QStringLiteral("Source path should be a folder not an image."));
     }
-    const QString tileInfo = asFolder(source) + "info.ini";
+    const QString tileInfo = AsFolder(source) + "info.ini";
     if (!QFileInfo(tileInfo).isFile()) {
-        return refuse(NoTileInfo);
+        return RefuseRun(NoTileInfo);
     }
     try {
         const std::int32_t end = RoundToLong(StrictNumber(GetVar(tileInfo, "MAIN", "NumFiles")));
         const std::int64_t count = std::int64_t{end} - options.start;
         if (count <= 0) {
-            return refuse(QStringLiteral("no tiles to compile: NumFiles is %1 and the start number %2").arg(end).arg(options.start));
+            return RefuseRun(QStringLiteral("no tiles to compile: NumFiles is %1 and the start number %2").arg(end).arg(options.start));
         }
         const TileGrid& grid = options.grid;
         const int columns = options.autoWidth ? grid.SquarestColumns(count) : options.width.value_or(startupColumns());
         const SheetBuilder builder(grid, columns, count, options.format);
         const QSize size = builder.SheetSize();
         if (size.isEmpty()) {
-            return refuse(QStringLiteral("%1 tiles at %2 to a row (%3) make a sheet larger than %4 pixels a side")
+            return RefuseRun(QStringLiteral("%1 tiles at %2 to a row (%3) make a sheet larger than %4 pixels a side")
                               .arg(count)
                               .arg(columns)
                               .arg(gridText(grid))
@@ -160,8 +145,8 @@ int RunTileCompile(const Request& request, const TileOptions& options) {
         }
         const TileFolder tiles(source, options.format);
         const QImage sheet = builder.Build([&](std::int64_t k) { return tiles.Path(static_cast<std::int32_t>(options.start + k)); });
-        const QString sheetPath = asFolder(request.operands[1]) + "Tiles" + TileSuffix(options.format);
-        RemoveLeftovers(ToFsPath(asFolder(request.operands[1])));
+        const QString sheetPath = AsFolder(request.operands[1]) + "Tiles" + TileSuffix(options.format);
+        RemoveLeftovers(ToFsPath(AsFolder(request.operands[1])));
         WriteTileImage(sheet, size.width(), size.height(), options.format, ChooseFilters(sheet, 0, sheet.height()),
                        sheetPath);
         if (!options.tileset.isEmpty()) {
@@ -177,6 +162,6 @@ int RunTileCompile(const Request& request, const TileOptions& options) {
         }
         return ExitOk;
     } catch (const RuntimeError& failure) {
-        return fail(failure, QStringLiteral("compile"));
+        return FailRun(failure, QStringLiteral("compile"));
     }
 }

@@ -44,7 +44,7 @@ QRect SheetSplitter::inside(std::int64_t k) const {
            sheet_.rect().adjusted(m, m, -m, -m);
 }
 
-QImage SheetSplitter::tile(std::int64_t k) const {
+QImage SheetSplitter::Tile(std::int64_t k) const {
     const QRect cell = grid_.Cell(static_cast<int>(k % cells_.width()), static_cast<int>(k / cells_.width()));
     const QRect inside = this->inside(k);
     const int bpp = sheet_.depth() / 8;
@@ -104,7 +104,7 @@ void SheetSplitter::WriteTiles(const QString& folder, std::int32_t start,
                 feed.WaitFor(inside(static_cast<std::int64_t>(k)).bottom() + 1);
             }
             const auto number = static_cast<std::int32_t>(start + static_cast<std::int64_t>(k));
-            WriteTileImage(tile(static_cast<std::int64_t>(k)), size.width(), size.height(), format_, filters,
+            WriteTileImage(Tile(static_cast<std::int64_t>(k)), size.width(), size.height(), format_, filters,
                            folder + TileFileName(number, format_));
         });
     } catch (...) {

@@ -31,9 +31,11 @@ public:
     // rows. A failure of either stops both; the decoder's is the one raised.
     void WriteTiles(const QString& folder, std::int32_t start, const std::function<void(RowFeed&)>& decode = {}) const;
 
+    // Tile k as an image of the tile size (a view into the sheet where the tile is whole),
+    // in the format its file is written from.
+    QImage Tile(std::int64_t k) const;
+
 private:
-    // Tile k as an image of the tile size (a view into the sheet where the tile is whole).
-    QImage tile(std::int64_t k) const;
     // The cell of tile k, clipped where the far margins start.
     QRect inside(std::int64_t k) const;
 

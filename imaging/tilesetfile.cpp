@@ -1,8 +1,7 @@
 #include "imaging/tilesetfile.h"
 
-#include "runtime/wholefile.h"
+#include "imaging/xmlfile.h"
 
-#include <QBuffer>
 #include <QDir>
 #include <QFileInfo>
 #include <QXmlStreamWriter>
@@ -13,30 +12,23 @@ namespace {
 // The tileset element with what both kinds share; body adds the images.
 void writeTileset(const QString& tsxPath, QSize tile, int tileCount, int columns, const TileGrid* grid,
                   const std::function<void(QXmlStreamWriter&, const QDir&)>& body) {
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    QXmlStreamWriter xml(&buffer);
-    xml.setAutoFormatting(true);
-    xml.setAutoFormattingIndent(1);
-    xml.writeStartDocument();
-    xml.writeStartElement("tileset");
-    xml.writeAttribute("version", "1.8");
-    xml.writeAttribute("name", QFileInfo(tsxPath).completeBaseName());
-    xml.writeAttribute("tilewidth", QString::number(tile.width()));
-    xml.writeAttribute("tileheight", QString::number(tile.height()));
-    if (grid != nullptr && grid->Spacing() != 0) {
-        xml.writeAttribute("spacing", QString::number(grid->Spacing()));
-    }
-    if (grid != nullptr && grid->Margin() != 0) {
-        xml.writeAttribute("margin", QString::number(grid->Margin()));
-    }
-    xml.writeAttribute("tilecount", QString::number(tileCount));
-    xml.writeAttribute("columns", QString::number(columns));
-    body(xml, QFileInfo(tsxPath).absoluteDir());
-    xml.writeEndElement();
-    xml.writeEndDocument();
-    WriteWholeFile(tsxPath, bytes.constData(), static_cast<std::size_t>(bytes.size()));
+    WriteXmlFile(tsxPath, [&](QXmlStreamWriter& xml) {
+        xml.writeStartElement("tileset");
+        xml.writeAttribute("version", "1.8");
+        xml.writeAttribute("name", QFileInfo(tsxPath).completeBaseName());
+        xml.writeAttribute("tilewidth", QString::number(tile.width()));
+        xml.writeAttribute("tileheight", QString::number(tile.height()));
+        if (grid != nullptr && grid->Spacing() != 0) {
+            xml.writeAttribute("spacing", QString::number(grid->Spacing()));
+        }
+        if (grid != nullptr && grid->Margin() != 0) {
+            xml.writeAttribute("margin", QString::number(grid->Margin()));
+        }
+        xml.writeAttribute("tilecount", QString::number(tileCount));
+        xml.writeAttribute("columns", QString::number(columns));
+        body(xml, QFileInfo(tsxPath).absoluteDir());
+        xml.writeEndElement();
+    });
 }
 
 void writeImage(QXmlStreamWriter& xml, const QDir& base, const QString& path, QSize size) {

@@ -1,0 +1,200 @@
+#include "mapcommands.h"
+
+#include "batchio.h"
+#include "commandreport.h"
+
+#include "imaging/mapfile.h"
+#include "imaging/picture.h"
+#include "imaging/picturefile.h"
+#include "imaging/sheetsplitter.h"
+#include "imaging/tileindex.h"
+#include "imaging/tilesetfile.h"
+#include "imaging/tilesetreader.h"
+#include "imaging/uniquesplitter.h"
+#include "records/tileinfo.h"
+#include "runtime/atomicfile.h"
+#include "runtime/numbers.h"
+#include "runtime/paths.h"
+#include "runtime/runtimeerror.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <limits>
+
+namespace {
+QString seconds(const QElapsedTimer& timer) { return QString::number(static_cast<double>(timer.elapsed()) / 1000.0, 'f', 2); }
+
+QString sizeText(QSize size) { return QStringLiteral("%1x%2").arg(size.width()).arg(size.height()); }
+
+// The tile as the index keeps tiles of the picture's format.
+QImage inFormatOf(const QImage& tile, QImage::Format format) {
+    return format == QImage::Format_RGB32 ? OpaqueRgb32(InTileFormat(tile)) : InTileFormat(tile).convertToFormat(format);
+}
+
+// The tileset beside the map, of the same name, unless one is given.
+QString tilesetOf(const TileOptions& options) {
+    if (!options.tileset.isEmpty() || options.map.isEmpty()) {
+        return options.tileset;
+    }
+    const QFileInfo map(options.map);
+    return map.dir().filePath(map.completeBaseName() + ".tsx");
+}
+}  // namespace
+
+int RunUniqueSplit(const Request& request, const TileOptions& options) {
+    QElapsedTimer timer;
+    timer.start();
+    const QString& source = request.operands[0];
+    if (const auto refused = RefuseSplitOperands(request)) {
+        return *refused;
+    }
+    const QString folder = AsFolder(request.operands[1]);
+    const QString tileset = tilesetOf(options);
+    try {
+        // A tileset given and there already: its tiles keep their ids, new ones follow.
+        std::optional<TilesetReader> shared;
+        if (!options.tileset.isEmpty() && QFileInfo::exists(options.tileset)) {
+            shared.emplace(options.tileset);
+            if (!shared->IsCollection()) {
+                return RefuseRun(QStringLiteral("--tileset %1: a tileset of one sheet gets no new tiles; give an "
+                                                "image-collection tileset (as split writes) or a new file")
+                                     .arg(options.tileset));
+            }
+            if (shared->Tile() != options.grid.Tile()) {
+                return RefuseRun(QStringLiteral("--tileset %1 holds %2 tiles, not %3")
+                                     .arg(options.tileset, sizeText(shared->Tile()), sizeText(options.grid.Tile())));
+            }
+        }
+        QImage picture = LoadPicture(source);
+        // Tiles of other palettes compare only as colours.
+        if (shared && picture.format() == QImage::Format_Indexed8) {
+            picture = picture.convertToFormat(QImage::Format_RGBA8888);
+        }
+        const SheetSplitter splitter(picture, options.grid, options.keepEdges, options.format);
+        if (splitter.TileCount() == 0) {
+            return RefuseRun(QStringLiteral("the %1 tile is larger than the %2 picture")
+                                 .arg(sizeText(options.grid.Tile()), sizeText(picture.size())));
+        }
+        TileIndex index(options.grid.Tile(), splitter.Tile(0).format(), options.flips);
+        const std::int32_t known = shared ? shared->Count() : 0;
+        if (shared) {
+            for (const QImage& tile : shared->LoadTiles()) {
+                index.Add(inFormatOf(tile, splitter.Tile(0).format()));
+            }
+        }
+        std::optional<QRgb> emptyColour = options.emptyColour;
+        if (!emptyColour && options.format == TileFormat::Bmp) {
+            emptyColour = Picture::Background().rgb();
+        }
+        UniqueSplitter unique(options.skipEmpty, emptyColour);
+        TileMap map = unique.Place(splitter, index);
+        const std::int64_t next = std::int64_t{options.start} + index.Count();
+        if (next > std::numeric_limits<std::int32_t>::max()) {
+            return RefuseRun(QStringLiteral("--start %1: %2 tiles would pass tile number 2147483647")
+                                 .arg(options.start)
+                                 .arg(index.Count()));
+        }
+        if (map.PictureSize() != picture.size()) {
+            map.SetPictureSize(picture.size());
+        }
+        if (options.skipEmpty && emptyColour) {
+            map.Background = emptyColour;
+        }
+
+        if (!QFileInfo(folder).isDir()) {
+            MakeFolder(request.operands[1]);
+        }
+        RemoveLeftovers(ToFsPath(folder));
+        RefuseSourceAmongTiles(source, folder, options.start + std::int64_t{known}, index.Count() - known,
+                               TileSuffix(options.format));
+        UniqueSplitter::WriteTiles(index, known, folder, options.start, options.format);
+        if (!WriteVar(folder + "info.ini", "MAIN", "NumFiles", NumberText(static_cast<double>(next)))) {
+            RaiseErrno(errno);
+        }
+        if (!tileset.isEmpty()) {
+            QStringList sources = shared ? shared->Sources() : QStringList();
+            for (std::int32_t id = known; id < index.Count(); ++id) {
+                sources += folder + TileFileName(options.start + id, options.format);
+            }
+            WriteCollectionTileset(tileset, options.grid.Tile(), sources);
+        }
+        if (!options.map.isEmpty()) {
+            map.Tileset = tileset;
+            WriteMapFile(options.map, map);
+        }
+        if (!request.quiet) {
+            const UniqueSplitter::Counts& count = unique.Count();
+            PrintOut(QStringLiteral("%1 tiles seen, %2 unique tiles stored (%3 new) in %4, %5 flips found, %6 empty cells, "
+                                    "next free number %7, %8 s\n")
+                         .arg(count.seen)
+                         .arg(index.Count())
+                         .arg(count.stored)
+                         .arg(folder)
+                         .arg(count.flipped)
+                         .arg(count.empty)
+                         .arg(next)
+                         .arg(seconds(timer)));
+        }
+        return ExitOk;
+    } catch (const RuntimeError& failure) {
+        return FailRun(failure, QStringLiteral("split"));
+    }
+}
+
+int RunMapCompile(const Request& request, const TileOptions& options) {
+    QElapsedTimer timer;
+    timer.start();
+    const QString& destination = request.operands[0];
+    if (destination.isEmpty()) {
+        return RefuseRun(NoDestination);
+    }
+    if (!QFileInfo(options.map).isFile()) {
+        return RefuseRun(NoSource);
+    }
+    // The picture's format: --format, else the name's.
+    TileFormat format = destination.endsWith(".png", Qt::CaseInsensitive) ? TileFormat::Png : TileFormat::Bmp;
+    if (request.Value("--format")) {
+        if (format != options.format && (destination.endsWith(".png", Qt::CaseInsensitive) ||
+                                         destination.endsWith(".bmp", Qt::CaseInsensitive))) {
+            return RefuseRun(QStringLiteral("--format %1 and a picture named %2").arg(*request.Value("--format"), destination));
+        }
+        format = options.format;
+    }
+    try {
+        TileMap map = ReadMapFile(options.map);
+        const TilesetReader tileset(options.tileset.isEmpty() ? map.Tileset : options.tileset);
+        if (map.Tile().isEmpty()) {
+            map = map.WithTile(tileset.Tile());
+        } else if (map.Tile() != tileset.Tile()) {
+            return RefuseRun(QStringLiteral("the map's tiles are %1, its tileset's %2")
+                                 .arg(sizeText(map.Tile()), sizeText(tileset.Tile())));
+        }
+        const QSize size = map.PictureSize();
+        if (size.width() > Picture::MaxSide || size.height() > Picture::MaxSide) {
+            return RefuseRun(QStringLiteral("the map makes a %1 picture, larger than %2 pixels a side")
+                                 .arg(sizeText(size))
+                                 .arg(Picture::MaxSide));
+        }
+        if (options.emptyColour) {
+            map.Background = options.emptyColour;
+        }
+        const QImage picture = map.Draw(tileset.LoadTiles(), format);
+        RemoveLeftovers(ToFsPath(QFileInfo(destination).absolutePath()));
+        WriteTileImage(picture, size.width(), size.height(), format, ChooseFilters(picture, 0, picture.height()),
+                       destination);
+        if (!request.quiet) {
+            PrintOut(QStringLiteral("%1 written, %2 by %3 pixels, %4 cells of %5 tiles, %6 s\n")
+                         .arg(destination)
+                         .arg(size.width())
+                         .arg(size.height())
+                         .arg(sizeText(map.Cells()), sizeText(map.Tile()))
+                         .arg(seconds(timer)));
+        }
+        return ExitOk;
+    } catch (const RuntimeError& failure) {
+        return FailRun(failure, QStringLiteral("compile"));
+    }
+}
