@@ -57,7 +57,7 @@ for page in tilvex tilvex-converter; do
 done
 
 # What the completion offers, for a command line typed up to the cursor.
-mkdir -p "$work/cwd/tiles" && touch "$work/cwd/big.bmp" "$work/cwd/notes.txt"
+mkdir -p "$work/cwd/tiles" && touch "$work/cwd/big.bmp" "$work/cwd/notes.txt" "$work/cwd/level.tmx" "$work/cwd/sheet.png"
 complete_line() {
   (cd "$work/cwd" && bash -c '
     source "$1"; shift
@@ -72,12 +72,15 @@ check_completion() {  # expected, then the words
 }
 check_completion "compile info split " tilvex ""
 check_completion "--help --version " tilvex "--"
-check_completion "big.bmp tiles " tilvex split ""
+check_completion "big.bmp sheet.png tiles " tilvex split ""
 check_completion "tiles " tilvex split big.bmp ""
 check_completion "" tilvex split big.bmp out --start ""
-check_completion "--help --quiet --start --width " tilvex compile tiles out "--"
+check_completion "--exact --format --help --map --margin --quiet --spacing --start --tile --tileset --width " tilvex compile tiles out "--"
+check_completion "bmp png " tilvex split big.bmp out --format ""
+check_completion "level.tmx tiles " tilvex split big.bmp out --unique --map ""
+check_completion "big.bmp sheet.png tiles " tilvex compile --map level.tmx ""
 check_completion "tiles " tilvex compile --start 3 ""
-check_completion "big.bmp notes.txt tiles " tilvex info big.bmp ""
+check_completion "big.bmp level.tmx notes.txt sheet.png tiles " tilvex info big.bmp ""
 
 [ $status -eq 0 ] && echo "install tree: $(wc -l <<<"$actual") files, all checks passed"
 exit $status
