@@ -5,7 +5,7 @@
 #include "runtime/runtimeerror.h"
 #include "runtime/userfolders.h"
 #include "records/tileinfo.h"
-#include "imaging/mapfile.h"
+#include "tiles/mapfile.h"
 
 #include <QRegularExpression>
 

@@ -7,7 +7,7 @@
 
 #include "imaging/picturefile.h"
 #include "imaging/pngwriter.h"
-#include "imaging/tileindex.h"
+#include "tiles/tileindex.h"
 #include "runtime/runtimeerror.h"
 #include "runtime/wholefile.h"
 

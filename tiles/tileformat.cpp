@@ -1,4 +1,4 @@
-#include "imaging/tileformat.h"
+#include "tiles/tileformat.h"
 
 #include "runtime/wholefile.h"
 #include "imaging/bitmapfile.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "imaging/tileformat.h"
+#include "tiles/tileformat.h"
 
 #include <QHash>
 #include <QString>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "imaging/tilegrid.h"
+#include "tiles/tilegrid.h"
 
 #include <QSize>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "imaging/xmlfile.h"
+#include "tiles/xmlfile.h"
 
 #include "runtime/wholefile.h"
 

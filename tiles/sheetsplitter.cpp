@@ -1,4 +1,4 @@
-#include "imaging/sheetsplitter.h"
+#include "tiles/sheetsplitter.h"
 
 #include "imaging/parallel.h"
 #include "imaging/rowfeed.h"

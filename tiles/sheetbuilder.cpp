@@ -1,4 +1,4 @@
-#include "imaging/sheetbuilder.h"
+#include "tiles/sheetbuilder.h"
 
 #include "imaging/parallel.h"
 #include "imaging/picturefile.h"

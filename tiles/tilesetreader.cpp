@@ -1,7 +1,7 @@
-#include "imaging/tilesetreader.h"
+#include "tiles/tilesetreader.h"
 
 #include "imaging/picturefile.h"
-#include "imaging/tilegrid.h"
+#include "tiles/tilegrid.h"
 #include "runtime/runtimeerror.h"
 #include "runtime/wholefile.h"
 

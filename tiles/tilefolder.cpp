@@ -1,4 +1,4 @@
-#include "imaging/tilefolder.h"
+#include "tiles/tilefolder.h"
 
 #include "runtime/numbers.h"
 #include "runtime/paths.h"

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "imaging/tileformat.h"
-#include "imaging/tileindex.h"
-#include "imaging/tilemap.h"
+#include "tiles/tileformat.h"
+#include "tiles/tileindex.h"
+#include "tiles/tilemap.h"
 
 #include <QRgb>
 #include <QString>

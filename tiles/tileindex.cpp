@@ -1,4 +1,4 @@
-#include "imaging/tileindex.h"
+#include "tiles/tileindex.h"
 
 #include "runtime/runtimeerror.h"
 

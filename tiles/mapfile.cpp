@@ -1,7 +1,7 @@
-#include "imaging/mapfile.h"
+#include "tiles/mapfile.h"
 
-#include "imaging/tileindex.h"
-#include "imaging/xmlfile.h"
+#include "tiles/tileindex.h"
+#include "tiles/xmlfile.h"
 #include "runtime/runtimeerror.h"
 #include "runtime/wholefile.h"
 

@@ -1,8 +1,8 @@
-#include "imaging/uniquesplitter.h"
+#include "tiles/uniquesplitter.h"
 
 #include "imaging/parallel.h"
 #include "imaging/pngwriter.h"
-#include "imaging/sheetsplitter.h"
+#include "tiles/sheetsplitter.h"
 
 UniqueSplitter::UniqueSplitter(bool skipEmpty, std::optional<QRgb> emptyColour)
     : skipEmpty_(skipEmpty), emptyColour_(emptyColour) {}

@@ -1,6 +1,6 @@
-#include "imaging/tilesetfile.h"
+#include "tiles/tilesetfile.h"
 
-#include "imaging/xmlfile.h"
+#include "tiles/xmlfile.h"
 
 #include <QDir>
 #include <QFileInfo>

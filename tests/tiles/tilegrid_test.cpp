@@ -1,4 +1,4 @@
-#include "imaging/tilegrid.h"
+#include "tiles/tilegrid.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "imaging/tileformat.h"
-#include "imaging/tilegrid.h"
+#include "tiles/tileformat.h"
+#include "tiles/tilegrid.h"
 
 #include <QImage>
 #include <QSize>

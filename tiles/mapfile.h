@@ -1,6 +1,6 @@
 #pragma once
 
-#include "imaging/tilemap.h"
+#include "tiles/tilemap.h"
 
 #include <QString>
 

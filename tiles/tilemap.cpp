@@ -1,8 +1,8 @@
-#include "imaging/tilemap.h"
+#include "tiles/tilemap.h"
 
 #include "imaging/picture.h"
 #include "imaging/picturefile.h"
-#include "imaging/tileindex.h"
+#include "tiles/tileindex.h"
 #include "runtime/runtimeerror.h"
 
 #include <algorithm>

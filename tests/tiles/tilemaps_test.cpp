@@ -1,7 +1,7 @@
 #include "support/testsupport.h"
 
-#include "imaging/mapfile.h"
-#include "imaging/tileindex.h"
+#include "tiles/mapfile.h"
+#include "tiles/tileindex.h"
 #include "runtime/runtimeerror.h"
 
 #include <gtest/gtest.h>
