@@ -1,12 +1,12 @@
 #include "imaging/bitmapfile.h"
 
+#include "imaging/dibdecoder.h"
+#include "imaging/picture.h"
+#include "imaging/surfacememory.h"
 #include "runtime/atomicfile.h"
 #include "runtime/descriptor.h"
-#include "imaging/dibdecoder.h"
 #include "runtime/paths.h"
-#include "imaging/picture.h"
 #include "runtime/runtimeerror.h"
-#include "imaging/surfacememory.h"
 
 #include <QFile>
 #include <QImageReader>
@@ -31,24 +31,6 @@ void put16(unsigned char* p, std::uint32_t v) {
 void put32(unsigned char* p, std::uint32_t v) {
     put16(p, v);
     put16(p + 2, v >> 16);
-}
-
-ssize_t readAt(int fd, unsigned char* into, std::size_t size, off_t at) {
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::pread(fd, into + done, size - done, at + static_cast<off_t>(done));
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0) {
-            return -1;
-        }
-        if (n == 0) {
-            break;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return static_cast<ssize_t>(done);
 }
 
 // A file's bytes, read into memory of our own: a mapping would kill the process when the file
@@ -89,7 +71,7 @@ QImage LoadBitmapFile(const QString& path) {
     const auto size = static_cast<std::size_t>(fileSize);
     const std::uint64_t mostPixels = MostPixelsFor(fileSize);
     unsigned char head[DibHeaderBytes];
-    const ssize_t headBytes = readAt(file.get(), head, std::min(size, sizeof head), 0);
+    const long headBytes = ReadAll(file.get(), head, std::min(size, sizeof head), 0);
     if (headBytes < 0) {
         RaiseErrno(errno);
     }
@@ -101,7 +83,7 @@ QImage LoadBitmapFile(const QString& path) {
         }
         const FileBytes bytes(size);
         // A file that shrinks meanwhile reads short and is then refused as cut.
-        const ssize_t got = readAt(file.get(), bytes.Data(), size, 0);
+        const long got = ReadAll(file.get(), bytes.Data(), size, 0);
         if (got < 0) {
             RaiseErrno(errno);
         }

@@ -2,8 +2,9 @@
 
 #include "imaging/dibdecoder.h"
 #include "imaging/picture.h"
-#include "runtime/runtimeerror.h"
 #include "imaging/surfacememory.h"
+#include "runtime/descriptor.h"
+#include "runtime/runtimeerror.h"
 
 #include <QFile>
 #include <QPainter>
@@ -87,14 +88,9 @@ bool readWholeFile(const QString& file, FileBytes& bytes) {
             bytes.SetSize(done);
             bytes.Reserve(size);
             // A file that changes while being read keeps what was read.
-            while (done < size) {
-                const ssize_t n = readSome(fd, bytes.Data() + done, size - done);
-                if (n <= 0) {
-                    ok = n == 0;
-                    break;
-                }
-                done += static_cast<std::size_t>(n);
-            }
+            const long rest = ReadAll(fd, bytes.Data() + done, size - done, static_cast<std::int64_t>(done));
+            ok = rest >= 0;
+            done += ok ? static_cast<std::size_t>(rest) : 0;
         }
     }
     ::close(fd);

@@ -42,6 +42,25 @@ bool WriteAll(int fd, const void* data, std::size_t size) {
     return true;
 }
 
+long ReadAll(int fd, void* into, std::size_t size, std::int64_t at) {
+    auto* next = static_cast<unsigned char*>(into);
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::pread(fd, next + done, size - done, static_cast<off_t>(at + static_cast<std::int64_t>(done)));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            return -1;
+        }
+        if (n == 0) {
+            break;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return static_cast<long>(done);
+}
+
 int OpenRegularFile(const QString& path, std::int64_t& size) {
     Descriptor file(::open(ToFsPath(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (file.get() < 0) {

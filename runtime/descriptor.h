@@ -24,6 +24,10 @@ private:
 // when the system refuses. A file size limit makes it fail with EFBIG, never a signal.
 bool WriteAll(int fd, const void* data, std::size_t size);
 
+// Reads size bytes from offset at, going on after short reads and interruptions; fewer only
+// at the end of the file. -1 with errno set when the system refuses.
+long ReadAll(int fd, void* into, std::size_t size, std::int64_t at);
+
 // Opens a file for reading and gives its descriptor and size. A missing file raises 53 and
 // the like; something that is no regular file (a folder, a device) 481 "Invalid picture".
 int OpenRegularFile(const QString& path, std::int64_t& size);

@@ -22,19 +22,10 @@ void ReadWholeFile(const QString& path, std::vector<unsigned char>& into) {
     std::int64_t size = 0;
     const Descriptor file(OpenRegularFile(path, size));
     into.resize(static_cast<std::size_t>(size));
-    std::size_t done = 0;
-    while (done < into.size()) {
-        const ssize_t n = ::read(file.get(), into.data() + done, into.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0) {
-            RaiseErrno(errno);
-        }
-        if (n == 0) {
-            break;  // the file shrank meanwhile: what is there is what we decode
-        }
-        done += static_cast<std::size_t>(n);
+    const long got = ReadAll(file.get(), into.data(), into.size(), 0);
+    if (got < 0) {
+        RaiseErrno(errno);
     }
-    into.resize(done);
+    // A file that shrank meanwhile: what is there is what we decode.
+    into.resize(static_cast<std::size_t>(got));
 }
