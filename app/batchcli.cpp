@@ -8,13 +8,13 @@
 #include "tilecommands.h"
 
 #include "conversion/converter.h"
+#include "imaging/picture.h"
+#include "records/bmpsize.h"
+#include "records/tileinfo.h"
 #include "runtime/messagebox.h"
 #include "runtime/numbers.h"
 #include "runtime/paths.h"
-#include "imaging/picture.h"
 #include "runtime/runtimeerror.h"
-#include "records/bmpsize.h"
-#include "records/tileinfo.h"
 
 #include <QFileInfo>
 

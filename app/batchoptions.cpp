@@ -1,10 +1,10 @@
 #include "batchoptions.h"
 
+#include "records/tileinfo.h"
 #include "runtime/numbers.h"
 #include "runtime/paths.h"
 #include "runtime/runtimeerror.h"
 #include "runtime/userfolders.h"
-#include "records/tileinfo.h"
 #include "tiles/mapfile.h"
 
 #include <QRegularExpression>

@@ -3,19 +3,19 @@
 #include "batchio.h"
 #include "commandreport.h"
 
-#include "tiles/mapfile.h"
 #include "imaging/picture.h"
 #include "imaging/picturefile.h"
-#include "tiles/sheetsplitter.h"
-#include "tiles/tileindex.h"
-#include "tiles/tilesetfile.h"
-#include "tiles/tilesetreader.h"
-#include "tiles/uniquesplitter.h"
 #include "records/tileinfo.h"
 #include "runtime/atomicfile.h"
 #include "runtime/numbers.h"
 #include "runtime/paths.h"
 #include "runtime/runtimeerror.h"
+#include "tiles/mapfile.h"
+#include "tiles/sheetsplitter.h"
+#include "tiles/tileindex.h"
+#include "tiles/tilesetfile.h"
+#include "tiles/tilesetreader.h"
+#include "tiles/uniquesplitter.h"
 
 #include <QDir>
 #include <QElapsedTimer>

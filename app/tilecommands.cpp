@@ -4,20 +4,20 @@
 #include "commandreport.h"
 #include "mapcommands.h"
 
+#include "imaging/picture.h"
 #include "imaging/picturefile.h"
 #include "imaging/pngwriter.h"
 #include "imaging/rowfeed.h"
+#include "records/errorlog.h"
+#include "records/tileinfo.h"
+#include "runtime/atomicfile.h"
+#include "runtime/numbers.h"
+#include "runtime/paths.h"
+#include "runtime/runtimeerror.h"
 #include "tiles/sheetbuilder.h"
 #include "tiles/sheetsplitter.h"
 #include "tiles/tilefolder.h"
 #include "tiles/tilesetfile.h"
-#include "runtime/atomicfile.h"
-#include "runtime/numbers.h"
-#include "runtime/paths.h"
-#include "imaging/picture.h"
-#include "runtime/runtimeerror.h"
-#include "records/errorlog.h"
-#include "records/tileinfo.h"
 
 #include <QFileInfo>
 

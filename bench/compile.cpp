@@ -10,9 +10,9 @@
 #include "benchclock.h"
 #include "conversion/converter.h"
 #include "conversion/headlessform.h"
+#include "imaging/picture.h"
 #include "runtime/messagebox.h"
 #include "runtime/paths.h"
-#include "imaging/picture.h"
 #include "surfaces/modrecs.h"
 #include "surfaces/surfacetable.h"
 

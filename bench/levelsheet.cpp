@@ -7,9 +7,9 @@
 
 #include "imaging/picturefile.h"
 #include "imaging/pngwriter.h"
-#include "tiles/tileindex.h"
 #include "runtime/runtimeerror.h"
 #include "runtime/wholefile.h"
+#include "tiles/tileindex.h"
 
 #include <QCoreApplication>
 #include <QImage>

@@ -1,12 +1,12 @@
 #include "conversion/converter.h"
 
-#include "runtime/atomicfile.h"
 #include "imaging/directdraw.h"
-#include "surfaces/formview.h"
+#include "imaging/picture.h"
+#include "runtime/atomicfile.h"
 #include "runtime/numbers.h"
 #include "runtime/paths.h"
-#include "imaging/picture.h"
 #include "runtime/runtimeerror.h"
+#include "surfaces/formview.h"
 #include "surfaces/modrecs.h"
 #include "surfaces/surfacetable.h"
 

@@ -1,13 +1,13 @@
 #include "conversion/converter.h"
 
-#include "surfaces/formview.h"
+#include "imaging/picture.h"
+#include "records/bmpsize.h"
+#include "records/errorlog.h"
 #include "runtime/messagebox.h"
 #include "runtime/numbers.h"
 #include "runtime/paths.h"
-#include "imaging/picture.h"
 #include "runtime/runtimeerror.h"
-#include "records/bmpsize.h"
-#include "records/errorlog.h"
+#include "surfaces/formview.h"
 
 #include <algorithm>
 #include <memory>

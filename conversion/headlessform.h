@@ -1,7 +1,7 @@
 #pragma once
 
-#include "surfaces/formview.h"
 #include "imaging/picture.h"
+#include "surfaces/formview.h"
 
 #include <map>
 

@@ -1,14 +1,14 @@
 #include "conversion/converter.h"
 
+#include "imaging/picture.h"
+#include "records/bmpsize.h"
+#include "records/tileinfo.h"
 #include "runtime/atomicfile.h"
-#include "surfaces/formview.h"
 #include "runtime/messagebox.h"
 #include "runtime/numbers.h"
 #include "runtime/paths.h"
-#include "imaging/picture.h"
 #include "runtime/runtimeerror.h"
-#include "records/bmpsize.h"
-#include "records/tileinfo.h"
+#include "surfaces/formview.h"
 
 #include <sys/stat.h>
 

@@ -1,9 +1,9 @@
 #include "imaging/picture.h"
 
 #include "imaging/bitmapfile.h"
+#include "imaging/surfacememory.h"
 #include "runtime/numbers.h"
 #include "runtime/runtimeerror.h"
-#include "imaging/surfacememory.h"
 
 #include <QImageReader>
 #include <QPainter>

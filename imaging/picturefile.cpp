@@ -1,10 +1,10 @@
 #include "imaging/picturefile.h"
 
+#include "imaging/bitmapfile.h"
 #include "imaging/pngreader.h"
 #include "imaging/rowfeed.h"
-#include "runtime/wholefile.h"
-#include "imaging/bitmapfile.h"
 #include "runtime/runtimeerror.h"
+#include "runtime/wholefile.h"
 
 #include <vector>
 

@@ -1,7 +1,7 @@
 #include "imaging/pngreader.h"
 
-#include "imaging/rowfeed.h"
 #include "imaging/picture.h"
+#include "imaging/rowfeed.h"
 #include "runtime/runtimeerror.h"
 
 #include <spng.h>

@@ -1,10 +1,10 @@
 #include "records/errorlog.h"
 
+#include "records/logtime.h"
 #include "runtime/descriptor.h"
 #include "runtime/numbers.h"
 #include "runtime/paths.h"
 #include "runtime/userfolders.h"
-#include "records/logtime.h"
 
 #include <QDateTime>
 #include <QLocale>

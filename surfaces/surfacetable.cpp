@@ -1,11 +1,11 @@
 #include "surfaces/surfacetable.h"
 
-#include "surfaces/formview.h"
+#include "records/tileinfo.h"
 #include "runtime/messagebox.h"
 #include "runtime/numbers.h"
 #include "runtime/paths.h"
 #include "runtime/runtimeerror.h"
-#include "records/tileinfo.h"
+#include "surfaces/formview.h"
 #include "surfaces/modrecs.h"
 
 namespace {

@@ -1,9 +1,9 @@
 #include "tiles/mapfile.h"
 
-#include "tiles/tileindex.h"
-#include "tiles/xmlfile.h"
 #include "runtime/runtimeerror.h"
 #include "runtime/wholefile.h"
+#include "tiles/tileindex.h"
+#include "tiles/xmlfile.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,8 +1,8 @@
 #include "tiles/sheetbuilder.h"
 
 #include "imaging/parallel.h"
-#include "imaging/picturefile.h"
 #include "imaging/picture.h"
+#include "imaging/picturefile.h"
 #include "runtime/runtimeerror.h"
 
 #include <cstring>

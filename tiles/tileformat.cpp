@@ -1,9 +1,9 @@
 #include "tiles/tileformat.h"
 
-#include "runtime/wholefile.h"
 #include "imaging/bitmapfile.h"
 #include "runtime/numbers.h"
 #include "runtime/runtimeerror.h"
+#include "runtime/wholefile.h"
 
 QString TileSuffix(TileFormat format) { return format == TileFormat::Png ? QStringLiteral(".png") : QStringLiteral(".bmp"); }
 

@@ -2,8 +2,8 @@
 
 #include "imaging/picture.h"
 #include "imaging/picturefile.h"
-#include "tiles/tileindex.h"
 #include "runtime/runtimeerror.h"
+#include "tiles/tileindex.h"
 
 #include <algorithm>
 #include <cstring>

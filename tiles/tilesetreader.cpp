@@ -1,9 +1,9 @@
 #include "tiles/tilesetreader.h"
 
 #include "imaging/picturefile.h"
-#include "tiles/tilegrid.h"
 #include "runtime/runtimeerror.h"
 #include "runtime/wholefile.h"
+#include "tiles/tilegrid.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,13 +1,13 @@
 #include "window/frmconverter.h"
 
+#include "records/tileinfo.h"
 #include "runtime/messagebox.h"
 #include "runtime/numbers.h"
 #include "runtime/paths.h"
-#include "window/picturebox.h"
 #include "runtime/runtimeerror.h"
 #include "runtime/userfolders.h"
-#include "records/tileinfo.h"
 #include "window/modbrowse.h"
+#include "window/picturebox.h"
 #include "window/shownmessagebox.h"
 
 #include <QApplication>

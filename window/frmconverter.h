@@ -1,8 +1,8 @@
 #pragma once
 
 #include "conversion/converter.h"
-#include "window/commondialog.h"
 #include "surfaces/formview.h"
+#include "window/commondialog.h"
 
 #include <QWidget>
 

@@ -7,8 +7,8 @@
 #include "conversion/headlessform.h"
 #include "imaging/picture.h"
 #include "support/testsupport.h"
-#include "surfaces/modrecs.h"
 #include "support/tilefixtures.h"
+#include "surfaces/modrecs.h"
 
 #include <QDir>
 #include <QFile>

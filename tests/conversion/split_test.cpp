@@ -1,6 +1,6 @@
 #include "conversion/converter.h"
-#include "imaging/bitmapfile.h"
 #include "conversion/headlessform.h"
+#include "imaging/bitmapfile.h"
 #include "records/bmpsize.h"
 #include "records/tileinfo.h"
 #include "support/bitmapwriter.h"

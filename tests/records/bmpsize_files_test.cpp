@@ -1,7 +1,7 @@
 #include "records/bmpsize.h"
 
-#include "runtime/runtimeerror.h"
 #include "records/imagebytes.h"
+#include "runtime/runtimeerror.h"
 #include "support/testsupport.h"
 
 #include <QDir>

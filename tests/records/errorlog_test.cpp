@@ -1,7 +1,7 @@
 #include "records/errorlog.h"
 
-#include "runtime/paths.h"
 #include "records/logtime.h"
+#include "runtime/paths.h"
 #include "support/testsupport.h"
 
 #include <QDate>

@@ -1,6 +1,6 @@
 #include "runtime/runtimeerror.h"
-#include "surfaces/surfaceslots.h"
 #include "support/tilefixtures.h"
+#include "surfaces/surfaceslots.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 #include "conversion/headlessform.h"
 #include "runtime/runtimeerror.h"
 #include "support/testsupport.h"
+#include "support/tilefixtures.h"
 #include "surfaces/modrecs.h"
 #include "surfaces/surfacetable.h"
-#include "support/tilefixtures.h"
 
 #include <QDir>
 #include <QFile>

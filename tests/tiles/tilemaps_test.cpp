@@ -1,8 +1,8 @@
 #include "support/testsupport.h"
 
+#include "runtime/runtimeerror.h"
 #include "tiles/mapfile.h"
 #include "tiles/tileindex.h"
-#include "runtime/runtimeerror.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The browse button: the file-open dialog in Split mode, the folder picker in Compile mode.
+#include "shownwindow.h"
 #include "window/folderpicker.h"
 #include "window/frmconverter.h"
-#include "shownwindow.h"
 
 #include "modaldriver.h"
 #include "support/testsupport.h"

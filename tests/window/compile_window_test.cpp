@@ -2,9 +2,9 @@
 // blank on every run, a folder without info.ini, and a log entry for a tile that fails.
 #include "shownwindow.h"
 
-#include "surfaces/formview.h"
 #include "runtime/runtimeerror.h"
 #include "support/tilefixtures.h"
+#include "surfaces/formview.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,13 +1,13 @@
 // The convert button through the real window: input checks, the button during a run, and
 // the window height that the conversions set.
-#include "window/frmconverter.h"
 #include "shownwindow.h"
+#include "window/frmconverter.h"
 
-#include "surfaces/formview.h"
 #include "runtime/messagebox.h"
-#include "window/picturebox.h"
 #include "runtime/runtimeerror.h"
 #include "support/testsupport.h"
+#include "surfaces/formview.h"
+#include "window/picturebox.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,9 +1,9 @@
 // The mode buttons and the convert button's captions, through the real window.
-#include "window/frmconverter.h"
 #include "shownwindow.h"
+#include "window/frmconverter.h"
 
-#include "surfaces/formview.h"
 #include "support/testsupport.h"
+#include "surfaces/formview.h"
 
 #include <QLineEdit>
 #include <QPushButton>

@@ -1,10 +1,10 @@
 // The window as it opens: start-up defaults from the program folder, layout and settings.
 #include "window/frmconverter.h"
 
-#include "surfaces/formview.h"
 #include "runtime/paths.h"
-#include "window/picturebox.h"
 #include "support/testsupport.h"
+#include "surfaces/formview.h"
+#include "window/picturebox.h"
 
 #include <QApplication>
 #include <QDir>
