@@ -2,10 +2,12 @@
 
 #include <QString>
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 
 class bmpsize;
+class FolderWriter;
 class FormView;
 class Picture;
 class RuntimeError;
@@ -26,6 +28,10 @@ public:
     // The image header reader that Split mode creates on first use and keeps.
     bmpsize* ImageInfo() const { return ImageInfo_.get(); }
 
+    // Lets Split write its tiles from a second thread; the files and every outcome stay those
+    // of one thread. The window keeps to one.
+    void SetWriterThread(bool on) { writerThread_ = on; }
+
     // Told of every failure that ended a run, logged or not (the batch program reports them).
     void SetFailureObserver(std::function<void(const RuntimeError&)> observer) { observer_ = std::move(observer); }
 
@@ -34,6 +40,9 @@ private:
     // false when it left Convert early, without failing, before the height changed.
     bool SplitMode(QString source, QString destination, Picture& canvas);
     bool CompileMode(QString source, QString destination);
+    // Cuts the tiles row by row, numbered from number on; the number after the last.
+    std::int32_t cutTiles(const Picture& image, Picture& canvas, std::int32_t tilesAcross, std::int32_t tilesDown,
+                          std::int32_t number, FolderWriter& tiles);
 
     FormView& form_;
     std::unique_ptr<bmpsize> ImageInfo_;
@@ -41,4 +50,5 @@ private:
     // Set while a click is handled: a second click let in by the message processing before
     // the button is disabled must not start a second run.
     bool running_ = false;
+    bool writerThread_ = false;
 };

@@ -1,9 +1,11 @@
 #include "conversion/converter.h"
 
+#include "imaging/bitmapfile.h"
 #include "imaging/picture.h"
 #include "records/bmpsize.h"
 #include "records/tileinfo.h"
 #include "runtime/atomicfile.h"
+#include "runtime/folderwriter.h"
 #include "runtime/messagebox.h"
 #include "runtime/numbers.h"
 #include "runtime/paths.h"
@@ -47,11 +49,32 @@ bool Converter::SplitMode(QString source, QString destination, Picture& canvas) 
     const std::int32_t tilesAcross = image.Width() / kTile;
     const std::int32_t tilesDown = image.Height() / kTile;
 
-    std::int32_t column = -1;
-    std::int32_t row = 0;
     std::int32_t number = RoundToLong(ParseNumber(form_.Text(FormView::Box::txtStart)));
     // Refused before the first tile, or the sheet would be lost under one.
     RefuseSourceAmongTiles(source, destination, number, std::int64_t{tilesAcross} * tilesDown, QStringLiteral(".bmp"));
+    FolderWriter tiles(destination, writerThread_);
+    try {
+        number = cutTiles(image, canvas, tilesAcross, tilesDown, number, tiles);
+    } catch (...) {
+        // Tiles cut before the failure are written, as they would be one at a time; a tile
+        // that fails to write failed first.
+        tiles.Finish();
+        throw;
+    }
+    tiles.Finish();
+
+    // A count that is not recorded would make a later Compile draw the wrong tiles.
+    if (!WriteVar(destination + QStringLiteral("info.ini"), QStringLiteral("MAIN"), QStringLiteral("NumFiles"),
+                  NumberText(number))) {
+        RaiseErrno(errno);
+    }
+    return true;
+}
+
+std::int32_t Converter::cutTiles(const Picture& image, Picture& canvas, std::int32_t tilesAcross, std::int32_t tilesDown,
+                                 std::int32_t number, FolderWriter& tiles) {
+    std::int32_t column = -1;
+    std::int32_t row = 0;
     for (;;) {
         ++column;
         if (column >= tilesAcross) {
@@ -71,14 +94,10 @@ bool Converter::SplitMode(QString source, QString destination, Picture& canvas) 
         BitBlt(canvas, 0, 0, kTile, kTile, image, x, y);
         form_.Repaint(FormView::Pic::pic);
         form_.DoEvents();
-        canvas.SaveBitmap(destination + NumberText(number) + QStringLiteral(".bmp"));
+        std::vector<unsigned char> bytes;
+        EncodeBitmapFile(canvas.Image(), kTile, kTile, bytes);
+        tiles.Write(ToFsPath(NumberText(number) + QStringLiteral(".bmp")).string(), std::move(bytes));
         number = AddLong(number, 1);
     }
-
-    // A count that is not recorded would make a later Compile draw the wrong tiles.
-    if (!WriteVar(destination + QStringLiteral("info.ini"), QStringLiteral("MAIN"), QStringLiteral("NumFiles"),
-                  NumberText(number))) {
-        RaiseErrno(errno);
-    }
-    return true;
+    return number;
 }

@@ -16,6 +16,7 @@
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -56,6 +57,30 @@ private:
     unsigned char* data_;
 };
 
+// The rows of an uncompressed 24-bit file, read straight into the image's memory, whose rows
+// are padded as the file's are: no second copy of the file is held.
+QImage readRows(int fd, const DibRows& rows) {
+    QImage image = NewSurfaceImage(rows.width, rows.height, QImage::Format_BGR888);
+    if (image.isNull()) {
+        throw std::bad_alloc();
+    }
+    std::vector<iovec> parts(static_cast<std::size_t>(rows.height));
+    for (int i = 0; i < rows.height; ++i) {
+        parts[static_cast<std::size_t>(i)] = iovec{image.scanLine(rows.bottomUp ? rows.height - 1 - i : i), rows.rowBytes};
+    }
+    // The last row may come without its padding; every pixel must be there. A file that
+    // shrinks meanwhile reads short and is refused as cut.
+    const std::size_t needed = rows.rowBytes * static_cast<std::size_t>(rows.height - 1) + static_cast<std::size_t>(rows.width) * 3;
+    const long got = ReadAllParts(fd, parts.data(), parts.size(), static_cast<std::int64_t>(rows.start));
+    if (got < 0) {
+        RaiseErrno(errno);
+    }
+    if (static_cast<std::size_t>(got) < needed) {
+        RaiseError(Err::InvalidPicture);
+    }
+    return image;
+}
+
 }  // namespace
 
 std::uint64_t MostPixelsFor(std::int64_t fileSize) {
@@ -80,6 +105,10 @@ QImage LoadBitmapFile(const QString& path) {
         if (static_cast<std::size_t>(headBytes) < std::min(size, sizeof head) ||
             !DibHeaderFits(head, size, mostPixels)) {
             RaiseError(Err::InvalidPicture);
+        }
+        DibRows rows;
+        if (PlainDibRows(head, size, mostPixels, rows)) {
+            return readRows(file.get(), rows);
         }
         const FileBytes bytes(size);
         // A file that shrinks meanwhile reads short and is then refused as cut.
@@ -121,16 +150,22 @@ QImage LoadBitmapFile(const QString& path) {
     return image;
 }
 
-void SaveBitmapFile(const QImage& image, int width, int height, const QString& path) {
-    const std::size_t rowBytes = (static_cast<std::size_t>(width) * 3 + 3) & ~std::size_t{3};
-    const std::size_t dataBytes = rowBytes * static_cast<std::size_t>(height);
-    constexpr std::size_t headerBytes = 54;
-    if (dataBytes + headerBytes > 0xFFFFFFFFu) {
+namespace {
+constexpr std::size_t HeaderBytes = 54;
+
+std::size_t fileRowBytes(int width) { return (static_cast<std::size_t>(width) * 3 + 3) & ~std::size_t{3}; }
+
+// The file header and info header of a width by height 24-bit bottom-up bitmap.
+void writeHeader(unsigned char* header, int width, int height) {
+    const std::size_t dataBytes = fileRowBytes(width) * static_cast<std::size_t>(height);
+    if (dataBytes + HeaderBytes > 0xFFFFFFFFu) {
         RaiseError(Err::InvalidPropertyValue);
     }
-    unsigned char header[headerBytes] = {'B', 'M'};
-    put32(header + 2, static_cast<std::uint32_t>(headerBytes + dataBytes));
-    put32(header + 10, headerBytes);
+    std::fill_n(header, HeaderBytes, 0);
+    header[0] = 'B';
+    header[1] = 'M';
+    put32(header + 2, static_cast<std::uint32_t>(HeaderBytes + dataBytes));
+    put32(header + 10, HeaderBytes);
     put32(header + 14, 40);
     put32(header + 18, static_cast<std::uint32_t>(width));
     put32(header + 22, static_cast<std::uint32_t>(height));
@@ -139,41 +174,94 @@ void SaveBitmapFile(const QImage& image, int width, int height, const QString& p
     put32(header + 34, static_cast<std::uint32_t>(dataBytes));
     put32(header + 38, 3780);  // 96 dots per inch
     put32(header + 42, 3780);
+}
 
+// Rows first to first + count - 1 of the file (row 0 is the bottom one), padded; pixels
+// outside the image are the background.
+void encodeRows(const QImage& image, int width, int height, int first, int count, unsigned char* out) {
+    const std::size_t rowBytes = fileRowBytes(width);
+    const QRgb background = QColor(240, 240, 240).rgb();
+    const bool narrow = image.format() == QImage::Format_BGR888;
+    const int imageRows = std::min(height, image.height());
+    const int imageColumns = std::min(width, image.width());
+    for (int i = 0; i < count; ++i, out += rowBytes) {
+        const int y = height - 1 - (first + i);
+        const int fromImage = y < imageRows ? imageColumns : 0;
+        unsigned char* px = out;
+        if (narrow && fromImage > 0) {
+            std::memcpy(px, image.constScanLine(y), static_cast<std::size_t>(fromImage) * 3);
+            px += static_cast<std::size_t>(fromImage) * 3;
+        } else if (fromImage > 0) {
+            const auto* in = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+            for (int x = 0; x < fromImage; ++x, px += 3) {
+                px[0] = static_cast<unsigned char>(qBlue(in[x]));
+                px[1] = static_cast<unsigned char>(qGreen(in[x]));
+                px[2] = static_cast<unsigned char>(qRed(in[x]));
+            }
+        }
+        for (int x = fromImage; x < width; ++x, px += 3) {
+            px[0] = static_cast<unsigned char>(qBlue(background));
+            px[1] = static_cast<unsigned char>(qGreen(background));
+            px[2] = static_cast<unsigned char>(qRed(background));
+        }
+        std::fill(px, out + rowBytes, 0);
+    }
+}
+
+// The image as the encoder reads it: RGB32 or BGR888.
+QImage readable(const QImage& image) {
+    if (image.isNull() || image.format() == QImage::Format_RGB32 || image.format() == QImage::Format_BGR888) {
+        return image;
+    }
+    QImage converted = image.convertToFormat(QImage::Format_RGB32);
+    if (converted.isNull()) {
+        RaiseError(Err::OutOfMemory);
+    }
+    return converted;
+}
+}  // namespace
+
+void EncodeBitmapFile(const QImage& image, int width, int height, std::vector<unsigned char>& bytes) {
+    const QImage source = readable(image);
+    bytes.resize(HeaderBytes + fileRowBytes(width) * static_cast<std::size_t>(height));
+    writeHeader(bytes.data(), width, height);
+    encodeRows(source, width, height, 0, height, bytes.data() + HeaderBytes);
+}
+
+void SaveBitmapFile(const QImage& image, int width, int height, const QString& path) {
+    unsigned char header[HeaderBytes];
+    writeHeader(header, width, height);
+    const QImage source = readable(image);
     AtomicFile file;
     if (!file.Open(ToFsPath(path))) {
         RaiseErrno(errno);
     }
-    // Rows go out bottom row first, a block at a time from one buffer kept between saves:
-    // tiles come thousands at a time, and a sheet need not be held twice. The header leads
-    // the first block, so a tile is one write.
-    thread_local std::vector<unsigned char> block;
-    const int rowsPerBlock = static_cast<int>(std::max<std::size_t>(1, (std::size_t{1} << 20) / std::max<std::size_t>(rowBytes, 1)));
-    const QRgb background = QColor(240, 240, 240).rgb();
-    const int imageRows = std::min(height, image.height());
-    const int imageColumns = std::min(width, image.width());
-    std::size_t lead = headerBytes;
+    const std::size_t rowBytes = fileRowBytes(width);
     bool ok = true;
-    for (int first = 0; ok && (first < height || lead > 0); first += rowsPerBlock) {
-        const int count = std::max(0, std::min(rowsPerBlock, height - first));
-        block.resize(lead + rowBytes * static_cast<std::size_t>(count));
-        std::copy_n(header, lead, block.data());
-        for (int i = 0; i < count; ++i) {
-            const int y = height - 1 - (first + i);
-            unsigned char* const rowStart = block.data() + lead + rowBytes * static_cast<std::size_t>(i);
-            unsigned char* out = rowStart;
-            const auto* in = y < imageRows ? reinterpret_cast<const QRgb*>(image.constScanLine(y)) : nullptr;
-            const int fromImage = in != nullptr ? imageColumns : 0;
-            for (int x = 0; x < width; ++x, out += 3) {
-                const QRgb px = x < fromImage ? in[x] : background;
-                out[0] = static_cast<unsigned char>(qBlue(px));
-                out[1] = static_cast<unsigned char>(qGreen(px));
-                out[2] = static_cast<unsigned char>(qRed(px));
-            }
-            std::fill(out, rowStart + rowBytes, 0);
+    if (source.format() == QImage::Format_BGR888 && source.width() == width && source.height() == height &&
+        rowBytes == static_cast<std::size_t>(width) * 3) {
+        // Rows that need no padding go out of the image's own memory, bottom row first,
+        // behind the header, in as few calls as the system allows.
+        std::vector<iovec> parts;
+        parts.reserve(static_cast<std::size_t>(height) + 1);
+        parts.push_back(iovec{header, HeaderBytes});
+        for (int y = height - 1; y >= 0; --y) {
+            parts.push_back(iovec{const_cast<uchar*>(source.constScanLine(y)), rowBytes});
         }
-        ok = WriteAll(file.Fd(), block.data(), block.size());
-        lead = 0;
+        ok = WriteAllParts(file.Fd(), parts.data(), parts.size());
+    } else {
+        // Otherwise a block of rows at a time from one buffer, the header leading the first.
+        const int rowsPerBlock = static_cast<int>(std::max<std::size_t>(1, (std::size_t{1} << 20) / std::max<std::size_t>(rowBytes, 1)));
+        std::vector<unsigned char> block;
+        std::size_t lead = HeaderBytes;
+        for (int first = 0; ok && (first < height || lead > 0); first += rowsPerBlock) {
+            const int count = std::max(0, std::min(rowsPerBlock, height - first));
+            block.resize(lead + rowBytes * static_cast<std::size_t>(count));
+            std::copy_n(header, lead, block.data());
+            encodeRows(source, width, height, first, count, block.data() + lead);
+            ok = WriteAll(file.Fd(), block.data(), block.size());
+            lead = 0;
+        }
     }
     if (!ok || !file.Commit()) {
         RaiseErrno(errno);

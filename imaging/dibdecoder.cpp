@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstring>
 #include <new>
 #include <cstdint>
 #include <vector>
@@ -239,7 +240,17 @@ bool DibHeaderFits(const unsigned char* head, std::size_t fileSize, std::uint64_
     return plan(head, fileSize, maxPixels, p);
 }
 
-QImage DecodeDib(const unsigned char* b, std::size_t size, QImage (*newImage)(int width, int height),
+bool PlainDibRows(const unsigned char* head, std::size_t fileSize, std::uint64_t maxPixels, DibRows& rows) {
+    Plan p;
+    if (!plan(head, fileSize, maxPixels, p) || p.h.bits != 24 || p.h.compression != BI_RGB) {
+        return false;
+    }
+    rows = DibRows{static_cast<int>(p.h.width), static_cast<int>(p.rows), p.h.height > 0, p.dataStart,
+                   static_cast<std::size_t>(p.rowBytes)};
+    return true;
+}
+
+QImage DecodeDib(const unsigned char* b, std::size_t size, QImage (*newImage)(int width, int height, QImage::Format format),
                  std::uint64_t maxPixels) {
     Plan p;
     if (!plan(b, size, maxPixels, p)) {
@@ -254,17 +265,25 @@ QImage DecodeDib(const unsigned char* b, std::size_t size, QImage (*newImage)(in
     const bool rle = p.rle;
     const std::uint64_t rowBytes = p.rowBytes;
 
-    QImage image = newImage != nullptr ? newImage(static_cast<int>(width), static_cast<int>(rows))
-                                       : QImage(static_cast<int>(width), static_cast<int>(rows), QImage::Format_RGB32);
+    const bool keepBytes = h.bits == 24 && !rle;
+    const QImage::Format format = keepBytes ? QImage::Format_BGR888 : QImage::Format_RGB32;
+    QImage image = newImage != nullptr ? newImage(static_cast<int>(width), static_cast<int>(rows), format)
+                                       : QImage(static_cast<int>(width), static_cast<int>(rows), format);
     if (image.isNull()) {
         throw std::bad_alloc();
     }
-    if (image.format() != QImage::Format_RGB32) {
+    if (image.format() != format) {
         return QImage();
     }
     auto outRow = [&](std::int64_t fileRow) {
         return reinterpret_cast<QRgb*>(image.scanLine(static_cast<int>(bottomUp ? rows - 1 - fileRow : fileRow)));
     };
+    if (keepBytes) {
+        for (std::int64_t y = 0; y < rows; ++y) {
+            std::memcpy(outRow(y), b + dataStart + rowBytes * static_cast<std::uint64_t>(y), static_cast<std::size_t>(width) * 3);
+        }
+        return image;
+    }
 
     if (rle) {
         std::vector<std::uint8_t> indexes(static_cast<std::size_t>(width * rows), 0);
@@ -288,9 +307,8 @@ QImage DecodeDib(const unsigned char* b, std::size_t size, QImage (*newImage)(in
     for (std::int64_t y = 0; y < rows; ++y) {
         const unsigned char* in = b + dataStart + rowBytes * static_cast<std::uint64_t>(y);
         QRgb* out = outRow(y);
-        if (h.bits == 24 || plain32) {
-            const std::size_t step = h.bits / 8;
-            for (std::int64_t x = 0; x < width; ++x, in += step) {
+        if (plain32) {
+            for (std::int64_t x = 0; x < width; ++x, in += 4) {
                 out[x] = 0xFF000000u | (std::uint32_t{in[2]} << 16) | (std::uint32_t{in[1]} << 8) | in[0];
             }
         } else if (h.bits == 16 || h.bits == 32) {

@@ -2,6 +2,7 @@
 
 #include "imaging/dibdecoder.h"
 #include "imaging/picture.h"
+#include "imaging/pixelcopy.h"
 #include "imaging/surfacememory.h"
 #include "runtime/descriptor.h"
 #include "runtime/runtimeerror.h"
@@ -175,11 +176,9 @@ void DirectDrawSurface7::BltToDC(Picture& dc, const RECT& src, const RECT& dest)
     if (u1 <= u0 || v1 <= v0) {
         return;
     }
-    for (std::int64_t v = v0; v < v1; ++v) {
-        const auto* in = reinterpret_cast<const QRgb*>(image_.constScanLine(static_cast<int>(src.Top + v))) + (src.Left + u0);
-        auto* out = reinterpret_cast<QRgb*>(canvas.scanLine(static_cast<int>(dest.Top + v))) + (dest.Left + u0);
-        std::copy(in, in + (u1 - u0), out);
-    }
+    CopyPixels(image_, static_cast<int>(src.Left + u0), static_cast<int>(src.Top + v0), canvas,
+               static_cast<int>(dest.Left + u0), static_cast<int>(dest.Top + v0), static_cast<int>(u1 - u0),
+               static_cast<int>(v1 - v0));
 }
 
 void DirectDraw7::SetCooperativeLevel(std::uintptr_t, std::int32_t flags) {

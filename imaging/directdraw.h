@@ -10,8 +10,9 @@
 class Picture;
 
 // A small image layer with the names and calls of DirectDraw 7 as the converter uses them.
-// Surfaces live in system memory as RGB32 images. Every failure is a RuntimeError with a
-// negative number (an HRESULT read as signed 32-bit), as the real component reports them.
+// Surfaces live in system memory as RGB32 images, or BGR888 ones made from 24-bit files.
+// Every failure is a RuntimeError with a negative number (an HRESULT read as signed 32-bit),
+// as the real component reports them.
 
 constexpr std::int32_t DDSCL_NORMAL = 8;
 constexpr std::int32_t DDSCL_EXCLUSIVE = 0x10;
@@ -102,7 +103,7 @@ public:
     std::unique_ptr<DirectDraw7> DirectDrawCreate(const QString& guid);
 };
 
-// Reads a Windows bitmap file into an RGB32 image; a null image when the file is missing, no
+// Reads a Windows bitmap file into an image as DecodeDib makes it; a null image when the file is missing, no
 // ordinary file, or no whole readable bitmap.
 QImage ReadBitmapSurfaceImage(const QString& file);
 

@@ -28,7 +28,8 @@ public:
     // Paints the whole image in the background colour.
     void Clear();
 
-    // The image behind the box, always Format_RGB32 at the box's size (null when empty).
+    // The image behind the box at the box's size (null when empty): 24-bit BGR888, or as a
+    // loaded file gave it, BGR888 or RGB32.
     const QImage& Image() const { return image_; }
     QImage& Image() { return image_; }
 

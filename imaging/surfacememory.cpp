@@ -46,30 +46,31 @@ Block* newBlock() {
 }
 // Memory of its own, in huge pages where the kernel has them: a big sheet then costs a few
 // hundred page faults instead of one per 4 KiB.
-QImage largeImage(int width, int height, std::size_t bytes) {
+QImage largeImage(int width, int height, qsizetype rowBytes, QImage::Format format, std::size_t bytes) {
     const std::size_t rounded = (bytes + BlockBytes - 1) / BlockBytes * BlockBytes;
     void* memory = std::aligned_alloc(BlockBytes, rounded);
     if (memory == nullptr) {
         return QImage();
     }
     ::madvise(memory, rounded, MADV_HUGEPAGE);
-    return QImage(static_cast<unsigned char*>(memory), width, height, static_cast<qsizetype>(width) * 4,
-                  QImage::Format_RGB32, [](void* info) { std::free(info); }, memory);
+    return QImage(static_cast<unsigned char*>(memory), width, height, rowBytes, format,
+                  [](void* info) { std::free(info); }, memory);
 }
 }  // namespace
 
-QImage NewSurfaceImage(int width, int height) {
-    if (width <= 0 || height <= 0) {
+QImage NewSurfaceImage(int width, int height, QImage::Format format) {
+    if (width <= 0 || height <= 0 || (format != QImage::Format_RGB32 && format != QImage::Format_BGR888)) {
         return QImage();
     }
-    const std::size_t bytes = static_cast<std::size_t>(width) * 4 * static_cast<std::size_t>(height);
+    const qsizetype rowBytes = format == QImage::Format_RGB32 ? qsizetype{width} * 4 : (qsizetype{width} * 3 + 3) & ~qsizetype{3};
+    const std::size_t bytes = static_cast<std::size_t>(rowBytes) * static_cast<std::size_t>(height);
     if (bytes > LargestShared) {
-        return largeImage(width, height, bytes);
+        return largeImage(width, height, rowBytes, format, bytes);
     }
     if (currentBlock == nullptr || BlockBytes - currentBlock->used < bytes) {
         Block* fresh = newBlock();
         if (fresh == nullptr) {
-            return QImage(width, height, QImage::Format_RGB32);
+            return QImage(width, height, format);
         }
         if (currentBlock != nullptr) {
             currentBlock->current = false;
@@ -81,6 +82,5 @@ QImage NewSurfaceImage(int width, int height) {
     // Every image starts on a 16-byte boundary, as the painting code likes it.
     currentBlock->used += (bytes + 15) & ~std::size_t{15};
     ++currentBlock->images;
-    return QImage(pixels, width, height, static_cast<qsizetype>(width) * 4, QImage::Format_RGB32, &imageGone,
-                  currentBlock);
+    return QImage(pixels, width, height, rowBytes, format, &imageGone, currentBlock);
 }

@@ -30,10 +30,10 @@ std::string uniqueName() {
 
 // Gives an unnamed file a name. Linking by descriptor needs a capability that ordinary users
 // lack; the /proc path works for them. Whichever worked first is tried first from then on.
-bool linkUnnamed(int fd, const std::filesystem::path& to) {
+bool linkUnnamed(int fd, int folder, const char* to) {
     static std::atomic<bool> viaProc{false};
     if (!viaProc) {
-        if (::linkat(fd, "", AT_FDCWD, to.c_str(), AT_EMPTY_PATH) == 0) {
+        if (::linkat(fd, "", folder, to, AT_EMPTY_PATH) == 0) {
             return true;
         }
         if (errno != ENOENT) {
@@ -42,7 +42,7 @@ bool linkUnnamed(int fd, const std::filesystem::path& to) {
     }
     char proc[48];
     std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", fd);
-    if (::linkat(AT_FDCWD, proc, AT_FDCWD, to.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+    if (::linkat(AT_FDCWD, proc, folder, to, AT_SYMLINK_FOLLOW) != 0) {
         return false;
     }
     viaProc = true;
@@ -51,9 +51,9 @@ bool linkUnnamed(int fd, const std::filesystem::path& to) {
 
 // An existing target may be replaced where a plain write to it would be allowed; a file with
 // no write bits is read-only even for a user whom the system would let write.
-bool mayReplace(const std::filesystem::path& target) {
+bool mayReplace(int folder, const char* target) {
     struct stat st {};
-    if (::stat(target.c_str(), &st) != 0) {
+    if (::fstatat(folder, target, &st, 0) != 0) {
         return errno == ENOENT;
     }
     if (S_ISDIR(st.st_mode)) {
@@ -90,7 +90,18 @@ bool writerGone(std::string_view name, int folder) {
 }
 }  // namespace
 
-AtomicFile::~AtomicFile() { discard(); }
+AtomicFile::~AtomicFile() {
+    discard();
+    closeFolder();
+}
+
+void AtomicFile::closeFolder() {
+    if (ownsFolder_) {
+        ::close(folder_);
+    }
+    folder_ = -1;
+    ownsFolder_ = false;
+}
 
 void AtomicFile::discard() {
     if (fd_ >= 0) {
@@ -98,16 +109,32 @@ void AtomicFile::discard() {
         fd_ = -1;
     }
     if (!named_.empty()) {
-        ::unlink((folder_ / named_).c_str());
+        ::unlinkat(folder_, named_.c_str(), 0);
         named_.clear();
     }
 }
 
 bool AtomicFile::Open(const std::filesystem::path& target, mode_t mode) {
     discard();
-    target_ = target;
-    folder_ = target.parent_path().empty() ? std::filesystem::path(".") : target.parent_path();
-    fd_ = ::open(folder_.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+    closeFolder();
+    const std::filesystem::path folder = target.parent_path().empty() ? std::filesystem::path(".") : target.parent_path();
+    const int fd = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    folder_ = fd;
+    ownsFolder_ = true;
+    return OpenIn(fd, target.filename().string(), mode);
+}
+
+bool AtomicFile::OpenIn(int folder, std::string name, mode_t mode) {
+    discard();
+    if (folder != folder_) {
+        closeFolder();
+        folder_ = folder;
+    }
+    name_ = std::move(name);
+    fd_ = ::openat(folder_, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
     if (fd_ >= 0) {
         return true;
     }
@@ -115,7 +142,7 @@ bool AtomicFile::Open(const std::filesystem::path& target, mode_t mode) {
         return false;
     }
     named_ = uniqueName();
-    fd_ = ::open((folder_ / named_).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    fd_ = ::openat(folder_, named_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
     if (fd_ < 0) {
         const int failure = errno;
         named_.clear();
@@ -136,33 +163,34 @@ bool AtomicFile::Commit() {
         errno = EBADF;
         return false;
     }
+    const char* target = name_.c_str();
     if (named_.empty()) {
         // A new file takes its name in one step, so nothing of ours is ever visible half done.
-        if (linkUnnamed(fd_, target_)) {
+        if (linkUnnamed(fd_, folder_, target)) {
             const int fd = fd_;
             fd_ = -1;
             if (::close(fd) != 0) {
                 const int failure = errno;
-                ::unlink(target_.c_str());
+                ::unlinkat(folder_, target, 0);
                 errno = failure;
                 return false;
             }
             return true;
         }
-        if (errno != EEXIST || !mayReplace(target_)) {
+        if (errno != EEXIST || !mayReplace(folder_, target)) {
             return fail();
         }
         named_ = uniqueName();
-        if (!linkUnnamed(fd_, folder_ / named_)) {
+        if (!linkUnnamed(fd_, folder_, named_.c_str())) {
             named_.clear();
             return fail();
         }
-    } else if (!mayReplace(target_)) {
+    } else if (!mayReplace(folder_, target)) {
         return fail();
     }
     const int fd = fd_;
     fd_ = -1;
-    if (::close(fd) != 0 || ::rename((folder_ / named_).c_str(), target_.c_str()) != 0) {
+    if (::close(fd) != 0 || ::renameat(folder_, named_.c_str(), folder_, target) != 0) {
         return fail();
     }
     named_.clear();

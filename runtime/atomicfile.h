@@ -18,6 +18,9 @@ public:
 
     // Starts the file that will replace target; false, with errno set, when the folder refuses.
     bool Open(const std::filesystem::path& target, mode_t mode = 0666);
+    // The same for the file name in an open folder, which must stay open until Commit: many
+    // files in one folder then cost no path lookups.
+    bool OpenIn(int folder, std::string name, mode_t mode = 0666);
     int Fd() const { return fd_; }
 
     // Closes the file and puts it in place under the target's name. An existing target is
@@ -28,10 +31,11 @@ public:
 
 private:
     void discard();
-    bool replaceExisting();
+    void closeFolder();
 
-    std::filesystem::path target_;
-    std::filesystem::path folder_;
+    int folder_ = -1;
+    bool ownsFolder_ = false;
+    std::string name_;
     std::string named_;  // the hidden name, when the file system has no unnamed files
     int fd_ = -1;
 };

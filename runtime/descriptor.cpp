@@ -6,7 +6,11 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <climits>
 
 #include <cerrno>
 
@@ -22,31 +26,51 @@ Descriptor::~Descriptor() {
     }
 }
 
+namespace {
+// Drops the first done bytes of the parts; the count of parts that remain.
+std::size_t skipDone(iovec*& parts, std::size_t count, std::size_t done) {
+    while (count > 0 && done >= parts->iov_len) {
+        done -= parts->iov_len;
+        ++parts;
+        --count;
+    }
+    if (count > 0) {
+        parts->iov_base = static_cast<unsigned char*>(parts->iov_base) + done;
+        parts->iov_len -= done;
+    }
+    return count;
+}
+}  // namespace
+
 bool WriteAll(int fd, const void* data, std::size_t size) {
+    iovec part{const_cast<void*>(data), size};
+    return WriteAllParts(fd, &part, 1);
+}
+
+bool WriteAllParts(int fd, iovec* parts, std::size_t count) {
     // Past a file size limit the system would end the process; a failed write with EFBIG
     // lets the run report "Disk full" and leave no file behind instead.
     static const bool limitIsAnError = ::signal(SIGXFSZ, SIG_IGN) != SIG_ERR;
     (void)limitIsAnError;
-    const auto* next = static_cast<const unsigned char*>(data);
-    while (size > 0) {
-        const ssize_t n = ::write(fd, next, size);
+    count = skipDone(parts, count, 0);
+    while (count > 0) {
+        const ssize_t n = ::writev(fd, parts, static_cast<int>(std::min<std::size_t>(count, IOV_MAX)));
         if (n < 0 && errno == EINTR) {
             continue;
         }
         if (n <= 0) {
             return false;
         }
-        next += n;
-        size -= static_cast<std::size_t>(n);
+        count = skipDone(parts, count, static_cast<std::size_t>(n));
     }
     return true;
 }
 
-long ReadAll(int fd, void* into, std::size_t size, std::int64_t at) {
-    auto* next = static_cast<unsigned char*>(into);
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::pread(fd, next + done, size - done, static_cast<off_t>(at + static_cast<std::int64_t>(done)));
+long ReadAllParts(int fd, iovec* parts, std::size_t count, std::int64_t at) {
+    long done = 0;
+    count = skipDone(parts, count, 0);
+    while (count > 0) {
+        const ssize_t n = ::preadv(fd, parts, static_cast<int>(std::min<std::size_t>(count, IOV_MAX)), static_cast<off_t>(at + done));
         if (n < 0 && errno == EINTR) {
             continue;
         }
@@ -56,9 +80,15 @@ long ReadAll(int fd, void* into, std::size_t size, std::int64_t at) {
         if (n == 0) {
             break;
         }
-        done += static_cast<std::size_t>(n);
+        done += n;
+        count = skipDone(parts, count, static_cast<std::size_t>(n));
     }
-    return static_cast<long>(done);
+    return done;
+}
+
+long ReadAll(int fd, void* into, std::size_t size, std::int64_t at) {
+    iovec part{into, size};
+    return ReadAllParts(fd, &part, 1, at);
 }
 
 int OpenRegularFile(const QString& path, std::int64_t& size) {

@@ -24,6 +24,16 @@ private:
 // when the system refuses. A file size limit makes it fail with EFBIG, never a signal.
 bool WriteAll(int fd, const void* data, std::size_t size);
 
+struct iovec;
+
+// WriteAll for data in many parts, taken in order as if they were one buffer: as few calls
+// as the system allows, and no copy. The parts may be changed.
+bool WriteAllParts(int fd, iovec* parts, std::size_t count);
+
+// ReadAll into many parts, filled in order from offset at; the bytes read, fewer only at the
+// end of the file, or -1 with errno set. The parts may be changed.
+long ReadAllParts(int fd, iovec* parts, std::size_t count, std::int64_t at);
+
 // Reads size bytes from offset at, going on after short reads and interruptions; fewer only
 // at the end of the file. -1 with errno set when the system refuses.
 long ReadAll(int fd, void* into, std::size_t size, std::int64_t at);

@@ -1,0 +1,7 @@
+#pragma once
+
+#include <QImage>
+
+// Copies the w by h block at (sx, sy) of from to (x, y) of to, which must lie inside both.
+// Images are RGB32 or 24-bit BGR888, in any pairing; same formats copy whole rows.
+void CopyPixels(const QImage& from, int sx, int sy, QImage& to, int x, int y, int w, int h);
