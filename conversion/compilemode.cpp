@@ -103,6 +103,10 @@ bool Converter::CompileMode(QString source, QString destination) {
                 surface->BltToDC(back, rTileSrc, rTileDest);
             }
         }
+        // No later cell shows a tile below the first of the next row (the texts cannot change
+        // during the run and a row is at least one tile wide), so those tiles are done with:
+        // a sheet of thousands then holds about a row of them in memory, not all.
+        TileSurf.ReleaseBelow(start.Of(form_.Text(Box::txtStart)) + width.Of(form_.TileWidth) * (row + 1) - 0.5);
     }
 
     form_.Repaint(FormView::Pic::picBack);

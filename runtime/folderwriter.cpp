@@ -13,6 +13,7 @@
 namespace {
 // Files in flight at most: enough to keep the helper busy, little memory for big files.
 constexpr std::size_t MostInFlight = 64;
+constexpr std::size_t Batch = 16;
 
 // A failure of this file, or 0.
 int writeWhole(AtomicFile& file, int folder, const std::string& name, const std::vector<unsigned char>& bytes) {
@@ -54,7 +55,7 @@ void FolderWriter::stopHelper() {
         const std::lock_guard<std::mutex> hold(lock_);
         stopping_ = true;
     }
-    changed_.notify_all();
+    toHelper_.notify_one();
     helper_.join();
 }
 
@@ -68,7 +69,7 @@ void FolderWriter::writeNow(Job& job) {
 void FolderWriter::work() {
     std::unique_lock<std::mutex> hold(lock_);
     for (;;) {
-        changed_.wait(hold, [this] { return stopping_ || !waiting_.empty(); });
+        toHelper_.wait(hold, [this] { return stopping_ || !waiting_.empty(); });
         if (stopping_) {
             return;
         }
@@ -78,7 +79,11 @@ void FolderWriter::work() {
         job->failure = writeWhole(job->file, folder_, job->name, job->bytes);
         hold.lock();
         filled_.push_back(std::move(job));
-        changed_.notify_all();
+        // Waking the caller costs about as much as a file: it is woken for a batch of them,
+        // or when the helper runs dry.
+        if (filled_.size() >= Batch || waiting_.empty()) {
+            toCaller_.notify_one();
+        }
     }
 }
 
@@ -90,12 +95,16 @@ void FolderWriter::Write(std::string name, std::vector<unsigned char> bytes) {
         writeNow(*job);
         return;
     }
+    bool helperIdle = false;
     {
         const std::lock_guard<std::mutex> hold(lock_);
+        helperIdle = waiting_.empty();
         waiting_.push_back(std::move(job));
         ++inFlight_;
     }
-    changed_.notify_all();
+    if (helperIdle) {
+        toHelper_.notify_one();
+    }
     commitReady(false);
 }
 
@@ -109,21 +118,24 @@ void FolderWriter::Finish() {
 // only while too many are in flight.
 void FolderWriter::commitReady(bool wait) {
     for (;;) {
-        std::unique_ptr<Job> job;
+        std::deque<std::unique_ptr<Job>> ready;
         {
             std::unique_lock<std::mutex> hold(lock_);
-            const auto enough = [&] { return !filled_.empty() || inFlight_ == 0 || (!wait && inFlight_ < MostInFlight); };
-            changed_.wait(hold, enough);
             if (filled_.empty()) {
+                if (inFlight_ == 0 || (!wait && inFlight_ < MostInFlight)) {
+                    return;
+                }
+                toCaller_.wait(hold, [this] { return filled_.size() >= Batch || (!filled_.empty() && waiting_.empty()); });
+            }
+            ready.swap(filled_);
+            inFlight_ -= ready.size();
+        }
+        while (!ready.empty()) {
+            if (ready.front()->failure != 0 || !ready.front()->file.Commit()) {
+                goOnAlone(std::move(ready));
                 return;
             }
-            job = std::move(filled_.front());
-            filled_.pop_front();
-            --inFlight_;
-        }
-        if (job->failure != 0 || !job->file.Commit()) {
-            goOnAlone(std::move(job));
-            return;
+            ready.pop_front();
         }
     }
 }
@@ -132,10 +144,8 @@ void FolderWriter::commitReady(bool wait) {
 // they would have been without a helper: the files filled meanwhile are dropped unnamed, so
 // a full disk they filled, or a passing failure, ends the same way. The rest of the run goes
 // on without the helper.
-void FolderWriter::goOnAlone(std::unique_ptr<Job> failed) {
+void FolderWriter::goOnAlone(std::deque<std::unique_ptr<Job>> rest) {
     stopHelper();
-    std::vector<std::unique_ptr<Job>> rest;
-    rest.push_back(std::move(failed));
     for (auto* queue : {&filled_, &waiting_}) {
         for (std::unique_ptr<Job>& job : *queue) {
             rest.push_back(std::move(job));
@@ -143,8 +153,8 @@ void FolderWriter::goOnAlone(std::unique_ptr<Job> failed) {
         queue->clear();
     }
     inFlight_ = 0;
-    for (std::unique_ptr<Job>& job : rest) {
-        writeNow(*job);
-        job.reset();
+    while (!rest.empty()) {
+        writeNow(*rest.front());
+        rest.pop_front();
     }
 }

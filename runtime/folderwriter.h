@@ -38,11 +38,12 @@ private:
     void commitReady(bool wait);
     void stopHelper();
     void writeNow(Job& job);
-    void goOnAlone(std::unique_ptr<Job> failed);
+    void goOnAlone(std::deque<std::unique_ptr<Job>> rest);
 
     int folder_ = -1;
     std::mutex lock_;
-    std::condition_variable changed_;
+    std::condition_variable toHelper_;
+    std::condition_variable toCaller_;
     std::deque<std::unique_ptr<Job>> waiting_;  // to be opened and filled by the helper
     std::deque<std::unique_ptr<Job>> filled_;   // filled, waiting for their names
     std::size_t inFlight_ = 0;  // handed over and not yet named, the one the helper holds included

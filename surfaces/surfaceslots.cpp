@@ -37,3 +37,7 @@ void SurfaceSlots::Set(std::int64_t index, std::unique_ptr<DirectDrawSurface7> s
     }
     slots_[static_cast<std::int32_t>(index)] = std::move(surface);
 }
+
+void SurfaceSlots::ReleaseBelow(double bound) {
+    std::erase_if(slots_, [bound](const auto& slot) { return slot.first < bound; });
+}

@@ -28,6 +28,9 @@ public:
     // Fills a slot, releasing a surface it held.
     void Set(std::int64_t index, std::unique_ptr<DirectDrawSurface7> surface);
 
+    // Empties the slots numbered below bound, releasing their surfaces.
+    void ReleaseBelow(double bound);
+
     std::size_t FilledCount() const { return slots_.size(); }
 
 private:
