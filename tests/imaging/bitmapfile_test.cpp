@@ -91,4 +91,27 @@ TEST(BitmapFile, SaveWritesA24BitBitmapAndNeverAHalfOne) {
     EXPECT_EQ(QDir(folder.Path()).entryList(QDir::Files | QDir::Hidden), (QStringList{"a.bmp", "ro.bmp"}));
 }
 
+// A 24-bit picture is written from its own rows: the same bytes as from 32 bits, with or
+// without row padding, cropped or widened with the background, whole or in memory.
+TEST(BitmapFile, ThreeAndFourBytePicturesSaveAlike) {
+    TestFolder folder;
+    const QSize sizes[] = {{1, 1}, {2, 3}, {3, 7}, {4, 5}, {5, 2}, {32, 32}, {33, 9}};
+    for (const QSize size : sizes) {
+        const QImage wide = PatternImage(size.width(), size.height(), BitmapLayout{});
+        const QImage narrow = wide.convertToFormat(QImage::Format_BGR888);
+        for (const QSize saved : {size, size + QSize(3, 2), size - QSize(size.width() / 2, 0)}) {
+            SCOPED_TRACE(testing::Message() << size.width() << "x" << size.height() << " saved as " << saved.width()
+                                            << "x" << saved.height());
+            SaveBitmapFile(wide, saved.width(), saved.height(), folder.File("wide.bmp"));
+            SaveBitmapFile(narrow, saved.width(), saved.height(), folder.File("narrow.bmp"));
+            const QByteArray bytes = ReadBytes(folder.File("wide.bmp"));
+            EXPECT_EQ(ReadBytes(folder.File("narrow.bmp")), bytes);
+            std::vector<unsigned char> held;
+            EncodeBitmapFile(narrow, saved.width(), saved.height(), held);
+            EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(held.data()), static_cast<qsizetype>(held.size())), bytes);
+            EXPECT_EQ(AsRgb32(LoadBitmapFile(folder.File("narrow.bmp"))), AsRgb32(QImage(folder.File("narrow.bmp"))));
+        }
+    }
+}
+
 }  // namespace
