@@ -8,7 +8,6 @@
 #include "tilecommands.h"
 
 #include "conversion/converter.h"
-#include "imaging/parallel.h"
 #include "imaging/picture.h"
 #include "records/bmpsize.h"
 #include "records/tileinfo.h"
@@ -72,8 +71,6 @@ int runConversion(const Request& request, bool split) {
     const bool showProgress = !request.quiet && ::isatty(STDERR_FILENO);
     BatchForm form(showProgress);
     Converter converter(form);
-    // Tiles are written beside the cutting when there is a core to spare.
-    converter.SetWriterThread(WorkerCount() > 1);
     QStringList messages;
     std::optional<RuntimeError> failure;
     SetMessageBoxHandler([&](const QString& text) { messages += text; });

@@ -1,9 +1,12 @@
 #include "batchcli.h"
 
+#include "imaging/parallel.h"
+
 #include <QCoreApplication>
 
 int main(int argc, char* argv[]) {
     // No window toolkit: the batch program must run where no display exists.
     QCoreApplication app(argc, argv);
+    UseEveryCore();
     return RunBatch(QCoreApplication::arguments());
 }

@@ -16,9 +16,11 @@ if [ ! -x /usr/bin/time ]; then
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq time >/dev/null
 fi
 
-# Seconds of one command, output dropped.
+# Seconds of one command, output dropped; the file system first settles what the last
+# command freed.
 seconds() {
   local start end
+  sleep 0.3
   start=$(date +%s%N)
   "$@" >/dev/null
   end=$(date +%s%N)

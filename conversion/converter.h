@@ -28,10 +28,6 @@ public:
     // The image header reader that Split mode creates on first use and keeps.
     bmpsize* ImageInfo() const { return ImageInfo_.get(); }
 
-    // Lets Split write its tiles from a second thread; the files and every outcome stay those
-    // of one thread. The window keeps to one.
-    void SetWriterThread(bool on) { writerThread_ = on; }
-
     // Told of every failure that ended a run, logged or not (the batch program reports them).
     void SetFailureObserver(std::function<void(const RuntimeError&)> observer) { observer_ = std::move(observer); }
 
@@ -50,5 +46,4 @@ private:
     // Set while a click is handled: a second click let in by the message processing before
     // the button is disabled must not start a second run.
     bool running_ = false;
-    bool writerThread_ = false;
 };

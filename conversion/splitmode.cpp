@@ -1,6 +1,7 @@
 #include "conversion/converter.h"
 
 #include "imaging/bitmapfile.h"
+#include "imaging/parallel.h"
 #include "imaging/picture.h"
 #include "records/bmpsize.h"
 #include "records/tileinfo.h"
@@ -52,7 +53,8 @@ bool Converter::SplitMode(QString source, QString destination, Picture& canvas) 
     std::int32_t number = RoundToLong(ParseNumber(form_.Text(FormView::Box::txtStart)));
     // Refused before the first tile, or the sheet would be lost under one.
     RefuseSourceAmongTiles(source, destination, number, std::int64_t{tilesAcross} * tilesDown, QStringLiteral(".bmp"));
-    FolderWriter tiles(destination, writerThread_);
+    // With a core to spare (the batch program), tiles are written beside the cutting.
+    FolderWriter tiles(destination, WorkerCount() > 1 ? WorkerCount() : 0);
     try {
         number = cutTiles(image, canvas, tilesAcross, tilesDown, number, tiles);
     } catch (...) {

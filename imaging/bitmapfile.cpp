@@ -1,6 +1,7 @@
 #include "imaging/bitmapfile.h"
 
 #include "imaging/dibdecoder.h"
+#include "imaging/parallel.h"
 #include "imaging/picture.h"
 #include "imaging/surfacememory.h"
 #include "runtime/atomicfile.h"
@@ -58,26 +59,37 @@ private:
 };
 
 // The rows of an uncompressed 24-bit file, read straight into the image's memory, whose rows
-// are padded as the file's are: no second copy of the file is held.
+// are padded as the file's are: no second copy of the file is held. With more than one
+// core, each reads its share of the rows.
 QImage readRows(int fd, const DibRows& rows) {
     QImage image = NewSurfaceImage(rows.width, rows.height, QImage::Format_BGR888);
     if (image.isNull()) {
         throw std::bad_alloc();
     }
-    std::vector<iovec> parts(static_cast<std::size_t>(rows.height));
-    for (int i = 0; i < rows.height; ++i) {
-        parts[static_cast<std::size_t>(i)] = iovec{image.scanLine(rows.bottomUp ? rows.height - 1 - i : i), rows.rowBytes};
-    }
-    // The last row may come without its padding; every pixel must be there. A file that
-    // shrinks meanwhile reads short and is refused as cut.
-    const std::size_t needed = rows.rowBytes * static_cast<std::size_t>(rows.height - 1) + static_cast<std::size_t>(rows.width) * 3;
-    const long got = ReadAllParts(fd, parts.data(), parts.size(), static_cast<std::int64_t>(rows.start));
-    if (got < 0) {
-        RaiseErrno(errno);
-    }
-    if (static_cast<std::size_t>(got) < needed) {
-        RaiseError(Err::InvalidPicture);
-    }
+    // Shares of at least 8 MB: smaller ones are not worth a thread.
+    const std::size_t bytes = rows.rowBytes * static_cast<std::size_t>(rows.height);
+    const int shares = static_cast<int>(std::clamp<std::size_t>(bytes >> 23, 1, static_cast<std::size_t>(WorkerCount())));
+    ParallelFor(static_cast<std::size_t>(shares), [&](std::size_t share) {
+        const int first = static_cast<int>(static_cast<std::int64_t>(rows.height) * static_cast<int>(share) / shares);
+        const int end = static_cast<int>(static_cast<std::int64_t>(rows.height) * (static_cast<int>(share) + 1) / shares);
+        std::vector<iovec> parts;
+        parts.reserve(static_cast<std::size_t>(end - first));
+        for (int i = first; i < end; ++i) {
+            parts.push_back(iovec{image.scanLine(rows.bottomUp ? rows.height - 1 - i : i), rows.rowBytes});
+        }
+        // The last row may come without its padding; every pixel must be there. A file that
+        // shrinks meanwhile reads short and is refused as cut.
+        const std::size_t needed = rows.rowBytes * static_cast<std::size_t>(end - first) -
+                                   (end == rows.height ? rows.rowBytes - static_cast<std::size_t>(rows.width) * 3 : 0);
+        const long got = ReadAllParts(fd, parts.data(), parts.size(),
+                                      static_cast<std::int64_t>(rows.start + rows.rowBytes * static_cast<std::size_t>(first)));
+        if (got < 0) {
+            RaiseErrno(errno);
+        }
+        if (static_cast<std::size_t>(got) < needed) {
+            RaiseError(Err::InvalidPicture);
+        }
+    });
     return image;
 }
 

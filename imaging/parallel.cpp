@@ -7,7 +7,13 @@
 #include <thread>
 #include <vector>
 
-int WorkerCount() { return static_cast<int>(std::max(1u, std::thread::hardware_concurrency())); }
+namespace {
+std::atomic<bool> everyCore{false};
+}  // namespace
+
+void UseEveryCore() { everyCore = true; }
+
+int WorkerCount() { return everyCore ? static_cast<int>(std::max(1u, std::thread::hardware_concurrency())) : 1; }
 
 void ParallelFor(std::size_t count, const std::function<void(std::size_t)>& work) {
     std::atomic<std::size_t> next{0};

@@ -3,8 +3,10 @@
 #include <cstddef>
 #include <functional>
 
-// Threads a batch job uses: one per core.
+// Threads a job uses: one per core once UseEveryCore was called (the batch program does),
+// else one, as the window runs.
 int WorkerCount();
+void UseEveryCore();
 
 // Runs work(i) for every i below count on WorkerCount() threads. When items fail, the
 // failure of the lowest item is rethrown once all threads stopped; items above a failed

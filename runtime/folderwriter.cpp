@@ -11,9 +11,11 @@
 #include <cerrno>
 
 namespace {
-// Files in flight at most: enough to keep the helper busy, little memory for big files.
-constexpr std::size_t MostInFlight = 64;
-constexpr std::size_t Batch = 16;
+// Files a helper fills before it names them: handing over and waiting cost about as much as
+// a file, so they are paid once a batch.
+constexpr std::size_t BatchFiles = 64;
+// Batches waiting for a helper at most: little memory, and enough to keep helpers busy.
+constexpr std::size_t MostQueued = 4;
 
 // A failure of this file, or 0.
 int writeWhole(AtomicFile& file, int folder, const std::string& name, const std::vector<unsigned char>& bytes) {
@@ -31,32 +33,31 @@ struct FolderWriter::Job {
     int failure = 0;
 };
 
-FolderWriter::FolderWriter(const QString& folder, bool helperThread) {
+FolderWriter::FolderWriter(const QString& folder, int helpers) {
     folder_ = ::open(ToFsPath(folder).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     if (folder_ < 0) {
         RaiseErrno(errno);
     }
-    if (helperThread) {
-        helper_ = std::thread([this] { work(); });
+    for (int i = 0; i < helpers; ++i) {
+        helpers_.emplace_back([this] { work(); });
     }
 }
 
 FolderWriter::~FolderWriter() {
-    stopHelper();
-    filled_.clear();
-    ::close(folder_);
-}
-
-void FolderWriter::stopHelper() {
-    if (!helper_.joinable()) {
-        return;
-    }
     {
         const std::lock_guard<std::mutex> hold(lock_);
         stopping_ = true;
     }
-    toHelper_.notify_one();
-    helper_.join();
+    stopHelpers();
+    ::close(folder_);
+}
+
+void FolderWriter::stopHelpers() {
+    changed_.notify_all();
+    for (std::thread& helper : helpers_) {
+        helper.join();
+    }
+    helpers_.clear();
 }
 
 void FolderWriter::writeNow(Job& job) {
@@ -66,24 +67,42 @@ void FolderWriter::writeNow(Job& job) {
     }
 }
 
+// A helper fills a batch's files unnamed, waits for the batches before it to be named, then
+// names its own; other helpers fill theirs meanwhile.
 void FolderWriter::work() {
     std::unique_lock<std::mutex> hold(lock_);
     for (;;) {
-        toHelper_.wait(hold, [this] { return stopping_ || !waiting_.empty(); });
-        if (stopping_) {
+        changed_.wait(hold, [this] { return stopping_ || failed_ || !queued_.empty(); });
+        if (stopping_ || failed_) {
             return;
         }
-        std::unique_ptr<Job> job = std::move(waiting_.front());
-        waiting_.pop_front();
+        Numbered batch = std::move(queued_.front());
+        queued_.pop_front();
+        changed_.notify_all();
         hold.unlock();
-        job->failure = writeWhole(job->file, folder_, job->name, job->bytes);
-        hold.lock();
-        filled_.push_back(std::move(job));
-        // Waking the caller costs about as much as a file: it is woken for a batch of them,
-        // or when the helper runs dry.
-        if (filled_.size() >= Batch || waiting_.empty()) {
-            toCaller_.notify_one();
+        for (const std::unique_ptr<Job>& job : batch.jobs) {
+            job->failure = writeWhole(job->file, folder_, job->name, job->bytes);
         }
+        hold.lock();
+        changed_.wait(hold, [&] { return stopping_ || failed_ || named_ == batch.number; });
+        if (stopping_ || failed_) {
+            leftOver_[batch.number] = std::move(batch.jobs);
+            return;
+        }
+        hold.unlock();
+        std::size_t done = 0;
+        while (done < batch.jobs.size() && batch.jobs[done]->failure == 0 && batch.jobs[done]->file.Commit()) {
+            ++done;
+        }
+        hold.lock();
+        if (done < batch.jobs.size()) {
+            failed_ = true;
+            batch.jobs.erase(batch.jobs.begin(), batch.jobs.begin() + static_cast<std::ptrdiff_t>(done));
+            leftOver_[batch.number] = std::move(batch.jobs);
+        } else {
+            ++named_;
+        }
+        changed_.notify_all();
     }
 }
 
@@ -91,70 +110,75 @@ void FolderWriter::Write(std::string name, std::vector<unsigned char> bytes) {
     auto job = std::make_unique<Job>();
     job->name = std::move(name);
     job->bytes = std::move(bytes);
-    if (!helper_.joinable()) {
+    if (helpers_.empty()) {
         writeNow(*job);
         return;
     }
-    bool helperIdle = false;
+    building_.push_back(std::move(job));
+    if (building_.size() == BatchFiles) {
+        hand();
+    }
+}
+
+// Hands the caller's batch over, once there is room; after a failure, goes on alone.
+void FolderWriter::hand() {
     {
-        const std::lock_guard<std::mutex> hold(lock_);
-        helperIdle = waiting_.empty();
-        waiting_.push_back(std::move(job));
-        ++inFlight_;
+        std::unique_lock<std::mutex> hold(lock_);
+        changed_.wait(hold, [this] { return failed_ || queued_.size() < MostQueued; });
+        if (!failed_) {
+            queued_.push_back(Numbered{handed_++, std::move(building_)});
+            building_.clear();
+            changed_.notify_all();
+            return;
+        }
     }
-    if (helperIdle) {
-        toHelper_.notify_one();
-    }
-    commitReady(false);
+    goOnAlone();
 }
 
 void FolderWriter::Finish() {
-    if (helper_.joinable()) {
-        commitReady(true);
+    if (helpers_.empty()) {
+        return;
     }
-}
-
-// Names the files the helper has filled, in order; with wait, until none is left, otherwise
-// only while too many are in flight.
-void FolderWriter::commitReady(bool wait) {
-    for (;;) {
-        std::deque<std::unique_ptr<Job>> ready;
-        {
-            std::unique_lock<std::mutex> hold(lock_);
-            if (filled_.empty()) {
-                if (inFlight_ == 0 || (!wait && inFlight_ < MostInFlight)) {
-                    return;
-                }
-                toCaller_.wait(hold, [this] { return filled_.size() >= Batch || (!filled_.empty() && waiting_.empty()); });
-            }
-            ready.swap(filled_);
-            inFlight_ -= ready.size();
-        }
-        while (!ready.empty()) {
-            if (ready.front()->failure != 0 || !ready.front()->file.Commit()) {
-                goOnAlone(std::move(ready));
-                return;
-            }
-            ready.pop_front();
+    if (!building_.empty()) {
+        hand();
+        if (helpers_.empty()) {
+            return;
         }
     }
+    {
+        std::unique_lock<std::mutex> hold(lock_);
+        changed_.wait(hold, [this] { return failed_ || named_ == handed_; });
+        if (!failed_) {
+            return;
+        }
+    }
+    goOnAlone();
 }
 
-// After a failure the files from the failed one on are written once more, one by one, as
-// they would have been without a helper: the files filled meanwhile are dropped unnamed, so
-// a full disk they filled, or a passing failure, ends the same way. The rest of the run goes
-// on without the helper.
-void FolderWriter::goOnAlone(std::deque<std::unique_ptr<Job>> rest) {
-    stopHelper();
-    for (auto* queue : {&filled_, &waiting_}) {
-        for (std::unique_ptr<Job>& job : *queue) {
+// After a failure the files from the failed one on are written once more, one by one and in
+// order, as they would have been without helpers: the files filled meanwhile are dropped
+// unnamed, so a full disk they filled, or a passing failure, ends the same way. The rest of
+// the run goes on without helpers.
+void FolderWriter::goOnAlone() {
+    stopHelpers();
+    Batch rest;
+    auto take = [&rest](Batch& jobs) {
+        for (std::unique_ptr<Job>& job : jobs) {
             rest.push_back(std::move(job));
         }
-        queue->clear();
+        jobs.clear();
+    };
+    for (auto& [number, jobs] : leftOver_) {
+        take(jobs);
     }
-    inFlight_ = 0;
-    while (!rest.empty()) {
-        writeNow(*rest.front());
-        rest.pop_front();
+    leftOver_.clear();
+    for (Numbered& batch : queued_) {
+        take(batch.jobs);
+    }
+    queued_.clear();
+    take(building_);
+    for (std::unique_ptr<Job>& job : rest) {
+        writeNow(*job);
+        job.reset();
     }
 }

@@ -3,29 +3,30 @@
 #include <QString>
 
 #include <condition_variable>
+#include <cstddef>
 #include <deque>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
-class AtomicFile;
-
 // Writes many whole files into one folder, each opened relative to it and put in place whole
-// (see AtomicFile). With a helper thread, opening and filling the next files goes on beside
-// the caller's work while names are still given one at a time in the order of Write: a
-// failure then stops at the same file, with the same error, as writing them one by one.
+// (see AtomicFile). With helper threads, files are filled a batch at a time on each helper
+// while the caller goes on, and take their names strictly in the order of Write: a failure
+// then stops at the same file, with the same error, as writing them one by one.
 class FolderWriter {
 public:
-    // Raises the run-time error of a folder that cannot be opened.
-    FolderWriter(const QString& folder, bool helperThread);
+    // helpers 0 writes every file at once in the caller's thread. Raises the run-time error
+    // of a folder that cannot be opened.
+    FolderWriter(const QString& folder, int helpers);
     ~FolderWriter();
     FolderWriter(const FolderWriter&) = delete;
     FolderWriter& operator=(const FolderWriter&) = delete;
 
     // Writes bytes as the file name, replacing a file of that name. Raises the run-time
-    // error of this file's failure, or with a helper of an earlier file's; then no later file
+    // error of this file's failure, or with helpers of an earlier file's; then no later file
     // appears.
     void Write(std::string name, std::vector<unsigned char> bytes);
     // Waits until every file is in place; raises the first failure.
@@ -33,20 +34,27 @@ public:
 
 private:
     struct Job;
+    using Batch = std::vector<std::unique_ptr<Job>>;
+    struct Numbered {
+        std::size_t number;
+        Batch jobs;
+    };
 
     void work();
-    void commitReady(bool wait);
-    void stopHelper();
+    void hand();
+    void stopHelpers();
     void writeNow(Job& job);
-    void goOnAlone(std::deque<std::unique_ptr<Job>> rest);
+    void goOnAlone();
 
     int folder_ = -1;
     std::mutex lock_;
-    std::condition_variable toHelper_;
-    std::condition_variable toCaller_;
-    std::deque<std::unique_ptr<Job>> waiting_;  // to be opened and filled by the helper
-    std::deque<std::unique_ptr<Job>> filled_;   // filled, waiting for their names
-    std::size_t inFlight_ = 0;  // handed over and not yet named, the one the helper holds included
+    std::condition_variable changed_;
+    Batch building_;                   // the caller's next batch
+    std::deque<Numbered> queued_;      // handed over, not yet taken by a helper
+    std::map<std::size_t, Batch> leftOver_;  // files a failure stopped before they were named
+    std::size_t handed_ = 0;           // batches handed over so far
+    std::size_t named_ = 0;            // batches whose files all have their names
+    bool failed_ = false;
     bool stopping_ = false;
-    std::thread helper_;
+    std::vector<std::thread> helpers_;
 };

@@ -21,7 +21,7 @@ struct Outcome {
 Outcome WriteFiles(const QString& folder, bool helper, int count) {
     Outcome outcome;
     try {
-        FolderWriter writer(folder, helper);
+        FolderWriter writer(folder, helper ? 2 : 0);
         for (int i = 0; i < count; ++i) {
             writer.Write(std::to_string(i) + ".bin", std::vector<unsigned char>(3126, static_cast<unsigned char>(i)));
         }

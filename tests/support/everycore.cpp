@@ -1,0 +1,6 @@
+#include "imaging/parallel.h"
+
+namespace {
+// The batch program runs these jobs on every core; so do their tests.
+[[maybe_unused]] const bool everyCore = (UseEveryCore(), true);
+}  // namespace
