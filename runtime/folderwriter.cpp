@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <optional>
 
 namespace {
 // Files a helper fills before it names them: handing over and waiting cost about as much as
@@ -17,20 +18,26 @@ constexpr std::size_t BatchFiles = 64;
 // Batches waiting for a helper at most: little memory, and enough to keep helpers busy.
 constexpr std::size_t MostQueued = 4;
 
-// A failure of this file, or 0.
-int writeWhole(AtomicFile& file, int folder, const std::string& name, const std::vector<unsigned char>& bytes) {
-    if (!file.OpenIn(folder, name) || !WriteAll(file.Fd(), bytes.data(), bytes.size())) {
-        return errno;
-    }
-    return 0;
-}
 }  // namespace
 
 struct FolderWriter::Job {
     std::string name;
     std::vector<unsigned char> bytes;
-    AtomicFile file;
+    std::optional<AtomicFile> file;  // filled and not yet named
     int failure = 0;
+
+    // Fills the file unnamed; false, with the failure kept, when that fails.
+    bool Fill(int folder) {
+        file.emplace();
+        failure = file->OpenIn(folder, name) && WriteAll(file->Fd(), bytes.data(), bytes.size()) ? 0 : errno;
+        return failure == 0;
+    }
+    bool Name() {
+        if (failure == 0 && !file->Commit()) {
+            failure = errno;
+        }
+        return failure == 0;
+    }
 };
 
 FolderWriter::FolderWriter(const QString& folder, int helpers) {
@@ -61,9 +68,8 @@ void FolderWriter::stopHelpers() {
 }
 
 void FolderWriter::writeNow(Job& job) {
-    job.failure = writeWhole(job.file, folder_, job.name, job.bytes);
-    if (job.failure != 0 || !job.file.Commit()) {
-        RaiseErrno(job.failure != 0 ? job.failure : errno);
+    if (!job.Fill(folder_) || !job.Name()) {
+        RaiseErrno(job.failure);
     }
 }
 
@@ -81,7 +87,7 @@ void FolderWriter::work() {
         changed_.notify_all();
         hold.unlock();
         for (const std::unique_ptr<Job>& job : batch.jobs) {
-            job->failure = writeWhole(job->file, folder_, job->name, job->bytes);
+            job->Fill(folder_);
         }
         hold.lock();
         changed_.wait(hold, [&] { return stopping_ || failed_ || named_ == batch.number; });
@@ -91,7 +97,7 @@ void FolderWriter::work() {
         }
         hold.unlock();
         std::size_t done = 0;
-        while (done < batch.jobs.size() && batch.jobs[done]->failure == 0 && batch.jobs[done]->file.Commit()) {
+        while (done < batch.jobs.size() && batch.jobs[done]->Name()) {
             ++done;
         }
         hold.lock();
@@ -177,6 +183,10 @@ void FolderWriter::goOnAlone() {
     }
     queued_.clear();
     take(building_);
+    // Space the filled files hold is given back before any is written again.
+    for (std::unique_ptr<Job>& job : rest) {
+        job->file.reset();
+    }
     for (std::unique_ptr<Job>& job : rest) {
         writeNow(*job);
         job.reset();

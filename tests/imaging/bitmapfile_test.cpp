@@ -95,7 +95,8 @@ TEST(BitmapFile, SaveWritesA24BitBitmapAndNeverAHalfOne) {
 // without row padding, cropped or widened with the background, whole or in memory.
 TEST(BitmapFile, ThreeAndFourBytePicturesSaveAlike) {
     TestFolder folder;
-    const QSize sizes[] = {{1, 1}, {2, 3}, {3, 7}, {4, 5}, {5, 2}, {32, 32}, {33, 9}};
+    // 3000 rows take more parts than one system call accepts.
+    const QSize sizes[] = {{1, 1}, {2, 3}, {3, 7}, {4, 5}, {5, 2}, {32, 32}, {33, 9}, {4, 3000}};
     for (const QSize size : sizes) {
         const QImage wide = PatternImage(size.width(), size.height(), BitmapLayout{});
         const QImage narrow = wide.convertToFormat(QImage::Format_BGR888);
@@ -111,6 +112,24 @@ TEST(BitmapFile, ThreeAndFourBytePicturesSaveAlike) {
             EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(held.data()), static_cast<qsizetype>(held.size())), bytes);
             EXPECT_EQ(AsRgb32(LoadBitmapFile(folder.File("narrow.bmp"))), AsRgb32(QImage(folder.File("narrow.bmp"))));
         }
+    }
+}
+
+// A big 24-bit sheet is read in shares, one a core: every row lands in its place, the last
+// one without its padding too, and a file short of one byte is refused.
+TEST(BitmapFile, BigTrueColourSheetsReadInSharesWhole) {
+    TestFolder folder;
+    for (const bool topDown : {false, true}) {
+        SCOPED_TRACE(topDown ? "top-down" : "bottom-up");
+        const BitmapLayout layout{24, topDown, false};
+        const QImage pattern = PatternImage(2049, 2901, layout);  // 18 MB: two shares; rows padded by 1 byte
+        QByteArray bytes = EncodeBitmap(pattern, layout);
+        bytes.chop(1);  // the last row's padding
+        WriteBytes(folder.File("big.bmp"), bytes);
+        EXPECT_EQ(AsRgb32(LoadBitmapFile(folder.File("big.bmp"))), pattern);
+        bytes.chop(1);
+        WriteBytes(folder.File("big.bmp"), bytes);
+        EXPECT_EQ(FailureOfLoad(folder.File("big.bmp")), 481);
     }
 }
 
