@@ -98,6 +98,28 @@ TEST(Split, CutsTilesInRowMajorOrderAtEveryDepthAndLayout) {
     }
 }
 
+// The window runs on one thread: no helper writes its tiles, whatever the machine's cores.
+TEST(Split, RunsOnTheWindowsOneThread) {
+    struct CountingForm : HeadlessForm {
+        std::size_t mostThreads = 0;
+        void DoEvents() override {
+            HeadlessForm::DoEvents();
+            mostThreads = std::max<std::size_t>(mostThreads, QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot).size());
+        }
+    } form;
+    TestFolder folder;
+    WritePatternBitmap(folder.File("big.bmp"), 64, 64);
+    const auto before = static_cast<std::size_t>(QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot).size());
+    Converter converter(form);
+    form.SelectSplit(true);
+    form.SetText(Box::ipath, folder.File("big.bmp"));
+    form.SetText(Box::spath, folder.File("out"));
+    converter.Command1_Click();
+    EXPECT_EQ(FilesIn(folder.File("out")).size(), 5);
+    EXPECT_GT(form.mostThreads, 0u);
+    EXPECT_LE(form.mostThreads, before);
+}
+
 TEST(Split, StartNumberNamesTheFilesAndNumFilesIsTheNextFreeOne) {
     struct Case {
         const char* start;
