@@ -6,7 +6,6 @@
 #include "runtime/numbers.h"
 #include "runtime/runtimeerror.h"
 
-
 #include <algorithm>
 #include <cmath>
 #include <limits>
