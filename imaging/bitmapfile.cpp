@@ -9,13 +9,11 @@
 #include "runtime/paths.h"
 #include "runtime/runtimeerror.h"
 
-#include <QFile>
 #include <QImageReader>
 
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -39,15 +37,10 @@ void put32(unsigned char* p, std::uint32_t v) {
 // shrinks under it, and the bytes are read only after the header has been checked.
 class FileBytes {
 public:
-    explicit FileBytes(std::size_t size) {
-        constexpr std::size_t hugePage = std::size_t{2} << 20;
-        const std::size_t rounded = (std::max<std::size_t>(size, 1) + hugePage - 1) / hugePage * hugePage;
-        data_ = static_cast<unsigned char*>(std::aligned_alloc(hugePage, rounded));
+    explicit FileBytes(std::size_t size) : data_(static_cast<unsigned char*>(HugePageMemory(size))) {
         if (data_ == nullptr) {
             throw std::bad_alloc();
         }
-        // A big sheet then costs a few hundred page faults instead of one per 4 KiB.
-        ::madvise(data_, rounded, MADV_HUGEPAGE);
     }
     ~FileBytes() { std::free(data_); }
     FileBytes(const FileBytes&) = delete;

@@ -23,15 +23,6 @@ constexpr std::size_t SmallFile = std::size_t{64} << 10;
 // No bitmap the decoder takes is larger; a bigger file is not read into memory at all.
 constexpr off_t LargestFile = static_cast<off_t>(MaxDibPixels * 4 + (1 << 20));
 
-ssize_t readSome(int fd, unsigned char* into, std::size_t size) {
-    for (;;) {
-        const ssize_t n = ::read(fd, into, size);
-        if (n >= 0 || errno != EINTR) {
-            return n;
-        }
-    }
-}
-
 // Bytes read from a file, in memory that is kept from one tile to the next and never cleared
 // first: tiles come thousands at a time.
 class FileBytes {
@@ -76,7 +67,7 @@ bool readWholeFile(const QString& file, FileBytes& bytes) {
         return false;
     }
     bytes.Reserve(SmallFile);
-    const ssize_t first = readSome(fd, bytes.Data(), SmallFile);
+    const long first = ReadAll(fd, bytes.Data(), SmallFile, 0);
     bool ok = first >= 0;
     std::size_t done = ok ? static_cast<std::size_t>(first) : 0;
     if (ok && done == SmallFile) {

@@ -7,13 +7,7 @@ void CopyPixels(const QImage& from, int sx, int sy, QImage& to, int x, int y, in
     if (w <= 0 || h <= 0) {
         return;
     }
-    const QImage::Format format = to.format();
-    if (from.format() != format && from.format() != QImage::Format_RGB32 && from.format() != QImage::Format_BGR888) {
-        const QImage converted = from.copy(sx, sy, w, h).convertToFormat(format);
-        CopyPixels(converted, 0, 0, to, x, y, w, h);
-        return;
-    }
-    const bool wide = format == QImage::Format_RGB32;
+    const bool wide = to.format() == QImage::Format_RGB32;
     const bool fromWide = from.format() == QImage::Format_RGB32;
     for (int row = 0; row < h; ++row) {
         const uchar* in = from.constScanLine(sy + row) + static_cast<std::size_t>(sx) * (fromWide ? 4 : 3);

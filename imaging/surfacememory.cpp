@@ -2,6 +2,7 @@
 
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdlib>
 
@@ -33,30 +34,35 @@ void imageGone(void* info) {
 }
 
 Block* newBlock() {
-    void* memory = std::aligned_alloc(BlockBytes, BlockBytes);
+    void* memory = HugePageMemory(BlockBytes);
     if (memory == nullptr) {
         return nullptr;
     }
-    // Only a hint: without huge pages the block works the same.
-    ::madvise(memory, BlockBytes, MADV_HUGEPAGE);
     auto* block = new Block;
     block->base = static_cast<unsigned char*>(memory);
     block->current = true;
     return block;
 }
-// Memory of its own, in huge pages where the kernel has them: a big sheet then costs a few
-// hundred page faults instead of one per 4 KiB.
+// Memory of its own, in huge pages.
 QImage largeImage(int width, int height, qsizetype rowBytes, QImage::Format format, std::size_t bytes) {
-    const std::size_t rounded = (bytes + BlockBytes - 1) / BlockBytes * BlockBytes;
-    void* memory = std::aligned_alloc(BlockBytes, rounded);
+    void* memory = HugePageMemory(bytes);
     if (memory == nullptr) {
         return QImage();
     }
-    ::madvise(memory, rounded, MADV_HUGEPAGE);
     return QImage(static_cast<unsigned char*>(memory), width, height, rowBytes, format,
                   [](void* info) { std::free(info); }, memory);
 }
 }  // namespace
+
+void* HugePageMemory(std::size_t bytes) {
+    const std::size_t rounded = (std::max<std::size_t>(bytes, 1) + BlockBytes - 1) / BlockBytes * BlockBytes;
+    void* memory = std::aligned_alloc(BlockBytes, rounded);
+    if (memory != nullptr) {
+        // Only a hint: without huge pages the memory works the same.
+        ::madvise(memory, rounded, MADV_HUGEPAGE);
+    }
+    return memory;
+}
 
 QImage NewSurfaceImage(int width, int height, QImage::Format format) {
     if (width <= 0 || height <= 0 || (format != QImage::Format_RGB32 && format != QImage::Format_BGR888)) {
