@@ -45,10 +45,13 @@ int runInfo(const Request& request) {
     for (const QString& file : request.operands) {
         try {
             reader.ReadImageInfo(file);
+            if (reader.ImageType() == bmpsize::Unknown) {
+                RaiseError(Err::InvalidPicture);
+            }
             PrintOut(QStringLiteral("%1\t%2\t%3\t%4\t%5\n")
                          .arg(file, formatName(reader.ImageType()))
-                         .arg(reader.Width())
-                         .arg(reader.Height())
+                         .arg(reader.FullWidth())
+                         .arg(reader.FullHeight())
                          .arg(reader.Depth()));
         } catch (const RuntimeError& failure) {
             PrintErr(QStringLiteral("tilvex: %1: error %2: %3\n").arg(file).arg(failure.Number()).arg(failure.Description()));

@@ -106,5 +106,6 @@ const char* const CompileHelp =
 const char* const InfoHelp =
     "Usage: tilvex info FILE...\n"
     "\n"
-    "Prints one tab-separated line per file: path, format (GIF, JPEG, PNG, BMP or unknown),\n"
-    "width, height and depth, as read from the file's header.\n";
+    "Prints one tab-separated line per file: path, format (GIF, JPEG, PNG or BMP), width,\n"
+    "height and depth, as read from the file's header. A file that is none of these, or\n"
+    "cannot be read, gives a line on stderr and exit status 1; the others are still reported.\n";

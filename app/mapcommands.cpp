@@ -7,6 +7,8 @@
 #include "imaging/picturefile.h"
 #include "records/tileinfo.h"
 #include "runtime/atomicfile.h"
+#include "runtime/destination.h"
+#include "runtime/filelock.h"
 #include "runtime/numbers.h"
 #include "runtime/paths.h"
 #include "runtime/runtimeerror.h"
@@ -42,6 +44,39 @@ QString tilesetOf(const TileOptions& options) {
     const QFileInfo map(options.map);
     return map.dir().filePath(map.completeBaseName() + ".tsx");
 }
+
+// Why a map's picture cannot be written under this name; "" when it can. Only PNG and BMP are
+// written, and a name that says another format would mislead every program that opens it.
+QString pictureNameProblem(const QString& name, bool formatGiven) {
+    const QString suffix = QFileInfo(name).suffix().toLower();
+    if (suffix == "png" || suffix == "bmp" || (suffix.isEmpty() && formatGiven)) {
+        return QString();
+    }
+    if (suffix.isEmpty()) {
+        return QStringLiteral("%1: a picture name without .png or .bmp says no format; add one or give --format").arg(name);
+    }
+    return QStringLiteral("%1: tilvex writes .png and .bmp pictures, not .%2").arg(name, suffix);
+}
+
+// Before a level's files are written: none of them may be a device or a folder, replace the
+// picture being split, or replace a file the tileset already uses for another id (its ids
+// would show the new tiles). Tileset and map folders lose what killed runs left there.
+void refuseUnsafeWrites(const QString& source, const QStringList& known, const QStringList& tiles,
+                        const QStringList& edited, const QString& tileInfo) {
+    for (const QString& file : edited + QStringList{tileInfo}) {
+        if (!file.isEmpty()) {
+            RefuseSpecialFile(file);
+            RemoveLeftovers(ToFsPath(QFileInfo(file).absolutePath()));
+        }
+    }
+    QStringList written = tiles;
+    for (const QString& file : edited) {
+        if (!file.isEmpty()) {
+            written += file;
+        }
+    }
+    RefuseInputsAsDestinations(written, QStringList{source} + known);
+}
 }  // namespace
 
 int RunUniqueSplit(const Request& request, const TileOptions& options) {
@@ -53,11 +88,18 @@ int RunUniqueSplit(const Request& request, const TileOptions& options) {
     }
     const QString folder = AsFolder(request.operands[1]);
     const QString tileset = tilesetOf(options);
+    const QString tilesetFile = LinkTarget(tileset);
+    const QString mapFile = LinkTarget(options.map);
     try {
+        // Runs that share a tileset take turns from reading it to writing it and their maps.
+        std::optional<FileLock> turn;
+        if (!tileset.isEmpty()) {
+            turn.emplace(tilesetFile);
+        }
         // A tileset given and there already: its tiles keep their ids, new ones follow.
         std::optional<TilesetReader> shared;
-        if (!options.tileset.isEmpty() && QFileInfo::exists(options.tileset)) {
-            shared.emplace(options.tileset);
+        if (!options.tileset.isEmpty() && QFileInfo::exists(tilesetFile)) {
+            shared.emplace(tilesetFile);
             if (!shared->IsCollection()) {
                 return RefuseRun(QStringLiteral("--tileset %1: a tileset of one sheet gets no new tiles; give an "
                                                 "image-collection tileset (as split writes) or a new file")
@@ -110,20 +152,23 @@ int RunUniqueSplit(const Request& request, const TileOptions& options) {
         RemoveLeftovers(ToFsPath(folder));
         RefuseSourceAmongTiles(source, folder, options.start + std::int64_t{known}, index.Count() - known,
                                TileSuffix(options.format));
+        QStringList newFiles;
+        for (std::int32_t id = known; id < index.Count(); ++id) {
+            newFiles += folder + TileFileName(options.start + id, options.format);
+        }
+        refuseUnsafeWrites(source, shared ? shared->Sources() : QStringList(), newFiles, {tilesetFile, mapFile},
+                           folder + "info.ini");
         UniqueSplitter::WriteTiles(index, known, folder, options.start, options.format);
         if (!WriteVar(folder + "info.ini", "MAIN", "NumFiles", NumberText(static_cast<double>(next)))) {
             RaiseErrno(errno);
         }
         if (!tileset.isEmpty()) {
-            QStringList sources = shared ? shared->Sources() : QStringList();
-            for (std::int32_t id = known; id < index.Count(); ++id) {
-                sources += folder + TileFileName(options.start + id, options.format);
-            }
-            WriteCollectionTileset(tileset, options.grid.Tile(), sources);
+            const QStringList sources = (shared ? shared->Sources() : QStringList()) + newFiles;
+            WriteCollectionTileset(tilesetFile, options.grid.Tile(), sources);
         }
         if (!options.map.isEmpty()) {
             map.Tileset = tileset;
-            WriteMapFile(options.map, map);
+            WriteMapFile(mapFile, map);
         }
         if (!request.quiet) {
             const UniqueSplitter::Counts& count = unique.Count();
@@ -154,6 +199,9 @@ int RunMapCompile(const Request& request, const TileOptions& options) {
     if (!QFileInfo(options.map).isFile()) {
         return RefuseRun(NoSource);
     }
+    if (const QString problem = pictureNameProblem(destination, request.Value("--format").has_value()); !problem.isEmpty()) {
+        return RefuseRun(problem);
+    }
     // The picture's format: --format, else the name's.
     TileFormat format = destination.endsWith(".png", Qt::CaseInsensitive) ? TileFormat::Png : TileFormat::Bmp;
     if (request.Value("--format")) {
@@ -163,9 +211,12 @@ int RunMapCompile(const Request& request, const TileOptions& options) {
         }
         format = options.format;
     }
+    const QString target = LinkTarget(destination);
     try {
-        TileMap map = ReadMapFile(options.map);
-        const TilesetReader tileset(options.tileset.isEmpty() ? map.Tileset : options.tileset);
+        const QString mapFile = LinkTarget(options.map);
+        TileMap map = ReadMapFile(mapFile);
+        const QString tilesetFile = LinkTarget(options.tileset.isEmpty() ? map.Tileset : options.tileset);
+        const TilesetReader tileset(tilesetFile);
         if (map.Tile().isEmpty()) {
             map = map.WithTile(tileset.Tile());
         } else if (map.Tile() != tileset.Tile()) {
@@ -181,10 +232,12 @@ int RunMapCompile(const Request& request, const TileOptions& options) {
         if (options.emptyColour) {
             map.Background = options.emptyColour;
         }
+        RefuseSpecialFile(target);
+        RefuseInputsAsDestinations({target}, QStringList{mapFile, tilesetFile} + tileset.Sources());
         const QImage picture = map.Draw(tileset.LoadTiles(), format);
-        RemoveLeftovers(ToFsPath(QFileInfo(destination).absolutePath()));
+        RemoveLeftovers(ToFsPath(QFileInfo(target).absolutePath()));
         WriteTileImage(picture, size.width(), size.height(), format, ChooseFilters(picture, 0, picture.height()),
-                       destination);
+                       target);
         if (!request.quiet) {
             PrintOut(QStringLiteral("%1 written, %2 by %3 pixels, %4 cells of %5 tiles, %6 s\n")
                          .arg(destination)

@@ -11,6 +11,7 @@
 #include "records/errorlog.h"
 #include "records/tileinfo.h"
 #include "runtime/atomicfile.h"
+#include "runtime/destination.h"
 #include "runtime/numbers.h"
 #include "runtime/paths.h"
 #include "runtime/runtimeerror.h"
@@ -40,6 +41,18 @@ QString gridText(const TileGrid& grid) {
 int startupColumns() {
     const double width = ParseNumber(StartupWidth());
     return width >= 1 && width <= (1 << 17) ? static_cast<int>(width) : 6;
+}
+
+// Where a file the command edits in place is written, checked before any file of the run is
+// written; its folder loses what killed runs left there. "" stays "".
+QString editedFile(const QString& path) {
+    if (path.isEmpty()) {
+        return path;
+    }
+    const QString target = LinkTarget(path);
+    RefuseSpecialFile(target);
+    RemoveLeftovers(ToFsPath(QFileInfo(target).absolutePath()));
+    return target;
 }
 }  // namespace
 
@@ -78,6 +91,8 @@ int RunTileSplit(const Request& request, const TileOptions& options) {
         }
         RemoveLeftovers(ToFsPath(folder));
         RefuseSourceAmongTiles(request.operands[0], folder, options.start, splitter.TileCount(), TileSuffix(options.format));
+        const QString tileset = editedFile(options.tileset);
+        RefuseInputsAsDestinations({tileset}, {source});
         std::function<void(RowFeed&)> decode;
         if (whileDecoding) {
             decode = [&](RowFeed& feed) { file.Decode(&feed); };
@@ -92,7 +107,7 @@ int RunTileSplit(const Request& request, const TileOptions& options) {
             for (std::int64_t k = 0; k < splitter.TileCount(); ++k) {
                 tiles += folder + TileFileName(static_cast<std::int32_t>(options.start + k), options.format);
             }
-            WriteCollectionTileset(options.tileset, options.grid.Tile(), tiles);
+            WriteCollectionTileset(tileset, options.grid.Tile(), tiles);
         }
         if (!request.quiet) {
             QString line = QStringLiteral("%1 tiles written to %2, next free number %3")
@@ -146,11 +161,12 @@ int RunTileCompile(const Request& request, const TileOptions& options) {
         const TileFolder tiles(source, options.format);
         const QImage sheet = builder.Build([&](std::int64_t k) { return tiles.Path(static_cast<std::int32_t>(options.start + k)); });
         const QString sheetPath = AsFolder(request.operands[1]) + "Tiles" + TileSuffix(options.format);
-        RemoveLeftovers(ToFsPath(AsFolder(request.operands[1])));
+        const QString sheetFile = editedFile(sheetPath);
+        const QString tileset = editedFile(options.tileset);
         WriteTileImage(sheet, size.width(), size.height(), options.format, ChooseFilters(sheet, 0, sheet.height()),
-                       sheetPath);
+                       sheetFile);
         if (!options.tileset.isEmpty()) {
-            WriteSheetTileset(options.tileset, grid, static_cast<int>(count), columns, sheetPath, size);
+            WriteSheetTileset(tileset, grid, static_cast<int>(count), columns, sheetPath, size);
         }
         if (!request.quiet) {
             PrintOut(QStringLiteral("%1 written, %2 by %3 pixels, %4 tiles at %5 to a row\n")

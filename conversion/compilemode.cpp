@@ -3,6 +3,7 @@
 #include "imaging/directdraw.h"
 #include "imaging/picture.h"
 #include "runtime/atomicfile.h"
+#include "runtime/destination.h"
 #include "runtime/numbers.h"
 #include "runtime/paths.h"
 #include "runtime/runtimeerror.h"
@@ -112,6 +113,7 @@ bool Converter::CompileMode(QString source, QString destination) {
     form_.Repaint(FormView::Pic::picBack);
     const QString separator = EndsWithSeparator(destination) ? QString() : PathSeparator();
     RemoveLeftovers(ToFsPath(destination));
-    back.SaveBitmap(destination + separator + QStringLiteral("Tiles.bmp"));
+    // A linked sheet is written at its target, so the link stays.
+    back.SaveBitmap(LinkTarget(destination + separator + QStringLiteral("Tiles.bmp")));
     return true;
 }

@@ -109,8 +109,8 @@ bool inverted(const RECT& r) { return r.Right < r.Left || r.Bottom < r.Top; }
 }  // namespace
 
 QImage ReadBitmapSurfaceImage(const QString& file) {
-    // One buffer for every tile of a run; a large file's memory is given back afterwards.
-    static FileBytes bytes;
+    // One buffer for every tile of a run on each thread; a large file's memory is given back afterwards.
+    thread_local FileBytes bytes;
     QImage image;
     if (readWholeFile(file, bytes)) {
         image = DecodeDib(bytes.Data(), bytes.Size(), &NewSurfaceImage);

@@ -1,5 +1,7 @@
 #include "imaging/parallel.h"
 
+#include "runtime/helperthread.h"
+
 #include <algorithm>
 #include <atomic>
 #include <exception>
@@ -42,7 +44,10 @@ void ParallelFor(std::size_t count, const std::function<void(std::size_t)>& work
     const std::size_t threads = std::min<std::size_t>(static_cast<std::size_t>(WorkerCount()), count);
     std::vector<std::thread> helpers;
     for (std::size_t t = 1; t < threads; ++t) {
-        helpers.emplace_back(run);
+        // Where the system gives no more threads (a process limit), the ones there are do the work.
+        if (!StartHelper(helpers, run)) {
+            break;
+        }
     }
     run();
     for (std::thread& helper : helpers) {

@@ -12,3 +12,4 @@ void UseEveryCore();
 // failure of the lowest item is rethrown once all threads stopped; items above a failed
 // one are not started.
 void ParallelFor(std::size_t count, const std::function<void(std::size_t)>& work);
+

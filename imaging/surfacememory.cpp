@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdlib>
+#include <mutex>
 
 namespace {
 constexpr std::size_t BlockBytes = std::size_t{2} << 20;
@@ -18,8 +19,12 @@ struct Block {
     bool current = false;
 };
 
+// Tiles are loaded and dropped on every core at once: the block being filled and every
+// block's image count change only under this lock.
+std::mutex blocksLock;
 Block* currentBlock = nullptr;
 
+// Called with blocksLock held.
 void release(Block* block) {
     if (block->images == 0 && !block->current) {
         std::free(block->base);
@@ -29,6 +34,7 @@ void release(Block* block) {
 
 void imageGone(void* info) {
     auto* block = static_cast<Block*>(info);
+    const std::lock_guard<std::mutex> hold(blocksLock);
     --block->images;
     release(block);
 }
@@ -73,20 +79,27 @@ QImage NewSurfaceImage(int width, int height, QImage::Format format) {
     if (bytes > LargestShared) {
         return largeImage(width, height, rowBytes, format, bytes);
     }
-    if (currentBlock == nullptr || BlockBytes - currentBlock->used < bytes) {
-        Block* fresh = newBlock();
-        if (fresh == nullptr) {
-            return QImage(width, height, format);
+    unsigned char* pixels = nullptr;
+    Block* block = nullptr;
+    {
+        const std::lock_guard<std::mutex> hold(blocksLock);
+        if (currentBlock == nullptr || BlockBytes - currentBlock->used < bytes) {
+            Block* fresh = newBlock();
+            if (fresh == nullptr) {
+                return QImage(width, height, format);
+            }
+            if (currentBlock != nullptr) {
+                currentBlock->current = false;
+                release(currentBlock);
+            }
+            currentBlock = fresh;
         }
-        if (currentBlock != nullptr) {
-            currentBlock->current = false;
-            release(currentBlock);
-        }
-        currentBlock = fresh;
+        block = currentBlock;
+        pixels = block->base + block->used;
+        // Every image starts on a 16-byte boundary, as the painting code likes it.
+        block->used += (bytes + 15) & ~std::size_t{15};
+        ++block->images;
     }
-    unsigned char* pixels = currentBlock->base + currentBlock->used;
-    // Every image starts on a 16-byte boundary, as the painting code likes it.
-    currentBlock->used += (bytes + 15) & ~std::size_t{15};
-    ++currentBlock->images;
-    return QImage(pixels, width, height, rowBytes, format, &imageGone, currentBlock);
+    // Outside the lock: an image that fails to form hands its memory straight back.
+    return QImage(pixels, width, height, rowBytes, format, &imageGone, block);
 }

@@ -8,7 +8,7 @@
 // that the kernel may back with huge pages, so loading tens of thousands of tiles costs a few
 // page faults instead of one or two a tile; a block is freed with the last image in it.
 // Large images get huge-page memory of their own. A null image when memory runs out.
-// Single-threaded, as the whole program is.
+// Safe to call, and to drop the images, on any thread.
 // Memory of at least bytes, rounded up to whole 2 MB huge pages and backed by them where the
 // kernel has them: a big picture then costs a few hundred page faults instead of one per
 // 4 KiB. Released with std::free; nullptr when memory runs out.

@@ -10,6 +10,7 @@
 
 #include <array>
 #include <cerrno>
+#include <cstdlib>
 #include <cstddef>
 #include <memory>
 #include <string>
@@ -61,6 +62,14 @@ void ReadHead(const QString& fileName, HeaderBuffer& b) {
     }
 }
 
+std::uint32_t bigEndian32(const std::uint8_t* p) {
+    return std::uint32_t{p[0]} << 24 | std::uint32_t{p[1]} << 16 | std::uint32_t{p[2]} << 8 | std::uint32_t{p[3]};
+}
+
+std::uint32_t littleEndian32(const std::uint8_t* p) {
+    return std::uint32_t{p[3]} << 24 | std::uint32_t{p[2]} << 16 | std::uint32_t{p[1]} << 8 | std::uint32_t{p[0]};
+}
+
 bool IsStartOfFrame(std::uint8_t code) {
     return code >= 0xC0 && code <= 0xCF && code != 0xC4 && code != 0xC8 && code != 0xCC;
 }
@@ -76,6 +85,8 @@ void bmpsize::ReadImageInfo(const QString& sFileName) {
     height_ = 0;
     depth_ = 0;
     imageType_ = Unknown;
+    fullWidth_ = 0;
+    fullHeight_ = 0;
 
     // On the heap: 64 KiB is too much for the stack of every caller. make_unique
     // value-initialises, so the buffer starts all zero.
@@ -116,6 +127,17 @@ void bmpsize::ReadImageInfo(const QString& sFileName) {
         depth_ = b[28];
     }
 
+    fullWidth_ = width_;
+    fullHeight_ = height_;
+    if (imageType_ == Png) {
+        fullWidth_ = bigEndian32(&b[16]);
+        fullHeight_ = bigEndian32(&b[20]);
+    } else if (imageType_ == Bmp && littleEndian32(&b[14]) != 12) {
+        // A core header (12 bytes) has 16-bit sizes; the others 32-bit, a negative height for
+        // rows stored top-down.
+        fullWidth_ = static_cast<std::int32_t>(littleEndian32(&b[18]));
+        fullHeight_ = std::abs(std::int64_t{static_cast<std::int32_t>(littleEndian32(&b[22]))});
+    }
     if (imageType_ != Unknown) {
         return;
     }
@@ -135,6 +157,8 @@ void bmpsize::ReadImageInfo(const QString& sFileName) {
                 height_ = MakeWord(b[m + 5], b[m + 4]);
                 width_ = MakeWord(b[m + 7], b[m + 6]);
                 depth_ = static_cast<std::uint8_t>(b[m + 8] * 8);
+                fullWidth_ = width_;
+                fullHeight_ = height_;
                 return;
             }
             // Every other marker is taken as a segment with a length; m + L is the

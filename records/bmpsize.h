@@ -23,6 +23,10 @@ public:
     std::int32_t Height() const { return height_; }
     std::int32_t Depth() const { return depth_; }
     std::int32_t ImageType() const { return imageType_; }
+    // The sizes as the file's header gives them, where Width and Height keep the 16 bits the
+    // window reads: PNG and BMP headers hold 32.
+    std::int64_t FullWidth() const { return fullWidth_; }
+    std::int64_t FullHeight() const { return fullHeight_; }
 
 private:
     static std::int32_t MakeWord(std::uint8_t low, std::uint8_t high);
@@ -31,4 +35,6 @@ private:
     std::int32_t height_ = 0;
     std::int32_t depth_ = 0;
     std::int32_t imageType_ = 0;
+    std::int64_t fullWidth_ = 0;
+    std::int64_t fullHeight_ = 0;
 };

@@ -50,14 +50,23 @@ bool linkUnnamed(int fd, int folder, const char* to) {
 }
 
 // An existing target may be replaced where a plain write to it would be allowed; a file with
-// no write bits is read-only even for a user whom the system would let write.
+// no write bits is read-only even for a user whom the system would let write. A link is
+// replaced, not followed: files edited at a link's target are resolved by their callers. A
+// device, FIFO or socket is never replaced by a regular file.
 bool mayReplace(int folder, const char* target) {
     struct stat st {};
-    if (::fstatat(folder, target, &st, 0) != 0) {
+    if (::fstatat(folder, target, &st, AT_SYMLINK_NOFOLLOW) != 0) {
         return errno == ENOENT;
+    }
+    if (S_ISLNK(st.st_mode)) {
+        return true;
     }
     if (S_ISDIR(st.st_mode)) {
         errno = EISDIR;
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        errno = ENXIO;
         return false;
     }
     if ((st.st_mode & 0222) == 0) {

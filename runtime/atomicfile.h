@@ -24,8 +24,8 @@ public:
     int Fd() const { return fd_; }
 
     // Closes the file and puts it in place under the target's name. An existing target is
-    // replaced only where a plain write would have been allowed: a folder or a file with no
-    // write bits stays, and the call fails. False, with errno set, on any failure; the new
+    // replaced only where a plain write would have been allowed: a folder, a device, a FIFO or
+    // a file with no write bits stays, and the call fails; a symbolic link is replaced. False, with errno set, on any failure; the new
     // file is then gone.
     bool Commit();
 

@@ -2,6 +2,7 @@
 
 #include "runtime/atomicfile.h"
 #include "runtime/descriptor.h"
+#include "runtime/helperthread.h"
 #include "runtime/paths.h"
 #include "runtime/runtimeerror.h"
 
@@ -45,8 +46,8 @@ FolderWriter::FolderWriter(const QString& folder, int helpers) {
     if (folder_ < 0) {
         RaiseErrno(errno);
     }
-    for (int i = 0; i < helpers; ++i) {
-        helpers_.emplace_back([this] { work(); });
+    // Fewer helpers where the system gives no more threads; none writes in the caller's thread.
+    for (int i = 0; i < helpers && StartHelper(helpers_, [this] { work(); }); ++i) {
     }
 }
 

@@ -2,12 +2,14 @@
 
 #include "imaging/parallel.h"
 #include "imaging/rowfeed.h"
+#include "runtime/helperthread.h"
 #include "runtime/runtimeerror.h"
 
 #include <algorithm>
 #include <cstring>
 #include <exception>
 #include <thread>
+#include <vector>
 
 SheetSplitter::SheetSplitter(const QImage& sheet, const TileGrid& grid, bool keepEdges, TileFormat format)
     : sheet_(sheet), grid_(grid), format_(format) {
@@ -72,21 +74,24 @@ void SheetSplitter::WriteTiles(const QString& folder, std::int32_t start,
                                const std::function<void(RowFeed&)>& decode) const {
     RowFeed feed;
     std::exception_ptr decodeFailure;
-    std::thread decoder;
-    if (decode) {
-        decoder = std::thread([&] {
-            try {
-                decode(feed);
-            } catch (...) {
-                decodeFailure = std::current_exception();
-                feed.Fail();
-            }
-        });
+    std::vector<std::thread> decoder;
+    auto decodeAll = [&] {
+        try {
+            decode(feed);
+        } catch (...) {
+            decodeFailure = std::current_exception();
+            feed.Fail();
+        }
+    };
+    // Without a thread to decode on, the picture is decoded whole first.
+    if (decode && !StartHelper(decoder, decodeAll)) {
+        decodeAll();
     }
     auto finishDecoding = [&] {
-        if (decoder.joinable()) {
-            decoder.join();
+        for (std::thread& thread : decoder) {
+            thread.join();
         }
+        decoder.clear();
         if (decodeFailure) {
             std::rethrow_exception(decodeFailure);
         }
