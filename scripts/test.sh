@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Sets up, builds (plain and with AddressSanitizer + UndefinedBehaviorSanitizer) and runs
-# every test headless.
+# Sets up, builds (plain, with AddressSanitizer + UndefinedBehaviorSanitizer, and with
+# ThreadSanitizer for the code that runs on every core) and runs every test headless.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -12,12 +12,19 @@ cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build --parallel "$jobs"
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DTILVEX_SANITIZE=ON >/dev/null
 cmake --build build-asan --parallel "$jobs"
+# Only what runs on several threads: the picture and tile layers and the batch program.
+cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTILVEX_TSAN=ON >/dev/null
+cmake --build build-tsan --parallel "$jobs" --target imaging_tests tiles_tests tilvex
 
 echo "== tests (plain build)"
 ctest --test-dir build --output-on-failure --parallel "$jobs" --timeout 300
 echo "== tests (sanitizer build)"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-asan --output-on-failure --parallel "$jobs" --timeout 600
+echo "== tests (thread sanitizer build)"
+TSAN_OPTIONS="halt_on_error=1 exitcode=66 suppressions=$PWD/tests/tsan/qt.supp" \
+  bash -c 'build-tsan/tests/imaging_tests && build-tsan/tests/tiles_tests'
+bash tests/tsan/parallel.sh build-tsan
 
 if [ -x fuzz/run.sh ] || [ -f fuzz/run.sh ]; then
   echo "== fuzzing (bounded)"

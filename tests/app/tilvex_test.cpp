@@ -6,6 +6,8 @@
 #include <QFile>
 #include <QProcess>
 
+#include <algorithm>
+
 namespace {
 
 TEST_F(Tilvex, HelpVersionAndUsageErrors) {
@@ -140,9 +142,43 @@ TEST_F(Tilvex, InfoReportsEveryFileItCanRead) {
     WriteBytes(folder_.File("unknown.dat"), "hello");
     const Result result = Run({"info", folder_.File("big.bmp"), folder_.File("missing.png"), folder_.File("unknown.dat")});
     EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.out, folder_.File("big.bmp") + "\tBMP\t100\t70\t24\n" + folder_.File("unknown.dat") +
-                              "\tunknown\t0\t0\t0\n");
-    EXPECT_EQ(result.err, "tilvex: " + folder_.File("missing.png") + ": error 53: File not found\n");
+    EXPECT_EQ(result.out, folder_.File("big.bmp") + "\tBMP\t100\t70\t24\n");
+    EXPECT_EQ(result.err, "tilvex: " + folder_.File("missing.png") + ": error 53: File not found\ntilvex: " +
+                              folder_.File("unknown.dat") + ": error 481: Invalid picture\n");
+}
+
+// Headers of 32-bit sizes are reported whole; what is no picture goes to stderr.
+TEST_F(Tilvex, InfoGivesTrueSizesAndRefusesWhatIsNoPicture) {
+    auto le32 = [](quint32 v) { return QByteArray(reinterpret_cast<const char*>(&v), 4); };
+    auto be32 = [&](quint32 v) {
+        QByteArray bytes = le32(v);
+        std::reverse(bytes.begin(), bytes.end());
+        return bytes;
+    };
+    const QByteArray pngHead = QByteArray("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR", 16);
+    auto bmp = [&](quint32 width, quint32 height) {
+        return "BM" + le32(0) + le32(0) + le32(54) + le32(40) + le32(width) + le32(height) + QByteArray("\x01\0\x18\0", 4) +
+               QByteArray(24, '\0');
+    };
+    const struct {
+        const char* name;
+        QByteArray bytes;
+        const char* line;  // on stdout; "" for none
+    } cases[] = {
+        {"wide.png", pngHead + be32(100000) + be32(100000) + QByteArray("\x08\x06\0\0\0", 5), "PNG\t100000\t100000\t32"},
+        {"wide.bmp", bmp(70000, 3), "BMP\t70000\t3\t24"},
+        {"topdown.bmp", bmp(5, static_cast<quint32>(-66000)), "BMP\t5\t66000\t24"},
+        {"empty.png", QByteArray(), ""},
+        {"map.tmx", "<?xml version=\"1.0\"?><map/>", ""},
+    };
+    for (const auto& c : cases) {
+        WriteBytes(folder_.File(c.name), c.bytes);
+        const Result result = Run({"info", folder_.File(c.name)});
+        const QString line = QString::fromUtf8(c.line);
+        EXPECT_EQ(result.status, line.isEmpty() ? 1 : 0) << c.name;
+        EXPECT_EQ(result.out, line.isEmpty() ? QString() : folder_.File(c.name) + "\t" + line + "\n") << c.name;
+        EXPECT_EQ(result.err.isEmpty(), !line.isEmpty()) << c.name;
+    }
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
 #include <vector>
 
 namespace {
@@ -73,6 +74,45 @@ TEST(SurfaceMemory, SizesOutsideTheSharedRange) {
     ASSERT_EQ(big.size(), QSize(300, 200));
     Fill(big, qRgb(4, 5, 6));
     EXPECT_TRUE(HoldsOnly(big, qRgb(4, 5, 6)));
+}
+
+TEST(SurfaceMemory, ThreadsMakeAndDropImagesAtOnce) {
+    // Tiles are loaded on every core and dropped on others: no image may share pixels with
+    // another, and no block may be freed twice (the sanitizer build sees that).
+    constexpr int Threads = 4;
+    std::vector<bool> kept(Threads, true);
+    std::vector<std::thread> threads;
+    std::vector<QImage> handed(Threads * 500);
+    for (int t = 0; t < Threads; ++t) {
+        threads.emplace_back([&, t] {
+            std::vector<QImage> mine;
+            for (int i = 0; i < 4000; ++i) {
+                const QRgb value = 0xFF000000u | static_cast<QRgb>(t << 16 | i);
+                mine.push_back(NewSurfaceImage(32, 32));
+                Fill(mine.back(), value);
+                if (i % 8 == 0) {
+                    handed[static_cast<std::size_t>(t * 500 + i / 8)] = mine.back();
+                }
+                if (i % 3 == 0) {
+                    mine[static_cast<std::size_t>(i) / 2] = QImage();
+                }
+            }
+            for (std::size_t i = 0; i < mine.size(); ++i) {
+                if (!mine[i].isNull() && !HoldsOnly(mine[i], 0xFF000000u | static_cast<QRgb>(t << 16 | static_cast<int>(i)))) {
+                    kept[static_cast<std::size_t>(t)] = false;
+                }
+            }
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    for (int t = 0; t < Threads; ++t) {
+        EXPECT_TRUE(kept[static_cast<std::size_t>(t)]) << "thread " << t;
+        for (int k = 0; k < 500; ++k) {
+            EXPECT_TRUE(HoldsOnly(handed[static_cast<std::size_t>(t * 500 + k)], 0xFF000000u | static_cast<QRgb>(t << 16 | k * 8)));
+        }
+    }
 }
 
 }  // namespace
