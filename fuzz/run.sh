@@ -5,8 +5,9 @@
 #   bash fuzz/run.sh SECONDS [target...]
 #
 # Every fuzz/*_fuzz.cpp is a target (or only the named ones). A target names the project
-# sources it needs on a line "// sources: a.cpp b.cpp" and may add libFuzzer flags on a line
-# "// options: -max_len=N ...". Starting inputs come from fuzz/corpus/<target>/ and are copied into a
+# sources it needs on a line "// sources: a.cpp b.cpp", the pkg-config modules it links on a
+# line "// packages: Qt6Gui ..." (Qt6Core when it has none) and may add libFuzzer flags on a
+# line "// options: -max_len=N ...". Starting inputs come from fuzz/corpus/<target>/ and are copied into a
 # working corpus under build-fuzz/, which grows from run to run.
 set -euo pipefail
 
@@ -43,8 +44,6 @@ if [ ${#targets[@]} -eq 0 ]; then
   exit 0
 fi
 
-qt_cflags="$(pkg-config --cflags Qt6Core)"
-qt_libs="$(pkg-config --libs Qt6Core)"
 out=build-fuzz
 mkdir -p "$out/artifacts"
 
@@ -59,13 +58,17 @@ for target in "${targets[@]}"; do
   fi
   read -r -a extra_sources <<<"$(sed -n 's|^// sources:||p' "$source" | tr '\n' ' ')"
   read -r -a options <<<"$(sed -n 's|^// options:||p' "$source" | tr '\n' ' ')"
+  packages="$(sed -n 's|^// packages:||p' "$source" | tr '\n' ' ')"
+  # shellcheck disable=SC2086
+  pkg_cflags="$(pkg-config --cflags ${packages:-Qt6Core})"
+  pkg_libs="$(pkg-config --libs ${packages:-Qt6Core})"
 
   echo "== fuzz: building $target"
   # -fPIC: Qt is built with reduced relocations and refuses code that is not position independent.
   # shellcheck disable=SC2086
   if ! clang++ -std=c++20 -g -O1 -fPIC -fno-omit-frame-pointer \
       -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
-      -I. $qt_cflags "$source" "${extra_sources[@]}" $qt_libs -o "$out/$target"; then
+      -I. $pkg_cflags "$source" "${extra_sources[@]}" $pkg_libs -o "$out/$target"; then
     echo "fuzz: $target does not build" >&2
     failed+=("$target")
     continue

@@ -8,15 +8,15 @@
 
 namespace {
 
-constexpr int Side = 8;
+constexpr int Side = 32;
 
 QRgb pixelOf(int n, int x, int y) { return qRgb(n & 255, (n >> 8) * 16 + x, y * 16); }
 
 // Bitmap tiles are decoded into shared surface memory on every core at once; enough of them
 // fill many blocks, so blocks are taken and freed on several threads together.
 TEST(SheetBuilder, ThousandsOfBitmapTilesLandInTheirCells) {
-    constexpr int Count = 1200;
-    constexpr int Columns = 40;
+    constexpr int Count = 2000;
+    constexpr int Columns = 50;
     const TestFolder folder;
     for (int n = 0; n < Count; ++n) {
         QImage tile(Side, Side, QImage::Format_RGB888);
@@ -28,7 +28,7 @@ TEST(SheetBuilder, ThousandsOfBitmapTilesLandInTheirCells) {
         ASSERT_TRUE(tile.save(folder.File(QString::number(n) + ".bmp"), "BMP"));
     }
     const SheetBuilder builder(TileGrid(QSize(Side, Side)), Columns, Count, TileFormat::Bmp);
-    for (int round = 0; round < 3; ++round) {
+    for (int round = 0; round < 5; ++round) {
         const QImage sheet = builder.Build([&](std::int64_t k) { return folder.File(QString::number(k) + ".bmp"); });
         ASSERT_EQ(sheet.size(), QSize(Columns * Side, Count / Columns * Side));
         int wrong = 0;
