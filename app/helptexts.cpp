@@ -101,7 +101,8 @@ const char* const CompileHelp =
     "a .csv map's is the .tsx of its name beside it) with its flips, edge to edge; empty\n"
     "cells in the map's background colour (--empty-colour instead), else transparent (png)\n"
     "or the background colour (bmp). The picture is picturewidth by pictureheight where\n"
-    "the map gives them. The format is --format, else DEST's extension (.png, else bmp).\n";
+    "the map gives them. The format is --format, else DEST's extension, which must be .png\n"
+    "or .bmp (no extension only with --format).\n";
 
 const char* const InfoHelp =
     "Usage: tilvex info FILE...\n"
