@@ -128,15 +128,16 @@ int runConversion(const Request& request, bool split) {
 }
 
 // The command's operands counted: the problem when there are too few or too many.
-QString operandProblem(const Request& request, qsizetype wanted, const QString& names) {
+QString operandProblem(const Request& request, const QStringList& names) {
     const qsizetype given = request.operands.size();
+    const qsizetype wanted = names.size();
+    const QString all = names.join(QStringLiteral(" and "));
     if (given < wanted) {
-        const QStringList all = names.split(' ');
         return QStringLiteral("%1 needs %2; %3 missing")
-            .arg(request.command, names, all.mid(given).join(QStringLiteral(" and ")) + (wanted - given > 1 ? " are" : " is"));
+            .arg(request.command, all, names.mid(given).join(QStringLiteral(" and ")) + (wanted - given > 1 ? " are" : " is"));
     }
     if (given > wanted) {
-        return QStringLiteral("%1 takes %2 only; extra operand '%3'").arg(request.command, names, request.operands[wanted]);
+        return QStringLiteral("%1 takes %2 only; extra operand '%3'").arg(request.command, all, request.operands[wanted]);
     }
     return QString();
 }
@@ -152,7 +153,8 @@ int runCommand(Request& request) {
     }
     const bool mapCompile = command == "compile" && request.Has("--map");
     const QString problem =
-        mapCompile ? operandProblem(request, 1, QStringLiteral("DEST")) : operandProblem(request, 2, QStringLiteral("SOURCE DEST"));
+        mapCompile ? operandProblem(request, {QStringLiteral("DEST")})
+                   : operandProblem(request, {QStringLiteral("SOURCE"), QStringLiteral("DEST")});
     if (!problem.isEmpty()) {
         return report.RefuseUsage(mapCompile ? "compile --map FILE: " + problem.section("; ", 1) : problem);
     }
