@@ -43,6 +43,12 @@ int runInfo(const Request& request) {
     for (const QString& file : request.operands) {
         try {
             reader.ReadImageInfo(file);
+            CommandReport::Current().Read(file);
+            CommandReport::Current().Append(QStringLiteral("images"), {{"file", file},
+                                                                      {"format", formatName(reader.ImageType())},
+                                                                      {"width", static_cast<qint64>(reader.Width())},
+                                                                      {"height", static_cast<qint64>(reader.Height())},
+                                                                      {"depth", static_cast<qint64>(reader.Depth())}});
             PrintOut(QStringLiteral("%1\t%2\t%3\t%4\t%5\n")
                          .arg(file, formatName(reader.ImageType()))
                          .arg(reader.Width())

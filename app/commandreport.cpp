@@ -62,7 +62,13 @@ void CommandReport::WroteTiles(const QString& folder, std::int64_t first, std::i
                          {"last", folder + QString::number(first + count - 1) + suffix}};
 }
 
-void CommandReport::Count(const QString& name, std::int64_t value) { counts_[name] = static_cast<qint64>(value); }
+void CommandReport::Count(const QString& name, std::int64_t value) { values_[name] = static_cast<qint64>(value); }
+
+void CommandReport::Append(const QString& list, const QJsonObject& entry) {
+    QJsonArray entries = values_[list].toArray();
+    entries.append(entry);
+    values_[list] = entries;
+}
 
 int CommandReport::Fail(RuntimeError failure, const QString& procedure) {
     failure.NameFile(mainFile_);
@@ -101,7 +107,7 @@ QJsonObject CommandReport::Object(int status) const {
                        {"read", QJsonArray::fromStringList(read_)},
                        {"written", written},
                        {"seconds", std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count()}};
-    for (auto count = counts_.begin(); count != counts_.end(); ++count) {
+    for (auto count = values_.begin(); count != values_.end(); ++count) {
         object[count.key()] = count.value();
     }
     if (!error_.isEmpty()) {

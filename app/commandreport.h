@@ -30,6 +30,8 @@ public:
     void WroteTiles(const QString& folder, std::int64_t first, std::int64_t count, const QString& suffix);
     // A count of the run: "next", "seen", "unique", "new", "flips", "empty", "width", "height", ...
     void Count(const QString& name, std::int64_t value);
+    // An entry of a list the command reports ("images" of info, ...).
+    void Append(const QString& list, const QJsonObject& entry);
 
     // A failure during the run: its line on stderr, its entry in Errors.Log (the file
     // tilvex, the procedure the command); the file it concerns is the command's own where the
@@ -54,7 +56,7 @@ private:
     QStringList read_;
     QStringList written_;
     QJsonObject tiles_;
-    QJsonObject counts_;
+    QJsonObject values_;  // the counts and lists, at the top of the object
     QJsonObject error_;
 };
 
