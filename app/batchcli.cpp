@@ -3,11 +3,14 @@
 #include "batchform.h"
 #include "batchio.h"
 #include "batchoptions.h"
+#include "commandreport.h"
 #include "helptexts.h"
+#include "progressbar.h"
 #include "mapcommands.h"
 #include "tilecommands.h"
 
 #include "conversion/converter.h"
+#include "imaging/parallel.h"
 #include "imaging/picture.h"
 #include "records/bmpsize.h"
 #include "records/tileinfo.h"
@@ -24,11 +27,6 @@
 #include <unistd.h>
 
 namespace {
-int usage(const QString& problem, const char* help) {
-    PrintErr(QStringLiteral("tilvex: %1\n%2").arg(problem, QString::fromUtf8(help)));
-    return ExitUsage;
-}
-
 QString formatName(std::int32_t type) {
     switch (type) {
     case bmpsize::Gif: return QStringLiteral("GIF");
@@ -48,6 +46,12 @@ int runInfo(const Request& request) {
             if (reader.ImageType() == bmpsize::Unknown) {
                 RaiseError(Err::InvalidPicture);
             }
+            CommandReport::Current().Read(file);
+            CommandReport::Current().Append(QStringLiteral("images"), {{"file", file},
+                                                                      {"format", formatName(reader.ImageType())},
+                                                                      {"width", static_cast<qint64>(reader.FullWidth())},
+                                                                      {"height", static_cast<qint64>(reader.FullHeight())},
+                                                                      {"depth", static_cast<qint64>(reader.Depth())}});
             PrintOut(QStringLiteral("%1\t%2\t%3\t%4\t%5\n")
                          .arg(file, formatName(reader.ImageType()))
                          .arg(reader.FullWidth())
@@ -71,13 +75,17 @@ std::int64_t droppedPixels(const Picture& sheet, long long tilesCut) {
 }
 
 int runConversion(const Request& request, bool split) {
+    if (const auto refused = split ? RefuseSplitOperands(request) : RefuseCompileOperands(request, false)) {
+        return *refused;
+    }
     const bool showProgress = !request.quiet && ::isatty(STDERR_FILENO);
     BatchForm form(showProgress);
     Converter converter(form);
     QStringList messages;
     std::optional<RuntimeError> failure;
     SetMessageBoxHandler([&](const QString& text) { messages += text; });
-    converter.SetFailureObserver([&](const RuntimeError& e) { failure = e; });
+    // Logged below as the batch program's own entry, naming the command and the file.
+    converter.SetFailureLogger([&](const RuntimeError& e) { failure = e; });
 
     using Box = FormView::Box;
     form.SelectSplit(split);
@@ -90,94 +98,81 @@ int runConversion(const Request& request, bool split) {
     form.EndProgress();
     SetMessageBoxHandler(nullptr);
 
-    for (const QString& message : messages) {
-        PrintErr(QStringLiteral("tilvex: %1\n").arg(message));
-    }
-    if (failure) {
-        PrintErr(QStringLiteral("tilvex: error %1: %2\n").arg(failure->Number()).arg(failure->Description()));
-    }
+    CommandReport& report = CommandReport::Current();
     if (!messages.isEmpty()) {
-        return ExitUsage;
+        for (const QString& message : messages.mid(1)) {
+            PrintErr(QStringLiteral("tilvex: %1\n").arg(message));
+        }
+        return report.Refuse(messages.front());
     }
     if (failure) {
-        return ExitFailure;
+        return report.Fail(*failure);
     }
-    if (request.quiet) {
-        return ExitOk;
-    }
-    const QString destination = form.Text(Box::spath);
-    const QString folder = EndsWithSeparator(destination) ? destination : destination + PathSeparator();
+    const QString folder = AsFolder(form.Text(Box::spath));
+    report.Read(request.operands[0]);
     if (split) {
         const QString next = GetVar(folder + "info.ini", "MAIN", "NumFiles");
+        const std::int32_t first = RoundToLong(StrictNumber(form.Text(Box::txtStart)));
+        report.WroteTiles(folder, first, form.TilesCut(), QStringLiteral(".bmp"));
+        report.Wrote(folder + "info.ini");
+        report.Count(QStringLiteral("next"), static_cast<std::int64_t>(ParseNumber(next)));
         QString line = QStringLiteral("%1 tiles written to %2, next free number %3").arg(form.TilesCut()).arg(folder, next);
         if (const std::int64_t dropped = droppedPixels(form.Image(FormView::Pic::pic2), form.TilesCut()); dropped > 0) {
+            report.Count(QStringLiteral("dropped"), dropped);
             line += QStringLiteral("; %1 pixels at the right and bottom edges dropped (--keep-edges keeps them)").arg(dropped);
         }
-        PrintOut(line + "\n");
+        if (!request.quiet) {
+            PrintOut(line + "\n");
+        }
     } else {
         const Picture& sheet = form.Image(FormView::Pic::picBack);
-        PrintOut(QStringLiteral("%1Tiles.bmp written, %2 by %3 pixels\n").arg(folder).arg(sheet.Width()).arg(sheet.Height()));
+        report.Wrote(folder + "Tiles.bmp");
+        report.Count(QStringLiteral("width"), sheet.Width());
+        report.Count(QStringLiteral("height"), sheet.Height());
+        if (!request.quiet) {
+            PrintOut(QStringLiteral("%1Tiles.bmp written, %2 by %3 pixels\n").arg(folder).arg(sheet.Width()).arg(sheet.Height()));
+        }
     }
     return ExitOk;
 }
-}  // namespace
 
-int RunBatch(const QStringList& arguments) {
-    const QStringList args = arguments.mid(1);
-    if (args.isEmpty()) {
-        return usage(QStringLiteral("no command given"), MainHelp);
+// The command's operands counted: the problem when there are too few or too many.
+QString operandProblem(const Request& request, const QStringList& names) {
+    const qsizetype given = request.operands.size();
+    const qsizetype wanted = names.size();
+    const QString all = names.join(QStringLiteral(" and "));
+    if (given < wanted) {
+        return QStringLiteral("%1 needs %2; %3 missing")
+            .arg(request.command, all, names.mid(given).join(QStringLiteral(" and ")) + (wanted - given > 1 ? " are" : " is"));
     }
-    const QString& command = args[0];
-    if (command == "--help" || command == "-h" || command == "help") {
-        PrintOut(QString::fromUtf8(MainHelp));
-        return ExitOk;
+    if (given > wanted) {
+        return QStringLiteral("%1 takes %2 only; extra operand '%3'").arg(request.command, all, request.operands[wanted]);
     }
-    if (command == "--version") {
-        PrintOut(QStringLiteral("tilvex %1\n").arg(QStringLiteral(TILVEX_VERSION)));
-        return ExitOk;
-    }
+    return QString();
+}
 
-    Request request;
-    request.command = command;
-    const char* help = command == "split" ? SplitHelp : command == "compile" ? CompileHelp
-                                          : command == "info"  ? InfoHelp : nullptr;
-    if (help == nullptr) {
-        return usage(QStringLiteral("unknown command %1").arg(command), MainHelp);
-    }
-    if (const QString problem = ParseOptions(args, request); !problem.isEmpty()) {
-        return usage(problem, help);
-    }
-    if (request.help) {
-        PrintOut(QString::fromUtf8(help));
-        return ExitOk;
-    }
-    if (const QString problem = RefuseOptionsOf(request); !problem.isEmpty()) {
-        return usage(problem, help);
-    }
+int runCommand(Request& request) {
+    CommandReport& report = CommandReport::Current();
+    const QString& command = request.command;
     if (command == "info") {
         if (request.operands.isEmpty()) {
-            return usage(QStringLiteral("info needs at least one FILE"), help);
+            return report.RefuseUsage(QStringLiteral("info needs at least one FILE"));
         }
         return runInfo(request);
     }
-    if (command == "compile" && request.Has("--map")) {
-        if (request.operands.size() != 1) {
-            return usage(QStringLiteral("compile --map FILE needs DEST alone"), help);
-        }
-        TileOptions options;
-        if (const QString problem = ReadTileOptions(request, options); !problem.isEmpty()) {
-            PrintErr(QStringLiteral("tilvex: %1\n").arg(problem));
-            return ExitUsage;
-        }
-        return RunMapCompile(request, options);
-    }
-    if (request.operands.size() != 2) {
-        return usage(QStringLiteral("%1 needs SOURCE and DEST").arg(command), help);
+    const bool mapCompile = command == "compile" && request.Has("--map");
+    const QString problem =
+        mapCompile ? operandProblem(request, {QStringLiteral("DEST")})
+                   : operandProblem(request, {QStringLiteral("SOURCE"), QStringLiteral("DEST")});
+    if (!problem.isEmpty()) {
+        return report.RefuseUsage(mapCompile ? "compile --map FILE: " + problem.section("; ", 1) : problem);
     }
     TileOptions options;
-    if (const QString problem = ReadTileOptions(request, options); !problem.isEmpty()) {
-        PrintErr(QStringLiteral("tilvex: %1\n").arg(problem));
-        return ExitUsage;
+    if (const QString bad = ReadTileOptions(request, options); !bad.isEmpty()) {
+        return RefuseRun(bad);
+    }
+    if (mapCompile) {
+        return RunMapCompile(request, options);
     }
     const bool split = command == "split";
     // A picture that is no .bmp by name can only be split the new way; a missing one gets
@@ -187,7 +182,61 @@ int RunBatch(const QStringList& arguments) {
         options.tiled = true;
     }
     if (options.tiled) {
+        ProgressBar bar(!request.quiet && ::isatty(STDERR_FILENO));
+        bar.FollowParallelWork();
         return split ? RunTileSplit(request, options) : RunTileCompile(request, options);
     }
     return runConversion(request, split);
+}
+}  // namespace
+
+int RunBatch(const QStringList& arguments) {
+    Request request;
+    CommandReport& report = CommandReport::Current();
+    // The options of every command may also stand before it.
+    qsizetype at = 1;
+    QString problem;
+    while (at < arguments.size() && problem.isEmpty()) {
+        const int taken = ParseCommonOption(arguments, at, request, problem);
+        if (taken == 0) {
+            break;
+        }
+        at += taken;
+    }
+    const QString command = arguments.value(at);
+    if (problem.isEmpty() && (command == "--version")) {
+        PrintOut(QStringLiteral("tilvex %1\n").arg(QStringLiteral(TILVEX_VERSION)));
+        return ExitOk;
+    }
+    if (problem.isEmpty() && (command == "help" || (command.isEmpty() && request.help))) {
+        PrintOut(QString::fromUtf8(MainHelp));
+        return ExitOk;
+    }
+    const char* help = command == "split" ? SplitHelp : command == "compile" ? CompileHelp
+                                          : command == "info"  ? InfoHelp : nullptr;
+    if (problem.isEmpty() && command.isEmpty()) {
+        problem = QStringLiteral("no command given");
+    } else if (problem.isEmpty() && help == nullptr) {
+        problem = command.startsWith('-') ? QStringLiteral("unknown option %1 before the command").arg(command)
+                                          : QStringLiteral("unknown command %1").arg(command);
+    }
+    if (problem.isEmpty()) {
+        request.command = command;
+        problem = ParseOptions(arguments.mid(at), request);
+    }
+    report.Begin(request, request.json);
+    if (!problem.isEmpty()) {
+        return report.Finish(report.RefuseUsage(problem));
+    }
+    if (request.help) {
+        PrintOut(QString::fromUtf8(help));
+        return report.Finish(ExitOk);
+    }
+    if (request.jobs) {
+        UseThreads(*request.jobs);
+    }
+    if (const QString refused = RefuseOptionsOf(request); !refused.isEmpty()) {
+        return report.Finish(report.RefuseUsage(refused));
+    }
+    return report.Finish(runCommand(request));
 }

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "conversion/headlessform.h"
+#include "progressbar.h"
 
-#include <chrono>
+#include "conversion/headlessform.h"
 
 // The converter window's state for the batch program: no widgets, and a progress bar on
 // stderr while a long run goes on.
@@ -13,14 +13,11 @@ public:
     void DoEvents() override;
     void Progress(long long done, long long total) override;
     // Clears the progress line before anything else is printed.
-    void EndProgress();
+    void EndProgress() { bar_.End(); }
 
     long long TilesCut() const { return tilesCut_; }
 
 private:
-    bool showProgress_;
-    bool drawn_ = false;
+    ProgressBar bar_;
     long long tilesCut_ = 0;
-    std::chrono::steady_clock::time_point start_;
-    std::chrono::steady_clock::time_point lastDraw_;
 };

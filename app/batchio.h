@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <functional>
+
 // Exit statuses of the batch program.
 constexpr int ExitOk = 0;
 constexpr int ExitFailure = 1;
@@ -9,3 +11,11 @@ constexpr int ExitUsage = 2;
 
 void PrintOut(const QString& text);
 void PrintErr(const QString& text);
+
+// Runs once before the next text is printed (a progress bar clears its line).
+void BeforeNextPrint(std::function<void()> clear);
+
+// Keeps standard output for one report (--json): PrintOut prints nothing from now on, and
+// PrintReserved is the report's way out.
+void ReserveOut();
+void PrintReserved(const QString& text);

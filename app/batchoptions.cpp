@@ -9,10 +9,55 @@
 
 #include <QRegularExpression>
 
+#include <algorithm>
+
 namespace {
 const QStringList ValueOptions = {"--start",  "--width",   "--tile", "--margin",      "--spacing",
                                   "--format", "--tileset", "--map",  "--empty-colour"};
 const QStringList FlagOptions = {"--exact", "--keep-edges", "--unique", "--flips", "--skip-empty"};
+const QStringList CommonOptions = {"--quiet", "--json", "--jobs", "--help"};
+
+// Edits that turn one word into the other (letters put in, taken out or changed).
+qsizetype editDistance(const QString& a, const QString& b) {
+    QList<qsizetype> row(b.size() + 1);
+    for (qsizetype j = 0; j <= b.size(); ++j) {
+        row[j] = j;
+    }
+    for (qsizetype i = 1; i <= a.size(); ++i) {
+        qsizetype diagonal = row[0];
+        row[0] = i;
+        for (qsizetype j = 1; j <= b.size(); ++j) {
+            const qsizetype above = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
+}
+
+// "unknown option X", with the option that was most likely meant.
+QString unknownOption(const QString& given) {
+    const QString name = given.section('=', 0, 0);
+    QString best;
+    qsizetype bestDistance = 3;
+    for (const QString& known : ValueOptions + FlagOptions + CommonOptions) {
+        // A lone letter is the first of a long name, as other tools spell the short forms.
+        const qsizetype distance = name.size() == 2 ? (known[2] == name[1] ? 1 : 9) : editDistance(name, known);
+        if (distance < bestDistance) {
+            best = known;
+            bestDistance = distance;
+        }
+    }
+    const QString text = QStringLiteral("unknown option %1").arg(given);
+    return best.isEmpty() ? text : text + QStringLiteral("; did you mean %1?").arg(best);
+}
+
+// A dash and a letter or more that is no number (--start -3 takes its value in the next word).
+bool looksLikeOption(const QString& arg) {
+    bool number = false;
+    arg.toDouble(&number);
+    return arg.size() > 1 && arg.startsWith('-') && !number;
+}
 
 // A whole number in plain digits, within the bounds.
 std::optional<int> wholeNumber(const QString& text, int least, int most) {
@@ -73,6 +118,40 @@ std::optional<QString> Request::Value(const QString& name) const {
     return found == values.cend() ? std::nullopt : std::optional<QString>(*found);
 }
 
+int ParseCommonOption(const QStringList& args, qsizetype at, Request& request, QString& problem) {
+    const QString& arg = args[at];
+    if (arg == "--quiet" || arg == "-q") {
+        request.quiet = true;
+        return 1;
+    }
+    if (arg == "--help" || arg == "-h") {
+        request.help = true;
+        return 1;
+    }
+    if (arg == "--json") {
+        request.json = true;
+        return 1;
+    }
+    const QString name = arg.section('=', 0, 0);
+    if (name != "--jobs" && arg != "-j") {
+        return 0;
+    }
+    const bool joined = arg.contains('=');
+    if (!joined && at + 1 >= args.size()) {
+        problem = QStringLiteral("%1 needs a value").arg(arg);
+        return 1;
+    }
+    const QString text = joined ? arg.mid(name.size() + 1) : args[at + 1];
+    if (request.jobs) {
+        problem = QStringLiteral("--jobs given twice; give it once");
+    } else if (const auto jobs = wholeNumber(text, 1, 1024)) {
+        request.jobs = *jobs;
+    } else {
+        problem = bad("--jobs", text, QStringLiteral("not a number of threads from 1 to 1024"));
+    }
+    return joined ? 1 : 2;
+}
+
 QString ParseOptions(const QStringList& args, Request& request) {
     for (qsizetype i = 1; i < args.size(); ++i) {
         const QString& arg = args[i];
@@ -80,23 +159,29 @@ QString ParseOptions(const QStringList& args, Request& request) {
             request.operands += args.mid(i + 1);
             break;
         }
+        QString problem;
+        if (const int taken = ParseCommonOption(args, i, request, problem)) {
+            if (!problem.isEmpty()) {
+                return problem;
+            }
+            i += taken - 1;
+            continue;
+        }
         const QString name = arg.section('=', 0, 0);
-        if (arg == "--quiet" || arg == "-q") {
-            request.quiet = true;
-        } else if (arg == "--help" || arg == "-h") {
-            request.help = true;
-        } else if (FlagOptions.contains(arg)) {
+        if (FlagOptions.contains(arg)) {
             request.flags += arg;
         } else if (ValueOptions.contains(name)) {
-            if (arg.contains('=')) {
-                request.values[name] = arg.mid(name.size() + 1);
-            } else if (i + 1 < args.size()) {
-                request.values[name] = args[++i];
-            } else {
+            if (!arg.contains('=') && i + 1 >= args.size()) {
                 return QStringLiteral("%1 needs a value").arg(name);
             }
-        } else if (arg.startsWith("--") && arg.size() > 2) {
-            return QStringLiteral("unknown option %1").arg(arg);
+            const QString value = arg.contains('=') ? arg.mid(name.size() + 1) : args[++i];
+            // The last of two would win unseen; a script that says both means neither for sure.
+            if (const auto earlier = request.Value(name)) {
+                return QStringLiteral("%1 given twice (%2 and %3); give it once").arg(name, *earlier, value);
+            }
+            request.values[name] = value;
+        } else if (looksLikeOption(arg)) {
+            return unknownOption(arg);
         } else {
             request.operands += arg;
         }
@@ -112,8 +197,13 @@ QString RefuseOptionsOf(const Request& request) {
         refused = {"--width", "--exact"};
     } else if (request.Has("--map")) {
         // The map and its tileset say where and how big the tiles are.
-        refused = {"--keep-edges", "--unique", "--flips", "--skip-empty", "--start", "--width", "--exact", "--tile",
-                   "--margin", "--spacing"};
+        for (const char* name : {"--keep-edges", "--unique", "--flips", "--skip-empty", "--start", "--width", "--exact",
+                                 "--tile", "--margin", "--spacing"}) {
+            if (request.Has(name)) {
+                return QStringLiteral("%1 conflicts with --map: compile --map draws the map's cells with its tileset's "
+                                      "tiles").arg(name);
+            }
+        }
     } else {
         refused = {"--keep-edges", "--unique", "--flips", "--skip-empty", "--empty-colour"};
     }

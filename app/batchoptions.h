@@ -19,13 +19,20 @@ struct Request {
     QStringList flags;              // "--exact", "--keep-edges"
     bool quiet = false;
     bool help = false;
+    bool json = false;
+    std::optional<int> jobs;  // --jobs N: the threads of the run
 
     std::optional<QString> Value(const QString& name) const;
     bool Has(const QString& name) const { return values.contains(name) || flags.contains(name); }
 };
 
-// Reads the options that may stand anywhere after the command; returns an error text.
+// Reads the options that may stand anywhere after the command (args[0] is the command), and
+// those before it; returns an error text.
 QString ParseOptions(const QStringList& args, Request& request);
+
+// Reads the options every command takes (--quiet, --json, --jobs N, --help) at args[at];
+// the number of arguments taken, 0 where it is none of them. An error text for a bad value.
+int ParseCommonOption(const QStringList& args, qsizetype at, Request& request, QString& problem);
 
 // The option names a command does not take; returns an error text for the first one given.
 QString RefuseOptionsOf(const Request& request);

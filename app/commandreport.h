@@ -1,23 +1,74 @@
 #pragma once
 
+#include <QJsonObject>
 #include <QString>
+#include <QStringList>
 
+#include <chrono>
+#include <cstdint>
 #include <optional>
 
 struct Request;
 
 class RuntimeError;
 
-// How the tile commands end a run, so every command reports alike.
+// What one run of a command read, wrote and counted, and how it ended: every command fills
+// the one report, which gives the failure's line on stderr and, with --json, one JSON object
+// on stdout at the end.
+class CommandReport {
+public:
+    // The report of the running command.
+    static CommandReport& Current();
+
+    // Starts the report of a command; json: the object is printed when it ends.
+    void Begin(const Request& request, bool json);
+    bool Json() const { return json_; }
+
+    void Read(const QString& path);
+    void Wrote(const QString& path);
+    // count numbered tiles from first on, named first.suffix, ... in folder.
+    void WroteTiles(const QString& folder, std::int64_t first, std::int64_t count, const QString& suffix);
+    // A count of the run: "next", "seen", "unique", "new", "flips", "empty", "width", "height", ...
+    void Count(const QString& name, std::int64_t value);
+    // An entry of a list the command reports ("images" of info, ...).
+    void Append(const QString& list, const QJsonObject& entry);
+
+    // A failure during the run: its line on stderr, its entry in Errors.Log (the file
+    // tilvex, the procedure the command); the file it concerns is the command's own where the
+    // failure names none. Exit status 1.
+    int Fail(RuntimeError failure, const QString& procedure = QString());
+    // A usage mistake or bad input, about file where one is given: one line, exit 2.
+    int Refuse(const QString& reason, const QString& file = QString());
+    // A mistake in the command line itself: its line and the pointer to the help, exit 2.
+    int RefuseUsage(const QString& reason);
+
+    // Ends the run with this status: prints the JSON object when asked for; returns status.
+    int Finish(int status);
+
+    // The object as it stands (tests of the report read it).
+    QJsonObject Object(int status) const;
+
+private:
+    QString command_;
+    QString mainFile_;
+    bool json_ = false;
+    std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+    QStringList read_;
+    QStringList written_;
+    QJsonObject tiles_;
+    QJsonObject values_;  // the counts and lists, at the top of the object
+    QJsonObject error_;
+};
+
+// The one line that tells a failure: "FILE: error N: Description (cause)".
+QString FailureText(const RuntimeError& failure);
 
 // The window's messages for the same mistakes, so scripts see one wording.
 extern const QString NoSource;
 extern const QString NoDestination;
 
-// A usage mistake or bad input: one line on standard error, exit 2.
-int RefuseRun(const QString& reason);
-
-// A failure during the run: reported, and logged as the window logs its own; exit 1.
+// Shorthands of the running command's report.
+int RefuseRun(const QString& reason, const QString& file = QString());
 int FailRun(const RuntimeError& failure, const QString& procedure);
 
 // The path with a trailing separator.
@@ -25,3 +76,7 @@ QString AsFolder(const QString& path);
 
 // The operands of a split: the exit status when DEST is blank or SOURCE no file, else none.
 std::optional<int> RefuseSplitOperands(const Request& request);
+
+// The same for a compile: SOURCE a folder with its info.ini, and, the window's way, the
+// bitmap tiles it reads there.
+std::optional<int> RefuseCompileOperands(const Request& request, bool anyTileFormat);

@@ -25,12 +25,20 @@ const char* const MainHelp =
     "  --skip-empty   store no fully transparent tile (or one of --empty-colour RRGGBB)\n"
     "  --map FILE     the map of the picture: .tmx or .tmj (Tiled), or .csv\n"
     "\n"
-    "Options:\n"
-    "  --quiet      print nothing but errors\n"
-    "  --help       show help (also after a command)\n"
-    "  --version    show the version\n"
+    "Options (before or after the command):\n"
+    "  -q, --quiet      print nothing but errors, and no progress bar\n"
+    "  --json           print one JSON object on stdout at the end instead of the summary:\n"
+    "                   command, status, files read and written (tiles: folder, count,\n"
+    "                   first and last), counts (next, seen, unique, new, flips, empty,\n"
+    "                   width, height, ...), seconds, and on failure the error's number,\n"
+    "                   text and file\n"
+    "  -j, --jobs N     threads to use (default: one per core; 1 is the window's one thread)\n"
+    "  -h, --help       show help (also after a command)\n"
+    "  --version        show the version\n"
+    "A run longer than half a second shows a progress bar while stderr is a terminal.\n"
     "\n"
     "Exit status: 0 success, 1 a failure during the run, 2 a usage error or bad input.\n"
+    "Every failure prints one line on stderr naming its file and cause.\n"
     "Failures are also appended to Errors.Log beside the program, or in ~/.local/state/tilvex/\n"
     "where the program's folder cannot be written (an installed program).\n";
 
@@ -67,7 +75,7 @@ const char* const SplitHelp =
     "                   -1 for empty; no --flips). The tileset is --tileset, else FILE's name\n"
     "                   with .tsx beside it. Where the tiles do not cover the picture exactly,\n"
     "                   the map's properties picturewidth and pictureheight give its size\n"
-    "  --quiet          print nothing but errors\n"
+    "  -q, --quiet, --json, -j N, --jobs N  as for every command (see tilvex --help)\n"
     "The summary gives tiles seen, unique tiles stored, flips found, empty cells, the time.\n";
 
 const char* const CompileHelp =
@@ -90,7 +98,7 @@ const char* const CompileHelp =
     "                   palette), implies --exact; bmp (default): 24-bit DEST/Tiles.bmp\n"
     "  --tileset FILE.tsx  write the tileset of the sheet (tile id = tile number minus the\n"
     "                   start number); implies --exact\n"
-    "  --quiet          print nothing but errors\n"
+    "  -q, --quiet, --json, -j N, --jobs N  as for every command (see tilvex --help)\n"
     "Tile files are found by number whatever their suffix (N.png, N.bmp, ...) and read by\n"
     "their content; each must be the tile size.\n"
     "\n"

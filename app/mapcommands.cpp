@@ -170,8 +170,23 @@ int RunUniqueSplit(const Request& request, const TileOptions& options) {
             map.Tileset = tileset;
             WriteMapFile(mapFile, map);
         }
+        const UniqueSplitter::Counts& count = unique.Count();
+        CommandReport& report = CommandReport::Current();
+        report.Read(source);
+        report.WroteTiles(folder, options.start + std::int64_t{known}, count.stored, TileSuffix(options.format));
+        report.Wrote(folder + "info.ini");
+        for (const QString& written : {tileset, options.map}) {
+            if (!written.isEmpty()) {
+                report.Wrote(written);
+            }
+        }
+        report.Count(QStringLiteral("seen"), count.seen);
+        report.Count(QStringLiteral("unique"), index.Count());
+        report.Count(QStringLiteral("new"), count.stored);
+        report.Count(QStringLiteral("flips"), count.flipped);
+        report.Count(QStringLiteral("empty"), count.empty);
+        report.Count(QStringLiteral("next"), next);
         if (!request.quiet) {
-            const UniqueSplitter::Counts& count = unique.Count();
             PrintOut(QStringLiteral("%1 tiles seen, %2 unique tiles stored (%3 new) in %4, %5 flips found, %6 empty cells, "
                                     "next free number %7, %8 s\n")
                          .arg(count.seen)
@@ -197,7 +212,9 @@ int RunMapCompile(const Request& request, const TileOptions& options) {
         return RefuseRun(NoDestination);
     }
     if (!QFileInfo(options.map).isFile()) {
-        return RefuseRun(NoSource);
+        return RefuseRun(QFileInfo::exists(options.map) ? QStringLiteral("is a folder, not a map")
+                                                        : QStringLiteral("no such map file"),
+                         options.map);
     }
     if (const QString problem = pictureNameProblem(destination, request.Value("--format").has_value()); !problem.isEmpty()) {
         return RefuseRun(problem);
@@ -238,6 +255,12 @@ int RunMapCompile(const Request& request, const TileOptions& options) {
         RemoveLeftovers(ToFsPath(QFileInfo(target).absolutePath()));
         WriteTileImage(picture, size.width(), size.height(), format, ChooseFilters(picture, 0, picture.height()),
                        target);
+        CommandReport& report = CommandReport::Current();
+        report.Read(options.map);
+        report.Read(options.tileset.isEmpty() ? map.Tileset : options.tileset);
+        report.Wrote(target);
+        report.Count(QStringLiteral("width"), size.width());
+        report.Count(QStringLiteral("height"), size.height());
         if (!request.quiet) {
             PrintOut(QStringLiteral("%1 written, %2 by %3 pixels, %4 cells of %5 tiles, %6 s\n")
                          .arg(destination)

@@ -27,8 +27,6 @@
 #include <limits>
 
 namespace {
-const QString NoTileInfo = QStringLiteral("Tilvex converter could not locate your tile information (info.ini) file.");
-
 QString gridText(const TileGrid& grid) {
     return QStringLiteral("tile %1x%2, margin %3, spacing %4")
         .arg(grid.Tile().width())
@@ -109,6 +107,15 @@ int RunTileSplit(const Request& request, const TileOptions& options) {
             }
             WriteCollectionTileset(tileset, options.grid.Tile(), tiles);
         }
+        CommandReport& report = CommandReport::Current();
+        report.Read(source);
+        report.WroteTiles(folder, options.start, splitter.TileCount(), TileSuffix(options.format));
+        report.Wrote(folder + "info.ini");
+        if (!options.tileset.isEmpty()) {
+            report.Wrote(options.tileset);
+        }
+        report.Count(QStringLiteral("next"), next);
+        report.Count(QStringLiteral("dropped"), splitter.DroppedPixels());
         if (!request.quiet) {
             QString line = QStringLiteral("%1 tiles written to %2, next free number %3")
                                .arg(splitter.TileCount())
@@ -128,19 +135,10 @@ int RunTileSplit(const Request& request, const TileOptions& options) {
 
 int RunTileCompile(const Request& request, const TileOptions& options) {
     const QString& source = request.operands[0];
-    if (request.operands[1].isEmpty()) {
-        return RefuseRun(NoDestination);
-    }
-    if (!QFileInfo(source).exists()) {
-        return RefuseRun(NoSource);
-    }
-    if (!QFileInfo(source).isDir()) {
-        return RefuseRun(QStringLiteral("Source path should be a folder not an image."));
+    if (const auto refused = RefuseCompileOperands(request, true)) {
+        return *refused;
     }
     const QString tileInfo = AsFolder(source) + "info.ini";
-    if (!QFileInfo(tileInfo).isFile()) {
-        return RefuseRun(NoTileInfo);
-    }
     try {
         const std::int32_t end = RoundToLong(StrictNumber(GetVar(tileInfo, "MAIN", "NumFiles")));
         const std::int64_t count = std::int64_t{end} - options.start;
@@ -168,6 +166,16 @@ int RunTileCompile(const Request& request, const TileOptions& options) {
         if (!options.tileset.isEmpty()) {
             WriteSheetTileset(tileset, grid, static_cast<int>(count), columns, sheetPath, size);
         }
+        CommandReport& report = CommandReport::Current();
+        report.Read(source);
+        report.Wrote(sheetPath);
+        if (!options.tileset.isEmpty()) {
+            report.Wrote(options.tileset);
+        }
+        report.Count(QStringLiteral("width"), size.width());
+        report.Count(QStringLiteral("height"), size.height());
+        report.Count(QStringLiteral("tiles"), count);
+        report.Count(QStringLiteral("columns"), columns);
         if (!request.quiet) {
             PrintOut(QStringLiteral("%1 written, %2 by %3 pixels, %4 tiles at %5 to a row\n")
                          .arg(sheetPath)

@@ -76,15 +76,19 @@ void Converter::Convert(const QString& source, const QString& destination, Pictu
             form_.SetOuterHeight(2160);
         }
     } catch (const RuntimeError& failure) {
-        LogError(QStringLiteral("frmConverter"), QStringLiteral("Convert"), failure.Number(), failure.Description());
-        if (observer_) {
-            observer_(failure);
-        }
+        failed(failure);
     } catch (const std::bad_alloc&) {
-        const RuntimeError failure(Err::OutOfMemory, ErrorDescription(Err::OutOfMemory));
+        failed(RuntimeError(Err::OutOfMemory, ErrorDescription(Err::OutOfMemory)));
+    }
+}
+
+void Converter::failed(const RuntimeError& failure) {
+    if (logger_) {
+        logger_(failure);
+    } else {
         LogError(QStringLiteral("frmConverter"), QStringLiteral("Convert"), failure.Number(), failure.Description());
-        if (observer_) {
-            observer_(failure);
-        }
+    }
+    if (observer_) {
+        observer_(failure);
     }
 }

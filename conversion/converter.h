@@ -30,8 +30,11 @@ public:
 
     // Told of every failure that ended a run, logged or not (the batch program reports them).
     void SetFailureObserver(std::function<void(const RuntimeError&)> observer) { observer_ = std::move(observer); }
+    // Logs the failures instead of the window's own entry (the batch program's entries name it).
+    void SetFailureLogger(std::function<void(const RuntimeError&)> logger) { logger_ = std::move(logger); }
 
 private:
+    void failed(const RuntimeError& failure);
     // Each half returns true when the window takes its normal height again afterwards, and
     // false when it left Convert early, without failing, before the height changed.
     bool SplitMode(QString source, QString destination, Picture& canvas);
@@ -43,6 +46,7 @@ private:
     FormView& form_;
     std::unique_ptr<bmpsize> ImageInfo_;
     std::function<void(const RuntimeError&)> observer_;
+    std::function<void(const RuntimeError&)> logger_;
     // Set while a click is handled: a second click let in by the message processing before
     // the button is disabled must not start a second run.
     bool running_ = false;

@@ -103,27 +103,27 @@ QImage LoadBitmapFile(const QString& path) {
     unsigned char head[DibHeaderBytes];
     const long headBytes = ReadAll(file.get(), head, std::min(size, sizeof head), 0);
     if (headBytes < 0) {
-        RaiseErrno(errno);
+        RaiseErrno(errno, path);
     }
     if (headBytes >= 2 && head[0] == 'B' && head[1] == 'M') {
         // A file whose header does not hold together costs no more than its header.
         if (static_cast<std::size_t>(headBytes) < std::min(size, sizeof head) ||
             !DibHeaderFits(head, size, mostPixels)) {
-            RaiseError(Err::InvalidPicture);
+            RaiseError(Err::InvalidPicture, path);
         }
         DibRows rows;
         if (PlainDibRows(head, size, mostPixels, rows)) {
-            return readRows(file.get(), rows);
+            return AboutFile(path, [&] { return readRows(file.get(), rows); });
         }
         const FileBytes bytes(size);
         // A file that shrinks meanwhile reads short and is then refused as cut.
         const long got = ReadAll(file.get(), bytes.Data(), size, 0);
         if (got < 0) {
-            RaiseErrno(errno);
+            RaiseErrno(errno, path);
         }
         const QImage image = DecodeDib(bytes.Data(), static_cast<std::size_t>(got), &NewSurfaceImage, mostPixels);
         if (image.isNull()) {
-            RaiseError(Err::InvalidPicture);
+            RaiseError(Err::InvalidPicture, path);
         }
         return image;
     }
@@ -134,7 +134,7 @@ QImage LoadBitmapFile(const QString& path) {
     // A top-down picture reports a negative height here.
     const QSize claimed(std::abs(reader.size().width()), std::abs(reader.size().height()));
     if (claimed.isEmpty() || static_cast<std::uint64_t>(claimed.width()) * claimed.height() > mostPixels) {
-        RaiseError(Err::InvalidPicture);
+        RaiseError(Err::InvalidPicture, path);
     }
     const std::int64_t bytes = std::int64_t{4} * claimed.width() * claimed.height();
     // Qt refuses big images unless told otherwise; this one has passed the checks above.
@@ -150,7 +150,7 @@ QImage LoadBitmapFile(const QString& path) {
         image.fill(0u);
     }
     if (!reader.read(&image)) {
-        RaiseError(Err::InvalidPicture);
+        RaiseError(Err::InvalidPicture, path);
     }
     return image;
 }
@@ -239,7 +239,7 @@ void SaveBitmapFile(const QImage& image, int width, int height, const QString& p
     const QImage source = readable(image);
     AtomicFile file;
     if (!file.Open(ToFsPath(path))) {
-        RaiseErrno(errno);
+        RaiseWriteErrno(errno, path);
     }
     const std::size_t rowBytes = fileRowBytes(width);
     bool ok = true;
@@ -269,6 +269,6 @@ void SaveBitmapFile(const QImage& image, int width, int height, const QString& p
         }
     }
     if (!ok || !file.Commit()) {
-        RaiseErrno(errno);
+        RaiseWriteErrno(errno, path);
     }
 }

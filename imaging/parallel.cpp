@@ -10,18 +10,25 @@
 #include <vector>
 
 namespace {
-std::atomic<bool> everyCore{false};
+std::atomic<int> threadsUsed{1};
+std::atomic<std::size_t> itemsDone{0};
+std::atomic<std::size_t> itemsTotal{0};
 }  // namespace
 
-void UseEveryCore() { everyCore = true; }
+void UseEveryCore() { threadsUsed = static_cast<int>(std::max(1u, std::thread::hardware_concurrency())); }
 
-int WorkerCount() { return everyCore ? static_cast<int>(std::max(1u, std::thread::hardware_concurrency())) : 1; }
+void UseThreads(int threads) { threadsUsed = std::max(1, threads); }
+
+int WorkerCount() { return threadsUsed; }
+
+WorkDone ParallelWorkDone() { return WorkDone{itemsDone.load(), itemsTotal.load()}; }
 
 void ParallelFor(std::size_t count, const std::function<void(std::size_t)>& work) {
     std::atomic<std::size_t> next{0};
     std::atomic<std::size_t> firstFailed{count};
     std::mutex failureLock;
     std::exception_ptr failure;
+    itemsTotal += count;
 
     auto run = [&] {
         for (;;) {
@@ -31,6 +38,7 @@ void ParallelFor(std::size_t count, const std::function<void(std::size_t)>& work
             }
             try {
                 work(i);
+                itemsDone.fetch_add(1, std::memory_order_relaxed);
             } catch (...) {
                 const std::lock_guard<std::mutex> hold(failureLock);
                 if (i < firstFailed.load()) {

@@ -7,6 +7,15 @@
 // else one, as the window runs.
 int WorkerCount();
 void UseEveryCore();
+// Exactly this many threads (1 is the window's one thread).
+void UseThreads(int threads);
+
+// Items of every ParallelFor so far, and how many of them are done: what a progress bar shows.
+struct WorkDone {
+    std::size_t done = 0;
+    std::size_t total = 0;
+};
+WorkDone ParallelWorkDone();
 
 // Runs work(i) for every i below count on WorkerCount() threads. When items fail, the
 // failure of the lowest item is rethrown once all threads stopped; items above a failed

@@ -8,15 +8,17 @@
 
 #include <vector>
 
-PictureFile::PictureFile(const QString& path) {
+PictureFile::PictureFile(const QString& path) : path_(path) {
     ReadWholeFile(path, bytes_);
-    if (IsPng(bytes_.data(), bytes_.size())) {
-        png_ = std::make_unique<PngDecoder>(bytes_.data(), bytes_.size(),
-                                            MostPixelsFor(static_cast<std::int64_t>(bytes_.size())));
-    } else {
-        std::vector<unsigned char>().swap(bytes_);
-        image_ = InTileFormat(LoadBitmapFile(path));
-    }
+    AboutFile(path, [&] {
+        if (IsPng(bytes_.data(), bytes_.size())) {
+            png_ = std::make_unique<PngDecoder>(bytes_.data(), bytes_.size(),
+                                                MostPixelsFor(static_cast<std::int64_t>(bytes_.size())));
+        } else {
+            std::vector<unsigned char>().swap(bytes_);
+            image_ = InTileFormat(LoadBitmapFile(path));
+        }
+    });
 }
 
 PictureFile::~PictureFile() = default;
@@ -27,7 +29,7 @@ bool PictureFile::DecodesRowByRow() const { return png_ && png_->DecodesRowByRow
 
 void PictureFile::Decode(RowFeed* feed) {
     if (png_) {
-        png_->Decode(feed);
+        AboutFile(path_, [&] { png_->Decode(feed); });
     } else if (feed != nullptr) {
         feed->Publish(image_.height());
     }

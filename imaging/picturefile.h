@@ -27,6 +27,7 @@ public:
     void Decode(RowFeed* feed = nullptr);
 
 private:
+    QString path_;
     std::vector<unsigned char> bytes_;
     std::unique_ptr<PngDecoder> png_;
     QImage image_;

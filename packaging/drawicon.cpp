@@ -1,6 +1,6 @@
-// Draws the program's icon, four coloured tiles on a dark ground, as the hicolor theme wants
-// it: a scalable SVG and PNGs at fixed sizes, every edge on a whole pixel. At 32 px it is the
-// window's own icon, pixel for pixel.
+// Draws the program's icon, a sheet of tiles with one tile being cut out of it, as the
+// hicolor theme wants it: a scalable SVG and PNGs at fixed sizes, every edge on a whole
+// pixel. At 32 px it is the window's own icon, pixel for pixel.
 //
 //   drawicon OUTPUT_FOLDER SIZE...   writes OUTPUT_FOLDER/SIZE.png for each size and icon.svg
 
@@ -14,36 +14,51 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
 namespace {
 
 const QColor Ground(0x20, 0x30, 0x48);
-// Top left, top right, bottom left, bottom right.
-const QColor Tiles[4] = {QColor(0xe0, 0xa0, 0x30), QColor(0x40, 0xa0, 0x60), QColor(0x40, 0x70, 0xc0),
-                         QColor(0xc0, 0x40, 0x40)};
+const QColor Hole(0x10, 0x18, 0x24);
+const QColor Edge(0xf0, 0xf0, 0xe8);
+// The sheet's cells row by row, as a game's terrain sheet looks: grass, dirt, water, stone, sand.
+const QColor Cells[8] = {QColor(0x5a, 0x9e, 0x48), QColor(0xa8, 0x74, 0x3c), QColor(0x3c, 0x78, 0xc0),
+                         QColor(0x8c, 0x8c, 0x94), QColor(0xd8, 0xc0, 0x78), QColor(0x5a, 0x9e, 0x48),
+                         QColor(0x3c, 0x78, 0xc0), QColor(0xa8, 0x74, 0x3c)};
+const QColor Cut(0xe0, 0xa0, 0x30);
 
-// The design is 32 units square: a 2 unit margin and gap around two 13 unit tiles a side.
-// At other sizes the gap is rounded to whole pixels (at least one), the tiles take what is
-// left, and an odd pixel goes to the outer edge, so small icons stay sharp.
-struct Layout {
-    int gap;
-    int tile;
+// A rectangle of the 32 unit design: left, top, right, bottom.
+struct Box {
+    int x0, y0, x1, y1;
+    QColor colour;
 };
 
-Layout LayoutFor(int size) {
-    const int gap = std::max(1, static_cast<int>(std::lround(size / 16.0)));
-    return {gap, (size - 3 * gap) / 2};
+// The design: a 3 by 3 sheet of 7 unit cells, 1 apart, from (3, 3); its last cell is a hole,
+// and the tile cut from it lies 3 units down and right, edged in white.
+std::vector<Box> Design() {
+    std::vector<Box> boxes;
+    for (int i = 0; i < 8; ++i) {
+        const int x = 3 + (i % 3) * 8;
+        const int y = 3 + (i / 3) * 8;
+        boxes.push_back({x, y, x + 7, y + 7, Cells[i]});
+    }
+    boxes.push_back({19, 19, 26, 26, Hole});
+    boxes.push_back({21, 21, 31, 31, Edge});
+    boxes.push_back({22, 22, 30, 30, Cut});
+    return boxes;
 }
+
+// Units to pixels, rounded, so neighbouring boxes share their edges at every size.
+int Pixel(int units, int size) { return static_cast<int>(std::lround(units * size / 32.0)); }
 
 QImage Draw(int size) {
     QImage image(size, size, QImage::Format_RGB32);
     image.fill(Ground);
-    const Layout l = LayoutFor(size);
     QPainter painter(&image);
-    for (int i = 0; i < 4; ++i) {
-        const int x = l.gap + (i % 2) * (l.tile + l.gap);
-        const int y = l.gap + (i / 2) * (l.tile + l.gap);
-        painter.fillRect(x, y, l.tile, l.tile, Tiles[i]);
+    for (const Box& b : Design()) {
+        const int x = Pixel(b.x0, size);
+        const int y = Pixel(b.y0, size);
+        painter.fillRect(x, y, std::max(1, Pixel(b.x1, size) - x), std::max(1, Pixel(b.y1, size) - y), b.colour);
     }
     return image;
 }
@@ -53,10 +68,9 @@ QString Svg() {
     QTextStream out(&text);
     out << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"32\" height=\"32\" viewBox=\"0 0 32 32\">\n"
         << "  <rect width=\"32\" height=\"32\" fill=\"" << Ground.name() << "\"/>\n";
-    const Layout l = LayoutFor(32);
-    for (int i = 0; i < 4; ++i) {
-        out << "  <rect x=\"" << l.gap + (i % 2) * (l.tile + l.gap) << "\" y=\"" << l.gap + (i / 2) * (l.tile + l.gap)
-            << "\" width=\"" << l.tile << "\" height=\"" << l.tile << "\" fill=\"" << Tiles[i].name() << "\"/>\n";
+    for (const Box& b : Design()) {
+        out << "  <rect x=\"" << b.x0 << "\" y=\"" << b.y0 << "\" width=\"" << b.x1 - b.x0 << "\" height=\""
+            << b.y1 - b.y0 << "\" fill=\"" << b.colour.name() << "\"/>\n";
     }
     out << "</svg>\n";
     return text;

@@ -30,21 +30,21 @@ void ReadHead(const QString& fileName, HeaderBuffer& b) {
     const std::filesystem::path path = ToFsPath(fileName);
     // A NUL would cut the name short and open some other file.
     if (path.native().find('\0') != std::string::npos) {
-        RaiseError(Err::BadFileName);
+        RaiseError(Err::BadFileName, fileName);
     }
     // O_NONBLOCK only matters for a FIFO or device, which must not hang the window.
     const Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     const int fd = file.get();
     if (fd < 0) {
-        RaiseErrno(errno);
+        RaiseErrno(errno, fileName);
     }
     struct stat st {};
     if (::fstat(fd, &st) != 0) {
-        RaiseErrno(errno);
+        RaiseErrno(errno, fileName);
     }
     if (S_ISDIR(st.st_mode)) {
         // Opening a folder as a file is an access error, as it is for the Basic Open.
-        RaiseErrno(EISDIR);
+        RaiseErrno(EISDIR, fileName);
     }
     std::size_t filled = 0;
     while (filled < b.size()) {
@@ -53,7 +53,7 @@ void ReadHead(const QString& fileName, HeaderBuffer& b) {
             if (errno == EINTR) {
                 continue;
             }
-            RaiseErrno(errno);
+            RaiseErrno(errno, fileName);
         }
         if (got == 0) {
             break;

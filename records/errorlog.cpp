@@ -40,7 +40,7 @@ void AppendEntry(const QString& file, const QString& procedure, std::int32_t num
                           QStringLiteral("Description: ") + description + crlf + crlf;
     const QByteArray bytes = entry.toLocal8Bit();
 
-    const std::filesystem::path logPath = ToFsPath(ErrorLogFolder() + PathSeparator() + "Errors.Log");
+    const std::filesystem::path logPath = ToFsPath(ErrorLogPath());
     const QByteArray nativePath = QByteArray::fromStdString(logPath.native());
     // A file with no write bits is read-only, even to a user whom the system would let write.
     if (IsReadOnly(nativePath)) {
@@ -66,6 +66,8 @@ void AppendEntry(const QString& file, const QString& procedure, std::int32_t num
 }
 
 }  // namespace
+
+QString ErrorLogPath() { return ErrorLogFolder() + PathSeparator() + "Errors.Log"; }
 
 void LogError(const QString& file, const QString& procedure, std::int32_t number, const QString& description) {
     if (number == 0) {

@@ -94,14 +94,14 @@ long ReadAll(int fd, void* into, std::size_t size, std::int64_t at) {
 int OpenRegularFile(const QString& path, std::int64_t& size) {
     Descriptor file(::open(ToFsPath(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (file.get() < 0) {
-        RaiseErrno(errno);
+        RaiseErrno(errno, path);
     }
     struct stat st {};
     if (::fstat(file.get(), &st) != 0) {
-        RaiseErrno(errno);
+        RaiseErrno(errno, path);
     }
     if (!S_ISREG(st.st_mode)) {
-        RaiseError(Err::InvalidPicture);
+        RaiseError(Err::InvalidPicture, path);
     }
     size = st.st_size;
     return file.Release();

@@ -41,10 +41,15 @@ struct FolderWriter::Job {
     }
 };
 
-FolderWriter::FolderWriter(const QString& folder, int helpers) {
+FolderWriter::FolderWriter(const QString& folder, int helpers)
+    : folderPath_(EndsWithSeparator(folder) ? folder : folder + PathSeparator()) {
     folder_ = ::open(ToFsPath(folder).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     if (folder_ < 0) {
-        RaiseErrno(errno);
+        if (errno == ENOENT) {
+            throw RuntimeError(Err::FileNotFound, ErrorDescription(Err::FileNotFound), folder,
+                               QStringLiteral("no such folder"));
+        }
+        RaiseErrno(errno, folder);
     }
     // Fewer helpers where the system gives no more threads; none writes in the caller's thread.
     for (int i = 0; i < helpers && StartHelper(helpers_, [this] { work(); }); ++i) {
@@ -70,7 +75,7 @@ void FolderWriter::stopHelpers() {
 
 void FolderWriter::writeNow(Job& job) {
     if (!job.Fill(folder_) || !job.Name()) {
-        RaiseErrno(job.failure);
+        RaiseWriteErrno(job.failure, folderPath_ + QString::fromStdString(job.name));
     }
 }
 

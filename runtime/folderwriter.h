@@ -47,6 +47,7 @@ private:
     void goOnAlone();
 
     int folder_ = -1;
+    QString folderPath_;  // with its separator, to name a file that fails
     std::mutex lock_;
     std::condition_variable changed_;
     Batch building_;                   // the caller's next batch

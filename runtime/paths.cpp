@@ -102,7 +102,11 @@ void MakeFolder(const QString& folder) {
         if (failure == EEXIST && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
             return;
         }
-        RaiseErrno(failure == ENOENT ? ENOTDIR : failure);
+        if (failure == ENOENT) {
+            throw RuntimeError(Err::PathNotFound, ErrorDescription(Err::PathNotFound), folder,
+                               QStringLiteral("the folder it would be made in does not exist"));
+        }
+        RaiseErrno(failure, folder);
     }
 }
 

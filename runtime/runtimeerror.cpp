@@ -1,9 +1,11 @@
 #include "runtime/runtimeerror.h"
 
 #include <cerrno>
+#include <cstring>
 
-RuntimeError::RuntimeError(std::int32_t number, const QString& description)
-    : std::runtime_error(description.toStdString()), number_(number), description_(description) {}
+RuntimeError::RuntimeError(std::int32_t number, const QString& description, const QString& file, const QString& cause)
+    : std::runtime_error(description.toStdString()), number_(number), description_(description), file_(file),
+      cause_(cause) {}
 
 QString ErrorDescription(std::int32_t number) {
     switch (number) {
@@ -28,6 +30,8 @@ QString ErrorDescription(std::int32_t number) {
 
 void RaiseError(std::int32_t number) { throw RuntimeError(number, ErrorDescription(number)); }
 
+void RaiseError(std::int32_t number, const QString& file) { throw RuntimeError(number, ErrorDescription(number), file); }
+
 std::int32_t ErrnoToNumber(int errnoValue) {
     switch (errnoValue) {
     case ENOENT: return Err::FileNotFound;
@@ -47,4 +51,18 @@ std::int32_t ErrnoToNumber(int errnoValue) {
     }
 }
 
-void RaiseErrno(int errnoValue) { RaiseError(ErrnoToNumber(errnoValue)); }
+void RaiseWriteErrno(int errnoValue, const QString& file) {
+    if (errnoValue == ENOENT) {
+        throw RuntimeError(ErrnoToNumber(ENOENT), ErrorDescription(ErrnoToNumber(ENOENT)), file,
+                           QStringLiteral("the folder it goes in does not exist"));
+    }
+    RaiseErrno(errnoValue, file);
+}
+
+void RaiseErrno(int errnoValue, const QString& file) {
+    const std::int32_t number = ErrnoToNumber(errnoValue);
+    // Where the number is the errno's one plain meaning, the system's text would only repeat it.
+    const bool plain = errnoValue == ENOENT || errnoValue == EACCES || errnoValue == ENOSPC || errnoValue == ENOMEM;
+    const QString cause = plain ? QString() : QString::fromLocal8Bit(std::strerror(errnoValue)).toLower();
+    throw RuntimeError(number, ErrorDescription(number), file, cause);
+}

@@ -14,7 +14,7 @@
 void WriteWholeFile(const QString& path, const void* data, std::size_t size) {
     AtomicFile file;
     if (!file.Open(ToFsPath(path)) || !WriteAll(file.Fd(), data, size) || !file.Commit()) {
-        RaiseErrno(errno);
+        RaiseWriteErrno(errno, path);
     }
 }
 
@@ -24,7 +24,7 @@ void ReadWholeFile(const QString& path, std::vector<unsigned char>& into) {
     into.resize(static_cast<std::size_t>(size));
     const long got = ReadAll(file.get(), into.data(), into.size(), 0);
     if (got < 0) {
-        RaiseErrno(errno);
+        RaiseErrno(errno, path);
     }
     // A file that shrank meanwhile: what is there is what we decode.
     into.resize(static_cast<std::size_t>(got));

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the Debian package, installs it with apt-get, uses it as a new non-root user would
+# Builds the Debian package, has lintian check it, installs it with apt-get, uses it as a new non-root user would
 # (tilvex split of a good and a bad sheet, the window started from the menu entry's command
 # on Xvfb), and removes it again, leaving no file behind. It changes the machine's package
 # set for a minute, so it is not part of scripts/test.sh. Exits 77 (skipped) where packages
@@ -42,6 +42,15 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
+
+# Debian's own checker: no error and no warning. It is only needed here, so it is installed here.
+command -v lintian >/dev/null ||
+  DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 install -y -qq lintian >/dev/null 2>&1
+if command -v lintian >/dev/null; then
+  lintian --fail-on error,warning "$deb" || fail "lintian reports errors or warnings on $deb"
+else
+  fail "lintian could not be installed"
+fi
 
 dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { sub(/^\./, "", $6); print $6 }' >"$work/files"
 DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 install -y -qq "./$deb" >"$work/apt.log" 2>&1 ||

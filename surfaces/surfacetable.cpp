@@ -30,7 +30,8 @@ void loadInto(SurfaceSlots& table, std::int32_t Num, const QString& FilePath, co
         loaded.SetColorKey(DDCKEY_SRCBLT, DDCOLORKEY{0, 0});
     } catch (const RuntimeError& failure) {
         // The image layer's own text does not say which of thousands of tiles it failed on.
-        throw RuntimeError(failure.Number(), failure.Description() + QStringLiteral(" (tile %1)").arg(name));
+        throw RuntimeError(failure.Number(), failure.Description() + QStringLiteral(" (tile %1)").arg(name),
+                           FilePath + name, failure.Cause());
     }
 }
 }  // namespace

@@ -24,7 +24,7 @@ const char* const PictureHeight = "pictureheight";
 QString suffixOf(const QString& path) { return QFileInfo(path).suffix().toLower(); }
 
 [[noreturn]] void invalid(const QString& path, const QString& reason) {
-    throw RuntimeError(Err::InvalidPicture, QStringLiteral("%1: %2").arg(path, reason));
+    throw RuntimeError(Err::InvalidPicture, QStringLiteral("%1: %2").arg(path, reason), path);
 }
 
 std::uint32_t gidOf(const MapCell& cell) {

@@ -23,7 +23,7 @@ QImage loadTile(const QString& path, QSize size) {
         }
         return tile;
     } catch (const RuntimeError& e) {
-        throw RuntimeError(e.Number(), path + ": " + e.Description());
+        throw RuntimeError(e.Number(), path + ": " + e.Description(), path, e.Cause());
     }
 }
 }  // namespace

@@ -42,8 +42,9 @@ TileFolder::TileFolder(const QString& folder, TileFormat preferred)
 QString TileFolder::Path(std::int32_t number) const {
     const auto found = names_.constFind(number);
     if (found == names_.cend()) {
-        throw RuntimeError(Err::FileNotFound,
-                           QStringLiteral("%1%2.*: %3").arg(folder_, NumberText(number), ErrorDescription(Err::FileNotFound)));
+        const QString pattern = folder_ + NumberText(number) + ".*";
+        throw RuntimeError(Err::FileNotFound, QStringLiteral("%1: %2").arg(pattern, ErrorDescription(Err::FileNotFound)),
+                           pattern);
     }
     return folder_ + *found;
 }

@@ -13,7 +13,7 @@
 
 namespace {
 [[noreturn]] void invalid(const QString& path, const QString& reason) {
-    throw RuntimeError(Err::InvalidPicture, QStringLiteral("%1: %2").arg(path, reason));
+    throw RuntimeError(Err::InvalidPicture, QStringLiteral("%1: %2").arg(path, reason), path);
 }
 
 int number(const QString& path, const QXmlStreamAttributes& a, const char* name, int least, int most) {

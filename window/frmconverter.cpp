@@ -1,5 +1,6 @@
 #include "window/frmconverter.h"
 
+#include "records/errorlog.h"
 #include "records/tileinfo.h"
 #include "runtime/messagebox.h"
 #include "runtime/numbers.h"
@@ -11,6 +12,11 @@
 #include "window/shownmessagebox.h"
 
 #include <QApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QMimeData>
+#include <QUrl>
 #include <QFocusEvent>
 #include <QGuiApplication>
 #include <QIcon>
@@ -106,7 +112,59 @@ frmConverter::frmConverter(QWidget* parent) : QWidget(parent), converter_(*this)
         const QPoint centre = screen->availableGeometry().center();
         move(centre.x() - DesignOuterWidth / 2, centre.y() - DesignOuterHeight / 2);
     }
+    // A failed run otherwise looks exactly like one that worked; the log entry alone is easy
+    // to miss.
+    converter_.SetFailureObserver([this](const RuntimeError& failure) { failure_ = failure; });
+    setAcceptDrops(true);
+    // A drop on the source box fills it as one on the window does, not with the file's address.
+    ipath_->setAcceptDrops(false);
     runHandler([this] { Form_Load(); });
+}
+
+void frmConverter::showFailure() {
+    if (!failure_) {
+        return;
+    }
+    const RuntimeError failure = *failure_;
+    failure_.reset();
+    QString text = QStringLiteral("The conversion failed.\n\nError %1: %2").arg(failure.Number()).arg(failure.Description());
+    if (!failure.Cause().isEmpty()) {
+        text += QStringLiteral(" (%1)").arg(failure.Cause());
+    }
+    text += QStringLiteral("\nFile: %1").arg(failure.File().isEmpty() ? ipath_->text() : failure.File());
+    text += QStringLiteral("\n\nThe failure was logged in %1").arg(ErrorLogPath());
+    MsgBox(text);
+}
+
+QString frmConverter::droppedSource(const QMimeData* data) const {
+    const QList<QUrl> urls = data->urls();
+    if (urls.size() != 1 || !urls.front().isLocalFile()) {
+        return QString();
+    }
+    const QString path = urls.front().toLocalFile();
+    const QFileInfo info(path);
+    if (optSplit_->isChecked()) {
+        // The browse button offers bitmaps only.
+        return info.isFile() && path.endsWith(QStringLiteral(".bmp"), Qt::CaseInsensitive) ? path : QString();
+    }
+    if (!info.isDir()) {
+        return QString();
+    }
+    return EndsWithSeparator(path) ? path : path + PathSeparator();
+}
+
+void frmConverter::dragEnterEvent(QDragEnterEvent* event) {
+    if (Command1_->isEnabled() && !droppedSource(event->mimeData()).isEmpty()) {
+        event->acceptProposedAction();
+    }
+}
+
+void frmConverter::dropEvent(QDropEvent* event) {
+    const QString source = droppedSource(event->mimeData());
+    if (Command1_->isEnabled() && !source.isEmpty()) {
+        ipath_->setText(source);
+        event->acceptProposedAction();
+    }
 }
 
 frmConverter::~frmConverter() = default;
@@ -184,7 +242,10 @@ void frmConverter::createControls() {
         }
     });
     connect(Command2_, &QPushButton::clicked, this, [this] { runHandler([this] { Command2_Click(); }); });
-    connect(Command1_, &QPushButton::clicked, this, [this] { runHandler([this] { converter_.Command1_Click(); }); });
+    connect(Command1_, &QPushButton::clicked, this, [this] {
+        runHandler([this] { converter_.Command1_Click(); });
+        showFailure();
+    });
 }
 
 bool frmConverter::eventFilter(QObject* watched, QEvent* event) {

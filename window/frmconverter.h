@@ -4,10 +4,17 @@
 #include "surfaces/formview.h"
 #include "window/commondialog.h"
 
+#include "runtime/runtimeerror.h"
+
 #include <QWidget>
 
+#include <optional>
+
 class PictureBox;
+class QDragEnterEvent;
+class QDropEvent;
 class QLabel;
+class QMimeData;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
@@ -49,9 +56,16 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    // A picture dropped in Split mode, a folder in Compile mode, fills the source box.
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void createControls();
+    // The source a drop carries, as the browse button would give it; empty where it is none.
+    QString droppedSource(const QMimeData* data) const;
+    // Tells the user of the failure that ended the last run, if one did.
+    void showFailure();
     QLineEdit* box(Box which) const;
     PictureBox* pictureBox(Pic which) const;
 
@@ -73,4 +87,5 @@ private:
 
     CommonDialog* CD_ = nullptr;
     Converter converter_;
+    std::optional<RuntimeError> failure_;
 };

@@ -173,7 +173,7 @@ TEST_F(TileCommands, ACutShortPngFailsWhileItsTilesAreCut) {
     WriteBytes(folder_.File("cut.png"), png.left(png.size() * 2 / 3));
     const TilvexResult result = Run({"split", folder_.File("cut.png"), folder_.File("tiles"), "--format", "png"});
     EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.err, "tilvex: error 481: Invalid picture\n");
+    EXPECT_EQ(result.err, "tilvex: " + folder_.File("cut.png") + ": error 481: Invalid picture\n");
     EXPECT_FALSE(QFileInfo::exists(folder_.File("tiles/info.ini")));
     // The tiles cut from the rows that were there are whole pictures of those rows.
     const QImage first = Read(folder_.File("tiles/0.png"));
@@ -189,10 +189,10 @@ TEST_F(TileCommands, CompileReportsTheTileThatIsMissingOrTheWrongSize) {
     const TilvexResult result = Run(QStringList{"compile", folder_.File("tiles"), folder_.Path(), "--width", "5"} + Grid);
     EXPECT_EQ(result.status, 1);
     // The first bad tile in order is the one reported, whichever thread met it first.
-    EXPECT_EQ(result.err, "tilvex: error 53: " + folder_.File("tiles") + "/4.*: File not found\n");
+    EXPECT_EQ(result.err, "tilvex: " + folder_.File("tiles") + "/4.*: error 53: File not found\n");
     ASSERT_TRUE(QImage(16, 24, QImage::Format_ARGB32).save(folder_.File("tiles/4.bmp"), "BMP"));
     const TilvexResult sized = Run(QStringList{"compile", folder_.File("tiles"), folder_.Path(), "--width", "5"} + Grid);
-    EXPECT_EQ(sized.err, "tilvex: error 481: " + folder_.File("tiles") + "/9.png: is 16x16 pixels, not 16x24\n");
+    EXPECT_EQ(sized.err, "tilvex: " + folder_.File("tiles") + "/9.png: error 481: is 16x16 pixels, not 16x24\n");
     EXPECT_FALSE(QFileInfo::exists(folder_.File("Tiles.png")));
 }
 

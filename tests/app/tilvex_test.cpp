@@ -87,26 +87,31 @@ TEST_F(Tilvex, MessagesAndFailuresGoToStderrWithTheirStatus) {
     struct Case {
         QStringList arguments;
         int status;
-        const char* inErr;
+        QString inErr;
         int logEntries;
     };
     const Case cases[] = {
-        {{"split", folder_.File("missing.bmp"), folder_.File("out")}, 2, "tilvex: Source path does not exist!\n", 0},
-        {{"split", folder_.File("big.BMP"), folder_.File("out")}, 2, "tilvex: Source path should be a .bmp image.\n", 0},
+        {{"split", folder_.File("missing.bmp"), folder_.File("out")}, 2,
+         "tilvex: " + folder_.File("missing.bmp") + ": no such file (Source path does not exist!)\n", 0},
+        {{"split", folder_.File("big.BMP"), folder_.File("out")}, 2,
+         "tilvex: " + folder_.File("big.BMP") + ": no such file (Source path does not exist!)\n", 0},
         {{"split", folder_.File("big.bmp"), ""}, 2, "tilvex: Destination path can not be blank!\n", 0},
         {{"compile", folder_.File("big.bmp"), folder_.File("out")}, 2,
-         "tilvex: Source path should be a folder not an image.\n", 0},
-        {{"split", folder_.File("text.bmp"), folder_.File("out")}, 1, "tilvex: error 481: Invalid picture\n", 1},
+         "tilvex: " + folder_.File("big.bmp") +
+             ": is a file, not a folder of tiles (Source path should be a folder not an image.)\n",
+         0},
+        {{"split", folder_.File("text.bmp"), folder_.File("out")}, 1,
+         "tilvex: " + folder_.File("text.bmp") + ": error 481: Invalid picture\n", 1},
         // No info.ini: the message ends the run.
         {{"compile", folder_.File("empty"), folder_.File("out")}, 2,
-         "tilvex: Tilvex converter could not locate your tile information (info.ini) file.\n", 0},
+         "tilvex: " + folder_.File("empty") + ": holds no info.ini, the tile information file that split writes\n", 0},
     };
     int logged = 0;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.arguments.join(' ').toStdString());
         const Result result = Run(c.arguments);
         EXPECT_EQ(result.status, c.status);
-        EXPECT_TRUE(result.err.contains(QString::fromUtf8(c.inErr))) << result.err.toStdString();
+        EXPECT_TRUE(result.err.contains(c.inErr)) << result.err.toStdString();
         EXPECT_TRUE(result.out.isEmpty()) << result.out.toStdString();
         logged += c.logEntries;
         EXPECT_EQ(LogEntries(), logged);
@@ -118,7 +123,8 @@ TEST_F(Tilvex, ImageLayerFailuresNameTheTileAndAreLogged) {
     ASSERT_TRUE(QFile::remove(folder_.File("tiles/2.bmp")));
     const Result result = Run({"compile", folder_.File("tiles"), folder_.Path(), "--width", "3"});
     EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.err, "tilvex: error -2147467259: Automation error: unspecified failure (tile 2.bmp)\n");
+    EXPECT_EQ(result.err, "tilvex: " + folder_.File("tiles/2.bmp") +
+                              ": error -2147467259: Automation error: unspecified failure (tile 2.bmp)\n");
     EXPECT_EQ(LogEntries(), 1);
     EXPECT_FALSE(QFileInfo::exists(folder_.File("Tiles.bmp")));
 }

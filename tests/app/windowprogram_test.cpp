@@ -73,7 +73,7 @@ TEST(DesktopIcon, EverySizeMatchesTheWindowIcon) {
                 }
             }
         }
-        // The four tiles have the window icon's colours at the same relative places.
+        // The sheet's cells and the cut tile have the window icon's colours at the same relative places.
         for (const QPointF at : {QPointF(0.25, 0.25), QPointF(0.75, 0.25), QPointF(0.25, 0.75), QPointF(0.75, 0.75)}) {
             EXPECT_EQ(icon.pixel(int(at.x() * size), int(at.y() * size)),
                       window.pixel(int(at.x() * 32), int(at.y() * 32)));

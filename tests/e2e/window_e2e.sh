@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Drives the real converter window on an X server with synthetic input: types the paths,
-# clicks the option and convert buttons, answers a message box, and checks the files that
-# result. Exits 77 (skipped) where no X server can be started.
+# clicks the option and convert buttons, answers the message boxes, and checks the files that
+# result; then runs the window tests of drops and failures on it. Exits 77 (skipped) where no X server can be started.
 #
 #   window_e2e.sh BUILD_DIR
 set -uo pipefail
@@ -136,18 +136,30 @@ convert
 wait_for 20 grep -q 'Error #481' "$work/Errors.Log" || fail "no log entry for a file that is no picture"
 [ ! -e "$work/bad/0.bmp" ] || fail "a tile was written from a file that is no picture"
 [ "$(grep -c -- '^-------------------------------' "$work/Errors.Log")" = 1 ] || fail "not exactly one log entry"
-echo "no picture: one log entry"
+# The failed run says so in a box of its own, answered with Return.
+answer_box() {  # what the box is for
+  wait_for 10 window_shown "$box_title" || fail "no message box for $1"
+  box=$(find_window "$box_title")
+  xdotool windowfocus --sync "$box" 2>/dev/null
+  xdotool key --window "$box" Return 2>/dev/null || xdotool key Return
+  wait_for 10 window_gone "$box_title" || fail "the message box for $1 did not close"
+}
+answer_box "a failed run"
+echo "no picture: one log entry and the failure box"
 
 # An empty source: the message box, answered with Return.
 ipath ""
 convert
-wait_for 10 window_shown "$box_title" || fail "no message box for an empty source"
-box=$(find_window "$box_title")
-xdotool windowfocus --sync "$box" 2>/dev/null
-xdotool key --window "$box" Return 2>/dev/null || xdotool key Return
-wait_for 10 window_gone "$box_title" || fail "the message box did not close"
+answer_box "an empty source"
 echo "message box shown and answered"
 
 kill "$app_pid" && wait "$app_pid" 2>/dev/null
 app_pid=""
+
+# Drops and the failure box of the window tests, on this X server's real windows.
+if [ -x "$build/tests/window_tests" ]; then
+  QT_QPA_PLATFORM=xcb "$build/tests/window_tests" --gtest_filter='Failures.*:Drops.*' >"$work/xcb.log" 2>&1 ||
+    { cat "$work/xcb.log"; fail "the window tests on the X server"; }
+  echo "drops and failure box on the X server: $(grep -c '^\[       OK' "$work/xcb.log") tests passed"
+fi
 echo "PASS"

@@ -24,15 +24,16 @@ expected="bin/tilvex
 bin/tilvex-converter
 share/applications/$id.desktop
 share/bash-completion/completions/tilvex
-share/doc/tilvex/LICENSE
-share/doc/tilvex/README.md"
+share/doc/tilvex/README.md
+share/doc/tilvex/changelog.gz
+share/doc/tilvex/copyright"
 for size in 16 22 24 32 48 64 128 256; do
   expected+=$'\n'"share/icons/hicolor/${size}x${size}/apps/$id.png"
 done
 expected+="
 share/icons/hicolor/scalable/apps/$id.svg
-share/man/man1/tilvex-converter.1
-share/man/man1/tilvex.1
+share/man/man1/tilvex-converter.1.gz
+share/man/man1/tilvex.1.gz
 share/metainfo/$id.metainfo.xml"
 actual=$(cd "$prefix" && find . -type f -o -type l | sed 's|^\./||' | LC_ALL=C sort)
 expected=$(LC_ALL=C sort <<<"$expected")
@@ -47,7 +48,7 @@ appstreamcli validate --no-net "$prefix/share/metainfo/$id.metainfo.xml" || fail
 
 # Rendered as a reader sees them, with every groff warning on.
 for page in tilvex tilvex-converter; do
-  rendered=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings=w -l "$prefix/share/man/man1/$page.1" 2>"$work/man.err")
+  rendered=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings=w -l "$prefix/share/man/man1/$page.1.gz" 2>"$work/man.err")
   [ -s "$work/man.err" ] && fail "man -l $page.1 warns: $(cat "$work/man.err")"
   grep -q "^NAME" <<<"$rendered" || fail "$page.1 has no NAME section"
   # True to --help: every option the program lists is in its page.
@@ -75,7 +76,7 @@ check_completion "--help --version " tilvex "--"
 check_completion "big.bmp sheet.png tiles " tilvex split ""
 check_completion "tiles " tilvex split big.bmp ""
 check_completion "" tilvex split big.bmp out --start ""
-check_completion "--exact --format --help --map --margin --quiet --spacing --start --tile --tileset --width " tilvex compile tiles out "--"
+check_completion "--exact --format --help --jobs --json --map --margin --quiet --spacing --start --tile --tileset --width " tilvex compile tiles out "--"
 check_completion "bmp png " tilvex split big.bmp out --format ""
 check_completion "level.tmx tiles " tilvex split big.bmp out --unique --map ""
 check_completion "big.bmp sheet.png tiles " tilvex compile --map level.tmx ""
