@@ -1,5 +1,7 @@
 #pragma once
 
+#include "imaging/dibdecoder.h"
+
 #include <QImage>
 #include <QString>
 
@@ -10,6 +12,25 @@
 // below this ratio, while a tiny file claiming a huge size does not. So no picture gets more
 // pixels than its file size allows, checked before anything is allocated for it.
 std::uint64_t MostPixelsFor(std::int64_t fileSize);
+
+// The rows of an uncompressed 24-bit bitmap read where they lie, a band at a time, so the
+// picture is never held whole.
+class BitmapBands {
+public:
+    // Looks at the open file's header: Plain() tells whether its rows can be read so. A
+    // bitmap whose header does not hold together raises 481. The file stays the caller's.
+    BitmapBands(int fd, std::int64_t fileSize);
+    bool Plain() const { return plain_; }
+    QSize Size() const { return {rows_.width, rows_.height}; }
+    // Rows first to first + count - 1 (row 0 at the top) into the first rows of a BGR888
+    // image of the picture's width. A file cut short raises 481.
+    void Read(int first, int count, QImage& into) const;
+
+private:
+    int fd_;
+    DibRows rows_;
+    bool plain_ = false;
+};
 
 // Reads a picture file. 53 "File not found" for a missing file, 481 "Invalid picture"
 // for one that is no readable picture.

@@ -2,7 +2,6 @@
 
 #include "imaging/bitmapfile.h"
 #include "imaging/pngreader.h"
-#include "imaging/rowfeed.h"
 #include "runtime/runtimeerror.h"
 #include "runtime/wholefile.h"
 
@@ -23,13 +22,9 @@ PictureFile::~PictureFile() = default;
 
 const QImage& PictureFile::Image() const { return png_ ? png_->Image() : image_; }
 
-bool PictureFile::DecodesRowByRow() const { return png_ && png_->DecodesRowByRow(); }
-
-void PictureFile::Decode(RowFeed* feed) {
+void PictureFile::Decode() {
     if (png_) {
-        png_->Decode(feed);
-    } else if (feed != nullptr) {
-        feed->Publish(image_.height());
+        png_->Decode();
     }
 }
 
