@@ -4,6 +4,7 @@
 #include "commandreport.h"
 #include "mapcommands.h"
 
+#include "imaging/bitmapfile.h"
 #include "imaging/picture.h"
 #include "imaging/pngwriter.h"
 #include "imaging/sheetbands.h"
@@ -141,11 +142,19 @@ int RunTileCompile(const Request& request, const TileOptions& options) {
                               .arg(Picture::MaxSide));
         }
         const TileFolder tiles(source, options.format);
-        const QImage sheet = builder.Build([&](std::int64_t k) { return tiles.Path(static_cast<std::int32_t>(options.start + k)); });
+        const auto tilePath = [&](std::int64_t k) { return tiles.Path(static_cast<std::int32_t>(options.start + k)); };
         const QString sheetPath = AsFolder(request.operands[1]) + "Tiles" + TileSuffix(options.format);
         RemoveLeftovers(ToFsPath(AsFolder(request.operands[1])));
-        WriteTileImage(sheet, size.width(), size.height(), options.format, ChooseFilters(sheet, 0, sheet.height()),
-                       sheetPath);
+        if (options.format == TileFormat::Bmp) {
+            // A bitmap's rows go where the file holds them as they are drawn.
+            BitmapWriter out(sheetPath, size.width(), size.height());
+            builder.BuildBands(tilePath, [&](const QImage& band, int top) { out.WriteRows(band, top); });
+            out.Commit();
+        } else {
+            const QImage sheet = builder.Build(tilePath);
+            WriteTileImage(sheet, size.width(), size.height(), options.format, ChooseFilters(sheet, 0, sheet.height()),
+                           sheetPath);
+        }
         if (!options.tileset.isEmpty()) {
             WriteSheetTileset(options.tileset, grid, static_cast<int>(count), columns, sheetPath, size);
         }

@@ -299,3 +299,46 @@ void SaveBitmapFile(const QImage& image, int width, int height, const QString& p
         RaiseErrno(errno);
     }
 }
+
+struct BitmapWriter::Output {
+    AtomicFile file;
+};
+
+BitmapWriter::BitmapWriter(const QString& path, int width, int height)
+    : out_(std::make_unique<Output>()), width_(width), height_(height) {
+    unsigned char header[HeaderBytes];
+    writeHeader(header, width, height);
+    if (!out_->file.Open(ToFsPath(path)) || !WriteAll(out_->file.Fd(), header, HeaderBytes)) {
+        RaiseErrno(errno);
+    }
+}
+
+BitmapWriter::~BitmapWriter() = default;
+
+void BitmapWriter::WriteRows(const QImage& band, int top) {
+    const QImage source = readable(band);
+    const std::size_t rowBytes = fileRowBytes(width_);
+    const int count = band.height();
+    buffer_.resize(rowBytes * static_cast<std::size_t>(count));
+    // The band as a picture of its own: its bottom row comes first, where the file holds it.
+    encodeRows(source, width_, count, 0, count, buffer_.data());
+    const std::size_t at = HeaderBytes + rowBytes * static_cast<std::size_t>(height_ - top - count);
+    std::size_t done = 0;
+    while (done < buffer_.size()) {
+        const ssize_t n = ::pwrite(out_->file.Fd(), buffer_.data() + done, buffer_.size() - done,
+                                   static_cast<off_t>(at + done));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            RaiseErrno(n < 0 ? errno : ENOSPC);
+        }
+        done += static_cast<std::size_t>(n);
+    }
+}
+
+void BitmapWriter::Commit() {
+    if (!out_->file.Commit()) {
+        RaiseErrno(errno);
+    }
+}

@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 // Compressed data may stand for a picture far bigger than the file; real files stay well
@@ -44,3 +45,26 @@ void EncodeBitmapFile(const QImage& image, int width, int height, std::vector<un
 // written beside its final name and renamed over it, so a failed save leaves the old file
 // or none, never a truncated one. Failures raise the run-time error of the cause.
 void SaveBitmapFile(const QImage& image, int width, int height, const QString& path);
+
+// A 24-bit bottom-up bitmap as SaveBitmapFile writes it, written a band of rows at a time
+// in any order, each where the file holds it, so the picture is never held whole. Out of
+// sight until Commit, as there.
+class BitmapWriter {
+public:
+    // Raises the run-time error of a file that cannot be started.
+    BitmapWriter(const QString& path, int width, int height);
+    ~BitmapWriter();
+    BitmapWriter(const BitmapWriter&) = delete;
+    BitmapWriter& operator=(const BitmapWriter&) = delete;
+
+    // The rows of the picture from top on (the band's width is the picture's; RGB32 or BGR888).
+    void WriteRows(const QImage& band, int top);
+    void Commit();
+
+private:
+    struct Output;
+    std::unique_ptr<Output> out_;
+    int width_;
+    int height_;
+    std::vector<unsigned char> buffer_;
+};
