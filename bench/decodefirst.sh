@@ -23,15 +23,7 @@ trap 'rm -rf "$work"' EXIT
 build/bench/bench_tilesheet "$work/big.png" "$side"
 echo "load average $(cut -d' ' -f1-3 /proc/loadavg)"
 
-seconds() {
-  local start end
-  sleep 0.3
-  start=$(date +%s%N)
-  "$@" >/dev/null
-  end=$(date +%s%N)
-  awk -v ns=$((end - start)) 'BEGIN { printf "%.4f\n", ns / 1e9 }'
-}
-median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+source bench/timing.sh
 
 : >"$work/times"
 for round in $(seq "$rounds"); do
@@ -47,6 +39,6 @@ printf '%-10s %9s %9s %7s\n' folder "before s" "after s" ratio
 for what in new existing; do
   b=$(awk -v w="$what" '$1 == w && $2 == "before" { print $3 }' "$work/times" | median)
   a=$(awk -v w="$what" '$1 == w && $2 == "after" { print $3 }' "$work/times" | median)
-  printf '%-10s %9s %9s %7s\n' "$what" "$b" "$a" "$(awk -v a="$a" -v b="$b" 'BEGIN { printf "%.2f", a / b }')"
+  printf '%-10s %9s %9s %7s\n' "$what" "$b" "$a" "$(ratio "$a" "$b")"
 done
 echo "load average $(cut -d' ' -f1-3 /proc/loadavg)"
