@@ -37,6 +37,8 @@ std::vector<std::string> namesIn(int folder) {
     if (listing == nullptr) {
         RaiseErrno(errno);
     }
+    // The copy shares its place in the listing with the folder's own descriptor.
+    ::rewinddir(listing);
     while (const dirent* entry = ::readdir(listing)) {
         if (std::string name = entry->d_name; name != "." && name != "..") {
             names.push_back(std::move(name));
@@ -101,8 +103,12 @@ StagingFolder::StagingFolder(const QString& destination) {
 
 StagingFolder::~StagingFolder() {
     if (!committed_) {
-        for (const std::string& name : namesIn(stage_)) {
-            ::unlinkat(stage_, name.c_str(), 0);
+        try {
+            for (const std::string& name : namesIn(stage_)) {
+                ::unlinkat(stage_, name.c_str(), 0);
+            }
+        } catch (const RuntimeError&) {
+            // What cannot be listed now is removed by a later run as a dead run's folder.
         }
         ::unlinkat(parent_, name_.c_str(), AT_REMOVEDIR);
     }
@@ -120,10 +126,12 @@ void StagingFolder::Write(const std::string& name, const void* data, std::size_t
         const int failure = errno;
         throw RuntimeError(ErrnoToNumber(failure), fail(failure, name));
     }
-    const bool written = WriteAll(fd, data, size);
-    const int failure = errno;
-    if (::close(fd) != 0 || !written) {
-        throw RuntimeError(ErrnoToNumber(written ? errno : failure), fail(written ? errno : failure, name));
+    int failure = WriteAll(fd, data, size) ? 0 : errno;
+    if (::close(fd) != 0 && failure == 0) {
+        failure = errno;
+    }
+    if (failure != 0) {
+        throw RuntimeError(ErrnoToNumber(failure), fail(failure, name));
     }
 }
 
