@@ -150,4 +150,37 @@ TEST_F(Streaming, BrokenPictureChangesNoTile) {
     }
 }
 
+// What stops a run after its tiles were made (a tile that may not be replaced) changes no
+// tile and leaves no hidden folder; a dead run's hidden folder, beside a new destination or
+// inside an existing one, is gone after the next run.
+TEST_F(Streaming, StagedTilesLeaveNothingBehind) {
+    const QString sheet = folder_.File("sheet.png");
+    ASSERT_TRUE(Sheet(128, 64).save(sheet, "PNG"));
+    const QStringList grid = {"--tile", "32", "--format", "png", "-q"};
+    const auto hidden = [](const QString& folder) {
+        return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).filter(QRegularExpression("^\\."));
+    };
+    const QString tiles = folder_.File("tiles");
+    ASSERT_EQ(program_.Run(QStringList{"split", sheet, tiles} + grid).status, 0);
+    ASSERT_TRUE(QFile::setPermissions(tiles + "/3.png", QFile::ReadOwner));
+    const std::map<QString, QByteArray> before = Contents(tiles);
+    const TilvexResult refused = program_.Run(QStringList{"split", folder_.File("sheet.png"), tiles, "--start", "2"} + grid);
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_TRUE(refused.err.contains("3.png: Permission denied; nothing was changed")) << refused.err.toStdString();
+    EXPECT_TRUE(Contents(tiles) == before) << "the tile folder changed";
+    ASSERT_TRUE(QFile::setPermissions(tiles + "/3.png", QFile::ReadOwner | QFile::WriteOwner));
+
+    // Process 2^22 + 1 is above any process id the system gives out: never alive.
+    const QString dead = QStringLiteral(".tilvex-4194305-stage1.tmp");
+    for (const QString& at : {folder_.Path(), tiles}) {
+        SCOPED_TRACE(at.toStdString());
+        ASSERT_TRUE(QDir(at).mkpath(dead));
+        WriteBytes(at + "/" + dead + "/0.png", "half a tile");
+        const QString destination = at == tiles ? tiles : folder_.File("new");
+        ASSERT_EQ(program_.Run(QStringList{"split", sheet, destination} + grid).status, 0);
+        EXPECT_TRUE(hidden(at).isEmpty()) << hidden(at).join(' ').toStdString();
+        EXPECT_EQ(QDir(destination).entryList(QDir::Files).size(), 9);
+    }
+}
+
 }  // namespace
