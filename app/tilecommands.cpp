@@ -4,10 +4,10 @@
 #include "commandreport.h"
 #include "mapcommands.h"
 
+#include "imaging/bitmapfile.h"
 #include "imaging/picture.h"
-#include "imaging/picturefile.h"
 #include "imaging/pngwriter.h"
-#include "imaging/rowfeed.h"
+#include "imaging/sheetbands.h"
 #include "records/errorlog.h"
 #include "records/tileinfo.h"
 #include "runtime/atomicfile.h"
@@ -15,6 +15,7 @@
 #include "runtime/numbers.h"
 #include "runtime/paths.h"
 #include "runtime/runtimeerror.h"
+#include "runtime/stagingfolder.h"
 #include "tiles/sheetbuilder.h"
 #include "tiles/sheetsplitter.h"
 #include "tiles/tilefolder.h"
@@ -64,19 +65,13 @@ int RunTileSplit(const Request& request, const TileOptions& options) {
     }
     const QString folder = AsFolder(request.operands[1]);
     try {
-        PictureFile file(source);
-        // A big PNG cut into PNG tiles is cut while it is decoded; the rest is read first.
-        const bool whileDecoding = file.DecodesRowByRow() && options.format == TileFormat::Png;
-        if (!whileDecoding) {
-            file.Decode();
-        }
-        const QImage& sheet = file.Image();
-        const SheetSplitter splitter(sheet, options.grid, options.keepEdges, options.format);
+        SheetBands sheet(source);
+        const SheetSplitter splitter(sheet.Size(), options.grid, options.keepEdges, options.format);
         if (splitter.TileCount() == 0) {
             return RefuseRun(QStringLiteral("the grid (%1) is larger than the %2x%3 sheet")
                               .arg(gridText(options.grid))
-                              .arg(sheet.width())
-                              .arg(sheet.height()));
+                              .arg(sheet.Size().width())
+                              .arg(sheet.Size().height()));
         }
         const std::int64_t next = std::int64_t{options.start} + splitter.TileCount();
         if (next > std::numeric_limits<std::int32_t>::max()) {
@@ -84,22 +79,25 @@ int RunTileSplit(const Request& request, const TileOptions& options) {
                               .arg(options.start)
                               .arg(splitter.TileCount()));
         }
-        if (!QFileInfo(folder).isDir()) {
-            MakeFolder(request.operands[1]);
+        const QFileInfo destination(request.operands[1]);
+        RemoveLeftovers(ToFsPath(destination.exists() ? folder : destination.path()));
+        if (destination.isDir()) {
+            RefuseSourceAmongTiles(source, folder, options.start, splitter.TileCount(), TileSuffix(options.format));
         }
-        RemoveLeftovers(ToFsPath(folder));
-        RefuseSourceAmongTiles(request.operands[0], folder, options.start, splitter.TileCount(), TileSuffix(options.format));
         const QString tileset = editedFile(options.tileset);
         RefuseInputsAsDestinations({tileset}, {source});
-        std::function<void(RowFeed&)> decode;
-        if (whileDecoding) {
-            decode = [&](RowFeed& feed) { file.Decode(&feed); };
-        }
-        splitter.WriteTiles(folder, options.start, decode);
-        // A count that is not recorded would make a later compile draw the wrong tiles.
-        if (!WriteVar(folder + "info.ini", "MAIN", "NumFiles", NumberText(static_cast<double>(next)))) {
-            RaiseErrno(errno);
-        }
+        // The tiles stay out of sight until the whole sheet has been read and cut: a picture
+        // that proves broken part way replaces no earlier tile.
+        StagingFolder staged(request.operands[1]);
+        splitter.WriteTiles(sheet, options.start, [&](const std::string& name, const void* data, std::size_t size) {
+            staged.Write(name, data, size);
+        });
+        staged.Commit([&](const QString& tiles) {
+            // A count that is not recorded would make a later compile draw the wrong tiles.
+            if (!WriteVar(tiles + "info.ini", "MAIN", "NumFiles", NumberText(static_cast<double>(next)))) {
+                RaiseErrno(errno, tiles + "info.ini");
+            }
+        });
         if (!options.tileset.isEmpty()) {
             QStringList tiles;
             for (std::int64_t k = 0; k < splitter.TileCount(); ++k) {
@@ -157,12 +155,20 @@ int RunTileCompile(const Request& request, const TileOptions& options) {
                               .arg(Picture::MaxSide));
         }
         const TileFolder tiles(source, options.format);
-        const QImage sheet = builder.Build([&](std::int64_t k) { return tiles.Path(static_cast<std::int32_t>(options.start + k)); });
+        const auto tilePath = [&](std::int64_t k) { return tiles.Path(static_cast<std::int32_t>(options.start + k)); };
         const QString sheetPath = AsFolder(request.operands[1]) + "Tiles" + TileSuffix(options.format);
         const QString sheetFile = editedFile(sheetPath);
         const QString tileset = editedFile(options.tileset);
-        WriteTileImage(sheet, size.width(), size.height(), options.format, ChooseFilters(sheet, 0, sheet.height()),
-                       sheetFile);
+        if (options.format == TileFormat::Bmp) {
+            // A bitmap's rows go where the file holds them as they are drawn.
+            BitmapWriter out(sheetFile, size.width(), size.height());
+            builder.BuildBands(tilePath, [&](const QImage& band, int top) { out.WriteRows(band, top); });
+            out.Commit();
+        } else {
+            const QImage sheet = builder.Build(tilePath);
+            WriteTileImage(sheet, size.width(), size.height(), options.format, ChooseFilters(sheet, 0, sheet.height()),
+                           sheetFile);
+        }
         if (!options.tileset.isEmpty()) {
             WriteSheetTileset(tileset, grid, static_cast<int>(count), columns, sheetPath, size);
         }

@@ -1,15 +1,18 @@
-// The floor of the batch program as a process: the least work the same files take, timed
-// from outside together with its start-up.
+// The bare floor of the batch program as a process: the least work the same files take,
+// timed from outside together with its start-up.
 //
-//   bench_floor split COUNT FOLDER         COUNT tile files of 3,126 bytes, from memory,
-//                                          each with one open, write and close
-//   bench_floor compile COUNT FOLDER BYTES the tiles 0 to COUNT - 1 of FOLDER read into one
-//                                          reused buffer, then one plain write of a file of
-//                                          BYTES bytes as FOLDER/Tiles.bmp
+//   bench_floor split COUNT FOLDER         COUNT tile files of 3,126 bytes, each with one
+//                                          openat (relative to the open FOLDER), write and
+//                                          close, from one reused buffer
+//   bench_floor compile COUNT FOLDER BYTES the tiles 0 to COUNT - 1 of FOLDER read, each with
+//                                          openat, read and close, into one reused buffer;
+//                                          then FOLDER/Tiles.bmp of BYTES bytes written from
+//                                          one reused 1 MiB buffer
 
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -22,12 +25,15 @@ namespace {
     std::exit(1);
 }
 
-void writeFile(const std::string& path, const unsigned char* bytes, std::size_t size) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
-    if (fd < 0 || ::write(fd, bytes, size) != static_cast<ssize_t>(size)) {
-        fail(path);
+void writeAll(int fd, const unsigned char* bytes, std::size_t size, const std::string& name) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, bytes, size);
+        if (n <= 0) {
+            fail(name);
+        }
+        bytes += n;
+        size -= static_cast<std::size_t>(n);
     }
-    ::close(fd);
 }
 }  // namespace
 
@@ -38,27 +44,47 @@ int main(int argc, char** argv) {
     }
     const std::string mode = argv[1];
     const long count = std::atol(argv[2]);
-    const std::string folder = std::string(argv[3]) + "/";
+    const int folder = ::open(argv[3], O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder < 0) {
+        fail(argv[3]);
+    }
+    char name[32];
     if (mode == "split") {
-        std::vector<unsigned char> tile(3126, 0x5A);
-        std::memcpy(tile.data(), "BM", 2);
+        static unsigned char tile[3126];
+        std::memset(tile, 0x5A, sizeof tile);
+        std::memcpy(tile, "BM", 2);
         for (long i = 0; i < count; ++i) {
-            writeFile(folder + std::to_string(i) + ".bmp", tile.data(), tile.size());
+            std::snprintf(name, sizeof name, "%ld.bmp", i);
+            const int fd = ::openat(folder, name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+            if (fd < 0) {
+                fail(name);
+            }
+            writeAll(fd, tile, sizeof tile, name);
+            ::close(fd);
         }
         return 0;
     }
     if (mode == "compile" && argc > 4) {
-        std::vector<unsigned char> buffer(1 << 16);
+        static unsigned char buffer[1 << 20];
         for (long i = 0; i < count; ++i) {
-            const std::string path = folder + std::to_string(i) + ".bmp";
-            const int fd = ::open(path.c_str(), O_RDONLY);
-            if (fd < 0 || ::read(fd, buffer.data(), buffer.size()) <= 0) {
-                fail(path);
+            std::snprintf(name, sizeof name, "%ld.bmp", i);
+            const int fd = ::openat(folder, name, O_RDONLY | O_CLOEXEC);
+            if (fd < 0 || ::read(fd, buffer, sizeof buffer) <= 0) {
+                fail(name);
             }
             ::close(fd);
         }
-        std::vector<unsigned char> sheet(std::strtoull(argv[4], nullptr, 10), 0x5A);
-        writeFile(folder + "Tiles.bmp", sheet.data(), sheet.size());
+        std::memset(buffer, 0x5A, sizeof buffer);
+        const int fd = ::openat(folder, "Tiles.bmp", O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        if (fd < 0) {
+            fail("Tiles.bmp");
+        }
+        for (unsigned long long left = std::strtoull(argv[4], nullptr, 10); left > 0;) {
+            const std::size_t part = static_cast<std::size_t>(std::min<unsigned long long>(left, sizeof buffer));
+            writeAll(fd, buffer, part, "Tiles.bmp");
+            left -= part;
+        }
+        ::close(fd);
         return 0;
     }
     std::fprintf(stderr, "bench_floor: unknown mode %s\n", mode.c_str());

@@ -4,6 +4,9 @@
 # (bench_split, bench_compile) and the peak memory of the batch program.
 #
 #   bash bench/floor.sh [rounds=5] [folders="/dev/shm /tmp"]
+#
+# The load average and any other busy process are printed before and after: figures taken
+# while the machine was busy are no measure of the floor.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 rounds="${1:-5}"
@@ -16,19 +19,17 @@ if [ ! -x /usr/bin/time ]; then
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq time >/dev/null
 fi
 
-# Seconds of one command, output dropped; the file system first settles what the last
-# command freed.
-seconds() {
-  local start end
-  sleep 0.3
-  start=$(date +%s%N)
-  "$@" >/dev/null
-  end=$(date +%s%N)
-  awk -v ns=$((end - start)) 'BEGIN { printf "%.4f\n", ns / 1e9 }'
-}
-median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+source bench/timing.sh
 peak() { /usr/bin/time -f %M "$@" 2>&1 >/dev/null | tail -1 | awk '{ printf "%d", $1 / 1024 }'; }
+
+# The figures hold only on a quiet machine: say what else was running.
+quiet_check() {
+  local load others
+  load=$(cut -d' ' -f1-3 /proc/loadavg)
+  others=$(ps -eo pcpu=,comm= --sort=-pcpu | awk -v me="$$" '$1 >= 5 { printf "%s(%s%%) ", $2, $1 }' | head -c 300)
+  echo "load average $load; $1: ${others:-nothing else above 5% CPU}"
+}
+quiet_check "before the runs"
 
 printf '%-10s %-34s %9s %9s %7s\n' folder "batch program (median of $rounds)" "tilvex s" "floor s" ratio
 for base in $folders; do
@@ -63,6 +64,7 @@ for base in $folders; do
   build/bench/bench_compile 16384 128 "$base" | tail -3 | sed 's/^/  /'
   echo "peak MiB: split 4096² $(peak build/tilvex split "$work/big.bmp" "$work/p" -q) (sheet file $((50331702 >> 20))), compile $(peak build/tilvex compile "$work/tiles" "$work" --width 128 -q) (sheet file $((sheet_bytes >> 20)))"
   rm -rf "$work"
+  quiet_check "after $base"
 done
 # The 16384 by 16384 sheet needs 1.8 GB of room: a tmpfs only.
 work=$(mktemp -d /dev/shm/tilvex-floor-XXXXXX)

@@ -51,9 +51,33 @@ private:
     unsigned char* data_;
 };
 
-// The rows of an uncompressed 24-bit file, read straight into the image's memory, whose rows
-// are padded as the file's are: no second copy of the file is held. With more than one
-// core, each reads its share of the rows.
+// Rows first to first + count - 1 of an uncompressed 24-bit file (row 0 at the top), read
+// straight into the first rows of a BGR888 image, whose rows are padded as the file's are.
+void readBand(int fd, const DibRows& rows, int first, int count, QImage& into) {
+    std::vector<iovec> parts;
+    parts.reserve(static_cast<std::size_t>(count));
+    // In the file's order: a bottom-up file holds the band's last row first.
+    const int stored = rows.bottomUp ? rows.height - first - count : first;
+    for (int i = 0; i < count; ++i) {
+        parts.push_back(iovec{into.scanLine(rows.bottomUp ? count - 1 - i : i), rows.rowBytes});
+    }
+    // The last row may come without its padding; every pixel must be there. A file that
+    // shrinks meanwhile reads short and is refused as cut.
+    const bool last = stored + count == rows.height;
+    const std::size_t needed = rows.rowBytes * static_cast<std::size_t>(count) -
+                               (last ? rows.rowBytes - static_cast<std::size_t>(rows.width) * 3 : 0);
+    const long got = ReadAllParts(fd, parts.data(), parts.size(),
+                                  static_cast<std::int64_t>(rows.start + rows.rowBytes * static_cast<std::size_t>(stored)));
+    if (got < 0) {
+        RaiseErrno(errno);
+    }
+    if (static_cast<std::size_t>(got) < needed) {
+        RaiseError(Err::InvalidPicture);
+    }
+}
+
+// The rows of an uncompressed 24-bit file, read straight into the image's memory: no second
+// copy of the file is held. With more than one core, each reads its share of the rows.
 QImage readRows(int fd, const DibRows& rows) {
     QImage image = NewSurfaceImage(rows.width, rows.height, QImage::Format_BGR888);
     if (image.isNull()) {
@@ -65,28 +89,40 @@ QImage readRows(int fd, const DibRows& rows) {
     ParallelFor(static_cast<std::size_t>(shares), [&](std::size_t share) {
         const int first = static_cast<int>(static_cast<std::int64_t>(rows.height) * static_cast<int>(share) / shares);
         const int end = static_cast<int>(static_cast<std::int64_t>(rows.height) * (static_cast<int>(share) + 1) / shares);
-        std::vector<iovec> parts;
-        parts.reserve(static_cast<std::size_t>(end - first));
-        for (int i = first; i < end; ++i) {
-            parts.push_back(iovec{image.scanLine(rows.bottomUp ? rows.height - 1 - i : i), rows.rowBytes});
-        }
-        // The last row may come without its padding; every pixel must be there. A file that
-        // shrinks meanwhile reads short and is refused as cut.
-        const std::size_t needed = rows.rowBytes * static_cast<std::size_t>(end - first) -
-                                   (end == rows.height ? rows.rowBytes - static_cast<std::size_t>(rows.width) * 3 : 0);
-        const long got = ReadAllParts(fd, parts.data(), parts.size(),
-                                      static_cast<std::int64_t>(rows.start + rows.rowBytes * static_cast<std::size_t>(first)));
-        if (got < 0) {
-            RaiseErrno(errno);
-        }
-        if (static_cast<std::size_t>(got) < needed) {
-            RaiseError(Err::InvalidPicture);
-        }
+        QImage band(image.scanLine(first), rows.width, end - first, image.bytesPerLine(), QImage::Format_BGR888);
+        readBand(fd, rows, first, end - first, band);
     });
     return image;
 }
 
+// What the file is: a bitmap whose rows lie plain in it (rows then says where), another
+// bitmap, or no bitmap at all. A bitmap whose header does not hold together raises 481.
+enum class BitmapKind { Plain, Other, None };
+BitmapKind bitmapKind(int fd, std::int64_t fileSize, DibRows& rows) {
+    const auto size = static_cast<std::size_t>(fileSize);
+    const std::uint64_t mostPixels = MostPixelsFor(fileSize);
+    unsigned char head[DibHeaderBytes];
+    const long headBytes = ReadAll(fd, head, std::min(size, sizeof head), 0);
+    if (headBytes < 0) {
+        RaiseErrno(errno);
+    }
+    if (headBytes < 2 || head[0] != 'B' || head[1] != 'M') {
+        return BitmapKind::None;
+    }
+    // A file whose header does not hold together costs no more than its header.
+    if (static_cast<std::size_t>(headBytes) < std::min(size, sizeof head) || !DibHeaderFits(head, size, mostPixels)) {
+        RaiseError(Err::InvalidPicture);
+    }
+    return PlainDibRows(head, size, mostPixels, rows) ? BitmapKind::Plain : BitmapKind::Other;
+}
+
 }  // namespace
+
+BitmapBands::BitmapBands(int fd, std::int64_t fileSize) : fd_(fd) {
+    plain_ = bitmapKind(fd, fileSize, rows_) == BitmapKind::Plain;
+}
+
+void BitmapBands::Read(int first, int count, QImage& into) const { readBand(fd_, rows_, first, count, into); }
 
 std::uint64_t MostPixelsFor(std::int64_t fileSize) {
     constexpr std::int64_t alwaysAllowedBytes = std::int64_t{64} << 20;
@@ -100,21 +136,12 @@ QImage LoadBitmapFile(const QString& path) {
     const Descriptor file(OpenRegularFile(path, fileSize));
     const auto size = static_cast<std::size_t>(fileSize);
     const std::uint64_t mostPixels = MostPixelsFor(fileSize);
-    unsigned char head[DibHeaderBytes];
-    const long headBytes = ReadAll(file.get(), head, std::min(size, sizeof head), 0);
-    if (headBytes < 0) {
-        RaiseErrno(errno, path);
+    DibRows rows;
+    const BitmapKind kind = AboutFile(path, [&] { return bitmapKind(file.get(), fileSize, rows); });
+    if (kind == BitmapKind::Plain) {
+        return AboutFile(path, [&] { return readRows(file.get(), rows); });
     }
-    if (headBytes >= 2 && head[0] == 'B' && head[1] == 'M') {
-        // A file whose header does not hold together costs no more than its header.
-        if (static_cast<std::size_t>(headBytes) < std::min(size, sizeof head) ||
-            !DibHeaderFits(head, size, mostPixels)) {
-            RaiseError(Err::InvalidPicture, path);
-        }
-        DibRows rows;
-        if (PlainDibRows(head, size, mostPixels, rows)) {
-            return AboutFile(path, [&] { return readRows(file.get(), rows); });
-        }
+    if (kind == BitmapKind::Other) {
         const FileBytes bytes(size);
         // A file that shrinks meanwhile reads short and is then refused as cut.
         const long got = ReadAll(file.get(), bytes.Data(), size, 0);
@@ -270,5 +297,48 @@ void SaveBitmapFile(const QImage& image, int width, int height, const QString& p
     }
     if (!ok || !file.Commit()) {
         RaiseWriteErrno(errno, path);
+    }
+}
+
+struct BitmapWriter::Output {
+    AtomicFile file;
+};
+
+BitmapWriter::BitmapWriter(const QString& path, int width, int height)
+    : out_(std::make_unique<Output>()), width_(width), height_(height) {
+    unsigned char header[HeaderBytes];
+    writeHeader(header, width, height);
+    if (!out_->file.Open(ToFsPath(path)) || !WriteAll(out_->file.Fd(), header, HeaderBytes)) {
+        RaiseErrno(errno);
+    }
+}
+
+BitmapWriter::~BitmapWriter() = default;
+
+void BitmapWriter::WriteRows(const QImage& band, int top) {
+    const QImage source = readable(band);
+    const std::size_t rowBytes = fileRowBytes(width_);
+    const int count = band.height();
+    buffer_.resize(rowBytes * static_cast<std::size_t>(count));
+    // The band as a picture of its own: its bottom row comes first, where the file holds it.
+    encodeRows(source, width_, count, 0, count, buffer_.data());
+    const std::size_t at = HeaderBytes + rowBytes * static_cast<std::size_t>(height_ - top - count);
+    std::size_t done = 0;
+    while (done < buffer_.size()) {
+        const ssize_t n = ::pwrite(out_->file.Fd(), buffer_.data() + done, buffer_.size() - done,
+                                   static_cast<off_t>(at + done));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            RaiseErrno(n < 0 ? errno : ENOSPC);
+        }
+        done += static_cast<std::size_t>(n);
+    }
+}
+
+void BitmapWriter::Commit() {
+    if (!out_->file.Commit()) {
+        RaiseErrno(errno);
     }
 }

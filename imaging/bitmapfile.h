@@ -1,15 +1,37 @@
 #pragma once
 
+#include "imaging/dibdecoder.h"
+
 #include <QImage>
 #include <QString>
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 // Compressed data may stand for a picture far bigger than the file; real files stay well
 // below this ratio, while a tiny file claiming a huge size does not. So no picture gets more
 // pixels than its file size allows, checked before anything is allocated for it.
 std::uint64_t MostPixelsFor(std::int64_t fileSize);
+
+// The rows of an uncompressed 24-bit bitmap read where they lie, a band at a time, so the
+// picture is never held whole.
+class BitmapBands {
+public:
+    // Looks at the open file's header: Plain() tells whether its rows can be read so. A
+    // bitmap whose header does not hold together raises 481. The file stays the caller's.
+    BitmapBands(int fd, std::int64_t fileSize);
+    bool Plain() const { return plain_; }
+    QSize Size() const { return {rows_.width, rows_.height}; }
+    // Rows first to first + count - 1 (row 0 at the top) into the first rows of a BGR888
+    // image of the picture's width. A file cut short raises 481.
+    void Read(int first, int count, QImage& into) const;
+
+private:
+    int fd_;
+    DibRows rows_;
+    bool plain_ = false;
+};
 
 // Reads a picture file. 53 "File not found" for a missing file, 481 "Invalid picture"
 // for one that is no readable picture.
@@ -23,3 +45,26 @@ void EncodeBitmapFile(const QImage& image, int width, int height, std::vector<un
 // written beside its final name and renamed over it, so a failed save leaves the old file
 // or none, never a truncated one. Failures raise the run-time error of the cause.
 void SaveBitmapFile(const QImage& image, int width, int height, const QString& path);
+
+// A 24-bit bottom-up bitmap as SaveBitmapFile writes it, written a band of rows at a time
+// in any order, each where the file holds it, so the picture is never held whole. Out of
+// sight until Commit, as there.
+class BitmapWriter {
+public:
+    // Raises the run-time error of a file that cannot be started.
+    BitmapWriter(const QString& path, int width, int height);
+    ~BitmapWriter();
+    BitmapWriter(const BitmapWriter&) = delete;
+    BitmapWriter& operator=(const BitmapWriter&) = delete;
+
+    // The rows of the picture from top on (the band's width is the picture's; RGB32 or BGR888).
+    void WriteRows(const QImage& band, int top);
+    void Commit();
+
+private:
+    struct Output;
+    std::unique_ptr<Output> out_;
+    int width_;
+    int height_;
+    std::vector<unsigned char> buffer_;
+};

@@ -2,7 +2,6 @@
 
 #include "imaging/bitmapfile.h"
 #include "imaging/pngreader.h"
-#include "imaging/rowfeed.h"
 #include "runtime/runtimeerror.h"
 #include "runtime/wholefile.h"
 
@@ -25,13 +24,9 @@ PictureFile::~PictureFile() = default;
 
 const QImage& PictureFile::Image() const { return png_ ? png_->Image() : image_; }
 
-bool PictureFile::DecodesRowByRow() const { return png_ && png_->DecodesRowByRow(); }
-
-void PictureFile::Decode(RowFeed* feed) {
+void PictureFile::Decode() {
     if (png_) {
-        AboutFile(path_, [&] { png_->Decode(feed); });
-    } else if (feed != nullptr) {
-        feed->Publish(image_.height());
+        AboutFile(path_, [&] { png_->Decode(); });
     }
 }
 

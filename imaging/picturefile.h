@@ -7,7 +7,6 @@
 #include <vector>
 
 class PngDecoder;
-class RowFeed;
 
 // A picture file of any format the toolkit reads, recognised by its content: PNG through
 // the exact PNG reader, Windows bitmaps through the project's own decoder, the rest through
@@ -19,12 +18,9 @@ public:
     explicit PictureFile(const QString& path);
     ~PictureFile();
 
-    // The image, sized; its pixels are there once Decode returned.
+    // The image, once Decode returned.
     const QImage& Image() const;
-    // True when Decode tells its feed of rows while it goes (a big PNG), so its first rows
-    // may be used before the last are decoded.
-    bool DecodesRowByRow() const;
-    void Decode(RowFeed* feed = nullptr);
+    void Decode();
 
 private:
     QString path_;

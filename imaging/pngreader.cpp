@@ -1,7 +1,6 @@
 #include "imaging/pngreader.h"
 
 #include "imaging/picture.h"
-#include "imaging/rowfeed.h"
 #include "runtime/runtimeerror.h"
 
 #include <spng.h>
@@ -95,9 +94,7 @@ PngDecoder::PngDecoder(const unsigned char* bytes, std::size_t size, std::uint64
         }
         indexed_ = ihdr.color_type == SPNG_COLOR_TYPE_INDEXED;
         rowByRow_ = !indexed_ && ihdr.interlace_method == SPNG_INTERLACE_NONE;
-        image_ = newImage(static_cast<int>(ihdr.width), static_cast<int>(ihdr.height),
-                          indexed_ ? QImage::Format_Indexed8 : QImage::Format_RGBA8888);
-        bits_ = image_.bits();
+        size_ = QSize(static_cast<int>(ihdr.width), static_cast<int>(ihdr.height));
     } catch (...) {
         spng_ctx_free(ctx_);
         throw;
@@ -106,29 +103,31 @@ PngDecoder::PngDecoder(const unsigned char* bytes, std::size_t size, std::uint64
 
 PngDecoder::~PngDecoder() { spng_ctx_free(ctx_); }
 
-void PngDecoder::Decode(RowFeed* feed) {
+void PngDecoder::Decode() {
+    image_ = newImage(size_.width(), size_.height(), indexed_ ? QImage::Format_Indexed8 : QImage::Format_RGBA8888);
     if (indexed_) {
         decodeIndexed(ctx_, image_);
-    } else if (!rowByRow_) {
-        check(spng_decode_image(ctx_, bits_, static_cast<std::size_t>(image_.sizeInBytes()), SPNG_FMT_RGBA8,
-                                SPNG_DECODE_TRNS));
     } else {
-        // Rows of RGBA8888 need no padding, so the decoder writes straight into the image.
-        check(spng_decode_image(ctx_, nullptr, 0, SPNG_FMT_RGBA8, SPNG_DECODE_TRNS | SPNG_DECODE_PROGRESSIVE));
-        const auto rowBytes = static_cast<std::size_t>(image_.bytesPerLine());
-        for (int y = 0; y < image_.height(); ++y) {
-            const int result = spng_decode_row(ctx_, bits_ + rowBytes * static_cast<std::size_t>(y), rowBytes);
-            if (result != 0 && !(result == SPNG_EOI && y + 1 == image_.height())) {
-                RaiseError(Err::InvalidPicture);
-            }
-            // Told in bands, not row by row: waking readers costs more than a few rows.
-            if (feed != nullptr && (y % 16 == 15)) {
-                feed->Publish(y + 1);
-            }
-        }
+        check(spng_decode_image(ctx_, image_.bits(), static_cast<std::size_t>(image_.sizeInBytes()), SPNG_FMT_RGBA8,
+                                SPNG_DECODE_TRNS));
     }
-    if (feed != nullptr) {
-        feed->Publish(image_.height());
+}
+
+void PngDecoder::ReadRows(QImage& into, int count) {
+    if (!rowByRow_) {
+        RaiseError(Err::InvalidCall);
+    }
+    if (rowsRead_ == 0) {
+        check(spng_decode_image(ctx_, nullptr, 0, SPNG_FMT_RGBA8, SPNG_DECODE_TRNS | SPNG_DECODE_PROGRESSIVE));
+    }
+    // Rows of RGBA8888 need no padding, so the decoder writes straight into the image.
+    const auto rowBytes = static_cast<std::size_t>(size_.width()) * 4;
+    for (int y = 0; y < count; ++y) {
+        const int result = spng_decode_row(ctx_, into.scanLine(y), rowBytes);
+        ++rowsRead_;
+        if (result != 0 && !(result == SPNG_EOI && rowsRead_ == size_.height())) {
+            RaiseError(Err::InvalidPicture);
+        }
     }
 }
 

@@ -8,32 +8,36 @@
 // True when the bytes start with the PNG signature.
 bool IsPng(const unsigned char* bytes, std::size_t size);
 
-class RowFeed;
 struct spng_ctx;
 
-// A PNG file held in memory, opened: its header read and its image allocated, its pixels
-// decoded by Decode(). Decoding goes row by row where it can (8-bit RGBA output of a
-// picture that is not interlaced), so others may cut the first rows meanwhile.
+// A PNG file held in memory, opened: its header read, its pixels decoded whole by Decode()
+// or, where the picture allows (8-bit RGBA output of a picture that is not interlaced), a
+// band of rows at a time by ReadRows, so a big picture need not be held whole.
 class PngDecoder {
 public:
-    // Raises 481 for a broken header or one larger than maxPixels, 7 when the image
-    // cannot be allocated.
+    // Raises 481 for a broken header or one larger than maxPixels.
     PngDecoder(const unsigned char* bytes, std::size_t size, std::uint64_t maxPixels);
     ~PngDecoder();
     PngDecoder(const PngDecoder&) = delete;
     PngDecoder& operator=(const PngDecoder&) = delete;
 
-    // The image the pixels go to (its palette is set by Decode for an indexed picture).
+    QSize Size() const { return size_; }
+    // The image Decode filled (an indexed picture with its palette).
     const QImage& Image() const { return image_; }
-    // True when Decode tells its feed of rows while it goes, not only at the end.
+    // Fills the image. Raises 481 for broken data, 7 when the image cannot be allocated.
+    void Decode();
+
+    // True when ReadRows may be used instead of Decode.
     bool DecodesRowByRow() const { return rowByRow_; }
-    // Fills the image, telling the feed as rows arrive. Raises 481 for broken data.
-    void Decode(RowFeed* feed = nullptr);
+    // The next count rows, as RGBA8888, into the first rows of into (of the picture's width).
+    // Raises 481 for broken data.
+    void ReadRows(QImage& into, int count);
 
 private:
     spng_ctx* ctx_;
+    QSize size_;
     QImage image_;
-    uchar* bits_ = nullptr;  // taken while the image is not shared, so writes never copy it
+    int rowsRead_ = 0;
     bool indexed_ = false;
     bool rowByRow_ = false;
 };

@@ -213,8 +213,10 @@ void RemoveLeftovers(const std::filesystem::path& folder) {
     }
     const int fd = ::dirfd(listing);
     while (const dirent* entry = ::readdir(listing)) {
-        if (writerGone(entry->d_name, fd)) {
-            ::unlinkat(fd, entry->d_name, 0);
+        if (writerGone(entry->d_name, fd) && ::unlinkat(fd, entry->d_name, 0) != 0 && errno == EISDIR) {
+            // A dead run's hidden folder of new files (see StagingFolder).
+            std::error_code ignored;
+            std::filesystem::remove_all(folder / entry->d_name, ignored);
         }
     }
     ::closedir(listing);

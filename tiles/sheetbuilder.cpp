@@ -5,9 +5,13 @@
 #include "imaging/picturefile.h"
 #include "runtime/runtimeerror.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
+// Sheet rows drawn at a time, at least, when the sheet is written as it is drawn.
+constexpr std::int64_t BandBytes = std::int64_t{8} << 20;
+
 // A tile whose palette differs from the sheet's: the sheet is made again in RGBA.
 struct PaletteMismatch {};
 
@@ -60,23 +64,31 @@ QImage SheetBuilder::build(const std::function<QString(std::int64_t)>& path, con
     } else {
         sheet = QImage(size, format_ == TileFormat::Png ? QImage::Format_RGBA8888 : QImage::Format_RGB32);
     }
-    if (sheet.isNull()) {
+    draw(path, first, sheet, 0, 0, count_);
+    return sheet;
+}
+
+void SheetBuilder::draw(const std::function<QString(std::int64_t)>& path, const QImage& first, QImage& band, int top,
+                        std::int64_t from, std::int64_t to) const {
+    if (band.isNull()) {
         RaiseError(Err::OutOfMemory);
     }
+    const bool indexed = band.format() == QImage::Format_Indexed8;
     if (format_ == TileFormat::Bmp) {
-        sheet.fill(Picture::Background());
+        band.fill(Picture::Background());
     } else {
-        std::memset(sheet.bits(), indexed ? TransparentIndex(sheet.colorTable()) : 0,
-                    static_cast<std::size_t>(sheet.sizeInBytes()));
+        std::memset(band.bits(), indexed ? TransparentIndex(band.colorTable()) : 0,
+                    static_cast<std::size_t>(band.sizeInBytes()));
     }
 
     const QList<QRgb> palette = first.colorTable();
-    const int bpp = sheet.depth() / 8;
-    // Taken once: scanLine() on the shared sheet from several threads would race.
-    uchar* const bits = sheet.bits();
-    const qsizetype stride = sheet.bytesPerLine();
-    ParallelFor(static_cast<std::size_t>(count_), [&](std::size_t k) {
-        QImage tile = k == 0 ? first : loadTile(path(static_cast<std::int64_t>(k)), grid_.Tile());
+    const int bpp = band.depth() / 8;
+    // Taken once: scanLine() on the shared band from several threads would race.
+    uchar* const bits = band.bits();
+    const qsizetype stride = band.bytesPerLine();
+    ParallelFor(static_cast<std::size_t>(to - from), [&](std::size_t i) {
+        const std::int64_t k = from + static_cast<std::int64_t>(i);
+        QImage tile = k == 0 ? first : loadTile(path(k), grid_.Tile());
         if (indexed) {
             if (tile.format() != QImage::Format_Indexed8 || tile.colorTable() != palette) {
                 throw PaletteMismatch();
@@ -88,9 +100,27 @@ QImage SheetBuilder::build(const std::function<QString(std::int64_t)>& path, con
         }
         const QRect cell = grid_.Cell(static_cast<int>(k % columns_), static_cast<int>(k / columns_));
         for (int y = 0; y < cell.height(); ++y) {
-            std::memcpy(bits + stride * (cell.y() + y) + static_cast<qsizetype>(cell.x()) * bpp, tile.constScanLine(y),
-                        static_cast<std::size_t>(cell.width()) * bpp);
+            std::memcpy(bits + stride * (cell.y() - top + y) + static_cast<qsizetype>(cell.x()) * bpp,
+                        tile.constScanLine(y), static_cast<std::size_t>(cell.width()) * bpp);
         }
     });
-    return sheet;
+}
+
+void SheetBuilder::BuildBands(const std::function<QString(std::int64_t)>& path,
+                              const std::function<void(const QImage& band, int top)>& put) const {
+    const QSize size = SheetSize();
+    const QImage first = loadTile(path(0), grid_.Tile());
+    const std::int64_t rows = (count_ + columns_ - 1) / columns_;
+    const std::int64_t rowBytes = std::int64_t{4} * size.width() * (grid_.Tile().height() + grid_.Spacing());
+    const std::int64_t bandRows = std::clamp<std::int64_t>(BandBytes / std::max<std::int64_t>(rowBytes, 1), 1, rows);
+    // A band holds its tile rows and the spacing below them; the first the top margin, the
+    // last the bottom one.
+    for (std::int64_t row = 0; row < rows; row += bandRows) {
+        const int top = row == 0 ? 0 : grid_.Cell(0, static_cast<int>(row)).y();
+        const std::int64_t end = row + bandRows;
+        const int bottom = end >= rows ? size.height() : grid_.Cell(0, static_cast<int>(end)).y();
+        QImage band(size.width(), bottom - top, QImage::Format_RGB32);
+        draw(path, first, band, top, row * columns_, std::min(count_, end * columns_));
+        put(band, top);
+    }
 }

@@ -24,8 +24,18 @@ public:
     // or RGB32 (BMP). A failure names the file it came from.
     QImage Build(const std::function<QString(std::int64_t)>& path) const;
 
+    // The same for a BMP sheet, drawn a band of tile rows at a time: put(band, top) is given
+    // the RGB32 rows of the sheet from top on, top to bottom, so memory does not grow with
+    // the sheet.
+    void BuildBands(const std::function<QString(std::int64_t)>& path,
+                    const std::function<void(const QImage& band, int top)>& put) const;
+
 private:
     QImage build(const std::function<QString(std::int64_t)>& path, const QImage& first, bool indexed) const;
+
+    // Draws tiles from to to - 1 into the band of sheet rows from top on, cleared first.
+    void draw(const std::function<QString(std::int64_t)>& path, const QImage& first, QImage& band, int top,
+              std::int64_t from, std::int64_t to) const;
 
     TileGrid grid_;
     int columns_;

@@ -1,20 +1,28 @@
 #include "tiles/sheetsplitter.h"
 
+#include "imaging/bitmapfile.h"
 #include "imaging/parallel.h"
-#include "imaging/rowfeed.h"
-#include "runtime/helperthread.h"
+#include "imaging/picturefile.h"
+#include "imaging/sheetbands.h"
 #include "runtime/runtimeerror.h"
 
 #include <algorithm>
 #include <cstring>
 #include <exception>
+#include <system_error>
 #include <thread>
 #include <vector>
 
-SheetSplitter::SheetSplitter(const QImage& sheet, const TileGrid& grid, bool keepEdges, TileFormat format)
-    : sheet_(sheet), grid_(grid), format_(format) {
-    const QSize whole = grid.WholeCells(sheet.size());
-    const QSize covered = grid.CoveredCells(sheet.size());
+namespace {
+// Sheet rows read at a time, at least: a band's tiles keep every core busy for a while, and a
+// few such bands are all the memory a sheet of any size needs.
+constexpr std::int64_t BandBytes = std::int64_t{8} << 20;
+}  // namespace
+
+SheetSplitter::SheetSplitter(QSize sheet, const TileGrid& grid, bool keepEdges, TileFormat format)
+    : size_(sheet), grid_(grid), format_(format), keepEdges_(keepEdges) {
+    const QSize whole = grid.WholeCells(sheet);
+    const QSize covered = grid.CoveredCells(sheet);
     cells_ = keepEdges ? covered : whole;
     // Along each side at most one partial cell follows the whole ones.
     const int farRight = sheet.width() - grid.Margin();
@@ -25,16 +33,31 @@ SheetSplitter::SheetSplitter(const QImage& sheet, const TileGrid& grid, bool kee
         dropped_ = partWidth * whole.height() * grid.Tile().height() + partHeight * whole.width() * grid.Tile().width() +
                    partWidth * partHeight;
     }
+}
 
-    if (format == TileFormat::Bmp) {
-        sheet_ = OpaqueRgb32(sheet);
-    } else if (keepEdges && cells_ != whole && sheet_.format() == QImage::Format_Indexed8) {
-        // Padding needs a transparent index; a full palette without one goes to RGBA.
-        if (!EnsureTransparentEntry(sheet_)) {
-            sheet_ = sheet_.convertToFormat(QImage::Format_RGBA8888);
+SheetSplitter::SheetSplitter(const QImage& sheet, const TileGrid& grid, bool keepEdges, TileFormat format)
+    : SheetSplitter(sheet.size(), grid, keepEdges, format) {
+    take(sheet, 0);
+}
+
+void SheetSplitter::take(const QImage& band, int top) {
+    top_ = top;
+    sheet_ = band;
+    if (format_ == TileFormat::Bmp) {
+        // Bitmap rows go out as they came in.
+        if (band.format() != QImage::Format_BGR888) {
+            sheet_ = OpaqueRgb32(band);
+        }
+    } else {
+        sheet_ = InTileFormat(band);
+        if (keepEdges_ && cells_ != grid_.WholeCells(size_) && sheet_.format() == QImage::Format_Indexed8) {
+            // Padding needs a transparent index; a full palette without one goes to RGBA.
+            if (!EnsureTransparentEntry(sheet_)) {
+                sheet_ = sheet_.convertToFormat(QImage::Format_RGBA8888);
+            }
         }
     }
-    if (sheet_.isNull() && !sheet.isNull()) {
+    if (sheet_.isNull() && !band.isNull()) {
         RaiseError(Err::OutOfMemory);
     }
     padIndex_ = std::max(0, TransparentIndex(sheet_.colorTable()));
@@ -43,14 +66,14 @@ SheetSplitter::SheetSplitter(const QImage& sheet, const TileGrid& grid, bool kee
 QRect SheetSplitter::inside(std::int64_t k) const {
     const int m = grid_.Margin();
     return grid_.Cell(static_cast<int>(k % cells_.width()), static_cast<int>(k / cells_.width())) &
-           sheet_.rect().adjusted(m, m, -m, -m);
+           QRect(QPoint(0, 0), size_).adjusted(m, m, -m, -m);
 }
 
 QImage SheetSplitter::Tile(std::int64_t k) const {
     const QRect cell = grid_.Cell(static_cast<int>(k % cells_.width()), static_cast<int>(k / cells_.width()));
     const QRect inside = this->inside(k);
     const int bpp = sheet_.depth() / 8;
-    const uchar* first = sheet_.constScanLine(inside.y()) + static_cast<std::size_t>(inside.x()) * bpp;
+    const uchar* first = sheet_.constScanLine(inside.y() - top_) + static_cast<std::size_t>(inside.x()) * bpp;
     QImage view(first, inside.width(), inside.height(), sheet_.bytesPerLine(), sheet_.format());
     view.setColorTable(sheet_.colorTable());
     // A bitmap pads while it is written; a PNG tile is padded here.
@@ -70,51 +93,80 @@ QImage SheetSplitter::Tile(std::int64_t k) const {
     return padded;
 }
 
-void SheetSplitter::WriteTiles(const QString& folder, std::int32_t start,
-                               const std::function<void(RowFeed&)>& decode) const {
-    RowFeed feed;
-    std::exception_ptr decodeFailure;
-    std::vector<std::thread> decoder;
-    auto decodeAll = [&] {
-        try {
-            decode(feed);
-        } catch (...) {
-            decodeFailure = std::current_exception();
-            feed.Fail();
-        }
-    };
-    // Without a thread to decode on, the picture is decoded whole first.
-    if (decode && !StartHelper(decoder, decodeAll)) {
-        decodeAll();
+void SheetSplitter::WriteTiles(SheetBands& sheet, std::int32_t start, const FileWrite& write) const {
+    if (TileCount() == 0) {
+        return;
     }
-    auto finishDecoding = [&] {
-        for (std::thread& thread : decoder) {
-            thread.join();
-        }
-        decoder.clear();
-        if (decodeFailure) {
-            std::rethrow_exception(decodeFailure);
-        }
-    };
     const QSize size = grid_.Tile();
-    try {
-        // The first row of tiles tells how all of them compress best.
-        const QRect band = inside(0);
-        if (decode) {
-            feed.WaitFor(band.bottom() + 1);
+    const int columns = cells_.width();
+    const std::int64_t rowBytes = std::int64_t{4} * size_.width() * (size.height() + grid_.Spacing());
+    const int bandRows = static_cast<int>(std::clamp<std::int64_t>(BandBytes / std::max<std::int64_t>(rowBytes, 1), 1,
+                                                                   cells_.height()));
+    // Sheet rows of the tile rows from row on, bandRows of them or to the last.
+    auto readBand = [&](int row) {
+        const int last = std::min(row + bandRows, cells_.height()) - 1;
+        const int top = inside(std::int64_t{row} * columns).top();
+        const int bottom = inside(std::int64_t{last} * columns).bottom();
+        return sheet.Rows(top, bottom - top + 1);
+    };
+    SheetSplitter band(*this);
+    QImage next = readBand(0);
+    PngFilters filters = PngFilters::None;
+    for (int row = 0; row < cells_.height(); row += bandRows) {
+        band.take(next, inside(std::int64_t{row} * columns).top());
+        next = QImage();
+        if (row == 0) {
+            // The first row of tiles tells how all of them compress best.
+            const QRect first = inside(0);
+            filters = ChooseFilters(band.sheet_, first.top() - band.top_, first.height());
         }
-        const PngFilters filters = ChooseFilters(sheet_, band.top(), band.height());
-        ParallelFor(static_cast<std::size_t>(TileCount()), [&](std::size_t k) {
-            if (decode) {
-                feed.WaitFor(inside(static_cast<std::int64_t>(k)).bottom() + 1);
+        const int following = row + bandRows;
+        std::exception_ptr readFailure;
+        std::thread reader;
+        if (following < cells_.height()) {
+            try {
+                reader = std::thread([&] {
+                    try {
+                        next = readBand(following);
+                    } catch (...) {
+                        readFailure = std::current_exception();
+                    }
+                });
+            } catch (const std::system_error&) {
+                // No thread to spare: the band is read after this one is cut.
             }
-            const auto number = static_cast<std::int32_t>(start + static_cast<std::int64_t>(k));
-            WriteTileImage(Tile(static_cast<std::int64_t>(k)), size.width(), size.height(), format_, filters,
-                           folder + TileFileName(number, format_));
-        });
-    } catch (...) {
-        finishDecoding();
-        throw;
+        }
+        const std::int64_t first = std::int64_t{row} * columns;
+        const std::int64_t end = std::min<std::int64_t>(TileCount(), std::int64_t{following} * columns);
+        std::exception_ptr cutFailure;
+        try {
+            ParallelFor(static_cast<std::size_t>(end - first), [&](std::size_t i) {
+                const std::int64_t k = first + static_cast<std::int64_t>(i);
+                const std::string name = TileFileName(static_cast<std::int32_t>(start + k), format_).toStdString();
+                const QImage tile = band.Tile(k);
+                if (format_ == TileFormat::Bmp) {
+                    thread_local std::vector<unsigned char> bytes;
+                    EncodeBitmapFile(tile, size.width(), size.height(), bytes);
+                    write(name, bytes.data(), bytes.size());
+                } else {
+                    const QByteArray png = EncodePng(tile, filters);
+                    write(name, png.constData(), static_cast<std::size_t>(png.size()));
+                }
+            });
+        } catch (...) {
+            cutFailure = std::current_exception();
+        }
+        if (reader.joinable()) {
+            reader.join();
+        } else if (following < cells_.height() && !cutFailure) {
+            next = readBand(following);
+        }
+        // Tiles come in order of the sheet: a failure in this band comes before the reader's.
+        if (cutFailure) {
+            std::rethrow_exception(cutFailure);
+        }
+        if (readFailure) {
+            std::rethrow_exception(readFailure);
+        }
     }
-    finishDecoding();
 }

@@ -1,0 +1,14 @@
+# Shell functions of the timed benchmarks, sourced by them.
+
+# Seconds of one command, output dropped; the file system first settles what the last
+# command freed.
+seconds() {
+  local start end
+  sleep 0.3
+  start=$(date +%s%N)
+  "$@" >/dev/null
+  end=$(date +%s%N)
+  awk -v ns=$((end - start)) 'BEGIN { printf "%.4f\n", ns / 1e9 }'
+}
+median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }

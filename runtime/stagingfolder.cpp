@@ -1,0 +1,183 @@
+#include "runtime/stagingfolder.h"
+
+#include "runtime/descriptor.h"
+#include "runtime/paths.h"
+#include "runtime/runtimeerror.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
+#include <vector>
+
+namespace {
+// In the shape of the writers' hidden files, so that RemoveLeftovers knows a dead run's.
+std::string stageName() {
+    static std::atomic<unsigned long> counter{0};
+    char name[64];
+    std::snprintf(name, sizeof name, ".tilvex-%ld-stage%lu.tmp", static_cast<long>(::getpid()), ++counter);
+    return name;
+}
+
+QString AsFolderPath(const QString& path) { return EndsWithSeparator(path) ? path : path + PathSeparator(); }
+
+int openFolder(int at, const char* path) { return ::openat(at, path, O_RDONLY | O_DIRECTORY | O_CLOEXEC); }
+
+std::vector<std::string> namesIn(int folder) {
+    std::vector<std::string> names;
+    DIR* listing = ::fdopendir(::dup(folder));
+    if (listing == nullptr) {
+        RaiseErrno(errno);
+    }
+    // The copy shares its place in the listing with the folder's own descriptor.
+    ::rewinddir(listing);
+    while (const dirent* entry = ::readdir(listing)) {
+        if (std::string name = entry->d_name; name != "." && name != "..") {
+            names.push_back(std::move(name));
+        }
+    }
+    ::closedir(listing);
+    return names;
+}
+
+// A namesake that a plain write could not replace: a folder, something that is no regular
+// file (a device or a pipe), or a file with no write bits. A link is replaced, not followed.
+int replaceRefusal(int folder, const std::string& name) {
+    struct stat st {};
+    if (::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        return errno == ENOENT ? 0 : errno;
+    }
+    if (S_ISDIR(st.st_mode)) {
+        return EISDIR;
+    }
+    if (S_ISLNK(st.st_mode)) {
+        return 0;
+    }
+    return !S_ISREG(st.st_mode) ? EINVAL : (st.st_mode & 0222) == 0 ? EACCES : 0;
+}
+}  // namespace
+
+StagingFolder::StagingFolder(const QString& destination) {
+    const QString clean = QDir::cleanPath(destination);
+    destination_ = EndsWithSeparator(clean) ? clean : clean + PathSeparator();
+    name_ = stageName();
+    const QFileInfo info(clean);
+    target_ = ToFsPath(info.fileName()).string();
+    if (!info.exists() && !info.isSymLink()) {
+        parent_ = openFolder(AT_FDCWD, ToFsPath(info.path()).c_str());
+        beside_ = parent_ >= 0 && ::mkdirat(parent_, name_.c_str(), 0777) == 0;
+        if (!beside_ && parent_ >= 0) {
+            ::close(parent_);
+            parent_ = -1;
+        }
+    }
+    if (!beside_) {
+        // The folder made as always (one level, with its usual failures); the files hide in it.
+        MakeFolder(clean);
+        parent_ = openFolder(AT_FDCWD, ToFsPath(clean).c_str());
+        if (parent_ < 0 || ::mkdirat(parent_, name_.c_str(), 0777) != 0) {
+            const int failure = errno;
+            if (parent_ >= 0) {
+                ::close(parent_);
+            }
+            RaiseErrno(failure);
+        }
+    }
+    stagePath_ = (beside_ ? AsFolderPath(info.path()) : destination_) + QString::fromStdString(name_) + PathSeparator();
+    stage_ = openFolder(parent_, name_.c_str());
+    if (stage_ < 0) {
+        const int failure = errno;
+        ::unlinkat(parent_, name_.c_str(), AT_REMOVEDIR);
+        ::close(parent_);
+        RaiseErrno(failure);
+    }
+}
+
+StagingFolder::~StagingFolder() {
+    if (!committed_) {
+        try {
+            for (const std::string& name : namesIn(stage_)) {
+                ::unlinkat(stage_, name.c_str(), 0);
+            }
+        } catch (const RuntimeError&) {
+            // What cannot be listed now is removed by a later run as a dead run's folder.
+        }
+        ::unlinkat(parent_, name_.c_str(), AT_REMOVEDIR);
+    }
+    ::close(stage_);
+    ::close(parent_);
+}
+
+QString StagingFolder::fail(int failure, const std::string& name) const {
+    return destination_ + QString::fromStdString(name) + ": " + ErrorDescription(ErrnoToNumber(failure));
+}
+
+void StagingFolder::Write(const std::string& name, const void* data, std::size_t size) const {
+    const int fd = ::openat(stage_, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        const int failure = errno;
+        throw RuntimeError(ErrnoToNumber(failure), fail(failure, name));
+    }
+    int failure = WriteAll(fd, data, size) ? 0 : errno;
+    if (::close(fd) != 0 && failure == 0) {
+        failure = errno;
+    }
+    if (failure != 0) {
+        throw RuntimeError(ErrnoToNumber(failure), fail(failure, name));
+    }
+}
+
+void StagingFolder::moveInto(int folder) {
+    const std::vector<std::string> names = namesIn(stage_);
+    // Every namesake is looked at before the first is replaced, so a refusal changes nothing.
+    for (const std::string& name : names) {
+        if (const int refusal = replaceRefusal(folder, name); refusal != 0) {
+            throw RuntimeError(refusal == EINVAL ? Err::PathFileAccess : ErrnoToNumber(refusal),
+                               fail(refusal, name) + (refusal == EINVAL ? " (no regular file)" : "") +
+                                   "; nothing was changed");
+        }
+    }
+    std::size_t moved = 0;
+    for (const std::string& name : names) {
+        if (::renameat(stage_, name.c_str(), folder, name.c_str()) != 0) {
+            const int failure = errno;
+            throw RuntimeError(ErrnoToNumber(failure),
+                               fail(failure, name) + QStringLiteral("; %1 of %2 files were put in place before it")
+                                                         .arg(moved)
+                                                         .arg(names.size()));
+        }
+        ++moved;
+    }
+    ::unlinkat(parent_, name_.c_str(), AT_REMOVEDIR);
+}
+
+void StagingFolder::Commit(const std::function<void(const QString& folder)>& last) {
+    if (beside_) {
+        last(stagePath_);
+        if (::renameat2(parent_, name_.c_str(), parent_, target_.c_str(), RENAME_NOREPLACE) == 0) {
+            committed_ = true;
+            return;
+        }
+        // Another run made the folder meanwhile: the files join it one by one.
+        const int failure = errno;
+        const int folder = openFolder(parent_, target_.c_str());
+        if (folder < 0) {
+            RaiseErrno(failure);
+        }
+        const Descriptor hold(folder);
+        moveInto(folder);
+        committed_ = true;
+        return;
+    }
+    moveInto(parent_);
+    committed_ = true;
+    last(destination_);
+}

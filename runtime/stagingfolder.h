@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QString>
+
+#include <cstddef>
+#include <functional>
+#include <string>
+
+// New files of a run gathered out of sight, in a hidden folder of their own, and put in
+// place only when the run has made them all: a run that fails part way changes nothing, and
+// a killed one leaves only the hidden folder, which a later run removes (RemoveLeftovers).
+// Where the destination folder does not exist yet, the hidden one is made beside it and
+// becomes it at the end, so the files cost plain creates; otherwise it is made inside the
+// destination and each file replaces its namesake there whole.
+class StagingFolder {
+public:
+    // Raises the run-time error of a destination that cannot be made or opened.
+    explicit StagingFolder(const QString& destination);
+    ~StagingFolder();
+    StagingFolder(const StagingFolder&) = delete;
+    StagingFolder& operator=(const StagingFolder&) = delete;
+
+    // Writes a new file of that name, whole; safe from several threads for different names.
+    // A failure raises its run-time error, naming the file in the destination.
+    void Write(const std::string& name, const void* data, std::size_t size) const;
+
+    // Puts every file in place, then calls last with the folder the files are in by then
+    // (for files that must follow them, such as the folder's record of them). A failure
+    // raises its run-time error, saying how many files were replaced before it, if any.
+    void Commit(const std::function<void(const QString& folder)>& last);
+
+private:
+    void moveInto(int folder);
+    QString fail(int failure, const std::string& name) const;
+
+    QString destination_;  // ends with a separator
+    std::string target_;   // the destination's name in its parent
+    std::string name_;     // the hidden folder's name in parent_
+    QString stagePath_;    // the hidden folder, ending with a separator
+    int parent_ = -1;      // the folder that holds the hidden one
+    int stage_ = -1;
+    bool beside_ = false;  // made beside a destination that does not exist yet
+    bool committed_ = false;
+};
