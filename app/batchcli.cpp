@@ -18,6 +18,7 @@
 #include "runtime/numbers.h"
 #include "runtime/paths.h"
 #include "runtime/runtimeerror.h"
+#include "tiles/tiledfiles.h"
 
 #include <QFileInfo>
 
@@ -41,6 +42,10 @@ int runInfo(const Request& request) {
     int status = ExitOk;
     bmpsize reader;
     for (const QString& file : request.operands) {
+        if (IsTiledMapName(file)) {
+            status = std::max(status, PrintMapInfo(file));
+            continue;
+        }
         try {
             reader.ReadImageInfo(file);
             if (reader.ImageType() == bmpsize::Unknown) {

@@ -13,8 +13,10 @@
 
 namespace {
 const QStringList ValueOptions = {"--start",  "--width",   "--tile", "--margin",      "--spacing",
-                                  "--format", "--tileset", "--map",  "--empty-colour"};
-const QStringList FlagOptions = {"--exact", "--keep-edges", "--unique", "--flips", "--skip-empty"};
+                                  "--format", "--tileset", "--map",  "--empty-colour", "--layer"};
+const QStringList FlagOptions = {"--exact", "--keep-edges", "--unique", "--flips", "--skip-empty", "--hidden"};
+// Options that name one more thing each time they are given.
+const QStringList RepeatableOptions = {"--layer"};
 const QStringList CommonOptions = {"--quiet", "--json", "--jobs", "--help"};
 
 // Edits that turn one word into the other (letters put in, taken out or changed).
@@ -152,6 +154,16 @@ int ParseCommonOption(const QStringList& args, qsizetype at, Request& request, Q
     return joined ? 1 : 2;
 }
 
+QStringList Request::All(const QString& name) const {
+    QStringList all;
+    for (const auto& [option, value] : given) {
+        if (option == name) {
+            all += value;
+        }
+    }
+    return all;
+}
+
 QString ParseOptions(const QStringList& args, Request& request) {
     for (qsizetype i = 1; i < args.size(); ++i) {
         const QString& arg = args[i];
@@ -176,10 +188,12 @@ QString ParseOptions(const QStringList& args, Request& request) {
             }
             const QString value = arg.contains('=') ? arg.mid(name.size() + 1) : args[++i];
             // The last of two would win unseen; a script that says both means neither for sure.
-            if (const auto earlier = request.Value(name)) {
+            const auto earlier = request.Value(name);
+            if (earlier && !RepeatableOptions.contains(name)) {
                 return QStringLiteral("%1 given twice (%2 and %3); give it once").arg(name, *earlier, value);
             }
             request.values[name] = value;
+            request.given.emplace_back(name, value);
         } else if (looksLikeOption(arg)) {
             return unknownOption(arg);
         } else {
@@ -194,7 +208,7 @@ QString RefuseOptionsOf(const Request& request) {
     if (request.command == "info") {
         refused = ValueOptions + FlagOptions;
     } else if (request.command == "split") {
-        refused = {"--width", "--exact"};
+        refused = {"--width", "--exact", "--layer", "--hidden"};
     } else if (request.Has("--map")) {
         // The map and its tileset say where and how big the tiles are.
         for (const char* name : {"--keep-edges", "--unique", "--flips", "--skip-empty", "--start", "--width", "--exact",
@@ -205,7 +219,7 @@ QString RefuseOptionsOf(const Request& request) {
             }
         }
     } else {
-        refused = {"--keep-edges", "--unique", "--flips", "--skip-empty", "--empty-colour"};
+        refused = {"--keep-edges", "--unique", "--flips", "--skip-empty", "--empty-colour", "--layer", "--hidden"};
     }
     for (const QString& name : refused) {
         if (request.Has(name)) {

@@ -103,6 +103,7 @@ const char* const CompileHelp =
     "their content; each must be the tile size.\n"
     "\n"
     "Usage: tilvex compile --map FILE DEST [--format F] [--tileset FILE.tsx] [--empty-colour RRGGBB]\n"
+    "                     [--layer NAME]... [--hidden]\n"
     "\n"
     "Draws the picture the map FILE (.tmx, .tmj or .csv, as split --map writes them) shows\n"
     "into the picture file DEST: each cell's tile from the map's tileset (--tileset instead;\n"
@@ -110,11 +111,17 @@ const char* const CompileHelp =
     "cells in the map's background colour (--empty-colour instead), else transparent (png)\n"
     "or the background colour (bmp). The picture is picturewidth by pictureheight where\n"
     "the map gives them. The format is --format, else DEST's extension, which must be .png\n"
-    "or .bmp (no extension only with --format).\n";
+    "or .bmp (no extension only with --format).\n"
+    "Any other orthogonal map Tiled saves (.tmx, .tmj: every layer data encoding, layer kind\n"
+    "and tileset) is drawn as Tiled draws it; shapes, text and templates are left out.\n"
+    "  --layer NAME     draw only this layer (or group); may be given more than once\n"
+    "  --hidden         also draw the layers that are not visible\n";
 
 const char* const InfoHelp =
     "Usage: tilvex info FILE...\n"
     "\n"
     "Prints one tab-separated line per file: path, format (GIF, JPEG, PNG or BMP), width,\n"
-    "height and depth, as read from the file's header. A file that is none of these, or\n"
-    "cannot be read, gives a line on stderr and exit status 1; the others are still reported.\n";
+    "height and depth, as read from the file's header. For a map (.tmx, .tmj): one line per\n"
+    "layer: path, kind, name, size, the tilesets it uses, visible or hidden. A file that is\n"
+    "none of these, or cannot be read, gives a line on stderr and exit status 1; the others\n"
+    "are still reported.\n";
