@@ -3,6 +3,7 @@
 #include "batchform.h"
 #include "batchio.h"
 #include "batchoptions.h"
+#include "extrudecommand.h"
 #include "helptexts.h"
 #include "mapcommands.h"
 #include "tilecommands.h"
@@ -137,7 +138,8 @@ int RunBatch(const QStringList& arguments) {
     Request request;
     request.command = command;
     const char* help = command == "split" ? SplitHelp : command == "compile" ? CompileHelp
-                                          : command == "info"  ? InfoHelp : nullptr;
+                                          : command == "info"  ? InfoHelp
+                                          : command == "extrude" ? ExtrudeHelp : nullptr;
     if (help == nullptr) {
         return usage(QStringLiteral("unknown command %1").arg(command), MainHelp);
     }
@@ -175,6 +177,9 @@ int RunBatch(const QStringList& arguments) {
     if (const QString problem = ReadTileOptions(request, options); !problem.isEmpty()) {
         PrintErr(QStringLiteral("tilvex: %1\n").arg(problem));
         return ExitUsage;
+    }
+    if (command == "extrude") {
+        return RunExtrude(request, options);
     }
     const bool split = command == "split";
     // A picture that is no .bmp by name can only be split the new way; a missing one gets

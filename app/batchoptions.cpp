@@ -11,7 +11,7 @@
 
 namespace {
 const QStringList ValueOptions = {"--start",  "--width",   "--tile", "--margin",      "--spacing",
-                                  "--format", "--tileset", "--map",  "--empty-colour"};
+                                  "--format", "--tileset", "--map",  "--empty-colour", "--extrude"};
 const QStringList FlagOptions = {"--exact", "--keep-edges", "--unique", "--flips", "--skip-empty"};
 
 // A whole number in plain digits, within the bounds.
@@ -62,6 +62,27 @@ QString readMapOptions(const Request& request, TileOptions& options) {
     }
     return QString();
 }
+// --extrude N: the tileset's new margin M + N and spacing S + 2N must still be a grid.
+QString readExtrusion(const Request& request, TileOptions& options) {
+    const auto text = request.Value("--extrude");
+    options.extrude = request.command == "extrude" ? 1 : 0;
+    if (!text) {
+        return QString();
+    }
+    const auto value = wholeNumber(*text, 1, TileGrid::MaxSide);
+    if (!value) {
+        return bad("--extrude", *text, QStringLiteral("not a whole number from 1 to %1").arg(TileGrid::MaxSide));
+    }
+    const TileGrid& grid = options.grid;
+    if (grid.Margin() + *value > TileGrid::MaxSide || grid.Spacing() + 2 * *value > TileGrid::MaxSide) {
+        return bad("--extrude", *text, QStringLiteral("makes a margin of %1 and a spacing of %2, past %3")
+                                           .arg(grid.Margin() + *value)
+                                           .arg(grid.Spacing() + 2 * *value)
+                                           .arg(TileGrid::MaxSide));
+    }
+    options.extrude = *value;
+    return QString();
+}
 }  // namespace
 
 QString StartupWidth() {
@@ -108,12 +129,18 @@ QString RefuseOptionsOf(const Request& request) {
     QStringList refused;
     if (request.command == "info") {
         refused = ValueOptions + FlagOptions;
+    } else if (request.command == "extrude") {
+        // The sheet's grid, or the tileset's, is all an extrusion takes.
+        refused = ValueOptions + FlagOptions;
+        for (const char* taken : {"--tile", "--margin", "--spacing", "--extrude"}) {
+            refused.removeAll(QString::fromLatin1(taken));
+        }
     } else if (request.command == "split") {
-        refused = {"--width", "--exact"};
+        refused = {"--width", "--exact", "--extrude"};
     } else if (request.Has("--map")) {
         // The map and its tileset say where and how big the tiles are.
         refused = {"--keep-edges", "--unique", "--flips", "--skip-empty", "--start", "--width", "--exact", "--tile",
-                   "--margin", "--spacing"};
+                   "--margin", "--spacing", "--extrude"};
     } else {
         refused = {"--keep-edges", "--unique", "--flips", "--skip-empty", "--empty-colour"};
     }
@@ -156,6 +183,9 @@ QString ReadTileOptions(const Request& request, TileOptions& options) {
         }
     }
     options.grid = TileGrid(tile, gaps[0], gaps[1]);
+    if (const QString problem = readExtrusion(request, options); !problem.isEmpty()) {
+        return problem;
+    }
 
     if (const auto format = request.Value("--format")) {
         if (format->compare("png", Qt::CaseInsensitive) == 0) {
@@ -189,7 +219,7 @@ QString ReadTileOptions(const Request& request, TileOptions& options) {
         return problem;
     }
 
-    options.tiled = options.unique || !options.map.isEmpty() || request.Has("--tile") || request.Has("--margin") || request.Has("--spacing") ||
+    options.tiled = options.extrude > 0 || options.unique || !options.map.isEmpty() || request.Has("--tile") || request.Has("--margin") || request.Has("--spacing") ||
                     options.format == TileFormat::Png || request.Has("--exact") || options.autoWidth ||
                     options.keepEdges || !options.tileset.isEmpty();
     if (options.tiled && request.command == "compile" && request.Value("--width") && !options.autoWidth &&

@@ -2,6 +2,7 @@
 
 #include "batchio.h"
 #include "commandreport.h"
+#include "extrudecommand.h"
 #include "mapcommands.h"
 
 #include "imaging/picture.h"
@@ -15,6 +16,7 @@
 #include "runtime/paths.h"
 #include "runtime/runtimeerror.h"
 #include "tiles/sheetbuilder.h"
+#include "tiles/sheetextruder.h"
 #include "tiles/sheetsplitter.h"
 #include "tiles/tilefolder.h"
 #include "tiles/tilesetfile.h"
@@ -135,30 +137,41 @@ int RunTileCompile(const Request& request, const TileOptions& options) {
         const TileGrid& grid = options.grid;
         const int columns = options.autoWidth ? grid.SquarestColumns(count) : options.width.value_or(startupColumns());
         const SheetBuilder builder(grid, columns, count, options.format);
-        const QSize size = builder.SheetSize();
+        // Extruded, the tileset reads the same tiles at a wider margin and spacing.
+        const SheetExtruder extruder(grid, options.extrude);
+        const QSize size = options.extrude > 0 ? extruder.ExtrudedSize(builder.SheetSize()) : builder.SheetSize();
         if (size.isEmpty()) {
-            return RefuseRun(QStringLiteral("%1 tiles at %2 to a row (%3) make a sheet larger than %4 pixels a side")
+            return RefuseRun(QStringLiteral("%1 tiles at %2 to a row (%3%4) make a sheet larger than %5 pixels a side")
                               .arg(count)
                               .arg(columns)
                               .arg(gridText(grid))
+                              .arg(options.extrude > 0 ? QStringLiteral(", extruded by %1").arg(options.extrude) : QString())
                               .arg(Picture::MaxSide));
         }
         const TileFolder tiles(source, options.format);
-        const QImage sheet = builder.Build([&](std::int64_t k) { return tiles.Path(static_cast<std::int32_t>(options.start + k)); });
+        QImage sheet = builder.Build([&](std::int64_t k) { return tiles.Path(static_cast<std::int32_t>(options.start + k)); });
+        if (options.extrude > 0) {
+            sheet = extruder.Extrude(sheet);
+        }
         const QString sheetPath = AsFolder(request.operands[1]) + "Tiles" + TileSuffix(options.format);
         RemoveLeftovers(ToFsPath(AsFolder(request.operands[1])));
         WriteTileImage(sheet, size.width(), size.height(), options.format, ChooseFilters(sheet, 0, sheet.height()),
                        sheetPath);
         if (!options.tileset.isEmpty()) {
-            WriteSheetTileset(options.tileset, grid, static_cast<int>(count), columns, sheetPath, size);
+            WriteSheetTileset(options.tileset, options.extrude > 0 ? extruder.ExtrudedGrid() : grid, static_cast<int>(count),
+                              columns, sheetPath, size);
         }
         if (!request.quiet) {
-            PrintOut(QStringLiteral("%1 written, %2 by %3 pixels, %4 tiles at %5 to a row\n")
-                         .arg(sheetPath)
-                         .arg(size.width())
-                         .arg(size.height())
-                         .arg(count)
-                         .arg(columns));
+            QString line = QStringLiteral("%1 written, %2 by %3 pixels, %4 tiles at %5 to a row")
+                               .arg(sheetPath)
+                               .arg(size.width())
+                               .arg(size.height())
+                               .arg(count)
+                               .arg(columns);
+            if (options.extrude > 0) {
+                line += "; " + ExtrusionSummary(options.extrude, extruder.ExtrudedGrid());
+            }
+            PrintOut(line + "\n");
         }
         return ExitOk;
     } catch (const RuntimeError& failure) {

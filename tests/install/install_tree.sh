@@ -70,7 +70,7 @@ check_completion() {  # expected, then the words
   local got; got=$(complete_line "$@")
   [ "$got" = "$want" ] || fail "completion of '$*': '$got', expected '$want'"
 }
-check_completion "compile info split " tilvex ""
+check_completion "compile extrude info split " tilvex ""
 check_completion "--help --version " tilvex "--"
 check_completion "big.bmp sheet.png tiles " tilvex split ""
 check_completion "tiles " tilvex split big.bmp ""
