@@ -10,8 +10,10 @@
 #include "runtime/paths.h"
 #include "runtime/runtimeerror.h"
 #include "tiles/sheetextruder.h"
+#include "tiles/tileddocument.h"
 #include "tiles/tileformat.h"
 
+#include <QDir>
 #include <QFileInfo>
 
 #include <optional>
@@ -40,28 +42,29 @@ auto onFile(const QString& path, Step step) {
     }
 }
 
+struct Written {
+    QSize size;
+    QSize cells;
+    bool partial = false;
+};
+
 // The extruded sheet of the picture at source written to out, in the format. Returns the
-// exit status; the summary tells the grid a tileset reads it with.
-int writeExtruded(const QString& source, const QString& out, TileFormat format, const TileGrid& grid, int extrusion,
-                  bool quiet) {
-    const SheetExtruder extruder(grid, extrusion);
+// exit status.
+int writeExtruded(const QString& source, const QString& out, TileFormat format, const SheetExtruder& extruder,
+                  const TileGrid& grid, Written& written) {
     QImage sheet = onFile(source, [&] { return LoadPicture(source); });
-    const QSize cells = extruder.Cells(sheet.size());
-    const QSize size = extruder.ExtrudedSize(sheet.size());
-    if (cells.isEmpty()) {
+    written = {extruder.ExtrudedSize(sheet.size()), extruder.Cells(sheet.size()),
+               grid.CoveredCells(sheet.size()) != grid.WholeCells(sheet.size())};
+    if (written.cells.isEmpty()) {
         return RefuseRun(QStringLiteral("%1: the grid (tile %2, margin %3, spacing %4) is larger than the %5 sheet")
                              .arg(source, sizeText(grid.Tile()))
                              .arg(grid.Margin())
                              .arg(grid.Spacing())
                              .arg(sizeText(sheet.size())));
     }
-    if (size.isEmpty()) {
-        return RefuseRun(QStringLiteral("%1: extruded by %2, the sheet would pass %3 pixels a side")
-                             .arg(source)
-                             .arg(extrusion)
-                             .arg(Picture::MaxSide));
+    if (written.size.isEmpty()) {
+        return RefuseRun(QStringLiteral("%1: extruded, the sheet would pass %2 pixels a side").arg(source).arg(Picture::MaxSide));
     }
-    const bool partial = grid.CoveredCells(sheet.size()) != cells;
     if (format == TileFormat::Bmp) {
         // Gaps in the background colour, as in every bitmap the tool writes.
         sheet = OpaqueRgb32(sheet);
@@ -70,19 +73,79 @@ int writeExtruded(const QString& source, const QString& out, TileFormat format, 
     sheet = QImage();
     onFile(out, [&] {
         RemoveLeftovers(ToFsPath(QFileInfo(out).absolutePath()));
-        WriteTileImage(extruded, size.width(), size.height(), format, ChooseFilters(extruded, 0, size.height()), out);
+        WriteTileImage(extruded, extruded.width(), extruded.height(), format, ChooseFilters(extruded, 0, extruded.height()),
+                       out);
     });
-    if (!quiet) {
-        PrintOut(QStringLiteral("%1 written, %2 by %3 pixels, %4 tiles (%5)%6; %7\n")
-                     .arg(out)
-                     .arg(size.width())
-                     .arg(size.height())
-                     .arg(std::int64_t{cells.width()} * cells.height())
-                     .arg(sizeText(cells),
-                          partial ? QStringLiteral(", the partial tiles at the right and bottom edges dropped") : QString(),
-                          ExtrusionSummary(extrusion, extruder.ExtrudedGrid())));
-    }
     return ExitOk;
+}
+
+QString tilesText(const Written& written) {
+    return QStringLiteral("%1 tiles (%2)%3")
+        .arg(std::int64_t{written.cells.width()} * written.cells.height())
+        .arg(sizeText(written.cells),
+             written.partial ? QStringLiteral(", the partial tiles at the right and bottom edges dropped") : QString());
+}
+
+// The tileset's sheet extruded beside out, and out the same tileset reading it.
+int runTileset(const Request& request, const TileOptions& options) {
+    const QString& source = request.operands[0];
+    const QString& out = request.operands[1];
+    if (!out.endsWith(".tsx", Qt::CaseInsensitive)) {
+        return RefuseRun(QStringLiteral("%1: a tileset is extruded into a tileset, a file name ending in .tsx").arg(out));
+    }
+    for (const char* grid : {"--tile", "--margin", "--spacing"}) {
+        if (request.Has(grid)) {
+            return RefuseRun(QStringLiteral("extrude of a tileset takes its grid from the tileset, not %1").arg(grid));
+        }
+    }
+    try {
+        TilesetDocument document(source);
+        const TiledTileset& tileset = document.Model();
+        if (tileset.IsCollection()) {
+            return RefuseRun(QStringLiteral("%1: an image-collection tileset (a picture for each tile) has no sheet to "
+                                            "extrude; extrude the pictures' sheet and its tileset instead")
+                                 .arg(source));
+        }
+        const int n = options.extrude;
+        if (tileset.margin + n > TileGrid::MaxSide || tileset.spacing + 2 * n > TileGrid::MaxSide) {
+            return RefuseRun(QStringLiteral("%1: extruded by %2, its margin %3 and spacing %4 would pass %5")
+                                 .arg(source)
+                                 .arg(n)
+                                 .arg(tileset.margin + n)
+                                 .arg(tileset.spacing + 2 * n)
+                                 .arg(TileGrid::MaxSide));
+        }
+        const QFileInfo outInfo(out);
+        const QString sheet = outInfo.absoluteDir().filePath(outInfo.completeBaseName() + ".png");
+        const QFileInfo sheetInfo(sheet);
+        if (sheetInfo.exists() && sheetInfo.canonicalFilePath() == QFileInfo(tileset.image.source).canonicalFilePath()) {
+            return RefuseRun(QStringLiteral("%1: the extruded sheet %2 would replace the tileset's own image; give OUT another "
+                                            "name")
+                                 .arg(out, sheet));
+        }
+        const TileGrid grid(tileset.tile, tileset.margin, tileset.spacing);
+        const SheetExtruder extruder(grid, n);
+        Written written;
+        if (const int status = writeExtruded(tileset.image.source, sheet, TileFormat::Png, extruder, grid, written);
+            status != ExitOk) {
+            return status;
+        }
+        const TileGrid extruded = extruder.ExtrudedGrid();
+        document.SetNumber("margin", extruded.Margin());
+        document.SetNumber("spacing", extruded.Spacing());
+        document.SetImage(sheet, written.size);
+        onFile(out, [&] { document.Save(out); });
+        if (!request.quiet) {
+            PrintOut(QStringLiteral("%1 and %2 written, %3 by %4 pixels, %5; %6\n")
+                         .arg(out, sheet)
+                         .arg(written.size.width())
+                         .arg(written.size.height())
+                         .arg(tilesText(written), ExtrusionSummary(n, extruded)));
+        }
+        return ExitOk;
+    } catch (const RuntimeError& failure) {
+        return FailRun(failure, QStringLiteral("extrude"));
+    }
 }
 
 int runSheet(const Request& request, const TileOptions& options) {
@@ -99,7 +162,19 @@ int runSheet(const Request& request, const TileOptions& options) {
         return RefuseRun(QStringLiteral("%1: the extruded sheet would replace its own source").arg(out));
     }
     try {
-        return writeExtruded(source, out, *format, options.grid, options.extrude, request.quiet);
+        const SheetExtruder extruder(options.grid, options.extrude);
+        Written written;
+        if (const int status = writeExtruded(source, out, *format, extruder, options.grid, written); status != ExitOk) {
+            return status;
+        }
+        if (!request.quiet) {
+            PrintOut(QStringLiteral("%1 written, %2 by %3 pixels, %4; %5\n")
+                         .arg(out)
+                         .arg(written.size.width())
+                         .arg(written.size.height())
+                         .arg(tilesText(written), ExtrusionSummary(options.extrude, extruder.ExtrudedGrid())));
+        }
+        return ExitOk;
     } catch (const RuntimeError& failure) {
         return FailRun(failure, QStringLiteral("extrude"));
     }
@@ -120,5 +195,6 @@ int RunExtrude(const Request& request, const TileOptions& options) {
     if (!QFileInfo(request.operands[0]).isFile()) {
         return RefuseRun(NoSource);
     }
-    return runSheet(request, options);
+    return request.operands[0].endsWith(".tsx", Qt::CaseInsensitive) ? runTileset(request, options)
+                                                                       : runSheet(request, options);
 }

@@ -8,17 +8,18 @@
 #include <QImage>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QXmlStreamReader>
 
 namespace {
 
 const QString Examples = QStringLiteral("/usr/share/doc/tiled/examples/");
 
-struct Run {
+struct ToolRun {
     int status = -1;
     QString err;
 };
 
-Run run(const QStringList& words) {
+ToolRun run(const QStringList& words) {
     QProcess process;
     process.start(words.front(), words.mid(1));
     if (!process.waitForFinished(120000)) {
@@ -128,7 +129,7 @@ TEST(Extrude, PixelsEqualTileExtrudersOnSheetsOfOtherTools) {
         ASSERT_EQ(mine.status, 0) << mine.err.toStdString();
         EXPECT_TRUE(mine.out.contains(QStringLiteral("tileset margin %1, spacing %2").arg(c.margin + c.n).arg(c.spacing + 2 * c.n)))
             << mine.out.toStdString();
-        const Run other = run(extruder + QStringList{"--tileWidth", QString::number(c.tile.width()), "--tileHeight",
+        const ToolRun other = run(extruder + QStringList{"--tileWidth", QString::number(c.tile.width()), "--tileHeight",
                                                     QString::number(c.tile.height()), "--margin", QString::number(c.margin),
                                                     "--spacing", QString::number(c.spacing), "--extrusion",
                                                     QString::number(c.n), "--color", "0x00000000", "--input", sheet,
@@ -178,7 +179,7 @@ void expectSameDrawing(const TilvexProgram& tilvex, const TestFolder& folder, co
     }
     for (int i = 0; i < 2; ++i) {
         const QString png = folder.File(QStringLiteral("rendered%1.png").arg(i));
-        const Run rendered = run({rasterizer, "--no-smoothing", maps[i], png});
+        const ToolRun rendered = run({rasterizer, "--no-smoothing", maps[i], png});
         ASSERT_EQ(rendered.status, 0) << rendered.err.toStdString();
         drawn[i] = rgba(png);
     }
@@ -200,7 +201,7 @@ TEST(Extrude, AMapDrawsTheSameOverTheCompiledSheetExtruded) {
     ASSERT_TRUE(QDir(folder.Path()).mkpath("plain"));
     ASSERT_TRUE(QDir(folder.Path()).mkpath("extruded"));
     const QStringList grid = {"--tile", "16x24", "--margin", "2", "--spacing", "1", "--format", "png", "-q"};
-    TilvexResult result = tilvex.Run(QStringList{"split", folder.File("source.png"), folder.File("tiles")} + grid);
+    TilvexResult result = tilvex.Run({"split", folder.File("source.png"), folder.File("tiles"), "--tile", "16x24", "--format", "png"});
     ASSERT_EQ(result.status, 0) << result.err.toStdString();
     const char* const kinds[2] = {"plain", "extruded"};
     for (int i = 0; i < 2; ++i) {
@@ -216,6 +217,167 @@ TEST(Extrude, AMapDrawsTheSameOverTheCompiledSheetExtruded) {
     // Four by four cells in the grid the tileset reads: margin 2 + 3, spacing 1 + 6.
     EXPECT_EQ(QImage(folder.File("extruded/Tiles.png")).size(), QSize(2 * 5 + 4 * 16 + 3 * 7, 2 * 5 + 4 * 24 + 3 * 7));
     expectSameDrawing(tilvex, folder, folder.File("maps/plain.tmx"), folder.File("maps/extruded.tmx"));
+}
+
+// Every element of a tileset file in order, with its attributes and text, one line each;
+// the attributes an extrusion owns are left out.
+QStringList keptParts(const QString& tsx) {
+    QFile file(tsx);
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << tsx.toStdString();
+    QXmlStreamReader xml(&file);
+    QStringList parts;
+    QStringList path;
+    while (!xml.atEnd()) {
+        xml.readNext();
+        if (xml.isStartElement()) {
+            path += xml.name().toString();
+            QString line = path.join('/');
+            for (const QXmlStreamAttribute& a : xml.attributes()) {
+                const bool owned = (path.join('/') == "tileset" && (a.name() == u"margin" || a.name() == u"spacing")) ||
+                                   (path.join('/') == "tileset/image" &&
+                                    (a.name() == u"source" || a.name() == u"width" || a.name() == u"height"));
+                if (!owned) {
+                    line += QStringLiteral(" %1=%2").arg(a.name(), a.value());
+                }
+            }
+            parts += line;
+        } else if (xml.isEndElement()) {
+            path.removeLast();
+        } else if (xml.isCharacters() && !xml.isWhitespace()) {
+            parts += path.join('/') + " text " + xml.text().toString();
+        }
+    }
+    EXPECT_FALSE(xml.hasError()) << xml.errorString().toStdString();
+    return parts;
+}
+
+// A tileset with what Tiled keeps in one: properties, per-tile data, collision shapes, an
+// animation, a wang set, and an element and attributes no version of the tool knows.
+const char* const RichTileset =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+    "<tileset version=\"1.10\" tiledversion=\"1.10.2\" name=\"rich\" class=\"ground\" tilewidth=\"16\" "
+    "tileheight=\"24\" spacing=\"1\" margin=\"2\" tilecount=\"15\" columns=\"5\" objectalignment=\"bottom\" "
+    "futureattribute=\"x\">\n"
+    " <editorsettings><export target=\"rich.lua\" format=\"lua\"/></editorsettings>\n"
+    " <tileoffset x=\"0\" y=\"4\"/>\n"
+    " <image source=\"sheet/Tiles.png\" width=\"88\" height=\"78\"/>\n"
+    " <properties><property name=\"biome\" value=\"desert\"/><property name=\"speed\" type=\"float\" value=\"1.5\"/></properties>\n"
+    " <tile id=\"3\" type=\"wall\" probability=\"0.25\">\n"
+    "  <properties><property name=\"solid\" type=\"bool\" value=\"true\"/></properties>\n"
+    "  <objectgroup draworder=\"index\" id=\"2\"><object id=\"1\" x=\"0\" y=\"8\" width=\"16\" height=\"16\"/>"
+    "<object id=\"2\" x=\"2\" y=\"2\"><polygon points=\"0,0 4,0 4,4\"/></object></objectgroup>\n"
+    "  <animation><frame tileid=\"3\" duration=\"100\"/><frame tileid=\"4\" duration=\"120\"/></animation>\n"
+    " </tile>\n"
+    " <wangsets><wangset name=\"paths\" type=\"edge\" tile=\"-1\"><wangcolor name=\"dirt\" color=\"#ff0000\" tile=\"-1\" "
+    "probability=\"1\"/><wangtile tileid=\"2\" wangid=\"1,0,1,0,0,0,0,0\"/></wangset></wangsets>\n"
+    " <futureelement answer=\"42\">kept</futureelement>\n"
+    "</tileset>\n";
+
+TEST(Extrude, ATilesetKeepsAllButItsGridAndMapsDrawTheSame) {
+    TestFolder folder;
+    const TilvexProgram tilvex(folder);
+    // The sheet of the rich tileset: 5 by 3 tiles of 16 by 24, margin 2, spacing 1.
+    QImage sheet(88, 78, QImage::Format_ARGB32);
+    for (int y = 0; y < sheet.height(); ++y) {
+        for (int x = 0; x < sheet.width(); ++x) {
+            sheet.setPixel(x, y, qRgba(x * 3, y * 3, (x * y) & 255, 255));
+        }
+    }
+    ASSERT_TRUE(QDir(folder.Path()).mkpath("maps/sheet"));
+    ASSERT_TRUE(QDir(folder.Path()).mkpath("out"));
+    ASSERT_TRUE(sheet.save(folder.File("maps/sheet/Tiles.png"), "PNG"));
+    WriteBytes(folder.File("maps/rich.tsx"), RichTileset);
+
+    struct Case {
+        QString tileset;  // as given
+        QString out;      // the extruded tileset
+        QString n;
+        int margin;
+        int spacing;
+    };
+    const Case cases[] = {
+        {folder.File("maps/rich.tsx"), folder.File("out/rich-x.tsx"), "2", 4, 5},
+        {Examples + "desert.tsx", folder.File("maps/desert.tsx"), "3", 4, 7},
+        {Examples + "rpg/beach_tileset.tsx", folder.File("out/beach.tsx"), "1", 1, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.tileset.toStdString());
+        if (!QFileInfo::exists(c.tileset)) {
+            ADD_FAILURE() << "missing; is Debian's tiled installed?";
+            continue;
+        }
+        const TilvexResult result = tilvex.Run({"extrude", c.tileset, c.out, "--extrude", c.n});
+        ASSERT_EQ(result.status, 0) << result.err.toStdString();
+        EXPECT_EQ(keptParts(c.out), keptParts(c.tileset));
+        QFile file(c.out);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(file.readAll());
+        EXPECT_TRUE(text.contains(QStringLiteral("margin=\"%1\"").arg(c.margin))) << text.toStdString();
+        EXPECT_TRUE(text.contains(QStringLiteral("spacing=\"%1\"").arg(c.spacing))) << text.toStdString();
+        const QString png = QFileInfo(c.out).completeBaseName() + ".png";
+        EXPECT_TRUE(text.contains(QStringLiteral("source=\"%1\"").arg(png))) << text.toStdString();
+        const QSize size = QImage(QFileInfo(c.out).dir().filePath(png)).size();
+        EXPECT_TRUE(text.contains(QStringLiteral("width=\"%1\" height=\"%2\"").arg(size.width()).arg(size.height())))
+            << text.toStdString();
+    }
+
+    // A map of ours over the rich tileset and over its extrusion, drawn by both programs.
+    writeMap(folder.File("maps/before.tmx"), "rich.tsx");
+    writeMap(folder.File("out/after.tmx"), "rich-x.tsx");
+    expectSameDrawing(tilvex, folder, folder.File("maps/before.tmx"), folder.File("out/after.tmx"));
+    // Tiled's own desert map over its tileset, extruded beside it.
+    const QString rasterizer = QStandardPaths::findExecutable("tmxrasterizer");
+    if (!rasterizer.isEmpty() && QFileInfo::exists(Examples + "desert.tmx")) {
+        ASSERT_TRUE(QFile::copy(Examples + "desert.tmx", folder.File("maps/desert.tmx")));
+        QImage drawn[2];
+        for (int i = 0; i < 2; ++i) {
+            const QString png = folder.File(QStringLiteral("desert%1.png").arg(i));
+            const ToolRun rendered = run({rasterizer, "--no-smoothing", i == 0 ? Examples + "desert.tmx" : folder.File("maps/desert.tmx"), png});
+            ASSERT_EQ(rendered.status, 0) << rendered.err.toStdString();
+            drawn[i] = rgba(png);
+        }
+        ASSERT_FALSE(drawn[0].isNull());
+        EXPECT_EQ(mismatch(drawn[0], drawn[1], false), QString());
+    }
+}
+
+TEST(Extrude, RefusesWhatHasNoSheetOrWouldLoseOne) {
+    TestFolder folder;
+    const TilvexProgram tilvex(folder);
+    QImage tile(8, 8, QImage::Format_ARGB32);
+    tile.fill(0xff336699u);
+    ASSERT_TRUE(tile.save(folder.File("t.png"), "PNG"));
+    WriteBytes(folder.File("collection.tsx"),
+               "<tileset name=\"c\" tilewidth=\"8\" tileheight=\"8\" tilecount=\"1\" columns=\"0\">"
+               "<tile id=\"0\"><image source=\"t.png\" width=\"8\" height=\"8\"/></tile></tileset>");
+    WriteBytes(folder.File("sheet.tsx"), "<tileset name=\"s\" tilewidth=\"8\" tileheight=\"8\" tilecount=\"1\" columns=\"1\">"
+                                         "<image source=\"t.png\" width=\"8\" height=\"8\"/></tileset>");
+    struct Case {
+        QStringList arguments;
+        QString reason;
+    };
+    const Case cases[] = {
+        {{"collection.tsx", "out.tsx"}, "image-collection"},
+        // Its sheet would be t.png, the tileset's own image.
+        {{"sheet.tsx", "t.tsx"}, "own image"},
+        {{"sheet.tsx", "out.tsx", "--tile", "8"}, "takes its grid from the tileset"},
+        {{"t.png", "t.png", "--tile", "8"}, "its own source"},
+        {{"t.png", "out.jpg", "--tile", "8"}, ".png or .bmp"},
+        {{"t.png", "out.png", "--tile", "9"}, "larger than the 8x8 sheet"},
+        {{"t.png", "out.png", "--tile", "8", "--margin", "4000", "--extrude", "97"}, "past 4096"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.arguments.join(' ').toStdString());
+        QStringList arguments = {"extrude"};
+        for (const QString& word : c.arguments) {
+            arguments += word.contains('.') ? folder.File(word) : word;
+        }
+        const TilvexResult result = tilvex.Run(arguments);
+        EXPECT_EQ(result.status, 2) << result.err.toStdString();
+        EXPECT_TRUE(result.err.contains(c.reason)) << result.err.toStdString();
+    }
+    EXPECT_EQ(QImage(folder.File("t.png")), tile.convertToFormat(QImage::Format_ARGB32));
+    EXPECT_FALSE(QFileInfo::exists(folder.File("out.png")));
 }
 
 }  // namespace
