@@ -21,16 +21,7 @@ if ! command -v node >/dev/null || [ ! -f "${extruder[1]}" ]; then
   extruder=()
 fi
 
-seconds() {
-  local start end
-  sleep 0.3
-  start=$(date +%s%N)
-  "$@" >/dev/null
-  end=$(date +%s%N)
-  awk -v ns=$((end - start)) 'BEGIN { printf "%.4f\n", ns / 1e9 }'
-}
-median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
-peak() { /usr/bin/time -f %M "$@" 2>&1 >/dev/null | tail -1 | awk '{ printf "%d", $1 / 1024 }'; }
+source bench/timing.sh
 
 work=$(mktemp -d "$base/tilvex-extrude-XXXXXX")
 trap 'rm -rf "$work"' EXIT
@@ -52,5 +43,5 @@ printf '%-14s %12s %10s %12s\n' tilvex "$t_ours" "$(peak "${ours[@]}")" "$(stat 
 if [ ${#extruder[@]} -gt 0 ]; then
   t_theirs=$(awk '$1 == "tile-extruder" { print $2 }' "$work/times" | median)
   printf '%-14s %12s %10s %12s\n' tile-extruder "$t_theirs" "$(peak "${theirs[@]}")" "$(stat -c %s "$work/theirs.png")"
-  awk -v a="$t_theirs" -v b="$t_ours" 'BEGIN { printf "tile-extruder takes %.1f times as long (target: at least 20)\n", a / b }'
+  echo "tile-extruder takes $(ratio "$t_theirs" "$t_ours") times as long (target: at least 20)"
 fi

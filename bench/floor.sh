@@ -16,19 +16,7 @@ if [ ! -x /usr/bin/time ]; then
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq time >/dev/null
 fi
 
-# Seconds of one command, output dropped; the file system first settles what the last
-# command freed.
-seconds() {
-  local start end
-  sleep 0.3
-  start=$(date +%s%N)
-  "$@" >/dev/null
-  end=$(date +%s%N)
-  awk -v ns=$((end - start)) 'BEGIN { printf "%.4f\n", ns / 1e9 }'
-}
-median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
-peak() { /usr/bin/time -f %M "$@" 2>&1 >/dev/null | tail -1 | awk '{ printf "%d", $1 / 1024 }'; }
+source bench/timing.sh
 
 printf '%-10s %-34s %9s %9s %7s\n' folder "batch program (median of $rounds)" "tilvex s" "floor s" ratio
 for base in $folders; do

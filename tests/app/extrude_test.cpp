@@ -10,6 +10,9 @@
 #include <QStandardPaths>
 #include <QXmlStreamReader>
 
+#include <functional>
+#include <optional>
+
 namespace {
 
 const QString Examples = QStringLiteral("/usr/share/doc/tiled/examples/");
@@ -161,30 +164,37 @@ void writeMap(const QString& path, const QString& tileset) {
                          .toUtf8());
 }
 
-// The pictures of two maps drawn by tilvex and, where installed, by Tiled's tmxrasterizer.
-void expectSameDrawing(const TilvexProgram& tilvex, const TestFolder& folder, const QString& before, const QString& after) {
+using Drawer = std::function<QStringList(const QString& map, const QString& png)>;
+
+Drawer byTilvex(const TilvexProgram& tilvex) {
+    return [program = tilvex.Path()](const QString& map, const QString& png) {
+        return QStringList{program, "compile", "--map", map, png, "-q"};
+    };
+}
+
+// Tiled's tmxrasterizer, or none where it is not installed.
+std::optional<Drawer> byTiled() {
+    const QString rasterizer = QStandardPaths::findExecutable("tmxrasterizer");
+    if (rasterizer.isEmpty()) {
+        return std::nullopt;
+    }
+    return [rasterizer](const QString& map, const QString& png) { return QStringList{rasterizer, "--no-smoothing", map, png}; };
+}
+
+// The first difference between the pictures of two maps drawn by one program, or "".
+QString drawnDifference(const Drawer& draw, const TestFolder& folder, const QString& before, const QString& after) {
     QImage drawn[2];
     const QString maps[2] = {before, after};
     for (int i = 0; i < 2; ++i) {
         const QString png = folder.File(QStringLiteral("drawn%1.png").arg(i));
-        const TilvexResult result = tilvex.Run({"compile", "--map", maps[i], png, "-q"});
-        ASSERT_EQ(result.status, 0) << result.err.toStdString();
+        QFile::remove(png);
+        const ToolRun done = run(draw(maps[i], png));
+        if (done.status != 0) {
+            return maps[i] + ": " + done.err;
+        }
         drawn[i] = rgba(png);
     }
-    ASSERT_FALSE(drawn[0].isNull());
-    EXPECT_EQ(mismatch(drawn[0], drawn[1], false), QString());
-    const QString rasterizer = QStandardPaths::findExecutable("tmxrasterizer");
-    if (rasterizer.isEmpty()) {
-        GTEST_SKIP() << "tmxrasterizer (Debian package tiled) is not installed";
-    }
-    for (int i = 0; i < 2; ++i) {
-        const QString png = folder.File(QStringLiteral("rendered%1.png").arg(i));
-        const ToolRun rendered = run({rasterizer, "--no-smoothing", maps[i], png});
-        ASSERT_EQ(rendered.status, 0) << rendered.err.toStdString();
-        drawn[i] = rgba(png);
-    }
-    ASSERT_FALSE(drawn[0].isNull());
-    EXPECT_EQ(mismatch(drawn[0], drawn[1], false), QString());
+    return drawn[0].isNull() ? QStringLiteral("nothing drawn") : mismatch(drawn[0], drawn[1], false);
 }
 
 TEST(Extrude, AMapDrawsTheSameOverTheCompiledSheetExtruded) {
@@ -216,7 +226,14 @@ TEST(Extrude, AMapDrawsTheSameOverTheCompiledSheetExtruded) {
     }
     // Four by four cells in the grid the tileset reads: margin 2 + 3, spacing 1 + 6.
     EXPECT_EQ(QImage(folder.File("extruded/Tiles.png")).size(), QSize(2 * 5 + 4 * 16 + 3 * 7, 2 * 5 + 4 * 24 + 3 * 7));
-    expectSameDrawing(tilvex, folder, folder.File("maps/plain.tmx"), folder.File("maps/extruded.tmx"));
+    const QString before = folder.File("maps/plain.tmx");
+    const QString after = folder.File("maps/extruded.tmx");
+    EXPECT_EQ(drawnDifference(byTilvex(tilvex), folder, before, after), QString());
+    const auto tiled = byTiled();
+    if (!tiled) {
+        GTEST_SKIP() << "tmxrasterizer (Debian package tiled) is not installed";
+    }
+    EXPECT_EQ(drawnDifference(*tiled, folder, before, after), QString());
 }
 
 // Every element of a tileset file in order, with its attributes and text, one line each;
@@ -324,21 +341,17 @@ TEST(Extrude, ATilesetKeepsAllButItsGridAndMapsDrawTheSame) {
     // A map of ours over the rich tileset and over its extrusion, drawn by both programs.
     writeMap(folder.File("maps/before.tmx"), "rich.tsx");
     writeMap(folder.File("out/after.tmx"), "rich-x.tsx");
-    expectSameDrawing(tilvex, folder, folder.File("maps/before.tmx"), folder.File("out/after.tmx"));
-    // Tiled's own desert map over its tileset, extruded beside it.
-    const QString rasterizer = QStandardPaths::findExecutable("tmxrasterizer");
-    if (!rasterizer.isEmpty() && QFileInfo::exists(Examples + "desert.tmx")) {
-        ASSERT_TRUE(QFile::copy(Examples + "desert.tmx", folder.File("maps/desert.tmx")));
-        QImage drawn[2];
-        for (int i = 0; i < 2; ++i) {
-            const QString png = folder.File(QStringLiteral("desert%1.png").arg(i));
-            const ToolRun rendered = run({rasterizer, "--no-smoothing", i == 0 ? Examples + "desert.tmx" : folder.File("maps/desert.tmx"), png});
-            ASSERT_EQ(rendered.status, 0) << rendered.err.toStdString();
-            drawn[i] = rgba(png);
-        }
-        ASSERT_FALSE(drawn[0].isNull());
-        EXPECT_EQ(mismatch(drawn[0], drawn[1], false), QString());
+    const QString before = folder.File("maps/before.tmx");
+    const QString after = folder.File("out/after.tmx");
+    EXPECT_EQ(drawnDifference(byTilvex(tilvex), folder, before, after), QString());
+    const auto tiled = byTiled();
+    if (!tiled) {
+        GTEST_SKIP() << "tmxrasterizer (Debian package tiled) is not installed";
     }
+    EXPECT_EQ(drawnDifference(*tiled, folder, before, after), QString());
+    // Tiled's own desert map over its tileset and over the extrusion that replaced it.
+    ASSERT_TRUE(QFile::copy(Examples + "desert.tmx", folder.File("maps/desert.tmx")));
+    EXPECT_EQ(drawnDifference(*tiled, folder, Examples + "desert.tmx", folder.File("maps/desert.tmx")), QString());
 }
 
 TEST(Extrude, RefusesWhatHasNoSheetOrWouldLoseOne) {
