@@ -62,6 +62,7 @@ QString readMapOptions(const Request& request, TileOptions& options) {
     }
     return QString();
 }
+
 // --extrude N: the tileset's new margin M + N and spacing S + 2N must still be a grid.
 QString readExtrusion(const Request& request, TileOptions& options) {
     const auto text = request.Value("--extrude");
