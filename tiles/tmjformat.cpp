@@ -203,10 +203,11 @@ TiledTileset ReadTsjTileset(const QString& file, const QJsonObject& o) {
         }
         tileset.wangSets.push_back(std::move(wang));
     }
+    FinishTileset(file, tileset);
     return tileset;
 }
 
-TiledMap ReadTmjMap(const QString& file, const QJsonObject& root) {
+TiledMap ReadTmjMap(const QString& file, const QJsonObject& root, bool tilesets) {
     if (root.value("type").toString("map") != "map") {
         InvalidMapFile(file, QStringLiteral("no map"));
     }
@@ -223,7 +224,7 @@ TiledMap ReadTmjMap(const QString& file, const QJsonObject& root) {
         const QJsonObject o = value.toObject();
         TilesetRef ref;
         ref.firstGid = static_cast<std::uint32_t>(number(file, o, "firstgid", 1, 0x0FFFFFFF));
-        ref.tileset = std::make_shared<TiledTileset>(o.contains("source") ? LoadTileset(PathBeside(file, o.value("source").toString()))
+        ref.tileset = std::make_shared<TiledTileset>(o.contains("source") ? LoadTilesetOf(file, o.value("source").toString(), tilesets)
                                                                           : ReadTsjTileset(file, o));
         map.tilesets.push_back(std::move(ref));
     }
