@@ -208,12 +208,17 @@ QStringList keptParts(const QString& tsx) {
     return parts;
 }
 
+// A picture of one colour saved as a PNG; null where the save failed.
+QImage onePicture(QSize size, const QString& path) {
+    QImage picture(size, QImage::Format_ARGB32);
+    picture.fill(0xff336699u);
+    return picture.save(path, "PNG") ? picture : QImage();
+}
+
 TEST(Extrude, ATilesetKeepsAllButItsGridAndImage) {
     TestFolder folder;
     const TilvexProgram tilvex(folder);
-    QImage sheet(88, 78, QImage::Format_ARGB32);
-    sheet.fill(0xff336699u);
-    ASSERT_TRUE(sheet.save(folder.File("sheet.png"), "PNG"));
+    ASSERT_FALSE(onePicture(QSize(88, 78), folder.File("sheet.png")).isNull());
     ASSERT_TRUE(QDir(folder.Path()).mkpath("out"));
     // What Tiled keeps in a tileset: properties, per-tile data, collision shapes, animations, wang
     // sets, editor settings, and an element and attributes no version of the tool knows.
@@ -257,9 +262,8 @@ TEST(Extrude, ATilesetKeepsAllButItsGridAndImage) {
 TEST(Extrude, RefusesWhatHasNoSheetOrWouldLoseOne) {
     TestFolder folder;
     const TilvexProgram tilvex(folder);
-    QImage tile(8, 8, QImage::Format_ARGB32);
-    tile.fill(0xff336699u);
-    ASSERT_TRUE(tile.save(folder.File("t.png"), "PNG"));
+    const QImage tile = onePicture(QSize(8, 8), folder.File("t.png"));
+    ASSERT_FALSE(tile.isNull());
     const QByteArray grid = "<tileset name=\"t\" tilewidth=\"8\" tileheight=\"8\" tilecount=\"1\" ";
     WriteBytes(folder.File("collection.tsx"), grid + "columns=\"0\"><tile id=\"0\"><image source=\"t.png\"/></tile></tileset>");
     WriteBytes(folder.File("sheet.tsx"), grid + "columns=\"1\"><image source=\"t.png\" width=\"8\" height=\"8\"/></tileset>");
