@@ -4,6 +4,7 @@
 #include "batchio.h"
 #include "batchoptions.h"
 #include "commandreport.h"
+#include "extrudecommand.h"
 #include "helptexts.h"
 #include "progressbar.h"
 #include "mapcommands.h"
@@ -179,6 +180,9 @@ int runCommand(Request& request) {
     if (mapCompile) {
         return RunMapCompile(request, options);
     }
+    if (command == "extrude") {
+        return RunExtrude(request, options);
+    }
     const bool split = command == "split";
     // A picture that is no .bmp by name can only be split the new way; a missing one gets
     // the window's message.
@@ -218,7 +222,8 @@ int RunBatch(const QStringList& arguments) {
         return ExitOk;
     }
     const char* help = command == "split" ? SplitHelp : command == "compile" ? CompileHelp
-                                          : command == "info"  ? InfoHelp : nullptr;
+                                          : command == "info"  ? InfoHelp
+                                          : command == "extrude" ? ExtrudeHelp : nullptr;
     if (problem.isEmpty() && command.isEmpty()) {
         problem = QStringLiteral("no command given");
     } else if (problem.isEmpty() && help == nullptr) {

@@ -13,7 +13,7 @@
 
 namespace {
 const QStringList ValueOptions = {"--start",  "--width",   "--tile", "--margin",      "--spacing",
-                                  "--format", "--tileset", "--map",  "--empty-colour", "--layer"};
+                                  "--format", "--tileset", "--map",  "--empty-colour", "--layer", "--extrude"};
 const QStringList FlagOptions = {"--exact", "--keep-edges", "--unique", "--flips", "--skip-empty", "--hidden"};
 // Options that name one more thing each time they are given.
 const QStringList RepeatableOptions = {"--layer"};
@@ -107,6 +107,28 @@ QString readMapOptions(const Request& request, TileOptions& options) {
     if (options.flips && options.map.endsWith(".csv", Qt::CaseInsensitive)) {
         return QStringLiteral("--map %1: a .csv map holds no flips; use .tmx or .tmj with --flips").arg(options.map);
     }
+    return QString();
+}
+
+// --extrude N: the tileset's new margin M + N and spacing S + 2N must still be a grid.
+QString readExtrusion(const Request& request, TileOptions& options) {
+    const auto text = request.Value("--extrude");
+    options.extrude = request.command == "extrude" ? 1 : 0;
+    if (!text) {
+        return QString();
+    }
+    const auto value = wholeNumber(*text, 1, TileGrid::MaxSide);
+    if (!value) {
+        return bad("--extrude", *text, QStringLiteral("not a whole number from 1 to %1").arg(TileGrid::MaxSide));
+    }
+    const TileGrid& grid = options.grid;
+    if (grid.Margin() + *value > TileGrid::MaxSide || grid.Spacing() + 2 * *value > TileGrid::MaxSide) {
+        return bad("--extrude", *text, QStringLiteral("makes a margin of %1 and a spacing of %2, past %3")
+                                           .arg(grid.Margin() + *value)
+                                           .arg(grid.Spacing() + 2 * *value)
+                                           .arg(TileGrid::MaxSide));
+    }
+    options.extrude = *value;
     return QString();
 }
 }  // namespace
@@ -207,12 +229,18 @@ QString RefuseOptionsOf(const Request& request) {
     QStringList refused;
     if (request.command == "info") {
         refused = ValueOptions + FlagOptions;
+    } else if (request.command == "extrude") {
+        // The sheet's grid, or the tileset's, is all an extrusion takes.
+        refused = ValueOptions + FlagOptions;
+        for (const char* taken : {"--tile", "--margin", "--spacing", "--extrude"}) {
+            refused.removeAll(QString::fromLatin1(taken));
+        }
     } else if (request.command == "split") {
-        refused = {"--width", "--exact", "--layer", "--hidden"};
+        refused = {"--width", "--exact", "--layer", "--hidden", "--extrude"};
     } else if (request.Has("--map")) {
         // The map and its tileset say where and how big the tiles are.
         for (const char* name : {"--keep-edges", "--unique", "--flips", "--skip-empty", "--start", "--width", "--exact",
-                                 "--tile", "--margin", "--spacing"}) {
+                                 "--tile", "--margin", "--spacing", "--extrude"}) {
             if (request.Has(name)) {
                 return QStringLiteral("%1 conflicts with --map: compile --map draws the map's cells with its tileset's "
                                       "tiles").arg(name);
@@ -260,6 +288,9 @@ QString ReadTileOptions(const Request& request, TileOptions& options) {
         }
     }
     options.grid = TileGrid(tile, gaps[0], gaps[1]);
+    if (const QString problem = readExtrusion(request, options); !problem.isEmpty()) {
+        return problem;
+    }
 
     if (const auto format = request.Value("--format")) {
         if (format->compare("png", Qt::CaseInsensitive) == 0) {
@@ -293,7 +324,7 @@ QString ReadTileOptions(const Request& request, TileOptions& options) {
         return problem;
     }
 
-    options.tiled = options.unique || !options.map.isEmpty() || request.Has("--tile") || request.Has("--margin") || request.Has("--spacing") ||
+    options.tiled = options.extrude > 0 || options.unique || !options.map.isEmpty() || request.Has("--tile") || request.Has("--margin") || request.Has("--spacing") ||
                     options.format == TileFormat::Png || request.Has("--exact") || options.autoWidth ||
                     options.keepEdges || !options.tileset.isEmpty();
     if (options.tiled && request.command == "compile" && request.Value("--width") && !options.autoWidth &&

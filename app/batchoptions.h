@@ -58,6 +58,8 @@ struct TileOptions {
     bool autoWidth = false;
     std::optional<int> width;
     QString tileset;
+    // Pixels each tile's edges are repeated outward (0: none).
+    int extrude = 0;
     // Distinct tiles and the map that places them.
     bool unique = false;
     bool flips = false;

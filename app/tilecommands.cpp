@@ -2,6 +2,7 @@
 
 #include "batchio.h"
 #include "commandreport.h"
+#include "extrudecommand.h"
 #include "mapcommands.h"
 
 #include "imaging/bitmapfile.h"
@@ -17,6 +18,7 @@
 #include "runtime/runtimeerror.h"
 #include "runtime/stagingfolder.h"
 #include "tiles/sheetbuilder.h"
+#include "tiles/sheetextruder.h"
 #include "tiles/sheetsplitter.h"
 #include "tiles/tilefolder.h"
 #include "tiles/tilesetfile.h"
@@ -146,12 +148,15 @@ int RunTileCompile(const Request& request, const TileOptions& options) {
         const TileGrid& grid = options.grid;
         const int columns = options.autoWidth ? grid.SquarestColumns(count) : options.width.value_or(startupColumns());
         const SheetBuilder builder(grid, columns, count, options.format);
-        const QSize size = builder.SheetSize();
+        // Extruded, the tileset reads the same tiles at a wider margin and spacing.
+        const SheetExtruder extruder(grid, options.extrude);
+        const QSize size = options.extrude > 0 ? extruder.ExtrudedSize(builder.SheetSize()) : builder.SheetSize();
         if (size.isEmpty()) {
-            return RefuseRun(QStringLiteral("%1 tiles at %2 to a row (%3) make a sheet larger than %4 pixels a side")
+            return RefuseRun(QStringLiteral("%1 tiles at %2 to a row (%3%4) make a sheet larger than %5 pixels a side")
                               .arg(count)
                               .arg(columns)
                               .arg(gridText(grid))
+                              .arg(options.extrude > 0 ? QStringLiteral(", extruded by %1").arg(options.extrude) : QString())
                               .arg(Picture::MaxSide));
         }
         const TileFolder tiles(source, options.format);
@@ -159,15 +164,22 @@ int RunTileCompile(const Request& request, const TileOptions& options) {
         const QString sheetPath = AsFolder(request.operands[1]) + "Tiles" + TileSuffix(options.format);
         const QString sheetFile = editedFile(sheetPath);
         const QString tileset = editedFile(options.tileset);
-        if (options.format == TileFormat::Bmp) {
+        if (options.format == TileFormat::Bmp && options.extrude == 0) {
             // A bitmap's rows go where the file holds them as they are drawn.
             BitmapWriter out(sheetFile, size.width(), size.height());
             builder.BuildBands(tilePath, [&](const QImage& band, int top) { out.WriteRows(band, top); });
             out.Commit();
         } else {
-            const QImage sheet = builder.Build(tilePath);
+            QImage sheet = builder.Build(tilePath);
+            if (options.extrude > 0) {
+                sheet = extruder.Extrude(sheet);
+            }
             WriteTileImage(sheet, size.width(), size.height(), options.format, ChooseFilters(sheet, 0, sheet.height()),
                            sheetFile);
+        }
+        if (!options.tileset.isEmpty()) {
+            WriteSheetTileset(tileset, options.extrude > 0 ? extruder.ExtrudedGrid() : grid, static_cast<int>(count),
+                              columns, sheetPath, size);
         }
         if (!options.tileset.isEmpty()) {
             WriteSheetTileset(tileset, grid, static_cast<int>(count), columns, sheetPath, size);
@@ -183,12 +195,16 @@ int RunTileCompile(const Request& request, const TileOptions& options) {
         report.Count(QStringLiteral("tiles"), count);
         report.Count(QStringLiteral("columns"), columns);
         if (!request.quiet) {
-            PrintOut(QStringLiteral("%1 written, %2 by %3 pixels, %4 tiles at %5 to a row\n")
-                         .arg(sheetPath)
-                         .arg(size.width())
-                         .arg(size.height())
-                         .arg(count)
-                         .arg(columns));
+            QString line = QStringLiteral("%1 written, %2 by %3 pixels, %4 tiles at %5 to a row")
+                               .arg(sheetPath)
+                               .arg(size.width())
+                               .arg(size.height())
+                               .arg(count)
+                               .arg(columns);
+            if (options.extrude > 0) {
+                line += "; " + ExtrusionSummary(options.extrude, extruder.ExtrudedGrid());
+            }
+            PrintOut(line + "\n");
         }
         return ExitOk;
     } catch (const RuntimeError& failure) {

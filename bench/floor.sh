@@ -20,7 +20,6 @@ if [ ! -x /usr/bin/time ]; then
 fi
 
 source bench/timing.sh
-peak() { /usr/bin/time -f %M "$@" 2>&1 >/dev/null | tail -1 | awk '{ printf "%d", $1 / 1024 }'; }
 
 # The figures hold only on a quiet machine: say what else was running.
 quiet_check() {

@@ -2,9 +2,10 @@
 # Installs the Debian packages that building and testing need, where they are missing.
 set -euo pipefail
 
-# tiled ships tmxrasterizer, which the tileset tests render maps with.
+# tiled ships tmxrasterizer, which the tileset tests render maps with; python3-pil makes the
+# sheets the extrusion tests compare on.
 packages=(cmake g++ make pkg-config qt6-base-dev libgl-dev libgtest-dev libspng-dev libdeflate-dev zlib1g-dev libzstd-dev locales xvfb xdotool
-          x11-utils strace tiled help2man desktop-file-utils appstream man-db file dpkg-dev python3)
+          x11-utils strace tiled help2man desktop-file-utils appstream man-db file dpkg-dev python3 python3-pil)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
@@ -24,4 +25,12 @@ if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
   $sudo_cmd sed -i 's/^# *de_DE.UTF-8 UTF-8/de_DE.UTF-8 UTF-8/' /etc/locale.gen
   grep -q '^de_DE.UTF-8 UTF-8' /etc/locale.gen || echo 'de_DE.UTF-8 UTF-8' | $sudo_cmd tee -a /etc/locale.gen >/dev/null
   $sudo_cmd locale-gen >/dev/null
+fi
+
+# tile-extruder (npm), which the extrusion tests and benchmark compare against, into a folder
+# git ignores; only where npm is there (those tests skip without it).
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+if command -v npm >/dev/null 2>&1 && [ ! -f "$root/build-node/node_modules/tile-extruder/bin/cli.js" ]; then
+  npm install --silent --no-audit --no-fund --prefix "$root/build-node" tile-extruder >/dev/null 2>&1 ||
+    echo "tile-extruder could not be installed; the tests that compare with it will skip"
 fi

@@ -142,6 +142,10 @@ TEST_F(TileCommands, BadValuesAreRefusedWithOneLine) {
         {{"compile", folder_.Path(), out, "--keep-edges"}, "compile takes no --keep-edges"},
         {{"compile", folder_.Path(), out, "--exact", "--width", "0"}, "--width 0: not a whole number of columns"},
         {{"compile", folder_.Path(), out, "--width", "many"}, "--width many: not a number or auto"},
+        {{"split", sheet, out, "--extrude", "1"}, "split takes no --extrude"},
+        {{"compile", folder_.Path(), out, "--extrude", "0"}, "--extrude 0: not a whole number from 1 to 4096"},
+        {{"compile", folder_.Path(), out, "--spacing", "4000", "--extrude", "49"}, "a spacing of 4098, past 4096"},
+        {{"extrude", sheet, out + ".png", "--tile", "8", "--start", "1"}, "extrude takes no --start"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.arguments.mid(3).join(' ').toStdString());

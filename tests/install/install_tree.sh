@@ -71,12 +71,13 @@ check_completion() {  # expected, then the words
   local got; got=$(complete_line "$@")
   [ "$got" = "$want" ] || fail "completion of '$*': '$got', expected '$want'"
 }
-check_completion "compile info split " tilvex ""
+check_completion "compile extrude info split " tilvex ""
 check_completion "--help --version " tilvex "--"
 check_completion "big.bmp sheet.png tiles " tilvex split ""
 check_completion "tiles " tilvex split big.bmp ""
 check_completion "" tilvex split big.bmp out --start ""
-check_completion "--exact --format --help --jobs --json --map --margin --quiet --spacing --start --tile --tileset --width " tilvex compile tiles out "--"
+check_completion "--exact --extrude --format --help --jobs --json --map --margin --quiet --spacing --start --tile --tileset --width " tilvex compile tiles out "--"
+check_completion "big.bmp sheet.png tiles " tilvex extrude ""
 check_completion "bmp png " tilvex split big.bmp out --format ""
 check_completion "level.tmx tiles " tilvex split big.bmp out --unique --map ""
 check_completion "big.bmp sheet.png tiles " tilvex compile --map level.tmx ""
