@@ -37,17 +37,21 @@ QSize SheetBuilder::SheetSize() const {
 }
 
 QImage SheetBuilder::Build(const std::function<QString(std::int64_t)>& path) const {
-    const QImage first = loadTile(path(0), grid_.Tile());
+    return Draw([&](std::int64_t k) { return loadTile(path(k), grid_.Tile()); });
+}
+
+QImage SheetBuilder::Draw(const std::function<QImage(std::int64_t)>& tile) const {
+    const QImage first = tile(0);
     if (format_ == TileFormat::Png && first.format() == QImage::Format_Indexed8) {
         try {
-            return build(path, first, true);
+            return build(tile, first, true);
         } catch (const PaletteMismatch&) {
         }
     }
-    return build(path, first, false);
+    return build(tile, first, false);
 }
 
-QImage SheetBuilder::build(const std::function<QString(std::int64_t)>& path, const QImage& first, bool indexed) const {
+QImage SheetBuilder::build(const std::function<QImage(std::int64_t)>& source, const QImage& first, bool indexed) const {
     const QSize size = SheetSize();
     QImage sheet;
     const bool gaps = grid_.Margin() > 0 || grid_.Spacing() > 0 || count_ % columns_ != 0;
@@ -55,7 +59,7 @@ QImage SheetBuilder::build(const std::function<QString(std::int64_t)>& path, con
         sheet = QImage(size, QImage::Format_Indexed8);
         sheet.setColorTable(first.colorTable());
         if (gaps && !EnsureTransparentEntry(sheet)) {
-            return build(path, first, false);
+            return build(source, first, false);
         }
     } else {
         sheet = QImage(size, format_ == TileFormat::Png ? QImage::Format_RGBA8888 : QImage::Format_RGB32);
@@ -76,7 +80,7 @@ QImage SheetBuilder::build(const std::function<QString(std::int64_t)>& path, con
     uchar* const bits = sheet.bits();
     const qsizetype stride = sheet.bytesPerLine();
     ParallelFor(static_cast<std::size_t>(count_), [&](std::size_t k) {
-        QImage tile = k == 0 ? first : loadTile(path(static_cast<std::int64_t>(k)), grid_.Tile());
+        QImage tile = k == 0 ? first : source(static_cast<std::int64_t>(k));
         if (indexed) {
             if (tile.format() != QImage::Format_Indexed8 || tile.colorTable() != palette) {
                 throw PaletteMismatch();

@@ -23,9 +23,11 @@ public:
     // every tile is indexed with one palette (and the format is PNG), else RGBA8888 (PNG)
     // or RGB32 (BMP). A failure names the file it came from.
     QImage Build(const std::function<QString(std::int64_t)>& path) const;
+    // The same from tiles in memory: tile(k) is tile k, of the grid's tile size.
+    QImage Draw(const std::function<QImage(std::int64_t)>& tile) const;
 
 private:
-    QImage build(const std::function<QString(std::int64_t)>& path, const QImage& first, bool indexed) const;
+    QImage build(const std::function<QImage(std::int64_t)>& tile, const QImage& first, bool indexed) const;
 
     TileGrid grid_;
     int columns_;
