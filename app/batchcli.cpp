@@ -5,6 +5,7 @@
 #include "batchoptions.h"
 #include "helptexts.h"
 #include "mapcommands.h"
+#include "optimizecommand.h"
 #include "tilecommands.h"
 
 #include "conversion/converter.h"
@@ -137,7 +138,8 @@ int RunBatch(const QStringList& arguments) {
     Request request;
     request.command = command;
     const char* help = command == "split" ? SplitHelp : command == "compile" ? CompileHelp
-                                          : command == "info"  ? InfoHelp : nullptr;
+                                          : command == "info"  ? InfoHelp
+                                          : command == "optimize" ? OptimizeHelp : nullptr;
     if (help == nullptr) {
         return usage(QStringLiteral("unknown command %1").arg(command), MainHelp);
     }
@@ -156,6 +158,17 @@ int RunBatch(const QStringList& arguments) {
             return usage(QStringLiteral("info needs at least one FILE"), help);
         }
         return runInfo(request);
+    }
+    if (command == "optimize") {
+        TileOptions options;
+        if (request.operands.isEmpty()) {
+            return usage(QStringLiteral("optimize needs at least one MAP"), help);
+        }
+        if (const QString problem = ReadTileOptions(request, options); !problem.isEmpty()) {
+            PrintErr(QStringLiteral("tilvex: %1\n").arg(problem));
+            return ExitUsage;
+        }
+        return RunOptimize(request, options);
     }
     if (command == "compile" && request.Has("--map")) {
         if (request.operands.size() != 1) {

@@ -11,8 +11,8 @@
 
 namespace {
 const QStringList ValueOptions = {"--start",  "--width",   "--tile", "--margin",      "--spacing",
-                                  "--format", "--tileset", "--map",  "--empty-colour"};
-const QStringList FlagOptions = {"--exact", "--keep-edges", "--unique", "--flips", "--skip-empty"};
+                                  "--format", "--tileset", "--map",  "--empty-colour", "--out"};
+const QStringList FlagOptions = {"--exact", "--keep-edges", "--unique", "--flips", "--skip-empty", "--dry-run"};
 
 // A whole number in plain digits, within the bounds.
 std::optional<int> wholeNumber(const QString& text, int least, int most) {
@@ -108,6 +108,9 @@ QString RefuseOptionsOf(const Request& request) {
     QStringList refused;
     if (request.command == "info") {
         refused = ValueOptions + FlagOptions;
+    } else if (request.command == "optimize") {
+        refused = {"--keep-edges", "--unique", "--skip-empty", "--empty-colour", "--start", "--exact", "--tile",
+                   "--margin", "--spacing", "--map"};
     } else if (request.command == "split") {
         refused = {"--width", "--exact"};
     } else if (request.Has("--map")) {
@@ -116,6 +119,9 @@ QString RefuseOptionsOf(const Request& request) {
                    "--margin", "--spacing"};
     } else {
         refused = {"--keep-edges", "--unique", "--flips", "--skip-empty", "--empty-colour"};
+    }
+    if (request.command != "optimize") {
+        refused += {"--out", "--dry-run"};
     }
     for (const QString& name : refused) {
         if (request.Has(name)) {
@@ -192,7 +198,8 @@ QString ReadTileOptions(const Request& request, TileOptions& options) {
     options.tiled = options.unique || !options.map.isEmpty() || request.Has("--tile") || request.Has("--margin") || request.Has("--spacing") ||
                     options.format == TileFormat::Png || request.Has("--exact") || options.autoWidth ||
                     options.keepEdges || !options.tileset.isEmpty();
-    if (options.tiled && request.command == "compile" && request.Value("--width") && !options.autoWidth &&
+    const bool sheet = (options.tiled && request.command == "compile") || request.command == "optimize";
+    if (sheet && request.Value("--width") && !options.autoWidth &&
         !options.width) {
         return bad("--width", *request.Value("--width"),
                    QStringLiteral("not a whole number of columns from 1 to %1, or auto").arg(1 << 17));

@@ -5,3 +5,4 @@ extern const char* const MainHelp;
 extern const char* const SplitHelp;
 extern const char* const CompileHelp;
 extern const char* const InfoHelp;
+extern const char* const OptimizeHelp;

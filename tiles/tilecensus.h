@@ -47,6 +47,7 @@ public:
     const QImage& Tile(std::int32_t id) const { return tiles_[static_cast<std::size_t>(id)]; }
     TileRef Source(std::int32_t id) const { return sources_[static_cast<std::size_t>(id)]; }
     QSize TileSize() const { return size_; }
+    bool Flips() const { return flips_; }
     const Counts& Tally() const { return counts_; }
 
 private:
