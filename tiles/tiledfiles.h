@@ -1,0 +1,18 @@
+#pragma once
+
+#include "tiles/tiledmodel.h"
+
+#include <QString>
+
+// Tiled's maps and tilesets read by their extension: .tmx/.tsx (XML) and .tmj/.json/.tsj
+// (JSON). A missing file gives 53; one that is no such file, a tileset or image it refers to
+// that is missing, a gid past its tilesets or a size past the limits give 481 naming the
+// file and the reason, before anything large is allocated.
+
+bool IsTiledMapName(const QString& path);
+TiledMap LoadMap(const QString& path);
+TiledTileset LoadTileset(const QString& path);
+
+// Puts the tilesets in firstgid order and refuses a map whose layers or tile objects place a
+// tile that no tileset of it holds.
+void CheckMapGids(TiledMap& map);

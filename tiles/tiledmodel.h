@@ -1,0 +1,162 @@
+#pragma once
+
+#include <QColor>
+#include <QPoint>
+#include <QPointF>
+#include <QRect>
+#include <QSize>
+#include <QString>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <vector>
+
+// The maps and tilesets of the Tiled map editor as one model that every format fills
+// (TMX/TSX, TMJ/TSJ). Paths in the model are absolute; the files hold them relative to
+// themselves. Gids keep their flip bits (TileFlip in tileindex.h); GidTile strips them.
+
+// The hexagonal 120° bit: kept in a gid, meaningless on an orthogonal map.
+constexpr std::uint32_t GidRotated120 = 0x10000000u;
+constexpr std::uint32_t GidFlagBits = 0xF0000000u;
+inline std::uint32_t GidTile(std::uint32_t gid) { return gid & ~GidFlagBits; }
+
+// Largest count of cells in one layer, and of tiles in one tileset.
+constexpr std::int64_t MaxLayerCells = std::int64_t{1} << 26;
+constexpr std::int64_t MaxTilesetTiles = std::int64_t{1} << 26;
+
+struct TiledProperty {
+    QString name;
+    QString type;  // "" for string
+    QString value;
+};
+
+struct TiledImage {
+    QString source;                // absolute; empty for none
+    QSize size;                    // as the file says; may be empty
+    std::optional<QRgb> trans;     // the colour drawn transparent
+    bool Empty() const { return source.isEmpty(); }
+};
+
+struct TiledFrame {
+    int tileId = 0;
+    int duration = 0;
+};
+
+struct TiledTile {
+    int id = 0;
+    QString type;  // "class" from 1.9 on
+    std::vector<TiledProperty> properties;
+    double probability = 1.0;
+    TiledImage image;  // collections: the tile's own image
+    int collisionObjects = 0;
+    std::vector<TiledFrame> animation;
+};
+
+struct TiledWangSet {
+    QString name;
+    std::vector<int> tileIds;  // tiles the set names
+};
+
+struct TiledTileset {
+    QString file;  // absolute path of a .tsx/.tsj; empty when embedded in its map
+    QString name;
+    QString className;
+    QSize tile;
+    int margin = 0;
+    int spacing = 0;
+    int columns = 0;
+    int tileCount = 0;
+    QPoint tileOffset;
+    QString objectAlignment;  // "unspecified", "topleft", ... "bottomright"
+    TiledImage image;         // empty for an image collection
+    std::map<int, TiledTile> tiles;
+    std::vector<TiledWangSet> wangSets;
+    std::vector<TiledProperty> properties;
+    bool flipHorizontally = false, flipVertically = false, rotate = false, preferUntransformed = false;
+
+    bool IsCollection() const { return image.Empty(); }
+    // The largest local id plus one: tilecount for a sheet, the last tile id + 1 for a collection.
+    int IdLimit() const;
+};
+
+struct TilesetRef {
+    std::uint32_t firstGid = 1;
+    std::shared_ptr<TiledTileset> tileset;
+};
+
+enum class ObjectKind { Tile, Shape, Text, Template };
+
+struct TiledObject {
+    int id = 0;
+    QString name;
+    QString type;
+    ObjectKind kind = ObjectKind::Shape;
+    QPointF position;
+    QSizeF size;
+    double rotation = 0.0;
+    std::uint32_t gid = 0;
+    bool visible = true;
+};
+
+// A rectangle of cells of a tile layer: the whole layer on a finite map, one <chunk> on an
+// infinite one. Gids row by row.
+struct TiledChunk {
+    QRect area;
+    std::vector<std::uint32_t> gids;
+};
+
+enum class LayerKind { Tiles, Objects, Image, Group };
+
+struct TiledLayer {
+    LayerKind kind = LayerKind::Tiles;
+    int id = 0;
+    QString name;
+    QString className;
+    bool visible = true;
+    double opacity = 1.0;
+    QPointF offset;
+    std::optional<QColor> tint;
+    std::vector<TiledProperty> properties;
+    // Tiles
+    QSize size;
+    std::vector<TiledChunk> chunks;
+    QString encoding;     // "csv", "base64", "" (XML <tile> elements or a JSON array)
+    QString compression;  // "", "zlib", "gzip", "zstd"
+    // Objects
+    std::vector<TiledObject> objects;
+    bool topDown = true;  // draworder "topdown" (by y) or "index"
+    // Image
+    TiledImage image;
+    bool repeatX = false, repeatY = false;
+    // Group
+    std::vector<TiledLayer> layers;
+};
+
+struct TiledMap {
+    QString file;
+    QString orientation;
+    QString renderOrder;
+    QSize size;
+    QSize tile;
+    bool infinite = false;
+    std::optional<QColor> background;
+    std::vector<TiledProperty> properties;
+    std::vector<TilesetRef> tilesets;  // by firstgid, ascending
+    std::vector<TiledLayer> layers;
+
+    // The tileset a gid's tile is in (nullptr for gid 0 or one before every tileset).
+    const TilesetRef* TilesetOf(std::uint32_t gid) const;
+    // A map property's value, if there.
+    std::optional<QString> Property(const QString& name) const;
+};
+
+// Every layer in drawing order, groups before their children (depth-first).
+template <typename Layer, typename Visit>
+void ForEachLayer(Layer& layers, Visit&& visit) {
+    for (auto& layer : layers) {
+        visit(layer);
+        ForEachLayer(layer.layers, visit);
+    }
+}
