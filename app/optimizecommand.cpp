@@ -7,7 +7,6 @@
 #include "runtime/paths.h"
 #include "runtime/runtimeerror.h"
 #include "runtime/wholefile.h"
-#include "tiles/maprewriter.h"
 #include "tiles/mapoptimizer.h"
 #include "tiles/sheetbuilder.h"
 #include "tiles/tiledfiles.h"
@@ -74,7 +73,7 @@ int RunOptimize(const Request& request, const TileOptions& options) {
     // Sheets of the tiles of other tools' maps keep their alpha unless told otherwise.
     const TileFormat format = request.Value("--format") ? options.format : TileFormat::Png;
     try {
-        const MapOptimizer optimizer(request.operands, options.flips);
+        MapOptimizer optimizer(request.operands, options.flips);
         for (const QString& input : optimizer.Inputs() + optimizer.Images()) {
             if (holds(folder, input)) {
                 return RefuseRun(QStringLiteral("--out %1 holds %2, which is read; give a folder of its own").arg(*out, input));
@@ -107,9 +106,12 @@ int RunOptimize(const Request& request, const TileOptions& options) {
                            ChooseFilters(sheet, 0, sheet.height()), folder + sheetName);
             const QByteArray tileset = XmlBytes(optimizer.Tileset(columns, sheetName, sheetSize));
             WriteWholeFile(folder + name, tileset.constData(), static_cast<std::size_t>(tileset.size()));
+            const QString tilesetPath = QFileInfo(folder + name).absoluteFilePath();
             for (std::size_t k = 0; k < optimizer.Maps().size(); ++k) {
-                const TiledMap& map = optimizer.Maps()[k];
-                RewriteMap(map.file, folder + QFileInfo(map.file).fileName(), folder + name, optimizer.Gids(k), census);
+                MapDocument& map = optimizer.Maps()[k];
+                map.RenumberGids([&](std::uint32_t gid) { return optimizer.NewGid(k, gid); });
+                map.SetTilesets({{1, tilesetPath}});
+                map.Save(folder + QFileInfo(map.File()).fileName());
             }
         }
         if (!request.quiet) {

@@ -2,7 +2,7 @@
 
 #include "imaging/picturefile.h"
 #include "runtime/runtimeerror.h"
-#include "tiles/maprewriter.h"
+#include "runtime/wholefile.h"
 #include "tiles/tiledfiles.h"
 #include "tiles/tiledvalues.h"
 #include "tiles/tilegrid.h"
@@ -10,6 +10,12 @@
 #include <QFileInfo>
 
 namespace {
+QByteArray fileBytes(const QString& path) {
+    std::vector<unsigned char> data;
+    ReadWholeFile(path, data);
+    return QByteArray(reinterpret_cast<const char*>(data.data()), static_cast<qsizetype>(data.size()));
+}
+
 bool isXml(const QString& path) {
     const QString suffix = QFileInfo(path).suffix().toLower();
     return suffix == "tsx" || suffix == "tmx";
@@ -102,11 +108,11 @@ XmlNode elementOf(const TiledTileset& tileset, const QString& file) {
 
 MapOptimizer::MapOptimizer(const QStringList& maps, bool flips) : census_(QSize(), flips) {
     for (const QString& path : maps) {
-        maps_.push_back(LoadMap(path));
+        maps_.emplace_back(path);
     }
     counts_.maps = static_cast<std::int64_t>(maps_.size());
-    for (const TiledMap& map : maps_) {
-        std::optional<XmlNode> document;
+    for (MapDocument& document : maps_) {
+        const TiledMap& map = document.Model();
         std::vector<std::pair<std::uint32_t, std::int32_t>> firstGids;
         for (const TilesetRef& ref : map.tilesets) {
             std::int32_t number = -1;
@@ -122,12 +128,9 @@ MapOptimizer::MapOptimizer(const QStringList& maps, bool flips) : census_(QSize(
                 if (!isXml(file)) {
                     input.element = elementOf(*ref.tileset, file);
                 } else if (!ref.tileset->file.isEmpty()) {
-                    input.element = ParseXml(file, FileBytes(file));
+                    input.element = ParseXml(file, fileBytes(file));
                 } else {
-                    if (!document) {
-                        document = ParseXml(map.file, FileBytes(map.file));
-                    }
-                    for (const XmlNode& child : document->children) {
+                    for (const XmlNode& child : document.Xml().children) {
                         if (child.kind == XmlNode::Kind::Element && child.name == "tileset" &&
                             child.Attr("firstgid").toUInt() == ref.firstGid) {
                             input.element = child;
@@ -163,7 +166,7 @@ MapOptimizer::MapOptimizer(const QStringList& maps, bool flips) : census_(QSize(
                 use(*ref);
             }
         };
-        ForEachLayer(maps_[k].layers, [&](const TiledLayer& layer) {
+        ForEachLayer(maps_[k].Model().layers, [&](const TiledLayer& layer) {
             for (const TiledChunk& chunk : layer.chunks) {
                 std::uint32_t last = 0;
                 for (const std::uint32_t gid : chunk.gids) {
@@ -182,8 +185,8 @@ MapOptimizer::MapOptimizer(const QStringList& maps, bool flips) : census_(QSize(
 
 QStringList MapOptimizer::Inputs() const {
     QStringList files;
-    for (const TiledMap& map : maps_) {
-        files += map.file;
+    for (const MapDocument& map : maps_) {
+        files += map.File();
     }
     for (const Input& input : inputs_) {
         if (!input.tileset->file.isEmpty()) {
@@ -231,7 +234,7 @@ void MapOptimizer::use(TileRef ref) {
         return;
     }
     const TiledTileset& tileset = *inputs_[static_cast<std::size_t>(ref.tileset)].tileset;
-    const QString file = tileset.file.isEmpty() ? maps_.front().file : tileset.file;
+    const QString file = tileset.file.isEmpty() ? maps_.front().File() : tileset.file;
     const QImage picture = tilePicture(ref);
     if (census_.Count() == 0) {
         census_ = TileCensus(picture.size(), census_.Flips());

@@ -3,6 +3,7 @@
 #include "tiles/gidmap.h"
 #include "tiles/joinedtileset.h"
 #include "tiles/tilecensus.h"
+#include "tiles/tileddocument.h"
 #include "tiles/tiledmodel.h"
 #include "tiles/xmltree.h"
 
@@ -31,14 +32,15 @@ public:
 
     const TileCensus& Census() const { return census_; }
     const Counts& Tally() const { return counts_; }
-    const std::vector<TiledMap>& Maps() const { return maps_; }
+    // The maps as read, to be rewritten.
+    std::vector<MapDocument>& Maps() { return maps_; }
     // Files read: every map and external tileset (absolute paths).
     QStringList Inputs() const;
     // The images of every input tileset (absolute paths).
     QStringList Images() const;
 
-    // The gids of map k onto the new tileset.
-    const GidMap& Gids(std::size_t map) const { return gids_[map]; }
+    // The gid on the new tileset (from gid 1) of a gid of map k.
+    std::uint32_t NewGid(std::size_t map, std::uint32_t gid) const { return gids_[map].Remap(gid, census_); }
     // The new tileset's element tree.
     XmlNode Tileset(int columns, const QString& imageSource, QSize imageSize) const;
 
@@ -48,11 +50,10 @@ private:
         XmlNode element;
         QImage sheet;  // loaded when a tile of it is first used
     };
-    std::int32_t inputOf(const TiledMap& map, const TilesetRef& ref);
     QImage tilePicture(TileRef ref);
     void use(TileRef ref);
 
-    std::vector<TiledMap> maps_;
+    std::vector<MapDocument> maps_;
     std::vector<GidMap> gids_;
     std::vector<Input> inputs_;
     std::unique_ptr<JoinedTileset> joined_;
