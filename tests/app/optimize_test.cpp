@@ -136,7 +136,7 @@ struct Game {
   <data encoding="csv">
 1,%1,3,7,
 8,9,10,%2,
-0,0,%3,%4
+%7,%8,%3,%4
 </data>
  </layer>
  <group id="3" name="upper">
@@ -161,7 +161,9 @@ struct Game {
                                 .arg(1 | Diagonal)
                                 .arg(7 | Horizontal)
                                 .arg(zlibData({0, 0, 0, 0, 0, 5, 0, 0, 0, 0, 5 | Horizontal, 0}))
-                                .arg(13 | Horizontal);
+                                .arg(13 | Horizontal)
+                                .arg(8 | Diagonal)
+                                .arg(11 | Diagonal | Horizontal);
         WriteBytes(root + "/maps/one.tmx", one.toUtf8());
         const QString two = header(2, 2) + QStringLiteral(R"( <tileset firstgid="1" source="terrain.tsx"/>
  <layer id="1" name="ground" width="2" height="2">
