@@ -16,6 +16,7 @@
 #include "runtime/numbers.h"
 #include "runtime/paths.h"
 #include "runtime/runtimeerror.h"
+#include "tiles/tiledfiles.h"
 
 #include <QFileInfo>
 
@@ -44,6 +45,10 @@ int runInfo(const Request& request) {
     int status = ExitOk;
     bmpsize reader;
     for (const QString& file : request.operands) {
+        if (IsTiledMapName(file)) {
+            status = std::max(status, PrintMapInfo(file));
+            continue;
+        }
         try {
             reader.ReadImageInfo(file);
             PrintOut(QStringLiteral("%1\t%2\t%3\t%4\t%5\n")

@@ -11,8 +11,8 @@
 
 namespace {
 const QStringList ValueOptions = {"--start",  "--width",   "--tile", "--margin",      "--spacing",
-                                  "--format", "--tileset", "--map",  "--empty-colour", "--out"};
-const QStringList FlagOptions = {"--exact", "--keep-edges", "--unique", "--flips", "--skip-empty", "--dry-run"};
+                                  "--format", "--tileset", "--map",  "--empty-colour", "--layer", "--out"};
+const QStringList FlagOptions = {"--exact", "--keep-edges", "--unique", "--flips", "--skip-empty", "--hidden", "--dry-run"};
 
 // A whole number in plain digits, within the bounds.
 std::optional<int> wholeNumber(const QString& text, int least, int most) {
@@ -73,6 +73,16 @@ std::optional<QString> Request::Value(const QString& name) const {
     return found == values.cend() ? std::nullopt : std::optional<QString>(*found);
 }
 
+QStringList Request::All(const QString& name) const {
+    QStringList all;
+    for (const auto& [option, value] : given) {
+        if (option == name) {
+            all += value;
+        }
+    }
+    return all;
+}
+
 QString ParseOptions(const QStringList& args, Request& request) {
     for (qsizetype i = 1; i < args.size(); ++i) {
         const QString& arg = args[i];
@@ -90,8 +100,10 @@ QString ParseOptions(const QStringList& args, Request& request) {
         } else if (ValueOptions.contains(name)) {
             if (arg.contains('=')) {
                 request.values[name] = arg.mid(name.size() + 1);
+                request.given.emplace_back(name, request.values[name]);
             } else if (i + 1 < args.size()) {
                 request.values[name] = args[++i];
+                request.given.emplace_back(name, request.values[name]);
             } else {
                 return QStringLiteral("%1 needs a value").arg(name);
             }
@@ -109,16 +121,16 @@ QString RefuseOptionsOf(const Request& request) {
     if (request.command == "info") {
         refused = ValueOptions + FlagOptions;
     } else if (request.command == "optimize") {
-        refused = {"--keep-edges", "--unique", "--skip-empty", "--empty-colour", "--start", "--exact", "--tile",
+        refused = {"--keep-edges", "--unique", "--skip-empty", "--empty-colour", "--layer", "--hidden", "--start", "--exact", "--tile",
                    "--margin", "--spacing", "--map"};
     } else if (request.command == "split") {
-        refused = {"--width", "--exact"};
+        refused = {"--width", "--exact", "--layer", "--hidden"};
     } else if (request.Has("--map")) {
         // The map and its tileset say where and how big the tiles are.
         refused = {"--keep-edges", "--unique", "--flips", "--skip-empty", "--start", "--width", "--exact", "--tile",
                    "--margin", "--spacing"};
     } else {
-        refused = {"--keep-edges", "--unique", "--flips", "--skip-empty", "--empty-colour"};
+        refused = {"--keep-edges", "--unique", "--flips", "--skip-empty", "--empty-colour", "--layer", "--hidden"};
     }
     if (request.command != "optimize") {
         refused += {"--out", "--dry-run"};

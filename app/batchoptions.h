@@ -10,6 +10,8 @@
 
 #include <cstdint>
 #include <optional>
+#include <utility>
+#include <vector>
 
 // The command line as given: the command, its operands, option values as texts and flags.
 struct Request {
@@ -20,7 +22,11 @@ struct Request {
     bool quiet = false;
     bool help = false;
 
+    std::vector<std::pair<QString, QString>> given;  // every value in order, for options given more than once
+
     std::optional<QString> Value(const QString& name) const;
+    // Every value of an option that may be given more than once ("--layer").
+    QStringList All(const QString& name) const;
     bool Has(const QString& name) const { return values.contains(name) || flags.contains(name); }
 };
 

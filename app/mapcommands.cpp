@@ -11,6 +11,9 @@
 #include "runtime/paths.h"
 #include "runtime/runtimeerror.h"
 #include "tiles/mapfile.h"
+#include "tiles/maprenderer.h"
+#include "tiles/tiledfiles.h"
+#include "tiles/tileddocument.h"
 #include "tiles/sheetsplitter.h"
 #include "tiles/tileindex.h"
 #include "tiles/tilesetfile.h"
@@ -20,6 +23,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QPainter>
 
 #include <cerrno>
 #include <limits>
@@ -41,6 +45,38 @@ QString tilesetOf(const TileOptions& options) {
     }
     const QFileInfo map(options.map);
     return map.dir().filePath(map.completeBaseName() + ".tsx");
+}
+// A map of any kind Tiled saves, drawn as Tiled draws it.
+int drawTiledMap(const Request& request, const TiledMap& map, const TileOptions& options, TileFormat format,
+                 const QElapsedTimer& timer) {
+    const QString& destination = request.operands[0];
+    MapRenderer::Options drawing;
+    drawing.hidden = request.Has("--hidden");
+    drawing.layers = request.All("--layer");
+    MapRenderer renderer(map, drawing);
+    QImage picture = renderer.Draw();
+    if (options.emptyColour || format == TileFormat::Bmp) {
+        // What the map leaves transparent shows the empty colour, or in a bitmap the background.
+        QImage under(picture.size(), QImage::Format_ARGB32_Premultiplied);
+        under.fill(QColor::fromRgb(options.emptyColour.value_or(Picture::Background().rgb())));
+        QPainter painter(&under);
+        painter.drawImage(0, 0, picture);
+        painter.end();
+        picture = under;
+    }
+    picture = format == TileFormat::Png ? picture.convertToFormat(QImage::Format_RGBA8888) : OpaqueRgb32(picture.convertToFormat(QImage::Format_RGBA8888));
+    RemoveLeftovers(ToFsPath(QFileInfo(destination).absolutePath()));
+    WriteTileImage(picture, picture.width(), picture.height(), format, ChooseFilters(picture, 0, picture.height()), destination);
+    if (!request.quiet) {
+        PrintOut(QStringLiteral("%1 written, %2 by %3 pixels, %4 layers drawn, %5 objects left out (shapes, text, templates), %6 s\n")
+                     .arg(destination)
+                     .arg(picture.width())
+                     .arg(picture.height())
+                     .arg(renderer.LayersDrawn())
+                     .arg(renderer.ObjectsLeftOut())
+                     .arg(seconds(timer)));
+    }
+    return ExitOk;
 }
 }  // namespace
 
@@ -114,9 +150,17 @@ int RunUniqueSplit(const Request& request, const TileOptions& options) {
         if (!WriteVar(folder + "info.ini", "MAIN", "NumFiles", NumberText(static_cast<double>(next)))) {
             RaiseErrno(errno);
         }
-        if (!tileset.isEmpty()) {
-            QStringList sources = shared ? shared->Sources() : QStringList();
+        if (shared) {
+            // The user's tileset keeps all it holds; only the new tiles and the count are ours.
+            TilesetDocument document(options.tileset);
             for (std::int32_t id = known; id < index.Count(); ++id) {
+                document.AppendTile(id, folder + TileFileName(options.start + id, options.format), options.grid.Tile());
+            }
+            document.SetNumber("tilecount", index.Count());
+            document.Save();
+        } else if (!tileset.isEmpty()) {
+            QStringList sources;
+            for (std::int32_t id = 0; id < index.Count(); ++id) {
                 sources += folder + TileFileName(options.start + id, options.format);
             }
             WriteCollectionTileset(tileset, options.grid.Tile(), sources);
@@ -164,7 +208,27 @@ int RunMapCompile(const Request& request, const TileOptions& options) {
         format = options.format;
     }
     try {
-        TileMap map = ReadMapFile(options.map);
+        // Maps of the plain kind split writes are drawn by exact copies; every other map as
+        // Tiled draws it.
+        std::optional<TileMap> plain;
+        std::optional<TiledMap> tiled;
+        if (options.map.endsWith(".csv", Qt::CaseInsensitive)) {
+            plain = ReadMapFile(options.map);
+        } else {
+            tiled = LoadMap(options.map);
+            QString why;
+            if (request.All("--layer").isEmpty() && !request.Has("--hidden")) {
+                plain = PlainTileMap(*tiled, why);
+            }
+            if (!plain && !options.tileset.isEmpty()) {
+                return RefuseRun(QStringLiteral("--tileset %1: the map %2 is drawn from its own tilesets (%3)")
+                                     .arg(options.tileset, options.map, why.isEmpty() ? QStringLiteral("--layer, --hidden") : why));
+            }
+        }
+        if (!plain) {
+            return drawTiledMap(request, *tiled, options, format, timer);
+        }
+        TileMap map = *plain;
         const TilesetReader tileset(options.tileset.isEmpty() ? map.Tileset : options.tileset);
         if (map.Tile().isEmpty()) {
             map = map.WithTile(tileset.Tile());
@@ -196,5 +260,70 @@ int RunMapCompile(const Request& request, const TileOptions& options) {
         return ExitOk;
     } catch (const RuntimeError& failure) {
         return FailRun(failure, QStringLiteral("compile"));
+    }
+}
+
+namespace {
+QString tilesetsUsed(const TiledMap& map, const TiledLayer& layer) {
+    QStringList names;
+    const auto add = [&](std::uint32_t gid) {
+        if (const TilesetRef* ref = map.TilesetOf(gid)) {
+            const QString name = ref->tileset->name.isEmpty() ? QFileInfo(ref->tileset->file).completeBaseName() : ref->tileset->name;
+            if (!names.contains(name)) {
+                names += name;
+            }
+        }
+    };
+    for (const TiledChunk& chunk : layer.chunks) {
+        std::uint32_t last = 0;
+        for (const std::uint32_t gid : chunk.gids) {
+            if (GidTile(gid) != last) {
+                add(gid);
+                last = GidTile(gid);
+            }
+        }
+    }
+    for (const TiledObject& object : layer.objects) {
+        add(object.gid);
+    }
+    return names.isEmpty() ? QStringLiteral("-") : names.join(',');
+}
+
+QString layerSize(const TiledLayer& layer) {
+    switch (layer.kind) {
+    case LayerKind::Tiles: {
+        QRect cells;
+        for (const TiledChunk& chunk : layer.chunks) {
+            cells |= chunk.area;
+        }
+        return sizeText(cells.size());
+    }
+    case LayerKind::Objects: return QStringLiteral("%1 objects").arg(layer.objects.size());
+    case LayerKind::Image: return layer.image.Empty() ? QStringLiteral("no image") : sizeText(layer.image.size);
+    case LayerKind::Group: return QStringLiteral("%1 layers").arg(layer.layers.size());
+    }
+    return QString();
+}
+
+void printLayers(const QString& file, const TiledMap& map, const std::vector<TiledLayer>& layers, const QString& parent) {
+    static const char* const kinds[] = {"tiles", "objects", "image", "group"};
+    for (const TiledLayer& layer : layers) {
+        const QString name = parent.isEmpty() ? layer.name : parent + '/' + layer.name;
+        PrintOut(QStringLiteral("%1\t%2\t%3\t%4\t%5\t%6\n")
+                     .arg(file, QLatin1String(kinds[static_cast<int>(layer.kind)]), name, layerSize(layer),
+                          tilesetsUsed(map, layer), layer.visible ? QStringLiteral("visible") : QStringLiteral("hidden")));
+        printLayers(file, map, layer.layers, name);
+    }
+}
+}  // namespace
+
+int PrintMapInfo(const QString& file) {
+    try {
+        const TiledMap map = LoadMap(file);
+        printLayers(file, map, map.layers, QString());
+        return ExitOk;
+    } catch (const RuntimeError& failure) {
+        PrintErr(QStringLiteral("tilvex: %1: error %2: %3\n").arg(file).arg(failure.Number()).arg(failure.Description()));
+        return ExitFailure;
     }
 }

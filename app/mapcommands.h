@@ -7,3 +7,6 @@ int RunUniqueSplit(const Request& request, const TileOptions& options);
 
 // Compile --map: the picture a map shows, drawn from its tileset. Returns the exit status.
 int RunMapCompile(const Request& request, const TileOptions& options);
+
+// Info of a Tiled map: one line per layer (kind, name, size, tilesets used, visible). Returns the exit status.
+int PrintMapInfo(const QString& file);

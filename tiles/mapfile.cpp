@@ -2,6 +2,7 @@
 
 #include "runtime/runtimeerror.h"
 #include "runtime/wholefile.h"
+#include "tiles/tiledfiles.h"
 #include "tiles/tileindex.h"
 #include "tiles/xmlfile.h"
 
@@ -37,19 +38,6 @@ MapCell cellOf(std::uint32_t gid) {
 }
 
 QString colourText(QRgb colour) { return QStringLiteral("#%1").arg(colour & 0xFFFFFFu, 6, 16, QLatin1Char('0')); }
-
-std::optional<QRgb> colourOf(const QString& text) {
-    static const QRegularExpression hex(QStringLiteral("^#([0-9a-fA-F]{2})?([0-9a-fA-F]{6})$"));
-    const auto match = hex.match(text);
-    if (!match.hasMatch()) {
-        return std::nullopt;
-    }
-    const uint alpha = match.captured(1).isEmpty() ? 255u : match.captured(1).toUInt(nullptr, 16);
-    if (alpha != 255u) {
-        return std::nullopt;  // only an opaque background stands for empty cells
-    }
-    return match.captured(2).toUInt(nullptr, 16) | 0xFF000000u;
-}
 
 QString relativeTileset(const QString& mapPath, const TileMap& map) {
     return QFileInfo(mapPath).absoluteDir().relativeFilePath(QFileInfo(map.Tileset).absoluteFilePath());
@@ -171,140 +159,21 @@ TileMap sized(const QString& path, QSize cells, QSize tile) {
     return TileMap(cells, tile);
 }
 
-// Fills the map from its gids, row by row.
-void placeGids(const QString& path, TileMap& map, const std::vector<std::uint32_t>& gids) {
-    const std::size_t cells = static_cast<std::size_t>(map.Cells().width()) * static_cast<std::size_t>(map.Cells().height());
-    if (gids.size() != cells) {
-        invalid(path, QStringLiteral("the layer holds %1 cells, the map %2").arg(gids.size()).arg(cells));
+// The picture's side from the map's property: within a tile of the cells' side, as split
+// drops or pads the edges; anything else is no picture of these cells.
+int pictureSide(const TiledMap& map, const char* name, int cells, int tile) {
+    const auto text = map.Property(QLatin1String(name));
+    if (!text) {
+        return cells * tile;
     }
-    for (std::size_t k = 0; k < cells; ++k) {
-        map.At(static_cast<int>(k % static_cast<std::size_t>(map.Cells().width())),
-               static_cast<int>(k / static_cast<std::size_t>(map.Cells().width()))) = cellOf(gids[k]);
-    }
-}
-
-std::uint32_t gidText(const QString& path, QStringView text) {
     bool ok = false;
-    const qulonglong gid = text.trimmed().toULongLong(&ok);
-    if (!ok || gid > std::numeric_limits<std::uint32_t>::max()) {
-        invalid(path, QStringLiteral("\"%1\" is no tile gid").arg(text.trimmed()));
+    const qint64 value = text->toLongLong(&ok);
+    const qint64 whole = qint64{cells} * tile;
+    if (!ok || value <= whole - tile || value >= whole + tile) {
+        invalid(map.file, QStringLiteral("%1 %2 is not within a tile of the %3 pixels of %4 cells of %5")
+                              .arg(name, text->left(20)).arg(whole).arg(cells).arg(tile));
     }
-    return static_cast<std::uint32_t>(gid);
-}
-
-QString tilesetBeside(const QString& mapPath, const QString& source) {
-    return QFileInfo(QFileInfo(mapPath).absoluteDir().filePath(source)).absoluteFilePath();
-}
-
-// One external tileset from gid 1: the only kind this tool writes and reads.
-void takeTileset(const QString& path, TileMap& map, qint64 firstGid, const QString& source, int tilesets) {
-    if (tilesets > 1 || firstGid != 1 || source.isEmpty()) {
-        invalid(path, QStringLiteral("only maps of one external tileset from gid 1 are read"));
-    }
-    map.Tileset = tilesetBeside(path, source);
-}
-
-TileMap readTmx(const QString& path, const QByteArray& bytes) {
-    QXmlStreamReader xml(bytes);
-    TileMap map;
-    int tilesets = 0;
-    int layers = 0;
-    QSize picture;
-    while (!xml.atEnd()) {
-        if (xml.readNext() != QXmlStreamReader::StartElement) {
-            continue;
-        }
-        const QXmlStreamAttributes a = xml.attributes();
-        const auto name = xml.name();
-        if (name == u"map") {
-            if (a.value("orientation") != u"orthogonal" || a.value("infinite") == u"1") {
-                invalid(path, QStringLiteral("only finite orthogonal maps are read"));
-            }
-            map = sized(path, QSize(side(path, "width", a.value("width").toLongLong()), side(path, "height", a.value("height").toLongLong())),
-                          QSize(side(path, "tilewidth", a.value("tilewidth").toLongLong()),
-                                side(path, "tileheight", a.value("tileheight").toLongLong())));
-            if (a.hasAttribute("backgroundcolor")) {
-                map.Background = colourOf(a.value("backgroundcolor").toString());
-            }
-        } else if (name == u"tileset") {
-            takeTileset(path, map, a.value("firstgid").toLongLong(), a.value("source").toString(), ++tilesets);
-        } else if (name == u"property" && layers == 0) {
-            if (a.value("name") == QLatin1String(PictureWidth)) {
-                picture.setWidth(side(path, PictureWidth, a.value("value").toLongLong()));
-            } else if (a.value("name") == QLatin1String(PictureHeight)) {
-                picture.setHeight(side(path, PictureHeight, a.value("value").toLongLong()));
-            }
-        } else if (name == u"layer") {
-            if (++layers > 1) {
-                invalid(path, QStringLiteral("only maps of one tile layer are read"));
-            }
-        } else if (name == u"data") {
-            if (a.value("encoding") != u"csv") {
-                invalid(path, QStringLiteral("only CSV layer data is read"));
-            }
-            const QString text = xml.readElementText();
-            std::vector<std::uint32_t> gids;
-            for (const QStringView item : QStringView(text).split(u',')) {
-                gids.push_back(gidText(path, item));
-            }
-            placeGids(path, map, gids);
-        }
-    }
-    if (xml.hasError() || map.Cells().isEmpty() || layers != 1 || tilesets != 1) {
-        invalid(path, xml.hasError() ? xml.errorString() : QStringLiteral("no map of one tile layer and one tileset"));
-    }
-    if (picture.isValid()) {
-        map.SetPictureSize(picture);
-    }
-    return map;
-}
-
-TileMap readTmj(const QString& path, const QByteArray& bytes) {
-    QJsonParseError error;
-    const QJsonObject root = QJsonDocument::fromJson(bytes, &error).object();
-    if (error.error != QJsonParseError::NoError || root.value("type") != "map") {
-        invalid(path, error.error != QJsonParseError::NoError ? error.errorString() : QStringLiteral("no map"));
-    }
-    if (root.value("orientation") != "orthogonal" || root.value("infinite").toBool()) {
-        invalid(path, QStringLiteral("only finite orthogonal maps are read"));
-    }
-    TileMap map = sized(path, QSize(side(path, "width", root.value("width").toInteger()), side(path, "height", root.value("height").toInteger())),
-                        QSize(side(path, "tilewidth", root.value("tilewidth").toInteger()),
-                              side(path, "tileheight", root.value("tileheight").toInteger())));
-    if (root.contains("backgroundcolor")) {
-        map.Background = colourOf(root.value("backgroundcolor").toString());
-    }
-    const QJsonArray tilesets = root.value("tilesets").toArray();
-    const QJsonObject tileset = tilesets.first().toObject();
-    takeTileset(path, map, tileset.value("firstgid").toInteger(), tileset.value("source").toString(),
-                static_cast<int>(tilesets.size()));
-    const QJsonArray layers = root.value("layers").toArray();
-    if (layers.size() != 1 || layers[0].toObject().value("type") != "tilelayer" ||
-        !layers[0].toObject().value("data").isArray()) {
-        invalid(path, QStringLiteral("only maps of one tile layer with its data as an array are read"));
-    }
-    std::vector<std::uint32_t> gids;
-    for (const QJsonValue& gid : layers[0].toObject().value("data").toArray()) {
-        const qint64 value = gid.toInteger(-1);
-        if (value < 0 || value > std::numeric_limits<std::uint32_t>::max()) {
-            invalid(path, QStringLiteral("the layer holds a value that is no tile gid"));
-        }
-        gids.push_back(static_cast<std::uint32_t>(value));
-    }
-    placeGids(path, map, gids);
-    QSize picture;
-    for (const QJsonValue& property : root.value("properties").toArray()) {
-        const QJsonObject p = property.toObject();
-        if (p.value("name") == PictureWidth) {
-            picture.setWidth(side(path, PictureWidth, p.value("value").toInteger()));
-        } else if (p.value("name") == PictureHeight) {
-            picture.setHeight(side(path, PictureHeight, p.value("value").toInteger()));
-        }
-    }
-    if (picture.isValid()) {
-        map.SetPictureSize(picture);
-    }
-    return map;
+    return static_cast<int>(value);
 }
 
 TileMap readCsv(const QString& path, const QByteArray& bytes) {
@@ -354,9 +223,62 @@ void WriteMapFile(const QString& path, const TileMap& map) {
 }
 
 TileMap ReadMapFile(const QString& path) {
-    std::vector<unsigned char> data;
-    ReadWholeFile(path, data);
-    const QByteArray bytes(reinterpret_cast<const char*>(data.data()), static_cast<qsizetype>(data.size()));
-    const QString suffix = suffixOf(path);
-    return suffix == "tmx" ? readTmx(path, bytes) : suffix == "tmj" ? readTmj(path, bytes) : readCsv(path, bytes);
+    if (suffixOf(path) == "csv") {
+        std::vector<unsigned char> data;
+        ReadWholeFile(path, data);
+        return readCsv(path, QByteArray(reinterpret_cast<const char*>(data.data()), static_cast<qsizetype>(data.size())));
+    }
+    const TiledMap tiled = LoadMap(path);
+    QString why;
+    auto map = PlainTileMap(tiled, why);
+    if (!map) {
+        invalid(path, why);
+    }
+    return *map;
+}
+
+std::optional<TileMap> PlainTileMap(const TiledMap& tiled, QString& why) {
+    const auto refuse = [&](const QString& reason) {
+        why = reason;
+        return std::nullopt;
+    };
+    if (tiled.orientation != "orthogonal" || tiled.infinite) {
+        return refuse(QStringLiteral("only finite orthogonal maps are read"));
+    }
+    if (tiled.tilesets.size() != 1 || tiled.tilesets[0].firstGid != 1 || tiled.tilesets[0].tileset->file.isEmpty() ||
+        tiled.tilesets[0].tileset->tileOffset != QPoint()) {
+        return refuse(QStringLiteral("only maps of one external tileset from gid 1 are read"));
+    }
+    const bool oneLayer = tiled.layers.size() == 1 && tiled.layers[0].kind == LayerKind::Tiles;
+    const TiledLayer* layer = oneLayer ? &tiled.layers[0] : nullptr;
+    if (layer == nullptr || !layer->visible || layer->opacity != 1.0 || !layer->offset.isNull() ||
+        (layer->tint && layer->tint->rgba() != 0xFFFFFFFFu) || layer->size != tiled.size) {
+        return refuse(QStringLiteral("only maps of one plain tile layer are read"));
+    }
+    if (layer->encoding != "csv" && !(tiled.file.endsWith(".tmj", Qt::CaseInsensitive) && layer->encoding.isEmpty())) {
+        return refuse(QStringLiteral("only CSV layer data is read"));
+    }
+    if (tiled.tilesets[0].tileset->tile != tiled.tile) {
+        return refuse(QStringLiteral("only maps whose tileset has the map's tile size are read"));
+    }
+    const int width = pictureSide(tiled, PictureWidth, tiled.size.width(), tiled.tile.width());
+    const int height = pictureSide(tiled, PictureHeight, tiled.size.height(), tiled.tile.height());
+    TileMap map = sized(tiled.file, QSize(side(tiled.file, "width", tiled.size.width()), side(tiled.file, "height", tiled.size.height())),
+                        tiled.tile);
+    const std::vector<std::uint32_t>& gids = layer->chunks[0].gids;
+    for (std::size_t k = 0; k < gids.size(); ++k) {
+        if ((gids[k] & GidRotated120) != 0) {
+            return refuse(QStringLiteral("only flips H, V and D are read"));
+        }
+        map.At(static_cast<int>(k % static_cast<std::size_t>(tiled.size.width())),
+               static_cast<int>(k / static_cast<std::size_t>(tiled.size.width()))) = cellOf(gids[k]);
+    }
+    if (tiled.background && tiled.background->alpha() == 255) {
+        map.Background = tiled.background->rgba();
+    }
+    if (map.PictureSize() != QSize(width, height)) {
+        map.SetPictureSize(QSize(width, height));
+    }
+    map.Tileset = tiled.tilesets[0].tileset->file;
+    return map;
 }

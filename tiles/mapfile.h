@@ -1,5 +1,6 @@
 #pragma once
 
+#include "tiles/tiledmodel.h"
 #include "tiles/tilemap.h"
 
 #include <QString>
@@ -16,6 +17,11 @@ bool IsMapFileName(const QString& path);
 // flips: the caller refuses them first.
 void WriteMapFile(const QString& path, const TileMap& map);
 
-// Reads a map; a file that is no such map gives 481 with the reason. For .csv the tile
-// size is left empty (the tileset has it).
+// Reads a map of the kind above; a file that is no such map gives 481 with the reason.
+// For .csv the tile size is left empty (the tileset has it).
 TileMap ReadMapFile(const QString& path);
+
+// A Tiled map as the plain kind above (one visible CSV tile layer drawn as it is, one
+// external tileset from gid 1), drawn by copying tiles exactly; nullopt with the reason
+// for any other map, which the map renderer draws.
+std::optional<TileMap> PlainTileMap(const TiledMap& map, QString& why);

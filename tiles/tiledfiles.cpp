@@ -49,11 +49,16 @@ TiledMap LoadMap(const QString& path) {
     return isJson(file) ? ReadTmjMap(file, ParseJsonObject(file, bytes)) : ReadTmxMap(file, ParseXml(file, bytes));
 }
 
+TiledTileset LoadTilesetOf(const QString& map, const QString& reference) {
+    const QString path = PathBeside(map, reference);
+    if (!QFileInfo(path).isFile()) {
+        InvalidMapFile(map, QStringLiteral("its tileset %1 is missing").arg(path));
+    }
+    return LoadTileset(path);
+}
+
 TiledTileset LoadTileset(const QString& path) {
     const QString file = QFileInfo(path).absoluteFilePath();
-    if (!QFileInfo(file).isFile()) {
-        InvalidMapFile(file, QStringLiteral("the tileset file is missing"));
-    }
     const QByteArray bytes = bytesOf(file);
     TiledTileset tileset = isJson(file) ? ReadTsjTileset(file, ParseJsonObject(file, bytes)) : ReadTsxTileset(file, ParseXml(file, bytes));
     tileset.file = file;

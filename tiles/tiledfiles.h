@@ -12,6 +12,8 @@
 bool IsTiledMapName(const QString& path);
 TiledMap LoadMap(const QString& path);
 TiledTileset LoadTileset(const QString& path);
+// The tileset a map refers to by a path relative to it; a missing one is named in the map's message.
+TiledTileset LoadTilesetOf(const QString& map, const QString& reference);
 
 // Puts the tilesets in firstgid order and refuses a map whose layers or tile objects place a
 // tile that no tileset of it holds.

@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QImageReader>
 
 #include <cmath>
 #include <limits>
@@ -79,4 +80,22 @@ void AddTile(const QString& file, TiledTileset& tileset, TiledTile tile) {
     if (!tileset.tiles.emplace(id, std::move(tile)).second) {
         InvalidMapFile(file, QStringLiteral("tile id %1 is given twice in tileset \"%2\"").arg(id).arg(tileset.name));
     }
+}
+
+void FinishTileset(const QString& file, TiledTileset& tileset) {
+    if (tileset.IsCollection() || tileset.tileCount > 0) {
+        return;
+    }
+    QSize size = tileset.image.size;
+    if (size.isEmpty()) {
+        size = QImageReader(tileset.image.source).size();
+    }
+    if (!size.isValid()) {
+        InvalidMapFile(file, QStringLiteral("the tileset image %1 is missing or no picture").arg(tileset.image.source));
+    }
+    const auto count = [&](int side, int tile) {
+        return side - tile < tileset.margin ? 0 : (side - tile - tileset.margin) / (tile + tileset.spacing) + 1;
+    };
+    tileset.columns = count(size.width(), tileset.tile.width());
+    tileset.tileCount = tileset.columns * count(size.height(), tileset.tile.height());
 }

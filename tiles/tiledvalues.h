@@ -20,3 +20,7 @@ QString PathBeside(const QString& file, const QString& reference);
 std::size_t LayerCells(const QString& file, const QString& layer, qint64 width, qint64 height);
 // Refuses a tile id given twice.
 void AddTile(const QString& file, TiledTileset& tileset, TiledTile tile);
+
+// Fills in what older files leave out: a sheet's tile count from its image's size, as
+// Tiled cuts the sheet.
+void FinishTileset(const QString& file, TiledTileset& tileset);

@@ -203,6 +203,7 @@ TiledTileset ReadTsjTileset(const QString& file, const QJsonObject& o) {
         }
         tileset.wangSets.push_back(std::move(wang));
     }
+    FinishTileset(file, tileset);
     return tileset;
 }
 
@@ -223,7 +224,7 @@ TiledMap ReadTmjMap(const QString& file, const QJsonObject& root) {
         const QJsonObject o = value.toObject();
         TilesetRef ref;
         ref.firstGid = static_cast<std::uint32_t>(number(file, o, "firstgid", 1, 0x0FFFFFFF));
-        ref.tileset = std::make_shared<TiledTileset>(o.contains("source") ? LoadTileset(PathBeside(file, o.value("source").toString()))
+        ref.tileset = std::make_shared<TiledTileset>(o.contains("source") ? LoadTilesetOf(file, o.value("source").toString())
                                                                           : ReadTsjTileset(file, o));
         map.tilesets.push_back(std::move(ref));
     }

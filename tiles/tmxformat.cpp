@@ -216,6 +216,7 @@ TiledTileset ReadTsxTileset(const QString& file, const XmlNode& element) {
             tileset.wangSets.push_back(std::move(wang));
         });
     }
+    FinishTileset(file, tileset);
     return tileset;
 }
 
@@ -236,7 +237,7 @@ TiledMap ReadTmxMap(const QString& file, const XmlNode& root) {
     forChildren(root, "tileset", [&](const XmlNode& node) {
         TilesetRef ref;
         ref.firstGid = static_cast<std::uint32_t>(MapNumber(file, "firstgid", node.Attr("firstgid"), 1, 0x0FFFFFFF));
-        ref.tileset = std::make_shared<TiledTileset>(node.Has("source") ? LoadTileset(PathBeside(file, node.Attr("source")))
+        ref.tileset = std::make_shared<TiledTileset>(node.Has("source") ? LoadTilesetOf(file, node.Attr("source"))
                                                                         : ReadTsxTileset(file, node));
         map.tilesets.push_back(std::move(ref));
     });

@@ -1,0 +1,214 @@
+#include "support/testsupport.h"
+#include "tilvexrun.h"
+
+#include "tiles/layerdata.h"
+#include "tiles/tiledfiles.h"
+#include "tiles/xmltree.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QImage>
+#include <QStandardPaths>
+
+namespace {
+
+// How far two pictures are apart, compared premultiplied as Tiled's canvas holds them.
+struct Difference {
+    int most = 0;
+    int pixels = 0;
+    QString first;
+};
+
+Difference difference(const QImage& a, const QImage& b) {
+    Difference d;
+    if (a.size() != b.size()) {
+        d.most = 256;
+        d.first = QStringLiteral("%1x%2 against %3x%4").arg(a.width()).arg(a.height()).arg(b.width()).arg(b.height());
+        return d;
+    }
+    const QImage x = a.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    const QImage y = b.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    for (int row = 0; row < x.height(); ++row) {
+        for (int column = 0; column < x.width(); ++column) {
+            const QRgb p = x.pixel(column, row), q = y.pixel(column, row);
+            const int most = std::max({std::abs(qRed(p) - qRed(q)), std::abs(qGreen(p) - qGreen(q)),
+                                       std::abs(qBlue(p) - qBlue(q)), std::abs(qAlpha(p) - qAlpha(q))});
+            if (most > 0 && d.pixels++ == 0) {
+                d.first = QStringLiteral("(%1,%2) %3 against %4").arg(column).arg(row).arg(p, 8, 16).arg(q, 8, 16);
+            }
+            d.most = std::max(d.most, most);
+        }
+    }
+    return d;
+}
+
+QString tiledTool(const char* name) { return QStandardPaths::findExecutable(QString::fromLatin1(name)); }
+
+TilvexResult runTool(const QString& program, const QStringList& arguments) {
+    QProcess process;
+    process.start(program, arguments);
+    EXPECT_TRUE(process.waitForFinished(120000));
+    return {process.exitCode(), QString::fromLocal8Bit(process.readAllStandardOutput()),
+            QString::fromLocal8Bit(process.readAllStandardError())};
+}
+
+QImage rasterized(const QString& map, const QString& png) {
+    const TilvexResult run = runTool(tiledTool("tmxrasterizer"), {"--no-smoothing", map, png});
+    EXPECT_EQ(run.status, 0) << run.err.toStdString();
+    return QImage(png);
+}
+
+XmlNode element(const QString& name, std::vector<std::pair<QString, QString>> attributes, std::vector<XmlNode> children = {}) {
+    return XmlNode{XmlNode::Kind::Element, name, {}, std::move(attributes), std::move(children)};
+}
+
+// Pictures of opaque pixels that differ everywhere, so any misplaced pixel shows.
+QImage noise(QSize size, int seed) {
+    QImage image(size, QImage::Format_ARGB32);
+    for (int y = 0; y < size.height(); ++y) {
+        for (int x = 0; x < size.width(); ++x) {
+            const unsigned v = static_cast<unsigned>((x + 1) * 73856093 ^ (y + 1) * 19349663 ^ seed * 83492791);
+            image.setPixel(x, y, qRgb(static_cast<int>(v & 255), static_cast<int>((v >> 8) & 255), static_cast<int>((v >> 16) & 255)));
+        }
+    }
+    return image;
+}
+
+struct MapShape {
+    bool infinite = false;
+    bool blended = false;  // opacity and tint, drawn within 2 of Tiled
+};
+
+// A map of two tilesets (an external sheet with margin and spacing, an embedded collection
+// with a tile larger than the grid), a layer of every cell flipped every way, a group with
+// an offset holding sparse tiles, and tile objects scaled, flipped and turned.
+QByteArray mapOf(const TestFolder& folder, const QString& encoding, const QString& compression, MapShape shape) {
+    const QSize cells(8, 6);
+    noise(QSize(1 + 4 * 18, 1 + 3 * 18), 1).save(folder.File("sheet.png"));
+    noise(QSize(16, 16), 2).save(folder.File("a.png"));
+    noise(QSize(24, 32), 3).save(folder.File("b.png"));
+    WriteBytes(folder.File("sheet.tsx"),
+               XmlBytes(element("tileset", {{"name", "sheet"}, {"tilewidth", "16"}, {"tileheight", "16"}, {"spacing", "2"},
+                                            {"margin", "1"}, {"tilecount", "12"}, {"columns", "4"}},
+                                {element("image", {{"source", "sheet.png"}, {"width", "73"}, {"height", "55"}})})));
+    const auto data = [&](const std::vector<std::uint32_t>& gids, int width) {
+        std::vector<XmlNode> tiles;
+        if (encoding.isEmpty()) {
+            for (const std::uint32_t gid : gids) {
+                tiles.push_back(element("tile", gid ? std::vector<std::pair<QString, QString>>{{"gid", QString::number(gid)}}
+                                                    : std::vector<std::pair<QString, QString>>{}));
+            }
+            return tiles;
+        }
+        tiles.push_back(XmlNode{XmlNode::Kind::Text, {}, EncodeLayerData("test", gids, encoding, compression, width), {}, {}});
+        return tiles;
+    };
+    const auto layer = [&](const QString& name, int id, const std::function<std::uint32_t(int, int)>& gid,
+                           std::vector<std::pair<QString, QString>> extra) {
+        std::vector<std::pair<QString, QString>> attributes = {{"id", QString::number(id)}, {"name", name},
+                                                               {"width", QString::number(cells.width())},
+                                                               {"height", QString::number(cells.height())}};
+        attributes.insert(attributes.end(), extra.begin(), extra.end());
+        std::vector<std::pair<QString, QString>> dataAttributes;
+        if (!encoding.isEmpty()) {
+            dataAttributes.emplace_back("encoding", encoding);
+        }
+        if (!compression.isEmpty()) {
+            dataAttributes.emplace_back("compression", compression);
+        }
+        XmlNode holder = element("data", dataAttributes);
+        if (!shape.infinite) {
+            std::vector<std::uint32_t> gids;
+            for (int k = 0; k < cells.width() * cells.height(); ++k) {
+                gids.push_back(gid(k % cells.width(), k / cells.width()));
+            }
+            holder.children = data(gids, cells.width());
+        } else {
+            // Two chunks, one left of and above the origin, as an infinite map holds them.
+            for (const QPoint corner : {QPoint(-16, -16), QPoint(0, 0)}) {
+                std::vector<std::uint32_t> gids;
+                for (int k = 0; k < 256; ++k) {
+                    const int x = corner.x() + k % 16, y = corner.y() + k / 16;
+                    gids.push_back(std::abs(x) < 5 && std::abs(y) < 4 ? gid(x + 5, y + 4) : 0u);
+                }
+                holder.children.push_back(element("chunk", {{"x", QString::number(corner.x())}, {"y", QString::number(corner.y())},
+                                                            {"width", "16"}, {"height", "16"}}));
+                holder.children.back().children = data(gids, 16);
+            }
+        }
+        return element("layer", attributes, {holder});
+    };
+    const std::uint32_t flips[8] = {0, 0x80000000u, 0x40000000u, 0x20000000u, 0xA0000000u, 0x60000000u, 0xC0000000u, 0xE0000000u};
+    XmlNode ground = layer("ground", 1, [&](int x, int y) { return (1 + (x + 3 * y) % 12) | flips[(x * 5 + y) % 8]; }, {});
+    XmlNode over = layer("over", 3, [&](int x, int y) {
+        return (x + y) % 3 == 0 ? 13u + static_cast<std::uint32_t>((x / 3) % 2) : (x * y) % 5 == 1 ? 4u | flips[x % 8] : 0u;
+    }, shape.blended ? std::vector<std::pair<QString, QString>>{{"opacity", "0.5"}, {"tintcolor", "#ff80ff40"}}
+                     : std::vector<std::pair<QString, QString>>{});
+    XmlNode group = element("group", {{"id", "2"}, {"name", "upper"}, {"offsetx", "5"}, {"offsety", "3"}}, {over});
+    XmlNode objects = element("objectgroup", {{"id", "4"}, {"name", "things"}},
+                              {element("object", {{"id", "1"}, {"gid", "14"}, {"x", "40"}, {"y", "64"}, {"width", "48"}, {"height", "64"}}),
+                               element("object", {{"id", "2"}, {"gid", QString::number(0x80000005u)}, {"x", "20"}, {"y", "90"},
+                                                  {"width", "16"}, {"height", "16"}, {"rotation", "90"}}),
+                               element("object", {{"id", "3"}, {"gid", QString::number(0x20000007u)}, {"x", "100"}, {"y", "40"},
+                                                  {"width", "32"}, {"height", "32"}})});
+    XmlNode collection = element("tileset", {{"firstgid", "13"}, {"name", "things"}, {"tilewidth", "24"}, {"tileheight", "32"},
+                                             {"tilecount", "2"}, {"columns", "0"}},
+                                 {element("grid", {{"orientation", "orthogonal"}, {"width", "1"}, {"height", "1"}}),
+                                  element("tile", {{"id", "0"}}, {element("image", {{"source", "a.png"}, {"width", "16"}, {"height", "16"}})}),
+                                  element("tile", {{"id", "1"}}, {element("image", {{"source", "b.png"}, {"width", "24"}, {"height", "32"}})})});
+    return XmlBytes(element("map", {{"version", "1.8"}, {"orientation", "orthogonal"}, {"renderorder", "right-down"},
+                                    {"width", QString::number(cells.width())}, {"height", QString::number(cells.height())},
+                                    {"tilewidth", "16"}, {"tileheight", "16"}, {"infinite", shape.infinite ? "1" : "0"},
+                                    {"nextlayerid", "5"}, {"nextobjectid", "4"}},
+                            {element("tileset", {{"firstgid", "1"}, {"source", "sheet.tsx"}}), collection, ground, group, objects}));
+}
+
+TEST(TiledMaps, EveryEncodingDrawsAsTmxrasterizerAndAfterTiledResavesIt) {
+    if (tiledTool("tmxrasterizer").isEmpty() || tiledTool("tiled").isEmpty()) {
+        GTEST_SKIP() << "tmxrasterizer and tiled (Debian package tiled) are not installed";
+    }
+    const struct {
+        const char* encoding;
+        const char* compression;
+        MapShape shape;
+    } cases[] = {
+        {"csv", "", {}},
+        {"base64", "", {}},
+        {"base64", "zlib", {}},
+        {"base64", "gzip", {}},
+        {"base64", "zstd", {}},
+        {"", "", {}},
+        {"csv", "", {true, false}},
+        {"base64", "zlib", {true, false}},
+        {"csv", "", {false, true}},
+        {"base64", "zstd", {true, true}},
+    };
+    for (const auto& c : cases) {
+        const std::string name = std::string(c.encoding) + "/" + c.compression + (c.shape.infinite ? " infinite" : "") +
+                                 (c.shape.blended ? " blended" : "");
+        TestFolder folder;
+        const TilvexProgram program(folder);
+        WriteBytes(folder.File("in.tmx"), mapOf(folder, c.encoding, c.compression, c.shape));
+        const QImage expected = rasterized(folder.File("in.tmx"), folder.File("expected.png"));
+        ASSERT_FALSE(expected.isNull()) << name;
+        QStringList maps = {"in.tmx"};
+        // Tiled's own writer keeps the layer format in .tmx and gives its JSON form.
+        for (const auto& [format, out] : {std::pair<QString, QString>{"", "tiled.tmx"}, {"json", "tiled.tmj"}}) {
+            const QStringList arguments = format.isEmpty() ? QStringList{"--export-map", folder.File("in.tmx"), folder.File(out)}
+                                                           : QStringList{"--export-map", format, folder.File("in.tmx"), folder.File(out)};
+            const TilvexResult saved = runTool(tiledTool("tiled"), arguments);
+            ASSERT_EQ(saved.status, 0) << name << saved.err.toStdString();
+            maps += out;
+        }
+        for (const QString& map : maps) {
+            const TilvexResult run = program.Run({"compile", "--map", folder.File(map), folder.File(map + ".png")});
+            ASSERT_EQ(run.status, 0) << name << " " << map.toStdString() << run.err.toStdString();
+            const Difference d = difference(QImage(folder.File(map + ".png")), expected);
+            EXPECT_LE(d.most, c.shape.blended ? 2 : 0)
+                << name << " " << map.toStdString() << ": " << d.pixels << " pixels differ, first " << d.first.toStdString();
+        }
+    }
+}
+
+}  // namespace

@@ -1,0 +1,40 @@
+#pragma once
+
+#include "tiles/tiledmodel.h"
+
+#include <QImage>
+#include <QStringList>
+
+// Draws an orthogonal map as Tiled's own renderer does (tmxrasterizer at scale 1, no
+// smoothing): layers in order, groups multiply opacity and tint and add offsets, tiles
+// bottom-left aligned in their cell with their tileset's offset, flips applied to the tile,
+// tile objects anchored by their tileset's alignment, scaled to their size and rotated
+// about their position. Shapes, text and templates are left out and counted.
+class MapRenderer {
+public:
+    struct Options {
+        bool hidden = false;  // draw layers that are not visible too
+        QStringList layers;   // only these layers (or the layers of these groups); all when empty
+    };
+
+    // Refuses a map that is not orthogonal, or whose picture passes the limits, with 481.
+    MapRenderer(const TiledMap& map, Options options);
+
+    // The picture's size: the map (the chunks' bounds for an infinite one) grown by the
+    // layers' offsets.
+    QSize PictureSize() const { return area_.size(); }
+    // The map drawn onto its background colour (transparent where it has none):
+    // premultiplied ARGB32. Tileset and layer images that are missing give 481 naming them,
+    // before the picture is allocated.
+    QImage Draw();
+    int ObjectsLeftOut() const { return leftOut_; }
+    int LayersDrawn() const { return drawn_; }
+
+private:
+    struct Placed;
+    const TiledMap& map_;
+    Options options_;
+    QRect area_;  // the picture in map pixels
+    int leftOut_ = 0;
+    int drawn_ = 0;
+};
