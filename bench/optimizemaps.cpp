@@ -34,11 +34,7 @@ QImage gameTile(std::mt19937& random) {
         for (int x = 0; x < Side; ++x) {
             const int d2 = (x - cx) * (x - cx) + (y - cy) * (y - cy);
             const QRgb c = d2 < radius * radius ? mark : d2 < (radius + 2) * (radius + 2) ? qRgba(0, 0, 0, 96) : ground;
-            uchar* p = tile.scanLine(y) + 4 * x;
-            p[0] = static_cast<uchar>(qRed(c));
-            p[1] = static_cast<uchar>(qGreen(c));
-            p[2] = static_cast<uchar>(qBlue(c));
-            p[3] = static_cast<uchar>(qAlpha(c));
+            tile.setPixelColor(x, y, QColor::fromRgba(c));
         }
     }
     return tile;

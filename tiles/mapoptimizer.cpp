@@ -224,8 +224,10 @@ QImage MapOptimizer::tilePicture(TileRef ref) {
     if (input.sheet.isNull()) {
         input.sheet = pictureOf(tileset.image);
     }
+    // Tiled counts the columns from the image, whatever the file says, and one margin only.
+    const int width = input.sheet.width() - tileset.tile.width();
+    const int columns = width < tileset.margin ? 1 : (width - tileset.margin) / (tileset.tile.width() + tileset.spacing) + 1;
     const TileGrid grid(tileset.tile, tileset.margin, tileset.spacing);
-    const int columns = tileset.columns > 0 ? tileset.columns : std::max(1, grid.WholeCells(input.sheet.size()).width());
     return input.sheet.copy(grid.Cell(ref.id % columns, ref.id / columns));
 }
 

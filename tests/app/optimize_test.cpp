@@ -120,6 +120,7 @@ struct Game {
         };
         const QString one = header(4, 3) + QStringLiteral(R"( <properties>
   <property name="title" value="one"/>
+  <property name="music" type="file" value="../art/item5.png"/>
  </properties>
  <tileset firstgid="1" source="terrain.tsx"/>
  <tileset firstgid="9" name="props" tilewidth="8" tileheight="8" spacing="1" margin="1" tilecount="4" columns="4">
@@ -165,7 +166,10 @@ struct Game {
                                 .arg(8 | Diagonal)
                                 .arg(11 | Diagonal | Horizontal);
         WriteBytes(root + "/maps/one.tmx", one.toUtf8());
-        const QString two = header(2, 2) + QStringLiteral(R"( <tileset firstgid="1" source="terrain.tsx"/>
+        const QString two = header(2, 2) + QStringLiteral(R"( <properties>
+  <property name="next" type="file" value="one.tmx"/>
+ </properties>
+ <tileset firstgid="1" source="terrain.tsx"/>
  <layer id="1" name="ground" width="2" height="2">
   <data encoding="csv">
 1,2,
@@ -198,9 +202,9 @@ QImage rasterized(const QString& map, const QString& png) {
     return QImage(png).convertToFormat(QImage::Format_ARGB32);
 }
 
-// Rewritten maps draw as before in Tiled's own renderer, and Tiled opens each of them and the
-// new tileset.
-void expectSameDrawings(const QStringList& maps, const QString& out) {
+// Rewritten maps draw as before in Tiled's own renderer and in ours, and Tiled opens each of
+// them and the new tileset.
+void expectSameDrawings(const TilvexProgram& program, const QStringList& maps, const QString& out) {
     for (const QString& map : maps) {
         SCOPED_TRACE(map.toStdString());
         const QString name = QFileInfo(map).fileName();
@@ -208,6 +212,16 @@ void expectSameDrawings(const QStringList& maps, const QString& out) {
         const QImage after = rasterized(out + "/" + name, out + "/../after-" + name + ".png");
         ASSERT_FALSE(before.isNull());
         EXPECT_EQ(before, after);
+        QImage drawn[2];
+        const QString sources[2] = {map, out + "/" + name};
+        for (int k = 0; k < 2; ++k) {
+            const QString png = out + QStringLiteral("/../compiled%1-").arg(k) + name + ".png";
+            const TilvexResult run = program.Run({"compile", "--map", sources[k], png, "--quiet"});
+            EXPECT_EQ(run.status, 0) << run.err.toStdString();
+            drawn[k] = QImage(png);
+        }
+        EXPECT_FALSE(drawn[0].isNull());
+        EXPECT_EQ(drawn[0], drawn[1]);
         EXPECT_EQ(runTool("tiled", {"--export-map", out + "/" + name, out + "/../exported-" + name}).status, 0);
     }
     EXPECT_EQ(runTool("tiled", {"--export-tileset", out + "/tileset.tsx", out + "/../exported.tsx"}).status, 0);
@@ -246,7 +260,7 @@ TEST(Optimize, OneTilesetOfTheDistinctUsedTilesAndMapsThatDrawAsBefore) {
         const TilvexResult run = program.Run(arguments);
         ASSERT_EQ(run.status, 0) << run.err.toStdString();
         EXPECT_TRUE(run.out.startsWith(c.summary)) << run.out.toStdString();
-        expectSameDrawings(game.Maps(), out);
+        expectSameDrawings(program, game.Maps(), out);
 
         const TiledTileset joined = LoadTileset(out + "/tileset.tsx");
         ASSERT_EQ(joined.tileCount, static_cast<int>(c.patterns.size()));
@@ -275,7 +289,10 @@ TEST(Optimize, OneTilesetOfTheDistinctUsedTilesAndMapsThatDrawAsBefore) {
         EXPECT_EQ(joined.wangSets[0].tileIds, (std::vector<int>{0, path}));
         EXPECT_EQ(joined.properties.size(), 2u);
         // The image layer still shows the same picture from the new folder.
+        // Paths in the rewritten maps still name the same files from the new folder.
         EXPECT_TRUE(ReadBytes(out + "/one.tmx").contains("source=\"../../art/sky.png\""));
+        EXPECT_TRUE(ReadBytes(out + "/one.tmx").contains("value=\"../../art/item5.png\""));
+        EXPECT_TRUE(ReadBytes(out + "/three.tmj").contains("\"../../maps/one.tmx\"")) << "JSON";
     }
 }
 
@@ -324,7 +341,7 @@ TEST(Optimize, TiledSampleMapsDrawAsBefore) {
         const QString out = folder.File(QFileInfo(sample).completeBaseName());
         const TilvexResult run = program.Run({"optimize", map, "--out", out, "--flips"});
         ASSERT_EQ(run.status, 0) << run.err.toStdString();
-        expectSameDrawings({map}, out);
+        expectSameDrawings(program, {map}, out);
     }
 }
 
