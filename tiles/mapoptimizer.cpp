@@ -8,6 +8,7 @@
 #include "tiles/tilegrid.h"
 
 #include <QFileInfo>
+#include <QImageReader>
 
 namespace {
 QByteArray fileBytes(const QString& path) {
@@ -145,7 +146,10 @@ MapOptimizer::MapOptimizer(const QStringList& maps, bool flips) : census_(QSize(
                         counts_.sheetPixelsBefore += std::int64_t{size.width()} * size.height();
                     }
                 } else {
-                    counts_.sheetPixelsBefore += std::int64_t{ref.tileset->image.size.width()} * ref.tileset->image.size.height();
+                    // Tiled's files may leave the size out; the picture's header has it.
+                    const QSize size = ref.tileset->image.size.isEmpty() ? QImageReader(ref.tileset->image.source).size()
+                                                                         : ref.tileset->image.size;
+                    counts_.sheetPixelsBefore += std::int64_t{std::max(size.width(), 0)} * std::max(size.height(), 0);
                 }
                 inputs_.push_back(std::move(input));
             }
