@@ -288,6 +288,10 @@ TEST(Optimize, OneTilesetOfTheDistinctUsedTilesAndMapsThatDrawAsBefore) {
         ASSERT_EQ(joined.wangSets.size(), 1u);
         EXPECT_EQ(joined.wangSets[0].tileIds, (std::vector<int>{0, path}));
         EXPECT_EQ(joined.properties.size(), 2u);
+        // The wang set's own tile is renumbered; its colour's tile was never used.
+        const QByteArray tsx = ReadBytes(out + "/tileset.tsx");
+        EXPECT_TRUE(tsx.contains(R"(<wangset name="paths" type="corner" tile="4">)")) << tsx.toStdString();
+        EXPECT_TRUE(tsx.contains(R"(<wangcolor name="dirt" color="#ff0000" tile="-1")")) << tsx.toStdString();
         // The image layer still shows the same picture from the new folder.
         // Paths in the rewritten maps still name the same files from the new folder.
         EXPECT_TRUE(ReadBytes(out + "/one.tmx").contains("source=\"../../art/sky.png\""));
