@@ -2,7 +2,6 @@
 
 #include "imaging/picturefile.h"
 #include "runtime/runtimeerror.h"
-#include "runtime/wholefile.h"
 #include "tiles/tiledfiles.h"
 #include "tiles/tiledvalues.h"
 #include "tiles/tilegrid.h"
@@ -11,12 +10,6 @@
 #include <QImageReader>
 
 namespace {
-QByteArray fileBytes(const QString& path) {
-    std::vector<unsigned char> data;
-    ReadWholeFile(path, data);
-    return QByteArray(reinterpret_cast<const char*>(data.data()), static_cast<qsizetype>(data.size()));
-}
-
 bool isXml(const QString& path) {
     const QString suffix = QFileInfo(path).suffix().toLower();
     return suffix == "tsx" || suffix == "tmx";
@@ -129,7 +122,7 @@ MapOptimizer::MapOptimizer(const QStringList& maps, bool flips) : census_(QSize(
                 if (!isXml(file)) {
                     input.element = elementOf(*ref.tileset, file);
                 } else if (!ref.tileset->file.isEmpty()) {
-                    input.element = ParseXml(file, fileBytes(file));
+                    input.element = TilesetDocument(file).Xml();
                 } else {
                     for (const XmlNode& child : document.Xml().children) {
                         if (child.kind == XmlNode::Kind::Element && child.name == "tileset" &&
@@ -170,20 +163,7 @@ MapOptimizer::MapOptimizer(const QStringList& maps, bool flips) : census_(QSize(
                 use(*ref);
             }
         };
-        ForEachLayer(maps_[k].Model().layers, [&](const TiledLayer& layer) {
-            for (const TiledChunk& chunk : layer.chunks) {
-                std::uint32_t last = 0;
-                for (const std::uint32_t gid : chunk.gids) {
-                    if (GidTile(gid) != last) {
-                        place(gid);
-                        last = GidTile(gid);
-                    }
-                }
-            }
-            for (const TiledObject& object : layer.objects) {
-                place(object.gid);
-            }
-        });
+        ForEachLayer(maps_[k].Model().layers, [&](const TiledLayer& layer) { ForEachPlacedGid(layer, place); });
     }
 }
 
