@@ -96,19 +96,25 @@ const char* const CompileHelp =
     "their content; each must be the tile size.\n"
     "\n"
     "Usage: tilvex compile --map FILE DEST [--format F] [--tileset FILE.tsx] [--empty-colour RRGGBB]\n"
+    "                     [--layer NAME]... [--hidden]\n"
     "\n"
     "Draws the picture the map FILE (.tmx, .tmj or .csv, as split --map writes them) shows\n"
     "into the picture file DEST: each cell's tile from the map's tileset (--tileset instead;\n"
     "a .csv map's is the .tsx of its name beside it) with its flips, edge to edge; empty\n"
     "cells in the map's background colour (--empty-colour instead), else transparent (png)\n"
     "or the background colour (bmp). The picture is picturewidth by pictureheight where\n"
-    "the map gives them. The format is --format, else DEST's extension (.png, else bmp).\n";
+    "the map gives them. The format is --format, else DEST's extension (.png, else bmp).\n"
+    "Any other orthogonal map Tiled saves (.tmx, .tmj: every layer data encoding, layer kind\n"
+    "and tileset) is drawn as Tiled draws it; shapes, text and templates are left out.\n"
+    "  --layer NAME     draw only this layer (or group); may be given more than once\n"
+    "  --hidden         also draw the layers that are not visible\n";
 
 const char* const InfoHelp =
     "Usage: tilvex info FILE...\n"
     "\n"
     "Prints one tab-separated line per file: path, format (GIF, JPEG, PNG, BMP or unknown),\n"
-    "width, height and depth, as read from the file's header.\n";
+    "width, height and depth, as read from the file's header. For a map (.tmx, .tmj): one\n"
+    "line per layer: path, kind, name, size, the tilesets it uses, visible or hidden.\n";
 
 const char* const OptimizeHelp =
     "Usage: tilvex optimize MAP... --out DIR [--tileset NAME.tsx] [--flips] [--format F]\n"

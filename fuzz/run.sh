@@ -59,13 +59,23 @@ for target in "${targets[@]}"; do
   fi
   read -r -a extra_sources <<<"$(sed -n 's|^// sources:||p' "$source" | tr '\n' ' ')"
   read -r -a options <<<"$(sed -n 's|^// options:||p' "$source" | tr '\n' ' ')"
+  # A target may name pkg-config packages beyond Qt Core on a line "// packages: a b".
+  packages="$(sed -n 's|^// packages:||p' "$source" | tr '\n' ' ')"
+  package_cflags=""
+  package_libs=""
+  if [ -n "${packages// /}" ]; then
+    # shellcheck disable=SC2086
+    package_cflags="$(pkg-config --cflags $packages)"
+    # shellcheck disable=SC2086
+    package_libs="$(pkg-config --libs $packages)"
+  fi
 
   echo "== fuzz: building $target"
   # -fPIC: Qt is built with reduced relocations and refuses code that is not position independent.
   # shellcheck disable=SC2086
   if ! clang++ -std=c++20 -g -O1 -fPIC -fno-omit-frame-pointer \
       -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
-      -I. $qt_cflags "$source" "${extra_sources[@]}" $qt_libs -o "$out/$target"; then
+      -I. $qt_cflags $package_cflags "$source" "${extra_sources[@]}" $qt_libs $package_libs -o "$out/$target"; then
     echo "fuzz: $target does not build" >&2
     failed+=("$target")
     continue

@@ -3,7 +3,7 @@
 set -euo pipefail
 
 # tiled ships tmxrasterizer, which the tileset tests render maps with.
-packages=(cmake g++ make pkg-config qt6-base-dev libgl-dev libgtest-dev libspng-dev libdeflate-dev locales xvfb xdotool
+packages=(cmake g++ make pkg-config qt6-base-dev libgl-dev libgtest-dev libspng-dev libdeflate-dev zlib1g-dev libzstd-dev locales xvfb xdotool
           x11-utils strace tiled help2man desktop-file-utils appstream man-db file dpkg-dev)
 missing=()
 for p in "${packages[@]}"; do

@@ -228,7 +228,8 @@ TileMap ReadMapFile(const QString& path) {
         ReadWholeFile(path, data);
         return readCsv(path, QByteArray(reinterpret_cast<const char*>(data.data()), static_cast<qsizetype>(data.size())));
     }
-    const TiledMap tiled = LoadMap(path);
+    // The tileset is read by whoever draws the map.
+    const TiledMap tiled = LoadMap(path, false);
     QString why;
     auto map = PlainTileMap(tiled, why);
     if (!map) {
@@ -258,7 +259,7 @@ std::optional<TileMap> PlainTileMap(const TiledMap& tiled, QString& why) {
     if (layer->encoding != "csv" && !(tiled.file.endsWith(".tmj", Qt::CaseInsensitive) && layer->encoding.isEmpty())) {
         return refuse(QStringLiteral("only CSV layer data is read"));
     }
-    if (tiled.tilesets[0].tileset->tile != tiled.tile) {
+    if (tiled.tilesets[0].tileset->loaded && tiled.tilesets[0].tileset->tile != tiled.tile) {
         return refuse(QStringLiteral("only maps whose tileset has the map's tile size are read"));
     }
     const int width = pictureSide(tiled, PictureWidth, tiled.size.width(), tiled.tile.width());

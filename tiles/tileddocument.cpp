@@ -1,5 +1,6 @@
 #include "tiles/tileddocument.h"
 
+#include "runtime/runtimeerror.h"
 #include "runtime/wholefile.h"
 #include "tiles/tiledfiles.h"
 #include "tiles/tiledvalues.h"
@@ -48,7 +49,11 @@ void TiledDocument::Save(const QString& path) const {
         }
         bytes = XmlBytes(root);
     }
-    WriteWholeFile(target, bytes.constData(), static_cast<std::size_t>(bytes.size()));
+    try {
+        WriteWholeFile(target, bytes.constData(), static_cast<std::size_t>(bytes.size()));
+    } catch (const RuntimeError& failure) {
+        throw RuntimeError(failure.Number(), QStringLiteral("%1: %2").arg(target, failure.Description()));
+    }
 }
 
 TilesetDocument::TilesetDocument(const QString& path) {

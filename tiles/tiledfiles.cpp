@@ -30,6 +30,9 @@ void checkGid(const TiledMap& map, std::uint32_t gid, const QString& where) {
         return;
     }
     const TilesetRef* ref = map.TilesetOf(gid);
+    if (ref != nullptr && !ref->tileset->loaded) {
+        return;
+    }
     const int id = ref == nullptr ? -1 : static_cast<int>(tile - ref->firstGid);
     if (ref == nullptr || id >= ref->tileset->IdLimit() ||
         (ref->tileset->IsCollection() && ref->tileset->tiles.count(id) == 0)) {
@@ -43,14 +46,21 @@ bool IsTiledMapName(const QString& path) {
     return suffix == "tmx" || suffix == "tmj";
 }
 
-TiledMap LoadMap(const QString& path) {
+TiledMap LoadMap(const QString& path, bool tilesets) {
     const QString file = QFileInfo(path).absoluteFilePath();
     const QByteArray bytes = bytesOf(file);
-    return isJson(file) ? ReadTmjMap(file, ParseJsonObject(file, bytes)) : ReadTmxMap(file, ParseXml(file, bytes));
+    return isJson(file) ? ReadTmjMap(file, ParseJsonObject(file, bytes), tilesets)
+                          : ReadTmxMap(file, ParseXml(file, bytes), tilesets);
 }
 
-TiledTileset LoadTilesetOf(const QString& map, const QString& reference) {
+TiledTileset LoadTilesetOf(const QString& map, const QString& reference, bool load) {
     const QString path = PathBeside(map, reference);
+    if (!load) {
+        TiledTileset unread;
+        unread.file = path;
+        unread.loaded = false;
+        return unread;
+    }
     if (!QFileInfo(path).isFile()) {
         InvalidMapFile(map, QStringLiteral("its tileset %1 is missing").arg(path));
     }

@@ -10,10 +10,11 @@
 // file and the reason, before anything large is allocated.
 
 bool IsTiledMapName(const QString& path);
-TiledMap LoadMap(const QString& path);
+// With tilesets false, external tilesets are only referred to (file set, loaded false).
+TiledMap LoadMap(const QString& path, bool tilesets = true);
 TiledTileset LoadTileset(const QString& path);
 // The tileset a map refers to by a path relative to it; a missing one is named in the map's message.
-TiledTileset LoadTilesetOf(const QString& map, const QString& reference);
+TiledTileset LoadTilesetOf(const QString& map, const QString& reference, bool load = true);
 
 // Puts the tilesets in firstgid order and refuses a map whose layers or tile objects place a
 // tile that no tileset of it holds.

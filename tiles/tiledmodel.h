@@ -61,6 +61,7 @@ struct TiledWangSet {
 
 struct TiledTileset {
     QString file;  // absolute path of a .tsx/.tsj; empty when embedded in its map
+    bool loaded = true;  // false: only the reference was read (see LoadMap)
     QString name;
     QString className;
     QSize tile;

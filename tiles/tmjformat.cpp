@@ -207,7 +207,7 @@ TiledTileset ReadTsjTileset(const QString& file, const QJsonObject& o) {
     return tileset;
 }
 
-TiledMap ReadTmjMap(const QString& file, const QJsonObject& root) {
+TiledMap ReadTmjMap(const QString& file, const QJsonObject& root, bool tilesets) {
     if (root.value("type").toString("map") != "map") {
         InvalidMapFile(file, QStringLiteral("no map"));
     }
@@ -224,7 +224,7 @@ TiledMap ReadTmjMap(const QString& file, const QJsonObject& root) {
         const QJsonObject o = value.toObject();
         TilesetRef ref;
         ref.firstGid = static_cast<std::uint32_t>(number(file, o, "firstgid", 1, 0x0FFFFFFF));
-        ref.tileset = std::make_shared<TiledTileset>(o.contains("source") ? LoadTilesetOf(file, o.value("source").toString())
+        ref.tileset = std::make_shared<TiledTileset>(o.contains("source") ? LoadTilesetOf(file, o.value("source").toString(), tilesets)
                                                                           : ReadTsjTileset(file, o));
         map.tilesets.push_back(std::move(ref));
     }

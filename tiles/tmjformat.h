@@ -11,4 +11,4 @@
 QJsonObject ParseJsonObject(const QString& file, const QByteArray& bytes);
 
 TiledTileset ReadTsjTileset(const QString& file, const QJsonObject& object);
-TiledMap ReadTmjMap(const QString& file, const QJsonObject& root);
+TiledMap ReadTmjMap(const QString& file, const QJsonObject& root, bool tilesets = true);

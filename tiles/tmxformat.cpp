@@ -220,7 +220,7 @@ TiledTileset ReadTsxTileset(const QString& file, const XmlNode& element) {
     return tileset;
 }
 
-TiledMap ReadTmxMap(const QString& file, const XmlNode& root) {
+TiledMap ReadTmxMap(const QString& file, const XmlNode& root, bool tilesets) {
     if (root.name != "map") {
         InvalidMapFile(file, QStringLiteral("no map: the document is a <%1>").arg(root.name));
     }
@@ -237,7 +237,7 @@ TiledMap ReadTmxMap(const QString& file, const XmlNode& root) {
     forChildren(root, "tileset", [&](const XmlNode& node) {
         TilesetRef ref;
         ref.firstGid = static_cast<std::uint32_t>(MapNumber(file, "firstgid", node.Attr("firstgid"), 1, 0x0FFFFFFF));
-        ref.tileset = std::make_shared<TiledTileset>(node.Has("source") ? LoadTilesetOf(file, node.Attr("source"))
+        ref.tileset = std::make_shared<TiledTileset>(node.Has("source") ? LoadTilesetOf(file, node.Attr("source"), tilesets)
                                                                         : ReadTsxTileset(file, node));
         map.tilesets.push_back(std::move(ref));
     });

@@ -10,4 +10,4 @@
 TiledTileset ReadTsxTileset(const QString& file, const XmlNode& element);
 
 // A <map> document; external tilesets are read through LoadTileset.
-TiledMap ReadTmxMap(const QString& file, const XmlNode& root);
+TiledMap ReadTmxMap(const QString& file, const XmlNode& root, bool tilesets = true);

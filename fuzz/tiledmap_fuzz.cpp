@@ -1,0 +1,50 @@
+// Feeds arbitrary bytes to the map readers: the first byte picks TMX, TMJ or bare layer data
+// (its encoding by the second byte). Nothing may crash; every refusal is 481 naming the
+// file; layer data that reads writes back to the same gids.
+// sources: tiles/xmltree.cpp tiles/tmxformat.cpp tiles/tmjformat.cpp tiles/tiledvalues.cpp tiles/tiledmodel.cpp tiles/layerdata.cpp tiles/tiledfiles.cpp runtime/runtimeerror.cpp runtime/wholefile.cpp runtime/atomicfile.cpp runtime/descriptor.cpp runtime/paths.cpp
+// packages: Qt6Gui zlib libzstd
+// options: -max_len=8192
+
+#include "runtime/runtimeerror.h"
+#include "tiles/layerdata.h"
+#include "tiles/tmjformat.h"
+#include "tiles/tmxformat.h"
+
+#include <cstdint>
+#include <cstdlib>
+
+namespace {
+const QString File = QStringLiteral("/fuzz/map");
+
+void expectRefusal(const RuntimeError& failure) {
+    if (failure.Number() != Err::InvalidPicture || !failure.Description().startsWith(File)) {
+        std::abort();
+    }
+}
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size < 2) {
+        return 0;
+    }
+    const QByteArray bytes(reinterpret_cast<const char*>(data + 2), static_cast<qsizetype>(size - 2));
+    try {
+        switch (data[0] % 3) {
+        case 0: ReadTmxMap(File, ParseXml(File, bytes), false); break;
+        case 1: ReadTmjMap(File, ParseJsonObject(File, bytes), false); break;
+        default: {
+            static const char* const forms[][2] = {{"csv", ""}, {"base64", ""}, {"base64", "zlib"}, {"base64", "gzip"}, {"base64", "zstd"}};
+            const auto& form = forms[data[1] % 5];
+            const std::size_t cells = data[1] / 5;
+            const auto gids = DecodeLayerData(File, QString::fromLatin1(bytes), form[0], form[1], cells);
+            const QString text = EncodeLayerData(File, gids, form[0], form[1], 4);
+            if (DecodeLayerData(File, text, form[0], form[1], cells) != gids) {
+                std::abort();
+            }
+        }
+        }
+    } catch (const RuntimeError& failure) {
+        expectRefusal(failure);
+    }
+    return 0;
+}

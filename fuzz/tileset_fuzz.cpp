@@ -1,0 +1,49 @@
+// Feeds arbitrary bytes to the tileset readers (TSX when the first byte is even, TSJ when odd)
+// and edits what reads: nothing may crash, every refusal is 481 naming the file, and an
+// edited tileset reads back with the tiles it was given.
+// sources: tiles/xmltree.cpp tiles/tmxformat.cpp tiles/tmjformat.cpp tiles/tiledvalues.cpp tiles/tiledmodel.cpp tiles/layerdata.cpp tiles/tiledfiles.cpp tiles/tmxedit.cpp runtime/runtimeerror.cpp runtime/wholefile.cpp runtime/atomicfile.cpp runtime/descriptor.cpp runtime/paths.cpp
+// packages: Qt6Gui zlib libzstd
+// options: -max_len=8192
+
+#include "runtime/runtimeerror.h"
+#include "tiles/tiledits.h"
+#include "tiles/tmjformat.h"
+#include "tiles/tmxformat.h"
+
+#include <cstdint>
+#include <cstdlib>
+
+namespace {
+const QString File = QStringLiteral("/fuzz/set.tsx");
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size < 1) {
+        return 0;
+    }
+    const QByteArray bytes(reinterpret_cast<const char*>(data + 1), static_cast<qsizetype>(size - 1));
+    try {
+        if (data[0] % 2 == 1) {
+            ReadTsjTileset(File, ParseJsonObject(File, bytes));
+            return 0;
+        }
+        XmlNode root = ParseXml(File, bytes);
+        const TiledTileset tileset = ReadTsxTileset(File, root);
+        // Every tile moved one id up reads back as the same tiles one id up.
+        RenumberXmlTiles(root, [](int id) { return id + 1; });
+        const TiledTileset moved = ReadTsxTileset(File, ParseXml(File, XmlBytes(root)));
+        if (moved.tiles.size() != tileset.tiles.size()) {
+            std::abort();
+        }
+        for (const auto& [id, tile] : tileset.tiles) {
+            if (moved.tiles.count(id + 1) == 0 || moved.tiles.at(id + 1).properties.size() != tile.properties.size()) {
+                std::abort();
+            }
+        }
+    } catch (const RuntimeError& failure) {
+        if (failure.Number() != Err::InvalidPicture || !failure.Description().startsWith(File)) {
+            std::abort();
+        }
+    }
+    return 0;
+}
