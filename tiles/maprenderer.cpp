@@ -163,7 +163,6 @@ QImage MapRenderer::Draw() {
     }
     // Every picture first: a missing one is refused before the canvas is made.
     TileImages tiles(map_);
-    std::vector<TiledImage> images;
     for (const Drawn* drawn : shown) {
         for (const TiledChunk& chunk : drawn->layer->chunks) {
             std::uint32_t last = 0;

@@ -31,7 +31,6 @@ public:
     int LayersDrawn() const { return drawn_; }
 
 private:
-    struct Placed;
     const TiledMap& map_;
     Options options_;
     QRect area_;  // the picture in map pixels

@@ -82,6 +82,10 @@ void AddTile(const QString& file, TiledTileset& tileset, TiledTile tile) {
     }
 }
 
+int SheetCells(int side, int tile, int margin, int spacing) {
+    return side - tile < margin ? 0 : (side - tile - margin) / (tile + spacing) + 1;
+}
+
 void FinishTileset(const QString& file, TiledTileset& tileset) {
     if (tileset.IsCollection() || tileset.tileCount > 0) {
         return;
@@ -93,9 +97,6 @@ void FinishTileset(const QString& file, TiledTileset& tileset) {
     if (!size.isValid()) {
         InvalidMapFile(file, QStringLiteral("the tileset image %1 is missing or no picture").arg(tileset.image.source));
     }
-    const auto count = [&](int side, int tile) {
-        return side - tile < tileset.margin ? 0 : (side - tile - tileset.margin) / (tile + tileset.spacing) + 1;
-    };
-    tileset.columns = count(size.width(), tileset.tile.width());
-    tileset.tileCount = tileset.columns * count(size.height(), tileset.tile.height());
+    tileset.columns = SheetCells(size.width(), tileset.tile.width(), tileset.margin, tileset.spacing);
+    tileset.tileCount = tileset.columns * SheetCells(size.height(), tileset.tile.height(), tileset.margin, tileset.spacing);
 }

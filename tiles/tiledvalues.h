@@ -21,6 +21,9 @@ std::size_t LayerCells(const QString& file, const QString& layer, qint64 width, 
 // Refuses a tile id given twice.
 void AddTile(const QString& file, TiledTileset& tileset, TiledTile tile);
 
+// Whole tiles along one side of a sheet, as Tiled cuts it: from the margin, a spacing apart.
+int SheetCells(int side, int tile, int margin, int spacing);
+
 // Fills in what older files leave out: a sheet's tile count from its image's size, as
 // Tiled cuts the sheet.
 void FinishTileset(const QString& file, TiledTileset& tileset);

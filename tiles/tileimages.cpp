@@ -52,12 +52,8 @@ void TileImages::Need(std::uint32_t gid) {
     if (!tileset.IsCollection()) {
         if (sheets_.count(&tileset) == 0) {
             Sheet sheet{TiledPicture(tileset.image.source, tileset.image.trans), 0, 0};
-            // As Tiled cuts a sheet: whole tiles from the margin, a spacing apart.
-            const auto count = [&](int side, int tile) {
-                return side - tile < tileset.margin ? 0 : (side - tile - tileset.margin) / (tile + tileset.spacing) + 1;
-            };
-            sheet.columns = count(sheet.image.width(), tileset.tile.width());
-            sheet.rows = count(sheet.image.height(), tileset.tile.height());
+            sheet.columns = SheetCells(sheet.image.width(), tileset.tile.width(), tileset.margin, tileset.spacing);
+            sheet.rows = SheetCells(sheet.image.height(), tileset.tile.height(), tileset.margin, tileset.spacing);
             sheets_.emplace(&tileset, std::move(sheet));
         }
         return;

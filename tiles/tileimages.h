@@ -19,7 +19,7 @@ public:
     // The tile of the gid with its flips (H, V, D) and the tint; null for a tile the sheet
     // does not reach.
     const QImage& Oriented(std::uint32_t gid, QRgb tint);
-    // The unflipped, tinted tile and its tileset.
+    // The tile of the gid unflipped (tile objects flip it as they draw it), tinted.
     const QImage& Plain(std::uint32_t gid, QRgb tint) { return Oriented(GidTile(gid), tint); }
 
 private:
