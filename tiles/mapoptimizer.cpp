@@ -208,9 +208,9 @@ QImage MapOptimizer::tilePicture(TileRef ref) {
     if (input.sheet.isNull()) {
         input.sheet = pictureOf(tileset.image);
     }
-    // Tiled counts the columns from the image, whatever the file says, and one margin only.
-    const int width = input.sheet.width() - tileset.tile.width();
-    const int columns = width < tileset.margin ? 1 : (width - tileset.margin) / (tileset.tile.width() + tileset.spacing) + 1;
+    // Tiled counts the columns from the image, whatever the file says.
+    const int columns =
+        std::max(1, SheetCells(input.sheet.width(), tileset.tile.width(), tileset.margin, tileset.spacing));
     const TileGrid grid(tileset.tile, tileset.margin, tileset.spacing);
     return input.sheet.copy(grid.Cell(ref.id % columns, ref.id / columns));
 }
