@@ -8,6 +8,7 @@
 #include "helptexts.h"
 #include "progressbar.h"
 #include "mapcommands.h"
+#include "optimizecommand.h"
 #include "tilecommands.h"
 
 #include "conversion/converter.h"
@@ -166,6 +167,16 @@ int runCommand(Request& request) {
         }
         return runInfo(request);
     }
+    if (command == "optimize") {
+        if (request.operands.isEmpty()) {
+            return report.RefuseUsage(QStringLiteral("optimize needs at least one MAP"));
+        }
+        TileOptions options;
+        if (const QString bad = ReadTileOptions(request, options); !bad.isEmpty()) {
+            return RefuseRun(bad);
+        }
+        return RunOptimize(request, options);
+    }
     const bool mapCompile = command == "compile" && request.Has("--map");
     const QString problem =
         mapCompile ? operandProblem(request, {QStringLiteral("DEST")})
@@ -223,7 +234,8 @@ int RunBatch(const QStringList& arguments) {
     }
     const char* help = command == "split" ? SplitHelp : command == "compile" ? CompileHelp
                                           : command == "info"  ? InfoHelp
-                                          : command == "extrude" ? ExtrudeHelp : nullptr;
+                                          : command == "extrude" ? ExtrudeHelp
+                                          : command == "optimize" ? OptimizeHelp : nullptr;
     if (problem.isEmpty() && command.isEmpty()) {
         problem = QStringLiteral("no command given");
     } else if (problem.isEmpty() && help == nullptr) {

@@ -13,8 +13,8 @@
 
 namespace {
 const QStringList ValueOptions = {"--start",  "--width",   "--tile", "--margin",      "--spacing",
-                                  "--format", "--tileset", "--map",  "--empty-colour", "--layer", "--extrude"};
-const QStringList FlagOptions = {"--exact", "--keep-edges", "--unique", "--flips", "--skip-empty", "--hidden"};
+                                  "--format", "--tileset", "--map",  "--empty-colour", "--layer", "--extrude", "--out"};
+const QStringList FlagOptions = {"--exact", "--keep-edges", "--unique", "--flips", "--skip-empty", "--hidden", "--dry-run"};
 // Options that name one more thing each time they are given.
 const QStringList RepeatableOptions = {"--layer"};
 const QStringList CommonOptions = {"--quiet", "--json", "--jobs", "--help"};
@@ -235,6 +235,9 @@ QString RefuseOptionsOf(const Request& request) {
         for (const char* taken : {"--tile", "--margin", "--spacing", "--extrude"}) {
             refused.removeAll(QString::fromLatin1(taken));
         }
+    } else if (request.command == "optimize") {
+        refused = {"--keep-edges", "--unique", "--skip-empty", "--empty-colour", "--layer", "--hidden", "--start", "--exact", "--tile",
+                   "--margin", "--spacing", "--map"};
     } else if (request.command == "split") {
         refused = {"--width", "--exact", "--layer", "--hidden", "--extrude"};
     } else if (request.Has("--map")) {
@@ -248,6 +251,9 @@ QString RefuseOptionsOf(const Request& request) {
         }
     } else {
         refused = {"--keep-edges", "--unique", "--flips", "--skip-empty", "--empty-colour", "--layer", "--hidden"};
+    }
+    if (request.command != "optimize") {
+        refused += {"--out", "--dry-run"};
     }
     for (const QString& name : refused) {
         if (request.Has(name)) {
@@ -327,7 +333,8 @@ QString ReadTileOptions(const Request& request, TileOptions& options) {
     options.tiled = options.extrude > 0 || options.unique || !options.map.isEmpty() || request.Has("--tile") || request.Has("--margin") || request.Has("--spacing") ||
                     options.format == TileFormat::Png || request.Has("--exact") || options.autoWidth ||
                     options.keepEdges || !options.tileset.isEmpty();
-    if (options.tiled && request.command == "compile" && request.Value("--width") && !options.autoWidth &&
+    const bool sheet = (options.tiled && request.command == "compile") || request.command == "optimize";
+    if (sheet && request.Value("--width") && !options.autoWidth &&
         !options.width) {
         return bad("--width", *request.Value("--width"),
                    QStringLiteral("not a whole number of columns from 1 to %1, or auto").arg(1 << 17));

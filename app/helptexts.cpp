@@ -13,6 +13,7 @@ const char* const MainHelp =
     "  info FILE...                   width, height and depth of BMP, GIF, PNG, JPEG files\n"
     "  extrude SHEET OUT --tile WxH   repeat every tile's edge pixels outward (against bleeding)\n"
     "  extrude TILESET.tsx OUT.tsx    the same for a tileset's sheet, and the tileset to match\n"
+    "  optimize MAP... --out DIR      one tileset of the tiles the maps use; the maps rewritten\n"
     "\n"
     "Tile options (split and compile; see tilvex split --help, tilvex compile --help):\n"
     "  --tile WxH     tile size (default 32x32; --tile 16 means 16x16)\n"
@@ -154,3 +155,29 @@ const char* const ExtrudeHelp =
     "source and size changed and everything else kept (properties, wang sets, animations,\n"
     "collision shapes, ...), so a map drawn over it looks the same. An image-collection\n"
     "tileset has no sheet to extrude and is refused.\n";
+    "Prints one tab-separated line per file: path, format (GIF, JPEG, PNG, BMP or unknown),\n"
+    "width, height and depth, as read from the file's header. For a map (.tmx, .tmj): one\n"
+    "line per layer: path, kind, name, size, the tilesets it uses, visible or hidden.\n";
+
+const char* const OptimizeHelp =
+    "Usage: tilvex optimize MAP... --out DIR [--tileset NAME.tsx] [--flips] [--format F]\n"
+    "                       [--width auto|N] [--dry-run]\n"
+    "\n"
+    "Reads the maps MAP (.tmx, .tmj) and every tileset they use, and writes into DIR one\n"
+    "tileset NAME (default tileset.tsx) with its sheet beside it: each distinct tile the maps\n"
+    "use (tile layers, tile objects, the frames of used animations) once, in order of first\n"
+    "use. Tiles are one where their pixels (alpha included) and everything they carry (class,\n"
+    "properties, collision shapes, animation, probability) are equal; tiles nothing uses are\n"
+    "left out. Every map is written into DIR under its own name and format, its gids moved\n"
+    "onto the new tileset and all else kept; paths of image layers, templates and file\n"
+    "properties are made relative to DIR. DIR must hold none of the files read.\n"
+    "  --tileset NAME.tsx  the new tileset's file name in DIR (its sheet: NAME.png or .bmp)\n"
+    "  --flips          a tile equal to another mirrored or turned is stored once and the\n"
+    "                   maps flip it (not tiles of animations, wang sets or with collision\n"
+    "                   shapes, which keep their orientation)\n"
+    "  --format F       png (default) or bmp (only for tiles without transparency)\n"
+    "  --width W        tiles per row of the sheet; auto (default): closest to square\n"
+    "  --dry-run        print the summary and write nothing\n"
+    "  --quiet          print nothing but errors\n"
+    "The summary gives maps read, tiles before (in all input tilesets), used and after,\n"
+    "duplicates merged and tiles folded by flips, sheet pixels before and after, the time.\n";

@@ -6,3 +6,4 @@ extern const char* const SplitHelp;
 extern const char* const CompileHelp;
 extern const char* const InfoHelp;
 extern const char* const ExtrudeHelp;
+extern const char* const OptimizeHelp;

@@ -368,18 +368,7 @@ QString tilesetsUsed(const TiledMap& map, const TiledLayer& layer) {
             }
         }
     };
-    for (const TiledChunk& chunk : layer.chunks) {
-        std::uint32_t last = 0;
-        for (const std::uint32_t gid : chunk.gids) {
-            if (GidTile(gid) != last) {
-                add(gid);
-                last = GidTile(gid);
-            }
-        }
-    }
-    for (const TiledObject& object : layer.objects) {
-        add(object.gid);
-    }
+    ForEachPlacedGid(layer, add);
     return names.isEmpty() ? QStringLiteral("-") : names.join(',');
 }
 

@@ -41,17 +41,21 @@ QSize SheetBuilder::SheetSize() const {
 }
 
 QImage SheetBuilder::Build(const std::function<QString(std::int64_t)>& path) const {
-    const QImage first = loadTile(path(0), grid_.Tile());
+    return Draw([&](std::int64_t k) { return loadTile(path(k), grid_.Tile()); });
+}
+
+QImage SheetBuilder::Draw(const TileSource& source) const {
+    const QImage first = source(0);
     if (format_ == TileFormat::Png && first.format() == QImage::Format_Indexed8) {
         try {
-            return build(path, first, true);
+            return build(source, first, true);
         } catch (const PaletteMismatch&) {
         }
     }
-    return build(path, first, false);
+    return build(source, first, false);
 }
 
-QImage SheetBuilder::build(const std::function<QString(std::int64_t)>& path, const QImage& first, bool indexed) const {
+QImage SheetBuilder::build(const TileSource& source, const QImage& first, bool indexed) const {
     const QSize size = SheetSize();
     QImage sheet;
     const bool gaps = grid_.Margin() > 0 || grid_.Spacing() > 0 || count_ % columns_ != 0;
@@ -59,16 +63,16 @@ QImage SheetBuilder::build(const std::function<QString(std::int64_t)>& path, con
         sheet = QImage(size, QImage::Format_Indexed8);
         sheet.setColorTable(first.colorTable());
         if (gaps && !EnsureTransparentEntry(sheet)) {
-            return build(path, first, false);
+            return build(source, first, false);
         }
     } else {
         sheet = QImage(size, format_ == TileFormat::Png ? QImage::Format_RGBA8888 : QImage::Format_RGB32);
     }
-    draw(path, first, sheet, 0, 0, count_);
+    draw(source, first, sheet, 0, 0, count_);
     return sheet;
 }
 
-void SheetBuilder::draw(const std::function<QString(std::int64_t)>& path, const QImage& first, QImage& band, int top,
+void SheetBuilder::draw(const TileSource& source, const QImage& first, QImage& band, int top,
                         std::int64_t from, std::int64_t to) const {
     if (band.isNull()) {
         RaiseError(Err::OutOfMemory);
@@ -88,7 +92,7 @@ void SheetBuilder::draw(const std::function<QString(std::int64_t)>& path, const 
     const qsizetype stride = band.bytesPerLine();
     ParallelFor(static_cast<std::size_t>(to - from), [&](std::size_t i) {
         const std::int64_t k = from + static_cast<std::int64_t>(i);
-        QImage tile = k == 0 ? first : loadTile(path(k), grid_.Tile());
+        QImage tile = k == 0 ? first : source(k);
         if (indexed) {
             if (tile.format() != QImage::Format_Indexed8 || tile.colorTable() != palette) {
                 throw PaletteMismatch();
@@ -109,7 +113,8 @@ void SheetBuilder::draw(const std::function<QString(std::int64_t)>& path, const 
 void SheetBuilder::BuildBands(const std::function<QString(std::int64_t)>& path,
                               const std::function<void(const QImage& band, int top)>& put) const {
     const QSize size = SheetSize();
-    const QImage first = loadTile(path(0), grid_.Tile());
+    const TileSource load = [&](std::int64_t k) { return loadTile(path(k), grid_.Tile()); };
+    const QImage first = load(0);
     const std::int64_t rows = (count_ + columns_ - 1) / columns_;
     const std::int64_t rowBytes = std::int64_t{4} * size.width() * (grid_.Tile().height() + grid_.Spacing());
     const std::int64_t bandRows = std::clamp<std::int64_t>(BandBytes / std::max<std::int64_t>(rowBytes, 1), 1, rows);
@@ -120,7 +125,7 @@ void SheetBuilder::BuildBands(const std::function<QString(std::int64_t)>& path,
         const std::int64_t end = row + bandRows;
         const int bottom = end >= rows ? size.height() : grid_.Cell(0, static_cast<int>(end)).y();
         QImage band(size.width(), bottom - top, QImage::Format_RGB32);
-        draw(path, first, band, top, row * columns_, std::min(count_, end * columns_));
+        draw(load, first, band, top, row * columns_, std::min(count_, end * columns_));
         put(band, top);
     }
 }

@@ -14,6 +14,9 @@
 // background colour (BMP). Every tile must be the grid's tile size.
 class SheetBuilder {
 public:
+    // Tile k's picture.
+    using TileSource = std::function<QImage(std::int64_t)>;
+
     SheetBuilder(const TileGrid& grid, int columns, std::int64_t count, TileFormat format);
 
     // The sheet's size; empty when it would exceed the largest canvas.
@@ -23,6 +26,8 @@ public:
     // every tile is indexed with one palette (and the format is PNG), else RGBA8888 (PNG)
     // or RGB32 (BMP). A failure names the file it came from.
     QImage Build(const std::function<QString(std::int64_t)>& path) const;
+    // The same from tiles at hand.
+    QImage Draw(const TileSource& tile) const;
 
     // The same for a BMP sheet, drawn a band of tile rows at a time: put(band, top) is given
     // the RGB32 rows of the sheet from top on, top to bottom, so memory does not grow with
@@ -31,10 +36,10 @@ public:
                     const std::function<void(const QImage& band, int top)>& put) const;
 
 private:
-    QImage build(const std::function<QString(std::int64_t)>& path, const QImage& first, bool indexed) const;
+    QImage build(const TileSource& source, const QImage& first, bool indexed) const;
 
     // Draws tiles from to to - 1 into the band of sheet rows from top on, cleared first.
-    void draw(const std::function<QString(std::int64_t)>& path, const QImage& first, QImage& band, int top,
+    void draw(const TileSource& source, const QImage& first, QImage& band, int top,
               std::int64_t from, std::int64_t to) const;
 
     TileGrid grid_;

@@ -80,17 +80,6 @@ void CheckMapGids(TiledMap& map) {
                      [](const TilesetRef& a, const TilesetRef& b) { return a.firstGid < b.firstGid; });
     ForEachLayer(map.layers, [&](const TiledLayer& layer) {
         const QString where = QStringLiteral("layer \"%1\"").arg(layer.name);
-        for (const TiledChunk& chunk : layer.chunks) {
-            std::uint32_t last = 0;
-            for (const std::uint32_t gid : chunk.gids) {
-                if (GidTile(gid) != last) {
-                    checkGid(map, gid, where);
-                    last = GidTile(gid);
-                }
-            }
-        }
-        for (const TiledObject& object : layer.objects) {
-            checkGid(map, object.gid, where);
-        }
+        ForEachPlacedGid(layer, [&](std::uint32_t gid) { checkGid(map, gid, where); });
     });
 }

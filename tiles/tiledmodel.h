@@ -161,3 +161,20 @@ void ForEachLayer(Layer& layers, Visit&& visit) {
         ForEachLayer(layer.layers, visit);
     }
 }
+
+// Every gid a layer places (cells and tile objects), a run of one tile in a row given once.
+template <typename Visit>
+void ForEachPlacedGid(const TiledLayer& layer, Visit&& visit) {
+    for (const TiledChunk& chunk : layer.chunks) {
+        std::uint32_t last = 0;
+        for (const std::uint32_t gid : chunk.gids) {
+            if (GidTile(gid) != last) {
+                visit(gid);
+                last = GidTile(gid);
+            }
+        }
+    }
+    for (const TiledObject& object : layer.objects) {
+        visit(object.gid);
+    }
+}

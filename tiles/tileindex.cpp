@@ -22,7 +22,43 @@ std::uint64_t hashRows(const QImage& tile, std::size_t rowBytes) {
     }
     return hash ^ (hash >> 29);
 }
+
+// Where the flips move a point of the unit square's corners, as a 2x2 matrix on (x, y)
+// about the tile's centre: the diagonal swap first, then the mirrors.
+struct Turn {
+    int xx, xy, yx, yy;
+};
+
+Turn turnOf(std::uint32_t flips) {
+    Turn t = (flips & TileFlip::Diagonal) != 0 ? Turn{0, 1, 1, 0} : Turn{1, 0, 0, 1};
+    if ((flips & TileFlip::Horizontal) != 0) {
+        t.xx = -t.xx;
+        t.xy = -t.xy;
+    }
+    if ((flips & TileFlip::Vertical) != 0) {
+        t.yx = -t.yx;
+        t.yy = -t.yy;
+    }
+    return t;
+}
+
+bool operator==(const Turn& a, const Turn& b) {
+    return a.xx == b.xx && a.xy == b.xy && a.yx == b.yx && a.yy == b.yy;
+}
 }  // namespace
+
+std::uint32_t CombinedFlips(std::uint32_t inner, std::uint32_t outer) {
+    const Turn a = turnOf(outer);
+    const Turn b = turnOf(inner);
+    const Turn both{a.xx * b.xx + a.xy * b.yx, a.xx * b.xy + a.xy * b.yy, a.yx * b.xx + a.yy * b.yx,
+                    a.yx * b.xy + a.yy * b.yy};
+    for (std::uint32_t code = 0; code < 8; ++code) {
+        if (turnOf(code << 29) == both) {
+            return code << 29;
+        }
+    }
+    return 0;  // unreachable: the eight turns are closed under composition
+}
 
 QImage OrientedTile(const QImage& tile, std::uint32_t flips) {
     const bool diagonal = (flips & TileFlip::Diagonal) != 0;

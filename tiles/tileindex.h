@@ -19,6 +19,11 @@ constexpr std::uint32_t All = Horizontal | Vertical | Diagonal;
 // the horizontal, then the vertical mirror. A diagonal flip needs a square tile.
 QImage OrientedTile(const QImage& tile, std::uint32_t flips);
 
+// The flips that draw a tile as OrientedTile(OrientedTile(tile, inner), outer) does, so a
+// gid placing a tile stored in another orientation places the stored tile instead. Other
+// bits of either value are ignored.
+std::uint32_t CombinedFlips(std::uint32_t inner, std::uint32_t outer);
+
 // Distinct tiles by exact pixel equality (alpha or palette index included), each with the
 // orientations a map can place it in when flips are wanted.
 class TileIndex {

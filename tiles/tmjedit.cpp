@@ -111,7 +111,8 @@ QJsonArray renumbered(const QJsonArray& array, const char* key, const std::funct
 void RebaseJsonPaths(QJsonObject& object, const QDir& from, const QDir& to) {
     for (auto it = object.begin(); it != object.end(); ++it) {
         const QString key = it.key();
-        if ((key == "image" || key == "source" || key == "template") && it.value().isString()) {
+        const bool file = key == "value" && object.value("type").toString() == "file";
+        if ((key == "image" || key == "source" || key == "template" || file) && it.value().isString()) {
             const QString reference = it.value().toString();
             if (!reference.isEmpty() && !QFileInfo(reference).isAbsolute()) {
                 it.value() = to.relativeFilePath(QFileInfo(from.filePath(reference)).absoluteFilePath());

@@ -77,8 +77,10 @@ void renumberLayers(const QString& file, XmlNode& parent, bool infinite, const s
 }  // namespace
 
 void RebaseXmlPaths(XmlNode& node, const QDir& from, const QDir& to) {
+    // A property of type file names a path as well.
+    const bool file = node.name == "property" && node.Attr("type") == "file";
     for (auto& [key, value] : node.attributes) {
-        if (key == "source" || key == "template") {
+        if (key == "source" || key == "template" || (file && key == "value")) {
             value = rebased(value, from, to);
         }
     }

@@ -71,7 +71,7 @@ check_completion() {  # expected, then the words
   local got; got=$(complete_line "$@")
   [ "$got" = "$want" ] || fail "completion of '$*': '$got', expected '$want'"
 }
-check_completion "compile extrude info split " tilvex ""
+check_completion "compile extrude info optimize split " tilvex ""
 check_completion "--help --version " tilvex "--"
 check_completion "big.bmp sheet.png tiles " tilvex split ""
 check_completion "tiles " tilvex split big.bmp ""
@@ -83,6 +83,8 @@ check_completion "level.tmx tiles " tilvex split big.bmp out --unique --map ""
 check_completion "big.bmp sheet.png tiles " tilvex compile --map level.tmx ""
 check_completion "tiles " tilvex compile --start 3 ""
 check_completion "big.bmp level.tmx notes.txt sheet.png tiles " tilvex info big.bmp ""
+check_completion "level.tmx tiles " tilvex optimize ""
+check_completion "tiles " tilvex optimize level.tmx --out ""
 
 [ $status -eq 0 ] && echo "install tree: $(wc -l <<<"$actual") files, all checks passed"
 exit $status
