@@ -155,13 +155,10 @@ const char* const ExtrudeHelp =
     "source and size changed and everything else kept (properties, wang sets, animations,\n"
     "collision shapes, ...), so a map drawn over it looks the same. An image-collection\n"
     "tileset has no sheet to extrude and is refused.\n";
-    "Prints one tab-separated line per file: path, format (GIF, JPEG, PNG, BMP or unknown),\n"
-    "width, height and depth, as read from the file's header. For a map (.tmx, .tmj): one\n"
-    "line per layer: path, kind, name, size, the tilesets it uses, visible or hidden.\n";
 
 const char* const OptimizeHelp =
     "Usage: tilvex optimize MAP... --out DIR [--tileset NAME.tsx] [--flips] [--format F]\n"
-    "                       [--width auto|N] [--dry-run]\n"
+    "                       [--width auto|N] [--extrude N] [--dry-run]\n"
     "\n"
     "Reads the maps MAP (.tmx, .tmj) and every tileset they use, and writes into DIR one\n"
     "tileset NAME (default tileset.tsx) with its sheet beside it: each distinct tile the maps\n"
@@ -177,7 +174,9 @@ const char* const OptimizeHelp =
     "                   shapes, which keep their orientation)\n"
     "  --format F       png (default) or bmp (only for tiles without transparency)\n"
     "  --width W        tiles per row of the sheet; auto (default): closest to square\n"
+    "  --extrude N      the sheet's tiles extruded by N pixels (see tilvex extrude --help);\n"
+    "                   the tileset gets margin N and spacing 2N\n"
     "  --dry-run        print the summary and write nothing\n"
-    "  --quiet          print nothing but errors\n"
+    "  -q, --quiet, --json, -j N, --jobs N  as for every command (see tilvex --help)\n"
     "The summary gives maps read, tiles before (in all input tilesets), used and after,\n"
     "duplicates merged and tiles folded by flips, sheet pixels before and after, the time.\n";

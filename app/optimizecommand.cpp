@@ -2,6 +2,7 @@
 
 #include "batchio.h"
 #include "commandreport.h"
+#include "extrudecommand.h"
 
 #include "imaging/picture.h"
 #include "runtime/paths.h"
@@ -9,6 +10,7 @@
 #include "runtime/wholefile.h"
 #include "tiles/mapoptimizer.h"
 #include "tiles/sheetbuilder.h"
+#include "tiles/sheetextruder.h"
 #include "tiles/tiledfiles.h"
 
 #include <QDir>
@@ -85,7 +87,10 @@ int RunOptimize(const Request& request, const TileOptions& options) {
         }
         const int columns = options.width ? *options.width : TileGrid(census.TileSize()).SquarestColumns(census.Count());
         const SheetBuilder builder(TileGrid(census.TileSize()), columns, census.Count(), format);
-        const QSize sheetSize = builder.SheetSize();
+        // Extruded, the new tileset reads the same tiles at a wider margin and spacing.
+        const SheetExtruder extruder(TileGrid(census.TileSize()), options.extrude);
+        const QSize plainSize = builder.SheetSize();
+        const QSize sheetSize = options.extrude > 0 && !plainSize.isEmpty() ? extruder.ExtrudedSize(plainSize) : plainSize;
         if (sheetSize.isEmpty()) {
             return RefuseRun(QStringLiteral("%1 tiles at %2 a row make a sheet larger than %3 pixels a side")
                                  .arg(census.Count())
@@ -101,10 +106,18 @@ int RunOptimize(const Request& request, const TileOptions& options) {
             if (!QFileInfo(folder).isDir()) {
                 MakeFolder(*out);
             }
-            const QImage sheet = builder.Draw([&](std::int64_t k) { return census.Tile(static_cast<std::int32_t>(k)); });
+            QImage sheet = builder.Draw([&](std::int64_t k) { return census.Tile(static_cast<std::int32_t>(k)); });
+            if (options.extrude > 0) {
+                sheet = extruder.Extrude(sheet);
+            }
             WriteTileImage(sheet, sheetSize.width(), sheetSize.height(), format,
                            ChooseFilters(sheet, 0, sheet.height()), folder + sheetName);
-            const QByteArray tileset = XmlBytes(optimizer.Tileset(columns, sheetName, sheetSize));
+            XmlNode composed = optimizer.Tileset(columns, sheetName, sheetSize);
+            if (options.extrude > 0) {
+                composed.Set("margin", QString::number(extruder.ExtrudedGrid().Margin()));
+                composed.Set("spacing", QString::number(extruder.ExtrudedGrid().Spacing()));
+            }
+            const QByteArray tileset = XmlBytes(composed);
             WriteWholeFile(folder + name, tileset.constData(), static_cast<std::size_t>(tileset.size()));
             const QString tilesetPath = QFileInfo(folder + name).absoluteFilePath();
             for (std::size_t k = 0; k < optimizer.Maps().size(); ++k) {
@@ -112,8 +125,23 @@ int RunOptimize(const Request& request, const TileOptions& options) {
                 map.RenumberGids([&](std::uint32_t gid) { return optimizer.NewGid(k, gid); });
                 map.SetTilesets({{1, tilesetPath}});
                 map.Save(folder + QFileInfo(map.File()).fileName());
+                CommandReport::Current().Wrote(folder + QFileInfo(map.File()).fileName());
             }
+            CommandReport::Current().Wrote(folder + sheetName);
+            CommandReport::Current().Wrote(folder + name);
         }
+        CommandReport& report = CommandReport::Current();
+        for (const QString& input : optimizer.Inputs()) {
+            report.Read(input);
+        }
+        report.Count(QStringLiteral("maps"), optimizer.Tally().maps);
+        report.Count(QStringLiteral("tilesBefore"), optimizer.Tally().tilesBefore);
+        report.Count(QStringLiteral("used"), census.Tally().used);
+        report.Count(QStringLiteral("tiles"), census.Count());
+        report.Count(QStringLiteral("merged"), census.Tally().merged);
+        report.Count(QStringLiteral("flips"), census.Tally().flipped);
+        report.Count(QStringLiteral("sheetPixelsBefore"), optimizer.Tally().sheetPixelsBefore);
+        report.Count(QStringLiteral("sheetPixelsAfter"), std::int64_t{sheetSize.width()} * sheetSize.height());
         if (!request.quiet) {
             const MapOptimizer::Counts& counts = optimizer.Tally();
             const TileCensus::Counts& tally = census.Tally();
@@ -128,7 +156,8 @@ int RunOptimize(const Request& request, const TileOptions& options) {
                          .arg(counts.sheetPixelsBefore)
                          .arg(std::int64_t{sheetSize.width()} * sheetSize.height())
                          .arg(QString::number(static_cast<double>(timer.elapsed()) / 1000.0, 'f', 2))
-                         .arg(request.Has("--dry-run") ? QStringLiteral(" (dry run: nothing written)") : QString()));
+                         .arg((options.extrude > 0 ? "; " + ExtrusionSummary(options.extrude, extruder.ExtrudedGrid()) : QString()) +
+                              (request.Has("--dry-run") ? QStringLiteral(" (dry run: nothing written)") : QString())));
         }
         return ExitOk;
     } catch (const RuntimeError& failure) {

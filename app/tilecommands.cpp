@@ -181,9 +181,6 @@ int RunTileCompile(const Request& request, const TileOptions& options) {
             WriteSheetTileset(tileset, options.extrude > 0 ? extruder.ExtrudedGrid() : grid, static_cast<int>(count),
                               columns, sheetPath, size);
         }
-        if (!options.tileset.isEmpty()) {
-            WriteSheetTileset(tileset, grid, static_cast<int>(count), columns, sheetPath, size);
-        }
         CommandReport& report = CommandReport::Current();
         report.Read(source);
         report.Wrote(sheetPath);

@@ -14,8 +14,8 @@ namespace {
 // As the system's own limit on links in a path.
 constexpr int MostLinks = 40;
 
-[[noreturn]] void refuse(const QString& why) {
-    throw RuntimeError(Err::PathFileAccess, QStringLiteral("%1 (%2)").arg(ErrorDescription(Err::PathFileAccess), why));
+[[noreturn]] void refuse(const QString& file, const QString& why) {
+    throw RuntimeError(Err::PathFileAccess, QStringLiteral("%1 (%2)").arg(ErrorDescription(Err::PathFileAccess), why), file);
 }
 }  // namespace
 
@@ -38,7 +38,7 @@ QString LinkTarget(const QString& path) {
 void RefuseSpecialFile(const QString& path) {
     struct stat st {};
     if (::stat(ToFsPath(path).c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
-        refuse(QStringLiteral("%1 is no regular file").arg(path));
+        refuse(path, QStringLiteral("%1 is no regular file").arg(path));
     }
 }
 
@@ -56,7 +56,7 @@ void RefuseInputsAsDestinations(const QStringList& destinations, const QStringLi
             continue;
         }
         if (const auto found = files.find(std::pair(out.st_dev, out.st_ino)); found != files.end()) {
-            refuse(QStringLiteral("%1 would overwrite %2, an input of this run").arg(destination, found->second));
+            refuse(destination, QStringLiteral("%1 would overwrite %2, an input of this run").arg(destination, found->second));
         }
     }
 }

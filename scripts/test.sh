@@ -7,13 +7,16 @@ cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 export QT_QPA_PLATFORM=offscreen
 jobs="$(nproc)"
+# Three builds of one tree: ccache, where installed, compiles what they share once.
+launcher=()
+command -v ccache >/dev/null 2>&1 && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" >/dev/null
 cmake --build build --parallel "$jobs"
-cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DTILVEX_SANITIZE=ON >/dev/null
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DTILVEX_SANITIZE=ON "${launcher[@]}" >/dev/null
 cmake --build build-asan --parallel "$jobs"
 # Only what runs on several threads: the picture and tile layers and the batch program.
-cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTILVEX_TSAN=ON >/dev/null
+cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTILVEX_TSAN=ON "${launcher[@]}" >/dev/null
 cmake --build build-tsan --parallel "$jobs" --target imaging_tests tiles_tests tilvex
 
 echo "== tests (plain build)"

@@ -243,19 +243,25 @@ TEST(Optimize, OneTilesetOfTheDistinctUsedTilesAndMapsThatDrawAsBefore) {
 
     const struct {
         bool flips;
+        int extrude;
         const char* summary;
         std::vector<int> patterns;  // pattern of each new tile
     } cases[] = {
-        {true, "3 maps read; tiles: 14 before, 11 used, 8 after (1 duplicates merged, 2 by flips)", {0, 1, 2, 3, 6, 1, 4, 8}},
-        {false, "3 maps read; tiles: 14 before, 11 used, 10 after (1 duplicates merged, 0 by flips)", {0, 1, 2, 3, 6, -1, 1, -2, 4, 8}},
+        {true, 0, "3 maps read; tiles: 14 before, 11 used, 8 after (1 duplicates merged, 2 by flips)", {0, 1, 2, 3, 6, 1, 4, 8}},
+        {true, 2, "3 maps read; tiles: 14 before, 11 used, 8 after (1 duplicates merged, 2 by flips)", {0, 1, 2, 3, 6, 1, 4, 8}},
+        {false, 0, "3 maps read; tiles: 14 before, 11 used, 10 after (1 duplicates merged, 0 by flips)", {0, 1, 2, 3, 6, -1, 1, -2, 4, 8}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.flips ? "--flips" : "no flips");
-        const QString out = folder.File(c.flips ? "out/flips" : "out/plain");
+        SCOPED_TRACE(c.extrude);
+        const QString out = folder.File(QStringLiteral("out/%1%2").arg(c.flips ? "flips" : "plain").arg(c.extrude));
         ASSERT_TRUE(QDir(folder.Path()).mkpath("out"));
         QStringList arguments = QStringList{"optimize"} + game.Maps() + QStringList{"--out", out};
         if (c.flips) {
             arguments += "--flips";
+        }
+        if (c.extrude > 0) {
+            arguments += {"--extrude", QString::number(c.extrude)};
         }
         const TilvexResult run = program.Run(arguments);
         ASSERT_EQ(run.status, 0) << run.err.toStdString();
@@ -264,12 +270,15 @@ TEST(Optimize, OneTilesetOfTheDistinctUsedTilesAndMapsThatDrawAsBefore) {
 
         const TiledTileset joined = LoadTileset(out + "/tileset.tsx");
         ASSERT_EQ(joined.tileCount, static_cast<int>(c.patterns.size()));
+        EXPECT_EQ(joined.margin, c.extrude);
+        EXPECT_EQ(joined.spacing, 2 * c.extrude);
         const QImage sheet = QImage(joined.image.source).convertToFormat(QImage::Format_RGBA8888);
         for (int id = 0; id < joined.tileCount; ++id) {
             const int n = c.patterns[static_cast<std::size_t>(id)];
             const QImage expected = n == -1 ? pattern(0).mirrored(true, false)
                                     : n == -2 ? OrientedTile(pattern(6), Diagonal | Horizontal) : pattern(n);
-            const QImage tile = sheet.copy((id % joined.columns) * 8, (id / joined.columns) * 8, 8, 8);
+            const int step = 8 + joined.spacing;
+            const QImage tile = sheet.copy(joined.margin + (id % joined.columns) * step, joined.margin + (id / joined.columns) * step, 8, 8);
             EXPECT_EQ(tile, expected) << "tile " << id;
         }
         // What the kept tiles carry, renumbered: the property, the animation, the shapes, the
