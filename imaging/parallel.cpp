@@ -13,6 +13,10 @@ namespace {
 std::atomic<int> threadsUsed{1};
 std::atomic<std::size_t> itemsDone{0};
 std::atomic<std::size_t> itemsTotal{0};
+std::atomic<std::size_t> itemsExpected{0};
+// Set on the threads of a ParallelFor: a loop inside one item runs on its thread, as every
+// core is busy already, and its items are no items of the job.
+thread_local bool insideParallel = false;
 }  // namespace
 
 void UseEveryCore() { threadsUsed = static_cast<int>(std::max(1u, std::thread::hardware_concurrency())); }
@@ -23,17 +27,34 @@ int WorkerCount() { return threadsUsed; }
 
 WorkDone ParallelWorkDone() { return WorkDone{itemsDone.load(), itemsTotal.load()}; }
 
+void ExpectParallelWork(std::size_t count) {
+    itemsTotal += count;
+    itemsExpected += count;
+}
+
 void ParallelFor(std::size_t count, const std::function<void(std::size_t)>& work) {
+    if (insideParallel) {
+        for (std::size_t i = 0; i < count; ++i) {
+            work(i);
+        }
+        return;
+    }
     std::atomic<std::size_t> next{0};
     std::atomic<std::size_t> firstFailed{count};
     std::mutex failureLock;
     std::exception_ptr failure;
-    itemsTotal += count;
+    // Items counted ahead by ExpectParallelWork are not counted again.
+    std::size_t expected = itemsExpected.load();
+    while (!itemsExpected.compare_exchange_weak(expected, expected - std::min(expected, count))) {
+    }
+    itemsTotal += count - std::min(expected, count);
 
     auto run = [&] {
+        insideParallel = true;
         for (;;) {
             const std::size_t i = next.fetch_add(1, std::memory_order_relaxed);
             if (i >= firstFailed.load(std::memory_order_relaxed)) {
+                insideParallel = false;
                 return;
             }
             try {

@@ -17,6 +17,10 @@ struct WorkDone {
 };
 WorkDone ParallelWorkDone();
 
+// Counts count items of the ParallelFor calls to come in the total now, so a job done in
+// several loops (a band at a time) shows its whole size from the start.
+void ExpectParallelWork(std::size_t count);
+
 // Runs work(i) for every i below count on WorkerCount() threads. When items fail, the
 // failure of the lowest item is rethrown once all threads stopped; items above a failed
 // one are not started.

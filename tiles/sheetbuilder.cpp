@@ -114,6 +114,7 @@ void SheetBuilder::BuildBands(const std::function<QString(std::int64_t)>& path,
                               const std::function<void(const QImage& band, int top)>& put) const {
     const QSize size = SheetSize();
     const TileSource load = [&](std::int64_t k) { return loadTile(path(k), grid_.Tile()); };
+    ExpectParallelWork(static_cast<std::size_t>(count_));
     const QImage first = load(0);
     const std::int64_t rows = (count_ + columns_ - 1) / columns_;
     const std::int64_t rowBytes = std::int64_t{4} * size.width() * (grid_.Tile().height() + grid_.Spacing());

@@ -97,6 +97,7 @@ void SheetSplitter::WriteTiles(SheetBands& sheet, std::int32_t start, const File
     if (TileCount() == 0) {
         return;
     }
+    ExpectParallelWork(static_cast<std::size_t>(TileCount()));
     const QSize size = grid_.Tile();
     const int columns = cells_.width();
     const std::int64_t rowBytes = std::int64_t{4} * size_.width() * (size.height() + grid_.Spacing());
