@@ -71,7 +71,8 @@ QImage noise(QSize size, int seed) {
     QImage image(size, QImage::Format_ARGB32);
     for (int y = 0; y < size.height(); ++y) {
         for (int x = 0; x < size.width(); ++x) {
-            const unsigned v = static_cast<unsigned>((x + 1) * 73856093 ^ (y + 1) * 19349663 ^ seed * 83492791);
+            const unsigned v = static_cast<unsigned>(x + 1) * 73856093u ^ static_cast<unsigned>(y + 1) * 19349663u ^
+                               static_cast<unsigned>(seed) * 83492791u;
             image.setPixel(x, y, qRgb(static_cast<int>(v & 255), static_cast<int>((v >> 8) & 255), static_cast<int>((v >> 16) & 255)));
         }
     }

@@ -158,7 +158,7 @@ app_pid=""
 
 # Drops and the failure box of the window tests, on this X server's real windows.
 if [ -x "$build/tests/window_tests" ]; then
-  QT_QPA_PLATFORM=xcb "$build/tests/window_tests" --gtest_filter='Failures.*:Drops.*' >"$work/xcb.log" 2>&1 ||
+  LSAN_OPTIONS="suppressions=$(dirname "$0")/dbus.supp" QT_QPA_PLATFORM=xcb "$build/tests/window_tests" --gtest_filter='Failures.*:Drops.*' >"$work/xcb.log" 2>&1 ||
     { cat "$work/xcb.log"; fail "the window tests on the X server"; }
   echo "drops and failure box on the X server: $(grep -c '^\[       OK' "$work/xcb.log") tests passed"
 fi
