@@ -4,12 +4,12 @@
 #include "imaging/parallel.h"
 #include "imaging/picturefile.h"
 #include "imaging/sheetbands.h"
+#include "runtime/helperthread.h"
 #include "runtime/runtimeerror.h"
 
 #include <algorithm>
 #include <cstring>
 #include <exception>
-#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -123,19 +123,16 @@ void SheetSplitter::WriteTiles(SheetBands& sheet, std::int32_t start, const File
         }
         const int following = row + bandRows;
         std::exception_ptr readFailure;
-        std::thread reader;
+        // Without a thread to spare, the band is read after this one is cut.
+        std::vector<std::thread> reader;
         if (following < cells_.height()) {
-            try {
-                reader = std::thread([&] {
-                    try {
-                        next = readBand(following);
-                    } catch (...) {
-                        readFailure = std::current_exception();
-                    }
-                });
-            } catch (const std::system_error&) {
-                // No thread to spare: the band is read after this one is cut.
-            }
+            StartHelper(reader, [&] {
+                try {
+                    next = readBand(following);
+                } catch (...) {
+                    readFailure = std::current_exception();
+                }
+            });
         }
         const std::int64_t first = std::int64_t{row} * columns;
         const std::int64_t end = std::min<std::int64_t>(TileCount(), std::int64_t{following} * columns);
@@ -157,8 +154,8 @@ void SheetSplitter::WriteTiles(SheetBands& sheet, std::int32_t start, const File
         } catch (...) {
             cutFailure = std::current_exception();
         }
-        if (reader.joinable()) {
-            reader.join();
+        if (!reader.empty()) {
+            reader.front().join();
         } else if (following < cells_.height() && !cutFailure) {
             next = readBand(following);
         }
