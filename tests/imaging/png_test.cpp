@@ -1,3 +1,6 @@
+#include "support/testsupport.h"
+
+#include "imaging/pngbandwriter.h"
 #include "imaging/pngreader.h"
 #include "imaging/pngwriter.h"
 #include "runtime/runtimeerror.h"
@@ -137,19 +140,45 @@ std::uint32_t crc32Of(const char* data, qsizetype size) {
 }
 
 TEST(Png, EveryChunkCarriesItsChecksum) {
-    for (const QImage& image : {alphaPattern(32, 32), indexedPattern(9, 9, 16)}) {
+    // The big one is compressed in parts: they must join into one stream with one sum.
+    for (const QImage& image : {alphaPattern(32, 32), indexedPattern(9, 9, 16), alphaPattern(700, 997)}) {
         const QByteArray png = EncodePng(image, PngFilters::Adaptive);
         QStringList types;
+        QByteArray stream;
         for (qsizetype at = 8; at + 12 <= png.size();) {
             const auto length = static_cast<qsizetype>(qFromBigEndian<quint32>(png.constData() + at));
             ASSERT_LE(at + 12 + length, png.size());
             types += QString::fromLatin1(png.mid(at + 4, 4));
+            if (types.last() == "IDAT") {
+                stream += png.mid(at + 8, length);
+            }
             EXPECT_EQ(qFromBigEndian<quint32>(png.constData() + at + 8 + length), crc32Of(png.constData() + at + 4, length + 4))
                 << types.last().toStdString();
             at += 12 + length;
         }
         EXPECT_EQ(types.first(), "IHDR");
         EXPECT_EQ(types.last(), "IEND");
+        // zlib itself checks the stream's end and its Adler-32.
+        const qsizetype raw = image.height() * (1 + image.width() * image.depth() / 8);
+        QByteArray sized(4, '\0');
+        qToBigEndian(static_cast<quint32>(raw), sized.data());
+        EXPECT_EQ(qUncompress(sized + stream).size(), raw) << image.width();
+    }
+}
+
+TEST(Png, AFileWrittenInBandsIsTheWholePicture) {
+    TestFolder folder;
+    const QImage source = alphaPattern(613, 900);
+    for (const int rows : {1, 77, 900}) {
+        const QString path = folder.File(QStringLiteral("bands-%1.png").arg(rows));
+        PngBandWriter out(path, source.width(), source.height());
+        for (int top = 0; top < source.height(); top += rows) {
+            out.WriteRows(source.copy(0, top, source.width(), std::min(rows, source.height() - top)));
+        }
+        out.Commit();
+        const QImage byQt(path);
+        ASSERT_FALSE(byQt.isNull()) << rows;
+        EXPECT_TRUE(sameBytes(byQt.convertToFormat(QImage::Format_RGBA8888), source)) << rows;
     }
 }
 

@@ -1,0 +1,68 @@
+#include "imaging/pngchunks.h"
+
+#include <libdeflate.h>
+
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+namespace {
+void putBig32(unsigned char* p, std::uint32_t v) {
+    p[0] = static_cast<unsigned char>(v >> 24);
+    p[1] = static_cast<unsigned char>(v >> 16);
+    p[2] = static_cast<unsigned char>(v >> 8);
+    p[3] = static_cast<unsigned char>(v);
+}
+}  // namespace
+
+void AppendPngChunk(QByteArray& out, const char* type, const void* data, std::size_t size) {
+    unsigned char head[8];
+    putBig32(head, static_cast<std::uint32_t>(size));
+    std::memcpy(head + 4, type, 4);
+    out.append(reinterpret_cast<const char*>(head), 8);
+    out.append(static_cast<const char*>(data), static_cast<qsizetype>(size));
+    std::uint32_t crc = libdeflate_crc32(0, head + 4, 4);
+    // Given no buffer, the sum starts afresh instead of going on.
+    if (size > 0) {
+        crc = libdeflate_crc32(crc, data, size);
+    }
+    unsigned char tail[4];
+    putBig32(tail, crc);
+    out.append(reinterpret_cast<const char*>(tail), 4);
+}
+
+QByteArray PngHead(int width, int height, const QList<QRgb>& palette, bool indexed) {
+    QByteArray out;
+    out.append("\x89PNG\r\n\x1a\n", 8);
+    unsigned char ihdr[13];
+    putBig32(ihdr, static_cast<std::uint32_t>(width));
+    putBig32(ihdr + 4, static_cast<std::uint32_t>(height));
+    ihdr[8] = 8;
+    ihdr[9] = indexed ? 3 : 6;
+    ihdr[10] = ihdr[11] = ihdr[12] = 0;
+    AppendPngChunk(out, "IHDR", ihdr, sizeof ihdr);
+    if (indexed) {
+        std::vector<unsigned char> plte;
+        std::vector<unsigned char> trns;
+        for (const QRgb c : palette) {
+            plte.insert(plte.end(), {static_cast<unsigned char>(qRed(c)), static_cast<unsigned char>(qGreen(c)),
+                                     static_cast<unsigned char>(qBlue(c))});
+            trns.push_back(static_cast<unsigned char>(qAlpha(c)));
+        }
+        // tRNS stops after the last entry that is not opaque.
+        while (!trns.empty() && trns.back() == 255) {
+            trns.pop_back();
+        }
+        AppendPngChunk(out, "PLTE", plte.data(), plte.size());
+        if (!trns.empty()) {
+            AppendPngChunk(out, "tRNS", trns.data(), trns.size());
+        }
+    }
+    return out;
+}
+
+QByteArray PngTail() {
+    QByteArray out;
+    AppendPngChunk(out, "IEND", nullptr, 0);
+    return out;
+}

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QImage>
+
+#include <cstddef>
+#include <vector>
+
+// How the rows of an RGBA image are filtered before compression. Pixel art (few colours,
+// repeated exactly) compresses best unfiltered; photos and gradients best with the filter
+// of least sum chosen row by row. Palette indexes are never filtered.
+enum class PngFilters { Adaptive, None };
+
+// The filtering that compresses a sample of rows first to first + count smaller.
+PngFilters ChooseFilters(const QImage& image, int first, int count);
+
+// One row of n bytes (bpp a pixel) with its filter byte in front, as the zlib stream of a PNG
+// holds it, into out (n + 1 bytes). prev is the row above, or null for the first row.
+// Adaptive takes the filter whose bytes sum smallest as signed values (the usual heuristic).
+void FilterRow(const uchar* row, const uchar* prev, std::size_t n, int bpp, bool adaptive, uchar* out,
+               std::vector<uchar>& scratch);
+
+// Rows first to first + count of the image, filtered so, into out; many rows on every core.
+void FilterRows(const QImage& image, int first, int count, bool adaptive, std::vector<uchar>& out);
