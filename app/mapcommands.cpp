@@ -14,6 +14,7 @@
 #include "runtime/runtimeerror.h"
 #include "tiles/mapfile.h"
 #include "tiles/maprenderer.h"
+#include "tiles/sheetwriter.h"
 #include "tiles/tiledfiles.h"
 #include "tiles/tileddocument.h"
 #include "tiles/sheetsplitter.h"
@@ -102,30 +103,37 @@ int drawTiledMap(const Request& request, const TiledMap& map, const TileOptions&
     drawing.hidden = request.Has("--hidden");
     drawing.layers = request.All("--layer");
     MapRenderer renderer(map, drawing);
-    QImage picture = renderer.Draw();
-    if (options.emptyColour || format == TileFormat::Bmp) {
-        // What the map leaves transparent shows the empty colour, or in a bitmap the background.
-        QImage under(picture.size(), QImage::Format_ARGB32_Premultiplied);
-        under.fill(QColor::fromRgb(options.emptyColour.value_or(Picture::Background().rgb())));
-        QPainter painter(&under);
-        painter.drawImage(0, 0, picture);
-        painter.end();
-        picture = under;
-    }
-    picture = format == TileFormat::Png ? picture.convertToFormat(QImage::Format_RGBA8888) : OpaqueRgb32(picture.convertToFormat(QImage::Format_RGBA8888));
+    const QSize size = renderer.PictureSize();
     RemoveLeftovers(ToFsPath(QFileInfo(target).absolutePath()));
-    WriteTileImage(picture, picture.width(), picture.height(), format, ChooseFilters(picture, 0, picture.height()), target);
+    SheetWriter out(target, size, format);
+    // Bands of about 8 MiB: the picture is drawn, converted and compressed a band at a time.
+    const int bandRows = std::max(1, (8 << 20) / std::max(1, 4 * size.width()));
+    renderer.DrawBands(bandRows, [&](const QImage& drawn, int top) {
+        QImage band = drawn;
+        if (options.emptyColour || format == TileFormat::Bmp) {
+            // What the map leaves transparent shows the empty colour, or in a bitmap the background.
+            QImage under(band.size(), QImage::Format_ARGB32_Premultiplied);
+            under.fill(QColor::fromRgb(options.emptyColour.value_or(Picture::Background().rgb())));
+            QPainter painter(&under);
+            painter.drawImage(0, 0, band);
+            painter.end();
+            band = under;
+        }
+        band = band.convertToFormat(QImage::Format_RGBA8888);
+        out.WriteRows(format == TileFormat::Png ? band : OpaqueRgb32(band), top);
+    });
+    out.Commit();
     CommandReport& report = CommandReport::Current();
     report.Read(map.file);
     report.Wrote(target);
-    report.Count(QStringLiteral("width"), picture.width());
-    report.Count(QStringLiteral("height"), picture.height());
+    report.Count(QStringLiteral("width"), size.width());
+    report.Count(QStringLiteral("height"), size.height());
     report.Count(QStringLiteral("objectsLeftOut"), renderer.ObjectsLeftOut());
     if (!request.quiet) {
         PrintOut(QStringLiteral("%1 written, %2 by %3 pixels, %4 layers drawn, %5 objects left out (shapes, text, templates), %6 s\n")
                      .arg(destination)
-                     .arg(picture.width())
-                     .arg(picture.height())
+                     .arg(size.width())
+                     .arg(size.height())
                      .arg(renderer.LayersDrawn())
                      .arg(renderer.ObjectsLeftOut())
                      .arg(seconds(timer)));

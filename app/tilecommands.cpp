@@ -5,7 +5,6 @@
 #include "extrudecommand.h"
 #include "mapcommands.h"
 
-#include "imaging/bitmapfile.h"
 #include "imaging/picture.h"
 #include "imaging/pngwriter.h"
 #include "imaging/sheetbands.h"
@@ -18,6 +17,7 @@
 #include "runtime/runtimeerror.h"
 #include "runtime/stagingfolder.h"
 #include "tiles/sheetbuilder.h"
+#include "tiles/sheetwriter.h"
 #include "tiles/sheetextruder.h"
 #include "tiles/sheetsplitter.h"
 #include "tiles/tilefolder.h"
@@ -164,12 +164,16 @@ int RunTileCompile(const Request& request, const TileOptions& options) {
         const QString sheetPath = AsFolder(request.operands[1]) + "Tiles" + TileSuffix(options.format);
         const QString sheetFile = editedFile(sheetPath);
         const QString tileset = editedFile(options.tileset);
-        if (options.format == TileFormat::Bmp && options.extrude == 0) {
-            // A bitmap's rows go where the file holds them as they are drawn.
-            BitmapWriter out(sheetFile, size.width(), size.height());
-            builder.BuildBands(tilePath, [&](const QImage& band, int top) { out.WriteRows(band, top); });
-            out.Commit();
-        } else {
+        // The rows go out as they are drawn, unless the sheet is extruded or may be indexed.
+        bool banded = false;
+        if (options.extrude == 0) {
+            SheetWriter out(sheetFile, size, options.format);
+            banded = builder.BuildBands(tilePath, [&](const QImage& band, int top) { out.WriteRows(band, top); });
+            if (banded) {
+                out.Commit();
+            }
+        }
+        if (!banded) {
             QImage sheet = builder.Build(tilePath);
             if (options.extrude > 0) {
                 sheet = extruder.Extrude(sheet);

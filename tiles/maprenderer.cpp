@@ -116,6 +116,102 @@ void forCells(const TiledLayer& layer, const QString& order, Visit&& visit) {
         band = end;
     }
 }
+
+// The shown layers drawn into the band, whose top row is map row bandTop.
+void drawLayers(const TiledMap& map_, QImage& band, int left, int bandTop, const std::vector<const Drawn*>& shown,
+                TileImages& tiles, const std::vector<QImage>& layerImages, const QRectF& visible) {
+    QPainter painter(&band);
+    painter.translate(-left, -bandTop);
+    // Map rows the band shows: a tile wholly above or below is not drawn at all.
+    const double bandBottom = bandTop + band.height();
+    for (std::size_t k = 0; k < shown.size(); ++k) {
+        const Drawn& drawn = *shown[k];
+        const TiledLayer& layer = *drawn.layer;
+        painter.save();
+        painter.setOpacity(drawn.opacity);
+        painter.translate(drawn.offset);
+        const QRgb tint = drawn.tint.rgba();
+        if (layer.kind == LayerKind::Tiles) {
+            const int tw = map_.tile.width(), th = map_.tile.height();
+            forCells(layer, map_.renderOrder, [&](int x, int y, std::uint32_t gid) {
+                const QImage& image = tiles.Oriented(gid, tint);
+                if (image.isNull()) {
+                    return;
+                }
+                const QPoint offset = map_.TilesetOf(gid)->tileset->tileOffset;
+                const int imageTop = (y + 1) * th + offset.y() - image.height();
+                const double shownTop = imageTop + drawn.offset.y();
+                if (shownTop >= bandBottom || shownTop + image.height() <= bandTop) {
+                    return;
+                }
+                painter.drawImage(QPoint(x * tw + offset.x(), imageTop), image);
+            });
+        } else if (layer.kind == LayerKind::Image && !layerImages[k].isNull()) {
+            QRectF bounds(QPointF(), layerImages[k].size());
+            const QRectF around = visible.translated(-drawn.offset);
+            if (layer.repeatX) {
+                bounds.setLeft(around.left() - bounds.width());
+                bounds.setRight(around.right() + bounds.width());
+            }
+            if (layer.repeatY) {
+                bounds.setTop(around.top() - bounds.height());
+                bounds.setBottom(around.bottom() + bounds.height());
+            }
+            painter.setBrush(QBrush(layerImages[k]));
+            painter.setPen(Qt::NoPen);
+            painter.drawRect(bounds);
+        } else if (layer.kind == LayerKind::Objects) {
+            std::vector<const TiledObject*> objects;
+            for (const TiledObject& object : layer.objects) {
+                objects.push_back(&object);
+            }
+            if (layer.topDown) {
+                std::stable_sort(objects.begin(), objects.end(),
+                                 [](const TiledObject* a, const TiledObject* b) { return a->position.y() < b->position.y(); });
+            }
+            for (const TiledObject* object : objects) {
+                if (!object->visible) {
+                    continue;
+                }
+                if (object->kind != ObjectKind::Tile) {
+                    continue;
+                }
+                const QImage& image = tiles.Plain(object->gid, tint);
+                if (image.isNull()) {
+                    continue;
+                }
+                const TiledTileset& tileset = *map_.TilesetOf(object->gid)->tileset;
+                const QSizeF size = object->size.isEmpty() ? QSizeF(image.size()) : object->size;
+                painter.save();
+                // Rotation about the object's position, then its tileset's anchor, as Tiled places it.
+                painter.translate(object->position);
+                painter.rotate(object->rotation);
+                painter.translate(-alignment(tileset.objectAlignment, size));
+                const QSizeF scale(size.width() / image.width(), size.height() / image.height());
+                bool flipH = (object->gid & TileFlip::Horizontal) != 0;
+                bool flipV = (object->gid & TileFlip::Vertical) != 0;
+                QPointF centre(tileset.tileOffset.x() * scale.width() + size.width() / 2,
+                               tileset.tileOffset.y() * scale.height() + size.height() / 2);
+                double rotation = 0;
+                if ((object->gid & TileFlip::Diagonal) != 0) {
+                    rotation = 90;
+                    const bool h = flipH;
+                    flipH = flipV;
+                    flipV = !h;
+                    const double halfDiff = size.height() / 2 - size.width() / 2;
+                    centre += QPointF(halfDiff, halfDiff);
+                }
+                painter.translate(centre);
+                painter.rotate(rotation);
+                painter.scale(scale.width() * (flipH ? -1 : 1), scale.height() * (flipV ? -1 : 1));
+                painter.drawImage(QRectF(-image.width() / 2.0, -image.height() / 2.0, image.width(), image.height()), image);
+                painter.restore();
+            }
+        }
+        painter.restore();
+    }
+    painter.end();
+}
 }  // namespace
 
 MapRenderer::MapRenderer(const TiledMap& map, Options options) : map_(map), options_(std::move(options)) {
@@ -154,6 +250,12 @@ MapRenderer::MapRenderer(const TiledMap& map, Options options) : map_(map), opti
 }
 
 QImage MapRenderer::Draw() {
+    QImage whole;
+    DrawBands(area_.height(), [&](const QImage& band, int) { whole = band; });
+    return whole;
+}
+
+void MapRenderer::DrawBands(int bandRows, const std::function<void(const QImage& band, int top)>& put) {
     const std::vector<Drawn> layers = layersOf(map_, options_);
     std::vector<const Drawn*> shown;
     for (const Drawn& drawn : layers) {
@@ -185,97 +287,32 @@ QImage MapRenderer::Draw() {
         }
     }
 
-    QImage canvas(area_.size(), QImage::Format_ARGB32_Premultiplied);
-    if (canvas.isNull()) {
-        RaiseError(Err::OutOfMemory);
-    }
-    canvas.fill(map_.background ? map_.background->rgba() : 0u);
-    QPainter painter(&canvas);
-    painter.translate(-area_.topLeft());
-    const QRectF visible(area_);
-    for (std::size_t k = 0; k < shown.size(); ++k) {
-        const Drawn& drawn = *shown[k];
-        const TiledLayer& layer = *drawn.layer;
-        ++drawn_;
-        painter.save();
-        painter.setOpacity(drawn.opacity);
-        painter.translate(drawn.offset);
-        const QRgb tint = drawn.tint.rgba();
-        if (layer.kind == LayerKind::Tiles) {
-            const int tw = map_.tile.width(), th = map_.tile.height();
-            forCells(layer, map_.renderOrder, [&](int x, int y, std::uint32_t gid) {
-                const QImage& image = tiles.Oriented(gid, tint);
-                if (image.isNull()) {
-                    return;
-                }
-                const QPoint offset = map_.TilesetOf(gid)->tileset->tileOffset;
-                painter.drawImage(QPoint(x * tw + offset.x(), (y + 1) * th + offset.y() - image.height()), image);
-            });
-        } else if (layer.kind == LayerKind::Image && !layerImages[k].isNull()) {
-            QRectF bounds(QPointF(), layerImages[k].size());
-            const QRectF around = visible.translated(-drawn.offset);
-            if (layer.repeatX) {
-                bounds.setLeft(around.left() - bounds.width());
-                bounds.setRight(around.right() + bounds.width());
-            }
-            if (layer.repeatY) {
-                bounds.setTop(around.top() - bounds.height());
-                bounds.setBottom(around.bottom() + bounds.height());
-            }
-            painter.setBrush(QBrush(layerImages[k]));
-            painter.setPen(Qt::NoPen);
-            painter.drawRect(bounds);
-        } else if (layer.kind == LayerKind::Objects) {
-            std::vector<const TiledObject*> objects;
-            for (const TiledObject& object : layer.objects) {
-                objects.push_back(&object);
-            }
-            if (layer.topDown) {
-                std::stable_sort(objects.begin(), objects.end(),
-                                 [](const TiledObject* a, const TiledObject* b) { return a->position.y() < b->position.y(); });
-            }
-            for (const TiledObject* object : objects) {
-                if (!object->visible) {
-                    continue;
-                }
-                if (object->kind != ObjectKind::Tile) {
-                    ++leftOut_;
-                    continue;
-                }
-                const QImage& image = tiles.Plain(object->gid, tint);
-                if (image.isNull()) {
-                    continue;
-                }
-                const TiledTileset& tileset = *map_.TilesetOf(object->gid)->tileset;
-                const QSizeF size = object->size.isEmpty() ? QSizeF(image.size()) : object->size;
-                painter.save();
-                // Rotation about the object's position, then its tileset's anchor, as Tiled places it.
-                painter.translate(object->position);
-                painter.rotate(object->rotation);
-                painter.translate(-alignment(tileset.objectAlignment, size));
-                const QSizeF scale(size.width() / image.width(), size.height() / image.height());
-                bool flipH = (object->gid & TileFlip::Horizontal) != 0;
-                bool flipV = (object->gid & TileFlip::Vertical) != 0;
-                QPointF centre(tileset.tileOffset.x() * scale.width() + size.width() / 2,
-                               tileset.tileOffset.y() * scale.height() + size.height() / 2);
-                double rotation = 0;
-                if ((object->gid & TileFlip::Diagonal) != 0) {
-                    rotation = 90;
-                    const bool h = flipH;
-                    flipH = flipV;
-                    flipV = !h;
-                    const double halfDiff = size.height() / 2 - size.width() / 2;
-                    centre += QPointF(halfDiff, halfDiff);
-                }
-                painter.translate(centre);
-                painter.rotate(rotation);
-                painter.scale(scale.width() * (flipH ? -1 : 1), scale.height() * (flipV ? -1 : 1));
-                painter.drawImage(QRectF(-image.width() / 2.0, -image.height() / 2.0, image.width(), image.height()), image);
-                painter.restore();
-            }
+    drawn_ = static_cast<int>(shown.size());
+    for (const Drawn* drawn : shown) {
+        for (const TiledObject& object : drawn->layer->objects) {
+            leftOut_ += object.visible && object.kind != ObjectKind::Tile ? 1 : 0;
         }
-        painter.restore();
     }
-    painter.end();
-    return canvas;
+    const QRectF visible(area_);
+    // Qt samples a tile object placed at a fraction of a pixel, scaled or turned, by the
+    // canvas's origin: a map with tile objects is drawn in one band, as it always was.
+    bool objects = false;
+    for (const Drawn* drawn : shown) {
+        for (const TiledObject& object : drawn->layer->objects) {
+            objects = objects || (object.visible && object.kind == ObjectKind::Tile);
+        }
+    }
+    if (objects) {
+        bandRows = std::max(1, area_.height());
+    }
+    for (int top = 0; top < area_.height(); top += bandRows) {
+        QImage band(area_.width(), std::min(bandRows, area_.height() - top), QImage::Format_ARGB32_Premultiplied);
+        if (band.isNull()) {
+            RaiseError(Err::OutOfMemory);
+        }
+        band.fill(map_.background ? map_.background->rgba() : 0u);
+        drawLayers(map_, band, area_.left(), area_.top() + top, shown, tiles, layerImages, visible);
+        put(band, top);
+    }
 }
+

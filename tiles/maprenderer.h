@@ -5,6 +5,8 @@
 #include <QImage>
 #include <QStringList>
 
+#include <functional>
+
 // Draws an orthogonal map as Tiled's own renderer does (tmxrasterizer at scale 1, no
 // smoothing): layers in order, groups multiply opacity and tint and add offsets, tiles
 // bottom-left aligned in their cell with their tileset's offset, flips applied to the tile,
@@ -27,6 +29,9 @@ public:
     // premultiplied ARGB32. Tileset and layer images that are missing give 481 naming them,
     // before the picture is allocated.
     QImage Draw();
+    // The same a band of bandRows rows at a time, top to bottom: put(band, top) is given
+    // each band, so memory does not grow with the map.
+    void DrawBands(int bandRows, const std::function<void(const QImage& band, int top)>& put);
     int ObjectsLeftOut() const { return leftOut_; }
     int LayersDrawn() const { return drawn_; }
 

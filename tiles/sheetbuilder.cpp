@@ -110,12 +110,15 @@ void SheetBuilder::draw(const TileSource& source, const QImage& first, QImage& b
     });
 }
 
-void SheetBuilder::BuildBands(const std::function<QString(std::int64_t)>& path,
+bool SheetBuilder::BuildBands(const std::function<QString(std::int64_t)>& path,
                               const std::function<void(const QImage& band, int top)>& put) const {
     const QSize size = SheetSize();
     const TileSource load = [&](std::int64_t k) { return loadTile(path(k), grid_.Tile()); };
-    ExpectParallelWork(static_cast<std::size_t>(count_));
     const QImage first = load(0);
+    if (format_ == TileFormat::Png && first.format() == QImage::Format_Indexed8) {
+        return false;
+    }
+    ExpectParallelWork(static_cast<std::size_t>(count_));
     const std::int64_t rows = (count_ + columns_ - 1) / columns_;
     const std::int64_t rowBytes = std::int64_t{4} * size.width() * (grid_.Tile().height() + grid_.Spacing());
     const std::int64_t bandRows = std::clamp<std::int64_t>(BandBytes / std::max<std::int64_t>(rowBytes, 1), 1, rows);
@@ -125,8 +128,9 @@ void SheetBuilder::BuildBands(const std::function<QString(std::int64_t)>& path,
         const int top = row == 0 ? 0 : grid_.Cell(0, static_cast<int>(row)).y();
         const std::int64_t end = row + bandRows;
         const int bottom = end >= rows ? size.height() : grid_.Cell(0, static_cast<int>(end)).y();
-        QImage band(size.width(), bottom - top, QImage::Format_RGB32);
+        QImage band(size.width(), bottom - top, format_ == TileFormat::Bmp ? QImage::Format_RGB32 : QImage::Format_RGBA8888);
         draw(load, first, band, top, row * columns_, std::min(count_, end * columns_));
         put(band, top);
     }
+    return true;
 }

@@ -29,10 +29,11 @@ public:
     // The same from tiles at hand.
     QImage Draw(const TileSource& tile) const;
 
-    // The same for a BMP sheet, drawn a band of tile rows at a time: put(band, top) is given
-    // the RGB32 rows of the sheet from top on, top to bottom, so memory does not grow with
-    // the sheet.
-    void BuildBands(const std::function<QString(std::int64_t)>& path,
+    // The same drawn a band of tile rows at a time: put(band, top) is given the rows of the
+    // sheet from top on, top to bottom (RGB32 for a BMP sheet, RGBA8888 for a PNG one), so
+    // memory does not grow with the sheet. False, with nothing drawn, for a PNG sheet whose
+    // first tile is indexed: that sheet may be indexed, and Build makes it whole.
+    bool BuildBands(const std::function<QString(std::int64_t)>& path,
                     const std::function<void(const QImage& band, int top)>& put) const;
 
 private:

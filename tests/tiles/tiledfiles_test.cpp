@@ -9,6 +9,10 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFileInfo>
+
+#include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -175,6 +179,50 @@ TEST(TiledMapFiles, MapsThatCannotBeDrawnAreRefusedBeforeThePicture) {
             EXPECT_EQ(failure.Number(), Err::InvalidPicture) << c.name;
             EXPECT_TRUE(failure.Description().startsWith(folder.Path())) << c.name << failure.Description().toStdString();
         }
+    }
+}
+
+// Tiles taller than the grid, offsets and tile objects cross the bands' edges: drawn a few
+// rows at a time, a map is the same picture as drawn whole.
+TEST(TiledMapFiles, BandsMakeTheSamePictureAsTheWholeMap) {
+    const QString examples = "/usr/share/doc/tiled/examples";
+    if (!QFileInfo::exists(examples)) {
+        GTEST_SKIP() << "the sample maps of the Debian package tiled are not installed";
+    }
+    TestFolder folder;
+    ASSERT_EQ(std::system(QStringLiteral("cp -r '%1' '%2' && gzip -dfr '%2'").arg(examples, folder.File("ex")).toUtf8().constData()), 0);
+    // And a picture layer repeated both ways from an odd offset, half transparent.
+    QImage picture(13, 11, QImage::Format_ARGB32);
+    for (int y = 0; y < 11; ++y) {
+        for (int x = 0; x < 13; ++x) {
+            picture.setPixel(x, y, qRgba(x * 19, y * 23, 200, x == y ? 0 : 255));
+        }
+    }
+    ASSERT_TRUE(picture.save(folder.File("ex/p.png")));
+    WriteBytes(folder.File("ex/repeat.tmx"), R"(<map version="1.8" orientation="orthogonal" renderorder="right-down" width="9" height="40" tilewidth="16" tileheight="16" infinite="0">
+ <imagelayer id="1" name="p" offsetx="5" offsety="-3" opacity="0.5" repeatx="1" repeaty="1"><image source="p.png" width="13" height="11"/></imagelayer>
+</map>)");
+    for (const char* name : {"perspective_walls.tmx", "sticker-knight/map/sandbox.tmx", "desert.tmx", "repeat.tmx"}) {
+        const TiledMap map = LoadMap(folder.File(QStringLiteral("ex/%1").arg(name)));
+        const QImage whole = MapRenderer(map, {}).Draw();
+        QImage banded(whole.size(), whole.format());
+        MapRenderer(map, {}).DrawBands(37, [&](const QImage& band, int top) {
+            for (int y = 0; y < band.height(); ++y) {
+                std::memcpy(banded.scanLine(top + y), band.constScanLine(y), static_cast<std::size_t>(band.bytesPerLine()));
+            }
+        });
+        int differ = 0, most = 0;
+        for (int y = 0; y < whole.height(); ++y) {
+            const auto* a = reinterpret_cast<const QRgb*>(whole.constScanLine(y));
+            const auto* b = reinterpret_cast<const QRgb*>(banded.constScanLine(y));
+            for (int x = 0; x < whole.width(); ++x) {
+                if (a[x] != b[x]) {
+                    ++differ;
+                    for (int shift : {0, 8, 16, 24}) most = std::max(most, std::abs(int((a[x] >> shift) & 255) - int((b[x] >> shift) & 255)));
+                }
+            }
+        }
+        EXPECT_EQ(differ, 0) << name << " most " << most;
     }
 }
 
