@@ -5,6 +5,7 @@
 #include "runtime/runtimeerror.h"
 
 #include <QDir>
+#include <QDirIterator>
 
 namespace {
 int rank(const QString& suffix, TileFormat preferred) {
@@ -18,8 +19,12 @@ int rank(const QString& suffix, TileFormat preferred) {
 
 TileFolder::TileFolder(const QString& folder, TileFormat preferred)
     : folder_(EndsWithSeparator(folder) ? folder : folder + PathSeparator()) {
-    const QStringList names = QDir(folder).entryList(QDir::Files, QDir::Name);
-    for (const QString& name : names) {
+    // An iterator, not a sorted list: a sorted list holds every entry's file info at once,
+    // about a kilobyte a tile, which is most of the memory a folder of a million tiles takes.
+    QDirIterator entries(folder, QDir::Files);
+    while (entries.hasNext()) {
+        entries.next();
+        const QString name = entries.fileName();
         const qsizetype dot = name.lastIndexOf('.');
         if (dot <= 0) {
             continue;
@@ -32,8 +37,13 @@ TileFolder::TileFolder(const QString& folder, TileFormat preferred)
             continue;
         }
         const auto found = names_.constFind(number);
-        if (found == names_.cend() ||
-            rank(name.mid(dot + 1), preferred) < rank(found->mid(found->lastIndexOf('.') + 1), preferred)) {
+        if (found == names_.cend()) {
+            names_.insert(number, name);
+            continue;
+        }
+        const int ours = rank(name.mid(dot + 1), preferred);
+        const int theirs = rank(found->mid(found->lastIndexOf('.') + 1), preferred);
+        if (ours < theirs || (ours == theirs && name < *found)) {
             names_.insert(number, name);
         }
     }
