@@ -6,18 +6,16 @@
 #include <cstring>
 #include <vector>
 
-namespace {
-void putBig32(unsigned char* p, std::uint32_t v) {
+void PutBig32(unsigned char* p, std::uint32_t v) {
     p[0] = static_cast<unsigned char>(v >> 24);
     p[1] = static_cast<unsigned char>(v >> 16);
     p[2] = static_cast<unsigned char>(v >> 8);
     p[3] = static_cast<unsigned char>(v);
 }
-}  // namespace
 
 void AppendPngChunk(QByteArray& out, const char* type, const void* data, std::size_t size) {
     unsigned char head[8];
-    putBig32(head, static_cast<std::uint32_t>(size));
+    PutBig32(head, static_cast<std::uint32_t>(size));
     std::memcpy(head + 4, type, 4);
     out.append(reinterpret_cast<const char*>(head), 8);
     out.append(static_cast<const char*>(data), static_cast<qsizetype>(size));
@@ -27,7 +25,7 @@ void AppendPngChunk(QByteArray& out, const char* type, const void* data, std::si
         crc = libdeflate_crc32(crc, data, size);
     }
     unsigned char tail[4];
-    putBig32(tail, crc);
+    PutBig32(tail, crc);
     out.append(reinterpret_cast<const char*>(tail), 4);
 }
 
@@ -35,8 +33,8 @@ QByteArray PngHead(int width, int height, const QList<QRgb>& palette, bool index
     QByteArray out;
     out.append("\x89PNG\r\n\x1a\n", 8);
     unsigned char ihdr[13];
-    putBig32(ihdr, static_cast<std::uint32_t>(width));
-    putBig32(ihdr + 4, static_cast<std::uint32_t>(height));
+    PutBig32(ihdr, static_cast<std::uint32_t>(width));
+    PutBig32(ihdr + 4, static_cast<std::uint32_t>(height));
     ihdr[8] = 8;
     ihdr[9] = indexed ? 3 : 6;
     ihdr[10] = ihdr[11] = ihdr[12] = 0;

@@ -5,6 +5,10 @@
 #include <QRgb>
 
 #include <cstddef>
+#include <cstdint>
+
+// Writes v at p as PNG numbers are held: 4 bytes, most significant first.
+void PutBig32(unsigned char* p, std::uint32_t v);
 
 // Appends one PNG chunk: its length, type, data and CRC.
 void AppendPngChunk(QByteArray& out, const char* type, const void* data, std::size_t size);

@@ -1,6 +1,7 @@
 #include "imaging/pngimagedata.h"
 
 #include "imaging/parallel.h"
+#include "imaging/pngchunks.h"
 #include "runtime/runtimeerror.h"
 
 #include <isa-l/igzip_lib.h>
@@ -16,19 +17,12 @@ constexpr std::size_t PartBytes = std::size_t{1} << 20;
 // takes three times as long.
 constexpr int Level = 2;
 
-void putBig32(uchar* p, std::uint32_t v) {
-    p[0] = static_cast<uchar>(v >> 24);
-    p[1] = static_cast<uchar>(v >> 16);
-    p[2] = static_cast<uchar>(v >> 8);
-    p[3] = static_cast<uchar>(v);
-}
-
 // A whole IDAT chunk in out: room for its head was left in front of its size data bytes.
 void closeChunk(std::vector<uchar>& out, std::size_t size) {
-    putBig32(out.data(), static_cast<std::uint32_t>(size));
+    PutBig32(out.data(), static_cast<std::uint32_t>(size));
     std::memcpy(out.data() + 4, "IDAT", 4);
     out.resize(8 + size + 4);
-    putBig32(out.data() + 8 + size, libdeflate_crc32(0, out.data() + 4, 4 + size));
+    PutBig32(out.data() + 8 + size, libdeflate_crc32(0, out.data() + 4, 4 + size));
 }
 }  // namespace
 
@@ -122,7 +116,7 @@ void PngImageData::Finish(const Sink& sink) {
     }
     chunk[at++] = 0x03;
     chunk[at++] = 0x00;
-    putBig32(chunk.data() + at, adler_);
+    PutBig32(chunk.data() + at, adler_);
     at += 4;
     closeChunk(chunk, at - 8);
     sink(reinterpret_cast<const char*>(chunk.data()), chunk.size());
