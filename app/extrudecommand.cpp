@@ -6,16 +6,21 @@
 #include "imaging/picture.h"
 #include "imaging/picturefile.h"
 #include "imaging/pngwriter.h"
+#include "imaging/sheetbands.h"
 #include "runtime/atomicfile.h"
 #include "runtime/paths.h"
+#include "runtime/readahead.h"
 #include "runtime/runtimeerror.h"
 #include "tiles/sheetextruder.h"
 #include "tiles/tileddocument.h"
 #include "tiles/tileformat.h"
+#include "tiles/sheetwriter.h"
 
 #include <QDir>
 #include <QFileInfo>
 
+#include <algorithm>
+#include <memory>
 #include <optional>
 
 namespace {
@@ -52,19 +57,44 @@ struct Written {
 // exit status.
 int writeExtruded(const QString& source, const QString& out, TileFormat format, const SheetExtruder& extruder,
                   const TileGrid& grid, Written& written) {
-    QImage sheet = onFile(source, [&] { return LoadPicture(source); });
-    written = {extruder.ExtrudedSize(sheet.size()), extruder.Cells(sheet.size()),
-               grid.CoveredCells(sheet.size()) != grid.WholeCells(sheet.size())};
+    auto bands = onFile(source, [&] { return std::make_unique<SheetBands>(source); });
+    const QSize sheetSize = bands->Size();
+    written = {extruder.ExtrudedSize(sheetSize), extruder.Cells(sheetSize),
+               grid.CoveredCells(sheetSize) != grid.WholeCells(sheetSize)};
     if (written.cells.isEmpty()) {
         return RefuseRun(QStringLiteral("%1: the grid (tile %2, margin %3, spacing %4) is larger than the %5 sheet")
                              .arg(source, sizeText(grid.Tile()))
                              .arg(grid.Margin())
                              .arg(grid.Spacing())
-                             .arg(sizeText(sheet.size())));
+                             .arg(sizeText(sheetSize)));
     }
     if (written.size.isEmpty()) {
         return RefuseRun(QStringLiteral("%1: extruded, the sheet would pass %2 pixels a side").arg(source).arg(Picture::MaxSide));
     }
+    RemoveLeftovers(ToFsPath(QFileInfo(out).absolutePath()));
+    if (format == TileFormat::Png && !bands->Whole()) {
+        // A sheet read a band at a time is extruded and written a band of tile rows at a time.
+        SheetWriter writer(out, written.size, format);
+        const int rows = written.cells.height();
+        const int perBand = std::max(1, (8 << 20) / std::max(1, 4 * written.size.width() * grid.Tile().height()));
+        const auto firstRow = [&](int band) { return band * perBand; };
+        const auto lastRow = [&](int band) { return std::min(rows, (band + 1) * perBand); };
+        ReadAhead(
+            (rows + perBand - 1) / perBand,
+            [&](int band) {
+                const int top = grid.Cell(0, firstRow(band)).y();
+                return onFile(source, [&] { return bands->Rows(top, grid.Cell(0, lastRow(band) - 1).bottom() + 1 - top); });
+            },
+            [&](int band, const QImage& rowsRead) {
+                const int first = firstRow(band);
+                writer.WriteRows(extruder.ExtrudeRows(rowsRead, sheetSize, grid.Cell(0, first).y(), first, lastRow(band)),
+                                 extruder.OutTop(sheetSize, first));
+            });
+        writer.Commit();
+        return ExitOk;
+    }
+    // A view into the picture the bands hold, where they hold it whole.
+    QImage sheet = bands->Whole() ? bands->Rows(0, sheetSize.height()) : onFile(source, [&] { return LoadPicture(source); });
     if (format == TileFormat::Bmp) {
         // Gaps in the background colour, as in every bitmap the tool writes.
         sheet = OpaqueRgb32(sheet);
@@ -72,7 +102,6 @@ int writeExtruded(const QString& source, const QString& out, TileFormat format, 
     const QImage extruded = extruder.Extrude(sheet);
     sheet = QImage();
     onFile(out, [&] {
-        RemoveLeftovers(ToFsPath(QFileInfo(out).absolutePath()));
         WriteTileImage(extruded, extruded.width(), extruded.height(), format, ChooseFilters(extruded, 0, extruded.height()),
                        out);
     });

@@ -48,12 +48,22 @@ TileGrid SheetExtruder::ExtrudedGrid() const {
 }
 
 QImage SheetExtruder::Extrude(const QImage& sheet) const {
-    const QSize size = ExtrudedSize(sheet.size());
+    const QSize cells = Cells(sheet.size());
+    return ExtrudeRows(sheet, sheet.size(), 0, 0, cells.height());
+}
+
+int SheetExtruder::OutTop(QSize sheet, int row) const {
+    const int pitch = grid_.Tile().height() + grid_.Spacing() + 2 * extrusion_;
+    return row == 0 ? 0 : row >= Cells(sheet).height() ? ExtrudedSize(sheet).height() : grid_.Margin() + row * pitch;
+}
+
+QImage SheetExtruder::ExtrudeRows(const QImage& rows, QSize sheetSize, int rowsTop, int first, int last) const {
+    const QSize size = ExtrudedSize(sheetSize);
     if (size.isEmpty()) {
         RaiseError(Err::InvalidCall);
     }
     const bool gaps = grid_.Margin() > 0 || grid_.Spacing() > 0;
-    QImage in = sheet;
+    QImage in = rows;
     if (in.format() == QImage::Format_Indexed8) {
         // 256 visible colours leave no entry for the gaps.
         if (gaps && TransparentIndex(in.colorTable()) < 0 && in.colorTable().size() >= 256) {
@@ -62,7 +72,8 @@ QImage SheetExtruder::Extrude(const QImage& sheet) const {
     } else if (in.depth() != 32) {
         in = in.convertToFormat(QImage::Format_RGBA8888);
     }
-    QImage out(size, in.format());
+    const int outTop = OutTop(sheetSize, first);
+    QImage out(size.width(), OutTop(sheetSize, last) - outTop, in.format());
     if (out.isNull()) {
         RaiseError(Err::OutOfMemory);
     }
@@ -82,7 +93,7 @@ QImage SheetExtruder::Extrude(const QImage& sheet) const {
 
     const int n = extrusion_;
     const QSize tile = grid_.Tile();
-    const QSize cells = Cells(sheet.size());
+    const QSize cells = Cells(sheetSize);
     const std::size_t tileBytes = static_cast<std::size_t>(tile.width()) * bpp;
     const std::size_t grownBytes = tileBytes + 2 * static_cast<std::size_t>(n) * bpp;
     // Taken once: bits() on the shared image from several threads would race.
@@ -91,14 +102,14 @@ QImage SheetExtruder::Extrude(const QImage& sheet) const {
     const uchar* const source = in.constBits();
     const qsizetype sourceStride = in.bytesPerLine();
     // One row of tiles a job: the rows each writes are its own.
-    ParallelFor(static_cast<std::size_t>(cells.height()), [&](std::size_t row) {
-        const int r = static_cast<int>(row);
-        const int top = grid_.Margin() + r * (tile.height() + grid_.Spacing() + 2 * n);
+    ParallelFor(static_cast<std::size_t>(last - first), [&](std::size_t i) {
+        const int r = first + static_cast<int>(i);
+        const int top = grid_.Margin() + r * (tile.height() + grid_.Spacing() + 2 * n) - outTop;
         for (int c = 0; c < cells.width(); ++c) {
             const QRect cell = grid_.Cell(c, r);
             const int left = grid_.Margin() + c * (tile.width() + grid_.Spacing() + 2 * n);
             for (int y = 0; y < tile.height(); ++y) {
-                const uchar* from = source + sourceStride * (cell.y() + y) + static_cast<qsizetype>(cell.x()) * bpp;
+                const uchar* from = source + sourceStride * (cell.y() - rowsTop + y) + static_cast<qsizetype>(cell.x()) * bpp;
                 uchar* to = bits + stride * (top + n + y) + static_cast<qsizetype>(left) * bpp;
                 repeatPixel(to, from, n, bpp);
                 std::memcpy(to + static_cast<qsizetype>(n) * bpp, from, tileBytes);

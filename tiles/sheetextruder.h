@@ -29,6 +29,12 @@ public:
     // background colour in an RGB32 sheet (a bitmap's). Other formats are read as RGBA8888.
     // Raises 7 where the memory is not there.
     QImage Extrude(const QImage& sheet) const;
+    // The same for tile rows first to last - 1 of a sheet of sheetSize, from its rows that
+    // start at row rowsTop: the extruded sheet's rows OutTop(first) to OutTop(last) - 1, so
+    // a big sheet is extruded a band at a time.
+    QImage ExtrudeRows(const QImage& rows, QSize sheetSize, int rowsTop, int first, int last) const;
+    // The extruded sheet's first row for tile row row (0 for the first, its height past the last).
+    int OutTop(QSize sheet, int row) const;
 
 private:
     TileGrid grid_;
