@@ -65,6 +65,19 @@ TEST(SheetExtruder, EveryPixelIsTheNearestPixelOfItsTileOrAGap) {
                 ASSERT_EQ(out.pixel(x, y), sx < 0 || sy < 0 ? gap : sheet.pixel(sx, sy)) << "at " << x << "," << y;
             }
         }
+        // A tile row at a time, from only the sheet rows it needs, the bands make the same sheet.
+        const SheetExtruder extruder(grid, c.n);
+        QImage banded = out.copy();
+        banded.fill(0);
+        for (int r = 0; r < cells.height(); ++r) {
+            const int top = grid.Cell(0, r).y();
+            const QImage band = extruder.ExtrudeRows(sheet.copy(0, top, c.sheet.width(), c.tile.height()), c.sheet, top, r, r + 1);
+            ASSERT_EQ(band.height(), extruder.OutTop(c.sheet, r + 1) - extruder.OutTop(c.sheet, r));
+            for (int y = 0; y < band.height(); ++y) {
+                std::copy_n(band.constScanLine(y), band.bytesPerLine(), banded.scanLine(extruder.OutTop(c.sheet, r) + y));
+            }
+        }
+        EXPECT_EQ(banded, out);
     }
 }
 
