@@ -4,13 +4,11 @@
 #include "imaging/parallel.h"
 #include "imaging/picturefile.h"
 #include "imaging/sheetbands.h"
-#include "runtime/helperthread.h"
+#include "runtime/readahead.h"
 #include "runtime/runtimeerror.h"
 
 #include <algorithm>
 #include <cstring>
-#include <exception>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -111,33 +109,20 @@ void SheetSplitter::WriteTiles(SheetBands& sheet, std::int32_t start, const File
         return sheet.Rows(top, bottom - top + 1);
     };
     SheetSplitter band(*this);
-    QImage next = readBand(0);
     PngFilters filters = PngFilters::None;
-    for (int row = 0; row < cells_.height(); row += bandRows) {
-        band.take(next, inside(std::int64_t{row} * columns).top());
-        next = QImage();
-        if (row == 0) {
-            // The first row of tiles tells how all of them compress best.
-            const QRect first = inside(0);
-            filters = ChooseFilters(band.sheet_, first.top() - band.top_, first.height());
-        }
-        const int following = row + bandRows;
-        std::exception_ptr readFailure;
-        // Without a thread to spare, the band is read after this one is cut.
-        std::vector<std::thread> reader;
-        if (following < cells_.height()) {
-            StartHelper(reader, [&] {
-                try {
-                    next = readBand(following);
-                } catch (...) {
-                    readFailure = std::current_exception();
-                }
-            });
-        }
-        const std::int64_t first = std::int64_t{row} * columns;
-        const std::int64_t end = std::min<std::int64_t>(TileCount(), std::int64_t{following} * columns);
-        std::exception_ptr cutFailure;
-        try {
+    ReadAhead(
+        (cells_.height() + bandRows - 1) / bandRows, [&](int k) { return readBand(k * bandRows); },
+        [&](int k, QImage& rows) {
+            const int row = k * bandRows;
+            band.take(rows, inside(std::int64_t{row} * columns).top());
+            rows = QImage();
+            if (row == 0) {
+                // The first row of tiles tells how all of them compress best.
+                const QRect first = inside(0);
+                filters = ChooseFilters(band.sheet_, first.top() - band.top_, first.height());
+            }
+            const std::int64_t first = std::int64_t{row} * columns;
+            const std::int64_t end = std::min<std::int64_t>(TileCount(), std::int64_t{row + bandRows} * columns);
             ParallelFor(static_cast<std::size_t>(end - first), [&](std::size_t i) {
                 const std::int64_t k = first + static_cast<std::int64_t>(i);
                 const std::string name = TileFileName(static_cast<std::int32_t>(start + k), format_).toStdString();
@@ -151,20 +136,5 @@ void SheetSplitter::WriteTiles(SheetBands& sheet, std::int32_t start, const File
                     write(name, png.constData(), static_cast<std::size_t>(png.size()));
                 }
             });
-        } catch (...) {
-            cutFailure = std::current_exception();
-        }
-        if (!reader.empty()) {
-            reader.front().join();
-        } else if (following < cells_.height() && !cutFailure) {
-            next = readBand(following);
-        }
-        // Tiles come in order of the sheet: a failure in this band comes before the reader's.
-        if (cutFailure) {
-            std::rethrow_exception(cutFailure);
-        }
-        if (readFailure) {
-            std::rethrow_exception(readFailure);
-        }
-    }
+        });
 }
