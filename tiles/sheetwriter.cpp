@@ -4,22 +4,8 @@
 #include "imaging/pngbandwriter.h"
 #include "runtime/runtimeerror.h"
 
-namespace {
-template <typename Step>
-void naming(const QString& path, Step step) {
-    try {
-        step();
-    } catch (const RuntimeError& e) {
-        if (e.File().isEmpty()) {
-            throw RuntimeError(e.Number(), path + ": " + e.Description(), path, e.Cause());
-        }
-        throw;
-    }
-}
-}  // namespace
-
 SheetWriter::SheetWriter(const QString& path, QSize size, TileFormat format) : path_(path) {
-    naming(path, [&] {
+    AboutFile(path, [&] {
         if (format == TileFormat::Bmp) {
             bitmap_ = std::make_unique<BitmapWriter>(path, size.width(), size.height());
         } else {
@@ -31,9 +17,9 @@ SheetWriter::SheetWriter(const QString& path, QSize size, TileFormat format) : p
 SheetWriter::~SheetWriter() = default;
 
 void SheetWriter::WriteRows(const QImage& band, int top) {
-    naming(path_, [&] { bitmap_ ? bitmap_->WriteRows(band, top) : png_->WriteRows(band); });
+    AboutFile(path_, [&] { bitmap_ ? bitmap_->WriteRows(band, top) : png_->WriteRows(band); });
 }
 
 void SheetWriter::Commit() {
-    naming(path_, [&] { bitmap_ ? bitmap_->Commit() : png_->Commit(); });
+    AboutFile(path_, [&] { bitmap_ ? bitmap_->Commit() : png_->Commit(); });
 }
