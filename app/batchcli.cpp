@@ -74,11 +74,11 @@ int runInfo(const Request& request) {
 
 
 // Pixels of the sheet that no 32 by 32 tile the window cut holds.
-std::int64_t droppedPixels(const Picture& sheet, long long tilesCut) {
-    const std::int64_t across = sheet.Width() / 32;
+std::int64_t droppedPixels(QSize sheet, long long tilesCut) {
+    const std::int64_t across = sheet.width() / 32;
     const std::int64_t rows = across > 0 ? tilesCut / across : 0;
-    const std::int64_t kept = std::min<std::int64_t>(sheet.Width(), 32 * across) * std::min<std::int64_t>(sheet.Height(), 32 * rows);
-    return std::int64_t{sheet.Width()} * sheet.Height() - kept;
+    const std::int64_t kept = std::min<std::int64_t>(sheet.width(), 32 * across) * std::min<std::int64_t>(sheet.height(), 32 * rows);
+    return std::int64_t{sheet.width()} * sheet.height() - kept;
 }
 
 int runConversion(const Request& request, bool split) {
@@ -120,11 +120,11 @@ int runConversion(const Request& request, bool split) {
     if (split) {
         const QString next = GetVar(folder + "info.ini", "MAIN", "NumFiles");
         const std::int32_t first = RoundToLong(StrictNumber(form.Text(Box::txtStart)));
-        report.WroteTiles(folder, first, form.TilesCut(), QStringLiteral(".bmp"));
+        report.WroteTiles(folder, first, converter.TilesCut(), QStringLiteral(".bmp"));
         report.Wrote(folder + "info.ini");
         report.Count(QStringLiteral("next"), static_cast<std::int64_t>(ParseNumber(next)));
-        QString line = QStringLiteral("%1 tiles written to %2, next free number %3").arg(form.TilesCut()).arg(folder, next);
-        if (const std::int64_t dropped = droppedPixels(form.Image(FormView::Pic::pic2), form.TilesCut()); dropped > 0) {
+        QString line = QStringLiteral("%1 tiles written to %2, next free number %3").arg(converter.TilesCut()).arg(folder, next);
+        if (const std::int64_t dropped = droppedPixels(converter.SheetSize(), converter.TilesCut()); dropped > 0) {
             report.Count(QStringLiteral("dropped"), dropped);
             line += QStringLiteral("; %1 pixels at the right and bottom edges dropped (--keep-edges keeps them)").arg(dropped);
         }
@@ -132,12 +132,12 @@ int runConversion(const Request& request, bool split) {
             PrintOut(line + "\n");
         }
     } else {
-        const Picture& sheet = form.Image(FormView::Pic::picBack);
+        const QSize sheet = converter.SheetSize();
         report.Wrote(folder + "Tiles.bmp");
-        report.Count(QStringLiteral("width"), sheet.Width());
-        report.Count(QStringLiteral("height"), sheet.Height());
+        report.Count(QStringLiteral("width"), sheet.width());
+        report.Count(QStringLiteral("height"), sheet.height());
         if (!request.quiet) {
-            PrintOut(QStringLiteral("%1Tiles.bmp written, %2 by %3 pixels\n").arg(folder).arg(sheet.Width()).arg(sheet.Height()));
+            PrintOut(QStringLiteral("%1Tiles.bmp written, %2 by %3 pixels\n").arg(folder).arg(sheet.width()).arg(sheet.height()));
         }
     }
     return ExitOk;

@@ -10,14 +10,11 @@ class BatchForm : public HeadlessForm {
 public:
     BatchForm(bool showProgress);
 
-    void DoEvents() override;
+    bool ShowsPictures() const override { return false; }
     void Progress(long long done, long long total) override;
     // Clears the progress line before anything else is printed.
     void EndProgress() { bar_.End(); }
 
-    long long TilesCut() const { return tilesCut_; }
-
 private:
     ProgressBar bar_;
-    long long tilesCut_ = 0;
 };

@@ -1,5 +1,6 @@
 #include "conversion/converter.h"
 
+#include "conversion/sheetbandwriter.h"
 #include "imaging/directdraw.h"
 #include "imaging/picture.h"
 #include "runtime/atomicfile.h"
@@ -13,11 +14,17 @@
 
 #include <cfloat>
 #include <cmath>
+#include <algorithm>
 #include <cstdint>
+#include <memory>
+#include <optional>
 
 namespace {
 constexpr std::int32_t DivisionByZero = 11;
 constexpr std::int32_t ObjectNotSet = 91;
+// Sheet bytes drawn at a time, about, where the sheet is drawn in bands: small enough to stay
+// in the caches and to be reused band after band.
+constexpr std::int64_t BandBytes = std::int64_t{2} << 20;
 
 // A number text read afresh for every cell; converting the same text again gives the same
 // number, so the last conversion is kept while the text stays the same.
@@ -77,19 +84,57 @@ bool Converter::CompileMode(QString source, QString destination) {
     // The sheet is as wide as the row InitSurfaces settled; only a width box below 1 makes
     // that differ from the width the convert command gave it.
     back.SetWidth(StrictNumber(form_.TileWidth) * 32);
-    back.SetHeight(sheetHeight(StrictNumber(form_.NumTileSurfs), StrictNumber(form_.TileWidth)));
-    // A cell that gets no tile shows the background, never an earlier run's tile.
-    back.Clear();
+    const float height = sheetHeight(StrictNumber(form_.NumTileSurfs), StrictNumber(form_.TileWidth));
+    const int sheetRows = Picture::Side(height);
+    // Unseen, the sheet is drawn into the canvas a band of tile rows at a time, each written
+    // where the file holds it once drawn.
+    const bool banded = !form_.ShowsPictures() && back.Width() > 0 && sheetRows > 0;
+    const int bandRows = banded ? static_cast<int>(std::max<std::int64_t>(1, BandBytes / (std::int64_t{back.Width()} * 3 * 32))) * 32
+                                : sheetRows;
+    if (!banded) {
+        back.SetHeight(height);
+    }
+    sheetSize_ = QSize(back.Width(), sheetRows);
     rTileSrc = RECT{0, 0, 32, 32};
+
+    const QString separator = EndsWithSeparator(destination) ? QString() : PathSeparator();
+    const QString sheetFile = destination + separator + QStringLiteral("Tiles.bmp");
+    // Two bands take turns: one is written while the next is drawn.
+    Picture spare;
+    Picture* band = &back;
+    std::optional<SheetBandWriter> out;
+    if (banded) {
+        out.emplace(sheetFile, destination, back.Width(), sheetRows);
+    }
+    int bandTop = 0;
+    auto startBand = [&](int top) {
+        bandTop = top;
+        if (banded) {
+            band->SetSize(back.Width(), std::clamp(sheetRows - top, 0, bandRows));
+        }
+        // A cell that gets no tile shows the background, never an earlier run's tile.
+        band->Clear();
+    };
+    auto writeBand = [&] {
+        if (banded) {
+            out->Write(*band, bandTop);
+            band = band == &back ? &spare : &back;
+        }
+    };
+    startBand(0);
 
     CellNumber start(&ParseNumber);
     CellNumber width(&StrictNumber);
     CellNumber count(&StrictNumber);
     // The canvas is at most Picture::MaxSide pixels each way, so neither loop nor any cell
     // edge can leave 32 bits.
-    const std::int32_t rows = RoundToLong(back.Height()) / 32;
+    const std::int32_t rows = sheetRows / 32;
     for (std::int32_t row = 0; row <= rows; ++row) {
         form_.Progress(row, rows + 1LL);
+        if (banded && 32 * row >= bandTop + bandRows) {
+            writeBand();
+            startBand(32 * row);
+        }
         const std::int32_t columns = RoundToLong(back.Width()) / 32;
         for (std::int32_t column = 0; column <= columns; ++column) {
             const std::int32_t tile =
@@ -101,7 +146,7 @@ bool Converter::CompileMode(QString source, QString destination) {
                 if (surface == nullptr) {
                     throw RuntimeError(ObjectNotSet, QStringLiteral("Object variable or With block variable not set"));
                 }
-                surface->BltToDC(back, rTileSrc, rTileDest);
+                surface->BltToDC(*band, rTileSrc, RECT{rTileDest.Left, rTileDest.Top - bandTop, rTileDest.Right, rTileDest.Bottom - bandTop});
             }
         }
         // No later cell shows a tile below the first of the next row (the texts cannot change
@@ -109,11 +154,15 @@ bool Converter::CompileMode(QString source, QString destination) {
         // a sheet of thousands then holds about a row of them in memory, not all.
         TileSurf.ReleaseBelow(start.Of(form_.Text(Box::txtStart)) + width.Of(form_.TileWidth) * (row + 1) - 0.5);
     }
+    writeBand();
 
     form_.Repaint(FormView::Pic::picBack);
-    const QString separator = EndsWithSeparator(destination) ? QString() : PathSeparator();
+    if (out) {
+        out->Commit();
+        return true;
+    }
     RemoveLeftovers(ToFsPath(destination));
     // A linked sheet is written at its target, so the link stays.
-    back.SaveBitmap(LinkTarget(destination + separator + QStringLiteral("Tiles.bmp")));
+    back.SaveBitmap(LinkTarget(sheetFile));
     return true;
 }

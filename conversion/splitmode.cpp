@@ -3,6 +3,7 @@
 #include "imaging/bitmapfile.h"
 #include "imaging/parallel.h"
 #include "imaging/picture.h"
+#include "imaging/sheetbands.h"
 #include "records/bmpsize.h"
 #include "records/tileinfo.h"
 #include "runtime/atomicfile.h"
@@ -10,71 +11,147 @@
 #include "runtime/messagebox.h"
 #include "runtime/numbers.h"
 #include "runtime/paths.h"
+#include "runtime/readahead.h"
 #include "runtime/runtimeerror.h"
+#include "runtime/stagingfolder.h"
 #include "surfaces/formview.h"
+
+#include <QDir>
+#include <QFileInfo>
 
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <filesystem>
+#include <limits>
+#include <optional>
 
 namespace {
 
 constexpr int kTile = 32;
+// Sheet bytes read at a time, about, where the sheet is read in bands.
+constexpr std::int64_t BandBytes = std::int64_t{2} << 20;
 
 }  // namespace
 
 bool Converter::SplitMode(QString source, QString destination, Picture& canvas) {
     canvas.SetSize(kTile, kTile);
+    tilesCut_ = 0;
+    // Unseen, a new destination is made out of sight and appears when its tiles are all
+    // written: the tiles then cost plain creates, and a killed run leaves nothing visible.
+    std::optional<StagingFolder> staged;
     if (PathListing(destination, ListingKind::FilesAndFolders).isEmpty()) {
-        MakeFolder(destination);
+        if (form_.ShowsPictures()) {
+            MakeFolder(destination);
+        } else {
+            RemoveLeftovers(ToFsPath(QFileInfo(QDir::cleanPath(destination)).path()));
+            staged.emplace(destination);
+        }
     }
     if (PathListing(source, ListingKind::FilesOnly).isEmpty()) {
         MsgBox(QStringLiteral("Source path does not exist!"));
+        if (staged) {
+            staged->Commit([](const QString&) {});
+        }
         return false;
     }
     if (!EndsWithSeparator(destination)) {
         destination += PathSeparator();
     }
-    RemoveLeftovers(ToFsPath(destination));
+    if (!staged) {
+        RemoveLeftovers(ToFsPath(destination));
+    }
 
     if (!ImageInfo_) {
         ImageInfo_ = std::make_unique<bmpsize>();
     }
     ImageInfo_->ReadImageInfo(source);
 
-    Picture& image = form_.Image(FormView::Pic::pic2);
-    image.LoadFile(source);
-    // The header reader keeps only 16 bits of each side and reads a top-down bitmap's
-    // height as a huge number; the loaded picture has the true size.
-    const std::int32_t tilesAcross = image.Width() / kTile;
-    const std::int32_t tilesDown = image.Height() / kTile;
-
-    std::int32_t number = RoundToLong(ParseNumber(form_.Text(FormView::Box::txtStart)));
-    // Refused before the first tile, or the sheet would be lost under one.
-    RefuseSourceAmongTiles(source, destination, number, std::int64_t{tilesAcross} * tilesDown, QStringLiteral(".bmp"));
-    // With a core to spare (the batch program), tiles are written beside the cutting.
-    FolderWriter tiles(destination, WorkerCount() > 1 ? WorkerCount() : 0);
-    try {
-        number = cutTiles(image, canvas, tilesAcross, tilesDown, number, tiles);
-    } catch (...) {
-        // Tiles cut before the failure are written, as they would be one at a time; a tile
-        // that fails to write failed first.
-        tiles.Finish();
-        throw;
+    std::int32_t number = 0;
+    std::unique_ptr<SheetBands> rows;
+    if (!form_.ShowsPictures()) {
+        rows = SheetBands::OfPlainBitmap(source);
+        // A sheet less than a tile high or wide is cut the window's way, tile by tile.
+        if (rows && (rows->Size().width() < kTile || rows->Size().height() < kTile)) {
+            rows.reset();
+        }
     }
-    tiles.Finish();
+    if (rows) {
+        // Tiles cut from the file's rows a band at a time, so the sheet is never held whole.
+        sheetSize_ = rows->Size();
+        number = RoundToLong(ParseNumber(form_.Text(FormView::Box::txtStart)));
+        const std::int64_t count = std::int64_t{sheetSize_.width() / kTile} * (sheetSize_.height() / kTile);
+        RefuseSourceAmongTiles(source, destination, number, count, QStringLiteral(".bmp"));
+        if (staged) {
+            number = cutBands(*rows, number, true, [&](const std::string& name, std::vector<unsigned char>& bytes) {
+                staged->Write(name, bytes.data(), bytes.size());
+            });
+        } else {
+            FolderWriter tiles(destination, WorkerCount() > 1 ? WorkerCount() : 0);
+            try {
+                number = cutBands(*rows, number, false, [&](const std::string& name, std::vector<unsigned char>& bytes) {
+                    tiles.Write(name, std::move(bytes));
+                });
+            } catch (...) {
+                tiles.Finish();
+                throw;
+            }
+            tiles.Finish();
+        }
+    } else {
+        Picture& image = form_.Image(FormView::Pic::pic2);
+        image.LoadFile(source);
+        sheetSize_ = QSize(image.Width(), image.Height());
+        // The header reader keeps only 16 bits of each side and reads a top-down bitmap's
+        // height as a huge number; the loaded picture has the true size.
+        const std::int32_t tilesAcross = image.Width() / kTile;
+        const std::int32_t tilesDown = image.Height() / kTile;
+
+        number = RoundToLong(ParseNumber(form_.Text(FormView::Box::txtStart)));
+        // Refused before the first tile, or the sheet would be lost under one.
+        RefuseSourceAmongTiles(source, destination, number, std::int64_t{tilesAcross} * tilesDown, QStringLiteral(".bmp"));
+        if (staged) {
+            number = cutTiles(image, canvas, tilesAcross, tilesDown, number,
+                              [&](const std::string& name, std::vector<unsigned char>& bytes) {
+                                  staged->Write(name, bytes.data(), bytes.size());
+                              });
+        } else {
+            // With a core to spare (the batch program), tiles are written beside the cutting.
+            FolderWriter tiles(destination, WorkerCount() > 1 ? WorkerCount() : 0);
+            try {
+                number = cutTiles(image, canvas, tilesAcross, tilesDown, number,
+                                  [&](const std::string& name, std::vector<unsigned char>& bytes) {
+                                      tiles.Write(name, std::move(bytes));
+                                  });
+            } catch (...) {
+                // Tiles cut before the failure are written, as they would be one at a time; a tile
+                // that fails to write failed first.
+                tiles.Finish();
+                throw;
+            }
+            tiles.Finish();
+        }
+    }
 
     // A count that is not recorded would make a later Compile draw the wrong tiles.
-    if (!WriteVar(destination + QStringLiteral("info.ini"), QStringLiteral("MAIN"), QStringLiteral("NumFiles"),
-                  NumberText(number))) {
-        RaiseErrno(errno);
+    const auto record = [&](const QString& folder) {
+        if (!WriteVar(folder + QStringLiteral("info.ini"), QStringLiteral("MAIN"), QStringLiteral("NumFiles"),
+                      NumberText(number))) {
+            RaiseErrno(errno, folder + QStringLiteral("info.ini"));
+        }
+    };
+    if (staged) {
+        staged->Commit(record);
+    } else {
+        record(destination);
     }
     return true;
 }
 
 std::int32_t Converter::cutTiles(const Picture& image, Picture& canvas, std::int32_t tilesAcross, std::int32_t tilesDown,
-                                 std::int32_t number, FolderWriter& tiles) {
+                                 std::int32_t number, const TileWrite& write) {
+    const std::int64_t total = std::int64_t{std::max(tilesAcross, 0)} * std::max(tilesDown, 0);
     std::int32_t column = -1;
     std::int32_t row = 0;
     for (;;) {
@@ -96,10 +173,56 @@ std::int32_t Converter::cutTiles(const Picture& image, Picture& canvas, std::int
         BitBlt(canvas, 0, 0, kTile, kTile, image, x, y);
         form_.Repaint(FormView::Pic::pic);
         form_.DoEvents();
+        ++tilesCut_;
+        form_.Progress(tilesCut_, total);
         std::vector<unsigned char> bytes;
         EncodeBitmapFile(canvas.Image(), kTile, kTile, bytes);
-        tiles.Write(ToFsPath(NumberText(number) + QStringLiteral(".bmp")).string(), std::move(bytes));
+        write(ToFsPath(NumberText(number) + QStringLiteral(".bmp")).string(), bytes);
         number = AddLong(number, 1);
     }
     return number;
+}
+
+std::int32_t Converter::cutBands(SheetBands& sheet, std::int32_t number, bool anyThread, const TileWrite& write) {
+    const int across = sheet.Size().width() / kTile;
+    const int down = sheet.Size().height() / kTile;
+    const std::int64_t total = std::int64_t{across} * down;
+    // Tiles numbered up to 2147483647 are written; then the next number overflows, as it
+    // does one tile at a time.
+    const std::int64_t fit = std::min<std::int64_t>(total, std::int64_t{std::numeric_limits<std::int32_t>::max()} - number + 1);
+    const int bandRows = static_cast<int>(std::clamp<std::int64_t>(BandBytes / (std::int64_t{across} * kTile * kTile * 3), 1, down));
+    auto cut = [&](const QImage& band, int top, std::int64_t k) {
+        const int column = static_cast<int>(k % across);
+        const int row = static_cast<int>(k / across) - top;
+        const QImage tile(band.constBits() + band.bytesPerLine() * row * kTile + std::size_t{3} * kTile * column, kTile, kTile,
+                          band.bytesPerLine(), band.format());
+        thread_local std::vector<unsigned char> bytes;
+        EncodeBitmapFile(tile, kTile, kTile, bytes);
+        write(ToFsPath(NumberText(static_cast<double>(number + k)) + QStringLiteral(".bmp")).string(), bytes);
+    };
+    ReadAhead(
+        (down + bandRows - 1) / bandRows,
+        [&](int i) {
+            const int top = i * bandRows;
+            return sheet.Rows(top * kTile, std::min(bandRows, down - top) * kTile);
+        },
+        [&](int i, QImage& band) {
+            const int top = i * bandRows;
+            const std::int64_t first = std::int64_t{top} * across;
+            const std::int64_t end = std::min(fit, first + std::int64_t{band.height() / kTile} * across);
+            if (anyThread) {
+                ParallelFor(static_cast<std::size_t>(std::max<std::int64_t>(0, end - first)),
+                            [&](std::size_t j) { cut(band, top, first + static_cast<std::int64_t>(j)); });
+            } else {
+                for (std::int64_t k = first; k < end; ++k) {
+                    cut(band, top, k);
+                }
+            }
+            tilesCut_ += std::max<std::int64_t>(0, end - first);
+            form_.Progress(tilesCut_, total);
+        });
+    if (number + total > std::numeric_limits<std::int32_t>::max()) {
+        RaiseError(Err::Overflow);
+    }
+    return static_cast<std::int32_t>(number + total);
 }

@@ -302,14 +302,16 @@ void SaveBitmapFile(const QImage& image, int width, int height, const QString& p
 
 struct BitmapWriter::Output {
     AtomicFile file;
+    QString path;
 };
 
 BitmapWriter::BitmapWriter(const QString& path, int width, int height)
     : out_(std::make_unique<Output>()), width_(width), height_(height) {
     unsigned char header[HeaderBytes];
     writeHeader(header, width, height);
+    out_->path = path;
     if (!out_->file.Open(ToFsPath(path)) || !WriteAll(out_->file.Fd(), header, HeaderBytes)) {
-        RaiseErrno(errno);
+        RaiseWriteErrno(errno, path);
     }
 }
 
@@ -319,10 +321,24 @@ void BitmapWriter::WriteRows(const QImage& band, int top) {
     const QImage source = readable(band);
     const std::size_t rowBytes = fileRowBytes(width_);
     const int count = band.height();
+    const std::size_t at = HeaderBytes + rowBytes * static_cast<std::size_t>(height_ - top - count);
+    if (source.format() == QImage::Format_BGR888 && source.width() == width_ &&
+        rowBytes == static_cast<std::size_t>(width_) * 3) {
+        // Rows that need no padding go out of the band's own memory, bottom row first.
+        std::vector<iovec> parts;
+        parts.reserve(static_cast<std::size_t>(count));
+        for (int y = count - 1; y >= 0; --y) {
+            parts.push_back(iovec{const_cast<uchar*>(source.constScanLine(y)), rowBytes});
+        }
+        if (::lseek(out_->file.Fd(), static_cast<off_t>(at), SEEK_SET) < 0 ||
+            !WriteAllParts(out_->file.Fd(), parts.data(), parts.size())) {
+            RaiseErrno(errno, out_->path);
+        }
+        return;
+    }
     buffer_.resize(rowBytes * static_cast<std::size_t>(count));
     // The band as a picture of its own: its bottom row comes first, where the file holds it.
     encodeRows(source, width_, count, 0, count, buffer_.data());
-    const std::size_t at = HeaderBytes + rowBytes * static_cast<std::size_t>(height_ - top - count);
     std::size_t done = 0;
     while (done < buffer_.size()) {
         const ssize_t n = ::pwrite(out_->file.Fd(), buffer_.data() + done, buffer_.size() - done,
@@ -331,7 +347,7 @@ void BitmapWriter::WriteRows(const QImage& band, int top) {
             continue;
         }
         if (n <= 0) {
-            RaiseErrno(n < 0 ? errno : ENOSPC);
+            RaiseErrno(n < 0 ? errno : ENOSPC, out_->path);
         }
         done += static_cast<std::size_t>(n);
     }
@@ -339,6 +355,6 @@ void BitmapWriter::WriteRows(const QImage& band, int top) {
 
 void BitmapWriter::Commit() {
     if (!out_->file.Commit()) {
-        RaiseErrno(errno);
+        RaiseWriteErrno(errno, out_->path);
     }
 }

@@ -275,8 +275,11 @@ QImage DecodeDib(const unsigned char* b, std::size_t size, QImage (*newImage)(in
     if (image.format() != format) {
         return QImage();
     }
+    // One detach for the whole image: scanLine() checks for a shared image on every row.
+    uchar* const pixels = image.bits();
+    const qsizetype stride = image.bytesPerLine();
     auto outRow = [&](std::int64_t fileRow) {
-        return reinterpret_cast<QRgb*>(image.scanLine(static_cast<int>(bottomUp ? rows - 1 - fileRow : fileRow)));
+        return reinterpret_cast<QRgb*>(pixels + stride * (bottomUp ? rows - 1 - fileRow : fileRow));
     };
     if (keepBytes) {
         for (std::int64_t y = 0; y < rows; ++y) {

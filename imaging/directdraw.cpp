@@ -67,7 +67,11 @@ bool readWholeFile(const QString& file, FileBytes& bytes) {
         return false;
     }
     bytes.Reserve(SmallFile);
-    const long first = ReadAll(fd, bytes.Data(), SmallFile, 0);
+    // One call: a second one only to be told of the end would cost as much again.
+    long first = -1;
+    do {
+        first = static_cast<long>(::pread(fd, bytes.Data(), SmallFile, 0));
+    } while (first < 0 && errno == EINTR);
     bool ok = first >= 0;
     std::size_t done = ok ? static_cast<std::size_t>(first) : 0;
     if (ok && done == SmallFile) {

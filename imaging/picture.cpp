@@ -10,22 +10,20 @@
 #include <cmath>
 #include <limits>
 
-namespace {
-int checkedSide(double pixels) {
-    if (!std::isfinite(pixels) || pixels < 0 || pixels > Picture::MaxSide) {
+Picture::Picture(int width, int height) { SetSize(width, height); }
+
+int Picture::Side(double pixels) {
+    if (!std::isfinite(pixels) || pixels < 0 || pixels > MaxSide) {
         RaiseError(Err::InvalidPropertyValue);
     }
     return RoundToLong(pixels);
 }
-}  // namespace
-
-Picture::Picture(int width, int height) { SetSize(width, height); }
 
 QColor Picture::Background() { return QColor(240, 240, 240); }
 
-void Picture::SetWidth(double pixels) { SetSize(checkedSide(pixels), height_); }
+void Picture::SetWidth(double pixels) { SetSize(Side(pixels), height_); }
 
-void Picture::SetHeight(double pixels) { SetSize(width_, checkedSide(pixels)); }
+void Picture::SetHeight(double pixels) { SetSize(width_, Side(pixels)); }
 
 void Picture::SetSize(int width, int height) {
     if (width < 0 || height < 0 || width > MaxSide || height > MaxSide) {

@@ -24,6 +24,8 @@ public:
     void SetWidth(double pixels);
     void SetHeight(double pixels);
     void SetSize(int width, int height);
+    // The whole pixels that SetWidth or SetHeight makes of a size, raising as they do.
+    static int Side(double pixels);
 
     // Paints the whole image in the background colour.
     void Clear();

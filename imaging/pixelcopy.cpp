@@ -9,9 +9,12 @@ void CopyPixels(const QImage& from, int sx, int sy, QImage& to, int x, int y, in
     }
     const bool wide = to.format() == QImage::Format_RGB32;
     const bool fromWide = from.format() == QImage::Format_RGB32;
+    // One detach for the block: scanLine() checks for a shared image on every row.
+    uchar* const target = to.bits();
+    const uchar* const source = from.constBits();
     for (int row = 0; row < h; ++row) {
-        const uchar* in = from.constScanLine(sy + row) + static_cast<std::size_t>(sx) * (fromWide ? 4 : 3);
-        uchar* out = to.scanLine(y + row) + static_cast<std::size_t>(x) * (wide ? 4 : 3);
+        const uchar* in = source + from.bytesPerLine() * (sy + row) + static_cast<std::size_t>(sx) * (fromWide ? 4 : 3);
+        uchar* out = target + to.bytesPerLine() * (y + row) + static_cast<std::size_t>(x) * (wide ? 4 : 3);
         if (fromWide == wide) {
             std::memcpy(out, in, static_cast<std::size_t>(w) * (wide ? 4 : 3));
         } else if (fromWide) {

@@ -1,6 +1,7 @@
 #include "imaging/sheetbands.h"
 
 #include "imaging/bitmapfile.h"
+#include "imaging/picture.h"
 #include "imaging/picturefile.h"
 #include "imaging/pngreader.h"
 #include "runtime/descriptor.h"
@@ -21,6 +22,27 @@ QImage newBand(int width, int rows, QImage::Format format) {
 
 SheetBands::SheetBands(const QString& path) : path_(path) {
     AboutFile(path, [&] { open(); });
+}
+
+SheetBands::SheetBands(const QString& path, PlainOnly) : path_(path) {
+    std::int64_t fileSize = 0;
+    file_ = std::make_unique<Descriptor>(OpenRegularFile(path, fileSize));
+    bitmap_ = std::make_unique<BitmapBands>(file_->get(), fileSize);
+    size_ = bitmap_->Size();
+}
+
+std::unique_ptr<SheetBands> SheetBands::OfPlainBitmap(const QString& path) {
+    std::unique_ptr<SheetBands> sheet;
+    try {
+        sheet.reset(new SheetBands(path, PlainOnly{}));
+    } catch (const RuntimeError&) {
+        return nullptr;
+    }
+    const QSize size = sheet->size_;
+    if (!sheet->bitmap_->Plain() || size.width() > Picture::MaxSide || size.height() > Picture::MaxSide) {
+        return nullptr;
+    }
+    return sheet;
 }
 
 void SheetBands::open() {

@@ -19,6 +19,10 @@ class PngDecoder;
 class SheetBands {
 public:
     explicit SheetBands(const QString& path);
+    // The rows of an uncompressed 24-bit bitmap of at most Picture::MaxSide a side, read
+    // where they lie; null for any other file, or one that cannot be opened, whose failure
+    // is then left for a whole load to report.
+    static std::unique_ptr<SheetBands> OfPlainBitmap(const QString& path);
     ~SheetBands();
     SheetBands(const SheetBands&) = delete;
     SheetBands& operator=(const SheetBands&) = delete;
@@ -34,6 +38,8 @@ public:
     QImage Rows(int first, int count);
 
 private:
+    struct PlainOnly {};
+    SheetBands(const QString& path, PlainOnly);
     void open();
     QImage rows(int first, int count);
 

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdlib>
 #include <mutex>
+#include <vector>
 
 namespace {
 constexpr std::size_t BlockBytes = std::size_t{2} << 20;
@@ -23,11 +24,20 @@ struct Block {
 // block's image count change only under this lock.
 std::mutex blocksLock;
 Block* currentBlock = nullptr;
+// Emptied blocks kept for the next tiles: fresh memory costs the kernel a page clear, which
+// for tens of thousands of tiles loaded and dropped row by row costs more than the decoding.
+constexpr std::size_t KeptBlocks = 4;
+// Never destroyed, so the kept blocks stay reachable to the very end of the process.
+std::vector<unsigned char*>& keptBlocks = *new std::vector<unsigned char*>;
 
 // Called with blocksLock held.
 void release(Block* block) {
     if (block->images == 0 && !block->current) {
-        std::free(block->base);
+        if (keptBlocks.size() < KeptBlocks) {
+            keptBlocks.push_back(block->base);
+        } else {
+            std::free(block->base);
+        }
         delete block;
     }
 }
@@ -39,8 +49,15 @@ void imageGone(void* info) {
     release(block);
 }
 
+// Called with blocksLock held.
 Block* newBlock() {
-    void* memory = HugePageMemory(BlockBytes);
+    void* memory = nullptr;
+    if (!keptBlocks.empty()) {
+        memory = keptBlocks.back();
+        keptBlocks.pop_back();
+    } else {
+        memory = HugePageMemory(BlockBytes);
+    }
     if (memory == nullptr) {
         return nullptr;
     }

@@ -34,6 +34,11 @@ public:
     // Lets the window process pending messages.
     virtual void DoEvents() = 0;
 
+    // Whether the picture boxes are seen. Where they are not (the batch program), a sheet is
+    // read, or drawn and saved, a band of rows at a time instead of held whole in its box, so
+    // memory does not grow with it; the files are the same.
+    virtual bool ShowsPictures() const { return true; }
+
     // Told how far a long run has come (Compile mode, which does not yield, row by row).
     // The window shows nothing; the batch program draws a progress bar.
     virtual void Progress(long long /*done*/, long long /*total*/) {}
