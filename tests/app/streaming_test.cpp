@@ -118,6 +118,15 @@ TEST_F(Streaming, BigSheetSplitsAndCompilesBackInBoundedMemory) {
         EXPECT_LT(compileKib, sheetKib) << "compile peak KiB";
         EXPECT_EQ(FirstDifference(Read(out + "/Tiles." + c.format), source.convertToFormat(QImage::Format_RGBA8888)), "");
     }
+    // Without tile options too, the window's way: its sheet is taller than the tiles' rows.
+    const auto [split, splitKib] = RunMeasured(folder_, program_.Path(), {"split", folder_.File("sheet.bmp"), folder_.File("plain"), "-q"});
+    ASSERT_EQ(split, 0);
+    EXPECT_LT(splitKib, sheetKib) << "plain split peak KiB";
+    const auto [compile, compileKib] =
+        RunMeasured(folder_, program_.Path(), {"compile", folder_.File("plain"), folder_.Path(), "--width", "128", "-q"});
+    ASSERT_EQ(compile, 0);
+    EXPECT_LT(compileKib, sheetKib) << "plain compile peak KiB";
+    EXPECT_EQ(FirstDifference(Read(folder_.File("Tiles.bmp")).copy(0, 0, 4096, 6016), source.convertToFormat(QImage::Format_RGBA8888)), "");
 }
 
 // A picture found broken part way into a folder of earlier tiles changes nothing there, and
