@@ -71,6 +71,36 @@ TEST_F(Tilvex, SplitThenCompileWritesTheWindowsBytes) {
     EXPECT_EQ(LogEntries(), 0);
 }
 
+// A sheet big enough to be read and drawn in several bands: still the window's bytes, with
+// its numbering and its canvas of fractional width.
+TEST_F(Tilvex, BandedRunsWriteTheWindowsBytes) {
+    WritePatternBitmap(folder_.File("wide.bmp"), 4140, 1100);
+    ASSERT_EQ(Run({"split", folder_.File("wide.bmp"), folder_.File("cli"), "-q"}).status, 0);
+    RunWindow(true, folder_.File("wide.bmp"), folder_.File("gui"), "0");
+    const QStringList names = QDir(folder_.File("gui")).entryList(QDir::Files, QDir::Name);
+    ASSERT_EQ(names.size(), 129 * 34 + 1);
+    ASSERT_EQ(QDir(folder_.File("cli")).entryList(QDir::Files, QDir::Name), names);
+    for (const QString& name : names) {
+        ASSERT_EQ(ReadBytes(folder_.File("cli/" + name)), ReadBytes(folder_.File("gui/" + name))) << name.toStdString();
+    }
+    struct Case {
+        const char* start;
+        const char* width;
+    };
+    for (const Case& c : {Case{"0.5", "128"}, Case{"7", "64.5"}, Case{"4000", "129"}}) {
+        SCOPED_TRACE(std::string("start ") + c.start + ", width " + c.width);
+        const QString cli = folder_.File(QStringLiteral("sheet-cli-%1-%2").arg(c.start, c.width));
+        const QString gui = folder_.File(QStringLiteral("sheet-gui-%1-%2").arg(c.start, c.width));
+        ASSERT_TRUE(QDir().mkpath(cli) && QDir().mkpath(gui));
+        ASSERT_EQ(Run({"compile", folder_.File("cli"), cli, "--start", c.start, "--width", c.width, "-q"}).status, 0);
+        RunWindow(false, folder_.File("gui"), gui, c.start, c.width);
+        const QByteArray sheet = ReadBytes(cli + "/Tiles.bmp");
+        EXPECT_GT(sheet.size(), 1 << 20);
+        EXPECT_TRUE(sheet == ReadBytes(gui + "/Tiles.bmp"));
+    }
+    EXPECT_EQ(LogEntries(), 0);
+}
+
 TEST_F(Tilvex, CompileTakesTheStartUpWidthAndReportsTheSheet) {
     ASSERT_EQ(Run({"split", folder_.File("big.bmp"), folder_.File("tiles"), "-q"}).status, 0);
     WriteBytes(folder_.File("info.ini"), "[MAIN]\r\nWidth=3\r\n");
