@@ -2,6 +2,7 @@
 
 #include "conversion/sheetbandwriter.h"
 #include "imaging/directdraw.h"
+#include "imaging/parallel.h"
 #include "imaging/picture.h"
 #include "runtime/atomicfile.h"
 #include "runtime/destination.h"
@@ -18,6 +19,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace {
 constexpr std::int32_t DivisionByZero = 11;
@@ -129,8 +131,28 @@ bool Converter::CompileMode(QString source, QString destination) {
     // The canvas is at most Picture::MaxSide pixels each way, so neither loop nor any cell
     // edge can leave 32 bits.
     const std::int32_t rows = sheetRows / 32;
+    // With a core to spare (the batch program), the tiles of the next row are read meanwhile.
+    const bool readAhead = WorkerCount() > 1;
+    auto readRowAhead = [&](std::int32_t row) {
+        std::vector<std::int32_t> tiles;
+        const std::int32_t columns = RoundToLong(back.Width()) / 32;
+        for (std::int32_t column = 0; column <= columns; ++column) {
+            const std::int32_t tile =
+                RoundToLong(start.Of(form_.Text(Box::txtStart)) + width.Of(form_.TileWidth) * row + column);
+            if (count.Of(form_.NumTileSurfs) > tile && (tiles.empty() || tiles.back() != tile)) {
+                tiles.push_back(tile);
+            }
+        }
+        ReadTileSurfacesAhead(tiles, source);
+    };
+    if (readAhead) {
+        readRowAhead(0);
+    }
     for (std::int32_t row = 0; row <= rows; ++row) {
         form_.Progress(row, rows + 1LL);
+        if (readAhead && row < rows) {
+            readRowAhead(row + 1);
+        }
         if (banded && 32 * row >= bandTop + bandRows) {
             writeBand();
             startBand(32 * row);

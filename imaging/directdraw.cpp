@@ -1,5 +1,6 @@
 #include "imaging/directdraw.h"
 
+#include "imaging/bitmapsahead.h"
 #include "imaging/dibdecoder.h"
 #include "imaging/picture.h"
 #include "imaging/pixelcopy.h"
@@ -187,11 +188,23 @@ std::unique_ptr<DirectDrawSurface7> DirectDraw7::CreateSurfaceFromFile(const QSt
     if (fileObserver()) {
         fileObserver()(file);
     }
-    QImage image = ReadBitmapSurfaceImage(file);
+    std::optional<QImage> ahead = ahead_ ? ahead_->Take(file) : std::nullopt;
+    QImage image = ahead ? std::move(*ahead) : ReadBitmapSurfaceImage(file);
     if (image.isNull()) {
         RaiseError(Err::E_FAIL_);
     }
     return std::make_unique<DirectDrawSurface7>(std::move(image));
+}
+
+DirectDraw7::DirectDraw7() = default;
+
+DirectDraw7::~DirectDraw7() = default;
+
+void DirectDraw7::ReadAhead(std::vector<QString> files) {
+    if (!ahead_) {
+        ahead_ = std::make_unique<BitmapsAhead>();
+    }
+    ahead_->Read(std::move(files));
 }
 
 std::unique_ptr<DirectDraw7> DirectX7::DirectDrawCreate(const QString& guid) {

@@ -6,7 +6,9 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
 
+class BitmapsAhead;
 class Picture;
 
 // A small image layer with the names and calls of DirectDraw 7 as the converter uses them.
@@ -90,11 +92,19 @@ public:
     // A new surface holding the bitmap file's image at its own size. A missing file, or one
     // that is no readable Windows bitmap, fails with E_FAIL.
     std::unique_ptr<DirectDrawSurface7> CreateSurfaceFromFile(const QString& file, const DDSURFACEDESC2& desc);
+    // Starts reading these bitmap files on a helper thread, for surfaces soon to be made from
+    // them; each is still read once, and one that fails ahead fails as always when its surface
+    // is made.
+    void ReadAhead(std::vector<QString> files);
+
+    DirectDraw7();
+    ~DirectDraw7();
 
     std::int32_t CooperativeLevel() const { return level_; }
 
 private:
     std::int32_t level_ = 0;
+    std::unique_ptr<BitmapsAhead> ahead_;
 };
 
 class DirectX7 {

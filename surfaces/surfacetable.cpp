@@ -19,10 +19,12 @@ DirectDraw7& directDraw() {
     return *modRecs::DD;
 }
 
+QString tileName(std::int32_t Num) { return NumberText(Num) + QStringLiteral(".bmp"); }
+
 // Loads the file into the slot and gives it the black source key.
 void loadInto(SurfaceSlots& table, std::int32_t Num, const QString& FilePath, const DDSURFACEDESC2& desc) {
     DirectDraw7& dd = directDraw();
-    const QString name = NumberText(Num) + QStringLiteral(".bmp");
+    const QString name = tileName(Num);
     try {
         auto surface = dd.CreateSurfaceFromFile(FilePath + name, desc);
         DirectDrawSurface7& loaded = *surface;
@@ -70,6 +72,16 @@ void ReadyTileSurface(FormView& form, std::int32_t Num, const QString& FilePath)
         return;
     }
     loadInto(modRecs::TileSurf, Num, FilePath, modRecs::ddsdTile);
+}
+
+void ReadTileSurfacesAhead(const std::vector<std::int32_t>& Nums, const QString& FilePath) {
+    std::vector<QString> files;
+    for (const std::int32_t Num : Nums) {
+        if (modRecs::TileSurf.InBounds(Num) && modRecs::TileSurf.At(Num) == nullptr) {
+            files.push_back(FilePath + tileName(Num));
+        }
+    }
+    directDraw().ReadAhead(std::move(files));
 }
 
 void ReadySpriteSurface(FormView& form, std::int32_t Num, const QString& FilePath) {

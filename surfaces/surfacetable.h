@@ -3,6 +3,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <vector>
 
 class FormView;
 
@@ -19,6 +20,10 @@ bool InitSurfaces(FormView& form, const QString& FilePath);
 // is filled or Num is above the tile count. A Num outside the table raises 9; a failure of
 // the image layer names the tile file in its description.
 void ReadyTileSurface(FormView& form, std::int32_t Num, const QString& FilePath);
+
+// Has the tiles of these numbers that ReadyTileSurface would load read ahead on a helper
+// thread, so that it finds them decoded: a sheet's next row is read while this one is drawn.
+void ReadTileSurfacesAhead(const std::vector<std::int32_t>& Nums, const QString& FilePath);
 
 // The sprite counterpart of ReadyTileSurface.
 void ReadySpriteSurface(FormView& form, std::int32_t Num, const QString& FilePath);
