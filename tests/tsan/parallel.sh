@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs the batch program's parallel paths under ThreadSanitizer and fails on any report:
-# split of a bitmap on every core, PNG split while decoding, compile of PNG and of 1,000+
-# bitmap tiles, a level split and its map drawn back, a tall sheet extruded in bands.
+# split of a bitmap on every core (new folder and old), PNG split while decoding, compile of
+# PNG and of 1,000+ bitmap tiles (exact and the window's way), a level split and its map drawn back, a tall sheet extruded in bands.
 #   bash tests/tsan/parallel.sh BUILD_DIR   (a build configured with -DTILVEX_TSAN=ON)
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
@@ -26,6 +26,11 @@ run() {
 }
 run split sheet.bmp bmptiles
 run compile bmptiles . --width 48 --exact
+# The window's way: read in bands, into a folder that exists; drawn in bands while the next
+# row of tiles is read and the last band written.
+run split sheet.bmp bmptiles
+mkdir -p "$work/plain"
+run compile bmptiles plain --width 48
 run split level.png pngtiles --tile 16 --format png
 mkdir -p "$work/sheets"
 run compile pngtiles sheets --tile 16 --format png --width 80
