@@ -68,7 +68,6 @@ bool Converter::SplitMode(QString source, QString destination, Picture& canvas) 
     }
     ImageInfo_->ReadImageInfo(source);
 
-    std::int32_t number = 0;
     std::unique_ptr<SheetBands> rows;
     if (!form_.ShowsPictures()) {
         rows = SheetBands::OfPlainBitmap(source);
@@ -77,61 +76,44 @@ bool Converter::SplitMode(QString source, QString destination, Picture& canvas) 
             rows.reset();
         }
     }
+    Picture& image = form_.Image(FormView::Pic::pic2);
     if (rows) {
-        // Tiles cut from the file's rows a band at a time, so the sheet is never held whole.
         sheetSize_ = rows->Size();
-        number = RoundToLong(ParseNumber(form_.Text(FormView::Box::txtStart)));
-        const std::int64_t count = std::int64_t{sheetSize_.width() / kTile} * (sheetSize_.height() / kTile);
-        RefuseSourceAmongTiles(source, destination, number, count, QStringLiteral(".bmp"));
-        if (staged) {
-            number = cutBands(*rows, number, true, [&](const std::string& name, std::vector<unsigned char>& bytes) {
-                staged->Write(name, bytes.data(), bytes.size());
-            });
-        } else {
-            FolderWriter tiles(destination, WorkerCount() > 1 ? WorkerCount() : 0);
-            try {
-                number = cutBands(*rows, number, false, [&](const std::string& name, std::vector<unsigned char>& bytes) {
-                    tiles.Write(name, std::move(bytes));
-                });
-            } catch (...) {
-                tiles.Finish();
-                throw;
-            }
-            tiles.Finish();
-        }
     } else {
-        Picture& image = form_.Image(FormView::Pic::pic2);
         image.LoadFile(source);
         sheetSize_ = QSize(image.Width(), image.Height());
-        // The header reader keeps only 16 bits of each side and reads a top-down bitmap's
-        // height as a huge number; the loaded picture has the true size.
-        const std::int32_t tilesAcross = image.Width() / kTile;
-        const std::int32_t tilesDown = image.Height() / kTile;
+    }
+    // The header reader keeps only 16 bits of each side and reads a top-down bitmap's
+    // height as a huge number; the picture has the true size.
+    const std::int32_t tilesAcross = sheetSize_.width() / kTile;
+    const std::int32_t tilesDown = sheetSize_.height() / kTile;
 
-        number = RoundToLong(ParseNumber(form_.Text(FormView::Box::txtStart)));
-        // Refused before the first tile, or the sheet would be lost under one.
-        RefuseSourceAmongTiles(source, destination, number, std::int64_t{tilesAcross} * tilesDown, QStringLiteral(".bmp"));
-        if (staged) {
-            number = cutTiles(image, canvas, tilesAcross, tilesDown, number,
-                              [&](const std::string& name, std::vector<unsigned char>& bytes) {
-                                  staged->Write(name, bytes.data(), bytes.size());
-                              });
-        } else {
-            // With a core to spare (the batch program), tiles are written beside the cutting.
-            FolderWriter tiles(destination, WorkerCount() > 1 ? WorkerCount() : 0);
-            try {
-                number = cutTiles(image, canvas, tilesAcross, tilesDown, number,
-                                  [&](const std::string& name, std::vector<unsigned char>& bytes) {
-                                      tiles.Write(name, std::move(bytes));
-                                  });
-            } catch (...) {
-                // Tiles cut before the failure are written, as they would be one at a time; a tile
-                // that fails to write failed first.
-                tiles.Finish();
-                throw;
-            }
+    std::int32_t number = RoundToLong(ParseNumber(form_.Text(FormView::Box::txtStart)));
+    // Refused before the first tile, or the sheet would be lost under one.
+    RefuseSourceAmongTiles(source, destination, number, std::int64_t{tilesAcross} * tilesDown, QStringLiteral(".bmp"));
+    // Read in bands, the sheet is never held whole.
+    const auto cut = [&](bool anyThread, const TileWrite& write) {
+        return rows ? cutBands(*rows, number, anyThread, write)
+                    : cutTiles(image, canvas, tilesAcross, tilesDown, number, write);
+    };
+    if (staged) {
+        number = cut(true, [&](const std::string& name, std::vector<unsigned char>& bytes) {
+            staged->Write(name, bytes.data(), bytes.size());
+        });
+    } else {
+        // With a core to spare (the batch program), tiles are written beside the cutting.
+        FolderWriter tiles(destination, WorkerCount() > 1 ? WorkerCount() : 0);
+        try {
+            number = cut(false, [&](const std::string& name, std::vector<unsigned char>& bytes) {
+                tiles.Write(name, std::move(bytes));
+            });
+        } catch (...) {
+            // Tiles cut before the failure are written, as they would be one at a time; a tile
+            // that fails to write failed first.
             tiles.Finish();
+            throw;
         }
+        tiles.Finish();
     }
 
     // A count that is not recorded would make a later Compile draw the wrong tiles.
