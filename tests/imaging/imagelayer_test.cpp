@@ -214,6 +214,36 @@ TEST(ImageLayer, MissingOrUnreadableFilesFailWithANegativeNumber) {
     }
 }
 
+// Files read ahead make the surfaces a read now makes, failures included, and are read once:
+// a file changed after its surface was made is read afresh.
+TEST(ImageLayer, FilesReadAheadAreReadAsNow) {
+    TestFolder folder;
+    std::vector<QString> files;
+    for (int n = 0; n < 40; ++n) {
+        files.push_back(folder.File(QStringLiteral("%1.bmp").arg(n)));
+        if (n % 7 == 3) {
+            WriteBytes(files.back(), "no bitmap");
+        } else if (n % 7 != 5) {
+            WriteBytes(files.back(), MakeBitmap(TileImage(n, 32 + n), n % 2 == 0 ? 24 : 8, n % 3 == 0));
+        }
+    }
+    DirectDraw7 now;
+    DirectDraw7 ahead;
+    ahead.ReadAhead(files);
+    ahead.ReadAhead(files);
+    for (const QString& file : files) {
+        SCOPED_TRACE(file.toStdString());
+        QImage expected;
+        const std::int32_t failure = FailureOf([&] { expected = now.CreateSurfaceFromFile(file, {})->Image(); });
+        QImage got;
+        EXPECT_EQ(FailureOf([&] { got = ahead.CreateSurfaceFromFile(file, {})->Image(); }), failure);
+        EXPECT_TRUE(got == expected);
+    }
+    WriteBytes(files[0], MakeBitmap(TileImage(99), 24, false));
+    EXPECT_TRUE(ahead.CreateSurfaceFromFile(files[0], {})->Image() == now.CreateSurfaceFromFile(files[0], {})->Image());
+    EXPECT_FALSE(ahead.CreateSurfaceFromFile(files[0], {})->Image().isNull());
+}
+
 TEST(ImageLayer, TruncatedPixelDataFails) {
     TestFolder folder;
     const QImage tile = TileImage(6);
