@@ -46,6 +46,12 @@ TEST_F(Tilvex, EveryMistakeNamesItsFileAndCauseInOneLine) {
     ASSERT_TRUE(tile.save(file("sheet.png")));
     WriteBytes(file("pngtiles/info.ini"), "[MAIN]\r\nNumFiles=1\r\n");
     ASSERT_EQ(Run({"split", file("big.bmp"), file("tiles"), "-q"}).status, 0);
+    // A row of 2,048 tiles is a band of its own; the first of the second row is missing.
+    ASSERT_TRUE(dir.mkdir("gappy"));
+    WriteBytes(file("gappy/info.ini"), "[MAIN]\r\nNumFiles=2049\r\n");
+    for (int n = 0; n < 2048; ++n) {
+        ASSERT_TRUE(QFile::copy(file("tiles/0.bmp"), file("gappy/%1.bmp").arg(n)));
+    }
 
     const MistakeCase cases[] = {
         {"missing source", {"split", file("nosuch.png"), file("out")}, 2, file("nosuch.png"), "no such file"},
@@ -59,6 +65,8 @@ TEST_F(Tilvex, EveryMistakeNamesItsFileAndCauseInOneLine) {
          "is a directory"},
         {"missing sheet folder", {"compile", file("tiles"), file("nodest")}, 1, file("nodest/Tiles.bmp"),
          "the folder it goes in does not exist"},
+        {"missing tile drawn after a band that could not be written", {"compile", file("gappy"), file("nodest"), "--width", "2048"},
+         1, file("gappy/2048.bmp"), "(tile 2048.bmp)"},
         {"PNG tiles the window's way", {"compile", file("pngtiles"), folder_.Path()}, 2, file("pngtiles"),
          "--format png reads them"},
         {"no info.ini", {"compile", file("empty"), folder_.Path()}, 2, file("empty"), "holds no info.ini"},
