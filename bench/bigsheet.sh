@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Peak memory of the batch program on sheets far bigger than memory should need: a side by
-# side 24-bit bitmap split into 32 by 32 tiles and compiled back exactly, and a half-side
-# RGBA PNG the same with --format png; each sheet compared with its source.
+# side 24-bit bitmap split into 32 by 32 tiles and compiled back exactly, then the same
+# without options (the window's way), and a half-side RGBA PNG the same with --format png;
+# each exact sheet compared with its source.
 #
 #   bash bench/bigsheet.sh [side=32768] [folder=/dev/shm]
 #
@@ -58,6 +59,12 @@ mkdir "$work/out"
 compile_mb=$(peak build/tilvex compile "$work/t" "$work/out" --width $((side / 32)) --exact -q)
 if cmp -s "$work/big.bmp" "$work/out/Tiles.bmp" || same_pixels "$work/big.bmp" "$work/out/Tiles.bmp"; then verdict=equal; else verdict=DIFFERS; fi
 result "${side}x${side} 24-bit BMP" "$split_mb" "$compile_mb" "$verdict"
+rm -rf "$work/t" "$work/out"
+# The same bitmap the window's way (no tile options); its sheet is taller than the tiles.
+split_mb=$(peak build/tilvex split "$work/big.bmp" "$work/t" -q)
+mkdir "$work/out"
+compile_mb=$(peak build/tilvex compile "$work/t" "$work/out" --width $((side / 32)) -q)
+result "${side}x${side} BMP, no options" "$split_mb" "$compile_mb" "not compared"
 rm -rf "$work/t" "$work/out" "$work/big.bmp"
 
 build/bench/bench_tilesheet "$work/big.png" "$half"
