@@ -224,7 +224,7 @@ TEST(ImageLayer, FilesReadAheadAreReadAsNow) {
         if (n % 7 == 3) {
             WriteBytes(files.back(), "no bitmap");
         } else if (n % 7 != 5) {
-            WriteBytes(files.back(), MakeBitmap(TileImage(n, 32 + n), n % 2 == 0 ? 24 : 8, n % 3 == 0));
+            WriteBytes(files.back(), MakeBitmap(TileImage(n, 32 + n), n % 2 == 0 ? 24 : 32, n % 3 == 0));
         }
     }
     DirectDraw7 now;
