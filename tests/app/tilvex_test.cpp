@@ -101,6 +101,27 @@ TEST_F(Tilvex, BandedRunsWriteTheWindowsBytes) {
     EXPECT_EQ(LogEntries(), 0);
 }
 
+// Numbers that pass 2147483647 part way: the window writes the tiles up to it and then fails
+// with an overflow; into a folder that did not exist, the batch program leaves none.
+TEST_F(Tilvex, TileNumbersThatOverflowFailAfterTheLastThatFits) {
+    ASSERT_TRUE(QDir().mkpath(folder_.File("old")));
+    RunWindow(true, folder_.File("big.bmp"), folder_.File("gui"), "2147483645");
+    struct Case {
+        const char* folder;
+        QStringList files;  // what the folder holds afterwards
+    };
+    for (const Case& c : {Case{"old", QDir(folder_.File("gui")).entryList(QDir::Files, QDir::Name)}, Case{"new", {}}}) {
+        SCOPED_TRACE(c.folder);
+        const Result result = Run({"split", folder_.File("big.bmp"), folder_.File(c.folder), "--start", "2147483645"});
+        EXPECT_EQ(result.status, 1);
+        EXPECT_TRUE(result.err.contains("error 6: Overflow")) << result.err.toStdString();
+        EXPECT_EQ(QDir(folder_.File(c.folder)).entryList(QDir::Files | QDir::Hidden, QDir::Name), c.files);
+    }
+    EXPECT_EQ(QDir(folder_.File("gui")).entryList(QDir::Files, QDir::Name),
+              (QStringList{"2147483645.bmp", "2147483646.bmp", "2147483647.bmp"}));
+    EXPECT_FALSE(QFileInfo::exists(folder_.File("new")));
+}
+
 TEST_F(Tilvex, CompileTakesTheStartUpWidthAndReportsTheSheet) {
     ASSERT_EQ(Run({"split", folder_.File("big.bmp"), folder_.File("tiles"), "-q"}).status, 0);
     WriteBytes(folder_.File("info.ini"), "[MAIN]\r\nWidth=3\r\n");
