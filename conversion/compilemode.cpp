@@ -131,14 +131,16 @@ bool Converter::CompileMode(QString source, QString destination) {
     // The canvas is at most Picture::MaxSide pixels each way, so neither loop nor any cell
     // edge can leave 32 bits.
     const std::int32_t rows = sheetRows / 32;
+    auto cellTile = [&](std::int32_t row, std::int32_t column) {
+        return RoundToLong(start.Of(form_.Text(Box::txtStart)) + width.Of(form_.TileWidth) * row + column);
+    };
     // With a core to spare (the batch program), the tiles of the next row are read meanwhile.
     const bool readAhead = WorkerCount() > 1;
     auto readRowAhead = [&](std::int32_t row) {
         std::vector<std::int32_t> tiles;
         const std::int32_t columns = RoundToLong(back.Width()) / 32;
         for (std::int32_t column = 0; column <= columns; ++column) {
-            const std::int32_t tile =
-                RoundToLong(start.Of(form_.Text(Box::txtStart)) + width.Of(form_.TileWidth) * row + column);
+            const std::int32_t tile = cellTile(row, column);
             if (count.Of(form_.NumTileSurfs) > tile && (tiles.empty() || tiles.back() != tile)) {
                 tiles.push_back(tile);
             }
@@ -159,8 +161,7 @@ bool Converter::CompileMode(QString source, QString destination) {
         }
         const std::int32_t columns = RoundToLong(back.Width()) / 32;
         for (std::int32_t column = 0; column <= columns; ++column) {
-            const std::int32_t tile =
-                RoundToLong(start.Of(form_.Text(Box::txtStart)) + width.Of(form_.TileWidth) * row + column);
+            const std::int32_t tile = cellTile(row, column);
             rTileDest = RECT{32 * column, 32 * row, 32 * column + 32, 32 * row + 32};
             if (count.Of(form_.NumTileSurfs) > tile) {
                 ReadyTileSurface(form_, tile, source);

@@ -19,13 +19,17 @@ void SheetBandWriter::wait() {
     helper_.clear();
 }
 
+void SheetBandWriter::open() {
+    if (!out_) {
+        RemoveLeftovers(ToFsPath(folder_));
+        out_ = std::make_unique<BitmapWriter>(LinkTarget(file_), width_, height_);
+    }
+}
+
 void SheetBandWriter::write(const Picture& band, int top) {
     try {
         AboutFile(file_, [&] {
-            if (!out_) {
-                RemoveLeftovers(ToFsPath(folder_));
-                out_ = std::make_unique<BitmapWriter>(LinkTarget(file_), width_, height_);
-            }
+            open();
             out_->WriteRows(band.Image(), top);
         });
     } catch (const RuntimeError& failure) {
@@ -50,9 +54,8 @@ void SheetBandWriter::Commit() {
     if (failure_) {
         throw *failure_;
     }
-    if (!out_) {
-        RemoveLeftovers(ToFsPath(folder_));
-        out_ = std::make_unique<BitmapWriter>(LinkTarget(file_), width_, height_);
-    }
-    AboutFile(file_, [&] { out_->Commit(); });
+    AboutFile(file_, [&] {
+        open();
+        out_->Commit();
+    });
 }

@@ -30,6 +30,8 @@ public:
     void Commit();
 
 private:
+    // Starts the file, once.
+    void open();
     void write(const Picture& band, int top);
     void wait();
 

@@ -251,6 +251,21 @@ QImage readable(const QImage& image) {
     }
     return converted;
 }
+
+// Whether the image's rows are the file's rows as they lie in memory: 24-bit, the file's
+// width, and no padding to add.
+bool rowsAsInFile(const QImage& image, int width) {
+    return image.format() == QImage::Format_BGR888 && image.width() == width &&
+           fileRowBytes(width) == static_cast<std::size_t>(width) * 3;
+}
+
+// Adds the image's first count rows to parts, bottom row first, as the file holds them.
+void addRowsBottomUp(std::vector<iovec>& parts, const QImage& image, int count) {
+    const std::size_t rowBytes = fileRowBytes(image.width());
+    for (int y = count - 1; y >= 0; --y) {
+        parts.push_back(iovec{const_cast<uchar*>(image.constScanLine(y)), rowBytes});
+    }
+}
 }  // namespace
 
 void EncodeBitmapFile(const QImage& image, int width, int height, std::vector<unsigned char>& bytes) {
@@ -270,16 +285,13 @@ void SaveBitmapFile(const QImage& image, int width, int height, const QString& p
     }
     const std::size_t rowBytes = fileRowBytes(width);
     bool ok = true;
-    if (source.format() == QImage::Format_BGR888 && source.width() == width && source.height() == height &&
-        rowBytes == static_cast<std::size_t>(width) * 3) {
+    if (rowsAsInFile(source, width) && source.height() == height) {
         // Rows that need no padding go out of the image's own memory, bottom row first,
         // behind the header, in as few calls as the system allows.
         std::vector<iovec> parts;
         parts.reserve(static_cast<std::size_t>(height) + 1);
         parts.push_back(iovec{header, HeaderBytes});
-        for (int y = height - 1; y >= 0; --y) {
-            parts.push_back(iovec{const_cast<uchar*>(source.constScanLine(y)), rowBytes});
-        }
+        addRowsBottomUp(parts, source, height);
         ok = WriteAllParts(file.Fd(), parts.data(), parts.size());
     } else {
         // Otherwise a block of rows at a time from one buffer, the header leading the first.
@@ -322,14 +334,11 @@ void BitmapWriter::WriteRows(const QImage& band, int top) {
     const std::size_t rowBytes = fileRowBytes(width_);
     const int count = band.height();
     const std::size_t at = HeaderBytes + rowBytes * static_cast<std::size_t>(height_ - top - count);
-    if (source.format() == QImage::Format_BGR888 && source.width() == width_ &&
-        rowBytes == static_cast<std::size_t>(width_) * 3) {
+    if (rowsAsInFile(source, width_)) {
         // Rows that need no padding go out of the band's own memory, bottom row first.
         std::vector<iovec> parts;
         parts.reserve(static_cast<std::size_t>(count));
-        for (int y = count - 1; y >= 0; --y) {
-            parts.push_back(iovec{const_cast<uchar*>(source.constScanLine(y)), rowBytes});
-        }
+        addRowsBottomUp(parts, source, count);
         if (::lseek(out_->file.Fd(), static_cast<off_t>(at), SEEK_SET) < 0 ||
             !WriteAllParts(out_->file.Fd(), parts.data(), parts.size())) {
             RaiseErrno(errno, out_->path);

@@ -33,6 +33,7 @@ void BitmapsAhead::Read(std::vector<QString> files) {
         const std::lock_guard<std::mutex> hold(lock_);
         unavailable_ = true;
         queued_.clear();
+        known_.clear();
         return;
     }
     changed_.notify_all();
