@@ -20,7 +20,7 @@
 #include "runtime/numbers.h"
 #include "runtime/paths.h"
 #include "runtime/runtimeerror.h"
-#include "tiles/tiledfiles.h"
+#include "tiled/tiledfiles.h"
 
 #include <QFileInfo>
 

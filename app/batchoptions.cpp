@@ -5,7 +5,7 @@
 #include "runtime/paths.h"
 #include "runtime/runtimeerror.h"
 #include "runtime/userfolders.h"
-#include "tiles/mapfile.h"
+#include "tiled/mapfile.h"
 
 #include <QRegularExpression>
 

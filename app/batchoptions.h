@@ -1,7 +1,7 @@
 #pragma once
 
-#include "tiles/tileformat.h"
-#include "tiles/tilegrid.h"
+#include "sheets/tileformat.h"
+#include "sheets/tilegrid.h"
 
 #include <QMap>
 #include <QRgb>

@@ -11,10 +11,10 @@
 #include "runtime/paths.h"
 #include "runtime/readahead.h"
 #include "runtime/runtimeerror.h"
-#include "tiles/sheetextruder.h"
-#include "tiles/tileddocument.h"
-#include "tiles/tileformat.h"
-#include "tiles/sheetwriter.h"
+#include "sheets/sheetextruder.h"
+#include "tiled/tileddocument.h"
+#include "sheets/tileformat.h"
+#include "sheets/sheetwriter.h"
 
 #include <QDir>
 #include <QFileInfo>

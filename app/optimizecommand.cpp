@@ -8,10 +8,10 @@
 #include "runtime/paths.h"
 #include "runtime/runtimeerror.h"
 #include "runtime/wholefile.h"
-#include "tiles/mapoptimizer.h"
-#include "tiles/sheetbuilder.h"
-#include "tiles/sheetextruder.h"
-#include "tiles/tiledfiles.h"
+#include "maps/mapoptimizer.h"
+#include "sheets/sheetbuilder.h"
+#include "sheets/sheetextruder.h"
+#include "tiled/tiledfiles.h"
 
 #include <QDir>
 #include <QElapsedTimer>

@@ -16,12 +16,12 @@
 #include "runtime/paths.h"
 #include "runtime/runtimeerror.h"
 #include "runtime/stagingfolder.h"
-#include "tiles/sheetbuilder.h"
-#include "tiles/sheetwriter.h"
-#include "tiles/sheetextruder.h"
-#include "tiles/sheetsplitter.h"
-#include "tiles/tilefolder.h"
-#include "tiles/tilesetfile.h"
+#include "sheets/sheetbuilder.h"
+#include "sheets/sheetwriter.h"
+#include "sheets/sheetextruder.h"
+#include "sheets/sheetsplitter.h"
+#include "sheets/tilefolder.h"
+#include "tiled/tilesetfile.h"
 
 #include <QFileInfo>
 

@@ -9,7 +9,7 @@
 #include "imaging/pngwriter.h"
 #include "runtime/runtimeerror.h"
 #include "runtime/wholefile.h"
-#include "tiles/tileindex.h"
+#include "sheets/tileindex.h"
 
 #include <QCoreApplication>
 #include <QImage>

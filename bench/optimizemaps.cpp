@@ -6,9 +6,9 @@
 
 #include "runtime/runtimeerror.h"
 #include "runtime/wholefile.h"
-#include "tiles/tileformat.h"
-#include "tiles/tileindex.h"
-#include "tiles/tilesetfile.h"
+#include "sheets/tileformat.h"
+#include "sheets/tileindex.h"
+#include "tiled/tilesetfile.h"
 
 #include <QCoreApplication>
 #include <QImage>

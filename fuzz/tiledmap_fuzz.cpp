@@ -6,9 +6,9 @@
 // options: -max_len=8192
 
 #include "runtime/runtimeerror.h"
-#include "tiles/layerdata.h"
-#include "tiles/tmjformat.h"
-#include "tiles/tmxformat.h"
+#include "tiled/layerdata.h"
+#include "tiled/tmjformat.h"
+#include "tiled/tmxformat.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -6,9 +6,9 @@
 // options: -max_len=8192
 
 #include "runtime/runtimeerror.h"
-#include "tiles/tiledits.h"
-#include "tiles/tmjformat.h"
-#include "tiles/tmxformat.h"
+#include "tiled/tiledits.h"
+#include "tiled/tmjformat.h"
+#include "tiled/tmxformat.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -17,7 +17,7 @@ cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DTILVEX_SANITIZE=ON "${launch
 cmake --build build-asan --parallel "$jobs"
 # Only what runs on several threads: the picture and tile layers and the batch program.
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTILVEX_TSAN=ON "${launcher[@]}" >/dev/null
-cmake --build build-tsan --parallel "$jobs" --target imaging_tests tiles_tests tilvex
+cmake --build build-tsan --parallel "$jobs" --target imaging_tests sheets_tests tiled_tests maps_tests tilvex
 
 echo "== tests (plain build)"
 ctest --test-dir build --output-on-failure --parallel "$jobs" --timeout 300
@@ -26,7 +26,7 @@ ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-asan --output-on-failure --parallel "$jobs" --timeout 600
 echo "== tests (thread sanitizer build)"
 TSAN_OPTIONS="halt_on_error=1 exitcode=66 suppressions=$PWD/tests/tsan/qt.supp" \
-  bash -c 'build-tsan/tests/imaging_tests && build-tsan/tests/tiles_tests'
+  bash -c 'for t in imaging sheets tiled maps; do build-tsan/tests/${t}_tests || exit; done'
 bash tests/tsan/parallel.sh build-tsan
 
 if [ -x fuzz/run.sh ] || [ -f fuzz/run.sh ]; then

@@ -1,8 +1,8 @@
 #include "support/testsupport.h"
 #include "tilvexrun.h"
 
-#include "tiles/tiledfiles.h"
-#include "tiles/tileindex.h"
+#include "tiled/tiledfiles.h"
+#include "sheets/tileindex.h"
 
 #include <gtest/gtest.h>
 

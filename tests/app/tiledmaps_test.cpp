@@ -1,9 +1,9 @@
 #include "support/testsupport.h"
 #include "tilvexrun.h"
 
-#include "tiles/layerdata.h"
-#include "tiles/tiledfiles.h"
-#include "tiles/xmltree.h"
+#include "tiled/layerdata.h"
+#include "tiled/tiledfiles.h"
+#include "tiled/xmltree.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The layers depend one way (window -> conversion -> surfaces -> records -> imaging ->
-# runtime, and tiles -> imaging): no file includes a layer it may not use, and the batch
+# runtime, and maps -> tiled -> sheets -> imaging): no file includes a layer it may not use, and the batch
 # program links no widget.
 #   layers.sh SOURCE_DIR TILVEX_PROGRAM
 set -uo pipefail
@@ -9,7 +9,9 @@ program="$2"
 declare -A may_use=(
   [runtime]="runtime"
   [imaging]="runtime imaging"
-  [tiles]="runtime imaging tiles"
+  [sheets]="runtime imaging sheets"
+  [tiled]="runtime imaging sheets tiled"
+  [maps]="runtime imaging sheets tiled maps"
   [records]="runtime imaging records"
   [surfaces]="runtime imaging records surfaces"
   [conversion]="runtime imaging records surfaces conversion"

@@ -1,0 +1,318 @@
+#include "maps/maprenderer.h"
+
+#include "imaging/picture.h"
+#include "runtime/runtimeerror.h"
+#include "maps/tileimages.h"
+#include "sheets/tileindex.h"
+#include "tiled/tiledvalues.h"
+
+#include <QPainter>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+// Largest picture drawn: a side of the canvas limit and 2^28 pixels (1 GiB).
+constexpr std::int64_t MaxPixels = std::int64_t{1} << 28;
+
+// A layer as it is drawn: what its groups give it.
+struct Drawn {
+    const TiledLayer* layer;
+    double opacity;
+    QPointF offset;
+    QColor tint;
+    bool hidden;
+    bool chosen;
+};
+
+QColor multiplied(const QColor& a, const QColor& b) {
+    return QColor::fromRgbF(a.redF() * b.redF(), a.greenF() * b.greenF(), a.blueF() * b.blueF(), a.alphaF() * b.alphaF());
+}
+
+void flatten(const std::vector<TiledLayer>& layers, const Drawn& parent, const QStringList& names, std::vector<Drawn>& out) {
+    for (const TiledLayer& layer : layers) {
+        Drawn drawn{&layer,
+                    parent.opacity * layer.opacity,
+                    parent.offset + layer.offset,
+                    layer.tint ? multiplied(*layer.tint, parent.tint) : parent.tint,
+                    parent.hidden || !layer.visible,
+                    parent.chosen || names.contains(layer.name, Qt::CaseInsensitive)};
+        if (layer.kind == LayerKind::Group) {
+            flatten(layer.layers, drawn, names, out);
+        } else {
+            out.push_back(drawn);
+        }
+    }
+}
+
+std::vector<Drawn> layersOf(const TiledMap& map, const MapRenderer::Options& options) {
+    std::vector<Drawn> all;
+    flatten(map.layers, Drawn{nullptr, 1.0, QPointF(), QColor(255, 255, 255, 255), false, options.layers.isEmpty()},
+            options.layers, all);
+    return all;
+}
+
+// The cells an infinite layer covers, in 16-cell blocks as Tiled grows a layer's bounds.
+QRect tileBounds(const TiledLayer& layer) {
+    QRect bounds;
+    for (const TiledChunk& chunk : layer.chunks) {
+        for (int k = 0; k < static_cast<int>(chunk.gids.size()); ++k) {
+            if (GidTile(chunk.gids[static_cast<std::size_t>(k)]) != 0) {
+                const int x = chunk.area.x() + k % chunk.area.width();
+                const int y = chunk.area.y() + k / chunk.area.width();
+                bounds |= QRect(x & ~15, y & ~15, 16, 16);
+            }
+        }
+    }
+    return bounds;
+}
+
+QPointF alignment(const QString& name, QSizeF size) {
+    const double w = size.width(), h = size.height();
+    if (name == "top") return {w / 2, 0};
+    if (name == "topright") return {w, 0};
+    if (name == "left") return {0, h / 2};
+    if (name == "center") return {w / 2, h / 2};
+    if (name == "right") return {w, h / 2};
+    if (name == "bottom") return {w / 2, h};
+    if (name == "bottomright") return {w, h};
+    if (name == "topleft") return {0, 0};
+    return {0, h};  // unspecified: bottom-left on an orthogonal map
+}
+
+// Cells of a layer in the map's render order: rows, and in each row the chunks it meets.
+template <typename Visit>
+void forCells(const TiledLayer& layer, const QString& order, Visit&& visit) {
+    const bool up = order.endsWith("up");
+    const bool left = order.startsWith("left");
+    std::vector<const TiledChunk*> chunks;
+    for (const TiledChunk& chunk : layer.chunks) {
+        chunks.push_back(&chunk);
+    }
+    std::sort(chunks.begin(), chunks.end(), [&](const TiledChunk* a, const TiledChunk* b) {
+        return a->area.y() != b->area.y() ? (a->area.y() < b->area.y()) != up : (a->area.x() < b->area.x()) != left;
+    });
+    // Chunks of one band of rows are drawn row by row together.
+    for (std::size_t band = 0; band < chunks.size();) {
+        std::size_t end = band;
+        while (end < chunks.size() && chunks[end]->area.top() == chunks[band]->area.top() &&
+               chunks[end]->area.height() == chunks[band]->area.height()) {
+            ++end;
+        }
+        const QRect& rows = chunks[band]->area;
+        for (int r = 0; r < rows.height(); ++r) {
+            const int y = up ? rows.bottom() - r : rows.top() + r;
+            for (std::size_t c = band; c < end; ++c) {
+                const TiledChunk& chunk = *chunks[c];
+                const std::uint32_t* row = chunk.gids.data() + static_cast<std::size_t>(y - chunk.area.y()) * static_cast<std::size_t>(chunk.area.width());
+                for (int i = 0; i < chunk.area.width(); ++i) {
+                    const int x = left ? chunk.area.width() - 1 - i : i;
+                    if (GidTile(row[x]) != 0) {
+                        visit(chunk.area.x() + x, y, row[x]);
+                    }
+                }
+            }
+        }
+        band = end;
+    }
+}
+
+// The shown layers drawn into the band, whose top row is map row bandTop.
+void drawLayers(const TiledMap& map_, QImage& band, int left, int bandTop, const std::vector<const Drawn*>& shown,
+                TileImages& tiles, const std::vector<QImage>& layerImages, const QRectF& visible) {
+    QPainter painter(&band);
+    painter.translate(-left, -bandTop);
+    // Map rows the band shows: a tile wholly above or below is not drawn at all.
+    const double bandBottom = bandTop + band.height();
+    for (std::size_t k = 0; k < shown.size(); ++k) {
+        const Drawn& drawn = *shown[k];
+        const TiledLayer& layer = *drawn.layer;
+        painter.save();
+        painter.setOpacity(drawn.opacity);
+        painter.translate(drawn.offset);
+        const QRgb tint = drawn.tint.rgba();
+        if (layer.kind == LayerKind::Tiles) {
+            const int tw = map_.tile.width(), th = map_.tile.height();
+            forCells(layer, map_.renderOrder, [&](int x, int y, std::uint32_t gid) {
+                const QImage& image = tiles.Oriented(gid, tint);
+                if (image.isNull()) {
+                    return;
+                }
+                const QPoint offset = map_.TilesetOf(gid)->tileset->tileOffset;
+                const int imageTop = (y + 1) * th + offset.y() - image.height();
+                const double shownTop = imageTop + drawn.offset.y();
+                if (shownTop >= bandBottom || shownTop + image.height() <= bandTop) {
+                    return;
+                }
+                painter.drawImage(QPoint(x * tw + offset.x(), imageTop), image);
+            });
+        } else if (layer.kind == LayerKind::Image && !layerImages[k].isNull()) {
+            QRectF bounds(QPointF(), layerImages[k].size());
+            const QRectF around = visible.translated(-drawn.offset);
+            if (layer.repeatX) {
+                bounds.setLeft(around.left() - bounds.width());
+                bounds.setRight(around.right() + bounds.width());
+            }
+            if (layer.repeatY) {
+                bounds.setTop(around.top() - bounds.height());
+                bounds.setBottom(around.bottom() + bounds.height());
+            }
+            painter.setBrush(QBrush(layerImages[k]));
+            painter.setPen(Qt::NoPen);
+            painter.drawRect(bounds);
+        } else if (layer.kind == LayerKind::Objects) {
+            std::vector<const TiledObject*> objects;
+            for (const TiledObject& object : layer.objects) {
+                objects.push_back(&object);
+            }
+            if (layer.topDown) {
+                std::stable_sort(objects.begin(), objects.end(),
+                                 [](const TiledObject* a, const TiledObject* b) { return a->position.y() < b->position.y(); });
+            }
+            for (const TiledObject* object : objects) {
+                if (!object->visible) {
+                    continue;
+                }
+                if (object->kind != ObjectKind::Tile) {
+                    continue;
+                }
+                const QImage& image = tiles.Plain(object->gid, tint);
+                if (image.isNull()) {
+                    continue;
+                }
+                const TiledTileset& tileset = *map_.TilesetOf(object->gid)->tileset;
+                const QSizeF size = object->size.isEmpty() ? QSizeF(image.size()) : object->size;
+                painter.save();
+                // Rotation about the object's position, then its tileset's anchor, as Tiled places it.
+                painter.translate(object->position);
+                painter.rotate(object->rotation);
+                painter.translate(-alignment(tileset.objectAlignment, size));
+                const QSizeF scale(size.width() / image.width(), size.height() / image.height());
+                bool flipH = (object->gid & TileFlip::Horizontal) != 0;
+                bool flipV = (object->gid & TileFlip::Vertical) != 0;
+                QPointF centre(tileset.tileOffset.x() * scale.width() + size.width() / 2,
+                               tileset.tileOffset.y() * scale.height() + size.height() / 2);
+                double rotation = 0;
+                if ((object->gid & TileFlip::Diagonal) != 0) {
+                    rotation = 90;
+                    const bool h = flipH;
+                    flipH = flipV;
+                    flipV = !h;
+                    const double halfDiff = size.height() / 2 - size.width() / 2;
+                    centre += QPointF(halfDiff, halfDiff);
+                }
+                painter.translate(centre);
+                painter.rotate(rotation);
+                painter.scale(scale.width() * (flipH ? -1 : 1), scale.height() * (flipV ? -1 : 1));
+                painter.drawImage(QRectF(-image.width() / 2.0, -image.height() / 2.0, image.width(), image.height()), image);
+                painter.restore();
+            }
+        }
+        painter.restore();
+    }
+    painter.end();
+}
+}  // namespace
+
+MapRenderer::MapRenderer(const TiledMap& map, Options options) : map_(map), options_(std::move(options)) {
+    if (map.orientation != "orthogonal") {
+        InvalidMapFile(map.file, QStringLiteral("%1 maps are not drawn, only orthogonal ones").arg(map.orientation));
+    }
+    QRect cells(QPoint(0, 0), map.size);
+    if (map.infinite) {
+        cells = QRect();
+        ForEachLayer(map.layers, [&](const TiledLayer& layer) {
+            if (layer.kind == LayerKind::Tiles) {
+                cells |= tileBounds(layer);
+            }
+        });
+        if (cells.isEmpty()) {
+            cells = QRect(0, 0, 1, 1);
+        }
+    }
+    // The layers' offsets widen the picture on the side they point away from, as Tiled does.
+    double margin[4] = {0, 0, 0, 0};
+    for (const Drawn& drawn : layersOf(map, Options{})) {
+        margin[0] = std::max(margin[0], std::ceil(-drawn.offset.x()));
+        margin[1] = std::max(margin[1], std::ceil(-drawn.offset.y()));
+        margin[2] = std::max(margin[2], std::ceil(drawn.offset.x()));
+        margin[3] = std::max(margin[3], std::ceil(drawn.offset.y()));
+    }
+    const double left = static_cast<double>(cells.x()) * map.tile.width() - margin[0];
+    const double top = static_cast<double>(cells.y()) * map.tile.height() - margin[1];
+    const double width = static_cast<double>(cells.width()) * map.tile.width() + margin[0] + margin[2];
+    const double height = static_cast<double>(cells.height()) * map.tile.height() + margin[1] + margin[3];
+    if (width > Picture::MaxSide || height > Picture::MaxSide || width * height > static_cast<double>(MaxPixels)) {
+        InvalidMapFile(map.file, QStringLiteral("the map makes a %1x%2 picture, more than %3 pixels a side or %4 pixels")
+                                     .arg(width).arg(height).arg(Picture::MaxSide).arg(MaxPixels));
+    }
+    area_ = QRect(static_cast<int>(left), static_cast<int>(top), static_cast<int>(width), static_cast<int>(height));
+}
+
+QImage MapRenderer::Draw() {
+    QImage whole;
+    DrawBands(area_.height(), [&](const QImage& band, int) { whole = band; });
+    return whole;
+}
+
+void MapRenderer::DrawBands(int bandRows, const std::function<void(const QImage& band, int top)>& put) {
+    const std::vector<Drawn> layers = layersOf(map_, options_);
+    std::vector<const Drawn*> shown;
+    for (const Drawn& drawn : layers) {
+        if (drawn.chosen && (options_.hidden || !drawn.hidden)) {
+            shown.push_back(&drawn);
+        }
+    }
+    // Every picture first: a missing one is refused before the canvas is made.
+    TileImages tiles(map_);
+    for (const Drawn* drawn : shown) {
+        for (const TiledChunk& chunk : drawn->layer->chunks) {
+            std::uint32_t last = 0;
+            for (const std::uint32_t gid : chunk.gids) {
+                if (gid != last) {
+                    tiles.Need(gid);
+                    last = gid;
+                }
+            }
+        }
+        for (const TiledObject& object : drawn->layer->objects) {
+            tiles.Need(object.gid);
+        }
+    }
+    std::vector<QImage> layerImages(shown.size());
+    for (std::size_t k = 0; k < shown.size(); ++k) {
+        const TiledLayer& layer = *shown[k]->layer;
+        if (layer.kind == LayerKind::Image && !layer.image.Empty()) {
+            layerImages[k] = Tinted(TiledPicture(layer.image.source, layer.image.trans), shown[k]->tint.rgba());
+        }
+    }
+
+    drawn_ = static_cast<int>(shown.size());
+    for (const Drawn* drawn : shown) {
+        for (const TiledObject& object : drawn->layer->objects) {
+            leftOut_ += object.visible && object.kind != ObjectKind::Tile ? 1 : 0;
+        }
+    }
+    const QRectF visible(area_);
+    // Qt samples a tile object placed at a fraction of a pixel, scaled or turned, by the
+    // canvas's origin: a map with tile objects is drawn in one band, as it always was.
+    bool objects = false;
+    for (const Drawn* drawn : shown) {
+        for (const TiledObject& object : drawn->layer->objects) {
+            objects = objects || (object.visible && object.kind == ObjectKind::Tile);
+        }
+    }
+    if (objects) {
+        bandRows = std::max(1, area_.height());
+    }
+    for (int top = 0; top < area_.height(); top += bandRows) {
+        QImage band(area_.width(), std::min(bandRows, area_.height() - top), QImage::Format_ARGB32_Premultiplied);
+        if (band.isNull()) {
+            RaiseError(Err::OutOfMemory);
+        }
+        band.fill(map_.background ? map_.background->rgba() : 0u);
+        drawLayers(map_, band, area_.left(), area_.top() + top, shown, tiles, layerImages, visible);
+        put(band, top);
+    }
+}
+

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "tiled/tiledmodel.h"
+
+#include <QImage>
+#include <QStringList>
+
+#include <functional>
+
+// Draws an orthogonal map as Tiled's own renderer does (tmxrasterizer at scale 1, no
+// smoothing): layers in order, groups multiply opacity and tint and add offsets, tiles
+// bottom-left aligned in their cell with their tileset's offset, flips applied to the tile,
+// tile objects anchored by their tileset's alignment, scaled to their size and rotated
+// about their position. Shapes, text and templates are left out and counted.
+class MapRenderer {
+public:
+    struct Options {
+        bool hidden = false;  // draw layers that are not visible too
+        QStringList layers;   // only these layers (or the layers of these groups); all when empty
+    };
+
+    // Refuses a map that is not orthogonal, or whose picture passes the limits, with 481.
+    MapRenderer(const TiledMap& map, Options options);
+
+    // The picture's size: the map (the chunks' bounds for an infinite one) grown by the
+    // layers' offsets.
+    QSize PictureSize() const { return area_.size(); }
+    // The map drawn onto its background colour (transparent where it has none):
+    // premultiplied ARGB32. Tileset and layer images that are missing give 481 naming them,
+    // before the picture is allocated.
+    QImage Draw();
+    // The same a band of bandRows rows at a time, top to bottom: put(band, top) is given
+    // each band, so memory does not grow with the map.
+    void DrawBands(int bandRows, const std::function<void(const QImage& band, int top)>& put);
+    int ObjectsLeftOut() const { return leftOut_; }
+    int LayersDrawn() const { return drawn_; }
+
+private:
+    const TiledMap& map_;
+    Options options_;
+    QRect area_;  // the picture in map pixels
+    int leftOut_ = 0;
+    int drawn_ = 0;
+};

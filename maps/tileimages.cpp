@@ -1,0 +1,105 @@
+#include "maps/tileimages.h"
+
+#include "imaging/picturefile.h"
+#include "runtime/runtimeerror.h"
+#include "sheets/tileindex.h"
+#include "tiled/tiledvalues.h"
+
+#include <QFileInfo>
+#include <QPainter>
+
+QImage TiledPicture(const QString& path, std::optional<QRgb> trans) {
+    if (!QFileInfo(path).isFile()) {
+        InvalidMapFile(path, QStringLiteral("the image is missing"));
+    }
+    QImage image = InTileFormat(LoadPicture(path)).convertToFormat(QImage::Format_ARGB32);
+    if (trans) {
+        const QRgb key = *trans | 0xFF000000u;
+        for (int y = 0; y < image.height(); ++y) {
+            QRgb* row = reinterpret_cast<QRgb*>(image.scanLine(y));
+            for (int x = 0; x < image.width(); ++x) {
+                if (row[x] == key) {
+                    row[x] = 0;
+                }
+            }
+        }
+    }
+    return image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+}
+
+QImage Tinted(const QImage& image, QRgb tint) {
+    if (tint == 0xFFFFFFFFu || image.isNull()) {
+        return image;
+    }
+    QImage result = image;
+    QPainter painter(&result);
+    painter.setCompositionMode(QPainter::CompositionMode_Multiply);
+    painter.fillRect(result.rect(), QColor::fromRgb(tint | 0xFF000000u));
+    painter.setCompositionMode(QPainter::CompositionMode_DestinationIn);
+    painter.drawImage(0, 0, image);
+    painter.setCompositionMode(QPainter::CompositionMode_DestinationIn);
+    painter.fillRect(result.rect(), QColor::fromRgba(tint));
+    painter.end();
+    return result;
+}
+
+void TileImages::Need(std::uint32_t gid) {
+    const TilesetRef* ref = map_.TilesetOf(gid);
+    if (ref == nullptr) {
+        return;
+    }
+    const TiledTileset& tileset = *ref->tileset;
+    if (!tileset.IsCollection()) {
+        if (sheets_.count(&tileset) == 0) {
+            Sheet sheet{TiledPicture(tileset.image.source, tileset.image.trans), 0, 0};
+            sheet.columns = SheetCells(sheet.image.width(), tileset.tile.width(), tileset.margin, tileset.spacing);
+            sheet.rows = SheetCells(sheet.image.height(), tileset.tile.height(), tileset.margin, tileset.spacing);
+            sheets_.emplace(&tileset, std::move(sheet));
+        }
+        return;
+    }
+    const auto tile = tileset.tiles.find(static_cast<int>(GidTile(gid) - ref->firstGid));
+    if (tile != tileset.tiles.end() && pictures_.count(tile->second.image.source) == 0) {
+        pictures_.emplace(tile->second.image.source, TiledPicture(tile->second.image.source, tile->second.image.trans));
+    }
+}
+
+QImage TileImages::cut(const TilesetRef& ref, int id) {
+    const TiledTileset& tileset = *ref.tileset;
+    if (tileset.IsCollection()) {
+        const auto tile = tileset.tiles.find(id);
+        if (tile == tileset.tiles.end()) {
+            return QImage();
+        }
+        Need(ref.firstGid + static_cast<std::uint32_t>(id));
+        return pictures_.at(tile->second.image.source);
+    }
+    Need(ref.firstGid);
+    const Sheet& sheet = sheets_.at(&tileset);
+    if (sheet.columns == 0 || id / sheet.columns >= sheet.rows) {
+        return QImage();
+    }
+    return sheet.image.copy(tileset.margin + (id % sheet.columns) * (tileset.tile.width() + tileset.spacing),
+                            tileset.margin + (id / sheet.columns) * (tileset.tile.height() + tileset.spacing),
+                            tileset.tile.width(), tileset.tile.height());
+}
+
+const QImage& TileImages::Oriented(std::uint32_t gid, QRgb tint) {
+    // The 120° bit means nothing on an orthogonal map.
+    const std::uint32_t placed = gid & ~GidRotated120;
+    const std::uint64_t key = std::uint64_t{placed} | std::uint64_t{tint} << 32;
+    const auto found = oriented_.find(key);
+    if (found != oriented_.end()) {
+        return found->second;
+    }
+    const TilesetRef* ref = map_.TilesetOf(placed);
+    QImage image;
+    if (ref != nullptr) {
+        image = cut(*ref, static_cast<int>(GidTile(placed) - ref->firstGid));
+        if (!image.isNull() && (placed & TileFlip::All) != 0) {
+            image = OrientedTile(image, placed & TileFlip::All);
+        }
+        image = Tinted(image, tint);
+    }
+    return oriented_.emplace(key, std::move(image)).first->second;
+}

@@ -1,0 +1,43 @@
+#pragma once
+
+#include "tiled/tiledmodel.h"
+
+#include <QColor>
+#include <QImage>
+
+#include <unordered_map>
+
+// The pictures of a map's tiles as Tiled draws them: premultiplied ARGB32 with the trans
+// colour cleared, cut from the sheet by margin and spacing (or a collection's own image),
+// then flipped and tinted, each made once.
+class TileImages {
+public:
+    explicit TileImages(const TiledMap& map) : map_(map) {}
+
+    // Loads every picture the gids need; 481 naming a missing or unreadable one.
+    void Need(std::uint32_t gid);
+    // The tile of the gid with its flips (H, V, D) and the tint; null for a tile the sheet
+    // does not reach.
+    const QImage& Oriented(std::uint32_t gid, QRgb tint);
+    // The tile of the gid unflipped (tile objects flip it as they draw it), tinted.
+    const QImage& Plain(std::uint32_t gid, QRgb tint) { return Oriented(GidTile(gid), tint); }
+
+private:
+    struct Sheet {
+        QImage image;
+        int columns = 0;
+        int rows = 0;
+    };
+    QImage cut(const TilesetRef& ref, int id);
+
+    const TiledMap& map_;
+    std::unordered_map<const TiledTileset*, Sheet> sheets_;
+    std::unordered_map<QString, QImage> pictures_;
+    std::unordered_map<std::uint64_t, QImage> oriented_;
+};
+
+// A picture file as Tiled shows it: premultiplied ARGB32, the trans colour cleared.
+QImage TiledPicture(const QString& path, std::optional<QRgb> trans);
+
+// The image multiplied by the tint as Tiled tints layers (white or none: unchanged).
+QImage Tinted(const QImage& image, QRgb tint);

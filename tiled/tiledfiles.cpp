@@ -1,0 +1,85 @@
+#include "tiled/tiledfiles.h"
+
+#include "runtime/runtimeerror.h"
+#include "runtime/wholefile.h"
+#include "tiled/tiledvalues.h"
+#include "tiled/tmjformat.h"
+#include "tiled/tmxformat.h"
+
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <algorithm>
+
+namespace {
+QByteArray bytesOf(const QString& path) {
+    std::vector<unsigned char> data;
+    ReadWholeFile(path, data);
+    return QByteArray(reinterpret_cast<const char*>(data.data()), static_cast<qsizetype>(data.size()));
+}
+
+bool isJson(const QString& path) {
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    return suffix == "tmj" || suffix == "tsj" || suffix == "json";
+}
+
+void checkGid(const TiledMap& map, std::uint32_t gid, const QString& where) {
+    const std::uint32_t tile = GidTile(gid);
+    if (tile == 0) {
+        return;
+    }
+    const TilesetRef* ref = map.TilesetOf(gid);
+    if (ref != nullptr && !ref->tileset->loaded) {
+        return;
+    }
+    const int id = ref == nullptr ? -1 : static_cast<int>(tile - ref->firstGid);
+    if (ref == nullptr || id >= ref->tileset->IdLimit() ||
+        (ref->tileset->IsCollection() && ref->tileset->tiles.count(id) == 0)) {
+        InvalidMapFile(map.file, QStringLiteral("%1 places gid %2, which no tileset of the map holds").arg(where).arg(tile));
+    }
+}
+}  // namespace
+
+bool IsTiledMapName(const QString& path) {
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    return suffix == "tmx" || suffix == "tmj";
+}
+
+TiledMap LoadMap(const QString& path, bool tilesets) {
+    const QString file = QFileInfo(path).absoluteFilePath();
+    const QByteArray bytes = bytesOf(file);
+    return isJson(file) ? ReadTmjMap(file, ParseJsonObject(file, bytes), tilesets)
+                          : ReadTmxMap(file, ParseXml(file, bytes), tilesets);
+}
+
+TiledTileset LoadTilesetOf(const QString& map, const QString& reference, bool load) {
+    const QString path = PathBeside(map, reference);
+    if (!load) {
+        TiledTileset unread;
+        unread.file = path;
+        unread.loaded = false;
+        return unread;
+    }
+    if (!QFileInfo(path).isFile()) {
+        InvalidMapFile(map, QStringLiteral("its tileset %1 is missing").arg(path));
+    }
+    return LoadTileset(path);
+}
+
+TiledTileset LoadTileset(const QString& path) {
+    const QString file = QFileInfo(path).absoluteFilePath();
+    const QByteArray bytes = bytesOf(file);
+    TiledTileset tileset = isJson(file) ? ReadTsjTileset(file, ParseJsonObject(file, bytes)) : ReadTsxTileset(file, ParseXml(file, bytes));
+    tileset.file = file;
+    return tileset;
+}
+
+void CheckMapGids(TiledMap& map) {
+    std::stable_sort(map.tilesets.begin(), map.tilesets.end(),
+                     [](const TilesetRef& a, const TilesetRef& b) { return a.firstGid < b.firstGid; });
+    ForEachLayer(map.layers, [&](const TiledLayer& layer) {
+        const QString where = QStringLiteral("layer \"%1\"").arg(layer.name);
+        ForEachPlacedGid(layer, [&](std::uint32_t gid) { checkGid(map, gid, where); });
+    });
+}

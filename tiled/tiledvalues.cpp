@@ -1,0 +1,102 @@
+#include "tiled/tiledvalues.h"
+
+#include "runtime/runtimeerror.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QImageReader>
+
+#include <cmath>
+#include <limits>
+
+void InvalidMapFile(const QString& file, const QString& reason) {
+    throw RuntimeError(Err::InvalidPicture, QStringLiteral("%1: %2").arg(file, reason));
+}
+
+int MapNumber(const QString& file, const QString& name, const QString& text, int least, int most, int otherwise) {
+    if (text.isEmpty()) {
+        if (otherwise < least || otherwise > most) {
+            InvalidMapFile(file, QStringLiteral("%1 is missing").arg(name));
+        }
+        return otherwise;
+    }
+    bool ok = false;
+    const qlonglong value = text.trimmed().toLongLong(&ok);
+    if (!ok || value < least || value > most) {
+        InvalidMapFile(file, QStringLiteral("%1 \"%2\" is not from %3 to %4").arg(name, text.left(20)).arg(least).arg(most));
+    }
+    return static_cast<int>(value);
+}
+
+double MapReal(const QString& file, const QString& name, const QString& text, double otherwise) {
+    if (text.isEmpty()) {
+        return otherwise;
+    }
+    bool ok = false;
+    const double value = text.trimmed().toDouble(&ok);
+    // Beyond a million pixels nothing of a map is drawn on any picture this tool makes.
+    if (!ok || !std::isfinite(value) || std::abs(value) > 1e9) {
+        InvalidMapFile(file, QStringLiteral("%1 \"%2\" is no number").arg(name, text.left(20)));
+    }
+    return value;
+}
+
+std::uint32_t MapGid(const QString& file, const QString& text) {
+    bool ok = false;
+    const qulonglong gid = text.trimmed().toULongLong(&ok);
+    if (!ok || gid > std::numeric_limits<std::uint32_t>::max()) {
+        InvalidMapFile(file, QStringLiteral("\"%1\" is no tile gid").arg(text.left(20)));
+    }
+    return static_cast<std::uint32_t>(gid);
+}
+
+std::optional<QColor> MapColour(const QString& file, const QString& name, const QString& text) {
+    if (text.isEmpty()) {
+        return std::nullopt;
+    }
+    const QString hex = text.startsWith('#') ? text.mid(1) : text;
+    bool ok = false;
+    const uint value = hex.toUInt(&ok, 16);
+    if (!ok || (hex.size() != 6 && hex.size() != 8)) {
+        InvalidMapFile(file, QStringLiteral("%1 \"%2\" is no colour").arg(name, text.left(20)));
+    }
+    return QColor::fromRgba(hex.size() == 6 ? (value | 0xFF000000u) : value);
+}
+
+QString PathBeside(const QString& file, const QString& reference) {
+    return QFileInfo(QFileInfo(file).absoluteDir().filePath(reference)).absoluteFilePath();
+}
+
+std::size_t LayerCells(const QString& file, const QString& layer, qint64 width, qint64 height) {
+    if (width < 0 || height < 0 || width > MaxLayerCells || height > MaxLayerCells || width * height > MaxLayerCells) {
+        InvalidMapFile(file, QStringLiteral("layer \"%1\" of %2x%3 cells is more than %4 cells")
+                                 .arg(layer).arg(width).arg(height).arg(MaxLayerCells));
+    }
+    return static_cast<std::size_t>(width * height);
+}
+
+void AddTile(const QString& file, TiledTileset& tileset, TiledTile tile) {
+    const int id = tile.id;
+    if (!tileset.tiles.emplace(id, std::move(tile)).second) {
+        InvalidMapFile(file, QStringLiteral("tile id %1 is given twice in tileset \"%2\"").arg(id).arg(tileset.name));
+    }
+}
+
+int SheetCells(int side, int tile, int margin, int spacing) {
+    return side - tile < margin ? 0 : (side - tile - margin) / (tile + spacing) + 1;
+}
+
+void FinishTileset(const QString& file, TiledTileset& tileset) {
+    if (tileset.IsCollection() || tileset.tileCount > 0) {
+        return;
+    }
+    QSize size = tileset.image.size;
+    if (size.isEmpty()) {
+        size = QImageReader(tileset.image.source).size();
+    }
+    if (!size.isValid()) {
+        InvalidMapFile(file, QStringLiteral("the tileset image %1 is missing or no picture").arg(tileset.image.source));
+    }
+    tileset.columns = SheetCells(size.width(), tileset.tile.width(), tileset.margin, tileset.spacing);
+    tileset.tileCount = tileset.columns * SheetCells(size.height(), tileset.tile.height(), tileset.margin, tileset.spacing);
+}

@@ -1,0 +1,29 @@
+#pragma once
+
+#include "tiled/tiledmodel.h"
+
+#include <QString>
+
+// Values of map and tileset files, checked as they are read: each failure is 481 naming
+// the file and what was wrong.
+[[noreturn]] void InvalidMapFile(const QString& file, const QString& reason);
+
+// A whole number within [least, most]; otherwise when the text is empty.
+int MapNumber(const QString& file, const QString& name, const QString& text, int least, int most, int otherwise = 0);
+double MapReal(const QString& file, const QString& name, const QString& text, double otherwise = 0.0);
+std::uint32_t MapGid(const QString& file, const QString& text);
+// "#RRGGBB" or "#AARRGGBB" (a leading "#" optional, as Tiled reads it); nullopt for "".
+std::optional<QColor> MapColour(const QString& file, const QString& name, const QString& text);
+// A path in a file, made absolute against that file's folder.
+QString PathBeside(const QString& file, const QString& reference);
+// Cells of a rectangle of a layer, refused where they pass the limit before any is allocated.
+std::size_t LayerCells(const QString& file, const QString& layer, qint64 width, qint64 height);
+// Refuses a tile id given twice.
+void AddTile(const QString& file, TiledTileset& tileset, TiledTile tile);
+
+// Whole tiles along one side of a sheet, as Tiled cuts it: from the margin, a spacing apart.
+int SheetCells(int side, int tile, int margin, int spacing);
+
+// Fills in what older files leave out: a sheet's tile count from its image's size, as
+// Tiled cuts the sheet.
+void FinishTileset(const QString& file, TiledTileset& tileset);

@@ -1,0 +1,247 @@
+#include "tiled/tmxformat.h"
+
+#include "tiled/layerdata.h"
+#include "tiled/tiledfiles.h"
+#include "tiled/tiledvalues.h"
+
+namespace {
+constexpr int MaxSide = 1 << 17;
+constexpr int MaxId = (1 << 26) - 1;
+
+template <typename Visit>
+void forChildren(const XmlNode& node, const QString& name, Visit&& visit) {
+    for (const XmlNode& child : node.children) {
+        if (child.kind == XmlNode::Kind::Element && child.name == name) {
+            visit(child);
+        }
+    }
+}
+
+std::vector<TiledProperty> properties(const XmlNode& node) {
+    std::vector<TiledProperty> list;
+    if (const XmlNode* all = node.Child("properties")) {
+        forChildren(*all, "property", [&](const XmlNode& p) {
+            list.push_back({p.Attr("name"), p.Attr("type"), p.Has("value") ? p.Attr("value") : p.Text()});
+        });
+    }
+    return list;
+}
+
+TiledImage image(const QString& file, const XmlNode* node) {
+    TiledImage result;
+    if (node == nullptr || node->Attr("source").isEmpty()) {
+        return result;
+    }
+    result.source = PathBeside(file, node->Attr("source"));
+    result.size = QSize(MapNumber(file, "image width", node->Attr("width"), 0, MaxSide),
+                        MapNumber(file, "image height", node->Attr("height"), 0, MaxSide));
+    if (const auto trans = MapColour(file, "trans", node->Attr("trans"))) {
+        result.trans = trans->rgb();
+    }
+    return result;
+}
+
+TiledTile tile(const QString& file, const XmlNode& node) {
+    TiledTile result;
+    result.id = MapNumber(file, "tile id", node.Attr("id"), 0, MaxId);
+    result.type = node.Attr("class", node.Attr("type"));
+    result.properties = properties(node);
+    result.probability = MapReal(file, "probability", node.Attr("probability"), 1.0);
+    result.image = image(file, node.Child("image"));
+    if (const XmlNode* objects = node.Child("objectgroup")) {
+        forChildren(*objects, "object", [&](const XmlNode&) { ++result.collisionObjects; });
+    }
+    if (const XmlNode* animation = node.Child("animation")) {
+        forChildren(*animation, "frame", [&](const XmlNode& frame) {
+            result.animation.push_back({MapNumber(file, "frame tileid", frame.Attr("tileid"), 0, MaxId),
+                                        MapNumber(file, "frame duration", frame.Attr("duration"), 0, 1 << 30)});
+        });
+    }
+    return result;
+}
+
+void commonLayer(const QString& file, const XmlNode& node, TiledLayer& layer) {
+    layer.id = MapNumber(file, "layer id", node.Attr("id"), 0, 1 << 30);
+    layer.name = node.Attr("name");
+    layer.className = node.Attr("class");
+    layer.visible = node.Attr("visible", "1") != "0";
+    layer.opacity = std::clamp(MapReal(file, "opacity", node.Attr("opacity"), 1.0), 0.0, 1.0);
+    layer.offset = QPointF(MapReal(file, "offsetx", node.Attr("offsetx")), MapReal(file, "offsety", node.Attr("offsety")));
+    layer.tint = MapColour(file, "tintcolor", node.Attr("tintcolor"));
+    layer.properties = properties(node);
+}
+
+// The gids of a <data> or <chunk>: text in the layer's encoding, or <tile gid> elements.
+std::vector<std::uint32_t> gids(const QString& file, const XmlNode& node, const TiledLayer& layer, std::size_t cells) {
+    if (!layer.encoding.isEmpty()) {
+        return DecodeLayerData(file, node.Text(), layer.encoding, layer.compression, cells);
+    }
+    std::vector<std::uint32_t> list;
+    bool tooMany = false;
+    forChildren(node, "tile", [&](const XmlNode& tile) {
+        tooMany = tooMany || list.size() == cells;
+        if (!tooMany) {
+            list.push_back(MapGid(file, tile.Attr("gid", "0")));
+        }
+    });
+    if (tooMany || list.size() != cells) {
+        InvalidMapFile(file, QStringLiteral("layer \"%1\" holds %2 cells, not %3")
+                                 .arg(layer.name, tooMany ? QStringLiteral("more") : QString::number(list.size()))
+                                 .arg(cells));
+    }
+    return list;
+}
+
+TiledLayer tileLayer(const QString& file, const XmlNode& node, bool infinite) {
+    TiledLayer layer;
+    layer.kind = LayerKind::Tiles;
+    commonLayer(file, node, layer);
+    layer.size = QSize(MapNumber(file, "layer width", node.Attr("width"), 0, MaxSide),
+                       MapNumber(file, "layer height", node.Attr("height"), 0, MaxSide));
+    const XmlNode* data = node.Child("data");
+    if (data == nullptr) {
+        return layer;
+    }
+    layer.encoding = data->Attr("encoding");
+    layer.compression = data->Attr("compression");
+    if (!infinite) {
+        const std::size_t cells = LayerCells(file, layer.name, layer.size.width(), layer.size.height());
+        layer.chunks.push_back({QRect(QPoint(0, 0), layer.size), gids(file, *data, layer, cells)});
+        return layer;
+    }
+    std::size_t total = 0;
+    forChildren(*data, "chunk", [&](const XmlNode& chunk) {
+        const QRect area(MapNumber(file, "chunk x", chunk.Attr("x"), -MaxSide, MaxSide),
+                         MapNumber(file, "chunk y", chunk.Attr("y"), -MaxSide, MaxSide),
+                         MapNumber(file, "chunk width", chunk.Attr("width"), 0, MaxSide),
+                         MapNumber(file, "chunk height", chunk.Attr("height"), 0, MaxSide));
+        const std::size_t cells = LayerCells(file, layer.name, area.width(), area.height());
+        total += cells;
+        LayerCells(file, layer.name, static_cast<qint64>(total), 1);
+        layer.chunks.push_back({area, gids(file, chunk, layer, cells)});
+    });
+    return layer;
+}
+
+TiledObject object(const QString& file, const XmlNode& node) {
+    TiledObject result;
+    result.id = MapNumber(file, "object id", node.Attr("id"), 0, 1 << 30);
+    result.name = node.Attr("name");
+    result.type = node.Attr("class", node.Attr("type"));
+    result.position = QPointF(MapReal(file, "object x", node.Attr("x")), MapReal(file, "object y", node.Attr("y")));
+    result.size = QSizeF(MapReal(file, "object width", node.Attr("width")), MapReal(file, "object height", node.Attr("height")));
+    result.rotation = MapReal(file, "rotation", node.Attr("rotation"));
+    result.visible = node.Attr("visible", "1") != "0";
+    result.gid = node.Has("gid") ? MapGid(file, node.Attr("gid")) : 0;
+    result.kind = node.Has("template")            ? ObjectKind::Template
+                  : result.gid != 0               ? ObjectKind::Tile
+                  : node.Child("text") != nullptr ? ObjectKind::Text
+                                                  : ObjectKind::Shape;
+    return result;
+}
+
+std::vector<TiledLayer> layers(const QString& file, const XmlNode& parent, bool infinite, int depth) {
+    if (depth > 64) {
+        InvalidMapFile(file, QStringLiteral("groups nested more than 64 deep"));
+    }
+    std::vector<TiledLayer> list;
+    for (const XmlNode& node : parent.children) {
+        if (node.kind != XmlNode::Kind::Element) {
+            continue;
+        }
+        if (node.name == "layer") {
+            list.push_back(tileLayer(file, node, infinite));
+            continue;
+        }
+        TiledLayer layer;
+        if (node.name == "objectgroup") {
+            layer.kind = LayerKind::Objects;
+            layer.topDown = node.Attr("draworder", "topdown") != "index";
+            forChildren(node, "object", [&](const XmlNode& o) { layer.objects.push_back(object(file, o)); });
+        } else if (node.name == "imagelayer") {
+            layer.kind = LayerKind::Image;
+            layer.image = image(file, node.Child("image"));
+            layer.repeatX = node.Attr("repeatx") == "1";
+            layer.repeatY = node.Attr("repeaty") == "1";
+        } else if (node.name == "group") {
+            layer.kind = LayerKind::Group;
+            layer.layers = layers(file, node, infinite, depth + 1);
+        } else {
+            continue;
+        }
+        commonLayer(file, node, layer);
+        if (layer.kind == LayerKind::Image && (node.Has("x") || node.Has("y")) && !node.Has("offsetx")) {
+            // Maps before 1.0 placed image layers by x and y.
+            layer.offset = QPointF(MapReal(file, "x", node.Attr("x")), MapReal(file, "y", node.Attr("y")));
+        }
+        list.push_back(std::move(layer));
+    }
+    return list;
+}
+}  // namespace
+
+TiledTileset ReadTsxTileset(const QString& file, const XmlNode& element) {
+    if (element.name != "tileset") {
+        InvalidMapFile(file, QStringLiteral("no tileset"));
+    }
+    TiledTileset tileset;
+    tileset.name = element.Attr("name");
+    tileset.className = element.Attr("class");
+    tileset.tile = QSize(MapNumber(file, "tilewidth", element.Attr("tilewidth"), 1, MaxSide),
+                         MapNumber(file, "tileheight", element.Attr("tileheight"), 1, MaxSide));
+    tileset.margin = MapNumber(file, "margin", element.Attr("margin"), 0, MaxSide);
+    tileset.spacing = MapNumber(file, "spacing", element.Attr("spacing"), 0, MaxSide);
+    tileset.columns = MapNumber(file, "columns", element.Attr("columns"), 0, MaxSide);
+    tileset.tileCount = MapNumber(file, "tilecount", element.Attr("tilecount"), 0, static_cast<int>(MaxTilesetTiles));
+    tileset.objectAlignment = element.Attr("objectalignment", "unspecified");
+    tileset.properties = properties(element);
+    tileset.image = image(file, element.Child("image"));
+    if (const XmlNode* offset = element.Child("tileoffset")) {
+        tileset.tileOffset = QPoint(MapNumber(file, "tileoffset x", offset->Attr("x"), -MaxSide, MaxSide),
+                                    MapNumber(file, "tileoffset y", offset->Attr("y"), -MaxSide, MaxSide));
+    }
+    if (const XmlNode* t = element.Child("transformations")) {
+        tileset.flipHorizontally = t->Attr("hflip") == "1";
+        tileset.flipVertically = t->Attr("vflip") == "1";
+        tileset.rotate = t->Attr("rotate") == "1";
+        tileset.preferUntransformed = t->Attr("preferuntransformed") == "1";
+    }
+    forChildren(element, "tile", [&](const XmlNode& node) { AddTile(file, tileset, tile(file, node)); });
+    if (const XmlNode* sets = element.Child("wangsets")) {
+        forChildren(*sets, "wangset", [&](const XmlNode& set) {
+            TiledWangSet wang{set.Attr("name"), {}};
+            forChildren(set, "wangtile", [&](const XmlNode& w) {
+                wang.tileIds.push_back(MapNumber(file, "wangtile tileid", w.Attr("tileid"), 0, MaxId));
+            });
+            tileset.wangSets.push_back(std::move(wang));
+        });
+    }
+    FinishTileset(file, tileset);
+    return tileset;
+}
+
+TiledMap ReadTmxMap(const QString& file, const XmlNode& root, bool tilesets) {
+    if (root.name != "map") {
+        InvalidMapFile(file, QStringLiteral("no map: the document is a <%1>").arg(root.name));
+    }
+    TiledMap map;
+    map.file = file;
+    map.orientation = root.Attr("orientation", "orthogonal");
+    map.renderOrder = root.Attr("renderorder", "right-down");
+    map.size = QSize(MapNumber(file, "width", root.Attr("width"), 0, MaxSide), MapNumber(file, "height", root.Attr("height"), 0, MaxSide));
+    map.tile = QSize(MapNumber(file, "tilewidth", root.Attr("tilewidth"), 1, MaxSide),
+                     MapNumber(file, "tileheight", root.Attr("tileheight"), 1, MaxSide));
+    map.infinite = root.Attr("infinite") == "1";
+    map.background = MapColour(file, "backgroundcolor", root.Attr("backgroundcolor"));
+    map.properties = properties(root);
+    forChildren(root, "tileset", [&](const XmlNode& node) {
+        TilesetRef ref;
+        ref.firstGid = static_cast<std::uint32_t>(MapNumber(file, "firstgid", node.Attr("firstgid"), 1, 0x0FFFFFFF));
+        ref.tileset = std::make_shared<TiledTileset>(node.Has("source") ? LoadTilesetOf(file, node.Attr("source"), tilesets)
+                                                                        : ReadTsxTileset(file, node));
+        map.tilesets.push_back(std::move(ref));
+    });
+    map.layers = layers(file, root, map.infinite, 0);
+    CheckMapGids(map);
+    return map;
+}
