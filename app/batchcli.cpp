@@ -1,146 +1,100 @@
 #include "batchcli.h"
 
-#include "batchform.h"
 #include "batchio.h"
 #include "batchoptions.h"
 #include "commandreport.h"
-#include "extrudecommand.h"
 #include "helptexts.h"
 #include "progressbar.h"
-#include "mapcommands.h"
-#include "optimizecommand.h"
-#include "tilecommands.h"
+#include "summaries.h"
 
-#include "conversion/converter.h"
+#include "commands/compile.h"
+#include "commands/drawmap.h"
+#include "commands/extrude.h"
+#include "commands/info.h"
+#include "commands/optimize.h"
+#include "commands/split.h"
 #include "imaging/parallel.h"
-#include "imaging/picture.h"
-#include "records/bmpsize.h"
-#include "records/tileinfo.h"
-#include "runtime/messagebox.h"
-#include "runtime/numbers.h"
-#include "runtime/paths.h"
-#include "runtime/runtimeerror.h"
-#include "tiled/tiledfiles.h"
 
 #include <QFileInfo>
 
-#include <algorithm>
-#include <cstdint>
-#include <optional>
 #include <unistd.h>
 
 namespace {
-QString formatName(std::int32_t type) {
-    switch (type) {
-    case bmpsize::Gif: return QStringLiteral("GIF");
-    case bmpsize::Jpeg: return QStringLiteral("JPEG");
-    case bmpsize::Png: return QStringLiteral("PNG");
-    case bmpsize::Bmp: return QStringLiteral("BMP");
-    default: return QStringLiteral("unknown");
+QString optionText(const Request& request, const char* name, const QString& otherwise) {
+    return request.Value(QString::fromLatin1(name)).value_or(otherwise);
+}
+
+// Runs a command with the progress bar shown while it goes on (a terminal, not --quiet): the
+// window's way tells its progress itself, the tile commands' parallel loops are followed.
+template <typename Run>
+auto withProgress(const Request& request, bool followLoops, Run&& run) {
+    ProgressBar bar(!request.quiet && ::isatty(STDERR_FILENO));
+    if (followLoops) {
+        bar.FollowParallelWork();
     }
+    auto result = run([&](long long done, long long total) { bar.Show(done, total); });
+    bar.End();
+    return result;
+}
+
+// Takes the result into the report and prints its summary line where the run went well.
+template <typename Result, typename Line>
+int report(const Request& request, const Result& result, Line&& line) {
+    const int status = CommandReport::Current().Take(result);
+    if (status == ExitOk && !request.quiet) {
+        PrintOut(line() + "\n");
+    }
+    return status;
 }
 
 int runInfo(const Request& request) {
+    const InfoResult result = RunInfo({request.operands});
+    CommandReport::Current().Take(result);
     int status = ExitOk;
-    bmpsize reader;
-    for (const QString& file : request.operands) {
-        if (IsTiledMapName(file)) {
-            status = std::max(status, PrintMapInfo(file));
-            continue;
-        }
-        try {
-            reader.ReadImageInfo(file);
-            if (reader.ImageType() == bmpsize::Unknown) {
-                RaiseError(Err::InvalidPicture);
-            }
-            CommandReport::Current().Read(file);
-            CommandReport::Current().Append(QStringLiteral("images"), {{"file", file},
-                                                                      {"format", formatName(reader.ImageType())},
-                                                                      {"width", static_cast<qint64>(reader.FullWidth())},
-                                                                      {"height", static_cast<qint64>(reader.FullHeight())},
-                                                                      {"depth", static_cast<qint64>(reader.Depth())}});
-            PrintOut(QStringLiteral("%1\t%2\t%3\t%4\t%5\n")
-                         .arg(file, formatName(reader.ImageType()))
-                         .arg(reader.FullWidth())
-                         .arg(reader.FullHeight())
-                         .arg(reader.Depth()));
-        } catch (const RuntimeError& failure) {
-            PrintErr(QStringLiteral("tilvex: %1: error %2: %3\n").arg(file).arg(failure.Number()).arg(failure.Description()));
+    for (const FileInfo& info : result.files) {
+        if (info.failure) {
+            CommandReport::Current().Tell(*info.failure, info.file);
             status = ExitFailure;
+        } else {
+            PrintOut(InfoLines(info));
         }
     }
     return status;
 }
 
-
-// Pixels of the sheet that no 32 by 32 tile the window cut holds.
-std::int64_t droppedPixels(QSize sheet, long long tilesCut) {
-    const std::int64_t across = sheet.width() / 32;
-    const std::int64_t rows = across > 0 ? tilesCut / across : 0;
-    const std::int64_t kept = std::min<std::int64_t>(sheet.width(), 32 * across) * std::min<std::int64_t>(sheet.height(), 32 * rows);
-    return std::int64_t{sheet.width()} * sheet.height() - kept;
+int runSplit(const Request& request, const TileOptions& options) {
+    SplitRequest split{request.operands[0], request.operands[1], options, optionText(request, "--start", "0"), {}};
+    const SplitResult result = withProgress(request, options.tiled, [&](Progress progress) {
+        split.progress = std::move(progress);
+        return RunSplit(split);
+    });
+    return report(request, result, [&] { return SummaryLine(result); });
 }
 
-int runConversion(const Request& request, bool split) {
-    if (const auto refused = split ? RefuseSplitOperands(request) : RefuseCompileOperands(request, false)) {
-        return *refused;
-    }
-    const bool showProgress = !request.quiet && ::isatty(STDERR_FILENO);
-    BatchForm form(showProgress);
-    Converter converter(form);
-    QStringList messages;
-    std::optional<RuntimeError> failure;
-    SetMessageBoxHandler([&](const QString& text) { messages += text; });
-    // Logged below as the batch program's own entry, naming the command and the file.
-    converter.SetFailureLogger([&](const RuntimeError& e) { failure = e; });
+int runCompile(const Request& request, const TileOptions& options) {
+    CompileRequest compile{request.operands[0], request.operands[1], options, optionText(request, "--start", "0"),
+                           optionText(request, "--width", StartupWidth()), {}};
+    const CompileResult result = withProgress(request, options.tiled, [&](Progress progress) {
+        compile.progress = std::move(progress);
+        return RunCompile(compile);
+    });
+    return report(request, result, [&] { return SummaryLine(result); });
+}
 
-    using Box = FormView::Box;
-    form.SelectSplit(split);
-    form.SetText(Box::ipath, request.operands[0]);
-    form.SetText(Box::spath, request.operands[1]);
-    form.SetText(Box::txtStart, request.Value("--start").value_or(QStringLiteral("0")));
-    form.SetText(Box::txtWidth, request.Value("--width").value_or(StartupWidth()));
+int runDrawMap(const Request& request, const TileOptions& options) {
+    const DrawMapResult result = RunDrawMap({options.map, request.operands[0], options, request.Has("--hidden"), request.All("--layer")});
+    return report(request, result, [&] { return SummaryLine(result, request.operands[0]); });
+}
 
-    converter.Command1_Click();
-    form.EndProgress();
-    SetMessageBoxHandler(nullptr);
+int runExtrude(const Request& request, const TileOptions& options) {
+    const ExtrudeResult result = RunExtrude({request.operands[0], request.operands[1], options, request.Has("--tile")});
+    return report(request, result, [&] { return SummaryLine(result, options.extrude); });
+}
 
-    CommandReport& report = CommandReport::Current();
-    if (!messages.isEmpty()) {
-        for (const QString& message : messages.mid(1)) {
-            PrintErr(QStringLiteral("tilvex: %1\n").arg(message));
-        }
-        return report.Refuse(messages.front());
-    }
-    if (failure) {
-        return report.Fail(*failure);
-    }
-    const QString folder = AsFolder(form.Text(Box::spath));
-    report.Read(request.operands[0]);
-    if (split) {
-        const QString next = GetVar(folder + "info.ini", "MAIN", "NumFiles");
-        const std::int32_t first = RoundToLong(StrictNumber(form.Text(Box::txtStart)));
-        report.WroteTiles(folder, first, converter.TilesCut(), QStringLiteral(".bmp"));
-        report.Wrote(folder + "info.ini");
-        report.Count(QStringLiteral("next"), static_cast<std::int64_t>(ParseNumber(next)));
-        QString line = QStringLiteral("%1 tiles written to %2, next free number %3").arg(converter.TilesCut()).arg(folder, next);
-        if (const std::int64_t dropped = droppedPixels(converter.SheetSize(), converter.TilesCut()); dropped > 0) {
-            report.Count(QStringLiteral("dropped"), dropped);
-            line += QStringLiteral("; %1 pixels at the right and bottom edges dropped (--keep-edges keeps them)").arg(dropped);
-        }
-        if (!request.quiet) {
-            PrintOut(line + "\n");
-        }
-    } else {
-        const QSize sheet = converter.SheetSize();
-        report.Wrote(folder + "Tiles.bmp");
-        report.Count(QStringLiteral("width"), sheet.width());
-        report.Count(QStringLiteral("height"), sheet.height());
-        if (!request.quiet) {
-            PrintOut(QStringLiteral("%1Tiles.bmp written, %2 by %3 pixels\n").arg(folder).arg(sheet.width()).arg(sheet.height()));
-        }
-    }
-    return ExitOk;
+int runOptimize(const Request& request, const TileOptions& options) {
+    const bool dryRun = request.Has("--dry-run");
+    const OptimizeResult result = RunOptimize({request.operands, request.Value("--out").value_or(QString()), options, dryRun});
+    return report(request, result, [&] { return SummaryLine(result, options.extrude, dryRun); });
 }
 
 // The command's operands counted: the problem when there are too few or too many.
@@ -175,7 +129,7 @@ int runCommand(Request& request) {
         if (const QString bad = ReadTileOptions(request, options); !bad.isEmpty()) {
             return RefuseRun(bad);
         }
-        return RunOptimize(request, options);
+        return runOptimize(request, options);
     }
     const bool mapCompile = command == "compile" && request.Has("--map");
     const QString problem =
@@ -189,10 +143,10 @@ int runCommand(Request& request) {
         return RefuseRun(bad);
     }
     if (mapCompile) {
-        return RunMapCompile(request, options);
+        return runDrawMap(request, options);
     }
     if (command == "extrude") {
-        return RunExtrude(request, options);
+        return runExtrude(request, options);
     }
     const bool split = command == "split";
     // A picture that is no .bmp by name can only be split the new way; a missing one gets
@@ -201,12 +155,7 @@ int runCommand(Request& request) {
     if (split && !options.tiled && !source.endsWith(".bmp") && QFileInfo(source).isFile()) {
         options.tiled = true;
     }
-    if (options.tiled) {
-        ProgressBar bar(!request.quiet && ::isatty(STDERR_FILENO));
-        bar.FollowParallelWork();
-        return split ? RunTileSplit(request, options) : RunTileCompile(request, options);
-    }
-    return runConversion(request, split);
+    return split ? runSplit(request, options) : runCompile(request, options);
 }
 }  // namespace
 

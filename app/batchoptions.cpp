@@ -294,11 +294,17 @@ QString ReadTileOptions(const Request& request, TileOptions& options) {
         }
     }
     options.grid = TileGrid(tile, gaps[0], gaps[1]);
+    for (const char* name : {"--tile", "--margin", "--spacing"}) {
+        if (options.gridOption.isEmpty() && request.Has(name)) {
+            options.gridOption = QString::fromLatin1(name);
+        }
+    }
     if (const QString problem = readExtrusion(request, options); !problem.isEmpty()) {
         return problem;
     }
 
     if (const auto format = request.Value("--format")) {
+        options.formatText = *format;
         if (format->compare("png", Qt::CaseInsensitive) == 0) {
             options.format = TileFormat::Png;
         } else if (format->compare("bmp", Qt::CaseInsensitive) != 0) {

@@ -1,10 +1,8 @@
 #pragma once
 
-#include "sheets/tileformat.h"
-#include "sheets/tilegrid.h"
+#include "commands/tileoptions.h"
 
 #include <QMap>
-#include <QRgb>
 #include <QString>
 #include <QStringList>
 
@@ -45,28 +43,6 @@ QString RefuseOptionsOf(const Request& request);
 
 // The width box as the window fills it at start: Width of the info.ini beside the program.
 QString StartupWidth();
-
-// The tile options, checked strictly.
-struct TileOptions {
-    // True when any option beyond the window's was given: the tile commands run, not the
-    // window's convert path.
-    bool tiled = false;
-    std::int32_t start = 0;
-    TileGrid grid;
-    TileFormat format = TileFormat::Bmp;
-    bool keepEdges = false;
-    bool autoWidth = false;
-    std::optional<int> width;
-    QString tileset;
-    // Pixels each tile's edges are repeated outward (0: none).
-    int extrude = 0;
-    // Distinct tiles and the map that places them.
-    bool unique = false;
-    bool flips = false;
-    bool skipEmpty = false;
-    std::optional<QRgb> emptyColour;
-    QString map;
-};
 
 // Checks every option value of the request; returns an error text for the first bad one
 // (a one-line reason), else fills options.

@@ -3,16 +3,13 @@
 #include "batchio.h"
 #include "batchoptions.h"
 
+#include "commands/commandresult.h"
+
 #include "records/errorlog.h"
-#include "runtime/paths.h"
 #include "runtime/runtimeerror.h"
 
-#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
-
-const QString NoSource = QStringLiteral("Source path does not exist!");
-const QString NoDestination = QStringLiteral("Destination path can not be blank!");
 
 namespace {
 // The failure's description without the file that the layers below put in front of it.
@@ -83,6 +80,11 @@ int CommandReport::Fail(RuntimeError failure, const QString& procedure) {
     return ExitFailure;
 }
 
+void CommandReport::Tell(RuntimeError failure, const QString& file) {
+    failure.NameFile(file);
+    PrintErr(QStringLiteral("tilvex: %1\n").arg(FailureText(failure)));
+}
+
 int CommandReport::Refuse(const QString& reason, const QString& file) {
     const QString text = onFile(file, reason);
     PrintErr(QStringLiteral("tilvex: %1\n").arg(text));
@@ -125,47 +127,26 @@ int CommandReport::Finish(int status) {
 
 int RefuseRun(const QString& reason, const QString& file) { return CommandReport::Current().Refuse(reason, file); }
 
-int FailRun(const RuntimeError& failure, const QString& procedure) {
-    return CommandReport::Current().Fail(failure, procedure);
-}
-
-QString AsFolder(const QString& path) { return EndsWithSeparator(path) ? path : path + PathSeparator(); }
-
-std::optional<int> RefuseSplitOperands(const Request& request) {
-    if (request.operands[1].isEmpty()) {
-        return RefuseRun(NoDestination);
+int CommandReport::Take(const CommandResult& result) {
+    read_ += result.read;
+    written_ += result.written;
+    if (result.tiles) {
+        WroteTiles(result.tiles->folder, result.tiles->first, result.tiles->count, result.tiles->suffix);
     }
-    const QFileInfo source(request.operands[0]);
-    if (!source.exists()) {
-        return RefuseRun(QStringLiteral("no such file (%1)").arg(NoSource), request.operands[0]);
+    for (const auto& [name, value] : result.counts) {
+        Count(name, value);
     }
-    if (!source.isFile()) {
-        return RefuseRun(QStringLiteral("is a folder, not a picture to split"), request.operands[0]);
+    for (const auto& [list, entries] : result.lists) {
+        values_[list] = entries;
     }
-    return std::nullopt;
-}
-
-std::optional<int> RefuseCompileOperands(const Request& request, bool anyTileFormat) {
-    const QString& source = request.operands[0];
-    if (request.operands[1].isEmpty()) {
-        return RefuseRun(NoDestination);
+    for (const QString& message : result.messages) {
+        PrintErr(QStringLiteral("tilvex: %1\n").arg(message));
     }
-    const QFileInfo folder(source);
-    if (!folder.exists()) {
-        return RefuseRun(QStringLiteral("no such folder (%1)").arg(NoSource), source);
+    if (result.refusal) {
+        return Refuse(result.refusal->reason, result.refusal->file);
     }
-    if (!folder.isDir()) {
-        return RefuseRun(QStringLiteral("is a file, not a folder of tiles (Source path should be a folder not an image.)"),
-                         source);
+    if (result.failure) {
+        return Fail(*result.failure, result.procedure);
     }
-    if (!QFileInfo(AsFolder(source) + "info.ini").isFile()) {
-        return RefuseRun(QStringLiteral("holds no info.ini, the tile information file that split writes"), source);
-    }
-    // The window's way reads bitmaps only, and would fail on the first tile without saying why.
-    const QString first = AsFolder(source) + request.Value("--start").value_or(QStringLiteral("0"));
-    if (!anyTileFormat && !QFileInfo::exists(first + ".bmp") && QFileInfo::exists(first + ".png")) {
-        return RefuseRun(QStringLiteral("holds PNG tiles (%1.png), not bitmaps; --format png reads them").arg(first),
-                         source);
-    }
-    return std::nullopt;
+    return ExitOk;
 }

@@ -6,8 +6,8 @@
 
 #include <chrono>
 #include <cstdint>
-#include <optional>
 
+struct CommandResult;
 struct Request;
 
 class RuntimeError;
@@ -33,10 +33,17 @@ public:
     // An entry of a list the command reports ("images" of info, ...).
     void Append(const QString& list, const QJsonObject& entry);
 
+    // Takes what a command's run read, wrote and counted, and how it ended: a refusal or a
+    // failure is told as Refuse and Fail tell them. Returns the exit status.
+    int Take(const CommandResult& result);
+
     // A failure during the run: its line on stderr, its entry in Errors.Log (the file
     // tilvex, the procedure the command); the file it concerns is the command's own where the
     // failure names none. Exit status 1.
     int Fail(RuntimeError failure, const QString& procedure = QString());
+    // A failure of one file of several (info): its line on stderr, about file where the
+    // failure names none; the run goes on.
+    void Tell(RuntimeError failure, const QString& file);
     // A usage mistake or bad input, about file where one is given: one line, exit 2.
     int Refuse(const QString& reason, const QString& file = QString());
     // A mistake in the command line itself: its line and the pointer to the help, exit 2.
@@ -63,20 +70,5 @@ private:
 // The one line that tells a failure: "FILE: error N: Description (cause)".
 QString FailureText(const RuntimeError& failure);
 
-// The window's messages for the same mistakes, so scripts see one wording.
-extern const QString NoSource;
-extern const QString NoDestination;
-
-// Shorthands of the running command's report.
+// Shorthand of the running command's report.
 int RefuseRun(const QString& reason, const QString& file = QString());
-int FailRun(const RuntimeError& failure, const QString& procedure);
-
-// The path with a trailing separator.
-QString AsFolder(const QString& path);
-
-// The operands of a split: the exit status when DEST is blank or SOURCE no file, else none.
-std::optional<int> RefuseSplitOperands(const Request& request);
-
-// The same for a compile: SOURCE a folder with its info.ini, and, the window's way, the
-// bitmap tiles it reads there.
-std::optional<int> RefuseCompileOperands(const Request& request, bool anyTileFormat);

@@ -160,7 +160,7 @@ MapOptimizer::MapOptimizer(const QStringList& maps, bool flips) : census_(QSize(
         const GidMap& gids = gids_[k];
         const auto place = [&](std::uint32_t gid) {
             if (const auto ref = gids.Ref(gid)) {
-                use(*ref);
+                use(*ref, maps_[k].File());
             }
         };
         ForEachLayer(maps_[k].Model().layers, [&](const TiledLayer& layer) { ForEachPlacedGid(layer, place); });
@@ -215,30 +215,34 @@ QImage MapOptimizer::tilePicture(TileRef ref) {
     return input.sheet.copy(grid.Cell(ref.id % columns, ref.id / columns));
 }
 
-void MapOptimizer::use(TileRef ref) {
+void MapOptimizer::use(TileRef ref, const QString& map) {
     if (census_.Find(ref)) {
         return;
     }
     const TiledTileset& tileset = *inputs_[static_cast<std::size_t>(ref.tileset)].tileset;
-    const QString file = tileset.file.isEmpty() ? maps_.front().File() : tileset.file;
     const QImage picture = tilePicture(ref);
     if (census_.Count() == 0) {
         census_ = TileCensus(picture.size(), census_.Flips());
         first_ = ref.tileset;
     }
     const TiledTileset& first = *inputs_[static_cast<std::size_t>(first_)].tileset;
+    const QString named = tileset.file.isEmpty() ? QStringLiteral("\"%1\" (in the map)").arg(tileset.name) : tileset.file;
     if (tileset.tileOffset != first.tileOffset || tileset.objectAlignment != first.objectAlignment) {
-        InvalidMapFile(file, QStringLiteral("tileset \"%1\" differs from tileset \"%2\" in its tile offset or object "
-                                            "alignment; one tileset cannot draw the tiles of both")
-                                 .arg(tileset.name, first.name));
+        throw TilesetMismatch(map, named,
+                              QStringLiteral("its tile offset or object alignment differs from tileset \"%1\"'s; one tileset "
+                                             "cannot draw the tiles of both").arg(first.name));
     }
     try {
         census_.Use(ref, picture, joined_->Metadata(ref), joined_->Orientable(ref));
     } catch (const RuntimeError& e) {
-        InvalidMapFile(file, QStringLiteral("tileset \"%1\": %2").arg(tileset.name, e.Description()));
+        if (e.Number() != Err::InvalidPicture) {
+            throw;
+        }
+        throw TilesetMismatch(map, named,
+                              QStringLiteral("%1 of tileset \"%2\"; one tileset cannot draw the tiles of both").arg(e.Description(), first.name));
     }
     for (const TileRef frame : joined_->Frames(ref)) {
-        use(frame);
+        use(frame, map);
     }
 }
 

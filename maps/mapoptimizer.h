@@ -12,9 +12,22 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <optional>
 #include <vector>
+
+// Tiles that one tileset cannot hold together: the map that places them, the tileset they
+// come from and why.
+struct TilesetMismatch : std::exception {
+    TilesetMismatch(QString map, QString tileset, QString reason)
+        : map(std::move(map)), tileset(std::move(tileset)), reason(std::move(reason)) {}
+    QString map;
+    QString tileset;
+    QString reason;
+    QString Reason() const { return QStringLiteral("tileset %1: %2").arg(tileset, reason); }
+    const char* what() const noexcept override { return "tilesets differ"; }
+};
 
 // Maps of a game and the tilesets they use, read to find the tiles the maps place (tile
 // layers, tile objects, the frames of the animated ones), each distinct tile once.
@@ -27,7 +40,7 @@ public:
     };
 
     // Reads every map and tileset; a failure names its file. Tilesets whose tiles could not
-    // share one sheet (sizes, offsets, object alignment) give 481 with the reason.
+    // share one sheet (sizes, offsets, object alignment) raise TilesetMismatch.
     MapOptimizer(const QStringList& maps, bool flips);
 
     const TileCensus& Census() const { return census_; }
@@ -51,7 +64,7 @@ private:
         QImage sheet;  // loaded when a tile of it is first used
     };
     QImage tilePicture(TileRef ref);
-    void use(TileRef ref);
+    void use(TileRef ref, const QString& map);
 
     std::vector<MapDocument> maps_;
     std::vector<GidMap> gids_;

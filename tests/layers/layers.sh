@@ -16,6 +16,7 @@ declare -A may_use=(
   [surfaces]="runtime imaging records surfaces"
   [conversion]="runtime imaging records surfaces conversion"
   [window]="runtime imaging records surfaces conversion window"
+  [commands]="runtime imaging records surfaces conversion sheets tiled maps commands"
 )
 status=0
 

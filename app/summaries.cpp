@@ -1,0 +1,111 @@
+#include "summaries.h"
+
+#include "commands/compile.h"
+#include "commands/drawmap.h"
+#include "commands/extrude.h"
+#include "commands/info.h"
+#include "commands/optimize.h"
+#include "commands/split.h"
+
+namespace {
+QString seconds(double value) { return QString::number(value, 'f', 2); }
+
+std::int64_t countOf(const CommandResult& result, const char* name) {
+    const auto found = result.counts.find(QString::fromLatin1(name));
+    return found == result.counts.end() ? 0 : found->second;
+}
+}  // namespace
+
+QString SummaryLine(const SplitResult& result) {
+    if (result.way == SplitResult::Way::Level) {
+        return QStringLiteral("%1 tiles seen, %2 unique tiles stored (%3 new) in %4, %5 flips found, %6 empty cells, "
+                              "next free number %7, %8 s")
+            .arg(result.seen)
+            .arg(result.unique)
+            .arg(result.tileCount)
+            .arg(result.folder)
+            .arg(result.flips)
+            .arg(result.empty)
+            .arg(result.next, seconds(result.seconds));
+    }
+    QString line = QStringLiteral("%1 tiles written to %2, next free number %3").arg(result.tileCount).arg(result.folder, result.next);
+    if (result.dropped > 0) {
+        line += QStringLiteral("; %1 pixels at the right and bottom edges dropped (--keep-edges keeps them)").arg(result.dropped);
+    }
+    return line;
+}
+
+QString SummaryLine(const CompileResult& result) {
+    if (result.windowsWay) {
+        return QStringLiteral("%1 written, %2 by %3 pixels").arg(result.sheet).arg(result.size.width()).arg(result.size.height());
+    }
+    QString line = QStringLiteral("%1 written, %2 by %3 pixels, %4 tiles at %5 to a row")
+                       .arg(result.sheet)
+                       .arg(result.size.width())
+                       .arg(result.size.height())
+                       .arg(result.tileCount)
+                       .arg(result.columns);
+    if (result.extrusion > 0) {
+        line += "; " + ExtrusionSummary(result.extrusion, result.extruded);
+    }
+    return line;
+}
+
+QString SummaryLine(const DrawMapResult& result, const QString& destination) {
+    if (result.plain) {
+        return QStringLiteral("%1 written, %2 by %3 pixels, %4 cells of %5 tiles, %6 s")
+            .arg(destination)
+            .arg(result.size.width())
+            .arg(result.size.height())
+            .arg(SizeText(result.cells), SizeText(result.tile), seconds(result.seconds));
+    }
+    return QStringLiteral("%1 written, %2 by %3 pixels, %4 layers drawn, %5 objects left out (shapes, text, templates), %6 s")
+        .arg(destination)
+        .arg(result.size.width())
+        .arg(result.size.height())
+        .arg(result.layersDrawn)
+        .arg(result.objectsLeftOut)
+        .arg(seconds(result.seconds));
+}
+
+QString SummaryLine(const ExtrudeResult& result, int extrusion) {
+    const QString tiles = QStringLiteral("%1 tiles (%2)%3")
+                              .arg(std::int64_t{result.cells.width()} * result.cells.height())
+                              .arg(SizeText(result.cells),
+                                   result.partial ? QStringLiteral(", the partial tiles at the right and bottom edges dropped") : QString());
+    const QString written = result.tileset.isEmpty() ? result.sheet : QStringLiteral("%1 and %2").arg(result.tileset, result.sheet);
+    return QStringLiteral("%1 written, %2 by %3 pixels, %4; %5")
+        .arg(written)
+        .arg(result.size.width())
+        .arg(result.size.height())
+        .arg(tiles, ExtrusionSummary(extrusion, result.extruded));
+}
+
+QString SummaryLine(const OptimizeResult& result, int extrusion, bool dryRun) {
+    return QStringLiteral("%1 maps read; tiles: %2 before, %3 used, %4 after (%5 duplicates merged, %6 by "
+                          "flips); sheet pixels: %7 before, %8 after; %9 s%10")
+        .arg(countOf(result, "maps"))
+        .arg(countOf(result, "tilesBefore"))
+        .arg(countOf(result, "used"))
+        .arg(countOf(result, "tiles"))
+        .arg(countOf(result, "merged"))
+        .arg(countOf(result, "flips"))
+        .arg(countOf(result, "sheetPixelsBefore"))
+        .arg(countOf(result, "sheetPixelsAfter"))
+        .arg(seconds(result.seconds))
+        .arg((extrusion > 0 ? "; " + ExtrusionSummary(extrusion, result.extruded) : QString()) +
+             (dryRun ? QStringLiteral(" (dry run: nothing written)") : QString()));
+}
+
+QString InfoLines(const FileInfo& info) {
+    if (!info.map) {
+        return QStringLiteral("%1\t%2\t%3\t%4\t%5\n").arg(info.file, info.format).arg(info.width).arg(info.height).arg(info.depth);
+    }
+    QString lines;
+    for (const LayerInfo& layer : info.layers) {
+        lines += QStringLiteral("%1\t%2\t%3\t%4\t%5\t%6\n")
+                     .arg(info.file, layer.kind, layer.name, layer.size, layer.tilesets,
+                          layer.visible ? QStringLiteral("visible") : QStringLiteral("hidden"));
+    }
+    return lines;
+}

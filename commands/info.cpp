@@ -1,0 +1,103 @@
+#include "commands/info.h"
+
+#include "commands/tileoptions.h"
+
+#include "records/bmpsize.h"
+#include "tiled/tiledfiles.h"
+
+#include <QFileInfo>
+#include <QJsonObject>
+
+namespace {
+QString formatName(std::int32_t type) {
+    switch (type) {
+    case bmpsize::Gif: return QStringLiteral("GIF");
+    case bmpsize::Jpeg: return QStringLiteral("JPEG");
+    case bmpsize::Png: return QStringLiteral("PNG");
+    case bmpsize::Bmp: return QStringLiteral("BMP");
+    default: return QStringLiteral("unknown");
+    }
+}
+
+QString tilesetsUsed(const TiledMap& map, const TiledLayer& layer) {
+    QStringList names;
+    ForEachPlacedGid(layer, [&](std::uint32_t gid) {
+        if (const TilesetRef* ref = map.TilesetOf(gid)) {
+            const QString name = ref->tileset->name.isEmpty() ? QFileInfo(ref->tileset->file).completeBaseName() : ref->tileset->name;
+            if (!names.contains(name)) {
+                names += name;
+            }
+        }
+    });
+    return names.isEmpty() ? QStringLiteral("-") : names.join(',');
+}
+
+QString layerSize(const TiledLayer& layer) {
+    switch (layer.kind) {
+    case LayerKind::Tiles: {
+        QRect cells;
+        for (const TiledChunk& chunk : layer.chunks) {
+            cells |= chunk.area;
+        }
+        return SizeText(cells.size());
+    }
+    case LayerKind::Objects: return QStringLiteral("%1 objects").arg(layer.objects.size());
+    case LayerKind::Image: return layer.image.Empty() ? QStringLiteral("no image") : SizeText(layer.image.size);
+    case LayerKind::Group: return QStringLiteral("%1 layers").arg(layer.layers.size());
+    }
+    return QString();
+}
+
+void addLayers(const TiledMap& map, const std::vector<TiledLayer>& layers, const QString& parent, std::vector<LayerInfo>& into) {
+    static const char* const kinds[] = {"tiles", "objects", "image", "group"};
+    for (const TiledLayer& layer : layers) {
+        const QString name = parent.isEmpty() ? layer.name : parent + '/' + layer.name;
+        into.push_back({QLatin1String(kinds[static_cast<int>(layer.kind)]), name, layerSize(layer), tilesetsUsed(map, layer), layer.visible});
+        addLayers(map, layer.layers, name, into);
+    }
+}
+
+FileInfo describe(const QString& file, bmpsize& reader) {
+    FileInfo info;
+    info.file = file;
+    info.map = IsTiledMapName(file);
+    if (info.map) {
+        const TiledMap map = LoadMap(file);
+        addLayers(map, map.layers, QString(), info.layers);
+        return info;
+    }
+    reader.ReadImageInfo(file);
+    if (reader.ImageType() == bmpsize::Unknown) {
+        RaiseError(Err::InvalidPicture);
+    }
+    info.format = formatName(reader.ImageType());
+    info.width = reader.FullWidth();
+    info.height = reader.FullHeight();
+    info.depth = reader.Depth();
+    return info;
+}
+}  // namespace
+
+InfoResult RunInfo(const InfoRequest& request) {
+    InfoResult result;
+    result.procedure = QStringLiteral("info");
+    bmpsize reader;
+    for (const QString& file : request.files) {
+        try {
+            FileInfo info = describe(file, reader);
+            if (!info.map) {
+                result.read += file;
+                result.lists[QStringLiteral("images")].append(QJsonObject{
+                    {"file", file}, {"format", info.format}, {"width", static_cast<qint64>(info.width)},
+                    {"height", static_cast<qint64>(info.height)}, {"depth", static_cast<qint64>(info.depth)}});
+            }
+            result.files.push_back(std::move(info));
+        } catch (const RuntimeError& failure) {
+            FileInfo info;
+            info.file = file;
+            info.failure = failure;
+            result.files.push_back(std::move(info));
+        }
+    }
+    return result;
+}

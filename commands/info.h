@@ -1,0 +1,33 @@
+#pragma once
+
+#include "commands/commandresult.h"
+
+#include <vector>
+
+// Info: what the header of each picture says, and the layers of each map.
+struct InfoRequest {
+    QStringList files;
+};
+
+struct LayerInfo {
+    QString kind;      // "tiles", "objects", "image", "group"
+    QString name;      // "group/name" inside groups
+    QString size;      // cells, objects, image size or layers
+    QString tilesets;  // the tilesets its tiles come from, "-" for none
+    bool visible = true;
+};
+
+struct FileInfo {
+    QString file;
+    bool map = false;
+    QString format;  // pictures: "PNG", "BMP", ...
+    std::int64_t width = 0, height = 0, depth = 0;
+    std::vector<LayerInfo> layers;  // maps
+    std::optional<RuntimeError> failure;
+};
+
+struct InfoResult : CommandResult {
+    std::vector<FileInfo> files;
+};
+
+InfoResult RunInfo(const InfoRequest& request);

@@ -1,0 +1,145 @@
+#include "commands/optimize.h"
+
+#include "commands/extrude.h"
+
+#include "imaging/picture.h"
+#include "maps/mapoptimizer.h"
+#include "runtime/outputfiles.h"
+#include "runtime/paths.h"
+#include "runtime/wholefile.h"
+#include "sheets/sheetbuilder.h"
+#include "sheets/sheetextruder.h"
+#include "tiled/tiledfiles.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+
+#include <set>
+
+namespace {
+bool hasTransparency(const TileCensus& census) {
+    for (std::int32_t id = 0; id < census.Count(); ++id) {
+        const QImage& tile = census.Tile(id);
+        for (int y = 0; y < tile.height(); ++y) {
+            const uchar* row = tile.constScanLine(y);
+            for (int x = 0; x < tile.width(); ++x) {
+                if (row[4 * x + 3] != 255) {
+                    return true;
+                }
+            }
+        }
+    }
+    return false;
+}
+
+// The maps and the tileset's name: each a map file, no two of one name in the folder.
+void refuseNames(const OptimizeRequest& request, const QString& name) {
+    if (name.contains('/') || name.contains(QDir::separator())) {
+        throw Refused(QStringLiteral("--tileset %1: a file name, written into --out").arg(name));
+    }
+    std::set<QString> written = {name.toLower()};
+    for (const QString& map : request.maps) {
+        if (!IsTiledMapName(map)) {
+            throw Refused(QStringLiteral("%1: not a map file (.tmx or .tmj)").arg(map));
+        }
+        if (!QFileInfo(map).isFile()) {
+            throw Refused(QStringLiteral("%1: %2").arg(map, NoSource));
+        }
+        if (!written.insert(QFileInfo(map).fileName().toLower()).second) {
+            throw Refused(QStringLiteral("%1: another map or the tileset has the same name in %2").arg(map, request.out));
+        }
+    }
+}
+
+void optimize(const OptimizeRequest& request, OptimizeResult& result) {
+    QElapsedTimer timer;
+    timer.start();
+    const TileOptions& options = request.options;
+    if (request.out.isEmpty()) {
+        throw Refused(QStringLiteral("optimize needs --out DIR"));
+    }
+    const QString name = options.tileset.isEmpty() ? QStringLiteral("tileset.tsx") : options.tileset;
+    refuseNames(request, name);
+    const QString folder = AsFolder(request.out);
+    // Sheets of the tiles of other tools' maps keep their alpha unless told otherwise.
+    const TileFormat format = options.FormatGiven() ? options.format : TileFormat::Png;
+    std::optional<MapOptimizer> reading;
+    try {
+        reading.emplace(request.maps, options.flips);
+    } catch (const TilesetMismatch& mismatch) {
+        throw Refused(mismatch.Reason(), mismatch.map);
+    }
+    MapOptimizer& optimizer = *reading;
+    for (const QString& input : optimizer.Inputs() + optimizer.Images()) {
+        if (OutputFiles::Holds(folder, input)) {
+            throw Refused(QStringLiteral("--out %1 holds %2, which is read; give a folder of its own").arg(request.out, input));
+        }
+    }
+    const TileCensus& census = optimizer.Census();
+    if (census.Count() == 0) {
+        throw Refused(QStringLiteral("the maps place no tile"));
+    }
+    const int columns = options.width ? *options.width : TileGrid(census.TileSize()).SquarestColumns(census.Count());
+    const SheetBuilder builder(TileGrid(census.TileSize()), columns, census.Count(), format);
+    // Extruded, the new tileset reads the same tiles at a wider margin and spacing.
+    const SheetExtruder extruder(TileGrid(census.TileSize()), options.extrude);
+    const QSize plainSize = builder.SheetSize();
+    const QSize sheetSize = options.extrude > 0 && !plainSize.isEmpty() ? extruder.ExtrudedSize(plainSize) : plainSize;
+    if (sheetSize.isEmpty()) {
+        throw Refused(QStringLiteral("%1 tiles at %2 a row make a sheet larger than %3 pixels a side")
+                          .arg(census.Count())
+                          .arg(columns)
+                          .arg(Picture::MaxSide));
+    }
+    if (format == TileFormat::Bmp && hasTransparency(census)) {
+        throw Refused(QStringLiteral("--format bmp: the tiles have transparent pixels, which a bitmap sheet cannot hold; use --format png"));
+    }
+    const QString sheetName = QFileInfo(name).completeBaseName() + TileSuffix(format);
+    result.extruded = extruder.ExtrudedGrid();
+    if (!request.dryRun) {
+        if (!QFileInfo(folder).isDir()) {
+            MakeFolder(request.out);
+        }
+        OutputFiles::Folder(folder);
+        QImage sheet = builder.Draw([&](std::int64_t k) { return census.Tile(static_cast<std::int32_t>(k)); });
+        if (options.extrude > 0) {
+            sheet = extruder.Extrude(sheet);
+        }
+        WriteTileImage(sheet, sheetSize.width(), sheetSize.height(), format, ChooseFilters(sheet, 0, sheet.height()), folder + sheetName);
+        XmlNode composed = optimizer.Tileset(columns, sheetName, sheetSize);
+        if (options.extrude > 0) {
+            composed.Set("margin", QString::number(result.extruded.Margin()));
+            composed.Set("spacing", QString::number(result.extruded.Spacing()));
+        }
+        const QByteArray tileset = XmlBytes(composed);
+        WriteWholeFile(folder + name, tileset.constData(), static_cast<std::size_t>(tileset.size()));
+        const QString tilesetPath = QFileInfo(folder + name).absoluteFilePath();
+        for (std::size_t k = 0; k < optimizer.Maps().size(); ++k) {
+            MapDocument& map = optimizer.Maps()[k];
+            map.RenumberGids([&](std::uint32_t gid) { return optimizer.NewGid(k, gid); });
+            map.SetTilesets({{1, tilesetPath}});
+            map.Save(folder + QFileInfo(map.File()).fileName());
+            result.written += folder + QFileInfo(map.File()).fileName();
+        }
+        result.written += folder + sheetName;
+        result.written += folder + name;
+    }
+    result.read += optimizer.Inputs();
+    const MapOptimizer::Counts& counts = optimizer.Tally();
+    const TileCensus::Counts& tally = census.Tally();
+    result.Count(QStringLiteral("maps"), counts.maps);
+    result.Count(QStringLiteral("tilesBefore"), counts.tilesBefore);
+    result.Count(QStringLiteral("used"), tally.used);
+    result.Count(QStringLiteral("tiles"), census.Count());
+    result.Count(QStringLiteral("merged"), tally.merged);
+    result.Count(QStringLiteral("flips"), tally.flipped);
+    result.Count(QStringLiteral("sheetPixelsBefore"), counts.sheetPixelsBefore);
+    result.Count(QStringLiteral("sheetPixelsAfter"), std::int64_t{sheetSize.width()} * sheetSize.height());
+    result.seconds = static_cast<double>(timer.elapsed()) / 1000.0;
+}
+}  // namespace
+
+OptimizeResult RunOptimize(const OptimizeRequest& request) {
+    return RunCommand<OptimizeResult>(QStringLiteral("optimize"), [&](OptimizeResult& result) { optimize(request, result); });
+}

@@ -1,0 +1,279 @@
+#include "commands/split.h"
+
+#include "commands/commandform.h"
+
+#include "conversion/converter.h"
+#include "imaging/picture.h"
+#include "imaging/picturefile.h"
+#include "imaging/sheetbands.h"
+#include "records/tileinfo.h"
+#include "runtime/filelock.h"
+#include "runtime/numbers.h"
+#include "runtime/destination.h"
+#include "runtime/outputfiles.h"
+#include "runtime/paths.h"
+#include "runtime/stagingfolder.h"
+#include "sheets/sheetsplitter.h"
+#include "sheets/tileindex.h"
+#include "sheets/uniquesplitter.h"
+#include "tiled/mapfile.h"
+#include "tiled/tileddocument.h"
+#include "tiled/tilesetfile.h"
+#include "tiled/tilesetreader.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <limits>
+
+namespace {
+// Pixels of the sheet that no 32 by 32 tile the window cut holds.
+std::int64_t droppedPixels(QSize sheet, long long tilesCut) {
+    const std::int64_t across = sheet.width() / 32;
+    const std::int64_t rows = across > 0 ? tilesCut / across : 0;
+    const std::int64_t kept = std::min<std::int64_t>(sheet.width(), 32 * across) * std::min<std::int64_t>(sheet.height(), 32 * rows);
+    return std::int64_t{sheet.width()} * sheet.height() - kept;
+}
+
+// DEST blank or SOURCE no file: the window's messages, or what a picture needs.
+void refuseOperands(const SplitRequest& request) {
+    if (request.destination.isEmpty()) {
+        throw Refused(NoDestination);
+    }
+    const QFileInfo source(request.source);
+    if (!source.exists()) {
+        throw Refused(QStringLiteral("no such file (%1)").arg(NoSource), request.source);
+    }
+    if (!source.isFile()) {
+        throw Refused(QStringLiteral("is a folder, not a picture to split"), request.source);
+    }
+}
+
+void refuseNumbers(std::int32_t start, std::int64_t count) {
+    if (std::int64_t{start} + count > std::numeric_limits<std::int32_t>::max()) {
+        throw Refused(QStringLiteral("--start %1: %2 tiles would pass tile number 2147483647").arg(start).arg(count));
+    }
+}
+
+void splitTheWindowsWay(const SplitRequest& request, SplitResult& result) {
+    CommandForm form(request.progress);
+    Converter converter(form);
+    RunTheWindowsWay(form, converter, true, {request.source, request.destination, request.startText, QString()}, result);
+    if (!result.Ok()) {
+        return;
+    }
+    result.folder = AsFolder(form.Text(FormView::Box::spath));
+    result.read += request.source;
+    result.tiles = TilesWritten{result.folder, RoundToLong(StrictNumber(form.Text(FormView::Box::txtStart))),
+                                converter.TilesCut(), QStringLiteral(".bmp")};
+    result.tileCount = converter.TilesCut();
+    result.written += result.folder + "info.ini";
+    result.next = GetVar(result.folder + "info.ini", "MAIN", "NumFiles");
+    result.Count(QStringLiteral("next"), static_cast<std::int64_t>(ParseNumber(result.next)));
+    if ((result.dropped = droppedPixels(converter.SheetSize(), converter.TilesCut())) > 0) {
+        result.Count(QStringLiteral("dropped"), result.dropped);
+    }
+}
+
+void splitByGrid(const SplitRequest& request, SplitResult& result) {
+    const TileOptions& options = request.options;
+    const QString folder = AsFolder(request.destination);
+    SheetBands sheet(request.source);
+    const SheetSplitter splitter(sheet.Size(), options.grid, options.keepEdges, options.format);
+    if (splitter.TileCount() == 0) {
+        throw Refused(QStringLiteral("the grid (%1) is larger than the %2 sheet").arg(GridText(options.grid), SizeText(sheet.Size())));
+    }
+    refuseNumbers(options.start, splitter.TileCount());
+    const std::int64_t next = std::int64_t{options.start} + splitter.TileCount();
+    const QFileInfo destination(request.destination);
+    OutputFiles::Folder(destination.exists() ? folder : destination.path());
+    if (destination.isDir()) {
+        RefuseSourceAmongTiles(request.source, folder, options.start, splitter.TileCount(), TileSuffix(options.format));
+    }
+    OutputFiles outputs({request.source});
+    const QString tileset = outputs.File(options.tileset);
+    outputs.RefuseInputs();
+    // The tiles stay out of sight until the whole sheet has been read and cut: a picture
+    // that proves broken part way replaces no earlier tile.
+    StagingFolder staged(request.destination);
+    splitter.WriteTiles(sheet, options.start, [&](const std::string& name, const void* data, std::size_t size) {
+        staged.Write(name, data, size);
+    });
+    staged.Commit([&](const QString& tiles) {
+        // A count that is not recorded would make a later compile draw the wrong tiles.
+        if (!WriteVar(tiles + "info.ini", "MAIN", "NumFiles", NumberText(static_cast<double>(next)))) {
+            RaiseErrno(errno, tiles + "info.ini");
+        }
+    });
+    if (!options.tileset.isEmpty()) {
+        QStringList tiles;
+        for (std::int64_t k = 0; k < splitter.TileCount(); ++k) {
+            tiles += folder + TileFileName(static_cast<std::int32_t>(options.start + k), options.format);
+        }
+        WriteCollectionTileset(tileset, options.grid.Tile(), tiles);
+    }
+    result.folder = folder;
+    result.tileCount = splitter.TileCount();
+    result.next = QString::number(next);
+    result.dropped = splitter.DroppedPixels();
+    result.read += request.source;
+    result.tiles = TilesWritten{folder, options.start, splitter.TileCount(), TileSuffix(options.format)};
+    result.written += folder + "info.ini";
+    if (!options.tileset.isEmpty()) {
+        result.written += options.tileset;
+    }
+    result.Count(QStringLiteral("next"), next);
+    result.Count(QStringLiteral("dropped"), result.dropped);
+}
+
+// The tile as the index keeps tiles of the picture's format.
+QImage inFormatOf(const QImage& tile, QImage::Format format) {
+    return format == QImage::Format_RGB32 ? OpaqueRgb32(InTileFormat(tile)) : InTileFormat(tile).convertToFormat(format);
+}
+
+// The tileset beside the map, of the same name, unless one is given.
+QString tilesetOf(const TileOptions& options) {
+    if (!options.tileset.isEmpty() || options.map.isEmpty()) {
+        return options.tileset;
+    }
+    const QFileInfo map(options.map);
+    return map.dir().filePath(map.completeBaseName() + ".tsx");
+}
+
+void splitLevel(const SplitRequest& request, SplitResult& result) {
+    QElapsedTimer timer;
+    timer.start();
+    const TileOptions& options = request.options;
+    const QString& source = request.source;
+    const QString folder = AsFolder(request.destination);
+    const QString tileset = tilesetOf(options);
+    const QString tilesetFile = LinkTarget(tileset);
+    const QString mapFile = LinkTarget(options.map);
+    // Runs that share a tileset take turns from reading it to writing it and their maps.
+    std::optional<FileLock> turn;
+    if (!tileset.isEmpty()) {
+        turn.emplace(tilesetFile);
+    }
+    // A tileset given and there already: its tiles keep their ids, new ones follow.
+    std::optional<TilesetReader> shared;
+    if (!options.tileset.isEmpty() && QFileInfo::exists(tilesetFile)) {
+        shared.emplace(tilesetFile);
+        if (!shared->IsCollection()) {
+            throw Refused(QStringLiteral("--tileset %1: a tileset of one sheet gets no new tiles; give an "
+                                         "image-collection tileset (as split writes) or a new file")
+                              .arg(options.tileset));
+        }
+        if (shared->Tile() != options.grid.Tile()) {
+            throw Refused(QStringLiteral("--tileset %1 holds %2 tiles, not %3")
+                              .arg(options.tileset, SizeText(shared->Tile()), SizeText(options.grid.Tile())));
+        }
+    }
+    QImage picture = LoadPicture(source);
+    // Tiles of other palettes compare only as colours.
+    if (shared && picture.format() == QImage::Format_Indexed8) {
+        picture = picture.convertToFormat(QImage::Format_RGBA8888);
+    }
+    const SheetSplitter splitter(picture, options.grid, options.keepEdges, options.format);
+    if (splitter.TileCount() == 0) {
+        throw Refused(QStringLiteral("the %1 tile is larger than the %2 picture").arg(SizeText(options.grid.Tile()), SizeText(picture.size())));
+    }
+    TileIndex index(options.grid.Tile(), splitter.Tile(0).format(), options.flips);
+    const std::int32_t known = shared ? shared->Count() : 0;
+    if (shared) {
+        for (const QImage& tile : shared->LoadTiles()) {
+            index.Add(inFormatOf(tile, splitter.Tile(0).format()));
+        }
+    }
+    std::optional<QRgb> emptyColour = options.emptyColour;
+    if (!emptyColour && options.format == TileFormat::Bmp) {
+        emptyColour = Picture::Background().rgb();
+    }
+    UniqueSplitter unique(options.skipEmpty, emptyColour);
+    TileMap map = unique.Place(splitter, index);
+    refuseNumbers(options.start, index.Count());
+    const std::int64_t next = std::int64_t{options.start} + index.Count();
+    if (map.PictureSize() != picture.size()) {
+        map.SetPictureSize(picture.size());
+    }
+    if (options.skipEmpty && emptyColour) {
+        map.Background = emptyColour;
+    }
+
+    if (!QFileInfo(folder).isDir()) {
+        MakeFolder(request.destination);
+    }
+    OutputFiles::Folder(folder);
+    RefuseSourceAmongTiles(source, folder, options.start + std::int64_t{known}, index.Count() - known, TileSuffix(options.format));
+    QStringList newFiles;
+    for (std::int32_t id = known; id < index.Count(); ++id) {
+        newFiles += folder + TileFileName(options.start + id, options.format);
+    }
+    // None of the files may be special, replace the picture being split, or replace a file
+    // the tileset already uses for another id (its ids would show the new tiles).
+    OutputFiles outputs(QStringList{source} + (shared ? shared->Sources() : QStringList()));
+    outputs.File(tilesetFile);
+    outputs.File(mapFile);
+    outputs.File(folder + "info.ini");
+    outputs.FilesIn(newFiles);
+    outputs.RefuseInputs();
+    UniqueSplitter::WriteTiles(index, known, folder, options.start, options.format);
+    if (!WriteVar(folder + "info.ini", "MAIN", "NumFiles", NumberText(static_cast<double>(next)))) {
+        RaiseErrno(errno);
+    }
+    if (shared) {
+        // The user's tileset keeps all it holds; only the new tiles and the count are ours.
+        TilesetDocument document(tilesetFile);
+        for (std::int32_t id = known; id < index.Count(); ++id) {
+            document.AppendTile(id, folder + TileFileName(options.start + id, options.format), options.grid.Tile());
+        }
+        document.SetNumber("tilecount", index.Count());
+        document.Save();
+    } else if (!tileset.isEmpty()) {
+        WriteCollectionTileset(tilesetFile, options.grid.Tile(), newFiles);
+    }
+    if (!options.map.isEmpty()) {
+        map.Tileset = tileset;
+        WriteMapFile(mapFile, map);
+    }
+    const UniqueSplitter::Counts& count = unique.Count();
+    result.folder = folder;
+    result.tileCount = count.stored;
+    result.next = QString::number(next);
+    result.seen = count.seen;
+    result.unique = index.Count();
+    result.flips = count.flipped;
+    result.empty = count.empty;
+    result.read += source;
+    result.tiles = TilesWritten{folder, options.start + std::int64_t{known}, count.stored, TileSuffix(options.format)};
+    result.written += folder + "info.ini";
+    for (const QString& written : {tileset, options.map}) {
+        if (!written.isEmpty()) {
+            result.written += written;
+        }
+    }
+    result.Count(QStringLiteral("seen"), count.seen);
+    result.Count(QStringLiteral("unique"), index.Count());
+    result.Count(QStringLiteral("new"), count.stored);
+    result.Count(QStringLiteral("flips"), count.flipped);
+    result.Count(QStringLiteral("empty"), count.empty);
+    result.Count(QStringLiteral("next"), next);
+    result.seconds = static_cast<double>(timer.elapsed()) / 1000.0;
+}
+}  // namespace
+
+SplitResult RunSplit(const SplitRequest& request) {
+    return RunCommand<SplitResult>(QStringLiteral("split"), [&](SplitResult& result) {
+        const TileOptions& options = request.options;
+        result.way = !options.tiled ? SplitResult::Way::Window : options.unique ? SplitResult::Way::Level : SplitResult::Way::Grid;
+        refuseOperands(request);
+        if (result.way == SplitResult::Way::Window) {
+            splitTheWindowsWay(request, result);
+        } else if (result.way == SplitResult::Way::Level) {
+            splitLevel(request, result);
+        } else {
+            splitByGrid(request, result);
+        }
+    });
+}

@@ -1,0 +1,11 @@
+#include "commands/tileoptions.h"
+
+QString GridText(const TileGrid& grid) {
+    return QStringLiteral("tile %1x%2, margin %3, spacing %4")
+        .arg(grid.Tile().width())
+        .arg(grid.Tile().height())
+        .arg(grid.Margin())
+        .arg(grid.Spacing());
+}
+
+QString SizeText(QSize size) { return QStringLiteral("%1x%2").arg(size.width()).arg(size.height()); }

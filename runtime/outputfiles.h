@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// The one step every file a command writes goes through, before anything is written:
+// - a file the user names or the tool edits in place (a map, a tileset, a sheet) is written
+//   at the end of its symbolic links, as editors do, so the links stay links;
+// - a destination that exists and is no regular file (device, FIFO, socket, folder) is
+//   refused (75, naming it);
+// - a destination that is one of the run's inputs, through links or hard links, is refused
+//   (75, naming both);
+// - what killed runs left in a destination's folder is removed.
+// The files themselves are then written whole (WriteWholeFile, AtomicFile, the picture sink).
+// Tile files of a folder are not resolved through links: a new tile replaces a link there.
+class OutputFiles {
+public:
+    explicit OutputFiles(QStringList inputs = {}) : inputs_(std::move(inputs)) {}
+
+    // More files the run reads.
+    void Reads(const QStringList& inputs) { inputs_ += inputs; }
+    const QStringList& Inputs() const { return inputs_; }
+
+    // Claims a file written whole: refused where it is special, leftovers of its folder
+    // removed. Returns the path to write, the end of its links; "" stays "".
+    QString File(const QString& path);
+    // Claims files written into a folder under their own names (tiles): checked as inputs only.
+    void FilesIn(const QStringList& files) { claimed_ += files; }
+    // Removes the leftovers of a folder the run writes into.
+    static void Folder(const QString& folder);
+
+    // Refuses a claimed file that is an input of the run; call once the inputs are known.
+    void RefuseInputs() const;
+
+    // Whether two paths name one file, through links and hard links; false where one is missing.
+    static bool SameFile(const QString& a, const QString& b);
+    // Whether the folder holds the file at any depth, through links.
+    static bool Holds(const QString& folder, const QString& file);
+
+private:
+    QStringList inputs_;
+    QStringList claimed_;
+};
