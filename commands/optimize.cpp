@@ -68,7 +68,14 @@ void optimize(const OptimizeRequest& request, OptimizeResult& result) {
     try {
         reading.emplace(request.maps, options.flips);
     } catch (const TilesetMismatch& mismatch) {
-        throw Refused(mismatch.Reason(), mismatch.map);
+        // The map as the user named it.
+        QString map = mismatch.map;
+        for (const QString& named : request.maps) {
+            if (QFileInfo(named).absoluteFilePath() == QFileInfo(mismatch.map).absoluteFilePath()) {
+                map = named;
+            }
+        }
+        throw Refused(mismatch.Reason(), map);
     }
     MapOptimizer& optimizer = *reading;
     for (const QString& input : optimizer.Inputs() + optimizer.Images()) {
