@@ -5,6 +5,7 @@
 
 #include "imaging/picture.h"
 #include "imaging/picturefile.h"
+#include "imaging/picturesink.h"
 #include "imaging/pngwriter.h"
 #include "imaging/sheetbands.h"
 #include "runtime/atomicfile.h"
@@ -14,7 +15,6 @@
 #include "sheets/sheetextruder.h"
 #include "tiled/tileddocument.h"
 #include "sheets/tileformat.h"
-#include "sheets/sheetwriter.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -74,9 +74,9 @@ int writeExtruded(const QString& source, const QString& out, TileFormat format, 
     RemoveLeftovers(ToFsPath(QFileInfo(out).absolutePath()));
     if (format == TileFormat::Png && !bands->Whole()) {
         // A sheet read a band at a time is extruded and written a band of tile rows at a time.
-        SheetWriter writer(out, written.size, format);
+        PictureSink writer(out, written.size, format);
         const int rows = written.cells.height();
-        const int perBand = std::max(1, (8 << 20) / std::max(1, 4 * written.size.width() * grid.Tile().height()));
+        const int perBand = BandRows(std::int64_t{4} * written.size.width(), grid.Tile().height()) / grid.Tile().height();
         const auto firstRow = [&](int band) { return band * perBand; };
         const auto lastRow = [&](int band) { return std::min(rows, (band + 1) * perBand); };
         ReadAhead(
@@ -87,8 +87,7 @@ int writeExtruded(const QString& source, const QString& out, TileFormat format, 
             },
             [&](int band, const QImage& rowsRead) {
                 const int first = firstRow(band);
-                writer.WriteRows(extruder.ExtrudeRows(rowsRead, sheetSize, grid.Cell(0, first).y(), first, lastRow(band)),
-                                 extruder.OutTop(sheetSize, first));
+                writer.WriteRows(extruder.ExtrudeRows(rowsRead, sheetSize, grid.Cell(0, first).y(), first, lastRow(band)));
             });
         writer.Commit();
         return ExitOk;

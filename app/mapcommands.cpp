@@ -5,6 +5,7 @@
 
 #include "imaging/picture.h"
 #include "imaging/picturefile.h"
+#include "imaging/picturesink.h"
 #include "records/tileinfo.h"
 #include "runtime/atomicfile.h"
 #include "runtime/destination.h"
@@ -14,7 +15,6 @@
 #include "runtime/runtimeerror.h"
 #include "tiled/mapfile.h"
 #include "maps/maprenderer.h"
-#include "sheets/sheetwriter.h"
 #include "tiled/tiledfiles.h"
 #include "tiled/tileddocument.h"
 #include "sheets/sheetsplitter.h"
@@ -105,10 +105,10 @@ int drawTiledMap(const Request& request, const TiledMap& map, const TileOptions&
     MapRenderer renderer(map, drawing);
     const QSize size = renderer.PictureSize();
     RemoveLeftovers(ToFsPath(QFileInfo(target).absolutePath()));
-    SheetWriter out(target, size, format);
-    // Bands of about 8 MiB: the picture is drawn, converted and compressed a band at a time.
-    const int bandRows = std::max(1, (8 << 20) / std::max(1, 4 * size.width()));
-    renderer.DrawBands(bandRows, [&](const QImage& drawn, int top) {
+    PictureSink out(target, size, format);
+    // The picture is drawn, converted and compressed a band at a time.
+    const int bandRows = BandRows(std::int64_t{4} * size.width(), 1);
+    renderer.DrawBands(bandRows, [&](const QImage& drawn, int) {
         QImage band = drawn;
         if (options.emptyColour || format == TileFormat::Bmp) {
             // What the map leaves transparent shows the empty colour, or in a bitmap the background.
@@ -120,7 +120,7 @@ int drawTiledMap(const Request& request, const TiledMap& map, const TileOptions&
             band = under;
         }
         band = band.convertToFormat(QImage::Format_RGBA8888);
-        out.WriteRows(format == TileFormat::Png ? band : OpaqueRgb32(band), top);
+        out.WriteRows(format == TileFormat::Png ? band : OpaqueRgb32(band));
     });
     out.Commit();
     CommandReport& report = CommandReport::Current();

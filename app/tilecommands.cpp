@@ -6,6 +6,7 @@
 #include "mapcommands.h"
 
 #include "imaging/picture.h"
+#include "imaging/picturesink.h"
 #include "imaging/pngwriter.h"
 #include "imaging/sheetbands.h"
 #include "records/errorlog.h"
@@ -17,7 +18,6 @@
 #include "runtime/runtimeerror.h"
 #include "runtime/stagingfolder.h"
 #include "sheets/sheetbuilder.h"
-#include "sheets/sheetwriter.h"
 #include "sheets/sheetextruder.h"
 #include "sheets/sheetsplitter.h"
 #include "sheets/tilefolder.h"
@@ -167,8 +167,8 @@ int RunTileCompile(const Request& request, const TileOptions& options) {
         // The rows go out as they are drawn, unless the sheet is extruded or may be indexed.
         bool banded = false;
         if (options.extrude == 0) {
-            SheetWriter out(sheetFile, size, options.format);
-            banded = builder.BuildBands(tilePath, [&](const QImage& band, int top) { out.WriteRows(band, top); });
+            PictureSink out(sheetFile, size, options.format);
+            banded = builder.BuildBands(tilePath, [&](const QImage& band, int) { out.WriteRows(band); });
             if (banded) {
                 out.Commit();
             }
