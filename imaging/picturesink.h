@@ -16,10 +16,14 @@
 // The file formats tiles and sheets are written in.
 enum class TileFormat { Bmp, Png };
 
+// What fills a band: rows drawn, read or cut; or tiles loaded from their files on every core,
+// whose bands are bigger (see BandRows).
+enum class BandFill { Rows, TilesOnEveryCore };
+
 // Rows of a band where a big picture is drawn, read or written a band at a time: a whole
 // number of units of unitRows rows (a row of tiles), one at least, of about the same bytes
 // whatever the picture, rowBytes a row.
-int BandRows(std::int64_t rowBytes, int unitRows);
+int BandRows(std::int64_t rowBytes, int unitRows, BandFill fill = BandFill::Rows);
 
 struct SinkOptions {
     // Each band is written on a helper thread while the caller makes the next. The file is

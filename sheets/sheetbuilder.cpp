@@ -120,7 +120,7 @@ bool SheetBuilder::BuildBands(const std::function<QString(std::int64_t)>& path,
     ExpectParallelWork(static_cast<std::size_t>(count_));
     const std::int64_t rows = (count_ + columns_ - 1) / columns_;
     const int unit = grid_.Tile().height() + grid_.Spacing();
-    const std::int64_t bandRows = std::min<std::int64_t>(BandRows(std::int64_t{4} * size.width(), unit) / unit, rows);
+    const std::int64_t bandRows = std::min<std::int64_t>(BandRows(std::int64_t{4} * size.width(), unit, BandFill::TilesOnEveryCore) / unit, rows);
     // A band holds its tile rows and the spacing below them; the first the top margin, the
     // last the bottom one.
     for (std::int64_t row = 0; row < rows; row += bandRows) {

@@ -141,11 +141,18 @@ TEST(PictureSink, BandsHoldWholeUnits) {
     struct Case {
         std::int64_t rowBytes;
         int unitRows;
+        BandFill fill;
     };
-    const Case cases[] = {{1, 1}, {3 * 4096, 32}, {4 * 1000, 1}, {4 * 1000, 17}, {4 * 100000, 50}, {std::int64_t{1} << 40, 32}};
+    const Case cases[] = {{1, 1, BandFill::Rows},
+                          {3 * 4096, 32, BandFill::Rows},
+                          {4 * 1000, 1, BandFill::Rows},
+                          {4 * 1000, 17, BandFill::Rows},
+                          {4 * 1000, 17, BandFill::TilesOnEveryCore},
+                          {4 * 100000, 50, BandFill::TilesOnEveryCore},
+                          {std::int64_t{1} << 40, 32, BandFill::Rows}};
     for (const Case& c : cases) {
-        const int rows = BandRows(c.rowBytes, c.unitRows);
-        const int plain = BandRows(c.rowBytes, 1);
+        const int rows = BandRows(c.rowBytes, c.unitRows, c.fill);
+        const int plain = BandRows(c.rowBytes, 1, c.fill);
         EXPECT_EQ(rows % c.unitRows, 0) << c.rowBytes << " " << c.unitRows;
         EXPECT_GE(rows, c.unitRows) << c.rowBytes << " " << c.unitRows;
         if (plain >= c.unitRows) {
