@@ -5,12 +5,12 @@
 
 #include "conversion/converter.h"
 #include "imaging/picture.h"
+#include "imaging/picturesink.h"
 #include "records/tileinfo.h"
 #include "runtime/numbers.h"
 #include "runtime/outputfiles.h"
 #include "sheets/sheetbuilder.h"
 #include "sheets/sheetextruder.h"
-#include "sheets/sheetwriter.h"
 #include "sheets/tilefolder.h"
 #include "tiled/tilesetfile.h"
 
@@ -92,8 +92,8 @@ void compileByGrid(const CompileRequest& request, CompileResult& result) {
     // The rows go out as they are drawn, unless the sheet is extruded or may be indexed.
     bool banded = false;
     if (options.extrude == 0) {
-        SheetWriter out(sheetFile, size, options.format);
-        banded = builder.BuildBands(tilePath, [&](const QImage& band, int top) { out.WriteRows(band, top); });
+        PictureSink out(sheetFile, size, options.format);
+        banded = builder.BuildBands(tilePath, [&](const QImage& band, int) { out.WriteRows(band); });
         if (banded) {
             out.Commit();
         }

@@ -1,9 +1,9 @@
 #include "commands/drawmap.h"
 
 #include "imaging/picture.h"
+#include "imaging/picturesink.h"
 #include "runtime/destination.h"
 #include "runtime/outputfiles.h"
-#include "sheets/sheetwriter.h"
 #include "tiled/mapfile.h"
 #include "tiled/tiledfiles.h"
 #include "tiled/tilesetreader.h"
@@ -57,11 +57,11 @@ void drawTiledMap(const DrawMapRequest& request, const TiledMap& map, TileFormat
     outputs.RefuseInputs();
     MapRenderer renderer(map, MapRenderer::Options{request.hidden, request.layers});
     const QSize size = renderer.PictureSize();
-    SheetWriter out(target, size, format);
-    // Bands of about 8 MiB: the picture is drawn, converted and compressed a band at a time.
-    const int bandRows = std::max(1, (8 << 20) / std::max(1, 4 * size.width()));
+    PictureSink out(target, size, format);
+    // The picture is drawn, converted and compressed a band at a time.
+    const int bandRows = BandRows(std::int64_t{4} * size.width(), 1);
     const std::optional<QRgb> emptyColour = request.options.emptyColour;
-    renderer.DrawBands(bandRows, [&](const QImage& drawn, int top) {
+    renderer.DrawBands(bandRows, [&](const QImage& drawn, int) {
         QImage band = drawn;
         if (emptyColour || format == TileFormat::Bmp) {
             // What the map leaves transparent shows the empty colour, or in a bitmap the background.
@@ -73,7 +73,7 @@ void drawTiledMap(const DrawMapRequest& request, const TiledMap& map, TileFormat
             band = under;
         }
         band = band.convertToFormat(QImage::Format_RGBA8888);
-        out.WriteRows(format == TileFormat::Png ? band : OpaqueRgb32(band), top);
+        out.WriteRows(format == TileFormat::Png ? band : OpaqueRgb32(band));
     });
     out.Commit();
     result.size = size;

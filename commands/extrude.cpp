@@ -1,13 +1,13 @@
 #include "commands/extrude.h"
 
 #include "imaging/picture.h"
+#include "imaging/picturesink.h"
 #include "imaging/picturefile.h"
 #include "imaging/pngwriter.h"
 #include "imaging/sheetbands.h"
 #include "runtime/outputfiles.h"
 #include "runtime/readahead.h"
 #include "sheets/sheetextruder.h"
-#include "sheets/sheetwriter.h"
 #include "tiled/tileddocument.h"
 
 #include <QDir>
@@ -44,9 +44,9 @@ void writeExtruded(const QString& source, const QString& out, TileFormat format,
     OutputFiles::Folder(QFileInfo(out).absolutePath());
     if (format == TileFormat::Png && !bands->Whole()) {
         // A sheet read a band at a time is extruded and written a band of tile rows at a time.
-        SheetWriter writer(out, result.size, format);
+        PictureSink writer(out, result.size, format);
         const int rows = result.cells.height();
-        const int perBand = std::max(1, (8 << 20) / std::max(1, 4 * result.size.width() * grid.Tile().height()));
+        const int perBand = BandRows(std::int64_t{4} * result.size.width(), grid.Tile().height()) / grid.Tile().height();
         const auto firstRow = [&](int band) { return band * perBand; };
         const auto lastRow = [&](int band) { return std::min(rows, (band + 1) * perBand); };
         ReadAhead(
@@ -57,8 +57,7 @@ void writeExtruded(const QString& source, const QString& out, TileFormat format,
             },
             [&](int band, const QImage& rowsRead) {
                 const int first = firstRow(band);
-                writer.WriteRows(extruder.ExtrudeRows(rowsRead, sheetSize, grid.Cell(0, first).y(), first, lastRow(band)),
-                                 extruder.OutTop(sheetSize, first));
+                writer.WriteRows(extruder.ExtrudeRows(rowsRead, sheetSize, grid.Cell(0, first).y(), first, lastRow(band)));
             });
         writer.Commit();
         return;

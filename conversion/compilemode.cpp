@@ -1,9 +1,9 @@
 #include "conversion/converter.h"
 
-#include "conversion/sheetbandwriter.h"
 #include "imaging/directdraw.h"
 #include "imaging/parallel.h"
 #include "imaging/picture.h"
+#include "imaging/picturesink.h"
 #include "runtime/atomicfile.h"
 #include "runtime/destination.h"
 #include "runtime/numbers.h"
@@ -24,9 +24,6 @@
 namespace {
 constexpr std::int32_t DivisionByZero = 11;
 constexpr std::int32_t ObjectNotSet = 91;
-// Sheet bytes drawn at a time, about, where the sheet is drawn in bands: small enough to stay
-// in the caches and to be reused band after band.
-constexpr std::int64_t BandBytes = std::int64_t{2} << 20;
 
 // A number text read afresh for every cell; converting the same text again gives the same
 // number, so the last conversion is kept while the text stays the same.
@@ -91,8 +88,7 @@ bool Converter::CompileMode(QString source, QString destination) {
     // Unseen, the sheet is drawn into the canvas a band of tile rows at a time, each written
     // where the file holds it once drawn.
     const bool banded = !form_.ShowsPictures() && back.Width() > 0 && sheetRows > 0;
-    const int bandRows = banded ? static_cast<int>(std::max<std::int64_t>(1, BandBytes / (std::int64_t{back.Width()} * 3 * 32))) * 32
-                                : sheetRows;
+    const int bandRows = banded ? BandRows(std::int64_t{back.Width()} * 3, 32) : sheetRows;
     if (!banded) {
         back.SetHeight(height);
     }
@@ -104,9 +100,13 @@ bool Converter::CompileMode(QString source, QString destination) {
     // Two bands take turns: one is written while the next is drawn.
     Picture spare;
     Picture* band = &back;
-    std::optional<SheetBandWriter> out;
+    std::optional<PictureSink> out;
     if (banded) {
-        out.emplace(sheetFile, destination, back.Width(), sheetRows);
+        SinkOptions options;
+        options.background = true;
+        options.leftoversIn = destination;
+        // A linked sheet is written at its target, so the link stays.
+        out.emplace(LinkTarget(sheetFile), QSize(back.Width(), sheetRows), TileFormat::Bmp, options);
     }
     int bandTop = 0;
     auto startBand = [&](int top) {
@@ -119,7 +119,7 @@ bool Converter::CompileMode(QString source, QString destination) {
     };
     auto writeBand = [&] {
         if (banded) {
-            out->Write(*band, bandTop);
+            out->WriteRows(band->Image());
             band = band == &back ? &spare : &back;
         }
     };

@@ -3,6 +3,7 @@
 #include "imaging/bitmapfile.h"
 #include "imaging/parallel.h"
 #include "imaging/picture.h"
+#include "imaging/picturesink.h"
 #include "imaging/sheetbands.h"
 #include "records/bmpsize.h"
 #include "records/tileinfo.h"
@@ -30,8 +31,6 @@
 namespace {
 
 constexpr int kTile = 32;
-// Sheet bytes read at a time, about, where the sheet is read in bands.
-constexpr std::int64_t BandBytes = std::int64_t{2} << 20;
 
 }  // namespace
 
@@ -172,7 +171,7 @@ std::int32_t Converter::cutBands(SheetBands& sheet, std::int32_t number, bool an
     // Tiles numbered up to 2147483647 are written; then the next number overflows, as it
     // does one tile at a time.
     const std::int64_t fit = std::min<std::int64_t>(total, std::int64_t{std::numeric_limits<std::int32_t>::max()} - number + 1);
-    const int bandRows = static_cast<int>(std::clamp<std::int64_t>(BandBytes / (std::int64_t{across} * kTile * kTile * 3), 1, down));
+    const int bandRows = std::min(BandRows(std::int64_t{across} * kTile * 3, kTile) / kTile, std::max(down, 1));
     auto cut = [&](const QImage& band, int top, std::int64_t k) {
         const int column = static_cast<int>(k % across);
         const int row = static_cast<int>(k / across) - top;

@@ -183,7 +183,7 @@ QImage LoadBitmapFile(const QString& path) {
 }
 
 namespace {
-constexpr std::size_t HeaderBytes = 54;
+constexpr std::size_t HeaderBytes = BitmapHeaderBytes;
 
 std::size_t fileRowBytes(int width) { return (static_cast<std::size_t>(width) * 3 + 3) & ~std::size_t{3}; }
 
@@ -312,58 +312,35 @@ void SaveBitmapFile(const QImage& image, int width, int height, const QString& p
     }
 }
 
-struct BitmapWriter::Output {
-    AtomicFile file;
-    QString path;
-};
+void EncodeBitmapHeader(int width, int height, unsigned char* header) { writeHeader(header, width, height); }
 
-BitmapWriter::BitmapWriter(const QString& path, int width, int height)
-    : out_(std::make_unique<Output>()), width_(width), height_(height) {
-    unsigned char header[HeaderBytes];
-    writeHeader(header, width, height);
-    out_->path = path;
-    if (!out_->file.Open(ToFsPath(path)) || !WriteAll(out_->file.Fd(), header, HeaderBytes)) {
-        RaiseWriteErrno(errno, path);
-    }
-}
-
-BitmapWriter::~BitmapWriter() = default;
-
-void BitmapWriter::WriteRows(const QImage& band, int top) {
+void WriteBitmapRows(int fd, const QImage& band, int width, int height, int top, std::vector<unsigned char>& buffer) {
     const QImage source = readable(band);
-    const std::size_t rowBytes = fileRowBytes(width_);
+    const std::size_t rowBytes = fileRowBytes(width);
     const int count = band.height();
-    const std::size_t at = HeaderBytes + rowBytes * static_cast<std::size_t>(height_ - top - count);
-    if (rowsAsInFile(source, width_)) {
+    const std::size_t at = HeaderBytes + rowBytes * static_cast<std::size_t>(height - top - count);
+    if (rowsAsInFile(source, width)) {
         // Rows that need no padding go out of the band's own memory, bottom row first.
         std::vector<iovec> parts;
         parts.reserve(static_cast<std::size_t>(count));
         addRowsBottomUp(parts, source, count);
-        if (::lseek(out_->file.Fd(), static_cast<off_t>(at), SEEK_SET) < 0 ||
-            !WriteAllParts(out_->file.Fd(), parts.data(), parts.size())) {
-            RaiseErrno(errno, out_->path);
+        if (::lseek(fd, static_cast<off_t>(at), SEEK_SET) < 0 || !WriteAllParts(fd, parts.data(), parts.size())) {
+            RaiseErrno(errno);
         }
         return;
     }
-    buffer_.resize(rowBytes * static_cast<std::size_t>(count));
+    buffer.resize(rowBytes * static_cast<std::size_t>(count));
     // The band as a picture of its own: its bottom row comes first, where the file holds it.
-    encodeRows(source, width_, count, 0, count, buffer_.data());
+    encodeRows(source, width, count, 0, count, buffer.data());
     std::size_t done = 0;
-    while (done < buffer_.size()) {
-        const ssize_t n = ::pwrite(out_->file.Fd(), buffer_.data() + done, buffer_.size() - done,
-                                   static_cast<off_t>(at + done));
+    while (done < buffer.size()) {
+        const ssize_t n = ::pwrite(fd, buffer.data() + done, buffer.size() - done, static_cast<off_t>(at + done));
         if (n < 0 && errno == EINTR) {
             continue;
         }
         if (n <= 0) {
-            RaiseErrno(n < 0 ? errno : ENOSPC, out_->path);
+            RaiseErrno(n < 0 ? errno : ENOSPC);
         }
         done += static_cast<std::size_t>(n);
-    }
-}
-
-void BitmapWriter::Commit() {
-    if (!out_->file.Commit()) {
-        RaiseWriteErrno(errno, out_->path);
     }
 }

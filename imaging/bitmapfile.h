@@ -46,25 +46,14 @@ void EncodeBitmapFile(const QImage& image, int width, int height, std::vector<un
 // or none, never a truncated one. Failures raise the run-time error of the cause.
 void SaveBitmapFile(const QImage& image, int width, int height, const QString& path);
 
-// A 24-bit bottom-up bitmap as SaveBitmapFile writes it, written a band of rows at a time
-// in any order, each where the file holds it, so the picture is never held whole. Out of
-// sight until Commit, as there.
-class BitmapWriter {
-public:
-    // Raises the run-time error of a file that cannot be started.
-    BitmapWriter(const QString& path, int width, int height);
-    ~BitmapWriter();
-    BitmapWriter(const BitmapWriter&) = delete;
-    BitmapWriter& operator=(const BitmapWriter&) = delete;
+// The bytes in front of the rows of a 24-bit bitmap SaveBitmapFile writes.
+constexpr std::size_t BitmapHeaderBytes = 54;
 
-    // The rows of the picture from top on (the band's width is the picture's; RGB32 or BGR888).
-    void WriteRows(const QImage& band, int top);
-    void Commit();
+// The header of such a width by height bitmap; raises 380 for rows past what its 32-bit sizes
+// can hold.
+void EncodeBitmapHeader(int width, int height, unsigned char* header);
 
-private:
-    struct Output;
-    std::unique_ptr<Output> out_;
-    int width_;
-    int height_;
-    std::vector<unsigned char> buffer_;
-};
+// Writes a band of such a bitmap's rows where the open file holds them, whatever was written
+// before: the band holds the picture's rows from top on (RGB32 or BGR888, the picture's
+// width). buffer is reused from call to call. Raises the failure of the write.
+void WriteBitmapRows(int fd, const QImage& band, int width, int height, int top, std::vector<unsigned char>& buffer);

@@ -36,19 +36,20 @@ struct PngImageData::Part {
 PngImageData::PngImageData(int width, QImage::Format format, PngFilters filters)
     : rowBytes_(static_cast<std::size_t>(width) * (format == QImage::Format_Indexed8 ? 1 : 4)),
       bpp_(format == QImage::Format_Indexed8 ? 1 : 4),
-      adaptive_(format != QImage::Format_Indexed8 && filters == PngFilters::Adaptive) {}
+      adaptive_(format != QImage::Format_Indexed8 && filters == PngFilters::Adaptive),
+      rowsPerPart_(static_cast<int>(std::max<std::size_t>(1, PartBytes / (rowBytes_ + 1)))) {}
 
-void PngImageData::compress(const QImage& band, int first, int count, Part& part) const {
+void PngImageData::compress(const Rows& rows, Part& part) const {
     thread_local std::vector<uchar> filtered;
     thread_local std::vector<uchar> scratch;
     thread_local std::vector<uchar> levelBuffer(ISAL_DEF_LVL2_DEFAULT);
     const std::size_t stride = rowBytes_ + 1;
-    part.rawBytes = stride * static_cast<std::size_t>(count);
+    part.rawBytes = stride * static_cast<std::size_t>(rows.count);
     filtered.resize(part.rawBytes);
-    for (int y = first; y < first + count; ++y) {
-        const uchar* prev = y > 0 ? band.constScanLine(y - 1) : (lastRow_.empty() ? nullptr : lastRow_.data());
-        FilterRow(band.constScanLine(y), prev, rowBytes_, bpp_, adaptive_,
-                  filtered.data() + stride * static_cast<std::size_t>(y - first), scratch);
+    for (int y = rows.first; y < rows.first + rows.count; ++y) {
+        const uchar* prev = y > rows.first ? rows.image->constScanLine(y - 1) : rows.above;
+        FilterRow(rows.image->constScanLine(y), prev, rowBytes_, bpp_, adaptive_,
+                  filtered.data() + stride * static_cast<std::size_t>(y - rows.first), scratch);
     }
     part.adler = isal_adler32(1, filtered.data(), filtered.size());
 
@@ -78,35 +79,73 @@ void PngImageData::compress(const QImage& band, int first, int count, Part& part
     closeChunk(part.chunk, lead + stream.total_out);
 }
 
-void PngImageData::Add(const QImage& band, const Sink& sink) {
-    const int rows = band.height();
-    if (rows <= 0) {
-        return;
-    }
-    const int rowsPerPart = static_cast<int>(std::max<std::size_t>(1, PartBytes / (rowBytes_ + 1)));
-    const int parts = (rows + rowsPerPart - 1) / rowsPerPart;
+void PngImageData::compressParts(const std::vector<Rows>& parts, const Sink& sink) {
+    const int count = static_cast<int>(parts.size());
     // A round of one part a thread at a time: only that many compressed parts wait to go out.
     const int round = std::max(1, WorkerCount());
-    std::vector<Part> done(static_cast<std::size_t>(std::min(round, parts)));
-    for (int from = 0; from < parts; from += round) {
-        const int count = std::min(round, parts - from);
-        ParallelFor(static_cast<std::size_t>(count), [&](std::size_t i) {
+    std::vector<Part> done(static_cast<std::size_t>(std::min(round, count)));
+    for (int from = 0; from < count; from += round) {
+        const int now = std::min(round, count - from);
+        ParallelFor(static_cast<std::size_t>(now), [&](std::size_t i) {
             const int part = from + static_cast<int>(i);
-            const int first = part * rowsPerPart;
             done[i].leads = !started_ && part == 0;
-            compress(band, first, std::min(rowsPerPart, rows - first), done[i]);
+            compress(parts[static_cast<std::size_t>(part)], done[i]);
         });
-        for (int i = 0; i < count; ++i) {
+        for (int i = 0; i < now; ++i) {
             Part& part = done[static_cast<std::size_t>(i)];
             adler_ = static_cast<std::uint32_t>(adler32_combine(adler_, part.adler, static_cast<z_off_t>(part.rawBytes)));
             sink(reinterpret_cast<const char*>(part.chunk.data()), part.chunk.size());
         }
         started_ = true;
     }
-    lastRow_.assign(band.constScanLine(rows - 1), band.constScanLine(rows - 1) + rowBytes_);
+    if (count > 0) {
+        const Rows& last = parts.back();
+        const uchar* row = last.image->constScanLine(last.first + last.count - 1);
+        lastRow_.assign(row, row + rowBytes_);
+    }
+}
+
+void PngImageData::Add(const QImage& band, const Sink& sink) {
+    const int rows = band.height();
+    if (rows <= 0) {
+        return;
+    }
+    if (waiting_.isNull()) {
+        waiting_ = QImage(static_cast<int>(rowBytes_ / static_cast<std::size_t>(bpp_)), rowsPerPart_, band.format());
+        if (waiting_.isNull()) {
+            RaiseError(Err::OutOfMemory);
+        }
+    }
+    const uchar* above = lastRow_.empty() ? nullptr : lastRow_.data();
+    std::vector<Rows> parts;
+    int first = 0;
+    if (waitingRows_ > 0) {
+        first = std::min(rowsPerPart_ - waitingRows_, rows);
+        for (int y = 0; y < first; ++y) {
+            std::memcpy(waiting_.scanLine(waitingRows_ + y), band.constScanLine(y), rowBytes_);
+        }
+        waitingRows_ += first;
+        if (waitingRows_ < rowsPerPart_) {
+            return;
+        }
+        parts.push_back(Rows{&waiting_, 0, rowsPerPart_, above});
+        waitingRows_ = 0;
+    }
+    for (; rows - first >= rowsPerPart_; first += rowsPerPart_) {
+        parts.push_back(Rows{&band, first, rowsPerPart_, first > 0 ? band.constScanLine(first - 1) : above});
+    }
+    compressParts(parts, sink);
+    // Compressed already, the waiting rows may be overwritten.
+    for (int y = first; y < rows; ++y) {
+        std::memcpy(waiting_.scanLine(waitingRows_++), band.constScanLine(y), rowBytes_);
+    }
 }
 
 void PngImageData::Finish(const Sink& sink) {
+    if (waitingRows_ > 0) {
+        compressParts({Rows{&waiting_, 0, waitingRows_, lastRow_.empty() ? nullptr : lastRow_.data()}}, sink);
+        waitingRows_ = 0;
+    }
     // After a header where no rows came; then an empty final block of fixed codes, and the sum.
     std::vector<uchar> chunk(8 + 2 + 2 + 4 + 4);
     std::size_t at = 8;

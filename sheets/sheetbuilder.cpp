@@ -3,15 +3,14 @@
 #include "imaging/parallel.h"
 #include "imaging/picture.h"
 #include "imaging/picturefile.h"
+#include "imaging/picturesink.h"
 #include "runtime/runtimeerror.h"
+#include "sheets/tileformat.h"
 
 #include <algorithm>
 #include <cstring>
 
 namespace {
-// Sheet rows drawn at a time, at least, when the sheet is written as it is drawn.
-constexpr std::int64_t BandBytes = std::int64_t{8} << 20;
-
 // A tile whose palette differs from the sheet's: the sheet is made again in RGBA.
 struct PaletteMismatch {};
 
@@ -120,8 +119,8 @@ bool SheetBuilder::BuildBands(const std::function<QString(std::int64_t)>& path,
     }
     ExpectParallelWork(static_cast<std::size_t>(count_));
     const std::int64_t rows = (count_ + columns_ - 1) / columns_;
-    const std::int64_t rowBytes = std::int64_t{4} * size.width() * (grid_.Tile().height() + grid_.Spacing());
-    const std::int64_t bandRows = std::clamp<std::int64_t>(BandBytes / std::max<std::int64_t>(rowBytes, 1), 1, rows);
+    const int unit = grid_.Tile().height() + grid_.Spacing();
+    const std::int64_t bandRows = std::min<std::int64_t>(BandRows(std::int64_t{4} * size.width(), unit, BandFill::TilesOnEveryCore) / unit, rows);
     // A band holds its tile rows and the spacing below them; the first the top margin, the
     // last the bottom one.
     for (std::int64_t row = 0; row < rows; row += bandRows) {

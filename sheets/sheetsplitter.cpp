@@ -3,19 +3,15 @@
 #include "imaging/bitmapfile.h"
 #include "imaging/parallel.h"
 #include "imaging/picturefile.h"
+#include "imaging/picturesink.h"
 #include "imaging/sheetbands.h"
 #include "runtime/readahead.h"
 #include "runtime/runtimeerror.h"
+#include "sheets/tileformat.h"
 
 #include <algorithm>
 #include <cstring>
 #include <vector>
-
-namespace {
-// Sheet rows read at a time, at least: a band's tiles keep every core busy for a while, and a
-// few such bands are all the memory a sheet of any size needs.
-constexpr std::int64_t BandBytes = std::int64_t{8} << 20;
-}  // namespace
 
 SheetSplitter::SheetSplitter(QSize sheet, const TileGrid& grid, bool keepEdges, TileFormat format)
     : size_(sheet), grid_(grid), format_(format), keepEdges_(keepEdges) {
@@ -98,9 +94,8 @@ void SheetSplitter::WriteTiles(SheetBands& sheet, std::int32_t start, const File
     ExpectParallelWork(static_cast<std::size_t>(TileCount()));
     const QSize size = grid_.Tile();
     const int columns = cells_.width();
-    const std::int64_t rowBytes = std::int64_t{4} * size_.width() * (size.height() + grid_.Spacing());
-    const int bandRows = static_cast<int>(std::clamp<std::int64_t>(BandBytes / std::max<std::int64_t>(rowBytes, 1), 1,
-                                                                   cells_.height()));
+    const int unit = size.height() + grid_.Spacing();
+    const int bandRows = std::min(BandRows(std::int64_t{4} * size_.width(), unit) / unit, cells_.height());
     // Sheet rows of the tile rows from row on, bandRows of them or to the last.
     auto readBand = [&](int row) {
         const int last = std::min(row + bandRows, cells_.height()) - 1;

@@ -3,6 +3,7 @@
 #include "runtime/numbers.h"
 #include "runtime/paths.h"
 #include "runtime/runtimeerror.h"
+#include "sheets/tileformat.h"
 
 #include <QDir>
 #include <QDirIterator>

@@ -1,14 +1,12 @@
 #pragma once
 
+#include "imaging/picturesink.h"
 #include "imaging/pngwriter.h"
 
 #include <QImage>
 #include <QString>
 
 #include <cstdint>
-
-// The file format of tiles and sheets the tile commands write.
-enum class TileFormat { Bmp, Png };
 
 // ".bmp" or ".png".
 QString TileSuffix(TileFormat format);

@@ -3,6 +3,7 @@
 #include "imaging/picture.h"
 #include "imaging/picturefile.h"
 #include "runtime/runtimeerror.h"
+#include "sheets/tileformat.h"
 #include "sheets/tileindex.h"
 
 #include <algorithm>

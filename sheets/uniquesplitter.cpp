@@ -3,6 +3,7 @@
 #include "imaging/parallel.h"
 #include "imaging/pngwriter.h"
 #include "sheets/sheetsplitter.h"
+#include "sheets/tileformat.h"
 
 UniqueSplitter::UniqueSplitter(bool skipEmpty, std::optional<QRgb> emptyColour)
     : skipEmpty_(skipEmpty), emptyColour_(emptyColour) {}

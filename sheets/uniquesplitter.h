@@ -1,6 +1,6 @@
 #pragma once
 
-#include "sheets/tileformat.h"
+#include "imaging/picturesink.h"
 #include "sheets/tileindex.h"
 #include "sheets/tilemap.h"
 

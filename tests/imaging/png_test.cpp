@@ -1,6 +1,6 @@
 #include "support/testsupport.h"
 
-#include "imaging/pngbandwriter.h"
+#include "imaging/picturesink.h"
 #include "imaging/pngreader.h"
 #include "imaging/pngwriter.h"
 #include "runtime/runtimeerror.h"
@@ -171,7 +171,7 @@ TEST(Png, AFileWrittenInBandsIsTheWholePicture) {
     const QImage source = alphaPattern(613, 900);
     for (const int rows : {1, 77, 900}) {
         const QString path = folder.File(QStringLiteral("bands-%1.png").arg(rows));
-        PngBandWriter out(path, source.width(), source.height());
+        PictureSink out(path, source.size(), TileFormat::Png);
         for (int top = 0; top < source.height(); top += rows) {
             out.WriteRows(source.copy(0, top, source.width(), std::min(rows, source.height() - top)));
         }
