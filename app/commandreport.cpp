@@ -48,25 +48,6 @@ void CommandReport::Begin(const Request& request, bool json) {
     }
 }
 
-void CommandReport::Read(const QString& path) { read_ += path; }
-
-void CommandReport::Wrote(const QString& path) { written_ += path; }
-
-void CommandReport::WroteTiles(const QString& folder, std::int64_t first, std::int64_t count, const QString& suffix) {
-    tiles_ = QJsonObject{{"folder", folder},
-                         {"count", static_cast<qint64>(count)},
-                         {"first", folder + QString::number(first) + suffix},
-                         {"last", folder + QString::number(first + count - 1) + suffix}};
-}
-
-void CommandReport::Count(const QString& name, std::int64_t value) { values_[name] = static_cast<qint64>(value); }
-
-void CommandReport::Append(const QString& list, const QJsonObject& entry) {
-    QJsonArray entries = values_[list].toArray();
-    entries.append(entry);
-    values_[list] = entries;
-}
-
 int CommandReport::Fail(RuntimeError failure, const QString& procedure) {
     failure.NameFile(mainFile_);
     const QString text = FailureText(failure);
@@ -130,11 +111,15 @@ int RefuseRun(const QString& reason, const QString& file) { return CommandReport
 int CommandReport::Take(const CommandResult& result) {
     read_ += result.read;
     written_ += result.written;
-    if (result.tiles) {
-        WroteTiles(result.tiles->folder, result.tiles->first, result.tiles->count, result.tiles->suffix);
+    if (const std::optional<TilesWritten>& tiles = result.tiles) {
+        const auto name = [&](std::int64_t n) { return tiles->folder + QString::number(n) + tiles->suffix; };
+        tiles_ = QJsonObject{{"folder", tiles->folder},
+                             {"count", static_cast<qint64>(tiles->count)},
+                             {"first", name(tiles->first)},
+                             {"last", name(tiles->first + tiles->count - 1)}};
     }
     for (const auto& [name, value] : result.counts) {
-        Count(name, value);
+        values_[name] = static_cast<qint64>(value);
     }
     for (const auto& [list, entries] : result.lists) {
         values_[list] = entries;

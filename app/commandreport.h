@@ -22,16 +22,6 @@ public:
 
     // Starts the report of a command; json: the object is printed when it ends.
     void Begin(const Request& request, bool json);
-    bool Json() const { return json_; }
-
-    void Read(const QString& path);
-    void Wrote(const QString& path);
-    // count numbered tiles from first on, named first.suffix, ... in folder.
-    void WroteTiles(const QString& folder, std::int64_t first, std::int64_t count, const QString& suffix);
-    // A count of the run: "next", "seen", "unique", "new", "flips", "empty", "width", "height", ...
-    void Count(const QString& name, std::int64_t value);
-    // An entry of a list the command reports ("images" of info, ...).
-    void Append(const QString& list, const QJsonObject& entry);
 
     // Takes what a command's run read, wrote and counted, and how it ended: a refusal or a
     // failure is told as Refuse and Fail tell them. Returns the exit status.
