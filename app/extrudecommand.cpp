@@ -37,16 +37,6 @@ std::optional<TileFormat> formatOf(const QString& path) {
     return std::nullopt;
 }
 
-// Runs step, with a failure named after the file it concerns.
-template <typename Step>
-auto onFile(const QString& path, Step step) {
-    try {
-        return step();
-    } catch (const RuntimeError& e) {
-        throw RuntimeError(e.Number(), e.Description().startsWith(path) ? e.Description() : path + ": " + e.Description());
-    }
-}
-
 struct Written {
     QSize size;
     QSize cells;
@@ -57,7 +47,7 @@ struct Written {
 // exit status.
 int writeExtruded(const QString& source, const QString& out, TileFormat format, const SheetExtruder& extruder,
                   const TileGrid& grid, Written& written) {
-    auto bands = onFile(source, [&] { return std::make_unique<SheetBands>(source); });
+    auto bands = AboutFile(source, [&] { return std::make_unique<SheetBands>(source); });
     const QSize sheetSize = bands->Size();
     written = {extruder.ExtrudedSize(sheetSize), extruder.Cells(sheetSize),
                grid.CoveredCells(sheetSize) != grid.WholeCells(sheetSize)};
@@ -83,7 +73,7 @@ int writeExtruded(const QString& source, const QString& out, TileFormat format, 
             (rows + perBand - 1) / perBand,
             [&](int band) {
                 const int top = grid.Cell(0, firstRow(band)).y();
-                return onFile(source, [&] { return bands->Rows(top, grid.Cell(0, lastRow(band) - 1).bottom() + 1 - top); });
+                return AboutFile(source, [&] { return bands->Rows(top, grid.Cell(0, lastRow(band) - 1).bottom() + 1 - top); });
             },
             [&](int band, const QImage& rowsRead) {
                 const int first = firstRow(band);
@@ -94,14 +84,14 @@ int writeExtruded(const QString& source, const QString& out, TileFormat format, 
         return ExitOk;
     }
     // A view into the picture the bands hold, where they hold it whole.
-    QImage sheet = bands->Whole() ? bands->Rows(0, sheetSize.height()) : onFile(source, [&] { return LoadPicture(source); });
+    QImage sheet = bands->Whole() ? bands->Rows(0, sheetSize.height()) : AboutFile(source, [&] { return LoadPicture(source); });
     if (format == TileFormat::Bmp) {
         // Gaps in the background colour, as in every bitmap the tool writes.
         sheet = OpaqueRgb32(sheet);
     }
     const QImage extruded = extruder.Extrude(sheet);
     sheet = QImage();
-    onFile(out, [&] {
+    AboutFile(out, [&] {
         WriteTileImage(extruded, extruded.width(), extruded.height(), format, ChooseFilters(extruded, 0, extruded.height()),
                        out);
     });
@@ -163,7 +153,7 @@ int runTileset(const Request& request, const TileOptions& options) {
         document.SetNumber("margin", extruded.Margin());
         document.SetNumber("spacing", extruded.Spacing());
         document.SetImage(sheet, written.size);
-        onFile(out, [&] { document.Save(out); });
+        AboutFile(out, [&] { document.Save(out); });
         if (!request.quiet) {
             PrintOut(QStringLiteral("%1 and %2 written, %3 by %4 pixels, %5; %6\n")
                          .arg(out, sheet)

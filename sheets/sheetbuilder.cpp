@@ -16,19 +16,16 @@ constexpr std::int64_t BandBytes = std::int64_t{8} << 20;
 struct PaletteMismatch {};
 
 QImage loadTile(const QString& path, QSize size) {
-    try {
-        QImage tile = LoadPicture(path);
-        if (tile.size() != size) {
-            throw RuntimeError(Err::InvalidPicture, QStringLiteral("is %1x%2 pixels, not %3x%4")
-                                                        .arg(tile.width())
-                                                        .arg(tile.height())
-                                                        .arg(size.width())
-                                                        .arg(size.height()));
-        }
-        return tile;
-    } catch (const RuntimeError& e) {
-        throw RuntimeError(e.Number(), path + ": " + e.Description(), path, e.Cause());
+    QImage tile = AboutFile(path, [&] { return LoadPicture(path); });
+    if (tile.size() != size) {
+        throw RuntimeError(Err::InvalidPicture, QStringLiteral("is %1x%2 pixels, not %3x%4")
+                                                    .arg(tile.width())
+                                                    .arg(tile.height())
+                                                    .arg(size.width())
+                                                    .arg(size.height()),
+                           path);
     }
+    return tile;
 }
 }  // namespace
 

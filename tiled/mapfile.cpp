@@ -25,7 +25,7 @@ const char* const PictureHeight = "pictureheight";
 QString suffixOf(const QString& path) { return QFileInfo(path).suffix().toLower(); }
 
 [[noreturn]] void invalid(const QString& path, const QString& reason) {
-    throw RuntimeError(Err::InvalidPicture, QStringLiteral("%1: %2").arg(path, reason), path);
+    throw RuntimeError(Err::InvalidPicture, reason, path);
 }
 
 std::uint32_t gidOf(const MapCell& cell) {

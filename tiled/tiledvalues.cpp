@@ -10,7 +10,7 @@
 #include <limits>
 
 void InvalidMapFile(const QString& file, const QString& reason) {
-    throw RuntimeError(Err::InvalidPicture, QStringLiteral("%1: %2").arg(file, reason));
+    throw RuntimeError(Err::InvalidPicture, reason, file);
 }
 
 int MapNumber(const QString& file, const QString& name, const QString& text, int least, int most, int otherwise) {
