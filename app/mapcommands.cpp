@@ -413,8 +413,9 @@ int PrintMapInfo(const QString& file) {
         const TiledMap map = LoadMap(file);
         printLayers(file, map, map.layers, QString());
         return ExitOk;
-    } catch (const RuntimeError& failure) {
-        PrintErr(QStringLiteral("tilvex: %1: error %2: %3\n").arg(file).arg(failure.Number()).arg(failure.Description()));
+    } catch (RuntimeError& failure) {
+        failure.NameFile(file);
+        PrintErr(QStringLiteral("tilvex: %1\n").arg(FailureText(failure)));
         return ExitFailure;
     }
 }
