@@ -8,6 +8,7 @@
 #include "imaging/pngwriter.h"
 #include "imaging/sheetbands.h"
 #include "runtime/atomicfile.h"
+#include "runtime/limits.h"
 #include "runtime/paths.h"
 #include "runtime/readahead.h"
 #include "runtime/runtimeerror.h"
@@ -59,7 +60,7 @@ int writeExtruded(const QString& source, const QString& out, TileFormat format, 
                              .arg(sizeText(sheetSize)));
     }
     if (written.size.isEmpty()) {
-        return RefuseRun(QStringLiteral("%1: extruded, the sheet would pass %2 pixels a side").arg(source).arg(Picture::MaxSide));
+        return RefuseRun(QStringLiteral("%1: extruded, the sheet would pass %2 pixels a side").arg(source).arg(Limits::PictureSide));
     }
     RemoveLeftovers(ToFsPath(QFileInfo(out).absolutePath()));
     if (format == TileFormat::Png && !bands->Whole()) {
@@ -126,13 +127,13 @@ int runTileset(const Request& request, const TileOptions& options) {
                                  .arg(source));
         }
         const int n = options.extrude;
-        if (tileset.margin + n > TileGrid::MaxSide || tileset.spacing + 2 * n > TileGrid::MaxSide) {
+        if (tileset.margin + n > Limits::TileSide || tileset.spacing + 2 * n > Limits::TileSide) {
             return RefuseRun(QStringLiteral("%1: extruded by %2, its margin %3 and spacing %4 would pass %5")
                                  .arg(source)
                                  .arg(n)
                                  .arg(tileset.margin + n)
                                  .arg(tileset.spacing + 2 * n)
-                                 .arg(TileGrid::MaxSide));
+                                 .arg(Limits::TileSide));
         }
         const QFileInfo outInfo(out);
         const QString sheet = outInfo.absoluteDir().filePath(outInfo.completeBaseName() + ".png");

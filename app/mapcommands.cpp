@@ -9,6 +9,7 @@
 #include "runtime/atomicfile.h"
 #include "runtime/destination.h"
 #include "runtime/filelock.h"
+#include "runtime/limits.h"
 #include "runtime/numbers.h"
 #include "runtime/paths.h"
 #include "runtime/runtimeerror.h"
@@ -197,10 +198,10 @@ int RunUniqueSplit(const Request& request, const TileOptions& options) {
         UniqueSplitter unique(options.skipEmpty, emptyColour);
         TileMap map = unique.Place(splitter, index);
         const std::int64_t next = std::int64_t{options.start} + index.Count();
-        if (next > std::numeric_limits<std::int32_t>::max()) {
-            return RefuseRun(QStringLiteral("--start %1: %2 tiles would pass tile number 2147483647")
+        if (next > Limits::TileNumber) {
+            return RefuseRun(QStringLiteral("--start %1: %2 tiles would pass tile number %3")
                                  .arg(options.start)
-                                 .arg(index.Count()));
+                                 .arg(index.Count()).arg(Limits::TileNumber));
         }
         if (map.PictureSize() != picture.size()) {
             map.SetPictureSize(picture.size());
@@ -331,10 +332,10 @@ int RunMapCompile(const Request& request, const TileOptions& options) {
                                  .arg(sizeText(map.Tile()), sizeText(tileset.Tile())));
         }
         const QSize size = map.PictureSize();
-        if (size.width() > Picture::MaxSide || size.height() > Picture::MaxSide) {
+        if (size.width() > Limits::PictureSide || size.height() > Limits::PictureSide) {
             return RefuseRun(QStringLiteral("the map makes a %1 picture, larger than %2 pixels a side")
                                  .arg(sizeText(size))
-                                 .arg(Picture::MaxSide));
+                                 .arg(Limits::PictureSide));
         }
         if (options.emptyColour) {
             map.Background = options.emptyColour;

@@ -5,6 +5,7 @@
 #include "extrudecommand.h"
 
 #include "imaging/picture.h"
+#include "runtime/limits.h"
 #include "runtime/paths.h"
 #include "runtime/runtimeerror.h"
 #include "runtime/wholefile.h"
@@ -95,7 +96,7 @@ int RunOptimize(const Request& request, const TileOptions& options) {
             return RefuseRun(QStringLiteral("%1 tiles at %2 a row make a sheet larger than %3 pixels a side")
                                  .arg(census.Count())
                                  .arg(columns)
-                                 .arg(Picture::MaxSide));
+                                 .arg(Limits::PictureSide));
         }
         if (format == TileFormat::Bmp && hasTransparency(census)) {
             return RefuseRun(QStringLiteral("--format bmp: the tiles have transparent pixels, which a bitmap sheet "

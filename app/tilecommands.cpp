@@ -12,6 +12,7 @@
 #include "records/tileinfo.h"
 #include "runtime/atomicfile.h"
 #include "runtime/destination.h"
+#include "runtime/limits.h"
 #include "runtime/numbers.h"
 #include "runtime/paths.h"
 #include "runtime/runtimeerror.h"
@@ -41,7 +42,7 @@ QString gridText(const TileGrid& grid) {
 // The width box as the window fills it at start; below 1 means 6, as for the window.
 int startupColumns() {
     const double width = ParseNumber(StartupWidth());
-    return width >= 1 && width <= (1 << 17) ? static_cast<int>(width) : 6;
+    return width >= 1 && width <= Limits::PictureSide ? static_cast<int>(width) : 6;
 }
 
 // Where a file the command edits in place is written, checked before any file of the run is
@@ -76,10 +77,10 @@ int RunTileSplit(const Request& request, const TileOptions& options) {
                               .arg(sheet.Size().height()));
         }
         const std::int64_t next = std::int64_t{options.start} + splitter.TileCount();
-        if (next > std::numeric_limits<std::int32_t>::max()) {
-            return RefuseRun(QStringLiteral("--start %1: %2 tiles would pass tile number 2147483647")
+        if (next > Limits::TileNumber) {
+            return RefuseRun(QStringLiteral("--start %1: %2 tiles would pass tile number %3")
                               .arg(options.start)
-                              .arg(splitter.TileCount()));
+                              .arg(splitter.TileCount()).arg(Limits::TileNumber));
         }
         const QFileInfo destination(request.operands[1]);
         RemoveLeftovers(ToFsPath(destination.exists() ? folder : destination.path()));
@@ -157,7 +158,7 @@ int RunTileCompile(const Request& request, const TileOptions& options) {
                               .arg(columns)
                               .arg(gridText(grid))
                               .arg(options.extrude > 0 ? QStringLiteral(", extruded by %1").arg(options.extrude) : QString())
-                              .arg(Picture::MaxSide));
+                              .arg(Limits::PictureSide));
         }
         const TileFolder tiles(source, options.format);
         const auto tilePath = [&](std::int64_t k) { return tiles.Path(static_cast<std::int32_t>(options.start + k)); };

@@ -128,7 +128,7 @@ bool Converter::CompileMode(QString source, QString destination) {
     CellNumber start(&ParseNumber);
     CellNumber width(&StrictNumber);
     CellNumber count(&StrictNumber);
-    // The canvas is at most Picture::MaxSide pixels each way, so neither loop nor any cell
+    // The canvas is at most Limits::PictureSide pixels each way, so neither loop nor any cell
     // edge can leave 32 bits.
     const std::int32_t rows = sheetRows / 32;
     auto cellTile = [&](std::int32_t row, std::int32_t column) {

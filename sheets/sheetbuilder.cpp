@@ -3,6 +3,7 @@
 #include "imaging/parallel.h"
 #include "imaging/picture.h"
 #include "imaging/picturefile.h"
+#include "runtime/limits.h"
 #include "runtime/runtimeerror.h"
 
 #include <algorithm>
@@ -34,7 +35,7 @@ SheetBuilder::SheetBuilder(const TileGrid& grid, int columns, std::int64_t count
 
 QSize SheetBuilder::SheetSize() const {
     const std::int64_t rows = (count_ + columns_ - 1) / columns_;
-    return rows > Picture::MaxSide ? QSize() : grid_.SheetSize(columns_, static_cast<int>(rows), Picture::MaxSide);
+    return rows > Limits::PictureSide ? QSize() : grid_.SheetSize(columns_, static_cast<int>(rows), Limits::PictureSide);
 }
 
 QImage SheetBuilder::Build(const std::function<QString(std::int64_t)>& path) const {

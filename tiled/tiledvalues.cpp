@@ -1,5 +1,6 @@
 #include "tiled/tiledvalues.h"
 
+#include "runtime/limits.h"
 #include "runtime/runtimeerror.h"
 
 #include <QDir>
@@ -68,9 +69,9 @@ QString PathBeside(const QString& file, const QString& reference) {
 }
 
 std::size_t LayerCells(const QString& file, const QString& layer, qint64 width, qint64 height) {
-    if (width < 0 || height < 0 || width > MaxLayerCells || height > MaxLayerCells || width * height > MaxLayerCells) {
+    if (width < 0 || height < 0 || width > Limits::LayerCells || height > Limits::LayerCells || width * height > Limits::LayerCells) {
         InvalidMapFile(file, QStringLiteral("layer \"%1\" of %2x%3 cells is more than %4 cells")
-                                 .arg(layer).arg(width).arg(height).arg(MaxLayerCells));
+                                 .arg(layer).arg(width).arg(height).arg(Limits::LayerCells));
     }
     return static_cast<std::size_t>(width * height);
 }
