@@ -118,7 +118,7 @@ int runConversion(const Request& request, bool split) {
     const QString folder = AsFolder(form.Text(Box::spath));
     report.Read(request.operands[0]);
     if (split) {
-        const QString next = GetVar(folder + "info.ini", "MAIN", "NumFiles");
+        const QString next = ReadTileCount(folder);
         const std::int32_t first = RoundToLong(StrictNumber(form.Text(Box::txtStart)));
         report.WroteTiles(folder, first, converter.TilesCut(), QStringLiteral(".bmp"));
         report.Wrote(folder + "info.ini");

@@ -29,8 +29,6 @@
 #include <QFileInfo>
 #include <QPainter>
 
-#include <cerrno>
-#include <limits>
 
 namespace {
 QString seconds(const QElapsedTimer& timer) { return QString::number(static_cast<double>(timer.elapsed()) / 1000.0, 'f', 2); }
@@ -223,9 +221,7 @@ int RunUniqueSplit(const Request& request, const TileOptions& options) {
         refuseUnsafeWrites(source, shared ? shared->Sources() : QStringList(), newFiles, {tilesetFile, mapFile},
                            folder + "info.ini");
         UniqueSplitter::WriteTiles(index, known, folder, options.start, options.format);
-        if (!WriteVar(folder + "info.ini", "MAIN", "NumFiles", NumberText(static_cast<double>(next)))) {
-            RaiseErrno(errno);
-        }
+        WriteTileCount(folder, next);
         if (shared) {
             // The user's tileset keeps all it holds; only the new tiles and the count are ours.
             TilesetDocument document(tilesetFile);

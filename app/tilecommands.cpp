@@ -26,9 +26,7 @@
 
 #include <QFileInfo>
 
-#include <cerrno>
 
-#include <limits>
 
 namespace {
 QString gridText(const TileGrid& grid) {
@@ -95,12 +93,7 @@ int RunTileSplit(const Request& request, const TileOptions& options) {
         splitter.WriteTiles(sheet, options.start, [&](const std::string& name, const void* data, std::size_t size) {
             staged.Write(name, data, size);
         });
-        staged.Commit([&](const QString& tiles) {
-            // A count that is not recorded would make a later compile draw the wrong tiles.
-            if (!WriteVar(tiles + "info.ini", "MAIN", "NumFiles", NumberText(static_cast<double>(next)))) {
-                RaiseErrno(errno, tiles + "info.ini");
-            }
-        });
+        staged.Commit([&](const QString& tiles) { WriteTileCount(tiles, next); });
         if (!options.tileset.isEmpty()) {
             QStringList tiles;
             for (std::int64_t k = 0; k < splitter.TileCount(); ++k) {
@@ -139,9 +132,8 @@ int RunTileCompile(const Request& request, const TileOptions& options) {
     if (const auto refused = RefuseCompileOperands(request, true)) {
         return *refused;
     }
-    const QString tileInfo = AsFolder(source) + "info.ini";
     try {
-        const std::int32_t end = RoundToLong(StrictNumber(GetVar(tileInfo, "MAIN", "NumFiles")));
+        const std::int32_t end = RoundToLong(StrictNumber(ReadTileCount(source)));
         const std::int64_t count = std::int64_t{end} - options.start;
         if (count <= 0) {
             return RefuseRun(QStringLiteral("no tiles to compile: NumFiles is %1 and the start number %2").arg(end).arg(options.start));

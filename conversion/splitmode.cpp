@@ -21,7 +21,6 @@
 
 #include <sys/stat.h>
 
-#include <cerrno>
 #include <algorithm>
 #include <filesystem>
 #include <limits>
@@ -116,13 +115,7 @@ bool Converter::SplitMode(QString source, QString destination, Picture& canvas) 
         tiles.Finish();
     }
 
-    // A count that is not recorded would make a later Compile draw the wrong tiles.
-    const auto record = [&](const QString& folder) {
-        if (!WriteVar(folder + QStringLiteral("info.ini"), QStringLiteral("MAIN"), QStringLiteral("NumFiles"),
-                      NumberText(number))) {
-            RaiseErrno(errno, folder + QStringLiteral("info.ini"));
-        }
-    };
+    const auto record = [&](const QString& folder) { WriteTileCount(folder, number); };
     if (staged) {
         staged->Commit(record);
     } else {
