@@ -73,11 +73,13 @@ int runInfo(const Request& request) {
 }
 
 
-// Pixels of the sheet that no 32 by 32 tile the window cut holds.
+// Pixels of the sheet that no tile the window cut holds.
 std::int64_t droppedPixels(QSize sheet, long long tilesCut) {
-    const std::int64_t across = sheet.width() / 32;
+    constexpr int tile = Converter::TileSide;
+    const std::int64_t across = sheet.width() / tile;
     const std::int64_t rows = across > 0 ? tilesCut / across : 0;
-    const std::int64_t kept = std::min<std::int64_t>(sheet.width(), 32 * across) * std::min<std::int64_t>(sheet.height(), 32 * rows);
+    const std::int64_t kept =
+        std::min<std::int64_t>(sheet.width(), tile * across) * std::min<std::int64_t>(sheet.height(), tile * rows);
     return std::int64_t{sheet.width()} * sheet.height() - kept;
 }
 

@@ -32,10 +32,10 @@ void Converter::Command1_Click() {
     using Box = FormView::Box;
     form_.TileWidth = NumberText(ParseNumber(form_.Text(Box::txtWidth)));
     // A row of no tiles, or fewer, is a canvas of no width.
-    const double canvasWidth = std::max(0.0, StrictNumber(form_.TileWidth) * 32);
+    const double canvasWidth = std::max(0.0, StrictNumber(form_.TileWidth) * TileSide);
     if (canvasWidth > Limits::PictureSide) {
         MsgBox(QStringLiteral("Width is too large: a sheet holds at most %1 tiles per row.")
-                   .arg(Limits::PictureSide / 32));
+                   .arg(Limits::PictureSide / TileSide));
         return;
     }
     form_.Image(FormView::Pic::picBack).SetWidth(canvasWidth);
