@@ -1,6 +1,7 @@
 #include "batchoptions.h"
 
 #include "records/tileinfo.h"
+#include "runtime/limits.h"
 #include "runtime/numbers.h"
 #include "runtime/paths.h"
 #include "runtime/runtimeerror.h"
@@ -117,16 +118,16 @@ QString readExtrusion(const Request& request, TileOptions& options) {
     if (!text) {
         return QString();
     }
-    const auto value = wholeNumber(*text, 1, TileGrid::MaxSide);
+    const auto value = wholeNumber(*text, 1, Limits::TileSide);
     if (!value) {
-        return bad("--extrude", *text, QStringLiteral("not a whole number from 1 to %1").arg(TileGrid::MaxSide));
+        return bad("--extrude", *text, QStringLiteral("not a whole number from 1 to %1").arg(Limits::TileSide));
     }
     const TileGrid& grid = options.grid;
-    if (grid.Margin() + *value > TileGrid::MaxSide || grid.Spacing() + 2 * *value > TileGrid::MaxSide) {
+    if (grid.Margin() + *value > Limits::TileSide || grid.Spacing() + 2 * *value > Limits::TileSide) {
         return bad("--extrude", *text, QStringLiteral("makes a margin of %1 and a spacing of %2, past %3")
                                            .arg(grid.Margin() + *value)
                                            .arg(grid.Spacing() + 2 * *value)
-                                           .arg(TileGrid::MaxSide));
+                                           .arg(Limits::TileSide));
     }
     options.extrude = *value;
     return QString();
@@ -268,17 +269,18 @@ QString ReadTileOptions(const Request& request, TileOptions& options) {
         try {
             options.start = RoundToLong(StrictNumber(*start));
         } catch (const RuntimeError&) {
-            return bad("--start", *start, QStringLiteral("not a number from -2147483648 to 2147483647"));
+            return bad("--start", *start,
+                       QStringLiteral("not a number from %1 to %2").arg(-Limits::TileNumber - 1).arg(Limits::TileNumber));
         }
     }
 
     QSize tile(32, 32);
     if (const auto text = request.Value("--tile")) {
         const QStringList sides = text->split('x');
-        const auto width = wholeNumber(sides.value(0), 1, TileGrid::MaxSide);
-        const auto height = sides.size() == 2 ? wholeNumber(sides[1], 1, TileGrid::MaxSide) : width;
+        const auto width = wholeNumber(sides.value(0), 1, Limits::TileSide);
+        const auto height = sides.size() == 2 ? wholeNumber(sides[1], 1, Limits::TileSide) : width;
         if (sides.size() > 2 || !width || !height) {
-            return bad("--tile", *text, QStringLiteral("not WxH or N with sides from 1 to %1").arg(TileGrid::MaxSide));
+            return bad("--tile", *text, QStringLiteral("not WxH or N with sides from 1 to %1").arg(Limits::TileSide));
         }
         tile = QSize(*width, *height);
     }
@@ -286,9 +288,9 @@ QString ReadTileOptions(const Request& request, TileOptions& options) {
     const char* gapNames[2] = {"--margin", "--spacing"};
     for (int i = 0; i < 2; ++i) {
         if (const auto text = request.Value(gapNames[i])) {
-            const auto value = wholeNumber(*text, 0, TileGrid::MaxSide);
+            const auto value = wholeNumber(*text, 0, Limits::TileSide);
             if (!value) {
-                return bad(gapNames[i], *text, QStringLiteral("not a whole number from 0 to %1").arg(TileGrid::MaxSide));
+                return bad(gapNames[i], *text, QStringLiteral("not a whole number from 0 to %1").arg(Limits::TileSide));
             }
             gaps[i] = *value;
         }
@@ -321,7 +323,7 @@ QString ReadTileOptions(const Request& request, TileOptions& options) {
             } catch (const RuntimeError&) {
                 return bad("--width", *width, QStringLiteral("not a number or auto"));
             }
-            options.width = wholeNumber(width->trimmed(), 1, 1 << 17);
+            options.width = wholeNumber(width->trimmed(), 1, Limits::PictureSide);
         }
     }
     options.keepEdges = request.flags.contains("--keep-edges");
@@ -343,7 +345,7 @@ QString ReadTileOptions(const Request& request, TileOptions& options) {
     if (sheet && request.Value("--width") && !options.autoWidth &&
         !options.width) {
         return bad("--width", *request.Value("--width"),
-                   QStringLiteral("not a whole number of columns from 1 to %1, or auto").arg(1 << 17));
+                   QStringLiteral("not a whole number of columns from 1 to %1, or auto").arg(Limits::PictureSide));
     }
     return QString();
 }

@@ -12,17 +12,10 @@
 #include <QJsonDocument>
 
 namespace {
-// The failure's description without the file that the layers below put in front of it.
-QString bareDescription(const RuntimeError& failure) {
-    const QString lead = failure.File() + QStringLiteral(": ");
-    const QString& description = failure.Description();
-    return !failure.File().isEmpty() && description.startsWith(lead) ? description.mid(lead.size()) : description;
-}
-
 // "Description (cause)", the cause where the system gave one.
 QString describe(const RuntimeError& failure) {
-    const QString bare = bareDescription(failure);
-    return failure.Cause().isEmpty() ? bare : QStringLiteral("%1 (%2)").arg(bare, failure.Cause());
+    return failure.Cause().isEmpty() ? failure.Description()
+                                     : QStringLiteral("%1 (%2)").arg(failure.Description(), failure.Cause());
 }
 
 QString onFile(const QString& file, const QString& text) { return file.isEmpty() ? text : file + ": " + text; }

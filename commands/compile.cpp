@@ -8,6 +8,7 @@
 #include "imaging/picturesink.h"
 #include "records/tileinfo.h"
 #include "runtime/numbers.h"
+#include "runtime/limits.h"
 #include "runtime/outputfiles.h"
 #include "sheets/sheetbuilder.h"
 #include "sheets/sheetextruder.h"
@@ -20,7 +21,7 @@ namespace {
 // The width box as the window fills it at start; below 1 means 6, as for the window.
 int startupColumns(const QString& width) {
     const double columns = ParseNumber(width);
-    return columns >= 1 && columns <= Picture::MaxSide ? static_cast<int>(columns) : 6;
+    return columns >= 1 && columns <= Limits::PictureSide ? static_cast<int>(columns) : 6;
 }
 
 // SOURCE a folder with its info.ini, and, the window's way, the bitmap tiles it reads there.
@@ -36,7 +37,7 @@ void refuseOperands(const CompileRequest& request) {
     if (!folder.isDir()) {
         throw Refused(QStringLiteral("is a file, not a folder of tiles (Source path should be a folder not an image.)"), source);
     }
-    if (!QFileInfo(AsFolder(source) + "info.ini").isFile()) {
+    if (!QFileInfo(TileInfoFile(source)).isFile()) {
         throw Refused(QStringLiteral("holds no info.ini, the tile information file that split writes"), source);
     }
     // The window's way reads bitmaps only, and would fail on the first tile without saying why.
@@ -63,8 +64,7 @@ void compileTheWindowsWay(const CompileRequest& request, CompileResult& result) 
 
 void compileByGrid(const CompileRequest& request, CompileResult& result) {
     const TileOptions& options = request.options;
-    const QString tileInfo = AsFolder(request.source) + "info.ini";
-    const std::int32_t end = RoundToLong(StrictNumber(GetVar(tileInfo, "MAIN", "NumFiles")));
+    const std::int32_t end = RoundToLong(StrictNumber(ReadTileCount(request.source)));
     const std::int64_t count = std::int64_t{end} - options.start;
     if (count <= 0) {
         throw Refused(QStringLiteral("no tiles to compile: NumFiles is %1 and the start number %2").arg(end).arg(options.start));
@@ -81,7 +81,7 @@ void compileByGrid(const CompileRequest& request, CompileResult& result) {
                           .arg(columns)
                           .arg(GridText(grid))
                           .arg(options.extrude > 0 ? QStringLiteral(", extruded by %1").arg(options.extrude) : QString())
-                          .arg(Picture::MaxSide));
+                          .arg(Limits::PictureSide));
     }
     const TileFolder tiles(request.source, options.format);
     const auto tilePath = [&](std::int64_t k) { return tiles.Path(static_cast<std::int32_t>(options.start + k)); };

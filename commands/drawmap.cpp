@@ -3,6 +3,7 @@
 #include "imaging/picture.h"
 #include "imaging/picturesink.h"
 #include "runtime/destination.h"
+#include "runtime/limits.h"
 #include "runtime/outputfiles.h"
 #include "tiled/mapfile.h"
 #include "tiled/tiledfiles.h"
@@ -14,17 +15,17 @@
 #include <QPainter>
 
 namespace {
-// Why a map's picture cannot be written under this name; "" when it can. Only PNG and BMP are
-// written, and a name that says another format would mislead every program that opens it.
-QString pictureNameProblem(const QString& name, bool formatGiven) {
+// Refuses a name the map's picture cannot be written under. Only PNG and BMP are written, and
+// a name that says another format would mislead every program that opens it.
+void refusePictureName(const QString& name, bool formatGiven) {
     const QString suffix = QFileInfo(name).suffix().toLower();
     if (suffix == "png" || suffix == "bmp" || (suffix.isEmpty() && formatGiven)) {
-        return QString();
+        return;
     }
     if (suffix.isEmpty()) {
-        return QStringLiteral("%1: a picture name without .png or .bmp says no format; add one or give --format").arg(name);
+        throw Refused(QStringLiteral("a picture name without .png or .bmp says no format; add one or give --format"), name);
     }
-    return QStringLiteral("%1: tilvex writes .png and .bmp pictures, not .%2").arg(name, suffix);
+    throw Refused(QStringLiteral("tilvex writes .png and .bmp pictures, not .%1").arg(suffix), name);
 }
 
 // The picture's format: --format, else the name's.
@@ -97,8 +98,8 @@ void drawPlainMap(const DrawMapRequest& request, TileMap map, const QString& map
         throw Refused(QStringLiteral("the map's tiles are %1, its tileset's %2").arg(SizeText(map.Tile()), SizeText(tileset.Tile())));
     }
     const QSize size = map.PictureSize();
-    if (size.width() > Picture::MaxSide || size.height() > Picture::MaxSide) {
-        throw Refused(QStringLiteral("the map makes a %1 picture, larger than %2 pixels a side").arg(SizeText(size)).arg(Picture::MaxSide));
+    if (size.width() > Limits::PictureSide || size.height() > Limits::PictureSide) {
+        throw Refused(QStringLiteral("the map makes a %1 picture, larger than %2 pixels a side").arg(SizeText(size)).arg(Limits::PictureSide));
     }
     if (request.options.emptyColour) {
         map.Background = request.options.emptyColour;
@@ -131,9 +132,7 @@ DrawMapResult RunDrawMap(const DrawMapRequest& request) {
             throw Refused(QFileInfo::exists(request.map) ? QStringLiteral("is a folder, not a map") : QStringLiteral("no such map file"),
                           request.map);
         }
-        if (const QString problem = pictureNameProblem(request.destination, request.options.FormatGiven()); !problem.isEmpty()) {
-            throw Refused(problem);
-        }
+        refusePictureName(request.destination, request.options.FormatGiven());
         const TileFormat format = pictureFormat(request);
         const QString mapFile = LinkTarget(request.map);
         // Maps of the plain kind split writes are drawn by exact copies; every other map as

@@ -5,6 +5,7 @@
 #include "imaging/picturefile.h"
 #include "imaging/pngwriter.h"
 #include "imaging/sheetbands.h"
+#include "runtime/limits.h"
 #include "runtime/outputfiles.h"
 #include "runtime/readahead.h"
 #include "sheets/sheetextruder.h"
@@ -36,10 +37,10 @@ void writeExtruded(const QString& source, const QString& out, TileFormat format,
     result.cells = extruder.Cells(sheetSize);
     result.partial = grid.CoveredCells(sheetSize) != grid.WholeCells(sheetSize);
     if (result.cells.isEmpty()) {
-        throw Refused(QStringLiteral("%1: the grid (%2) is larger than the %3 sheet").arg(source, GridText(grid), SizeText(sheetSize)));
+        throw Refused(QStringLiteral("the grid (%1) is larger than the %2 sheet").arg(GridText(grid), SizeText(sheetSize)), source);
     }
     if (result.size.isEmpty()) {
-        throw Refused(QStringLiteral("%1: extruded, the sheet would pass %2 pixels a side").arg(source).arg(Picture::MaxSide));
+        throw Refused(QStringLiteral("extruded, the sheet would pass %1 pixels a side").arg(Limits::PictureSide), source);
     }
     OutputFiles::Folder(QFileInfo(out).absolutePath());
     if (format == TileFormat::Png && !bands->Whole()) {
@@ -80,7 +81,7 @@ void extrudeTileset(const ExtrudeRequest& request, ExtrudeResult& result) {
     const QString& source = request.source;
     const QString& out = request.out;
     if (!out.endsWith(".tsx", Qt::CaseInsensitive)) {
-        throw Refused(QStringLiteral("%1: a tileset is extruded into a tileset, a file name ending in .tsx").arg(out));
+        throw Refused(QStringLiteral("a tileset is extruded into a tileset, a file name ending in .tsx"), out);
     }
     if (!request.options.gridOption.isEmpty()) {
         throw Refused(QStringLiteral("extrude of a tileset takes its grid from the tileset, not %1").arg(request.options.gridOption));
@@ -88,23 +89,21 @@ void extrudeTileset(const ExtrudeRequest& request, ExtrudeResult& result) {
     TilesetDocument document(source);
     const TiledTileset& tileset = document.Model();
     if (tileset.IsCollection()) {
-        throw Refused(QStringLiteral("%1: an image-collection tileset (a picture for each tile) has no sheet to "
-                                     "extrude; extrude the pictures' sheet and its tileset instead")
-                          .arg(source));
+        throw Refused(QStringLiteral("an image-collection tileset (a picture for each tile) has no sheet to "
+                                     "extrude; extrude the pictures' sheet and its tileset instead"), source);
     }
     const int n = request.options.extrude;
-    if (tileset.margin + n > TileGrid::MaxSide || tileset.spacing + 2 * n > TileGrid::MaxSide) {
-        throw Refused(QStringLiteral("%1: extruded by %2, its margin %3 and spacing %4 would pass %5")
-                          .arg(source)
+    if (tileset.margin + n > Limits::TileSide || tileset.spacing + 2 * n > Limits::TileSide) {
+        throw Refused(QStringLiteral("extruded by %1, its margin %2 and spacing %3 would pass %4")
                           .arg(n)
                           .arg(tileset.margin + n)
                           .arg(tileset.spacing + 2 * n)
-                          .arg(TileGrid::MaxSide));
+                          .arg(Limits::TileSide), source);
     }
     const QFileInfo outInfo(out);
     const QString sheet = outInfo.absoluteDir().filePath(outInfo.completeBaseName() + ".png");
     if (OutputFiles::SameFile(sheet, tileset.image.source)) {
-        throw Refused(QStringLiteral("%1: the extruded sheet %2 would replace the tileset's own image; give OUT another name").arg(out, sheet));
+        throw Refused(QStringLiteral("the extruded sheet %1 would replace the tileset's own image; give OUT another name").arg(sheet), out);
     }
     // A linked OUT is written at its target, and stays a link.
     OutputFiles outputs;
@@ -126,13 +125,13 @@ void extrudeSheet(const ExtrudeRequest& request, ExtrudeResult& result) {
     const QString& out = request.out;
     const std::optional<TileFormat> format = formatOf(out);
     if (!format) {
-        throw Refused(QStringLiteral("%1: the extruded sheet is written as .png or .bmp").arg(out));
+        throw Refused(QStringLiteral("the extruded sheet is written as .png or .bmp"), out);
     }
     if (!request.tileGiven) {
         throw Refused(QStringLiteral("extrude of a sheet needs its --tile WxH"));
     }
     if (OutputFiles::SameFile(source, out)) {
-        throw Refused(QStringLiteral("%1: the extruded sheet would replace its own source").arg(out));
+        throw Refused(QStringLiteral("the extruded sheet would replace its own source"), out);
     }
     const SheetExtruder extruder(request.options.grid, request.options.extrude);
     writeExtruded(source, out, *format, extruder, request.options.grid, result);

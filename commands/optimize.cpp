@@ -4,6 +4,7 @@
 
 #include "imaging/picture.h"
 #include "maps/mapoptimizer.h"
+#include "runtime/limits.h"
 #include "runtime/outputfiles.h"
 #include "runtime/paths.h"
 #include "runtime/wholefile.h"
@@ -41,13 +42,13 @@ void refuseNames(const OptimizeRequest& request, const QString& name) {
     std::set<QString> written = {name.toLower()};
     for (const QString& map : request.maps) {
         if (!IsTiledMapName(map)) {
-            throw Refused(QStringLiteral("%1: not a map file (.tmx or .tmj)").arg(map));
+            throw Refused(QStringLiteral("not a map file (.tmx or .tmj)"), map);
         }
         if (!QFileInfo(map).isFile()) {
-            throw Refused(QStringLiteral("%1: %2").arg(map, NoSource));
+            throw Refused(NoSource, map);
         }
         if (!written.insert(QFileInfo(map).fileName().toLower()).second) {
-            throw Refused(QStringLiteral("%1: another map or the tileset has the same name in %2").arg(map, request.out));
+            throw Refused(QStringLiteral("another map or the tileset has the same name in %1").arg(request.out), map);
         }
     }
 }
@@ -97,7 +98,7 @@ void optimize(const OptimizeRequest& request, OptimizeResult& result) {
         throw Refused(QStringLiteral("%1 tiles at %2 a row make a sheet larger than %3 pixels a side")
                           .arg(census.Count())
                           .arg(columns)
-                          .arg(Picture::MaxSide));
+                          .arg(Limits::PictureSide));
     }
     if (format == TileFormat::Bmp && hasTransparency(census)) {
         throw Refused(QStringLiteral("--format bmp: the tiles have transparent pixels, which a bitmap sheet cannot hold; use --format png"));

@@ -8,6 +8,7 @@
 #include "imaging/sheetbands.h"
 #include "records/tileinfo.h"
 #include "runtime/filelock.h"
+#include "runtime/limits.h"
 #include "runtime/numbers.h"
 #include "runtime/destination.h"
 #include "runtime/outputfiles.h"
@@ -25,15 +26,14 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 
-#include <cerrno>
-#include <limits>
 
 namespace {
-// Pixels of the sheet that no 32 by 32 tile the window cut holds.
+// Pixels of the sheet that no tile the window cut holds.
 std::int64_t droppedPixels(QSize sheet, long long tilesCut) {
-    const std::int64_t across = sheet.width() / 32;
+    constexpr int tile = Converter::TileSide;
+    const std::int64_t across = sheet.width() / tile;
     const std::int64_t rows = across > 0 ? tilesCut / across : 0;
-    const std::int64_t kept = std::min<std::int64_t>(sheet.width(), 32 * across) * std::min<std::int64_t>(sheet.height(), 32 * rows);
+    const std::int64_t kept = std::min<std::int64_t>(sheet.width(), tile * across) * std::min<std::int64_t>(sheet.height(), tile * rows);
     return std::int64_t{sheet.width()} * sheet.height() - kept;
 }
 
@@ -52,8 +52,8 @@ void refuseOperands(const SplitRequest& request) {
 }
 
 void refuseNumbers(std::int32_t start, std::int64_t count) {
-    if (std::int64_t{start} + count > std::numeric_limits<std::int32_t>::max()) {
-        throw Refused(QStringLiteral("--start %1: %2 tiles would pass tile number 2147483647").arg(start).arg(count));
+    if (std::int64_t{start} + count > Limits::TileNumber) {
+        throw Refused(QStringLiteral("--start %1: %2 tiles would pass tile number %3").arg(start).arg(count).arg(Limits::TileNumber));
     }
 }
 
@@ -70,7 +70,7 @@ void splitTheWindowsWay(const SplitRequest& request, SplitResult& result) {
                                 converter.TilesCut(), QStringLiteral(".bmp")};
     result.tileCount = converter.TilesCut();
     result.written += result.folder + "info.ini";
-    result.next = GetVar(result.folder + "info.ini", "MAIN", "NumFiles");
+    result.next = ReadTileCount(result.folder);
     result.Count(QStringLiteral("next"), static_cast<std::int64_t>(ParseNumber(result.next)));
     if ((result.dropped = droppedPixels(converter.SheetSize(), converter.TilesCut())) > 0) {
         result.Count(QStringLiteral("dropped"), result.dropped);
@@ -103,9 +103,7 @@ void splitByGrid(const SplitRequest& request, SplitResult& result) {
     });
     staged.Commit([&](const QString& tiles) {
         // A count that is not recorded would make a later compile draw the wrong tiles.
-        if (!WriteVar(tiles + "info.ini", "MAIN", "NumFiles", NumberText(static_cast<double>(next)))) {
-            RaiseErrno(errno, tiles + "info.ini");
-        }
+        WriteTileCount(tiles, next);
     });
     if (!options.tileset.isEmpty()) {
         QStringList tiles;
@@ -219,9 +217,7 @@ void splitLevel(const SplitRequest& request, SplitResult& result) {
     outputs.FilesIn(newFiles);
     outputs.RefuseInputs();
     UniqueSplitter::WriteTiles(index, known, folder, options.start, options.format);
-    if (!WriteVar(folder + "info.ini", "MAIN", "NumFiles", NumberText(static_cast<double>(next)))) {
-        RaiseErrno(errno);
-    }
+    WriteTileCount(folder, next);
     if (shared) {
         // The user's tileset keeps all it holds; only the new tiles and the count are ours.
         TilesetDocument document(tilesetFile);

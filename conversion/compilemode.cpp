@@ -82,18 +82,18 @@ bool Converter::CompileMode(QString source, QString destination) {
 
     // The sheet is as wide as the row InitSurfaces settled; only a width box below 1 makes
     // that differ from the width the convert command gave it.
-    back.SetWidth(StrictNumber(form_.TileWidth) * 32);
+    back.SetWidth(StrictNumber(form_.TileWidth) * TileSide);
     const float height = sheetHeight(StrictNumber(form_.NumTileSurfs), StrictNumber(form_.TileWidth));
     const int sheetRows = Picture::Side(height);
     // Unseen, the sheet is drawn into the canvas a band of tile rows at a time, each written
     // where the file holds it once drawn.
     const bool banded = !form_.ShowsPictures() && back.Width() > 0 && sheetRows > 0;
-    const int bandRows = banded ? BandRows(std::int64_t{back.Width()} * 3, 32) : sheetRows;
+    const int bandRows = banded ? BandRows(std::int64_t{back.Width()} * 3, TileSide) : sheetRows;
     if (!banded) {
         back.SetHeight(height);
     }
     sheetSize_ = QSize(back.Width(), sheetRows);
-    rTileSrc = RECT{0, 0, 32, 32};
+    rTileSrc = RECT{0, 0, TileSide, TileSide};
 
     const QString separator = EndsWithSeparator(destination) ? QString() : PathSeparator();
     const QString sheetFile = destination + separator + QStringLiteral("Tiles.bmp");
@@ -128,9 +128,9 @@ bool Converter::CompileMode(QString source, QString destination) {
     CellNumber start(&ParseNumber);
     CellNumber width(&StrictNumber);
     CellNumber count(&StrictNumber);
-    // The canvas is at most Picture::MaxSide pixels each way, so neither loop nor any cell
+    // The canvas is at most Limits::PictureSide pixels each way, so neither loop nor any cell
     // edge can leave 32 bits.
-    const std::int32_t rows = sheetRows / 32;
+    const std::int32_t rows = sheetRows / TileSide;
     auto cellTile = [&](std::int32_t row, std::int32_t column) {
         return RoundToLong(start.Of(form_.Text(Box::txtStart)) + width.Of(form_.TileWidth) * row + column);
     };
@@ -155,14 +155,14 @@ bool Converter::CompileMode(QString source, QString destination) {
         if (readAhead && row < rows) {
             readRowAhead(row + 1);
         }
-        if (banded && 32 * row >= bandTop + bandRows) {
+        if (banded && TileSide * row >= bandTop + bandRows) {
             writeBand();
-            startBand(32 * row);
+            startBand(TileSide * row);
         }
         const std::int32_t columns = RoundToLong(back.Width()) / 32;
         for (std::int32_t column = 0; column <= columns; ++column) {
             const std::int32_t tile = cellTile(row, column);
-            rTileDest = RECT{32 * column, 32 * row, 32 * column + 32, 32 * row + 32};
+            rTileDest = RECT{TileSide * column, TileSide * row, TileSide * (column + 1), TileSide * (row + 1)};
             if (count.Of(form_.NumTileSurfs) > tile) {
                 ReadyTileSurface(form_, tile, source);
                 const DirectDrawSurface7* surface = TileSurf.At(tile);

@@ -3,6 +3,7 @@
 #include "imaging/picture.h"
 #include "records/bmpsize.h"
 #include "records/errorlog.h"
+#include "runtime/limits.h"
 #include "runtime/messagebox.h"
 #include "runtime/numbers.h"
 #include "runtime/paths.h"
@@ -31,10 +32,10 @@ void Converter::Command1_Click() {
     using Box = FormView::Box;
     form_.TileWidth = NumberText(ParseNumber(form_.Text(Box::txtWidth)));
     // A row of no tiles, or fewer, is a canvas of no width.
-    const double canvasWidth = std::max(0.0, StrictNumber(form_.TileWidth) * 32);
-    if (canvasWidth > Picture::MaxSide) {
+    const double canvasWidth = std::max(0.0, StrictNumber(form_.TileWidth) * TileSide);
+    if (canvasWidth > Limits::PictureSide) {
         MsgBox(QStringLiteral("Width is too large: a sheet holds at most %1 tiles per row.")
-                   .arg(Picture::MaxSide / 32));
+                   .arg(Limits::PictureSide / TileSide));
         return;
     }
     form_.Image(FormView::Pic::picBack).SetWidth(canvasWidth);

@@ -19,6 +19,9 @@ class RuntimeError;
 // The window's convert command and its conversion procedure Convert, run on a FormView.
 class Converter {
 public:
+    // The side of every tile the window cuts and draws, in pixels.
+    static constexpr int TileSide = 32;
+
     explicit Converter(FormView& form);
     ~Converter();
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "conversion/converter.h"
 #include "imaging/picture.h"
 #include "surfaces/formview.h"
 
@@ -31,8 +32,8 @@ public:
 
 private:
     std::map<Box, QString> texts_;
-    Picture pic_{32, 32};
-    Picture pic2_{32, 32};
+    Picture pic_{Converter::TileSide, Converter::TileSide};
+    Picture pic2_{Converter::TileSide, Converter::TileSide};
     Picture picBack_{224, 224};
     bool split_ = true;
     bool buttonEnabled_ = true;

@@ -22,7 +22,6 @@
 
 #include <sys/stat.h>
 
-#include <cerrno>
 #include <algorithm>
 #include <filesystem>
 #include <limits>
@@ -30,12 +29,11 @@
 
 namespace {
 
-constexpr int kTile = 32;
 
 }  // namespace
 
 bool Converter::SplitMode(QString source, QString destination, Picture& canvas) {
-    canvas.SetSize(kTile, kTile);
+    canvas.SetSize(TileSide, TileSide);
     tilesCut_ = 0;
     // Unseen, a new destination is made out of sight and appears when its tiles are all
     // written: the tiles then cost plain creates, and a killed run leaves nothing visible.
@@ -71,7 +69,7 @@ bool Converter::SplitMode(QString source, QString destination, Picture& canvas) 
     if (!form_.ShowsPictures()) {
         rows = SheetBands::OfPlainBitmap(source);
         // A sheet less than a tile high or wide is cut the window's way, tile by tile.
-        if (rows && (rows->Size().width() < kTile || rows->Size().height() < kTile)) {
+        if (rows && (rows->Size().width() < TileSide || rows->Size().height() < TileSide)) {
             rows.reset();
         }
     }
@@ -84,8 +82,8 @@ bool Converter::SplitMode(QString source, QString destination, Picture& canvas) 
     }
     // The header reader keeps only 16 bits of each side and reads a top-down bitmap's
     // height as a huge number; the picture has the true size.
-    const std::int32_t tilesAcross = sheetSize_.width() / kTile;
-    const std::int32_t tilesDown = sheetSize_.height() / kTile;
+    const std::int32_t tilesAcross = sheetSize_.width() / TileSide;
+    const std::int32_t tilesDown = sheetSize_.height() / TileSide;
 
     std::int32_t number = RoundToLong(ParseNumber(form_.Text(FormView::Box::txtStart)));
     // Refused before the first tile, or the sheet would be lost under one.
@@ -115,13 +113,7 @@ bool Converter::SplitMode(QString source, QString destination, Picture& canvas) 
         tiles.Finish();
     }
 
-    // A count that is not recorded would make a later Compile draw the wrong tiles.
-    const auto record = [&](const QString& folder) {
-        if (!WriteVar(folder + QStringLiteral("info.ini"), QStringLiteral("MAIN"), QStringLiteral("NumFiles"),
-                      NumberText(number))) {
-            RaiseErrno(errno, folder + QStringLiteral("info.ini"));
-        }
-    };
+    const auto record = [&](const QString& folder) { WriteTileCount(folder, number); };
     if (staged) {
         staged->Commit(record);
     } else {
@@ -144,20 +136,20 @@ std::int32_t Converter::cutTiles(const Picture& image, Picture& canvas, std::int
                 break;
             }
         }
-        const int x = kTile * column;
-        const int y = kTile * row;
+        const int x = TileSide * column;
+        const int y = TileSide * row;
         // The first row is cut even from a picture less than a tile high: show the
         // background where the block leaves the picture, not the previous tile.
-        if (x + kTile > image.Width() || y + kTile > image.Height()) {
+        if (x + TileSide > image.Width() || y + TileSide > image.Height()) {
             canvas.Image().fill(Picture::Background());
         }
-        BitBlt(canvas, 0, 0, kTile, kTile, image, x, y);
+        BitBlt(canvas, 0, 0, TileSide, TileSide, image, x, y);
         form_.Repaint(FormView::Pic::pic);
         form_.DoEvents();
         ++tilesCut_;
         form_.Progress(tilesCut_, total);
         std::vector<unsigned char> bytes;
-        EncodeBitmapFile(canvas.Image(), kTile, kTile, bytes);
+        EncodeBitmapFile(canvas.Image(), TileSide, TileSide, bytes);
         write(ToFsPath(NumberText(number) + QStringLiteral(".bmp")).string(), bytes);
         number = AddLong(number, 1);
     }
@@ -165,32 +157,32 @@ std::int32_t Converter::cutTiles(const Picture& image, Picture& canvas, std::int
 }
 
 std::int32_t Converter::cutBands(SheetBands& sheet, std::int32_t number, bool anyThread, const TileWrite& write) {
-    const int across = sheet.Size().width() / kTile;
-    const int down = sheet.Size().height() / kTile;
+    const int across = sheet.Size().width() / TileSide;
+    const int down = sheet.Size().height() / TileSide;
     const std::int64_t total = std::int64_t{across} * down;
     // Tiles numbered up to 2147483647 are written; then the next number overflows, as it
     // does one tile at a time.
     const std::int64_t fit = std::min<std::int64_t>(total, std::int64_t{std::numeric_limits<std::int32_t>::max()} - number + 1);
-    const int bandRows = std::min(BandRows(std::int64_t{across} * kTile * 3, kTile) / kTile, std::max(down, 1));
+    const int bandRows = std::min(BandRows(std::int64_t{across} * TileSide * 3, TileSide) / TileSide, std::max(down, 1));
     auto cut = [&](const QImage& band, int top, std::int64_t k) {
         const int column = static_cast<int>(k % across);
         const int row = static_cast<int>(k / across) - top;
-        const QImage tile(band.constBits() + band.bytesPerLine() * row * kTile + std::size_t{3} * kTile * column, kTile, kTile,
-                          band.bytesPerLine(), band.format());
+        const QImage tile(band.constBits() + band.bytesPerLine() * row * TileSide + std::size_t{3} * TileSide * column,
+                          TileSide, TileSide, band.bytesPerLine(), band.format());
         thread_local std::vector<unsigned char> bytes;
-        EncodeBitmapFile(tile, kTile, kTile, bytes);
+        EncodeBitmapFile(tile, TileSide, TileSide, bytes);
         write(ToFsPath(NumberText(static_cast<double>(number + k)) + QStringLiteral(".bmp")).string(), bytes);
     };
     ReadAhead(
         (down + bandRows - 1) / bandRows,
         [&](int i) {
             const int top = i * bandRows;
-            return sheet.Rows(top * kTile, std::min(bandRows, down - top) * kTile);
+            return sheet.Rows(top * TileSide, std::min(bandRows, down - top) * TileSide);
         },
         [&](int i, QImage& band) {
             const int top = i * bandRows;
             const std::int64_t first = std::int64_t{top} * across;
-            const std::int64_t end = std::min(fit, first + std::int64_t{band.height() / kTile} * across);
+            const std::int64_t end = std::min(fit, first + std::int64_t{band.height() / TileSide} * across);
             if (anyThread) {
                 ParallelFor(static_cast<std::size_t>(std::max<std::int64_t>(0, end - first)),
                             [&](std::size_t j) { cut(band, top, first + static_cast<std::int64_t>(j)); });

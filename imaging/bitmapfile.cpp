@@ -6,6 +6,7 @@
 #include "imaging/surfacememory.h"
 #include "runtime/atomicfile.h"
 #include "runtime/descriptor.h"
+#include "runtime/limits.h"
 #include "runtime/paths.h"
 #include "runtime/runtimeerror.h"
 
@@ -127,7 +128,7 @@ void BitmapBands::Read(int first, int count, QImage& into) const { readBand(fd_,
 std::uint64_t MostPixelsFor(std::int64_t fileSize) {
     constexpr std::int64_t alwaysAllowedBytes = std::int64_t{64} << 20;
     constexpr std::int64_t bytesPerFileByte = 2048;
-    constexpr std::uint64_t largestCanvas = std::uint64_t{Picture::MaxSide} * Picture::MaxSide;
+    constexpr std::uint64_t largestCanvas = std::uint64_t{Limits::PictureSide} * Limits::PictureSide;
     return std::min(largestCanvas, static_cast<std::uint64_t>(alwaysAllowedBytes + bytesPerFileByte * fileSize) / 4);
 }
 

@@ -3,6 +3,7 @@
 #include "imaging/bitmapfile.h"
 #include "imaging/pixelcopy.h"
 #include "imaging/surfacememory.h"
+#include "runtime/limits.h"
 #include "runtime/numbers.h"
 #include "runtime/runtimeerror.h"
 
@@ -13,7 +14,7 @@
 Picture::Picture(int width, int height) { SetSize(width, height); }
 
 int Picture::Side(double pixels) {
-    if (!std::isfinite(pixels) || pixels < 0 || pixels > MaxSide) {
+    if (!std::isfinite(pixels) || pixels < 0 || pixels > Limits::PictureSide) {
         RaiseError(Err::InvalidPropertyValue);
     }
     return RoundToLong(pixels);
@@ -26,7 +27,7 @@ void Picture::SetWidth(double pixels) { SetSize(Side(pixels), height_); }
 void Picture::SetHeight(double pixels) { SetSize(width_, Side(pixels)); }
 
 void Picture::SetSize(int width, int height) {
-    if (width < 0 || height < 0 || width > MaxSide || height > MaxSide) {
+    if (width < 0 || height < 0 || width > Limits::PictureSide || height > Limits::PictureSide) {
         RaiseError(Err::InvalidPropertyValue);
     }
     if (width == width_ && height == height_ && (width == 0 || height == 0 || !image_.isNull())) {
@@ -65,7 +66,7 @@ void Picture::resizeImage(int width, int height) {
 
 void Picture::LoadFile(const QString& path) {
     QImage loaded = LoadBitmapFile(path);
-    if (loaded.width() > MaxSide || loaded.height() > MaxSide) {
+    if (loaded.width() > Limits::PictureSide || loaded.height() > Limits::PictureSide) {
         RaiseError(Err::InvalidPicture);
     }
     if (loaded.format() != QImage::Format_RGB32 && loaded.format() != QImage::Format_BGR888) {

@@ -10,9 +10,6 @@
 // exactly what a save writes. Sizes are in pixels; the box has no border.
 class Picture {
 public:
-    // Largest side a canvas accepts, in pixels; larger is no real sheet and only exhausts memory.
-    static constexpr int MaxSide = 1 << 17;
-
     Picture(int width = 0, int height = 0);
 
     int Width() const { return width_; }

@@ -1,6 +1,7 @@
 #include "imaging/pngreader.h"
 
 #include "imaging/picture.h"
+#include "runtime/limits.h"
 #include "runtime/runtimeerror.h"
 
 #include <spng.h>
@@ -86,7 +87,7 @@ PngDecoder::PngDecoder(const unsigned char* bytes, std::size_t size, std::uint64
     }
     try {
         check(spng_set_png_buffer(ctx_, bytes, size));
-        check(spng_set_image_limits(ctx_, Picture::MaxSide, Picture::MaxSide));
+        check(spng_set_image_limits(ctx_, Limits::PictureSide, Limits::PictureSide));
         spng_ihdr ihdr {};
         check(spng_get_ihdr(ctx_, &ihdr));
         if (std::uint64_t{ihdr.width} * ihdr.height > maxPixels) {

@@ -5,6 +5,7 @@
 #include "imaging/picturefile.h"
 #include "imaging/pngreader.h"
 #include "runtime/descriptor.h"
+#include "runtime/limits.h"
 #include "runtime/runtimeerror.h"
 #include "runtime/wholefile.h"
 
@@ -39,7 +40,7 @@ std::unique_ptr<SheetBands> SheetBands::OfPlainBitmap(const QString& path) {
         return nullptr;
     }
     const QSize size = sheet->size_;
-    if (!sheet->bitmap_->Plain() || size.width() > Picture::MaxSide || size.height() > Picture::MaxSide) {
+    if (!sheet->bitmap_->Plain() || size.width() > Limits::PictureSide || size.height() > Limits::PictureSide) {
         return nullptr;
     }
     return sheet;

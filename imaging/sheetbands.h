@@ -19,7 +19,7 @@ class PngDecoder;
 class SheetBands {
 public:
     explicit SheetBands(const QString& path);
-    // The rows of an uncompressed 24-bit bitmap of at most Picture::MaxSide a side, read
+    // The rows of an uncompressed 24-bit bitmap of at most Limits::PictureSide a side, read
     // where they lie; null for any other file, or one that cannot be opened, whose failure
     // is then left for a whole load to report.
     static std::unique_ptr<SheetBands> OfPlainBitmap(const QString& path);

@@ -1,5 +1,6 @@
 #include "maps/gidmap.h"
 
+#include "runtime/limits.h"
 #include "runtime/runtimeerror.h"
 
 #include <algorithm>
@@ -9,7 +10,7 @@ GidMap::GidMap(std::vector<std::pair<std::uint32_t, std::int32_t>> firstGids) : 
 }
 
 std::optional<TileRef> GidMap::Ref(std::uint32_t gid) const {
-    const std::uint32_t bare = gid & ~FlagBits;
+    const std::uint32_t bare = gid & ~GidFlag::All;
     const auto after = std::upper_bound(firstGids_.begin(), firstGids_.end(), bare,
                                         [](std::uint32_t value, const auto& entry) { return value < entry.first; });
     if (bare == 0 || after == firstGids_.begin()) {
@@ -20,7 +21,7 @@ std::optional<TileRef> GidMap::Ref(std::uint32_t gid) const {
 }
 
 std::uint32_t GidMap::Remap(std::uint32_t gid, const TileCensus& census, std::uint32_t newFirst) const {
-    if ((gid & ~FlagBits) == 0) {
+    if ((gid & ~GidFlag::All) == 0) {
         return gid;
     }
     const auto ref = Ref(gid);
@@ -28,6 +29,6 @@ std::uint32_t GidMap::Remap(std::uint32_t gid, const TileCensus& census, std::ui
     if (!placement) {
         throw RuntimeError(Err::SubscriptOutOfRange, QStringLiteral("gid %1 places no tile that was counted").arg(gid));
     }
-    const std::uint32_t flips = CombinedFlips(placement->flips, gid & TileFlip::All);
-    return (newFirst + static_cast<std::uint32_t>(placement->id)) | flips | (gid & FlagBits & ~TileFlip::All);
+    const std::uint32_t flips = CombinedFlips(placement->flips, gid & GidFlag::Flips);
+    return (newFirst + static_cast<std::uint32_t>(placement->id)) | flips | (gid & GidFlag::Rotated120);
 }

@@ -11,10 +11,6 @@
 // among the tilesets of all maps, so gids of any map can be moved onto one new tileset.
 class GidMap {
 public:
-    // The flag bits at the top of a gid: the three flips and the hexagonal 120-degree turn,
-    // which moves nothing on an orthogonal map and is kept as it is.
-    static constexpr std::uint32_t FlagBits = 0xF0000000u;
-
     explicit GidMap(std::vector<std::pair<std::uint32_t, std::int32_t>> firstGids);
 
     // The tile a gid places (flags dropped); none for 0 and gids before every first gid.

@@ -16,12 +16,9 @@ bool isXml(const QString& path) {
 }
 
 QImage pictureOf(const TiledImage& image) {
-    QImage picture;
-    try {
-        picture = InTileFormat(LoadPicture(image.source)).convertToFormat(QImage::Format_RGBA8888);
-    } catch (const RuntimeError& e) {
-        throw RuntimeError(e.Number(), image.source + ": " + e.Description());
-    }
+    QImage picture = AboutFile(image.source, [&] {
+        return InTileFormat(LoadPicture(image.source)).convertToFormat(QImage::Format_RGBA8888);
+    });
     if (picture.isNull()) {
         RaiseError(Err::OutOfMemory);
     }

@@ -1,6 +1,7 @@
 #include "maps/maprenderer.h"
 
 #include "imaging/picture.h"
+#include "runtime/limits.h"
 #include "runtime/runtimeerror.h"
 #include "maps/tileimages.h"
 #include "sheets/tileindex.h"
@@ -188,12 +189,12 @@ void drawLayers(const TiledMap& map_, QImage& band, int left, int bandTop, const
                 painter.rotate(object->rotation);
                 painter.translate(-alignment(tileset.objectAlignment, size));
                 const QSizeF scale(size.width() / image.width(), size.height() / image.height());
-                bool flipH = (object->gid & TileFlip::Horizontal) != 0;
-                bool flipV = (object->gid & TileFlip::Vertical) != 0;
+                bool flipH = (object->gid & GidFlag::Horizontal) != 0;
+                bool flipV = (object->gid & GidFlag::Vertical) != 0;
                 QPointF centre(tileset.tileOffset.x() * scale.width() + size.width() / 2,
                                tileset.tileOffset.y() * scale.height() + size.height() / 2);
                 double rotation = 0;
-                if ((object->gid & TileFlip::Diagonal) != 0) {
+                if ((object->gid & GidFlag::Diagonal) != 0) {
                     rotation = 90;
                     const bool h = flipH;
                     flipH = flipV;
@@ -242,9 +243,9 @@ MapRenderer::MapRenderer(const TiledMap& map, Options options) : map_(map), opti
     const double top = static_cast<double>(cells.y()) * map.tile.height() - margin[1];
     const double width = static_cast<double>(cells.width()) * map.tile.width() + margin[0] + margin[2];
     const double height = static_cast<double>(cells.height()) * map.tile.height() + margin[1] + margin[3];
-    if (width > Picture::MaxSide || height > Picture::MaxSide || width * height > static_cast<double>(MaxPixels)) {
+    if (width > Limits::PictureSide || height > Limits::PictureSide || width * height > static_cast<double>(MaxPixels)) {
         InvalidMapFile(map.file, QStringLiteral("the map makes a %1x%2 picture, more than %3 pixels a side or %4 pixels")
-                                     .arg(width).arg(height).arg(Picture::MaxSide).arg(MaxPixels));
+                                     .arg(width).arg(height).arg(Limits::PictureSide).arg(MaxPixels));
     }
     area_ = QRect(static_cast<int>(left), static_cast<int>(top), static_cast<int>(width), static_cast<int>(height));
 }

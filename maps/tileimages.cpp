@@ -1,6 +1,7 @@
 #include "maps/tileimages.h"
 
 #include "imaging/picturefile.h"
+#include "runtime/limits.h"
 #include "runtime/runtimeerror.h"
 #include "sheets/tileindex.h"
 #include "tiled/tiledvalues.h"
@@ -86,7 +87,7 @@ QImage TileImages::cut(const TilesetRef& ref, int id) {
 
 const QImage& TileImages::Oriented(std::uint32_t gid, QRgb tint) {
     // The 120° bit means nothing on an orthogonal map.
-    const std::uint32_t placed = gid & ~GidRotated120;
+    const std::uint32_t placed = gid & ~GidFlag::Rotated120;
     const std::uint64_t key = std::uint64_t{placed} | std::uint64_t{tint} << 32;
     const auto found = oriented_.find(key);
     if (found != oriented_.end()) {
@@ -96,8 +97,8 @@ const QImage& TileImages::Oriented(std::uint32_t gid, QRgb tint) {
     QImage image;
     if (ref != nullptr) {
         image = cut(*ref, static_cast<int>(GidTile(placed) - ref->firstGid));
-        if (!image.isNull() && (placed & TileFlip::All) != 0) {
-            image = OrientedTile(image, placed & TileFlip::All);
+        if (!image.isNull() && (placed & GidFlag::Flips) != 0) {
+            image = OrientedTile(image, placed & GidFlag::Flips);
         }
         image = Tinted(image, tint);
     }

@@ -1,6 +1,11 @@
 #include "records/tileinfo.h"
 
+#include "runtime/numbers.h"
+#include "runtime/paths.h"
 #include "runtime/profile.h"
+#include "runtime/runtimeerror.h"
+
+#include <cerrno>
 
 namespace {
 constexpr int kBufferSize = 500;
@@ -20,4 +25,19 @@ QString GetVar(const QString& File, const QString& Header, const QString& Var) {
 
 bool WriteVar(const QString& File, const QString& Header, const QString& Var, const QString& Value) {
     return WritePrivateProfileString(Header, Var, Value, File);
+}
+
+QString TileInfoFile(const QString& folder) {
+    return (EndsWithSeparator(folder) ? folder : folder + PathSeparator()) + QStringLiteral("info.ini");
+}
+
+QString ReadTileCount(const QString& folder) {
+    return GetVar(TileInfoFile(folder), QStringLiteral("MAIN"), QStringLiteral("NumFiles"));
+}
+
+void WriteTileCount(const QString& folder, std::int64_t count) {
+    const QString file = TileInfoFile(folder);
+    if (!WriteVar(file, QStringLiteral("MAIN"), QStringLiteral("NumFiles"), NumberText(static_cast<double>(count)))) {
+        RaiseErrno(errno, file);
+    }
 }

@@ -15,7 +15,7 @@ namespace {
 constexpr int MostLinks = 40;
 
 [[noreturn]] void refuse(const QString& file, const QString& why) {
-    throw RuntimeError(Err::PathFileAccess, QStringLiteral("%1 (%2)").arg(ErrorDescription(Err::PathFileAccess), why), file);
+    throw RuntimeError(Err::PathFileAccess, ErrorDescription(Err::PathFileAccess), file, why);
 }
 }  // namespace
 

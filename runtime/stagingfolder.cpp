@@ -116,22 +116,22 @@ StagingFolder::~StagingFolder() {
     ::close(parent_);
 }
 
-QString StagingFolder::fail(int failure, const std::string& name) const {
-    return destination_ + QString::fromStdString(name) + ": " + ErrorDescription(ErrnoToNumber(failure));
+RuntimeError StagingFolder::fail(std::int32_t number, int failure, const std::string& name, const QString& after) const {
+    return RuntimeError(number, ErrorDescription(ErrnoToNumber(failure)) + after, destination_ + QString::fromStdString(name));
 }
 
 void StagingFolder::Write(const std::string& name, const void* data, std::size_t size) const {
     const int fd = ::openat(stage_, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0) {
         const int failure = errno;
-        throw RuntimeError(ErrnoToNumber(failure), fail(failure, name));
+        throw fail(ErrnoToNumber(failure), failure, name);
     }
     int failure = WriteAll(fd, data, size) ? 0 : errno;
     if (::close(fd) != 0 && failure == 0) {
         failure = errno;
     }
     if (failure != 0) {
-        throw RuntimeError(ErrnoToNumber(failure), fail(failure, name));
+        throw fail(ErrnoToNumber(failure), failure, name);
     }
 }
 
@@ -140,19 +140,16 @@ void StagingFolder::moveInto(int folder) {
     // Every namesake is looked at before the first is replaced, so a refusal changes nothing.
     for (const std::string& name : names) {
         if (const int refusal = replaceRefusal(folder, name); refusal != 0) {
-            throw RuntimeError(refusal == EINVAL ? Err::PathFileAccess : ErrnoToNumber(refusal),
-                               fail(refusal, name) + (refusal == EINVAL ? " (no regular file)" : "") +
-                                   "; nothing was changed");
+            throw fail(refusal == EINVAL ? Err::PathFileAccess : ErrnoToNumber(refusal), refusal, name,
+                       QString(refusal == EINVAL ? " (no regular file)" : "") + "; nothing was changed");
         }
     }
     std::size_t moved = 0;
     for (const std::string& name : names) {
         if (::renameat(stage_, name.c_str(), folder, name.c_str()) != 0) {
             const int failure = errno;
-            throw RuntimeError(ErrnoToNumber(failure),
-                               fail(failure, name) + QStringLiteral("; %1 of %2 files were put in place before it")
-                                                         .arg(moved)
-                                                         .arg(names.size()));
+            throw fail(ErrnoToNumber(failure), failure, name,
+                       QStringLiteral("; %1 of %2 files were put in place before it").arg(moved).arg(names.size()));
         }
         ++moved;
     }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "runtime/runtimeerror.h"
+
 #include <QString>
 
 #include <cstddef>
@@ -31,7 +33,8 @@ public:
 
 private:
     void moveInto(int folder);
-    QString fail(int failure, const std::string& name) const;
+    // The failure numbered number on the file name, errno failure's description followed by after.
+    RuntimeError fail(std::int32_t number, int failure, const std::string& name, const QString& after = QString()) const;
 
     QString destination_;  // ends with a separator
     std::string target_;   // the destination's name in its parent

@@ -4,6 +4,7 @@
 #include "imaging/picture.h"
 #include "imaging/picturefile.h"
 #include "imaging/picturesink.h"
+#include "runtime/limits.h"
 #include "runtime/runtimeerror.h"
 #include "sheets/tileformat.h"
 
@@ -15,19 +16,16 @@ namespace {
 struct PaletteMismatch {};
 
 QImage loadTile(const QString& path, QSize size) {
-    try {
-        QImage tile = LoadPicture(path);
-        if (tile.size() != size) {
-            throw RuntimeError(Err::InvalidPicture, QStringLiteral("is %1x%2 pixels, not %3x%4")
-                                                        .arg(tile.width())
-                                                        .arg(tile.height())
-                                                        .arg(size.width())
-                                                        .arg(size.height()));
-        }
-        return tile;
-    } catch (const RuntimeError& e) {
-        throw RuntimeError(e.Number(), path + ": " + e.Description(), path, e.Cause());
+    QImage tile = AboutFile(path, [&] { return LoadPicture(path); });
+    if (tile.size() != size) {
+        throw RuntimeError(Err::InvalidPicture, QStringLiteral("is %1x%2 pixels, not %3x%4")
+                                                    .arg(tile.width())
+                                                    .arg(tile.height())
+                                                    .arg(size.width())
+                                                    .arg(size.height()),
+                           path);
     }
+    return tile;
 }
 }  // namespace
 
@@ -36,7 +34,7 @@ SheetBuilder::SheetBuilder(const TileGrid& grid, int columns, std::int64_t count
 
 QSize SheetBuilder::SheetSize() const {
     const std::int64_t rows = (count_ + columns_ - 1) / columns_;
-    return rows > Picture::MaxSide ? QSize() : grid_.SheetSize(columns_, static_cast<int>(rows), Picture::MaxSide);
+    return rows > Limits::PictureSide ? QSize() : grid_.SheetSize(columns_, static_cast<int>(rows), Limits::PictureSide);
 }
 
 QImage SheetBuilder::Build(const std::function<QString(std::int64_t)>& path) const {

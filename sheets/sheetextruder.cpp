@@ -2,6 +2,7 @@
 
 #include "imaging/parallel.h"
 #include "imaging/picture.h"
+#include "runtime/limits.h"
 #include "runtime/runtimeerror.h"
 #include "sheets/tileformat.h"
 
@@ -40,7 +41,7 @@ QSize SheetExtruder::ExtrudedSize(QSize sheet) const {
         return {};
     }
     const TileGrid grown(grid_.Tile() + QSize(2 * extrusion_, 2 * extrusion_), grid_.Margin(), grid_.Spacing());
-    return grown.SheetSize(cells.width(), cells.height(), Picture::MaxSide);
+    return grown.SheetSize(cells.width(), cells.height(), Limits::PictureSide);
 }
 
 TileGrid SheetExtruder::ExtrudedGrid() const {

@@ -54,8 +54,7 @@ QString TileFolder::Path(std::int32_t number) const {
     const auto found = names_.constFind(number);
     if (found == names_.cend()) {
         const QString pattern = folder_ + NumberText(number) + ".*";
-        throw RuntimeError(Err::FileNotFound, QStringLiteral("%1: %2").arg(pattern, ErrorDescription(Err::FileNotFound)),
-                           pattern);
+        RaiseError(Err::FileNotFound, pattern);
     }
     return folder_ + *found;
 }

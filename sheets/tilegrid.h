@@ -9,9 +9,6 @@
 // pixels around the sheet's edge and S pixels between neighbouring tiles.
 class TileGrid {
 public:
-    // Largest tile side, margin or spacing taken; larger is no tile sheet.
-    static constexpr int MaxSide = 4096;
-
     TileGrid(QSize tile = QSize(32, 32), int margin = 0, int spacing = 0);
 
     QSize Tile() const { return tile_; }

@@ -1,5 +1,6 @@
 #include "sheets/tileindex.h"
 
+#include "runtime/limits.h"
 #include "runtime/runtimeerror.h"
 
 #include <cstring>
@@ -30,12 +31,12 @@ struct Turn {
 };
 
 Turn turnOf(std::uint32_t flips) {
-    Turn t = (flips & TileFlip::Diagonal) != 0 ? Turn{0, 1, 1, 0} : Turn{1, 0, 0, 1};
-    if ((flips & TileFlip::Horizontal) != 0) {
+    Turn t = (flips & GidFlag::Diagonal) != 0 ? Turn{0, 1, 1, 0} : Turn{1, 0, 0, 1};
+    if ((flips & GidFlag::Horizontal) != 0) {
         t.xx = -t.xx;
         t.xy = -t.xy;
     }
-    if ((flips & TileFlip::Vertical) != 0) {
+    if ((flips & GidFlag::Vertical) != 0) {
         t.yx = -t.yx;
         t.yy = -t.yy;
     }
@@ -61,7 +62,7 @@ std::uint32_t CombinedFlips(std::uint32_t inner, std::uint32_t outer) {
 }
 
 QImage OrientedTile(const QImage& tile, std::uint32_t flips) {
-    const bool diagonal = (flips & TileFlip::Diagonal) != 0;
+    const bool diagonal = (flips & GidFlag::Diagonal) != 0;
     const int width = diagonal ? tile.height() : tile.width();
     const int height = diagonal ? tile.width() : tile.height();
     QImage out(width, height, tile.format());
@@ -72,9 +73,9 @@ QImage OrientedTile(const QImage& tile, std::uint32_t flips) {
     const int bpp = tile.depth() / 8;
     for (int y = 0; y < height; ++y) {
         uchar* to = out.scanLine(y);
-        const int sy = (flips & TileFlip::Vertical) != 0 ? height - 1 - y : y;
+        const int sy = (flips & GidFlag::Vertical) != 0 ? height - 1 - y : y;
         for (int x = 0; x < width; ++x) {
-            const int sx = (flips & TileFlip::Horizontal) != 0 ? width - 1 - x : x;
+            const int sx = (flips & GidFlag::Horizontal) != 0 ? width - 1 - x : x;
             const uchar* from = diagonal ? tile.constScanLine(sx) + sy * bpp : tile.constScanLine(sy) + sx * bpp;
             std::memcpy(to + x * bpp, from, static_cast<std::size_t>(bpp));
         }
@@ -124,7 +125,7 @@ std::int32_t TileIndex::Add(const QImage& tile) {
     const bool square = size_.width() == size_.height();
     for (std::uint32_t code = 0; code < (flips_ ? 8u : 1u); ++code) {
         const std::uint32_t flips = code << 29;
-        if ((flips & TileFlip::Diagonal) != 0 && !square) {
+        if ((flips & GidFlag::Diagonal) != 0 && !square) {
             continue;
         }
         const QImage variant = flips == 0 ? own : OrientedTile(own, flips);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "runtime/limits.h"
+
 #include <QImage>
 #include <QSize>
 
@@ -7,15 +9,7 @@
 #include <unordered_map>
 #include <vector>
 
-// Flip bits of a tile placement as map files hold them in the top bits of a gid.
-namespace TileFlip {
-constexpr std::uint32_t Horizontal = 0x80000000u;
-constexpr std::uint32_t Vertical = 0x40000000u;
-constexpr std::uint32_t Diagonal = 0x20000000u;
-constexpr std::uint32_t All = Horizontal | Vertical | Diagonal;
-}  // namespace TileFlip
-
-// The tile as a map draws it with these flips: the diagonal (x and y swapped) first, then
+// The tile as a map draws it with these flips (GidFlag bits): the diagonal (x and y swapped) first, then
 // the horizontal, then the vertical mirror. A diagonal flip needs a square tile.
 QImage OrientedTile(const QImage& tile, std::uint32_t flips);
 

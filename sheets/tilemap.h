@@ -10,7 +10,7 @@
 #include <optional>
 #include <vector>
 
-// One cell of a map: a tile id of its tileset placed with flips (TileFlip bits), or empty.
+// One cell of a map: a tile id of its tileset placed with flips (GidFlag bits), or empty.
 struct MapCell {
     std::int32_t id = -1;  // -1: empty
     std::uint32_t flips = 0;

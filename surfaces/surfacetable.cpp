@@ -48,8 +48,7 @@ bool InitSurfaces(FormView& form, const QString& FilePath) {
     modRecs::ddsdTile.lFlags = DDSD_CAPS;
     modRecs::ddsdTile.ddsCaps.lCaps = DDSCAPS_OFFSCREENPLAIN | DDSCAPS_SYSTEMMEMORY;
 
-    const QString value = GetVar(name, QStringLiteral("MAIN"), QStringLiteral("NumFiles"));
-    form.NumTileSurfs = NumberText(RoundToLong(StrictNumber(value)));
+    form.NumTileSurfs = NumberText(RoundToLong(StrictNumber(ReadTileCount(FilePath))));
 
     form.TileWidth = NumberText(ParseNumber(form.Text(FormView::Box::txtWidth)));
     if (StrictNumber(form.TileWidth) < 1) {

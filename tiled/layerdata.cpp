@@ -11,7 +11,7 @@
 
 namespace {
 [[noreturn]] void invalid(const QString& file, const QString& reason) {
-    throw RuntimeError(Err::InvalidPicture, QStringLiteral("%1: %2").arg(file, reason));
+    throw RuntimeError(Err::InvalidPicture, reason, file);
 }
 
 // Inflates a zlib (or, with gzip, a gzip) stream into exactly size bytes; a longer stream

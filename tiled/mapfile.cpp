@@ -1,5 +1,6 @@
 #include "tiled/mapfile.h"
 
+#include "runtime/limits.h"
 #include "runtime/runtimeerror.h"
 #include "runtime/wholefile.h"
 #include "tiled/tiledfiles.h"
@@ -25,7 +26,7 @@ const char* const PictureHeight = "pictureheight";
 QString suffixOf(const QString& path) { return QFileInfo(path).suffix().toLower(); }
 
 [[noreturn]] void invalid(const QString& path, const QString& reason) {
-    throw RuntimeError(Err::InvalidPicture, QStringLiteral("%1: %2").arg(path, reason), path);
+    throw RuntimeError(Err::InvalidPicture, reason, path);
 }
 
 std::uint32_t gidOf(const MapCell& cell) {
@@ -33,8 +34,8 @@ std::uint32_t gidOf(const MapCell& cell) {
 }
 
 MapCell cellOf(std::uint32_t gid) {
-    const std::uint32_t id = gid & ~TileFlip::All;
-    return id == 0 ? MapCell{} : MapCell{static_cast<std::int32_t>(id - 1), gid & TileFlip::All};
+    const std::uint32_t id = gid & ~GidFlag::Flips;
+    return id == 0 ? MapCell{} : MapCell{static_cast<std::int32_t>(id - 1), gid & GidFlag::Flips};
 }
 
 QString colourText(QRgb colour) { return QStringLiteral("#%1").arg(colour & 0xFFFFFFu, 6, 16, QLatin1Char('0')); }
@@ -141,20 +142,20 @@ QByteArray tmjBytes(const QString& path, const TileMap& map) {
 
 // A count of cells or pixels from a map file: 1 to 2^17.
 int side(const QString& path, const QString& name, qint64 value) {
-    if (value < 1 || value > (1 << 17)) {
-        invalid(path, QStringLiteral("%1 %2 is not from 1 to %3").arg(name).arg(value).arg(1 << 17));
+    if (value < 1 || value > Limits::PictureSide) {
+        invalid(path, QStringLiteral("%1 %2 is not from 1 to %3").arg(name).arg(value).arg(Limits::PictureSide));
     }
     return static_cast<int>(value);
 }
 
 // A map of cells and tiles that fits a picture the tool can draw.
 TileMap sized(const QString& path, QSize cells, QSize tile) {
-    if (std::int64_t{cells.width()} * cells.height() > (std::int64_t{1} << 26)) {
-        invalid(path, QStringLiteral("%1x%2 cells are more than %3").arg(cells.width()).arg(cells.height()).arg(1 << 26));
+    if (std::int64_t{cells.width()} * cells.height() > Limits::LayerCells) {
+        invalid(path, QStringLiteral("%1x%2 cells are more than %3").arg(cells.width()).arg(cells.height()).arg(Limits::LayerCells));
     }
-    if (tile.isValid() && (std::int64_t{cells.width()} * tile.width() > (1 << 17) ||
-                           std::int64_t{cells.height()} * tile.height() > (1 << 17))) {
-        invalid(path, QStringLiteral("the map is larger than %1 pixels a side").arg(1 << 17));
+    if (tile.isValid() && (std::int64_t{cells.width()} * tile.width() > Limits::PictureSide ||
+                           std::int64_t{cells.height()} * tile.height() > Limits::PictureSide)) {
+        invalid(path, QStringLiteral("the map is larger than %1 pixels a side").arg(Limits::PictureSide));
     }
     return TileMap(cells, tile);
 }
@@ -268,7 +269,7 @@ std::optional<TileMap> PlainTileMap(const TiledMap& tiled, QString& why) {
                         tiled.tile);
     const std::vector<std::uint32_t>& gids = layer->chunks[0].gids;
     for (std::size_t k = 0; k < gids.size(); ++k) {
-        if ((gids[k] & GidRotated120) != 0) {
+        if ((gids[k] & GidFlag::Rotated120) != 0) {
             return refuse(QStringLiteral("only flips H, V and D are read"));
         }
         map.At(static_cast<int>(k % static_cast<std::size_t>(tiled.size.width())),

@@ -49,11 +49,7 @@ void TiledDocument::Save(const QString& path) const {
         }
         bytes = XmlBytes(root);
     }
-    try {
-        WriteWholeFile(target, bytes.constData(), static_cast<std::size_t>(bytes.size()));
-    } catch (const RuntimeError& failure) {
-        throw RuntimeError(failure.Number(), QStringLiteral("%1: %2").arg(target, failure.Description()));
-    }
+    WriteWholeFile(target, bytes.constData(), static_cast<std::size_t>(bytes.size()));
 }
 
 TilesetDocument::TilesetDocument(const QString& path) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "runtime/limits.h"
+
 #include <QColor>
 #include <QPoint>
 #include <QPointF>
@@ -15,16 +17,9 @@
 
 // The maps and tilesets of the Tiled map editor as one model that every format fills
 // (TMX/TSX, TMJ/TSJ). Paths in the model are absolute; the files hold them relative to
-// themselves. Gids keep their flip bits (TileFlip in tileindex.h); GidTile strips them.
+// themselves. Gids keep their flag bits (GidFlag); GidTile strips them.
 
-// The hexagonal 120° bit: kept in a gid, meaningless on an orthogonal map.
-constexpr std::uint32_t GidRotated120 = 0x10000000u;
-constexpr std::uint32_t GidFlagBits = 0xF0000000u;
-inline std::uint32_t GidTile(std::uint32_t gid) { return gid & ~GidFlagBits; }
-
-// Largest count of cells in one layer, and of tiles in one tileset.
-constexpr std::int64_t MaxLayerCells = std::int64_t{1} << 26;
-constexpr std::int64_t MaxTilesetTiles = std::int64_t{1} << 26;
+inline std::uint32_t GidTile(std::uint32_t gid) { return gid & ~GidFlag::All; }
 
 struct TiledProperty {
     QString name;

@@ -1,5 +1,6 @@
 #include "tiled/tiledvalues.h"
 
+#include "runtime/limits.h"
 #include "runtime/runtimeerror.h"
 
 #include <QDir>
@@ -10,7 +11,7 @@
 #include <limits>
 
 void InvalidMapFile(const QString& file, const QString& reason) {
-    throw RuntimeError(Err::InvalidPicture, QStringLiteral("%1: %2").arg(file, reason));
+    throw RuntimeError(Err::InvalidPicture, reason, file);
 }
 
 int MapNumber(const QString& file, const QString& name, const QString& text, int least, int most, int otherwise) {
@@ -68,9 +69,9 @@ QString PathBeside(const QString& file, const QString& reference) {
 }
 
 std::size_t LayerCells(const QString& file, const QString& layer, qint64 width, qint64 height) {
-    if (width < 0 || height < 0 || width > MaxLayerCells || height > MaxLayerCells || width * height > MaxLayerCells) {
+    if (width < 0 || height < 0 || width > Limits::LayerCells || height > Limits::LayerCells || width * height > Limits::LayerCells) {
         InvalidMapFile(file, QStringLiteral("layer \"%1\" of %2x%3 cells is more than %4 cells")
-                                 .arg(layer).arg(width).arg(height).arg(MaxLayerCells));
+                                 .arg(layer).arg(width).arg(height).arg(Limits::LayerCells));
     }
     return static_cast<std::size_t>(width * height);
 }

@@ -8,7 +8,7 @@
 
 namespace {
 [[noreturn]] void invalid(const QString& path, const QString& reason) {
-    throw RuntimeError(Err::InvalidPicture, QStringLiteral("%1: %2").arg(path, reason), path);
+    throw RuntimeError(Err::InvalidPicture, reason, path);
 }
 }  // namespace
 

@@ -1,5 +1,6 @@
 #include "tiled/tmjformat.h"
 
+#include "runtime/limits.h"
 #include "tiled/layerdata.h"
 #include "tiled/tiledfiles.h"
 #include "tiled/tiledvalues.h"
@@ -10,8 +11,6 @@
 #include <cmath>
 
 namespace {
-constexpr int MaxSide = 1 << 17;
-constexpr int MaxId = (1 << 26) - 1;
 
 // The JSON value as the text the XML form would hold, so both read through one check.
 QString text(const QJsonValue& value) {
@@ -49,7 +48,7 @@ TiledImage image(const QString& file, const QJsonObject& o, const char* key, con
         return result;
     }
     result.source = PathBeside(file, o.value(key).toString());
-    result.size = QSize(number(file, o, width, 0, MaxSide), number(file, o, height, 0, MaxSide));
+    result.size = QSize(number(file, o, width, 0, Limits::PictureSide), number(file, o, height, 0, Limits::PictureSide));
     if (const auto trans = MapColour(file, "transparentcolor", o.value("transparentcolor").toString())) {
         result.trans = trans->rgb();
     }
@@ -113,7 +112,7 @@ std::vector<TiledLayer> layers(const QString& file, const QJsonArray& array, boo
         commonLayer(file, o, layer);
         if (type == "tilelayer") {
             layer.kind = LayerKind::Tiles;
-            layer.size = QSize(number(file, o, "width", 0, MaxSide), number(file, o, "height", 0, MaxSide));
+            layer.size = QSize(number(file, o, "width", 0, Limits::PictureSide), number(file, o, "height", 0, Limits::PictureSide));
             layer.encoding = o.value("encoding").toString();
             layer.compression = o.value("compression").toString();
             if (!infinite) {
@@ -123,8 +122,8 @@ std::vector<TiledLayer> layers(const QString& file, const QJsonArray& array, boo
             std::size_t total = 0;
             for (const QJsonValue& c : infinite ? o.value("chunks").toArray() : QJsonArray()) {
                 const QJsonObject chunk = c.toObject();
-                const QRect area(number(file, chunk, "x", -MaxSide, MaxSide), number(file, chunk, "y", -MaxSide, MaxSide),
-                                 number(file, chunk, "width", 0, MaxSide), number(file, chunk, "height", 0, MaxSide));
+                const QRect area(number(file, chunk, "x", -Limits::PictureSide, Limits::PictureSide), number(file, chunk, "y", -Limits::PictureSide, Limits::PictureSide),
+                                 number(file, chunk, "width", 0, Limits::PictureSide), number(file, chunk, "height", 0, Limits::PictureSide));
                 const std::size_t cells = LayerCells(file, layer.name, area.width(), area.height());
                 total += cells;
                 LayerCells(file, layer.name, static_cast<qint64>(total), 1);
@@ -166,16 +165,16 @@ TiledTileset ReadTsjTileset(const QString& file, const QJsonObject& o) {
     TiledTileset tileset;
     tileset.name = o.value("name").toString();
     tileset.className = o.value("class").toString();
-    tileset.tile = QSize(number(file, o, "tilewidth", 1, MaxSide), number(file, o, "tileheight", 1, MaxSide));
-    tileset.margin = number(file, o, "margin", 0, MaxSide);
-    tileset.spacing = number(file, o, "spacing", 0, MaxSide);
-    tileset.columns = number(file, o, "columns", 0, MaxSide);
-    tileset.tileCount = number(file, o, "tilecount", 0, static_cast<int>(MaxTilesetTiles));
+    tileset.tile = QSize(number(file, o, "tilewidth", 1, Limits::PictureSide), number(file, o, "tileheight", 1, Limits::PictureSide));
+    tileset.margin = number(file, o, "margin", 0, Limits::PictureSide);
+    tileset.spacing = number(file, o, "spacing", 0, Limits::PictureSide);
+    tileset.columns = number(file, o, "columns", 0, Limits::PictureSide);
+    tileset.tileCount = number(file, o, "tilecount", 0, static_cast<int>(Limits::TilesetTiles));
     tileset.objectAlignment = o.value("objectalignment").toString("unspecified");
     tileset.properties = properties(o);
     tileset.image = image(file, o, "image", "imagewidth", "imageheight");
     const QJsonObject offset = o.value("tileoffset").toObject();
-    tileset.tileOffset = QPoint(number(file, offset, "x", -MaxSide, MaxSide), number(file, offset, "y", -MaxSide, MaxSide));
+    tileset.tileOffset = QPoint(number(file, offset, "x", -Limits::PictureSide, Limits::PictureSide), number(file, offset, "y", -Limits::PictureSide, Limits::PictureSide));
     const QJsonObject t = o.value("transformations").toObject();
     tileset.flipHorizontally = t.value("hflip").toBool();
     tileset.flipVertically = t.value("vflip").toBool();
@@ -184,14 +183,14 @@ TiledTileset ReadTsjTileset(const QString& file, const QJsonObject& o) {
     for (const QJsonValue& value : o.value("tiles").toArray()) {
         const QJsonObject item = value.toObject();
         TiledTile tile;
-        tile.id = number(file, item, "id", 0, MaxId);
+        tile.id = number(file, item, "id", 0, Limits::TileId);
         tile.type = item.contains("class") ? item.value("class").toString() : item.value("type").toString();
         tile.properties = properties(item);
         tile.probability = real(file, item, "probability", 1.0);
         tile.image = image(file, item, "image", "imagewidth", "imageheight");
         tile.collisionObjects = static_cast<int>(item.value("objectgroup").toObject().value("objects").toArray().size());
         for (const QJsonValue& frame : item.value("animation").toArray()) {
-            tile.animation.push_back({number(file, frame.toObject(), "tileid", 0, MaxId),
+            tile.animation.push_back({number(file, frame.toObject(), "tileid", 0, Limits::TileId),
                                       number(file, frame.toObject(), "duration", 0, 1 << 30)});
         }
         AddTile(file, tileset, std::move(tile));
@@ -199,7 +198,7 @@ TiledTileset ReadTsjTileset(const QString& file, const QJsonObject& o) {
     for (const QJsonValue& value : o.value("wangsets").toArray()) {
         TiledWangSet wang{value.toObject().value("name").toString(), {}};
         for (const QJsonValue& w : value.toObject().value("wangtiles").toArray()) {
-            wang.tileIds.push_back(number(file, w.toObject(), "tileid", 0, MaxId));
+            wang.tileIds.push_back(number(file, w.toObject(), "tileid", 0, Limits::TileId));
         }
         tileset.wangSets.push_back(std::move(wang));
     }
@@ -215,8 +214,8 @@ TiledMap ReadTmjMap(const QString& file, const QJsonObject& root, bool tilesets)
     map.file = file;
     map.orientation = root.value("orientation").toString("orthogonal");
     map.renderOrder = root.value("renderorder").toString("right-down");
-    map.size = QSize(number(file, root, "width", 0, MaxSide), number(file, root, "height", 0, MaxSide));
-    map.tile = QSize(number(file, root, "tilewidth", 1, MaxSide), number(file, root, "tileheight", 1, MaxSide));
+    map.size = QSize(number(file, root, "width", 0, Limits::PictureSide), number(file, root, "height", 0, Limits::PictureSide));
+    map.tile = QSize(number(file, root, "tilewidth", 1, Limits::PictureSide), number(file, root, "tileheight", 1, Limits::PictureSide));
     map.infinite = root.value("infinite").toBool();
     map.background = MapColour(file, "backgroundcolor", root.value("backgroundcolor").toString());
     map.properties = properties(root);

@@ -1,12 +1,11 @@
 #include "tiled/tmxformat.h"
 
+#include "runtime/limits.h"
 #include "tiled/layerdata.h"
 #include "tiled/tiledfiles.h"
 #include "tiled/tiledvalues.h"
 
 namespace {
-constexpr int MaxSide = 1 << 17;
-constexpr int MaxId = (1 << 26) - 1;
 
 template <typename Visit>
 void forChildren(const XmlNode& node, const QString& name, Visit&& visit) {
@@ -33,8 +32,8 @@ TiledImage image(const QString& file, const XmlNode* node) {
         return result;
     }
     result.source = PathBeside(file, node->Attr("source"));
-    result.size = QSize(MapNumber(file, "image width", node->Attr("width"), 0, MaxSide),
-                        MapNumber(file, "image height", node->Attr("height"), 0, MaxSide));
+    result.size = QSize(MapNumber(file, "image width", node->Attr("width"), 0, Limits::PictureSide),
+                        MapNumber(file, "image height", node->Attr("height"), 0, Limits::PictureSide));
     if (const auto trans = MapColour(file, "trans", node->Attr("trans"))) {
         result.trans = trans->rgb();
     }
@@ -43,7 +42,7 @@ TiledImage image(const QString& file, const XmlNode* node) {
 
 TiledTile tile(const QString& file, const XmlNode& node) {
     TiledTile result;
-    result.id = MapNumber(file, "tile id", node.Attr("id"), 0, MaxId);
+    result.id = MapNumber(file, "tile id", node.Attr("id"), 0, Limits::TileId);
     result.type = node.Attr("class", node.Attr("type"));
     result.properties = properties(node);
     result.probability = MapReal(file, "probability", node.Attr("probability"), 1.0);
@@ -53,7 +52,7 @@ TiledTile tile(const QString& file, const XmlNode& node) {
     }
     if (const XmlNode* animation = node.Child("animation")) {
         forChildren(*animation, "frame", [&](const XmlNode& frame) {
-            result.animation.push_back({MapNumber(file, "frame tileid", frame.Attr("tileid"), 0, MaxId),
+            result.animation.push_back({MapNumber(file, "frame tileid", frame.Attr("tileid"), 0, Limits::TileId),
                                         MapNumber(file, "frame duration", frame.Attr("duration"), 0, 1 << 30)});
         });
     }
@@ -96,8 +95,8 @@ TiledLayer tileLayer(const QString& file, const XmlNode& node, bool infinite) {
     TiledLayer layer;
     layer.kind = LayerKind::Tiles;
     commonLayer(file, node, layer);
-    layer.size = QSize(MapNumber(file, "layer width", node.Attr("width"), 0, MaxSide),
-                       MapNumber(file, "layer height", node.Attr("height"), 0, MaxSide));
+    layer.size = QSize(MapNumber(file, "layer width", node.Attr("width"), 0, Limits::PictureSide),
+                       MapNumber(file, "layer height", node.Attr("height"), 0, Limits::PictureSide));
     const XmlNode* data = node.Child("data");
     if (data == nullptr) {
         return layer;
@@ -111,10 +110,10 @@ TiledLayer tileLayer(const QString& file, const XmlNode& node, bool infinite) {
     }
     std::size_t total = 0;
     forChildren(*data, "chunk", [&](const XmlNode& chunk) {
-        const QRect area(MapNumber(file, "chunk x", chunk.Attr("x"), -MaxSide, MaxSide),
-                         MapNumber(file, "chunk y", chunk.Attr("y"), -MaxSide, MaxSide),
-                         MapNumber(file, "chunk width", chunk.Attr("width"), 0, MaxSide),
-                         MapNumber(file, "chunk height", chunk.Attr("height"), 0, MaxSide));
+        const QRect area(MapNumber(file, "chunk x", chunk.Attr("x"), -Limits::PictureSide, Limits::PictureSide),
+                         MapNumber(file, "chunk y", chunk.Attr("y"), -Limits::PictureSide, Limits::PictureSide),
+                         MapNumber(file, "chunk width", chunk.Attr("width"), 0, Limits::PictureSide),
+                         MapNumber(file, "chunk height", chunk.Attr("height"), 0, Limits::PictureSide));
         const std::size_t cells = LayerCells(file, layer.name, area.width(), area.height());
         total += cells;
         LayerCells(file, layer.name, static_cast<qint64>(total), 1);
@@ -187,18 +186,18 @@ TiledTileset ReadTsxTileset(const QString& file, const XmlNode& element) {
     TiledTileset tileset;
     tileset.name = element.Attr("name");
     tileset.className = element.Attr("class");
-    tileset.tile = QSize(MapNumber(file, "tilewidth", element.Attr("tilewidth"), 1, MaxSide),
-                         MapNumber(file, "tileheight", element.Attr("tileheight"), 1, MaxSide));
-    tileset.margin = MapNumber(file, "margin", element.Attr("margin"), 0, MaxSide);
-    tileset.spacing = MapNumber(file, "spacing", element.Attr("spacing"), 0, MaxSide);
-    tileset.columns = MapNumber(file, "columns", element.Attr("columns"), 0, MaxSide);
-    tileset.tileCount = MapNumber(file, "tilecount", element.Attr("tilecount"), 0, static_cast<int>(MaxTilesetTiles));
+    tileset.tile = QSize(MapNumber(file, "tilewidth", element.Attr("tilewidth"), 1, Limits::PictureSide),
+                         MapNumber(file, "tileheight", element.Attr("tileheight"), 1, Limits::PictureSide));
+    tileset.margin = MapNumber(file, "margin", element.Attr("margin"), 0, Limits::PictureSide);
+    tileset.spacing = MapNumber(file, "spacing", element.Attr("spacing"), 0, Limits::PictureSide);
+    tileset.columns = MapNumber(file, "columns", element.Attr("columns"), 0, Limits::PictureSide);
+    tileset.tileCount = MapNumber(file, "tilecount", element.Attr("tilecount"), 0, static_cast<int>(Limits::TilesetTiles));
     tileset.objectAlignment = element.Attr("objectalignment", "unspecified");
     tileset.properties = properties(element);
     tileset.image = image(file, element.Child("image"));
     if (const XmlNode* offset = element.Child("tileoffset")) {
-        tileset.tileOffset = QPoint(MapNumber(file, "tileoffset x", offset->Attr("x"), -MaxSide, MaxSide),
-                                    MapNumber(file, "tileoffset y", offset->Attr("y"), -MaxSide, MaxSide));
+        tileset.tileOffset = QPoint(MapNumber(file, "tileoffset x", offset->Attr("x"), -Limits::PictureSide, Limits::PictureSide),
+                                    MapNumber(file, "tileoffset y", offset->Attr("y"), -Limits::PictureSide, Limits::PictureSide));
     }
     if (const XmlNode* t = element.Child("transformations")) {
         tileset.flipHorizontally = t->Attr("hflip") == "1";
@@ -211,7 +210,7 @@ TiledTileset ReadTsxTileset(const QString& file, const XmlNode& element) {
         forChildren(*sets, "wangset", [&](const XmlNode& set) {
             TiledWangSet wang{set.Attr("name"), {}};
             forChildren(set, "wangtile", [&](const XmlNode& w) {
-                wang.tileIds.push_back(MapNumber(file, "wangtile tileid", w.Attr("tileid"), 0, MaxId));
+                wang.tileIds.push_back(MapNumber(file, "wangtile tileid", w.Attr("tileid"), 0, Limits::TileId));
             });
             tileset.wangSets.push_back(std::move(wang));
         });
@@ -228,9 +227,9 @@ TiledMap ReadTmxMap(const QString& file, const XmlNode& root, bool tilesets) {
     map.file = file;
     map.orientation = root.Attr("orientation", "orthogonal");
     map.renderOrder = root.Attr("renderorder", "right-down");
-    map.size = QSize(MapNumber(file, "width", root.Attr("width"), 0, MaxSide), MapNumber(file, "height", root.Attr("height"), 0, MaxSide));
-    map.tile = QSize(MapNumber(file, "tilewidth", root.Attr("tilewidth"), 1, MaxSide),
-                     MapNumber(file, "tileheight", root.Attr("tileheight"), 1, MaxSide));
+    map.size = QSize(MapNumber(file, "width", root.Attr("width"), 0, Limits::PictureSide), MapNumber(file, "height", root.Attr("height"), 0, Limits::PictureSide));
+    map.tile = QSize(MapNumber(file, "tilewidth", root.Attr("tilewidth"), 1, Limits::PictureSide),
+                     MapNumber(file, "tileheight", root.Attr("tileheight"), 1, Limits::PictureSide));
     map.infinite = root.Attr("infinite") == "1";
     map.background = MapColour(file, "backgroundcolor", root.Attr("backgroundcolor"));
     map.properties = properties(root);

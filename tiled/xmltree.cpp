@@ -141,8 +141,7 @@ XmlNode ParseXml(const QString& file, const QByteArray& bytes) {
         }
     }
     if (xml.hasError() || !haveRoot) {
-        throw RuntimeError(Err::InvalidPicture,
-                           QStringLiteral("%1: %2").arg(file, xml.hasError() ? xml.errorString() : QStringLiteral("no XML element")));
+        throw RuntimeError(Err::InvalidPicture, xml.hasError() ? xml.errorString() : QStringLiteral("no XML element"), file);
     }
     return root;
 }

@@ -50,7 +50,7 @@ QString zlibData(const std::vector<std::uint32_t>& gids) {
     return QString::fromLatin1(qCompress(bytes).mid(4).toBase64());  // qCompress puts the length first
 }
 
-using namespace TileFlip;
+using namespace GidFlag;
 
 // Two maps and a Tiled re-save of one in JSON over three tilesets: an external sheet with a
 // property, an animation, collision shapes, a wang set and a mirrored copy; one embedded in

@@ -6,7 +6,7 @@
 
 namespace {
 
-using namespace TileFlip;
+using namespace GidFlag;
 
 QImage patterned(int width, int height, int seed) {
     QImage tile(width, height, QImage::Format_RGBA8888);

@@ -1,4 +1,5 @@
 #include "records/tileinfo.h"
+#include "runtime/runtimeerror.h"
 #include "support/testsupport.h"
 
 #include <gtest/gtest.h>
@@ -62,6 +63,26 @@ TEST(WriteVar, WritesReadsBackAndFailsSilently) {
     const QByteArray before = ReadBytes(file);
     WriteVar(file, "MAIN", "NumFiles", "99");
     EXPECT_EQ(ReadBytes(file), before);
+}
+
+// The count is found whether or not the folder's path ends in a separator, is read back as
+// written, and one that cannot be written names the folder's info.ini.
+TEST(TileCount, ReadsWhatWasWrittenAndNamesTheFileItCouldNotWrite) {
+    TestFolder folder;
+    ASSERT_TRUE(QDir(folder.Path()).mkdir("tiles"));
+    EXPECT_EQ(ReadTileCount(folder.File("tiles")), "");
+    WriteTileCount(folder.File("tiles"), 4294967296);
+    for (const QString& tiles : {folder.File("tiles"), folder.File("tiles/")}) {
+        EXPECT_EQ(TileInfoFile(tiles), folder.File("tiles/info.ini"));
+        EXPECT_EQ(ReadTileCount(tiles), "4294967296") << tiles.toStdString();
+    }
+    try {
+        WriteTileCount(folder.File("missing/"), 7);
+        ADD_FAILURE() << "a count was written into a missing folder";
+    } catch (const RuntimeError& failure) {
+        EXPECT_EQ(failure.Number(), Err::FileNotFound);
+        EXPECT_EQ(failure.File(), folder.File("missing/info.ini"));
+    }
 }
 
 }  // namespace

@@ -121,7 +121,10 @@ TEST(Destination, RefusesWhatWouldLoseAnInputOrFeedADevice) {
         try {
             RefuseInputsAsDestinations({folder.File(c.destination)}, inputs);
         } catch (const RuntimeError& failure) {
-            refused = failure.Number() == Err::PathFileAccess && failure.Description().contains(folder.File(c.destination));
+            // The file leads the failure; the reason, printed after the description, names it again.
+            refused = failure.Number() == Err::PathFileAccess && failure.File() == folder.File(c.destination) &&
+                      failure.Description() == ErrorDescription(Err::PathFileAccess) &&
+                      failure.Cause().contains(folder.File(c.destination));
         }
         EXPECT_EQ(refused, c.refused) << c.destination;
     }

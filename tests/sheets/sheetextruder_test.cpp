@@ -1,4 +1,5 @@
 #include "imaging/picture.h"
+#include "runtime/limits.h"
 #include "sheets/sheetextruder.h"
 
 #include <gtest/gtest.h>
@@ -56,7 +57,7 @@ TEST(SheetExtruder, EveryPixelIsTheNearestPixelOfItsTileOrAGap) {
         ASSERT_EQ(out.format(), c.out);
         const QSize cells = grid.WholeCells(c.sheet);
         ASSERT_EQ(out.size(), TileGrid(c.tile + QSize(2 * c.n, 2 * c.n), c.margin, c.spacing)
-                                  .SheetSize(cells.width(), cells.height(), Picture::MaxSide));
+                                  .SheetSize(cells.width(), cells.height(), Limits::PictureSide));
         const QRgb gap = c.format == QImage::Format_RGB32 ? Picture::Background().rgb() : 0u;
         for (int y = 0; y < out.height(); ++y) {
             for (int x = 0; x < out.width(); ++x) {
@@ -83,8 +84,8 @@ TEST(SheetExtruder, EveryPixelIsTheNearestPixelOfItsTileOrAGap) {
 
 TEST(SheetExtruder, NoSheetWithoutAWholeTileOrPastTheLargestCanvas) {
     EXPECT_TRUE(SheetExtruder(TileGrid({16, 16}, 1, 0), 1).ExtrudedSize({17, 40}).isEmpty());
-    EXPECT_TRUE(SheetExtruder(TileGrid({1, 1}, 0, 0), 1).ExtrudedSize({Picture::MaxSide / 3 + 1, 1}).isEmpty());
-    EXPECT_EQ(SheetExtruder(TileGrid({1, 1}, 0, 0), 1).ExtrudedSize({Picture::MaxSide / 3, 1}), QSize(Picture::MaxSide / 3 * 3, 3));
+    EXPECT_TRUE(SheetExtruder(TileGrid({1, 1}, 0, 0), 1).ExtrudedSize({Limits::PictureSide / 3 + 1, 1}).isEmpty());
+    EXPECT_EQ(SheetExtruder(TileGrid({1, 1}, 0, 0), 1).ExtrudedSize({Limits::PictureSide / 3, 1}), QSize(Limits::PictureSide / 3 * 3, 3));
 }
 
 }  // namespace
