@@ -12,12 +12,12 @@
 #include "tilecommands.h"
 
 #include "conversion/converter.h"
-#include "imaging/parallel.h"
 #include "imaging/picture.h"
 #include "records/bmpsize.h"
 #include "records/tileinfo.h"
 #include "runtime/messagebox.h"
 #include "runtime/numbers.h"
+#include "runtime/parallel.h"
 #include "runtime/paths.h"
 #include "runtime/runtimeerror.h"
 #include "tiled/tiledfiles.h"

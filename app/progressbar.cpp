@@ -2,7 +2,7 @@
 
 #include "batchio.h"
 
-#include "imaging/parallel.h"
+#include "runtime/parallel.h"
 
 #include <cstdio>
 

@@ -2,11 +2,11 @@
 
 #include "conversion/sheetbandwriter.h"
 #include "imaging/directdraw.h"
-#include "imaging/parallel.h"
 #include "imaging/picture.h"
 #include "runtime/atomicfile.h"
 #include "runtime/destination.h"
 #include "runtime/numbers.h"
+#include "runtime/parallel.h"
 #include "runtime/paths.h"
 #include "runtime/runtimeerror.h"
 #include "surfaces/formview.h"

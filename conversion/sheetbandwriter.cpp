@@ -4,7 +4,7 @@
 #include "imaging/picture.h"
 #include "runtime/atomicfile.h"
 #include "runtime/destination.h"
-#include "runtime/helperthread.h"
+#include "runtime/parallel.h"
 #include "runtime/paths.h"
 
 SheetBandWriter::SheetBandWriter(const QString& file, const QString& folder, int width, int height)

@@ -1,7 +1,7 @@
 #include "imaging/bitmapsahead.h"
 
 #include "imaging/directdraw.h"
-#include "runtime/helperthread.h"
+#include "runtime/parallel.h"
 
 #include <algorithm>
 

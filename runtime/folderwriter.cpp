@@ -2,7 +2,7 @@
 
 #include "runtime/atomicfile.h"
 #include "runtime/descriptor.h"
-#include "runtime/helperthread.h"
+#include "runtime/parallel.h"
 #include "runtime/paths.h"
 #include "runtime/runtimeerror.h"
 

@@ -1,8 +1,8 @@
 #include "sheets/sheetbuilder.h"
 
-#include "imaging/parallel.h"
 #include "imaging/picture.h"
 #include "imaging/picturefile.h"
+#include "runtime/parallel.h"
 #include "runtime/runtimeerror.h"
 
 #include <algorithm>

@@ -1,7 +1,7 @@
 #include "sheets/sheetextruder.h"
 
-#include "imaging/parallel.h"
 #include "imaging/picture.h"
+#include "runtime/parallel.h"
 #include "runtime/runtimeerror.h"
 #include "sheets/tileformat.h"
 

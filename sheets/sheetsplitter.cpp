@@ -1,10 +1,9 @@
 #include "sheets/sheetsplitter.h"
 
 #include "imaging/bitmapfile.h"
-#include "imaging/parallel.h"
 #include "imaging/picturefile.h"
 #include "imaging/sheetbands.h"
-#include "runtime/readahead.h"
+#include "runtime/parallel.h"
 #include "runtime/runtimeerror.h"
 
 #include <algorithm>
