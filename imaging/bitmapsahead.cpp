@@ -1,87 +1,73 @@
 #include "imaging/bitmapsahead.h"
 
-#include "imaging/directdraw.h"
-#include "runtime/parallel.h"
-
-#include <algorithm>
-
 BitmapsAhead::~BitmapsAhead() {
-    {
-        const std::lock_guard<std::mutex> hold(lock_);
-        stopping_ = true;
-    }
-    changed_.notify_all();
-    for (std::thread& helper : helper_) {
-        helper.join();
-    }
+    // Its tasks use the files and lock above: the helper ends first.
+    helper_.reset();
 }
 
 void BitmapsAhead::Read(std::vector<QString> files) {
-    {
-        const std::lock_guard<std::mutex> hold(lock_);
-        if (unavailable_) {
-            return;
-        }
-        for (QString& file : files) {
-            // Queued twice, a file would be read twice and kept once unused.
-            if (known_.insert(file).second) {
-                queued_.push_back(std::move(file));
-            }
-        }
+    if (!helper_) {
+        // From the newest: the caller takes from the oldest, reading itself what is not ready,
+        // so the two share the files and meet rather than wait on each other.
+        helper_ = std::make_unique<HelperQueue>(1, HelperQueue::Order::Newest);
     }
-    if (helper_.empty() && !StartHelper(helper_, [this] { work(); })) {
-        const std::lock_guard<std::mutex> hold(lock_);
-        unavailable_ = true;
-        queued_.clear();
-        known_.clear();
+    if (helper_->Threads() == 0) {
         return;
     }
-    changed_.notify_all();
+    const std::lock_guard<std::mutex> hold(lock_);
+    for (QString& file : files) {
+        // Queued twice, a file would be read twice and kept once unused.
+        if (files_.emplace(file, Ahead{}).second) {
+            helper_->Post([this, file = std::move(file)] { readAhead(file); });
+        }
+    }
 }
 
-void BitmapsAhead::work() {
-    std::unique_lock<std::mutex> hold(lock_);
-    for (;;) {
-        changed_.wait(hold, [this] { return stopping_ || !queued_.empty(); });
-        if (stopping_) {
+// A file taken before its turn stays in the queue with nothing to do; one queued again since
+// was queued later, so its newer task comes first.
+void BitmapsAhead::readAhead(const QString& file) {
+    {
+        const std::lock_guard<std::mutex> hold(lock_);
+        const auto found = files_.find(file);
+        if (found == files_.end() || found->second.state != State::Queued) {
             return;
         }
-        // From the back: the caller takes from the front, reading itself what is not ready,
-        // so the two share the files and meet rather than wait on each other.
-        reading_ = std::move(queued_.back());
-        queued_.pop_back();
-        hold.unlock();
-        QImage image;
-        try {
-            image = ReadBitmapSurfaceImage(reading_);
-        } catch (...) {
-            // Memory that runs out here runs out again, and is reported, where the caller reads.
-        }
-        hold.lock();
-        if (!image.isNull()) {
-            ready_[reading_] = std::move(image);
-        } else {
-            known_.erase(reading_);
-        }
-        reading_.clear();
-        changed_.notify_all();
+        found->second.state = State::Reading;
     }
+    QImage image;
+    try {
+        image = read_(file);
+    } catch (...) {
+        // Memory that runs out here runs out again, and is reported, where the caller reads.
+    }
+    {
+        const std::lock_guard<std::mutex> hold(lock_);
+        const auto found = files_.find(file);
+        if (image.isNull()) {
+            files_.erase(found);
+        } else {
+            found->second.image = std::move(image);
+            found->second.state = State::Ready;
+        }
+    }
+    changed_.notify_all();
 }
 
 std::optional<QImage> BitmapsAhead::Take(const QString& file) {
     std::unique_lock<std::mutex> hold(lock_);
-    changed_.wait(hold, [&] { return reading_ != file; });
-    if (known_.erase(file) == 0) {
+    auto found = files_.find(file);
+    changed_.wait(hold, [&] {
+        found = files_.find(file);
+        return found == files_.end() || found->second.state != State::Reading;
+    });
+    if (found == files_.end()) {
         return std::nullopt;
     }
-    if (const auto found = ready_.find(file); found != ready_.end()) {
-        QImage image = std::move(found->second);
-        ready_.erase(found);
-        return image;
+    std::optional<QImage> image;
+    if (found->second.state == State::Ready) {
+        image = std::move(found->second.image);
     }
-    if (const auto queued = std::find(queued_.begin(), queued_.end(), file); queued != queued_.end()) {
-        // Not started: the caller reads it now rather than wait for those before it.
-        queued_.erase(queued);
-    }
-    return std::nullopt;
+    // One not started the caller reads now rather than wait for those before it.
+    files_.erase(found);
+    return image;
 }

@@ -202,7 +202,7 @@ DirectDraw7::~DirectDraw7() = default;
 
 void DirectDraw7::ReadAhead(std::vector<QString> files) {
     if (!ahead_) {
-        ahead_ = std::make_unique<BitmapsAhead>();
+        ahead_ = std::make_unique<BitmapsAhead>(&ReadBitmapSurfaceImage);
     }
     ahead_->Read(std::move(files));
 }
