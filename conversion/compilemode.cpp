@@ -1,7 +1,6 @@
 #include "conversion/converter.h"
 
 #include "conversion/sheetbandwriter.h"
-#include "imaging/directdraw.h"
 #include "imaging/picture.h"
 #include "runtime/atomicfile.h"
 #include "runtime/destination.h"
@@ -9,6 +8,7 @@
 #include "runtime/parallel.h"
 #include "runtime/paths.h"
 #include "runtime/runtimeerror.h"
+#include "surfaces/directdraw.h"
 #include "surfaces/formview.h"
 #include "surfaces/modrecs.h"
 #include "surfaces/surfacetable.h"

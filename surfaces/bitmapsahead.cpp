@@ -1,4 +1,4 @@
-#include "imaging/bitmapsahead.h"
+#include "surfaces/bitmapsahead.h"
 
 BitmapsAhead::~BitmapsAhead() {
     // Its tasks use the files and lock above: the helper ends first.

@@ -1,12 +1,12 @@
-#include "imaging/directdraw.h"
+#include "surfaces/directdraw.h"
 
-#include "imaging/bitmapsahead.h"
 #include "imaging/dibdecoder.h"
 #include "imaging/picture.h"
 #include "imaging/pixelcopy.h"
 #include "imaging/surfacememory.h"
 #include "runtime/descriptor.h"
 #include "runtime/runtimeerror.h"
+#include "surfaces/bitmapsahead.h"
 
 #include <QFile>
 #include <QPainter>
