@@ -13,7 +13,7 @@
 #include "commands/info.h"
 #include "commands/optimize.h"
 #include "commands/split.h"
-#include "imaging/parallel.h"
+#include "runtime/parallel.h"
 
 #include <QFileInfo>
 

@@ -2,7 +2,7 @@
 
 #include "batchio.h"
 
-#include "imaging/parallel.h"
+#include "runtime/parallel.h"
 
 #include <cstdio>
 
@@ -38,13 +38,14 @@ void ProgressBar::Show(long long done, long long total) {
 }
 
 void ProgressBar::FollowParallelWork() {
-    if (!show_ || follower_.joinable()) {
+    if (!show_ || !follower_.empty()) {
         return;
     }
     BeforeNextPrint([this] { End(); });
     // Only what the loops do from now on is this run's.
     const WorkDone before = ParallelWorkDone();
-    follower_ = std::thread([this, before] {
+    // Without a thread to spare the run goes on without a bar.
+    StartHelper(follower_, [this, before] {
         std::unique_lock<std::mutex> hold(lock_);
         while (!stop_.wait_for(hold, RedrawSpan, [this] { return stopping_; })) {
             const WorkDone now = ParallelWorkDone();
@@ -54,16 +55,15 @@ void ProgressBar::FollowParallelWork() {
 }
 
 void ProgressBar::End() {
-    if (follower_.joinable()) {
+    if (!follower_.empty()) {
         BeforeNextPrint(nullptr);
-    }
-    if (follower_.joinable()) {
         {
             const std::lock_guard<std::mutex> hold(lock_);
             stopping_ = true;
         }
         stop_.notify_all();
-        follower_.join();
+        follower_.front().join();
+        follower_.clear();
     }
     if (drawn_) {
         std::fprintf(stderr, "\r\033[K");

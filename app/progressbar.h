@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 // A progress bar on stderr for a run that takes longer than half a second; shows nothing
 // when it is not to be shown (stderr no terminal, --quiet).
@@ -28,5 +29,5 @@ private:
     std::chrono::steady_clock::time_point lastDraw_;
     std::mutex lock_;
     std::condition_variable stop_;
-    std::thread follower_;
+    std::vector<std::thread> follower_;  // one, while it follows
 };

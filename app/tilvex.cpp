@@ -1,6 +1,6 @@
 #include "batchcli.h"
 
-#include "imaging/parallel.h"
+#include "runtime/parallel.h"
 
 #include <QCoreApplication>
 

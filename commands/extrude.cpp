@@ -7,7 +7,7 @@
 #include "imaging/sheetbands.h"
 #include "runtime/limits.h"
 #include "runtime/outputfiles.h"
-#include "runtime/readahead.h"
+#include "runtime/parallel.h"
 #include "sheets/sheetextruder.h"
 #include "tiled/tileddocument.h"
 

@@ -1,7 +1,6 @@
 #include "conversion/converter.h"
 
 #include "imaging/bitmapfile.h"
-#include "imaging/parallel.h"
 #include "imaging/picture.h"
 #include "imaging/picturesink.h"
 #include "imaging/sheetbands.h"
@@ -11,8 +10,8 @@
 #include "runtime/folderwriter.h"
 #include "runtime/messagebox.h"
 #include "runtime/numbers.h"
+#include "runtime/parallel.h"
 #include "runtime/paths.h"
-#include "runtime/readahead.h"
 #include "runtime/runtimeerror.h"
 #include "runtime/stagingfolder.h"
 #include "surfaces/formview.h"

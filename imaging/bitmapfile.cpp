@@ -1,12 +1,12 @@
 #include "imaging/bitmapfile.h"
 
 #include "imaging/dibdecoder.h"
-#include "imaging/parallel.h"
 #include "imaging/picture.h"
 #include "imaging/surfacememory.h"
 #include "runtime/atomicfile.h"
 #include "runtime/descriptor.h"
 #include "runtime/limits.h"
+#include "runtime/parallel.h"
 #include "runtime/paths.h"
 #include "runtime/runtimeerror.h"
 

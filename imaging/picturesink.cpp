@@ -5,7 +5,7 @@
 #include "imaging/pngimagedata.h"
 #include "runtime/atomicfile.h"
 #include "runtime/descriptor.h"
-#include "runtime/helperthread.h"
+#include "runtime/parallel.h"
 #include "runtime/paths.h"
 #include "runtime/runtimeerror.h"
 

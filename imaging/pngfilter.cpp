@@ -1,6 +1,6 @@
 #include "imaging/pngfilter.h"
 
-#include "imaging/parallel.h"
+#include "runtime/parallel.h"
 #include "runtime/runtimeerror.h"
 
 #include <libdeflate.h>

@@ -1,7 +1,7 @@
 #include "imaging/pngimagedata.h"
 
-#include "imaging/parallel.h"
 #include "imaging/pngchunks.h"
+#include "runtime/parallel.h"
 #include "runtime/runtimeerror.h"
 
 #include <isa-l/igzip_lib.h>

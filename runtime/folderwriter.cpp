@@ -2,7 +2,6 @@
 
 #include "runtime/atomicfile.h"
 #include "runtime/descriptor.h"
-#include "runtime/helperthread.h"
 #include "runtime/paths.h"
 #include "runtime/runtimeerror.h"
 
@@ -18,6 +17,18 @@ namespace {
 constexpr std::size_t BatchFiles = 64;
 // Batches waiting for a helper at most: little memory, and enough to keep helpers busy.
 constexpr std::size_t MostQueued = 4;
+
+int openFolder(const QString& folder) {
+    const int fd = ::open(ToFsPath(folder).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT) {
+            throw RuntimeError(Err::FileNotFound, ErrorDescription(Err::FileNotFound), folder,
+                               QStringLiteral("no such folder"));
+        }
+        RaiseErrno(errno, folder);
+    }
+    return fd;
+}
 
 }  // namespace
 
@@ -42,35 +53,17 @@ struct FolderWriter::Job {
 };
 
 FolderWriter::FolderWriter(const QString& folder, int helpers)
-    : folderPath_(EndsWithSeparator(folder) ? folder : folder + PathSeparator()) {
-    folder_ = ::open(ToFsPath(folder).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-    if (folder_ < 0) {
-        if (errno == ENOENT) {
-            throw RuntimeError(Err::FileNotFound, ErrorDescription(Err::FileNotFound), folder,
-                               QStringLiteral("no such folder"));
-        }
-        RaiseErrno(errno, folder);
-    }
-    // Fewer helpers where the system gives no more threads; none writes in the caller's thread.
-    for (int i = 0; i < helpers && StartHelper(helpers_, [this] { work(); }); ++i) {
-    }
-}
+    : folder_(openFolder(folder)), folderPath_(EndsWithSeparator(folder) ? folder : folder + PathSeparator()),
+      helpers_(helpers) {}
 
 FolderWriter::~FolderWriter() {
     {
         const std::lock_guard<std::mutex> hold(lock_);
         stopping_ = true;
     }
-    stopHelpers();
-    ::close(folder_);
-}
-
-void FolderWriter::stopHelpers() {
     changed_.notify_all();
-    for (std::thread& helper : helpers_) {
-        helper.join();
-    }
-    helpers_.clear();
+    helpers_.Stop();
+    ::close(folder_);
 }
 
 void FolderWriter::writeNow(Job& job) {
@@ -81,48 +74,43 @@ void FolderWriter::writeNow(Job& job) {
 
 // A helper fills a batch's files unnamed, waits for the batches before it to be named, then
 // names its own; other helpers fill theirs meanwhile.
-void FolderWriter::work() {
+void FolderWriter::fillAndName(std::size_t number) {
     std::unique_lock<std::mutex> hold(lock_);
-    for (;;) {
-        changed_.wait(hold, [this] { return stopping_ || failed_ || !queued_.empty(); });
-        if (stopping_ || failed_) {
-            return;
-        }
-        Numbered batch = std::move(queued_.front());
-        queued_.pop_front();
-        changed_.notify_all();
-        hold.unlock();
-        for (const std::unique_ptr<Job>& job : batch.jobs) {
-            job->Fill(folder_);
-        }
-        hold.lock();
-        changed_.wait(hold, [&] { return stopping_ || failed_ || named_ == batch.number; });
-        if (stopping_ || failed_) {
-            leftOver_[batch.number] = std::move(batch.jobs);
-            return;
-        }
-        hold.unlock();
-        std::size_t done = 0;
-        while (done < batch.jobs.size() && batch.jobs[done]->Name()) {
-            ++done;
-        }
-        hold.lock();
-        if (done < batch.jobs.size()) {
-            failed_ = true;
-            batch.jobs.erase(batch.jobs.begin(), batch.jobs.begin() + static_cast<std::ptrdiff_t>(done));
-            leftOver_[batch.number] = std::move(batch.jobs);
-        } else {
-            ++named_;
-        }
-        changed_.notify_all();
+    if (stopping_ || failed_) {
+        return;
     }
+    // Only this helper touches the batch until it is named or the helpers are stopped.
+    Batch& jobs = handedOver_.at(number);
+    hold.unlock();
+    for (const std::unique_ptr<Job>& job : jobs) {
+        job->Fill(folder_);
+    }
+    hold.lock();
+    changed_.wait(hold, [&] { return stopping_ || failed_ || named_ == number; });
+    if (stopping_ || failed_) {
+        return;
+    }
+    hold.unlock();
+    std::size_t done = 0;
+    while (done < jobs.size() && jobs[done]->Name()) {
+        ++done;
+    }
+    hold.lock();
+    if (done < jobs.size()) {
+        failed_ = true;
+        jobs.erase(jobs.begin(), jobs.begin() + static_cast<std::ptrdiff_t>(done));
+    } else {
+        handedOver_.erase(number);
+        ++named_;
+    }
+    changed_.notify_all();
 }
 
 void FolderWriter::Write(std::string name, std::vector<unsigned char> bytes) {
     auto job = std::make_unique<Job>();
     job->name = std::move(name);
     job->bytes = std::move(bytes);
-    if (helpers_.empty()) {
+    if (helpers_.Threads() == 0) {
         writeNow(*job);
         return;
     }
@@ -134,37 +122,46 @@ void FolderWriter::Write(std::string name, std::vector<unsigned char> bytes) {
 
 // Hands the caller's batch over, once there is room; after a failure, goes on alone.
 void FolderWriter::hand() {
+    std::size_t number = 0;
+    bool failed = false;
     {
-        std::unique_lock<std::mutex> hold(lock_);
-        changed_.wait(hold, [this] { return failed_ || queued_.size() < MostQueued; });
-        if (!failed_) {
-            queued_.push_back(Numbered{handed_++, std::move(building_)});
+        const std::lock_guard<std::mutex> hold(lock_);
+        failed = failed_;
+        if (!failed) {
+            number = handed_++;
+            handedOver_.emplace(number, std::move(building_));
             building_.clear();
-            changed_.notify_all();
-            return;
         }
     }
-    goOnAlone();
+    if (!failed) {
+        helpers_.Post([this, number] { fillAndName(number); }, MostQueued);
+        const std::lock_guard<std::mutex> hold(lock_);
+        failed = failed_;
+    }
+    if (failed) {
+        goOnAlone();
+    }
 }
 
 void FolderWriter::Finish() {
-    if (helpers_.empty()) {
+    if (helpers_.Threads() == 0) {
         return;
     }
     if (!building_.empty()) {
         hand();
-        if (helpers_.empty()) {
+        if (helpers_.Threads() == 0) {
             return;
         }
     }
+    helpers_.Wait();
+    bool failed = false;
     {
-        std::unique_lock<std::mutex> hold(lock_);
-        changed_.wait(hold, [this] { return failed_ || named_ == handed_; });
-        if (!failed_) {
-            return;
-        }
+        const std::lock_guard<std::mutex> hold(lock_);
+        failed = failed_;
     }
-    goOnAlone();
+    if (failed) {
+        goOnAlone();
+    }
 }
 
 // After a failure the files from the failed one on are written once more, one by one and in
@@ -172,23 +169,18 @@ void FolderWriter::Finish() {
 // unnamed, so a full disk they filled, or a passing failure, ends the same way. The rest of
 // the run goes on without helpers.
 void FolderWriter::goOnAlone() {
-    stopHelpers();
+    helpers_.Stop();
     Batch rest;
-    auto take = [&rest](Batch& jobs) {
+    for (auto& [number, jobs] : handedOver_) {
         for (std::unique_ptr<Job>& job : jobs) {
             rest.push_back(std::move(job));
         }
-        jobs.clear();
-    };
-    for (auto& [number, jobs] : leftOver_) {
-        take(jobs);
     }
-    leftOver_.clear();
-    for (Numbered& batch : queued_) {
-        take(batch.jobs);
+    handedOver_.clear();
+    for (std::unique_ptr<Job>& job : building_) {
+        rest.push_back(std::move(job));
     }
-    queued_.clear();
-    take(building_);
+    building_.clear();
     // Space the filled files hold is given back before any is written again.
     for (std::unique_ptr<Job>& job : rest) {
         job->file.reset();

@@ -1,15 +1,15 @@
 #pragma once
 
+#include "runtime/helperqueue.h"
+
 #include <QString>
 
 #include <condition_variable>
 #include <cstddef>
-#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 // Writes many whole files into one folder, each opened relative to it and put in place whole
@@ -35,14 +35,9 @@ public:
 private:
     struct Job;
     using Batch = std::vector<std::unique_ptr<Job>>;
-    struct Numbered {
-        std::size_t number;
-        Batch jobs;
-    };
 
-    void work();
+    void fillAndName(std::size_t number);
     void hand();
-    void stopHelpers();
     void writeNow(Job& job);
     void goOnAlone();
 
@@ -51,11 +46,12 @@ private:
     std::mutex lock_;
     std::condition_variable changed_;
     Batch building_;                   // the caller's next batch
-    std::deque<Numbered> queued_;      // handed over, not yet taken by a helper
-    std::map<std::size_t, Batch> leftOver_;  // files a failure stopped before they were named
+    // Batches handed over whose files are not all named, by number: a helper fills and names
+    // one at a time, and what a failure or stop leaves stays here.
+    std::map<std::size_t, Batch> handedOver_;
     std::size_t handed_ = 0;           // batches handed over so far
     std::size_t named_ = 0;            // batches whose files all have their names
     bool failed_ = false;
     bool stopping_ = false;
-    std::vector<std::thread> helpers_;
+    HelperQueue helpers_;
 };

@@ -15,9 +15,11 @@ cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" >/dev/nul
 cmake --build build --parallel "$jobs"
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DTILVEX_SANITIZE=ON "${launcher[@]}" >/dev/null
 cmake --build build-asan --parallel "$jobs"
-# Only what runs on several threads: the picture and tile layers and the batch program.
+# Only what runs on several threads: the thread toolbox, the picture, surface and tile layers
+# and the batch program.
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTILVEX_TSAN=ON "${launcher[@]}" >/dev/null
-cmake --build build-tsan --parallel "$jobs" --target imaging_tests sheets_tests tiled_tests maps_tests tilvex
+cmake --build build-tsan --parallel "$jobs" --target runtime_tests imaging_tests surfaces_tests sheets_tests \
+  tiled_tests maps_tests tilvex
 
 echo "== tests (plain build)"
 ctest --test-dir build --output-on-failure --parallel "$jobs" --timeout 300
@@ -26,7 +28,7 @@ ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-asan --output-on-failure --parallel "$jobs" --timeout 600
 echo "== tests (thread sanitizer build)"
 TSAN_OPTIONS="halt_on_error=1 exitcode=66 suppressions=$PWD/tests/tsan/qt.supp" \
-  bash -c 'for t in imaging sheets tiled maps; do build-tsan/tests/${t}_tests || exit; done'
+  bash -c 'for t in runtime imaging surfaces sheets tiled maps; do build-tsan/tests/${t}_tests || exit; done'
 bash tests/tsan/parallel.sh build-tsan
 
 if [ -x fuzz/run.sh ] || [ -f fuzz/run.sh ]; then

@@ -1,10 +1,10 @@
 #include "sheets/sheetbuilder.h"
 
-#include "imaging/parallel.h"
 #include "imaging/picture.h"
 #include "imaging/picturefile.h"
 #include "imaging/picturesink.h"
 #include "runtime/limits.h"
+#include "runtime/parallel.h"
 #include "runtime/runtimeerror.h"
 #include "sheets/tileformat.h"
 

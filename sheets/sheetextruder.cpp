@@ -1,8 +1,8 @@
 #include "sheets/sheetextruder.h"
 
-#include "imaging/parallel.h"
 #include "imaging/picture.h"
 #include "runtime/limits.h"
+#include "runtime/parallel.h"
 #include "runtime/runtimeerror.h"
 #include "sheets/tileformat.h"
 

@@ -1,11 +1,10 @@
 #include "sheets/sheetsplitter.h"
 
 #include "imaging/bitmapfile.h"
-#include "imaging/parallel.h"
 #include "imaging/picturefile.h"
 #include "imaging/picturesink.h"
 #include "imaging/sheetbands.h"
-#include "runtime/readahead.h"
+#include "runtime/parallel.h"
 #include "runtime/runtimeerror.h"
 #include "sheets/tileformat.h"
 

@@ -1,7 +1,7 @@
 #include "sheets/uniquesplitter.h"
 
-#include "imaging/parallel.h"
 #include "imaging/pngwriter.h"
+#include "runtime/parallel.h"
 #include "sheets/sheetsplitter.h"
 #include "sheets/tileformat.h"
 

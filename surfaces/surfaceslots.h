@@ -1,6 +1,6 @@
 #pragma once
 
-#include "imaging/directdraw.h"
+#include "surfaces/directdraw.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "imaging/parallel.h"
+#include "runtime/parallel.h"
 
 namespace {
 // The batch program runs these jobs on every core; so do their tests.

@@ -2,9 +2,9 @@
 
 // Tile folders and sheet checks shared by the surface and compile tests.
 
-#include "imaging/directdraw.h"
 #include "imaging/picture.h"
 #include "support/testsupport.h"
+#include "surfaces/directdraw.h"
 #include "surfaces/modrecs.h"
 
 #include <QDir>

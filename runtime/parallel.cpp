@@ -1,6 +1,4 @@
-#include "imaging/parallel.h"
-
-#include "runtime/helperthread.h"
+#include "runtime/parallel.h"
 
 #include <algorithm>
 #include <atomic>

@@ -1,9 +1,9 @@
 #include "imaging/dibdecoder.h"
-#include "imaging/directdraw.h"
 #include "imaging/picture.h"
 #include "runtime/runtimeerror.h"
 #include "support/testsupport.h"
 #include "support/tilefixtures.h"
+#include "surfaces/directdraw.h"
 
 #include <QDir>
 #include <QImageReader>

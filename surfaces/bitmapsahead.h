@@ -1,15 +1,15 @@
 #pragma once
 
+#include "runtime/helperqueue.h"
+
 #include <QImage>
 #include <QString>
 
 #include <condition_variable>
-#include <deque>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
-#include <set>
-#include <thread>
 #include <vector>
 
 // Bitmap files read and decoded ahead on a helper thread, for a caller that knows which it
@@ -18,7 +18,9 @@
 // fails there as it would have.
 class BitmapsAhead {
 public:
-    BitmapsAhead() = default;
+    // read makes a file's image, a null one when the file is no bitmap; the caller reads
+    // with it too.
+    explicit BitmapsAhead(QImage (*read)(const QString& file)) : read_(read) {}
     ~BitmapsAhead();
     BitmapsAhead(const BitmapsAhead&) = delete;
     BitmapsAhead& operator=(const BitmapsAhead&) = delete;
@@ -30,15 +32,17 @@ public:
     std::optional<QImage> Take(const QString& file);
 
 private:
-    void work();
+    enum class State { Queued, Reading, Ready };
+    struct Ahead {
+        State state = State::Queued;
+        QImage image;
+    };
 
+    void readAhead(const QString& file);
+
+    QImage (*read_)(const QString& file);
     std::mutex lock_;
     std::condition_variable changed_;
-    std::deque<QString> queued_;
-    std::map<QString, QImage> ready_;
-    std::set<QString> known_;  // queued, being read or ready
-    QString reading_;
-    bool stopping_ = false;
-    bool unavailable_ = false;
-    std::vector<std::thread> helper_;
+    std::map<QString, Ahead> files_;  // queued, being read or ready
+    std::unique_ptr<HelperQueue> helper_;
 };

@@ -1,12 +1,12 @@
-#include "imaging/directdraw.h"
+#include "surfaces/directdraw.h"
 
-#include "imaging/bitmapsahead.h"
 #include "imaging/dibdecoder.h"
 #include "imaging/picture.h"
 #include "imaging/pixelcopy.h"
 #include "imaging/surfacememory.h"
 #include "runtime/descriptor.h"
 #include "runtime/runtimeerror.h"
+#include "surfaces/bitmapsahead.h"
 
 #include <QFile>
 #include <QPainter>
@@ -202,7 +202,7 @@ DirectDraw7::~DirectDraw7() = default;
 
 void DirectDraw7::ReadAhead(std::vector<QString> files) {
     if (!ahead_) {
-        ahead_ = std::make_unique<BitmapsAhead>();
+        ahead_ = std::make_unique<BitmapsAhead>(&ReadBitmapSurfaceImage);
     }
     ahead_->Read(std::move(files));
 }
