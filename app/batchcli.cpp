@@ -63,7 +63,7 @@ int runInfo(const Request& request) {
 }
 
 int runSplit(const Request& request, const TileOptions& options) {
-    SplitRequest split{request.operands[0], request.operands[1], options, optionText(request, "--start", "0"), {}};
+    SplitRequest split{request.operands[0], request.operands[1], options, optionText(request, "--start", "0"), StartupWidth(), {}};
     const SplitResult result = withProgress(request, options.tiled, [&](Progress progress) {
         split.progress = std::move(progress);
         return RunSplit(split);

@@ -75,10 +75,8 @@ QString SummaryLine(const ExtrudeResult& result, int extrusion) {
                                    result.partial ? QStringLiteral(", the partial tiles at the right and bottom edges dropped") : QString());
     const QString written = result.tileset.isEmpty() ? result.sheet : QStringLiteral("%1 and %2").arg(result.tileset, result.sheet);
     return QStringLiteral("%1 written, %2 by %3 pixels, %4; %5")
-        .arg(written)
-        .arg(result.size.width())
-        .arg(result.size.height())
-        .arg(tiles, ExtrusionSummary(extrusion, result.extruded));
+        .arg(written, QString::number(result.size.width()), QString::number(result.size.height()), tiles,
+             ExtrusionSummary(extrusion, result.extruded));
 }
 
 QString SummaryLine(const OptimizeResult& result, int extrusion, bool dryRun) {

@@ -81,7 +81,7 @@ void drawTiledMap(const DrawMapRequest& request, const TiledMap& map, TileFormat
     result.layersDrawn = renderer.LayersDrawn();
     result.objectsLeftOut = renderer.ObjectsLeftOut();
     result.read += map.file;
-    result.written += request.destination;
+    result.written += target;
     result.Count(QStringLiteral("width"), size.width());
     result.Count(QStringLiteral("height"), size.height());
     result.Count(QStringLiteral("objectsLeftOut"), renderer.ObjectsLeftOut());
@@ -115,7 +115,7 @@ void drawPlainMap(const DrawMapRequest& request, TileMap map, const QString& map
     result.tile = map.Tile();
     result.read += request.map;
     result.read += tilesetName;
-    result.written += request.destination;
+    result.written += target;
     result.Count(QStringLiteral("width"), size.width());
     result.Count(QStringLiteral("height"), size.height());
 }

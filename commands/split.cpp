@@ -60,7 +60,7 @@ void refuseNumbers(std::int32_t start, std::int64_t count) {
 void splitTheWindowsWay(const SplitRequest& request, SplitResult& result) {
     CommandForm form(request.progress);
     Converter converter(form);
-    RunTheWindowsWay(form, converter, true, {request.source, request.destination, request.startText, QString()}, result);
+    RunTheWindowsWay(form, converter, true, {request.source, request.destination, request.startText, request.widthText}, result);
     if (!result.Ok()) {
         return;
     }
@@ -211,10 +211,10 @@ void splitLevel(const SplitRequest& request, SplitResult& result) {
     // None of the files may be special, replace the picture being split, or replace a file
     // the tileset already uses for another id (its ids would show the new tiles).
     OutputFiles outputs(QStringList{source} + (shared ? shared->Sources() : QStringList()));
+    outputs.FilesIn(newFiles);
     outputs.File(tilesetFile);
     outputs.File(mapFile);
-    outputs.File(folder + "info.ini");
-    outputs.FilesIn(newFiles);
+    RefuseSpecialFile(TileInfoFile(folder));
     outputs.RefuseInputs();
     UniqueSplitter::WriteTiles(index, known, folder, options.start, options.format);
     WriteTileCount(folder, next);

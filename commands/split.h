@@ -12,7 +12,8 @@ struct SplitRequest {
     QString source;
     QString destination;
     TileOptions options;
-    QString startText = QStringLiteral("0");  // the start box, the window's way
+    QString startText = QStringLiteral("0");  // the start and width boxes, the window's way
+    QString widthText;
     Progress progress;
 };
 
