@@ -25,11 +25,13 @@ build/bench/bench_levelsheet "$work/level.png" 4096
 # The same sheet as a 24-bit bitmap: one tile of the whole sheet.
 "$before" split "$work/sheet.png" "$work/whole" --tile 4096 -q
 mv "$work/whole/0.bmp" "$work/sheet.bmp"
+mkdir -p "$work/map" "$work/maps"
 python3 bench/mapgen.py "$work/map" 4096 >/dev/null
 build/bench/bench_optimizemaps "$work/maps" 10 256 1024 >/dev/null
 # The tiles the compiles read, made once by the program before the change.
 "$before" split "$work/sheet.bmp" "$work/bmptiles" -q
 "$before" split "$work/sheet.png" "$work/pngtiles" --format png -q
+mkdir -p "$work/leveltiles"
 "$before" split "$work/level.png" "$work/leveltiles" --format png --unique --flips --map "$work/leveltiles/level.tmx" -q
 
 source bench/timing.sh
@@ -45,7 +47,7 @@ run() {
     png-split) seconds "$program" split "$work/sheet.png" "$out" --format png -q ;;
     png-compile) mkdir -p "$out" && seconds "$program" compile "$work/pngtiles" "$out" --format png --width 128 -q ;;
     extrude) seconds "$program" extrude "$work/sheet.png" "$work/x.png" --tile 16 --extrude 2 -q ;;
-    level-split) seconds "$program" split "$work/level.png" "$out" --format png --unique --flips --map "$out/l.tmx" -q ;;
+    level-split) mkdir -p "$out" && seconds "$program" split "$work/level.png" "$out" --format png --unique --flips --map "$out/l.tmx" -q ;;
     map-level) seconds "$program" compile --map "$work/leveltiles/level.tmx" "$work/l.png" -q ;;
     map-big) seconds "$program" compile --map "$work/map/map.tmx" "$work/m.png" -q ;;
     optimize) seconds "$program" optimize "$work"/maps/*.tmx --out "$out" --flips -q ;;
