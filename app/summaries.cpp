@@ -9,28 +9,24 @@
 
 namespace {
 QString seconds(double value) { return QString::number(value, 'f', 2); }
-
-std::int64_t countOf(const CommandResult& result, const char* name) {
-    const auto found = result.counts.find(QString::fromLatin1(name));
-    return found == result.counts.end() ? 0 : found->second;
-}
 }  // namespace
 
 QString SummaryLine(const SplitResult& result) {
     if (result.way == SplitResult::Way::Level) {
         return QStringLiteral("%1 tiles seen, %2 unique tiles stored (%3 new) in %4, %5 flips found, %6 empty cells, "
                               "next free number %7, %8 s")
-            .arg(result.seen)
-            .arg(result.unique)
-            .arg(result.tileCount)
-            .arg(result.folder)
-            .arg(result.flips)
-            .arg(result.empty)
+            .arg(result.CountOf("seen"))
+            .arg(result.CountOf("unique"))
+            .arg(result.tiles->count)
+            .arg(result.tiles->folder)
+            .arg(result.CountOf("flips"))
+            .arg(result.CountOf("empty"))
             .arg(result.next, seconds(result.seconds));
     }
-    QString line = QStringLiteral("%1 tiles written to %2, next free number %3").arg(result.tileCount).arg(result.folder, result.next);
-    if (result.dropped > 0) {
-        line += QStringLiteral("; %1 pixels at the right and bottom edges dropped (--keep-edges keeps them)").arg(result.dropped);
+    QString line =
+        QStringLiteral("%1 tiles written to %2, next free number %3").arg(result.tiles->count).arg(result.tiles->folder, result.next);
+    if (const std::int64_t dropped = result.CountOf("dropped"); dropped > 0) {
+        line += QStringLiteral("; %1 pixels at the right and bottom edges dropped (--keep-edges keeps them)").arg(dropped);
     }
     return line;
 }
@@ -64,7 +60,7 @@ QString SummaryLine(const DrawMapResult& result, const QString& destination) {
         .arg(result.size.width())
         .arg(result.size.height())
         .arg(result.layersDrawn)
-        .arg(result.objectsLeftOut)
+        .arg(result.CountOf("objectsLeftOut"))
         .arg(seconds(result.seconds));
 }
 
@@ -82,14 +78,14 @@ QString SummaryLine(const ExtrudeResult& result, int extrusion) {
 QString SummaryLine(const OptimizeResult& result, int extrusion, bool dryRun) {
     return QStringLiteral("%1 maps read; tiles: %2 before, %3 used, %4 after (%5 duplicates merged, %6 by "
                           "flips); sheet pixels: %7 before, %8 after; %9 s%10")
-        .arg(countOf(result, "maps"))
-        .arg(countOf(result, "tilesBefore"))
-        .arg(countOf(result, "used"))
-        .arg(countOf(result, "tiles"))
-        .arg(countOf(result, "merged"))
-        .arg(countOf(result, "flips"))
-        .arg(countOf(result, "sheetPixelsBefore"))
-        .arg(countOf(result, "sheetPixelsAfter"))
+        .arg(result.CountOf("maps"))
+        .arg(result.CountOf("tilesBefore"))
+        .arg(result.CountOf("used"))
+        .arg(result.CountOf("tiles"))
+        .arg(result.CountOf("merged"))
+        .arg(result.CountOf("flips"))
+        .arg(result.CountOf("sheetPixelsBefore"))
+        .arg(result.CountOf("sheetPixelsAfter"))
         .arg(seconds(result.seconds))
         .arg((extrusion > 0 ? "; " + ExtrusionSummary(extrusion, result.extruded) : QString()) +
              (dryRun ? QStringLiteral(" (dry run: nothing written)") : QString()));

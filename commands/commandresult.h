@@ -57,6 +57,11 @@ struct CommandResult {
 
     bool Ok() const { return !refusal && !failure; }
     void Count(const QString& name, std::int64_t value) { counts[name] = value; }
+    // A count of the run, 0 where it has none.
+    std::int64_t CountOf(const QString& name) const {
+        const auto found = counts.find(name);
+        return found == counts.end() ? 0 : found->second;
+    }
 };
 
 // Reports a run's progress: items done of the total (the progress bar of the batch program).

@@ -79,7 +79,6 @@ void drawTiledMap(const DrawMapRequest& request, const TiledMap& map, TileFormat
     out.Commit();
     result.size = size;
     result.layersDrawn = renderer.LayersDrawn();
-    result.objectsLeftOut = renderer.ObjectsLeftOut();
     result.read += map.file;
     result.written += target;
     result.Count(QStringLiteral("width"), size.width());

@@ -21,7 +21,6 @@ struct DrawMapResult : CommandResult {
     QSize cells;  // plain maps: the cells and the tile size
     QSize tile;
     int layersDrawn = 0;
-    int objectsLeftOut = 0;
     double seconds = 0;
 };
 

@@ -64,16 +64,15 @@ void splitTheWindowsWay(const SplitRequest& request, SplitResult& result) {
     if (!result.Ok()) {
         return;
     }
-    result.folder = AsFolder(form.Text(FormView::Box::spath));
+    const QString folder = AsFolder(form.Text(FormView::Box::spath));
     result.read += request.source;
-    result.tiles = TilesWritten{result.folder, RoundToLong(StrictNumber(form.Text(FormView::Box::txtStart))),
-                                converter.TilesCut(), QStringLiteral(".bmp")};
-    result.tileCount = converter.TilesCut();
-    result.written += result.folder + "info.ini";
-    result.next = ReadTileCount(result.folder);
+    result.tiles = TilesWritten{folder, RoundToLong(StrictNumber(form.Text(FormView::Box::txtStart))), converter.TilesCut(),
+                                QStringLiteral(".bmp")};
+    result.written += folder + "info.ini";
+    result.next = ReadTileCount(folder);
     result.Count(QStringLiteral("next"), static_cast<std::int64_t>(ParseNumber(result.next)));
-    if ((result.dropped = droppedPixels(converter.SheetSize(), converter.TilesCut())) > 0) {
-        result.Count(QStringLiteral("dropped"), result.dropped);
+    if (const std::int64_t dropped = droppedPixels(converter.SheetSize(), converter.TilesCut()); dropped > 0) {
+        result.Count(QStringLiteral("dropped"), dropped);
     }
 }
 
@@ -112,10 +111,7 @@ void splitByGrid(const SplitRequest& request, SplitResult& result) {
         }
         WriteCollectionTileset(tileset, options.grid.Tile(), tiles);
     }
-    result.folder = folder;
-    result.tileCount = splitter.TileCount();
     result.next = QString::number(next);
-    result.dropped = splitter.DroppedPixels();
     result.read += request.source;
     result.tiles = TilesWritten{folder, options.start, splitter.TileCount(), TileSuffix(options.format)};
     result.written += folder + "info.ini";
@@ -123,7 +119,7 @@ void splitByGrid(const SplitRequest& request, SplitResult& result) {
         result.written += options.tileset;
     }
     result.Count(QStringLiteral("next"), next);
-    result.Count(QStringLiteral("dropped"), result.dropped);
+    result.Count(QStringLiteral("dropped"), splitter.DroppedPixels());
 }
 
 // The tile as the index keeps tiles of the picture's format.
@@ -234,13 +230,7 @@ void splitLevel(const SplitRequest& request, SplitResult& result) {
         WriteMapFile(mapFile, map);
     }
     const UniqueSplitter::Counts& count = unique.Count();
-    result.folder = folder;
-    result.tileCount = count.stored;
     result.next = QString::number(next);
-    result.seen = count.seen;
-    result.unique = index.Count();
-    result.flips = count.flipped;
-    result.empty = count.empty;
     result.read += source;
     result.tiles = TilesWritten{folder, options.start + std::int64_t{known}, count.stored, TileSuffix(options.format)};
     result.written += folder + "info.ini";

@@ -20,12 +20,7 @@ struct SplitRequest {
 struct SplitResult : CommandResult {
     enum class Way { Window, Grid, Level };
     Way way = Way::Window;
-    QString folder;        // the tile folder, with its separator
-    std::int64_t tileCount = 0;  // tiles written (new tiles of a level)
-    QString next;          // the next free number as info.ini holds it
-    std::int64_t dropped = 0;
-    // A level: cells seen, tiles in the tileset, cells placed flipped, empty cells.
-    std::int64_t seen = 0, unique = 0, flips = 0, empty = 0;
+    QString next;  // the next free number as info.ini holds it
     double seconds = 0;
 };
 
