@@ -1,5 +1,6 @@
 #include "imaging/pngfilter.h"
 
+#include "imaging/pngsimd.h"
 #include "runtime/parallel.h"
 #include "runtime/runtimeerror.h"
 
@@ -14,7 +15,7 @@ namespace {
 // Rows are filtered on every core in runs of about this many bytes.
 constexpr std::size_t PartBytes = std::size_t{1} << 20;
 
-// The Paeth predictor, written without branches so that the loop below vectorises.
+// The Paeth predictor, one byte at a time.
 inline int paeth(int a, int b, int c) {
     const int pa = std::abs(b - c);
     const int pb = std::abs(a - c);
@@ -36,23 +37,6 @@ inline int predict(int a, int b, int c) {
     }
 }
 
-// Filter F of PNG (1 Sub, 2 Up, 3 Average, 4 Paeth) on one row; gives the sum of the
-// filtered bytes as signed values.
-template <int F>
-unsigned filterWith(const uchar* row, const uchar* prev, std::size_t n, std::size_t bpp, uchar* out) {
-    unsigned sum = 0;
-    // The first pixel has no left neighbour; past it the loop runs without tests.
-    for (std::size_t i = 0; i < bpp && i < n; ++i) {
-        out[i] = static_cast<uchar>(row[i] - predict<F>(0, prev[i], 0));
-        sum += static_cast<unsigned>(std::abs(static_cast<signed char>(out[i])));
-    }
-    for (std::size_t i = bpp; i < n; ++i) {
-        out[i] = static_cast<uchar>(row[i] - predict<F>(row[i - bpp], prev[i], prev[i - bpp]));
-        sum += static_cast<unsigned>(std::abs(static_cast<signed char>(out[i])));
-    }
-    return sum;
-}
-
 // The compressed size of data at libdeflate's quickest level: a cheap gauge of filtering.
 std::size_t quickSize(const std::vector<uchar>& data) {
     struct Quick {
@@ -69,11 +53,108 @@ std::size_t quickSize(const std::vector<uchar>& data) {
 }
 }  // namespace
 
-void FilterRow(const uchar* row, const uchar* prev, std::size_t n, int bpp, bool adaptive, uchar* out,
-               std::vector<uchar>& scratch) {
+#if defined(__SSE2__)
+namespace {
+// |v| of each byte taken as signed, as an unsigned byte: the smaller of v and -v.
+inline __m128i absSigned(__m128i v) { return _mm_min_epu8(v, _mm_sub_epi8(_mm_setzero_si128(), v)); }
+
+// The 16 bytes at i of a row of 4-byte pixels, and those of the pixel to the left of each
+// (zeros left of the first).
+struct Lanes {
+    __m128i x, a, b, c;
+};
+inline Lanes lanesAt(const uchar* row, const uchar* prev, std::size_t i) {
+    Lanes l;
+    l.x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + i));
+    l.b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(prev + i));
+    if (i == 0) {
+        l.a = _mm_slli_si128(l.x, 4);
+        l.c = _mm_slli_si128(l.b, 4);
+    } else {
+        l.a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + i - 4));
+        l.c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(prev + i - 4));
+    }
+    return l;
+}
+
+inline std::uint64_t lanesSum(__m128i sad) {
+    return static_cast<std::uint64_t>(_mm_cvtsi128_si32(sad)) + static_cast<std::uint64_t>(_mm_cvtsi128_si32(_mm_srli_si128(sad, 8)));
+}
+
+// The sums of the row's bytes unfiltered and under each of the four filters, as signed values;
+// 4-byte pixels, 16 bytes at a time, the end of the row left to the caller.
+std::size_t sumsOfFour(const uchar* row, const uchar* prev, std::size_t n, unsigned sums[5]) {
+    const __m128i zero = _mm_setzero_si128();
+    __m128i acc[5] = {zero, zero, zero, zero, zero};
+    std::size_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+        const Lanes l = lanesAt(row, prev, i);
+        acc[0] = _mm_add_epi64(acc[0], _mm_sad_epu8(absSigned(l.x), zero));
+        acc[1] = _mm_add_epi64(acc[1], _mm_sad_epu8(absSigned(_mm_sub_epi8(l.x, l.a)), zero));
+        acc[2] = _mm_add_epi64(acc[2], _mm_sad_epu8(absSigned(_mm_sub_epi8(l.x, l.b)), zero));
+        acc[3] = _mm_add_epi64(acc[3], _mm_sad_epu8(absSigned(_mm_sub_epi8(l.x, AverageFloor(l.a, l.b))), zero));
+        acc[4] = _mm_add_epi64(acc[4], _mm_sad_epu8(absSigned(_mm_sub_epi8(l.x, PaethPredict(l.a, l.b, l.c))), zero));
+    }
+    for (int f = 0; f < 5; ++f) {
+        sums[f] = static_cast<unsigned>(lanesSum(acc[f]));
+    }
+    return i;
+}
+
+// Filter f of 4-byte pixels into out, 16 bytes at a time; gives where it stopped.
+std::size_t filterFour(int f, const uchar* row, const uchar* prev, std::size_t n, uchar* out) {
+    std::size_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+        const Lanes l = lanesAt(row, prev, i);
+        __m128i p = l.a;
+        if (f == 2) {
+            p = l.b;
+        } else if (f == 3) {
+            p = AverageFloor(l.a, l.b);
+        } else if (f == 4) {
+            p = PaethPredict(l.a, l.b, l.c);
+        }
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_sub_epi8(l.x, p));
+    }
+    return i;
+}
+}  // namespace
+#endif
+
+namespace {
+// Bytes from to n of a row under filter F, one at a time: the rest the vector loop left.
+template <int F>
+unsigned filterTail(const uchar* row, const uchar* prev, std::size_t from, std::size_t n, std::size_t bpp, uchar* out) {
+    unsigned sum = 0;
+    for (std::size_t i = from; i < n; ++i) {
+        const bool left = i >= bpp;
+        const uchar v = static_cast<uchar>(row[i] - predict<F>(left ? row[i - bpp] : 0, prev[i], left ? prev[i - bpp] : 0));
+        if (out != nullptr) {
+            out[i] = v;
+        }
+        sum += static_cast<unsigned>(std::abs(static_cast<signed char>(v)));
+    }
+    return sum;
+}
+
+unsigned tailWith(int f, const uchar* row, const uchar* prev, std::size_t from, std::size_t n, std::size_t bpp, uchar* out) {
+    switch (f) {
+    case 1:
+        return filterTail<1>(row, prev, from, n, bpp, out);
+    case 2:
+        return filterTail<2>(row, prev, from, n, bpp, out);
+    case 3:
+        return filterTail<3>(row, prev, from, n, bpp, out);
+    default:
+        return filterTail<4>(row, prev, from, n, bpp, out);
+    }
+}
+}  // namespace
+
+void FilterRow(const uchar* row, const uchar* prev, std::size_t n, int bpp, bool adaptive, uchar* out) {
     out[0] = 0;
-    std::memcpy(out + 1, row, n);
     if (!adaptive) {
+        std::memcpy(out + 1, row, n);
         return;
     }
     if (prev == nullptr) {
@@ -81,24 +162,41 @@ void FilterRow(const uchar* row, const uchar* prev, std::size_t n, int bpp, bool
         zeros.assign(n, 0);
         prev = zeros.data();
     }
-    scratch.resize(4 * n);
-    unsigned best = 0;
-    for (std::size_t i = 0; i < n; ++i) {
-        best += static_cast<unsigned>(std::abs(static_cast<signed char>(row[i])));
-    }
     const auto b = static_cast<std::size_t>(bpp);
-    const unsigned sums[4] = {filterWith<1>(row, prev, n, b, scratch.data()), filterWith<2>(row, prev, n, b, scratch.data() + n),
-                              filterWith<3>(row, prev, n, b, scratch.data() + 2 * n),
-                              filterWith<4>(row, prev, n, b, scratch.data() + 3 * n)};
-    for (int f = 0; f < 4; ++f) {
-        if (sums[f] < best) {
-            best = sums[f];
-            out[0] = static_cast<uchar>(f + 1);
+    // First the five sums, reading the rows once; then only the filter chosen is written.
+    unsigned sums[5] = {0, 0, 0, 0, 0};
+    std::size_t done = 0;
+#if defined(__SSE2__)
+    if (b == 4) {
+        done = sumsOfFour(row, prev, n, sums);
+    }
+#endif
+    for (std::size_t i = done; i < n; ++i) {
+        sums[0] += static_cast<unsigned>(std::abs(static_cast<signed char>(row[i])));
+    }
+    if (done < n) {
+        for (int f = 1; f <= 4; ++f) {
+            sums[f] += tailWith(f, row, prev, done, n, b, nullptr);
         }
     }
-    if (out[0] != 0) {
-        std::memcpy(out + 1, scratch.data() + (out[0] - 1) * n, n);
+    int chosen = 0;
+    for (int f = 1; f <= 4; ++f) {
+        if (sums[f] < sums[chosen]) {
+            chosen = f;
+        }
     }
+    out[0] = static_cast<uchar>(chosen);
+    if (chosen == 0) {
+        std::memcpy(out + 1, row, n);
+        return;
+    }
+    std::size_t written = 0;
+#if defined(__SSE2__)
+    if (b == 4) {
+        written = filterFour(chosen, row, prev, n, out + 1);
+    }
+#endif
+    tailWith(chosen, row, prev, written, n, b, out + 1);
 }
 
 void FilterRows(const QImage& image, int first, int count, bool adaptive, std::vector<uchar>& out) {
@@ -107,10 +205,9 @@ void FilterRows(const QImage& image, int first, int count, bool adaptive, std::v
     const std::size_t stride = rowBytes + 1;
     out.resize(stride * static_cast<std::size_t>(count));
     auto run = [&](int from, int rows) {
-        thread_local std::vector<uchar> scratch;
         for (int y = from; y < from + rows; ++y) {
             FilterRow(image.constScanLine(y), y > 0 ? image.constScanLine(y - 1) : nullptr, rowBytes, bpp, adaptive,
-                      out.data() + stride * static_cast<std::size_t>(y - first), scratch);
+                      out.data() + stride * static_cast<std::size_t>(y - first));
         }
     };
     const int rowsPerPart = static_cast<int>(std::max<std::size_t>(1, PartBytes / stride));

@@ -16,8 +16,7 @@ PngFilters ChooseFilters(const QImage& image, int first, int count);
 // One row of n bytes (bpp a pixel) with its filter byte in front, as the zlib stream of a PNG
 // holds it, into out (n + 1 bytes). prev is the row above, or null for the first row.
 // Adaptive takes the filter whose bytes sum smallest as signed values (the usual heuristic).
-void FilterRow(const uchar* row, const uchar* prev, std::size_t n, int bpp, bool adaptive, uchar* out,
-               std::vector<uchar>& scratch);
+void FilterRow(const uchar* row, const uchar* prev, std::size_t n, int bpp, bool adaptive, uchar* out);
 
 // Rows first to first + count of the image, filtered so, into out; many rows on every core.
 void FilterRows(const QImage& image, int first, int count, bool adaptive, std::vector<uchar>& out);

@@ -41,7 +41,6 @@ PngImageData::PngImageData(int width, QImage::Format format, PngFilters filters)
 
 void PngImageData::compress(const Rows& rows, Part& part) const {
     thread_local std::vector<uchar> filtered;
-    thread_local std::vector<uchar> scratch;
     thread_local std::vector<uchar> levelBuffer(ISAL_DEF_LVL2_DEFAULT);
     const std::size_t stride = rowBytes_ + 1;
     part.rawBytes = stride * static_cast<std::size_t>(rows.count);
@@ -49,7 +48,7 @@ void PngImageData::compress(const Rows& rows, Part& part) const {
     for (int y = rows.first; y < rows.first + rows.count; ++y) {
         const uchar* prev = y > rows.first ? rows.image->constScanLine(y - 1) : rows.above;
         FilterRow(rows.image->constScanLine(y), prev, rowBytes_, bpp_, adaptive_,
-                  filtered.data() + stride * static_cast<std::size_t>(y - rows.first), scratch);
+                  filtered.data() + stride * static_cast<std::size_t>(y - rows.first));
     }
     part.adler = isal_adler32(1, filtered.data(), filtered.size());
 
