@@ -1,6 +1,7 @@
 #include "imaging/pngreader.h"
 
 #include "imaging/picture.h"
+#include "imaging/pngrows.h"
 #include "runtime/limits.h"
 #include "runtime/runtimeerror.h"
 
@@ -96,6 +97,15 @@ PngDecoder::PngDecoder(const unsigned char* bytes, std::size_t size, std::uint64
         indexed_ = ihdr.color_type == SPNG_COLOR_TYPE_INDEXED;
         rowByRow_ = !indexed_ && ihdr.interlace_method == SPNG_INTERLACE_NONE;
         size_ = QSize(static_cast<int>(ihdr.width), static_cast<int>(ihdr.height));
+        // libspng reads and checks the chunks before the image data; tRNS of RGB, rare, stays
+        // with it too.
+        const bool truecolour = ihdr.color_type == SPNG_COLOR_TYPE_TRUECOLOR_ALPHA || ihdr.color_type == SPNG_COLOR_TYPE_TRUECOLOR;
+        spng_trns trns {};
+        if (truecolour && ihdr.bit_depth == 8 && ihdr.interlace_method == SPNG_INTERLACE_NONE &&
+            spng_get_trns(ctx_, &trns) == SPNG_ECHUNKAVAIL) {
+            rows_ = std::make_unique<PngRows>(bytes, size, size_.width(), size_.height(),
+                                              ihdr.color_type == SPNG_COLOR_TYPE_TRUECOLOR ? 3 : 4);
+        }
     } catch (...) {
         spng_ctx_free(ctx_);
         throw;
@@ -108,6 +118,8 @@ void PngDecoder::Decode() {
     image_ = newImage(size_.width(), size_.height(), indexed_ ? QImage::Format_Indexed8 : QImage::Format_RGBA8888);
     if (indexed_) {
         decodeIndexed(ctx_, image_);
+    } else if (rows_) {
+        rows_->DecodeAll(image_);
     } else {
         check(spng_decode_image(ctx_, image_.bits(), static_cast<std::size_t>(image_.sizeInBytes()), SPNG_FMT_RGBA8,
                                 SPNG_DECODE_TRNS));
@@ -117,6 +129,10 @@ void PngDecoder::Decode() {
 void PngDecoder::ReadRows(QImage& into, int count) {
     if (!rowByRow_) {
         RaiseError(Err::InvalidCall);
+    }
+    if (rows_) {
+        rows_->Read(into, count);
+        return;
     }
     if (rowsRead_ == 0) {
         check(spng_decode_image(ctx_, nullptr, 0, SPNG_FMT_RGBA8, SPNG_DECODE_TRNS | SPNG_DECODE_PROGRESSIVE));

@@ -4,11 +4,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 // True when the bytes start with the PNG signature.
 bool IsPng(const unsigned char* bytes, std::size_t size);
 
 struct spng_ctx;
+class PngRows;
 
 // A PNG file held in memory, opened: its header read, its pixels decoded whole by Decode()
 // or, where the picture allows (8-bit RGBA output of a picture that is not interlaced), a
@@ -35,6 +37,8 @@ public:
 
 private:
     spng_ctx* ctx_;
+    // The project's own decoder, where the picture is 8-bit RGB or RGBA and not interlaced.
+    std::unique_ptr<PngRows> rows_;
     QSize size_;
     QImage image_;
     int rowsRead_ = 0;

@@ -1,0 +1,9 @@
+#pragma once
+
+#include <cstddef>
+
+// Undoes PNG filter f (0 None, 1 Sub, 2 Up, 3 Average, 4 Paeth) of one row of n bytes, bpp a
+// pixel: out = in + prediction from out's left pixels and prev, the row above unfiltered (null
+// for the first row). in and out may be the same row. False for a filter the format lacks.
+// 3 and 4 bytes a pixel take vector forms where the machine has them.
+bool UnfilterRow(int f, const unsigned char* in, unsigned char* out, const unsigned char* prev, std::size_t n, int bpp);

@@ -1,0 +1,210 @@
+#include "support/testsupport.h"
+
+#include "imaging/pngchunks.h"
+#include "imaging/pngfilter.h"
+#include "imaging/pngreader.h"
+#include "imaging/pngwriter.h"
+#include "runtime/runtimeerror.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QProcess>
+
+#include <libdeflate.h>
+#include <spng.h>
+
+#include <random>
+#include <vector>
+
+namespace {
+
+const unsigned char* bytesOf(const QByteArray& a) { return reinterpret_cast<const unsigned char*>(a.constData()); }
+
+// A PNG around rows as the zlib stream holds them (filter byte in front of each), its IDAT cut
+// into chunks of idatSize bytes; its Adler-32 made wrong where told.
+QByteArray pngAround(const std::vector<uchar>& stream, int width, int height, int colourType, int depth,
+                     std::size_t idatSize, bool wrongSum = false) {
+    QByteArray png("\x89PNG\r\n\x1a\n", 8);
+    unsigned char ihdr[13] = {};
+    PutBig32(ihdr, static_cast<std::uint32_t>(width));
+    PutBig32(ihdr + 4, static_cast<std::uint32_t>(height));
+    ihdr[8] = static_cast<unsigned char>(depth);
+    ihdr[9] = static_cast<unsigned char>(colourType);
+    AppendPngChunk(png, "IHDR", ihdr, sizeof ihdr);
+    libdeflate_compressor* c = libdeflate_alloc_compressor(6);
+    QByteArray z(static_cast<qsizetype>(libdeflate_zlib_compress_bound(c, stream.size())), '\0');
+    z.resize(static_cast<qsizetype>(libdeflate_zlib_compress(c, stream.data(), stream.size(), z.data(), z.size())));
+    libdeflate_free_compressor(c);
+    if (wrongSum) {
+        z[z.size() - 1] = static_cast<char>(z[z.size() - 1] ^ 1);
+    }
+    for (qsizetype at = 0; at < z.size(); at += static_cast<qsizetype>(idatSize)) {
+        const QByteArray part = z.mid(at, static_cast<qsizetype>(idatSize));
+        AppendPngChunk(png, "IDAT", part.constData(), static_cast<std::size_t>(part.size()));
+    }
+    png.append(PngTail());
+    return png;
+}
+
+// What libspng gives as RGBA, the reference; null where it refuses the file.
+QImage bySpng(const QByteArray& png) {
+    spng_ctx* ctx = spng_ctx_new(0);
+    spng_set_png_buffer(ctx, bytesOf(png), static_cast<std::size_t>(png.size()));
+    spng_ihdr ihdr {};
+    QImage out;
+    if (spng_get_ihdr(ctx, &ihdr) == 0) {
+        out = QImage(static_cast<int>(ihdr.width), static_cast<int>(ihdr.height), QImage::Format_RGBA8888);
+        if (spng_decode_image(ctx, out.bits(), static_cast<std::size_t>(out.sizeInBytes()), SPNG_FMT_RGBA8, SPNG_DECODE_TRNS) != 0) {
+            out = QImage();
+        }
+    }
+    spng_ctx_free(ctx);
+    return out;
+}
+
+QImage asRgba(const QImage& image) { return image.convertToFormat(QImage::Format_RGBA8888); }
+
+// Decoded at once and in bands of two rows, as a split reads a sheet; both as RGBA.
+std::pair<QImage, QImage> oursBothWays(const QByteArray& png) {
+    const QImage whole = DecodePng(bytesOf(png), static_cast<std::size_t>(png.size()), 1 << 24);
+    PngDecoder decoder(bytesOf(png), static_cast<std::size_t>(png.size()), 1 << 24);
+    if (!decoder.DecodesRowByRow()) {
+        decoder.Decode();
+        return {asRgba(whole), asRgba(decoder.Image())};
+    }
+    QImage bands(decoder.Size(), QImage::Format_RGBA8888);
+    for (int y = 0; y < bands.height(); y += 2) {
+        const int count = std::min(2, bands.height() - y);
+        QImage band(bands.width(), count, QImage::Format_RGBA8888);
+        decoder.ReadRows(band, count);
+        for (int row = 0; row < count; ++row) {
+            std::memcpy(bands.scanLine(y + row), band.constScanLine(row), static_cast<std::size_t>(band.bytesPerLine()));
+        }
+    }
+    return {asRgba(whole), bands};
+}
+
+TEST(PngDecode, EveryFilterDepthAndColourTypeEqualsLibspng) {
+    // Filtered rows of random bytes are a valid picture of every kind; filters cycle row by row.
+    struct Kind {
+        int colourType, depth, bitsPerPixel;
+    };
+    const Kind kinds[] = {{2, 8, 24}, {6, 8, 32}, {0, 1, 1}, {0, 2, 2}, {0, 4, 4}, {0, 8, 8}, {0, 16, 16},
+                          {4, 8, 16}, {4, 16, 32}, {2, 16, 48}, {6, 16, 64}};
+    std::mt19937 random(11);
+    for (const Kind& kind : kinds) {
+        for (const int width : {1, 2, 3, 5, 16, 17, 67}) {
+            const int height = 11;
+            const std::size_t rowBytes = (static_cast<std::size_t>(width) * kind.bitsPerPixel + 7) / 8;
+            std::vector<uchar> stream((rowBytes + 1) * height);
+            for (std::size_t i = 0; i < stream.size(); ++i) {
+                stream[i] = i % (rowBytes + 1) == 0 ? static_cast<uchar>((i / (rowBytes + 1)) % 5) : static_cast<uchar>(random());
+            }
+            // One chunk, and chunks of a byte: the zlib header is cut too.
+            for (const std::size_t idat : {std::size_t{1} << 20, std::size_t{1}}) {
+                SCOPED_TRACE(testing::Message() << "type " << kind.colourType << " depth " << kind.depth << " width " << width
+                                                << " chunk " << idat);
+                const QByteArray png = pngAround(stream, width, height, kind.colourType, kind.depth, idat);
+                const QImage reference = bySpng(png);
+                ASSERT_FALSE(reference.isNull());
+                const auto [whole, bands] = oursBothWays(png);
+                EXPECT_EQ(whole, reference);
+                EXPECT_EQ(bands, reference);
+            }
+        }
+    }
+}
+
+TEST(PngDecode, FilesOfPillowEqualLibspng) {
+    TestFolder folder;
+    // Pillow's own filter choice over gradients and noise, in every mode it writes.
+    static const char* script =
+        "import random, sys\nfrom PIL import Image\nrandom.seed(5)\n"
+        "for mode in ['1', 'L', 'LA', 'P', 'RGB', 'RGBA', 'I']:\n"
+        "    im = Image.new('RGBA', (67, 45))\n"
+        "    im.putdata([((x * 4) % 256, (y * 6 + x) % 256, random.randrange(256) if y > 30 else 90, (x * y) % 256)"
+        " for y in range(45) for x in range(67)])\n"
+        "    (im.convert('L').point(lambda v: v * 257, 'I') if mode == 'I' else im.convert(mode)).save(sys.argv[1] + '/' + mode + '.png')\n"
+        "im.convert('RGB').save(sys.argv[1] + '/RGBtrns.png', transparency=(90, 90, 90))\n"
+        "im.convert('P').save(sys.argv[1] + '/Ptrns.png', transparency=3)\n";
+    QProcess python;
+    python.start("/usr/bin/python3", {"-c", "import PIL"});
+    if (!python.waitForFinished(60000) || python.exitStatus() != QProcess::NormalExit || python.exitCode() != 0) {
+        GTEST_SKIP() << "Pillow (Debian python3-pil) is not installed";
+    }
+    python.start("/usr/bin/python3", {"-c", script, folder.Path()});
+    ASSERT_TRUE(python.waitForFinished(60000) && python.exitCode() == 0) << python.readAllStandardError().toStdString();
+    for (const QString name : {"1", "L", "LA", "P", "RGB", "RGBA", "I", "RGBtrns", "Ptrns"}) {
+        SCOPED_TRACE(name.toStdString());
+        QFile file(folder.File(name + ".png"));
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        const QByteArray png = file.readAll();
+        const auto [whole, bands] = oursBothWays(png);
+        EXPECT_EQ(whole, bySpng(png));
+        EXPECT_EQ(bands, bySpng(png));
+    }
+}
+
+TEST(PngDecode, EncodeThenDecodeIsTheIdentityAtOddWidths) {
+    std::mt19937 random(23);
+    for (int width = 1; width <= 67; width += 2) {
+        SCOPED_TRACE(width);
+        // Noise, gradients and flat runs, so that every filter gets chosen somewhere.
+        QImage source(width, 9, QImage::Format_RGBA8888);
+        for (int y = 0; y < source.height(); ++y) {
+            for (int x = 0; x < 4 * width; ++x) {
+                source.scanLine(y)[x] = static_cast<uchar>(y % 3 == 0 ? random() : y % 3 == 1 ? x * 5 + y : 77);
+            }
+        }
+        const auto [rgba, rgbaBands] = oursBothWays(EncodePng(source, PngFilters::Adaptive));
+        EXPECT_EQ(rgba, source);
+        EXPECT_EQ(rgbaBands, source);
+        // 3 bytes a pixel through the same filters, opaque when read back.
+        std::vector<uchar> rgb(3 * static_cast<std::size_t>(width));
+        std::vector<uchar> prev(rgb.size());
+        std::vector<uchar> stream;
+        for (int y = 0; y < source.height(); ++y) {
+            for (int x = 0; x < width; ++x) {
+                std::memcpy(rgb.data() + 3 * x, source.constScanLine(y) + 4 * x, 3);
+            }
+            std::vector<uchar> row(rgb.size() + 1);
+            FilterRow(rgb.data(), y > 0 ? prev.data() : nullptr, rgb.size(), 3, true, row.data());
+            stream.insert(stream.end(), row.begin(), row.end());
+            prev = rgb;
+        }
+        QImage opaque = source;
+        for (int y = 0; y < opaque.height(); ++y) {
+            for (int x = 0; x < width; ++x) {
+                opaque.scanLine(y)[4 * x + 3] = 255;
+            }
+        }
+        const auto [whole, bands] = oursBothWays(pngAround(stream, width, source.height(), 2, 8, 100));
+        EXPECT_EQ(whole, opaque);
+        EXPECT_EQ(bands, opaque);
+    }
+}
+
+TEST(PngDecode, AStreamOfTheWrongLengthOrSumIsNoPicture) {
+    const int width = 20;
+    const int height = 6;
+    std::vector<uchar> stream(static_cast<std::size_t>(4 * width + 1) * height, 9);
+    for (std::size_t i = 0; i < stream.size(); i += 4 * width + 1) {
+        stream[i] = 1;
+    }
+    std::vector<uchar> shortStream(stream.begin(), stream.end() - 1);
+    std::vector<uchar> longStream = stream;
+    longStream.push_back(0);
+    const QByteArray cases[] = {pngAround(shortStream, width, height, 6, 8, 1 << 20), pngAround(longStream, width, height, 6, 8, 7),
+                                pngAround(stream, width, height, 6, 8, 1 << 20, true), pngAround(stream, width, height, 2, 8, 5, true)};
+    for (const QByteArray& png : cases) {
+        EXPECT_THROW(oursBothWays(png), RuntimeError);
+        try {
+            DecodePng(bytesOf(png), static_cast<std::size_t>(png.size()), 1 << 24);
+        } catch (const RuntimeError& e) {
+            EXPECT_EQ(e.Number(), Err::InvalidPicture);
+        }
+    }
+}
+
+}  // namespace
