@@ -81,19 +81,22 @@ inline std::uint64_t lanesSum(__m128i sad) {
     return static_cast<std::uint64_t>(_mm_cvtsi128_si32(sad)) + static_cast<std::uint64_t>(_mm_cvtsi128_si32(_mm_srli_si128(sad, 8)));
 }
 
-// The sums of the row's bytes unfiltered and under each of the four filters, as signed values;
-// 4-byte pixels, 16 bytes at a time, the end of the row left to the caller.
-std::size_t sumsOfFour(const uchar* row, const uchar* prev, std::size_t n, unsigned sums[5]) {
+// The sums of the row's bytes unfiltered and under each of the four filters, as signed values,
+// the filtered bytes kept in filtered (four rows of n); 4-byte pixels, 16 bytes at a time, the
+// end of the row left to the caller. Keeping them costs less than computing Paeth again.
+std::size_t sumsOfFour(const uchar* row, const uchar* prev, std::size_t n, unsigned sums[5], uchar* filtered) {
     const __m128i zero = _mm_setzero_si128();
     __m128i acc[5] = {zero, zero, zero, zero, zero};
     std::size_t i = 0;
     for (; i + 16 <= n; i += 16) {
         const Lanes l = lanesAt(row, prev, i);
+        const __m128i f[4] = {_mm_sub_epi8(l.x, l.a), _mm_sub_epi8(l.x, l.b), _mm_sub_epi8(l.x, AverageFloor(l.a, l.b)),
+                              _mm_sub_epi8(l.x, PaethPredict(l.a, l.b, l.c))};
         acc[0] = _mm_add_epi64(acc[0], _mm_sad_epu8(absSigned(l.x), zero));
-        acc[1] = _mm_add_epi64(acc[1], _mm_sad_epu8(absSigned(_mm_sub_epi8(l.x, l.a)), zero));
-        acc[2] = _mm_add_epi64(acc[2], _mm_sad_epu8(absSigned(_mm_sub_epi8(l.x, l.b)), zero));
-        acc[3] = _mm_add_epi64(acc[3], _mm_sad_epu8(absSigned(_mm_sub_epi8(l.x, AverageFloor(l.a, l.b))), zero));
-        acc[4] = _mm_add_epi64(acc[4], _mm_sad_epu8(absSigned(_mm_sub_epi8(l.x, PaethPredict(l.a, l.b, l.c))), zero));
+        for (int k = 0; k < 4; ++k) {
+            acc[k + 1] = _mm_add_epi64(acc[k + 1], _mm_sad_epu8(absSigned(f[k]), zero));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(filtered + static_cast<std::size_t>(k) * n + i), f[k]);
+        }
     }
     for (int f = 0; f < 5; ++f) {
         sums[f] = static_cast<unsigned>(lanesSum(acc[f]));
@@ -101,37 +104,18 @@ std::size_t sumsOfFour(const uchar* row, const uchar* prev, std::size_t n, unsig
     return i;
 }
 
-// Filter f of 4-byte pixels into out, 16 bytes at a time; gives where it stopped.
-std::size_t filterFour(int f, const uchar* row, const uchar* prev, std::size_t n, uchar* out) {
-    std::size_t i = 0;
-    for (; i + 16 <= n; i += 16) {
-        const Lanes l = lanesAt(row, prev, i);
-        __m128i p = l.a;
-        if (f == 2) {
-            p = l.b;
-        } else if (f == 3) {
-            p = AverageFloor(l.a, l.b);
-        } else if (f == 4) {
-            p = PaethPredict(l.a, l.b, l.c);
-        }
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_sub_epi8(l.x, p));
-    }
-    return i;
-}
 }  // namespace
 #endif
 
 namespace {
-// Bytes from to n of a row under filter F, one at a time: the rest the vector loop left.
+// Bytes from to n of a row under filter F into out, one at a time: the rest the vector loop left.
 template <int F>
 unsigned filterTail(const uchar* row, const uchar* prev, std::size_t from, std::size_t n, std::size_t bpp, uchar* out) {
     unsigned sum = 0;
     for (std::size_t i = from; i < n; ++i) {
         const bool left = i >= bpp;
         const uchar v = static_cast<uchar>(row[i] - predict<F>(left ? row[i - bpp] : 0, prev[i], left ? prev[i - bpp] : 0));
-        if (out != nullptr) {
-            out[i] = v;
-        }
+        out[i] = v;
         sum += static_cast<unsigned>(std::abs(static_cast<signed char>(v)));
     }
     return sum;
@@ -163,21 +147,21 @@ void FilterRow(const uchar* row, const uchar* prev, std::size_t n, int bpp, bool
         prev = zeros.data();
     }
     const auto b = static_cast<std::size_t>(bpp);
-    // First the five sums, reading the rows once; then only the filter chosen is written.
+    // The row under each filter, and the five sums, reading the rows once.
+    thread_local std::vector<uchar> filtered;
+    filtered.resize(4 * n);
     unsigned sums[5] = {0, 0, 0, 0, 0};
     std::size_t done = 0;
 #if defined(__SSE2__)
     if (b == 4) {
-        done = sumsOfFour(row, prev, n, sums);
+        done = sumsOfFour(row, prev, n, sums, filtered.data());
     }
 #endif
     for (std::size_t i = done; i < n; ++i) {
         sums[0] += static_cast<unsigned>(std::abs(static_cast<signed char>(row[i])));
     }
-    if (done < n) {
-        for (int f = 1; f <= 4; ++f) {
-            sums[f] += tailWith(f, row, prev, done, n, b, nullptr);
-        }
+    for (int f = 1; f <= 4; ++f) {
+        sums[f] += tailWith(f, row, prev, done, n, b, filtered.data() + static_cast<std::size_t>(f - 1) * n);
     }
     int chosen = 0;
     for (int f = 1; f <= 4; ++f) {
@@ -186,17 +170,7 @@ void FilterRow(const uchar* row, const uchar* prev, std::size_t n, int bpp, bool
         }
     }
     out[0] = static_cast<uchar>(chosen);
-    if (chosen == 0) {
-        std::memcpy(out + 1, row, n);
-        return;
-    }
-    std::size_t written = 0;
-#if defined(__SSE2__)
-    if (b == 4) {
-        written = filterFour(chosen, row, prev, n, out + 1);
-    }
-#endif
-    tailWith(chosen, row, prev, written, n, b, out + 1);
+    std::memcpy(out + 1, chosen == 0 ? row : filtered.data() + static_cast<std::size_t>(chosen - 1) * n, n);
 }
 
 void FilterRows(const QImage& image, int first, int count, bool adaptive, std::vector<uchar>& out) {
