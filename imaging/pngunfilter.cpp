@@ -49,20 +49,24 @@ void unfilterBytes(int f, const uchar* in, uchar* out, const uchar* prev, std::s
 
 #if defined(__SSE2__)
 // One pixel of bpp (3 or 4) bytes in the low lanes; memcpy keeps the last pixel of a row from
-// reading past it.
-inline __m128i loadPixel(const uchar* p, std::size_t bpp) {
+// reading past it; a size known when compiling makes it a plain move.
+template <std::size_t Bpp>
+inline __m128i loadPixel(const uchar* p) {
     std::uint32_t v = 0;
-    std::memcpy(&v, p, bpp);
+    std::memcpy(&v, p, Bpp);
     return _mm_cvtsi32_si128(static_cast<int>(v));
 }
-inline void storePixel(uchar* p, __m128i v, std::size_t bpp) {
+template <std::size_t Bpp>
+inline void storePixel(uchar* p, __m128i v) {
     const auto bits = static_cast<std::uint32_t>(_mm_cvtsi128_si32(v));
-    std::memcpy(p, &bits, bpp);
+    std::memcpy(p, &bits, Bpp);
 }
 
 // Sub, Average and Paeth depend on the pixel to the left just decoded: a pixel at a time, the
 // pixel carried in a register. Up has no such chain and takes 16 bytes at a time.
-void unfilterPixels(int f, const uchar* in, uchar* out, const uchar* prev, std::size_t n, std::size_t bpp) {
+template <std::size_t Bpp>
+void unfilterPixels(int f, const uchar* in, uchar* out, const uchar* prev, std::size_t n) {
+    constexpr std::size_t bpp = Bpp;
     const __m128i zero = _mm_setzero_si128();
     std::size_t i = 0;
     if (f == 2) {
@@ -74,7 +78,7 @@ void unfilterPixels(int f, const uchar* in, uchar* out, const uchar* prev, std::
         unfilterBytes(f, in, out, prev, i, n, bpp);
         return;
     }
-    if (f == 1 && bpp == 4) {
+    if (f == 1 && Bpp == 4) {
         // A running sum of pixels: within 16 bytes by two shifted adds, then the last pixel
         // of the block before added to all four.
         __m128i carry = zero;
@@ -92,18 +96,18 @@ void unfilterPixels(int f, const uchar* in, uchar* out, const uchar* prev, std::
     __m128i a = zero;
     __m128i c = zero;
     for (; i + bpp <= n; i += bpp) {
-        const __m128i x = loadPixel(in + i, bpp);
+        const __m128i x = loadPixel<Bpp>(in + i);
         __m128i d;
         if (f == 1) {
             d = _mm_add_epi8(x, a);
         } else if (f == 3) {
-            d = _mm_add_epi8(x, AverageFloor(a, loadPixel(prev + i, bpp)));
+            d = _mm_add_epi8(x, AverageFloor(a, loadPixel<Bpp>(prev + i)));
         } else {
-            const __m128i b = _mm_unpacklo_epi8(loadPixel(prev + i, bpp), zero);
+            const __m128i b = _mm_unpacklo_epi8(loadPixel<Bpp>(prev + i), zero);
             d = _mm_add_epi8(x, _mm_packus_epi16(Paeth16(a, b, c), zero));
             c = b;
         }
-        storePixel(out + i, d, bpp);
+        storePixel<Bpp>(out + i, d);
         a = f == 4 ? _mm_unpacklo_epi8(d, zero) : d;
     }
     unfilterBytes(f, in, out, prev, i, n, bpp);
@@ -130,8 +134,12 @@ bool UnfilterRow(int f, const uchar* in, uchar* out, const uchar* prev, std::siz
     }
     const auto b = static_cast<std::size_t>(bpp);
 #if defined(__SSE2__)
-    if (b == 3 || b == 4) {
-        unfilterPixels(f, in, out, prev, n, b);
+    if (b == 3) {
+        unfilterPixels<3>(f, in, out, prev, n);
+        return true;
+    }
+    if (b == 4) {
+        unfilterPixels<4>(f, in, out, prev, n);
         return true;
     }
 #endif
