@@ -11,11 +11,13 @@
 #include <cstring>
 
 namespace {
-// Pictures of more than this many bytes of pixels (a 4096 by 4096 RGBA sheet) are inflated into
-// the picture a band at a time, so decoding holds little more than the picture; ISA-L's
-// streamed inflate costs about as much as libdeflate's whole one (callgrind: 78 against 70
-// million instructions for a 1024 by 1024 sheet, unfiltering included).
-constexpr std::size_t WholeBytes = std::size_t{64} << 20;
+// Pictures of up to this many bytes of rows (tiles, small sheets) are inflated whole by
+// libdeflate into a buffer each thread keeps; bigger ones are inflated into the picture a band
+// at a time by ISA-L, so decoding holds little more than the picture. A fresh buffer of a
+// big picture's rows costs more in page faults than the whole inflate saves: ISA-L's streamed
+// inflate takes about as many instructions (callgrind: 78 against 70 million for a 1024 by 1024
+// sheet, unfiltering included), and a 4096 by 4096 sheet decoded several times slower whole.
+constexpr std::size_t WholeBytes = std::size_t{8} << 20;
 // Rows inflated at a time when streaming: about this many bytes.
 constexpr std::size_t BandBytes = std::size_t{1} << 20;
 
@@ -104,12 +106,13 @@ void PngRows::DecodeAll(QImage& image) {
     const std::size_t total = stride * static_cast<std::size_t>(height_);
     prev_.resize(rowBytes_);
     row_.resize(rowBytes_);
-    if (rowBytes_ * static_cast<std::size_t>(height_) > WholeBytes) {
+    if (total > WholeBytes) {
         Read(image, height_);
         return;
     }
     // One zlib stream over every IDAT chunk, its header and sum checked as the streamed way does.
-    std::vector<unsigned char> joined;
+    thread_local std::vector<unsigned char> joined;
+    joined.clear();
     const unsigned char* data = idat_[0].data;
     std::size_t size = idat_[0].size;
     if (idat_.size() > 1) {
@@ -122,7 +125,8 @@ void PngRows::DecodeAll(QImage& image) {
     if (size < 6 || !zlibHeaderSound(data)) {
         broken();
     }
-    std::vector<unsigned char> filtered(total);
+    thread_local std::vector<unsigned char> filtered;
+    filtered.resize(total);
     libdeflate_decompressor* d = libdeflate_alloc_decompressor();
     if (d == nullptr) {
         RaiseError(Err::OutOfMemory);

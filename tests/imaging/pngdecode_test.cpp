@@ -185,6 +185,18 @@ TEST(PngDecode, EncodeThenDecodeIsTheIdentityAtOddWidths) {
     }
 }
 
+TEST(PngDecode, ABigPictureIsDecodedWholeInBands) {
+    // Past 8 MiB of rows the whole decode streams too: the bands must join without a seam.
+    QImage source(1449, 1451, QImage::Format_RGBA8888);
+    std::mt19937 random(31);
+    for (int y = 0; y < source.height(); ++y) {
+        for (int x = 0; x < 4 * source.width(); ++x) {
+            source.scanLine(y)[x] = static_cast<uchar>(y % 7 == 0 ? random() : x + y);
+        }
+    }
+    EXPECT_EQ(oursBothWays(EncodePng(source, PngFilters::Adaptive)).first, source);
+}
+
 TEST(PngDecode, AStreamOfTheWrongLengthOrSumIsNoPicture) {
     const int width = 20;
     const int height = 6;
