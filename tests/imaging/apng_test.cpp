@@ -7,6 +7,10 @@
 
 #include <QFileInfo>
 
+#include <iostream>
+#include <QProcess>
+#include <QStandardPaths>
+
 namespace {
 
 TEST(Apng, DelaysAreExactMillisecondsSplitPast65535) {
@@ -56,6 +60,17 @@ TEST(Apng, PillowReadsEveryFrameAndItsDuration) {
     }
     const QByteArray bytes = apng.Finish();
     WriteWholeFile(folder.File("a.png"), bytes.constData(), static_cast<std::size_t>(bytes.size()));
+    // pngcheck (Debian pngcheck) checks every chunk's length and CRC and the file's structure.
+    if (const QString check = QStandardPaths::findExecutable("pngcheck"); !check.isEmpty()) {
+        QProcess process;
+        process.start(check, {folder.File("a.png")});
+        ASSERT_TRUE(process.waitForFinished(60000));
+        const QString said = QString::fromLocal8Bit(process.readAllStandardOutput());
+        EXPECT_EQ(process.exitCode(), 0) << said.toStdString();
+        EXPECT_TRUE(said.startsWith("OK")) << said.toStdString();
+    } else {
+        std::cout << "[   NOTE   ] pngcheck (Debian pngcheck) is not installed: the chunks are not checked\n";
+    }
     QString why;
     const auto read = PillowApngFrames(folder.File("a.png"), folder.Path(), why);
     if (!read) {
