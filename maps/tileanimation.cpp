@@ -60,7 +60,9 @@ std::uint32_t TileFrames::operator()(std::uint32_t gid) {
     const TilesetRef* ref = nullptr;
     if (const TiledTile* tile = tileOf(map_, gid, &ref); tile != nullptr && !tile->animation.empty()) {
         const TiledFrame& frame = tile->animation[static_cast<std::size_t>(FrameAt(tile->animation, ms_))];
-        shown = (ref->firstGid + static_cast<std::uint32_t>(frame.tileId)) | (gid & GidFlag::All);
+        // A frame past its tileset shows nothing, as Tiled shows no tile for it.
+        const bool inTileset = frame.tileId < ref->tileset->IdLimit();
+        shown = inTileset ? (ref->firstGid + static_cast<std::uint32_t>(frame.tileId)) | (gid & GidFlag::All) : 0;
     }
     shown_.emplace(gid, shown);
     return shown;
