@@ -82,7 +82,10 @@ int runCompile(const Request& request, const TileOptions& options) {
 }
 
 int runDrawMap(const Request& request, const TileOptions& options) {
-    const DrawMapResult result = RunDrawMap({options.map, request.operands[0], options, request.Has("--hidden"), request.All("--layer")});
+    DrawMapRequest drawing{options.map, request.operands[0], options, request.Has("--hidden"), request.All("--layer")};
+    drawing.animate = request.Has("--animate");
+    drawing.animationTime = request.Value("--advance-animations").value_or("0").toLongLong();
+    const DrawMapResult result = RunDrawMap(drawing);
     return report(request, result, [&] { return SummaryLine(result, request.operands[0]); });
 }
 

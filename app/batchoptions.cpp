@@ -11,11 +11,12 @@
 #include <QRegularExpression>
 
 #include <algorithm>
+#include <limits>
 
 namespace {
 const QStringList ValueOptions = {"--start",  "--width",   "--tile", "--margin",      "--spacing",
-                                  "--format", "--tileset", "--map",  "--empty-colour", "--layer", "--extrude", "--out"};
-const QStringList FlagOptions = {"--exact", "--keep-edges", "--unique", "--flips", "--skip-empty", "--hidden", "--dry-run"};
+                                  "--format", "--tileset", "--map",  "--empty-colour", "--layer", "--extrude", "--out", "--advance-animations"};
+const QStringList FlagOptions = {"--exact", "--keep-edges", "--unique", "--flips", "--skip-empty", "--hidden", "--dry-run", "--animate"};
 // Options that name one more thing each time they are given.
 const QStringList RepeatableOptions = {"--layer"};
 const QStringList CommonOptions = {"--quiet", "--json", "--jobs", "--help"};
@@ -238,10 +239,13 @@ QString RefuseOptionsOf(const Request& request) {
         }
     } else if (request.command == "optimize") {
         refused = {"--keep-edges", "--unique", "--skip-empty", "--empty-colour", "--layer", "--hidden", "--start", "--exact", "--tile",
-                   "--margin", "--spacing", "--map"};
+                   "--margin", "--spacing", "--map", "--animate", "--advance-animations"};
     } else if (request.command == "split") {
-        refused = {"--width", "--exact", "--layer", "--hidden", "--extrude"};
+        refused = {"--width", "--exact", "--layer", "--hidden", "--extrude", "--animate", "--advance-animations"};
     } else if (request.Has("--map")) {
+        if (const auto time = request.Value("--advance-animations"); time && !wholeNumber(*time, 0, std::numeric_limits<int>::max())) {
+            return QStringLiteral("--advance-animations takes whole milliseconds from 0, not '%1'").arg(*time);
+        }
         // The map and its tileset say where and how big the tiles are.
         for (const char* name : {"--keep-edges", "--unique", "--flips", "--skip-empty", "--start", "--width", "--exact",
                                  "--tile", "--margin", "--spacing", "--extrude"}) {
@@ -251,7 +255,8 @@ QString RefuseOptionsOf(const Request& request) {
             }
         }
     } else {
-        refused = {"--keep-edges", "--unique", "--flips", "--skip-empty", "--empty-colour", "--layer", "--hidden"};
+        refused = {"--keep-edges", "--unique", "--flips", "--skip-empty", "--empty-colour", "--layer", "--hidden", "--animate",
+                   "--advance-animations"};
     }
     if (request.command != "optimize") {
         refused += {"--out", "--dry-run"};

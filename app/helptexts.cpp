@@ -109,7 +109,7 @@ const char* const CompileHelp =
     "their content; each must be the tile size.\n"
     "\n"
     "Usage: tilvex compile --map FILE DEST [--format F] [--tileset FILE.tsx] [--empty-colour RRGGBB]\n"
-    "                     [--layer NAME]... [--hidden]\n"
+    "                     [--layer NAME]... [--hidden] [--advance-animations MS] [--animate]\n"
     "\n"
     "Draws the picture the map FILE (.tmx, .tmj or .csv, as split --map writes them) shows\n"
     "into the picture file DEST: each cell's tile from the map's tileset (--tileset instead;\n"
@@ -119,9 +119,17 @@ const char* const CompileHelp =
     "the map gives them. The format is --format, else DEST's extension, which must be .png\n"
     "or .bmp (no extension only with --format).\n"
     "Any other orthogonal map Tiled saves (.tmx, .tmj: every layer data encoding, layer kind\n"
-    "and tileset) is drawn as Tiled draws it; shapes, text and templates are left out.\n"
+    "and tileset, templates, Tiled 1.9 to 1.12's tile parts, render sizes, fill modes,\n"
+    "embedded images, blend modes and object opacity) is drawn as Tiled draws it; shapes and\n"
+    "text are left out.\n"
     "  --layer NAME     draw only this layer (or group); may be given more than once\n"
-    "  --hidden         also draw the layers that are not visible\n";
+    "  --hidden         also draw the layers that are not visible\n"
+    "  --advance-animations MS  animated tiles show their frame MS milliseconds in\n"
+    "  --animate        write an animated PNG (DEST.png) of the map's whole loop (the least\n"
+    "                   common multiple of its animations' lengths, at most 600000 ms and\n"
+    "                   1000 changes): a frame from each moment a tile changes, each lasting\n"
+    "                   exactly until the next. GIF is refused (its times and colours are\n"
+    "                   not exact)\n";
 
 const char* const InfoHelp =
     "Usage: tilvex info FILE...\n"

@@ -55,7 +55,17 @@ QString SummaryLine(const DrawMapResult& result, const QString& destination) {
             .arg(result.size.height())
             .arg(SizeText(result.cells), SizeText(result.tile), seconds(result.seconds));
     }
-    return QStringLiteral("%1 written, %2 by %3 pixels, %4 layers drawn, %5 objects left out (shapes, text, templates), %6 s")
+    if (result.frames > 0) {
+        return QStringLiteral("%1 written, %2 by %3 pixels, %4 frames over a loop of %5 ms, %6 layers drawn, %7 s")
+            .arg(destination)
+            .arg(result.size.width())
+            .arg(result.size.height())
+            .arg(result.frames)
+            .arg(result.loop)
+            .arg(result.layersDrawn)
+            .arg(seconds(result.seconds));
+    }
+    return QStringLiteral("%1 written, %2 by %3 pixels, %4 layers drawn, %5 objects left out (shapes, text), %6 s")
         .arg(destination)
         .arg(result.size.width())
         .arg(result.size.height())

@@ -1,20 +1,26 @@
 #include "commands/drawmap.h"
 
+#include "imaging/apngwriter.h"
 #include "imaging/picture.h"
 #include "imaging/picturesink.h"
 #include "runtime/destination.h"
 #include "runtime/limits.h"
 #include "runtime/outputfiles.h"
+#include "runtime/wholefile.h"
 #include "tiled/mapfile.h"
 #include "tiled/tiledfiles.h"
 #include "tiled/tilesetreader.h"
 #include "maps/maprenderer.h"
+#include "maps/tileanimation.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QPainter>
 
 namespace {
+// The largest animated picture: every frame is drawn whole (256 MiB of pixels).
+constexpr std::int64_t MaxAnimatedPixels = std::int64_t{1} << 26;
+
 // Refuses a name the map's picture cannot be written under. Only PNG and BMP are written, and
 // a name that says another format would mislead every program that opens it.
 void refusePictureName(const QString& name, bool formatGiven) {
@@ -26,6 +32,21 @@ void refusePictureName(const QString& name, bool formatGiven) {
         throw Refused(QStringLiteral("a picture name without .png or .bmp says no format; add one or give --format"), name);
     }
     throw Refused(QStringLiteral("tilvex writes .png and .bmp pictures, not .%1").arg(suffix), name);
+}
+
+// An animated picture is an APNG named .png. GIF is refused: its frame times are hundredths
+// of a second and its colours 256 with on-or-off transparency, so it cannot hold the frames
+// or their times exactly.
+void refuseAnimatedName(const DrawMapRequest& request) {
+    const QString suffix = QFileInfo(request.destination).suffix().toLower();
+    if (suffix == "gif") {
+        throw Refused(QStringLiteral("--animate writes animated PNG (.png); GIF is not written: it times frames in hundredths "
+                                     "of a second and holds 256 colours with on-or-off transparency, so the map's frames "
+                                     "and their times would not be kept"), request.destination);
+    }
+    if (suffix != "png" || (request.options.FormatGiven() && request.options.format != TileFormat::Png)) {
+        throw Refused(QStringLiteral("--animate writes an animated PNG: the picture's name must end in .png"), request.destination);
+    }
 }
 
 // The picture's format: --format, else the name's.
@@ -43,10 +64,8 @@ TileFormat pictureFormat(const DrawMapRequest& request) {
     return request.options.format;
 }
 
-// A map of any kind Tiled saves, drawn as Tiled draws it, a band at a time.
-void drawTiledMap(const DrawMapRequest& request, const TiledMap& map, TileFormat format, DrawMapResult& result) {
-    // Every file the map is drawn from stays as it is.
-    OutputFiles outputs({map.file});
+// Every file the map is drawn from, which stays as it is.
+void readsOf(const TiledMap& map, OutputFiles& outputs) {
     for (const TilesetRef& ref : map.tilesets) {
         outputs.Reads({ref.tileset->file, ref.tileset->image.source});
         for (const auto& [id, tile] : ref.tileset->tiles) {
@@ -54,28 +73,43 @@ void drawTiledMap(const DrawMapRequest& request, const TiledMap& map, TileFormat
         }
     }
     ForEachLayer(map.layers, [&](const TiledLayer& layer) { outputs.Reads({layer.image.source}); });
+    outputs.Reads(map.templates);
+}
+
+// Drawn rows as they are written: what the map leaves transparent shows the empty colour,
+// or in a bitmap the background.
+QImage finished(const QImage& drawn, std::optional<QRgb> emptyColour, TileFormat format) {
+    QImage band = drawn;
+    if (emptyColour || format == TileFormat::Bmp) {
+        QImage under(band.size(), QImage::Format_ARGB32_Premultiplied);
+        under.fill(QColor::fromRgb(emptyColour.value_or(Picture::Background().rgb())));
+        QPainter painter(&under);
+        painter.drawImage(0, 0, band);
+        painter.end();
+        band = under;
+    }
+    band = band.convertToFormat(QImage::Format_RGBA8888);
+    return format == TileFormat::Png ? band : OpaqueRgb32(band);
+}
+
+MapRenderer::Options renderOptions(const DrawMapRequest& request) {
+    MapRenderer::Options options{request.hidden, request.layers};
+    options.animationTime = request.animationTime;
+    return options;
+}
+
+// A map of any kind Tiled saves, drawn as Tiled draws it, a band at a time.
+void drawTiledMap(const DrawMapRequest& request, const TiledMap& map, TileFormat format, DrawMapResult& result) {
+    OutputFiles outputs({map.file});
+    readsOf(map, outputs);
     const QString target = outputs.File(request.destination);
     outputs.RefuseInputs();
-    MapRenderer renderer(map, MapRenderer::Options{request.hidden, request.layers});
+    MapRenderer renderer(map, renderOptions(request));
     const QSize size = renderer.PictureSize();
     PictureSink out(target, size, format);
     // The picture is drawn, converted and compressed a band at a time.
     const int bandRows = BandRows(std::int64_t{4} * size.width(), 1);
-    const std::optional<QRgb> emptyColour = request.options.emptyColour;
-    renderer.DrawBands(bandRows, [&](const QImage& drawn, int) {
-        QImage band = drawn;
-        if (emptyColour || format == TileFormat::Bmp) {
-            // What the map leaves transparent shows the empty colour, or in a bitmap the background.
-            QImage under(band.size(), QImage::Format_ARGB32_Premultiplied);
-            under.fill(QColor::fromRgb(emptyColour.value_or(Picture::Background().rgb())));
-            QPainter painter(&under);
-            painter.drawImage(0, 0, band);
-            painter.end();
-            band = under;
-        }
-        band = band.convertToFormat(QImage::Format_RGBA8888);
-        out.WriteRows(format == TileFormat::Png ? band : OpaqueRgb32(band));
-    });
+    renderer.DrawBands(bandRows, [&](const QImage& drawn, int) { out.WriteRows(finished(drawn, request.options.emptyColour, format)); });
     out.Commit();
     result.size = size;
     result.layersDrawn = renderer.LayersDrawn();
@@ -84,6 +118,55 @@ void drawTiledMap(const DrawMapRequest& request, const TiledMap& map, TileFormat
     result.Count(QStringLiteral("width"), size.width());
     result.Count(QStringLiteral("height"), size.height());
     result.Count(QStringLiteral("objectsLeftOut"), renderer.ObjectsLeftOut());
+}
+
+// The map over its whole loop as an animated PNG: a frame from each moment a tile changes,
+// showing the picture Tiled shows from just after that moment until the next.
+void drawAnimatedMap(const DrawMapRequest& request, const TiledMap& map, DrawMapResult& result) {
+    OutputFiles outputs({map.file});
+    readsOf(map, outputs);
+    const QString target = outputs.File(request.destination);
+    outputs.RefuseInputs();
+    MapRenderer::Options options = renderOptions(request);
+    const MapRenderer still(map, options);
+    const QSize size = still.PictureSize();
+    if (std::int64_t{size.width()} * size.height() > MaxAnimatedPixels) {
+        throw Refused(QStringLiteral("--animate: the map makes a %1 picture, more than the %2 pixels of an animated picture")
+                          .arg(SizeText(size)).arg(MaxAnimatedPixels), request.map);
+    }
+    const AnimationLoop loop = LoopOf(map, still.PlacedGids());
+    if (loop.length == 0) {
+        throw Refused(QStringLiteral("--animate: no tile the map shows is animated"), request.map);
+    }
+    std::vector<std::vector<ApngDelay>> delays;
+    int count = 0;
+    for (std::size_t k = 0; k < loop.starts.size(); ++k) {
+        const std::int64_t end = k + 1 < loop.starts.size() ? loop.starts[k + 1] : loop.length;
+        delays.push_back(ApngDelaysOf(end - loop.starts[k]));
+        count += static_cast<int>(delays.back().size());
+    }
+    ApngWriter apng(size.width(), size.height(), count);
+    for (std::size_t k = 0; k < loop.starts.size(); ++k) {
+        // Tiled moves to a frame once its moment has passed.
+        options.animationTime = loop.starts[k] + 1;
+        MapRenderer renderer(map, options);
+        const QImage frame = finished(renderer.Draw(), request.options.emptyColour, TileFormat::Png);
+        for (const ApngDelay& delay : delays[k]) {
+            apng.AddFrame(frame, delay.num, delay.den);
+        }
+    }
+    const QByteArray bytes = apng.Finish();
+    WriteWholeFile(target, bytes.constData(), static_cast<std::size_t>(bytes.size()));
+    result.size = size;
+    result.layersDrawn = still.LayersDrawn();
+    result.frames = static_cast<int>(loop.starts.size());
+    result.loop = loop.length;
+    result.read += map.file;
+    result.written += target;
+    result.Count(QStringLiteral("width"), size.width());
+    result.Count(QStringLiteral("height"), size.height());
+    result.Count(QStringLiteral("frames"), result.frames);
+    result.Count(QStringLiteral("loopMs"), loop.length);
 }
 
 // A map of the plain kind split writes, drawn by exact copies of its tiles.
@@ -131,9 +214,20 @@ DrawMapResult RunDrawMap(const DrawMapRequest& request) {
             throw Refused(QFileInfo::exists(request.map) ? QStringLiteral("is a folder, not a map") : QStringLiteral("no such map file"),
                           request.map);
         }
-        refusePictureName(request.destination, request.options.FormatGiven());
+        if (request.animate) {
+            refuseAnimatedName(request);
+        } else {
+            refusePictureName(request.destination, request.options.FormatGiven());
+        }
         const TileFormat format = pictureFormat(request);
         const QString mapFile = LinkTarget(request.map);
+        if (request.animate) {
+            if (request.map.endsWith(".csv", Qt::CaseInsensitive)) {
+                throw Refused(QStringLiteral("--animate: a .csv map holds no animations"), request.map);
+            }
+            drawAnimatedMap(request, LoadMap(mapFile), result);
+            return;
+        }
         // Maps of the plain kind split writes are drawn by exact copies; every other map as
         // Tiled draws it.
         if (request.map.endsWith(".csv", Qt::CaseInsensitive)) {
@@ -143,7 +237,7 @@ DrawMapResult RunDrawMap(const DrawMapRequest& request) {
         const TiledMap tiled = LoadMap(mapFile);
         QString why;
         std::optional<TileMap> plain;
-        if (request.layers.isEmpty() && !request.hidden) {
+        if (request.layers.isEmpty() && !request.hidden && request.animationTime == 0) {
             plain = PlainTileMap(tiled, why);
         }
         if (!plain && !request.options.tileset.isEmpty()) {

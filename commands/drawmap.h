@@ -5,6 +5,8 @@
 
 #include <QSize>
 
+#include <cstdint>
+
 // compile --map: the picture a map shows, drawn from its tilesets. A map of the plain kind
 // split writes is drawn by exact copies of its tiles; every other map as Tiled draws it.
 struct DrawMapRequest {
@@ -13,6 +15,8 @@ struct DrawMapRequest {
     TileOptions options;  // tileset, format (formatGiven), empty colour
     bool hidden = false;  // draw layers that are not visible too
     QStringList layers;   // only these layers; all when empty
+    std::int64_t animationTime = 0;  // ms: animated tiles show their frame of then
+    bool animate = false;            // an animated PNG over the map's whole loop
 };
 
 struct DrawMapResult : CommandResult {
@@ -21,6 +25,8 @@ struct DrawMapResult : CommandResult {
     QSize cells;  // plain maps: the cells and the tile size
     QSize tile;
     int layersDrawn = 0;
+    int frames = 0;         // --animate: the moments the picture changes at (0 first)
+    std::int64_t loop = 0;  // --animate: ms until the animation repeats
     double seconds = 0;
 };
 

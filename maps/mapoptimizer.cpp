@@ -106,6 +106,9 @@ MapOptimizer::MapOptimizer(const QStringList& maps, bool flips) : census_(QSize(
         const TiledMap& map = document.Model();
         std::vector<std::pair<std::uint32_t, std::int32_t>> firstGids;
         for (const TilesetRef& ref : map.tilesets) {
+            if (ref.viaTemplate) {
+                continue;  // the map file has no entry for it to rewrite
+            }
             std::int32_t number = -1;
             for (std::size_t k = 0; k < inputs_.size() && !ref.tileset->file.isEmpty(); ++k) {
                 if (inputs_[k].tileset->file == ref.tileset->file) {

@@ -3,7 +3,10 @@
 #include "imaging/picture.h"
 #include "runtime/limits.h"
 #include "runtime/runtimeerror.h"
+#include "maps/blendmode.h"
+#include "maps/tileanimation.h"
 #include "maps/tileimages.h"
+#include "maps/tilepainter.h"
 #include "sheets/tileindex.h"
 #include "tiled/tiledvalues.h"
 
@@ -120,7 +123,7 @@ void forCells(const TiledLayer& layer, const QString& order, Visit&& visit) {
 
 // The shown layers drawn into the band, whose top row is map row bandTop.
 void drawLayers(const TiledMap& map_, QImage& band, int left, int bandTop, const std::vector<const Drawn*>& shown,
-                TileImages& tiles, const std::vector<QImage>& layerImages, const QRectF& visible) {
+                TileImages& tiles, TileFrames& frames, const std::vector<QImage>& layerImages, const QRectF& visible) {
     QPainter painter(&band);
     painter.translate(-left, -bandTop);
     // Map rows the band shows: a tile wholly above or below is not drawn at all.
@@ -131,21 +134,24 @@ void drawLayers(const TiledMap& map_, QImage& band, int left, int bandTop, const
         painter.save();
         painter.setOpacity(drawn.opacity);
         painter.translate(drawn.offset);
+        painter.setCompositionMode(LayerComposition(layer.mode));
         const QRgb tint = drawn.tint.rgba();
         if (layer.kind == LayerKind::Tiles) {
             const int tw = map_.tile.width(), th = map_.tile.height();
-            forCells(layer, map_.renderOrder, [&](int x, int y, std::uint32_t gid) {
+            forCells(layer, map_.renderOrder, [&](int x, int y, std::uint32_t placed) {
+                const std::uint32_t gid = frames(placed);
                 const QImage& image = tiles.Oriented(gid, tint);
                 if (image.isNull()) {
                     return;
                 }
-                const QPoint offset = map_.TilesetOf(gid)->tileset->tileOffset;
-                const int imageTop = (y + 1) * th + offset.y() - image.height();
-                const double shownTop = imageTop + drawn.offset.y();
-                if (shownTop >= bandBottom || shownTop + image.height() <= bandTop) {
+                const bool diagonal = (gid & GidFlag::Diagonal) != 0;
+                const QRectF target = TileTarget(*map_.TilesetOf(gid)->tileset, diagonal ? image.size().transposed() : image.size(),
+                                                 map_.tile, QPointF(x * tw, (y + 1) * th), diagonal);
+                const double shownTop = target.top() + drawn.offset.y();
+                if (shownTop >= bandBottom || shownTop + target.height() <= bandTop) {
                     return;
                 }
-                painter.drawImage(QPoint(x * tw + offset.x(), imageTop), image);
+                PaintTile(painter, image, target);
             });
         } else if (layer.kind == LayerKind::Image && !layerImages[k].isNull()) {
             QRectF bounds(QPointF(), layerImages[k].size());
@@ -177,18 +183,22 @@ void drawLayers(const TiledMap& map_, QImage& band, int left, int bandTop, const
                 if (object->kind != ObjectKind::Tile) {
                     continue;
                 }
-                const QImage& image = tiles.Plain(object->gid, tint);
+                const QImage& image = tiles.Plain(frames(object->gid), tint);
                 if (image.isNull()) {
                     continue;
                 }
                 const TiledTileset& tileset = *map_.TilesetOf(object->gid)->tileset;
                 const QSizeF size = object->size.isEmpty() ? QSizeF(image.size()) : object->size;
                 painter.save();
+                painter.setOpacity(drawn.opacity * object->opacity);
                 // Rotation about the object's position, then its tileset's anchor, as Tiled places it.
                 painter.translate(object->position);
                 painter.rotate(object->rotation);
                 painter.translate(-alignment(tileset.objectAlignment, size));
-                const QSizeF scale(size.width() / image.width(), size.height() / image.height());
+                QSizeF scale(size.width() / image.width(), size.height() / image.height());
+                if (tileset.preserveAspect) {
+                    scale = QSizeF(1, 1) * std::min(scale.width(), scale.height());
+                }
                 bool flipH = (object->gid & GidFlag::Horizontal) != 0;
                 bool flipV = (object->gid & GidFlag::Vertical) != 0;
                 QPointF centre(tileset.tileOffset.x() * scale.width() + size.width() / 2,
@@ -266,25 +276,15 @@ void MapRenderer::DrawBands(int bandRows, const std::function<void(const QImage&
     }
     // Every picture first: a missing one is refused before the canvas is made.
     TileImages tiles(map_);
-    for (const Drawn* drawn : shown) {
-        for (const TiledChunk& chunk : drawn->layer->chunks) {
-            std::uint32_t last = 0;
-            for (const std::uint32_t gid : chunk.gids) {
-                if (gid != last) {
-                    tiles.Need(gid);
-                    last = gid;
-                }
-            }
-        }
-        for (const TiledObject& object : drawn->layer->objects) {
-            tiles.Need(object.gid);
-        }
+    TileFrames frames(map_, options_.animationTime);
+    for (const std::uint32_t gid : PlacedGids()) {
+        tiles.Need(frames(gid));
     }
     std::vector<QImage> layerImages(shown.size());
     for (std::size_t k = 0; k < shown.size(); ++k) {
         const TiledLayer& layer = *shown[k]->layer;
         if (layer.kind == LayerKind::Image && !layer.image.Empty()) {
-            layerImages[k] = Tinted(TiledPicture(layer.image.source, layer.image.trans), shown[k]->tint.rgba());
+            layerImages[k] = Tinted(TiledPicture(layer.image, map_.file), shown[k]->tint.rgba());
         }
     }
 
@@ -312,8 +312,30 @@ void MapRenderer::DrawBands(int bandRows, const std::function<void(const QImage&
             RaiseError(Err::OutOfMemory);
         }
         band.fill(map_.background ? map_.background->rgba() : 0u);
-        drawLayers(map_, band, area_.left(), area_.top() + top, shown, tiles, layerImages, visible);
+        drawLayers(map_, band, area_.left(), area_.top() + top, shown, tiles, frames, layerImages, visible);
         put(band, top);
     }
 }
 
+
+std::vector<std::uint32_t> MapRenderer::PlacedGids() const {
+    std::vector<std::uint32_t> gids;
+    for (const Drawn& drawn : layersOf(map_, options_)) {
+        if (!drawn.chosen || (!options_.hidden && drawn.hidden)) {
+            continue;
+        }
+        for (const TiledChunk& chunk : drawn.layer->chunks) {
+            std::uint32_t last = 0;
+            for (const std::uint32_t gid : chunk.gids) {
+                if (gid != last) {
+                    gids.push_back(gid);
+                    last = gid;
+                }
+            }
+        }
+        for (const TiledObject& object : drawn.layer->objects) {
+            gids.push_back(object.gid);
+        }
+    }
+    return gids;
+}

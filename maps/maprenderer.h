@@ -5,7 +5,9 @@
 #include <QImage>
 #include <QStringList>
 
+#include <cstdint>
 #include <functional>
+#include <vector>
 
 // Draws an orthogonal map as Tiled's own renderer does (tmxrasterizer at scale 1, no
 // smoothing): layers in order, groups multiply opacity and tint and add offsets, tiles
@@ -17,6 +19,7 @@ public:
     struct Options {
         bool hidden = false;  // draw layers that are not visible too
         QStringList layers;   // only these layers (or the layers of these groups); all when empty
+        std::int64_t animationTime = 0;  // ms since the map started: animated tiles show their frame of then
     };
 
     // Refuses a map that is not orthogonal, or whose picture passes the limits, with 481.
@@ -33,6 +36,8 @@ public:
     // each band, so memory does not grow with the map.
     void DrawBands(int bandRows, const std::function<void(const QImage& band, int top)>& put);
     int ObjectsLeftOut() const { return leftOut_; }
+    // Every gid the drawn layers place (cells and tile objects), a run of one given once.
+    std::vector<std::uint32_t> PlacedGids() const;
     int LayersDrawn() const { return drawn_; }
 
 private:

@@ -9,11 +9,9 @@
 #include <QFileInfo>
 #include <QPainter>
 
-QImage TiledPicture(const QString& path, std::optional<QRgb> trans) {
-    if (!QFileInfo(path).isFile()) {
-        InvalidMapFile(path, QStringLiteral("the image is missing"));
-    }
-    QImage image = InTileFormat(LoadPicture(path)).convertToFormat(QImage::Format_ARGB32);
+namespace {
+QImage withoutTrans(QImage image, std::optional<QRgb> trans) {
+    image = image.convertToFormat(QImage::Format_ARGB32);
     if (trans) {
         const QRgb key = *trans | 0xFF000000u;
         for (int y = 0; y < image.height(); ++y) {
@@ -26,6 +24,25 @@ QImage TiledPicture(const QString& path, std::optional<QRgb> trans) {
         }
     }
     return image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+}
+}  // namespace
+
+QImage TiledPicture(const QString& path, std::optional<QRgb> trans) {
+    if (!QFileInfo(path).isFile()) {
+        InvalidMapFile(path, QStringLiteral("the image is missing"));
+    }
+    return withoutTrans(InTileFormat(LoadPicture(path)), trans);
+}
+
+QImage TiledPicture(const TiledImage& image, const QString& owner) {
+    if (!image.source.isEmpty()) {
+        return TiledPicture(image.source, image.trans);
+    }
+    QImage embedded;
+    if (!embedded.loadFromData(image.data) || embedded.width() > Limits::PictureSide || embedded.height() > Limits::PictureSide) {
+        InvalidMapFile(owner, QStringLiteral("an embedded image is no picture, or larger than %1 pixels a side").arg(Limits::PictureSide));
+    }
+    return withoutTrans(embedded, image.trans);
 }
 
 QImage Tinted(const QImage& image, QRgb tint) {
@@ -52,7 +69,7 @@ void TileImages::Need(std::uint32_t gid) {
     const TiledTileset& tileset = *ref->tileset;
     if (!tileset.IsCollection()) {
         if (sheets_.count(&tileset) == 0) {
-            Sheet sheet{TiledPicture(tileset.image.source, tileset.image.trans), 0, 0};
+            Sheet sheet{TiledPicture(tileset.image, tileset.file.isEmpty() ? map_.file : tileset.file), 0, 0};
             sheet.columns = SheetCells(sheet.image.width(), tileset.tile.width(), tileset.margin, tileset.spacing);
             sheet.rows = SheetCells(sheet.image.height(), tileset.tile.height(), tileset.margin, tileset.spacing);
             sheets_.emplace(&tileset, std::move(sheet));
@@ -60,8 +77,19 @@ void TileImages::Need(std::uint32_t gid) {
         return;
     }
     const auto tile = tileset.tiles.find(static_cast<int>(GidTile(gid) - ref->firstGid));
-    if (tile != tileset.tiles.end() && pictures_.count(tile->second.image.source) == 0) {
-        pictures_.emplace(tile->second.image.source, TiledPicture(tile->second.image.source, tile->second.image.trans));
+    if (tile != tileset.tiles.end() && pictures_.count(&tile->second.image) == 0) {
+        const TiledImage& image = tile->second.image;
+        auto file = files_.find(image.source);
+        if (file == files_.end() || image.source.isEmpty()) {
+            file = files_.insert_or_assign(image.source, TiledPicture(image, tileset.file.isEmpty() ? map_.file : tileset.file)).first;
+        }
+        QImage picture = file->second;
+        const QRect part = tile->second.imageRect;
+        if (!part.isEmpty()) {
+            // The tile is part of its image (1.9); a part past the image is clipped to it.
+            picture = picture.copy(part & picture.rect());
+        }
+        pictures_.emplace(&tile->second.image, std::move(picture));
     }
 }
 
@@ -73,7 +101,7 @@ QImage TileImages::cut(const TilesetRef& ref, int id) {
             return QImage();
         }
         Need(ref.firstGid + static_cast<std::uint32_t>(id));
-        return pictures_.at(tile->second.image.source);
+        return pictures_.at(&tile->second.image);
     }
     Need(ref.firstGid);
     const Sheet& sheet = sheets_.at(&tileset);

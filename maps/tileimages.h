@@ -32,12 +32,16 @@ private:
 
     const TiledMap& map_;
     std::unordered_map<const TiledTileset*, Sheet> sheets_;
-    std::unordered_map<QString, QImage> pictures_;
+    std::unordered_map<QString, QImage> files_;               // each image file read once
+    std::unordered_map<const TiledImage*, QImage> pictures_;  // each collection tile's part of it
     std::unordered_map<std::uint64_t, QImage> oriented_;
 };
 
 // A picture file as Tiled shows it: premultiplied ARGB32, the trans colour cleared.
 QImage TiledPicture(const QString& path, std::optional<QRgb> trans);
+// The same of an image a map or tileset names or embeds; owner (the file that embeds it) is
+// named where an embedded image is no picture.
+QImage TiledPicture(const TiledImage& image, const QString& owner);
 
 // The image multiplied by the tint as Tiled tints layers (white or none: unchanged).
 QImage Tinted(const QImage& image, QRgb tint);

@@ -2,12 +2,14 @@
 
 #include "runtime/limits.h"
 
+#include <QByteArray>
 #include <QColor>
 #include <QPoint>
 #include <QPointF>
 #include <QRect>
 #include <QSize>
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <map>
@@ -28,10 +30,11 @@ struct TiledProperty {
 };
 
 struct TiledImage {
-    QString source;                // absolute; empty for none
+    QString source;                // absolute; empty for none or an embedded image
+    QByteArray data;               // an embedded image's file bytes (1.11: <data> or "data")
     QSize size;                    // as the file says; may be empty
     std::optional<QRgb> trans;     // the colour drawn transparent
-    bool Empty() const { return source.isEmpty(); }
+    bool Empty() const { return source.isEmpty() && data.isEmpty(); }
 };
 
 struct TiledFrame {
@@ -45,6 +48,7 @@ struct TiledTile {
     std::vector<TiledProperty> properties;
     double probability = 1.0;
     TiledImage image;  // collections: the tile's own image
+    QRect imageRect;   // the part of the image that is the tile (1.9); empty: all of it
     int collisionObjects = 0;
     std::vector<TiledFrame> animation;
 };
@@ -66,6 +70,8 @@ struct TiledTileset {
     int tileCount = 0;
     QPoint tileOffset;
     QString objectAlignment;  // "unspecified", "topleft", ... "bottomright"
+    bool renderAtGridSize = false;  // tilerendersize "grid" (1.9): tiles drawn at the map's cell size
+    bool preserveAspect = false;    // fillmode "preserve-aspect-fit" (1.9), not "stretch"
     TiledImage image;         // empty for an image collection
     std::map<int, TiledTile> tiles;
     std::vector<TiledWangSet> wangSets;
@@ -80,20 +86,29 @@ struct TiledTileset {
 struct TilesetRef {
     std::uint32_t firstGid = 1;
     std::shared_ptr<TiledTileset> tileset;
+    // A tileset only a template names: the map file has no entry for it, and its gids
+    // (given past the map's own) are only on objects made from that template.
+    bool viaTemplate = false;
 };
 
 enum class ObjectKind { Tile, Shape, Text, Template };
 
 struct TiledObject {
+    // What the object's own element says, so an instance overrides only those of its template.
+    enum Given : unsigned { Name = 1, Type = 2, Size = 4, Rotation = 8, Gid = 16, Visible = 32, Opacity = 64, Shape = 128, Text = 256 };
     int id = 0;
     QString name;
-    QString type;
+    QString type;  // "class" from 1.9 on
     ObjectKind kind = ObjectKind::Shape;
     QPointF position;
     QSizeF size;
     double rotation = 0.0;
     std::uint32_t gid = 0;
     bool visible = true;
+    double opacity = 1.0;  // 1.12
+    unsigned given = 0;
+    QString templateFile;  // absolute; the instance's template, resolved into the fields above
+    bool gidFromTemplate = false;  // the gid is in a template's tileset, not the map's
 };
 
 // A rectangle of cells of a tile layer: the whole layer on a finite map, one <chunk> on an
@@ -114,6 +129,7 @@ struct TiledLayer {
     double opacity = 1.0;
     QPointF offset;
     std::optional<QColor> tint;
+    QString mode = QStringLiteral("normal");  // blend mode (1.12)
     std::vector<TiledProperty> properties;
     // Tiles
     QSize size;
@@ -134,6 +150,7 @@ struct TiledMap {
     QString file;
     QString orientation;
     QString renderOrder;
+    QString className;
     QSize size;
     QSize tile;
     bool infinite = false;
@@ -141,6 +158,7 @@ struct TiledMap {
     std::vector<TiledProperty> properties;
     std::vector<TilesetRef> tilesets;  // by firstgid, ascending
     std::vector<TiledLayer> layers;
+    QStringList templates;  // absolute paths of the template files its objects use
 
     // The tileset a gid's tile is in (nullptr for gid 0 or one before every tileset).
     const TilesetRef* TilesetOf(std::uint32_t gid) const;
@@ -170,6 +188,8 @@ void ForEachPlacedGid(const TiledLayer& layer, Visit&& visit) {
         }
     }
     for (const TiledObject& object : layer.objects) {
-        visit(object.gid);
+        if (!object.gidFromTemplate) {
+            visit(object.gid);
+        }
     }
 }

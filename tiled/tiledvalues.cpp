@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QBuffer>
 #include <QImageReader>
 
 #include <cmath>
@@ -93,11 +94,46 @@ void FinishTileset(const QString& file, TiledTileset& tileset) {
     }
     QSize size = tileset.image.size;
     if (size.isEmpty()) {
-        size = QImageReader(tileset.image.source).size();
+        size = TiledImageSize(tileset.image);
     }
     if (!size.isValid()) {
-        InvalidMapFile(file, QStringLiteral("the tileset image %1 is missing or no picture").arg(tileset.image.source));
+        InvalidMapFile(file, tileset.image.source.isEmpty() ? QStringLiteral("the tileset's embedded image is no picture")
+                                                            : QStringLiteral("the tileset image %1 is missing or no picture").arg(tileset.image.source));
     }
     tileset.columns = SheetCells(size.width(), tileset.tile.width(), tileset.margin, tileset.spacing);
     tileset.tileCount = tileset.columns * SheetCells(size.height(), tileset.tile.height(), tileset.margin, tileset.spacing);
+}
+
+QByteArray EmbeddedImage(const QString& file, const QString& encoding, const QString& text) {
+    if (encoding == "base64") {
+        const auto decoded = QByteArray::fromBase64Encoding(text.trimmed().toLatin1());
+        if (!decoded) {
+            InvalidMapFile(file, QStringLiteral("an embedded image is not valid base64"));
+        }
+        return decoded.decoded;
+    }
+    if (!encoding.isEmpty()) {
+        InvalidMapFile(file, QStringLiteral("an embedded image is in encoding \"%1\", not base64").arg(encoding));
+    }
+    return text.toLatin1();
+}
+
+QRect ImageRect(const QString& file, const QString& x, const QString& y, const QString& width, const QString& height) {
+    return QRect(MapNumber(file, "tile x", x, 0, Limits::PictureSide), MapNumber(file, "tile y", y, 0, Limits::PictureSide),
+                 MapNumber(file, "tile width", width, 0, Limits::PictureSide), MapNumber(file, "tile height", height, 0, Limits::PictureSide));
+}
+
+void RenderSizeAndFill(const QString&, const QString& renderSize, const QString& fillMode, TiledTileset& tileset) {
+    // Values Tiled does not know fall back to its defaults, as Tiled reads them.
+    tileset.renderAtGridSize = renderSize == "grid";
+    tileset.preserveAspect = fillMode == "preserve-aspect-fit";
+}
+
+QSize TiledImageSize(const TiledImage& image) {
+    if (!image.source.isEmpty()) {
+        return QImageReader(image.source).size();
+    }
+    QBuffer buffer;
+    buffer.setData(image.data);
+    return QImageReader(&buffer).size();
 }

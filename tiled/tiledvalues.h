@@ -21,6 +21,15 @@ std::size_t LayerCells(const QString& file, const QString& layer, qint64 width, 
 // Refuses a tile id given twice.
 void AddTile(const QString& file, TiledTileset& tileset, TiledTile tile);
 
+// An embedded image's file bytes from the text of its <data>: "base64" or none.
+QByteArray EmbeddedImage(const QString& file, const QString& encoding, const QString& text);
+// A tile's sub-rectangle of its image (1.9); an empty rectangle where none is given.
+QRect ImageRect(const QString& file, const QString& x, const QString& y, const QString& width, const QString& height);
+// tilerendersize ("tile", "grid") and fillmode ("stretch", "preserve-aspect-fit"); others are the defaults.
+void RenderSizeAndFill(const QString& file, const QString& renderSize, const QString& fillMode, TiledTileset& tileset);
+// The size of the picture an image names or embeds; invalid where it is no picture.
+QSize TiledImageSize(const TiledImage& image);
+
 // Whole tiles along one side of a sheet, as Tiled cuts it: from the margin, a spacing apart.
 int SheetCells(int side, int tile, int margin, int spacing);
 

@@ -2,6 +2,7 @@
 
 #include "runtime/limits.h"
 #include "tiled/layerdata.h"
+#include "tiled/templates.h"
 #include "tiled/tiledfiles.h"
 #include "tiled/tiledvalues.h"
 
@@ -80,10 +81,13 @@ void commonLayer(const QString& file, const QJsonObject& o, TiledLayer& layer) {
     layer.opacity = std::clamp(real(file, o, "opacity", 1.0), 0.0, 1.0);
     layer.offset = QPointF(real(file, o, "offsetx"), real(file, o, "offsety"));
     layer.tint = MapColour(file, "tintcolor", o.value("tintcolor").toString());
+    layer.mode = o.value("mode").toString("normal");
     layer.properties = properties(o);
 }
 
-TiledObject object(const QString& file, const QJsonObject& o) {
+}  // namespace
+
+TiledObject ReadTmjObject(const QString& file, const QJsonObject& o) {
     TiledObject result;
     result.id = number(file, o, "id", 0, 1 << 30);
     result.name = o.value("name").toString();
@@ -92,14 +96,27 @@ TiledObject object(const QString& file, const QJsonObject& o) {
     result.size = QSizeF(real(file, o, "width"), real(file, o, "height"));
     result.rotation = real(file, o, "rotation");
     result.visible = o.value("visible").toBool(true);
+    result.opacity = std::clamp(real(file, o, "opacity", 1.0), 0.0, 1.0);
     result.gid = o.contains("gid") ? MapGid(file, text(o.value("gid"))) : 0;
-    result.kind = o.contains("template") ? ObjectKind::Template
-                  : result.gid != 0      ? ObjectKind::Tile
-                  : o.contains("text")   ? ObjectKind::Text
-                                         : ObjectKind::Shape;
+    const bool shape = o.contains("text") || o.contains("ellipse") || o.contains("point") || o.contains("polygon") || o.contains("polyline");
+    result.kind = result.gid != 0 ? ObjectKind::Tile : o.contains("text") ? ObjectKind::Text : ObjectKind::Shape;
+    const std::pair<const char*, unsigned> given[] = {{"rotation", TiledObject::Rotation},
+                                                      {"visible", TiledObject::Visible}, {"opacity", TiledObject::Opacity}};
+    for (const auto& [key, bit] : given) {
+        result.given |= o.contains(key) ? bit : 0u;
+    }
+    // As Tiled reads an instance: a name, class or size (both sides) of its own only where given.
+    result.given |= (result.name.isEmpty() ? 0u : TiledObject::Name) | (result.type.isEmpty() ? 0u : TiledObject::Type) |
+                    (result.size.isEmpty() ? 0u : TiledObject::Size) | (result.gid == 0 ? 0u : TiledObject::Gid);
+    result.given |= (shape ? TiledObject::Shape : 0u) | (result.kind == ObjectKind::Text ? TiledObject::Text : 0u);
+    if (o.contains("template")) {
+        result.kind = ObjectKind::Template;
+        result.templateFile = PathBeside(file, o.value("template").toString());
+    }
     return result;
 }
 
+namespace {
 std::vector<TiledLayer> layers(const QString& file, const QJsonArray& array, bool infinite, int depth) {
     if (depth > 64) {
         InvalidMapFile(file, QStringLiteral("groups nested more than 64 deep"));
@@ -133,7 +150,7 @@ std::vector<TiledLayer> layers(const QString& file, const QJsonArray& array, boo
             layer.kind = LayerKind::Objects;
             layer.topDown = o.value("draworder").toString("topdown") != "index";
             for (const QJsonValue& item : o.value("objects").toArray()) {
-                layer.objects.push_back(object(file, item.toObject()));
+                layer.objects.push_back(ReadTmjObject(file, item.toObject()));
             }
         } else if (type == "imagelayer") {
             layer.kind = LayerKind::Image;
@@ -171,6 +188,7 @@ TiledTileset ReadTsjTileset(const QString& file, const QJsonObject& o) {
     tileset.columns = number(file, o, "columns", 0, Limits::PictureSide);
     tileset.tileCount = number(file, o, "tilecount", 0, static_cast<int>(Limits::TilesetTiles));
     tileset.objectAlignment = o.value("objectalignment").toString("unspecified");
+    RenderSizeAndFill(file, o.value("tilerendersize").toString(), o.value("fillmode").toString(), tileset);
     tileset.properties = properties(o);
     tileset.image = image(file, o, "image", "imagewidth", "imageheight");
     const QJsonObject offset = o.value("tileoffset").toObject();
@@ -188,6 +206,7 @@ TiledTileset ReadTsjTileset(const QString& file, const QJsonObject& o) {
         tile.properties = properties(item);
         tile.probability = real(file, item, "probability", 1.0);
         tile.image = image(file, item, "image", "imagewidth", "imageheight");
+        tile.imageRect = ImageRect(file, text(item.value("x")), text(item.value("y")), text(item.value("width")), text(item.value("height")));
         tile.collisionObjects = static_cast<int>(item.value("objectgroup").toObject().value("objects").toArray().size());
         for (const QJsonValue& frame : item.value("animation").toArray()) {
             tile.animation.push_back({number(file, frame.toObject(), "tileid", 0, Limits::TileId),
@@ -214,6 +233,7 @@ TiledMap ReadTmjMap(const QString& file, const QJsonObject& root, bool tilesets)
     map.file = file;
     map.orientation = root.value("orientation").toString("orthogonal");
     map.renderOrder = root.value("renderorder").toString("right-down");
+    map.className = root.value("class").toString();
     map.size = QSize(number(file, root, "width", 0, Limits::PictureSide), number(file, root, "height", 0, Limits::PictureSide));
     map.tile = QSize(number(file, root, "tilewidth", 1, Limits::PictureSide), number(file, root, "tileheight", 1, Limits::PictureSide));
     map.infinite = root.value("infinite").toBool();
@@ -229,5 +249,6 @@ TiledMap ReadTmjMap(const QString& file, const QJsonObject& root, bool tilesets)
     }
     map.layers = layers(file, root.value("layers").toArray(), map.infinite, 0);
     CheckMapGids(map);
+    ResolveTemplates(map, tilesets);
     return map;
 }

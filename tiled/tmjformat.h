@@ -12,3 +12,5 @@ QJsonObject ParseJsonObject(const QString& file, const QByteArray& bytes);
 
 TiledTileset ReadTsjTileset(const QString& file, const QJsonObject& object);
 TiledMap ReadTmjMap(const QString& file, const QJsonObject& root, bool tilesets = true);
+// An object of a map's layer or of a template (.tj).
+TiledObject ReadTmjObject(const QString& file, const QJsonObject& object);

@@ -2,6 +2,7 @@
 
 #include "runtime/limits.h"
 #include "tiled/layerdata.h"
+#include "tiled/templates.h"
 #include "tiled/tiledfiles.h"
 #include "tiled/tiledvalues.h"
 
@@ -28,10 +29,19 @@ std::vector<TiledProperty> properties(const XmlNode& node) {
 
 TiledImage image(const QString& file, const XmlNode* node) {
     TiledImage result;
-    if (node == nullptr || node->Attr("source").isEmpty()) {
+    if (node == nullptr) {
         return result;
     }
-    result.source = PathBeside(file, node->Attr("source"));
+    if (node->Attr("source").isEmpty()) {
+        // An embedded image (1.11): the file's bytes in <data>, base64 or as they are.
+        const XmlNode* data = node->Child("data");
+        if (data == nullptr) {
+            return result;
+        }
+        result.data = EmbeddedImage(file, data->Attr("encoding"), data->Text());
+    } else {
+        result.source = PathBeside(file, node->Attr("source"));
+    }
     result.size = QSize(MapNumber(file, "image width", node->Attr("width"), 0, Limits::PictureSide),
                         MapNumber(file, "image height", node->Attr("height"), 0, Limits::PictureSide));
     if (const auto trans = MapColour(file, "trans", node->Attr("trans"))) {
@@ -47,6 +57,7 @@ TiledTile tile(const QString& file, const XmlNode& node) {
     result.properties = properties(node);
     result.probability = MapReal(file, "probability", node.Attr("probability"), 1.0);
     result.image = image(file, node.Child("image"));
+    result.imageRect = ImageRect(file, node.Attr("x"), node.Attr("y"), node.Attr("width"), node.Attr("height"));
     if (const XmlNode* objects = node.Child("objectgroup")) {
         forChildren(*objects, "object", [&](const XmlNode&) { ++result.collisionObjects; });
     }
@@ -67,6 +78,7 @@ void commonLayer(const QString& file, const XmlNode& node, TiledLayer& layer) {
     layer.opacity = std::clamp(MapReal(file, "opacity", node.Attr("opacity"), 1.0), 0.0, 1.0);
     layer.offset = QPointF(MapReal(file, "offsetx", node.Attr("offsetx")), MapReal(file, "offsety", node.Attr("offsety")));
     layer.tint = MapColour(file, "tintcolor", node.Attr("tintcolor"));
+    layer.mode = node.Attr("mode", "normal");
     layer.properties = properties(node);
 }
 
@@ -122,7 +134,9 @@ TiledLayer tileLayer(const QString& file, const XmlNode& node, bool infinite) {
     return layer;
 }
 
-TiledObject object(const QString& file, const XmlNode& node) {
+}  // namespace
+
+TiledObject ReadTmxObject(const QString& file, const XmlNode& node) {
     TiledObject result;
     result.id = MapNumber(file, "object id", node.Attr("id"), 0, 1 << 30);
     result.name = node.Attr("name");
@@ -131,13 +145,28 @@ TiledObject object(const QString& file, const XmlNode& node) {
     result.size = QSizeF(MapReal(file, "object width", node.Attr("width")), MapReal(file, "object height", node.Attr("height")));
     result.rotation = MapReal(file, "rotation", node.Attr("rotation"));
     result.visible = node.Attr("visible", "1") != "0";
+    result.opacity = std::clamp(MapReal(file, "object opacity", node.Attr("opacity"), 1.0), 0.0, 1.0);
     result.gid = node.Has("gid") ? MapGid(file, node.Attr("gid")) : 0;
-    result.kind = node.Has("template")            ? ObjectKind::Template
-                  : result.gid != 0               ? ObjectKind::Tile
-                  : node.Child("text") != nullptr ? ObjectKind::Text
-                                                  : ObjectKind::Shape;
+    const bool text = node.Child("text") != nullptr;
+    const bool shape = text || node.Child("ellipse") || node.Child("point") || node.Child("polygon") || node.Child("polyline");
+    result.kind = result.gid != 0 ? ObjectKind::Tile : text ? ObjectKind::Text : ObjectKind::Shape;
+    const std::pair<const char*, unsigned> given[] = {{"rotation", TiledObject::Rotation},
+                                                      {"visible", TiledObject::Visible}, {"opacity", TiledObject::Opacity}};
+    for (const auto& [attribute, bit] : given) {
+        result.given |= node.Has(attribute) ? bit : 0u;
+    }
+    // As Tiled reads an instance: a name, class or size (both sides) of its own only where given.
+    result.given |= (result.name.isEmpty() ? 0u : TiledObject::Name) | (result.type.isEmpty() ? 0u : TiledObject::Type) |
+                    (result.size.isEmpty() ? 0u : TiledObject::Size) | (result.gid == 0 ? 0u : TiledObject::Gid);
+    result.given |= (shape ? TiledObject::Shape : 0u) | (result.kind == ObjectKind::Text ? TiledObject::Text : 0u);
+    if (node.Has("template")) {
+        result.kind = ObjectKind::Template;
+        result.templateFile = PathBeside(file, node.Attr("template"));
+    }
     return result;
 }
+
+namespace {
 
 std::vector<TiledLayer> layers(const QString& file, const XmlNode& parent, bool infinite, int depth) {
     if (depth > 64) {
@@ -156,7 +185,7 @@ std::vector<TiledLayer> layers(const QString& file, const XmlNode& parent, bool 
         if (node.name == "objectgroup") {
             layer.kind = LayerKind::Objects;
             layer.topDown = node.Attr("draworder", "topdown") != "index";
-            forChildren(node, "object", [&](const XmlNode& o) { layer.objects.push_back(object(file, o)); });
+            forChildren(node, "object", [&](const XmlNode& o) { layer.objects.push_back(ReadTmxObject(file, o)); });
         } else if (node.name == "imagelayer") {
             layer.kind = LayerKind::Image;
             layer.image = image(file, node.Child("image"));
@@ -193,6 +222,7 @@ TiledTileset ReadTsxTileset(const QString& file, const XmlNode& element) {
     tileset.columns = MapNumber(file, "columns", element.Attr("columns"), 0, Limits::PictureSide);
     tileset.tileCount = MapNumber(file, "tilecount", element.Attr("tilecount"), 0, static_cast<int>(Limits::TilesetTiles));
     tileset.objectAlignment = element.Attr("objectalignment", "unspecified");
+    RenderSizeAndFill(file, element.Attr("tilerendersize"), element.Attr("fillmode"), tileset);
     tileset.properties = properties(element);
     tileset.image = image(file, element.Child("image"));
     if (const XmlNode* offset = element.Child("tileoffset")) {
@@ -227,6 +257,7 @@ TiledMap ReadTmxMap(const QString& file, const XmlNode& root, bool tilesets) {
     map.file = file;
     map.orientation = root.Attr("orientation", "orthogonal");
     map.renderOrder = root.Attr("renderorder", "right-down");
+    map.className = root.Attr("class");
     map.size = QSize(MapNumber(file, "width", root.Attr("width"), 0, Limits::PictureSide), MapNumber(file, "height", root.Attr("height"), 0, Limits::PictureSide));
     map.tile = QSize(MapNumber(file, "tilewidth", root.Attr("tilewidth"), 1, Limits::PictureSide),
                      MapNumber(file, "tileheight", root.Attr("tileheight"), 1, Limits::PictureSide));
@@ -242,5 +273,6 @@ TiledMap ReadTmxMap(const QString& file, const XmlNode& root, bool tilesets) {
     });
     map.layers = layers(file, root, map.infinite, 0);
     CheckMapGids(map);
+    ResolveTemplates(map, tilesets);
     return map;
 }

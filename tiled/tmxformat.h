@@ -11,3 +11,6 @@ TiledTileset ReadTsxTileset(const QString& file, const XmlNode& element);
 
 // A <map> document; external tilesets are read through LoadTileset.
 TiledMap ReadTmxMap(const QString& file, const XmlNode& root, bool tilesets = true);
+
+// An <object> of a map's layer or of a template (.tx).
+TiledObject ReadTmxObject(const QString& file, const XmlNode& node);

@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 
 #include <clocale>
 
@@ -141,4 +142,31 @@ ReadOnlyFolder::~ReadOnlyFolder() {
     } else {
         ::chmod(path_.constData(), 0755);
     }
+}
+
+std::optional<std::vector<PillowFrame>> PillowApngFrames(const QString& path, const QString& scratch, QString& why) {
+    static const char* script =
+        "import sys\nfrom PIL import Image\n"
+        "im = Image.open(sys.argv[1])\n"
+        "print(im.format, getattr(im, 'n_frames', 1))\n"
+        "for k in range(getattr(im, 'n_frames', 1)):\n"
+        "    im.seek(k)\n"
+        "    im.convert('RGBA').save('%s/frame%d.png' % (sys.argv[2], k))\n"
+        "    print(im.info.get('duration'))\n";
+    QProcess python;
+    python.start("/usr/bin/python3", {"-c", script, path, scratch});
+    if (!python.waitForFinished(120000) || python.exitCode() != 0) {
+        why = QStringLiteral("Pillow (Debian python3-pil) did not read %1: %2").arg(path, QString::fromLocal8Bit(python.readAllStandardError()));
+        return std::nullopt;
+    }
+    const QStringList lines = QString::fromLocal8Bit(python.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    std::vector<PillowFrame> frames;
+    for (qsizetype k = 1; k < lines.size(); ++k) {
+        frames.push_back({QImage(QStringLiteral("%1/frame%2.png").arg(scratch).arg(k - 1)), lines[k].toDouble()});
+    }
+    if (lines.isEmpty() || !lines[0].startsWith("PNG ")) {
+        why = QStringLiteral("Pillow read %1 as %2").arg(path, lines.value(0));
+        return std::nullopt;
+    }
+    return frames;
 }

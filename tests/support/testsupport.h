@@ -3,10 +3,13 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <QImage>
 #include <QTemporaryDir>
 
 #include <ostream>
+#include <optional>
 #include <string>
+#include <vector>
 
 // Readable QString values in test failures.
 inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
@@ -98,3 +101,12 @@ private:
     bool mounted_ = false;
     bool ok_ = false;
 };
+
+// An animated PNG read back by Pillow of Debian's own Python: each frame as the whole
+// canvas Pillow composes, and its duration in ms. nullopt where Pillow is missing or fails
+// (why says which).
+struct PillowFrame {
+    QImage image;
+    double duration;
+};
+std::optional<std::vector<PillowFrame>> PillowApngFrames(const QString& path, const QString& scratch, QString& why);
