@@ -3,6 +3,7 @@
 #include "imaging/picture.h"
 #include "runtime/limits.h"
 #include "runtime/runtimeerror.h"
+#include "maps/mapgeometry.h"
 #include "maps/tileimages.h"
 #include "sheets/tileindex.h"
 #include "tiled/tiledvalues.h"
@@ -78,49 +79,37 @@ QPointF alignment(const QString& name, QSizeF size) {
     if (name == "bottom") return {w / 2, h};
     if (name == "bottomright") return {w, h};
     if (name == "topleft") return {0, 0};
-    return {0, h};  // unspecified: bottom-left on an orthogonal map
+    return {0, h};
 }
 
-// Cells of a layer in the map's render order: rows, and in each row the chunks it meets.
-template <typename Visit>
-void forCells(const TiledLayer& layer, const QString& order, Visit&& visit) {
-    const bool up = order.endsWith("up");
-    const bool left = order.startsWith("left");
-    std::vector<const TiledChunk*> chunks;
-    for (const TiledChunk& chunk : layer.chunks) {
-        chunks.push_back(&chunk);
-    }
-    std::sort(chunks.begin(), chunks.end(), [&](const TiledChunk* a, const TiledChunk* b) {
-        return a->area.y() != b->area.y() ? (a->area.y() < b->area.y()) != up : (a->area.x() < b->area.x()) != left;
+// How far a layer's tiles reach past their cells, as Tiled's tile layer gives it: the
+// largest tile of the tilesets it uses on the top and right, their offsets on every side.
+QMargins drawMargins(const TiledMap& map, const TiledLayer& layer) {
+    std::vector<const TiledTileset*> used;
+    ForEachPlacedGid(layer, [&](std::uint32_t gid) {
+        const TilesetRef* ref = layer.kind == LayerKind::Tiles ? map.TilesetOf(GidTile(gid)) : nullptr;
+        if (ref != nullptr && std::find(used.begin(), used.end(), ref->tileset.get()) == used.end()) {
+            used.push_back(ref->tileset.get());
+        }
     });
-    // Chunks of one band of rows are drawn row by row together.
-    for (std::size_t band = 0; band < chunks.size();) {
-        std::size_t end = band;
-        while (end < chunks.size() && chunks[end]->area.top() == chunks[band]->area.top() &&
-               chunks[end]->area.height() == chunks[band]->area.height()) {
-            ++end;
+    int largest = 0;
+    QMargins offsets;
+    for (const TiledTileset* tileset : used) {
+        largest = std::max({largest, tileset->tile.width(), tileset->tile.height()});
+        for (const auto& [id, tile] : tileset->tiles) {
+            largest = std::max({largest, tile.image.size.width(), tile.image.size.height()});
         }
-        const QRect& rows = chunks[band]->area;
-        for (int r = 0; r < rows.height(); ++r) {
-            const int y = up ? rows.bottom() - r : rows.top() + r;
-            for (std::size_t c = band; c < end; ++c) {
-                const TiledChunk& chunk = *chunks[c];
-                const std::uint32_t* row = chunk.gids.data() + static_cast<std::size_t>(y - chunk.area.y()) * static_cast<std::size_t>(chunk.area.width());
-                for (int i = 0; i < chunk.area.width(); ++i) {
-                    const int x = left ? chunk.area.width() - 1 - i : i;
-                    if (GidTile(row[x]) != 0) {
-                        visit(chunk.area.x() + x, y, row[x]);
-                    }
-                }
-            }
-        }
-        band = end;
+        const QPoint o = tileset->tileOffset;
+        offsets = QMargins(std::max(offsets.left(), -o.x()), std::max(offsets.top(), -o.y()), std::max(offsets.right(), o.x()),
+                           std::max(offsets.bottom(), o.y()));
     }
+    return QMargins(offsets.left(), offsets.top() + largest, offsets.right() + largest, offsets.bottom());
 }
 
 // The shown layers drawn into the band, whose top row is map row bandTop.
-void drawLayers(const TiledMap& map_, QImage& band, int left, int bandTop, const std::vector<const Drawn*>& shown,
-                TileImages& tiles, const std::vector<QImage>& layerImages, const QRectF& visible) {
+void drawLayers(const TiledMap& map_, const MapGeometry& geometry, QImage& band, int left, int bandTop,
+                const std::vector<const Drawn*>& shown, TileImages& tiles, const std::vector<QImage>& layerImages,
+                const QRectF& visible, double reach) {
     QPainter painter(&band);
     painter.translate(-left, -bandTop);
     // Map rows the band shows: a tile wholly above or below is not drawn at all.
@@ -133,19 +122,37 @@ void drawLayers(const TiledMap& map_, QImage& band, int left, int bandTop, const
         painter.translate(drawn.offset);
         const QRgb tint = drawn.tint.rgba();
         if (layer.kind == LayerKind::Tiles) {
-            const int tw = map_.tile.width(), th = map_.tile.height();
-            forCells(layer, map_.renderOrder, [&](int x, int y, std::uint32_t gid) {
-                const QImage& image = tiles.Oriented(gid, tint);
+            const QRect cells = map_.infinite ? tileBounds(layer) : QRect(QPoint(0, 0), map_.size);
+            const double low = bandTop - drawn.offset.y() - reach, high = bandBottom - drawn.offset.y() + reach;
+            geometry.ForCells(layer, cells, drawMargins(map_, layer), low, high, [&](const PlacedCell& cell) {
+                // Hexagonal cells turn about their centre where other cells flip diagonally.
+                const std::uint32_t turns = geometry.HexagonalCells() ? cell.gid & (GidFlag::Diagonal | GidFlag::Rotated120) : 0u;
+                const QImage& image = turns != 0 ? tiles.Plain(cell.gid, tint) : tiles.Oriented(cell.gid, tint);
                 if (image.isNull()) {
                     return;
                 }
-                const QPoint offset = map_.TilesetOf(gid)->tileset->tileOffset;
-                const int imageTop = (y + 1) * th + offset.y() - image.height();
-                const double shownTop = imageTop + drawn.offset.y();
+                const QPoint offset = map_.TilesetOf(cell.gid)->tileset->tileOffset;
+                if (turns != 0) {
+                    // As Tiled turns them: about the centre, flipped by the scale.
+                    const QSizeF size = image.size();
+                    painter.save();
+                    painter.translate(cell.bottomLeft + offset + QPointF(size.width() / 2, size.height() / 2 - size.height()));
+                    painter.rotate(((turns & GidFlag::Diagonal) != 0 ? 60 : 0) + ((turns & GidFlag::Rotated120) != 0 ? 120 : 0));
+                    painter.scale((cell.gid & GidFlag::Horizontal) != 0 ? -1 : 1, (cell.gid & GidFlag::Vertical) != 0 ? -1 : 1);
+                    painter.drawImage(QRectF(QPointF(-size.width() / 2, -size.height() / 2), size), image, QRectF(QPointF(), size));
+                    painter.restore();
+                    return;
+                }
+                const QPointF topLeft = cell.bottomLeft + offset - QPointF(0, image.height());
+                const double shownTop = topLeft.y() + drawn.offset.y();
                 if (shownTop >= bandBottom || shownTop + image.height() <= bandTop) {
                     return;
                 }
-                painter.drawImage(QPoint(x * tw + offset.x(), imageTop), image);
+                if (topLeft == topLeft.toPoint()) {
+                    painter.drawImage(topLeft.toPoint(), image);
+                } else {
+                    painter.drawImage(topLeft, image);
+                }
             });
         } else if (layer.kind == LayerKind::Image && !layerImages[k].isNull()) {
             QRectF bounds(QPointF(), layerImages[k].size());
@@ -185,9 +192,10 @@ void drawLayers(const TiledMap& map_, QImage& band, int left, int bandTop, const
                 const QSizeF size = object->size.isEmpty() ? QSizeF(image.size()) : object->size;
                 painter.save();
                 // Rotation about the object's position, then its tileset's anchor, as Tiled places it.
-                painter.translate(object->position);
+                painter.translate(geometry.PixelToScreen(object->position));
                 painter.rotate(object->rotation);
-                painter.translate(-alignment(tileset.objectAlignment, size));
+                const QString& anchor = tileset.objectAlignment;
+                painter.translate(-alignment(anchor.isEmpty() || anchor == "unspecified" ? geometry.DefaultAlignment() : anchor, size));
                 const QSizeF scale(size.width() / image.width(), size.height() / image.height());
                 bool flipH = (object->gid & GidFlag::Horizontal) != 0;
                 bool flipV = (object->gid & GidFlag::Vertical) != 0;
@@ -216,9 +224,7 @@ void drawLayers(const TiledMap& map_, QImage& band, int left, int bandTop, const
 }  // namespace
 
 MapRenderer::MapRenderer(const TiledMap& map, Options options) : map_(map), options_(std::move(options)) {
-    if (map.orientation != "orthogonal") {
-        InvalidMapFile(map.file, QStringLiteral("%1 maps are not drawn, only orthogonal ones").arg(map.orientation));
-    }
+    geometry_ = MapGeometry::Of(map);
     QRect cells(QPoint(0, 0), map.size);
     if (map.infinite) {
         cells = QRect();
@@ -239,10 +245,17 @@ MapRenderer::MapRenderer(const TiledMap& map, Options options) : map_(map), opti
         margin[2] = std::max(margin[2], std::ceil(drawn.offset.x()));
         margin[3] = std::max(margin[3], std::ceil(drawn.offset.y()));
     }
-    const double left = static_cast<double>(cells.x()) * map.tile.width() - margin[0];
-    const double top = static_cast<double>(cells.y()) * map.tile.height() - margin[1];
-    const double width = static_cast<double>(cells.width()) * map.tile.width() + margin[0] + margin[2];
-    const double height = static_cast<double>(cells.height()) * map.tile.height() + margin[1] + margin[3];
+    // Tiled's bounds are ints: a map past them is refused before they overflow.
+    const double cellPixels = (static_cast<double>(cells.width()) + cells.height()) * std::max(map.tile.width(), map.tile.height()) * 2.0 +
+                              std::abs(static_cast<double>(map.skewX)) * cells.height() + std::abs(static_cast<double>(map.skewY)) * cells.width();
+    if (cellPixels > Limits::PictureSide * 4.0) {
+        InvalidMapFile(map.file, QStringLiteral("the map makes a picture of more than %1 pixels a side").arg(Limits::PictureSide));
+    }
+    const QRect bounds = geometry_->Bounds(cells);
+    const double left = bounds.x() - margin[0];
+    const double top = bounds.y() - margin[1];
+    const double width = bounds.width() + margin[0] + margin[2];
+    const double height = bounds.height() + margin[1] + margin[3];
     if (width > Limits::PictureSide || height > Limits::PictureSide || width * height > static_cast<double>(MaxPixels)) {
         InvalidMapFile(map.file, QStringLiteral("the map makes a %1x%2 picture, more than %3 pixels a side or %4 pixels")
                                      .arg(width).arg(height).arg(Limits::PictureSide).arg(MaxPixels));
@@ -295,6 +308,16 @@ void MapRenderer::DrawBands(int bandRows, const std::function<void(const QImage&
         }
     }
     const QRectF visible(area_);
+    // How far past a cell's bottom its tile can show: turned, offset or larger than the grid.
+    double reach = std::max(map_.tile.width(), map_.tile.height());
+    for (const TilesetRef& ref : map_.tilesets) {
+        const TiledTileset& tileset = *ref.tileset;
+        double largest = std::max(tileset.tile.width(), tileset.tile.height());
+        for (const auto& [id, tile] : tileset.tiles) {
+            largest = std::max({largest, static_cast<double>(tile.image.size.width()), static_cast<double>(tile.image.size.height())});
+        }
+        reach = std::max(reach, 2 * largest + std::abs(tileset.tileOffset.x()) + std::abs(tileset.tileOffset.y()));
+    }
     // Qt samples a tile object placed at a fraction of a pixel, scaled or turned, by the
     // canvas's origin: a map with tile objects is drawn in one band, as it always was.
     bool objects = false;
@@ -312,7 +335,7 @@ void MapRenderer::DrawBands(int bandRows, const std::function<void(const QImage&
             RaiseError(Err::OutOfMemory);
         }
         band.fill(map_.background ? map_.background->rgba() : 0u);
-        drawLayers(map_, band, area_.left(), area_.top() + top, shown, tiles, layerImages, visible);
+        drawLayers(map_, *geometry_, band, area_.left(), area_.top() + top, shown, tiles, layerImages, visible, reach);
         put(band, top);
     }
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "maps/mapgeometry.h"
 #include "tiled/tiledmodel.h"
 
 #include <QImage>
@@ -7,8 +8,8 @@
 
 #include <functional>
 
-// Draws an orthogonal map as Tiled's own renderer does (tmxrasterizer at scale 1, no
-// smoothing): layers in order, groups multiply opacity and tint and add offsets, tiles
+// Draws a map as Tiled's own renderer does (tmxrasterizer at scale 1, no smoothing) over
+// the geometry of its orientation: layers in order, groups multiply opacity and tint and add offsets, tiles
 // bottom-left aligned in their cell with their tileset's offset, flips applied to the tile,
 // tile objects anchored by their tileset's alignment, scaled to their size and rotated
 // about their position. Shapes, text and templates are left out and counted.
@@ -19,11 +20,12 @@ public:
         QStringList layers;   // only these layers (or the layers of these groups); all when empty
     };
 
-    // Refuses a map that is not orthogonal, or whose picture passes the limits, with 481.
+    // Refuses a map of an orientation Tiled does not have, or whose picture passes the
+    // limits, with 481.
     MapRenderer(const TiledMap& map, Options options);
 
-    // The picture's size: the map (the chunks' bounds for an infinite one) grown by the
-    // layers' offsets.
+    // The picture's size: the map's cells (the chunks' bounds for an infinite one) as its
+    // orientation lays them out, grown by the layers' offsets.
     QSize PictureSize() const { return area_.size(); }
     // The map drawn onto its background colour (transparent where it has none):
     // premultiplied ARGB32. Tileset and layer images that are missing give 481 naming them,
@@ -38,6 +40,7 @@ public:
 private:
     const TiledMap& map_;
     Options options_;
+    std::unique_ptr<MapGeometry> geometry_;
     QRect area_;  // the picture in map pixels
     int leftOut_ = 0;
     int drawn_ = 0;
