@@ -18,6 +18,9 @@ protected:
 
 private:
     QPoint tileToScreen(int x, int y) const;
+    QPoint screenToTile(double x, double y) const;
+    void walkColumns(const LayerCells& lookup, const QRect& cells, const QMargins& margins, double low, double high,
+                     const CellVisit& visit) const;
     bool shifted(int index) const { return ((index & 1) != 0) != staggerEven_; }
 
     bool hexagonal_ = false;

@@ -151,7 +151,12 @@ void drawLayers(const TiledMap& map_, const MapGeometry& geometry, QImage& band,
                 if (topLeft == topLeft.toPoint()) {
                     painter.drawImage(topLeft.toPoint(), image);
                 } else {
-                    painter.drawImage(topLeft, image);
+                    // Half pixels round as they do where Tiled draws a tile about its centre.
+                    const QSizeF size = image.size();
+                    painter.save();
+                    painter.translate(topLeft + QPointF(size.width() / 2, size.height() / 2));
+                    painter.drawImage(QRectF(QPointF(-size.width() / 2, -size.height() / 2), size), image, QRectF(QPointF(), size));
+                    painter.restore();
                 }
             });
         } else if (layer.kind == LayerKind::Image && !layerImages[k].isNull()) {
