@@ -14,10 +14,15 @@
 
 namespace {
 const QStringList ValueOptions = {"--start",  "--width",   "--tile", "--margin",      "--spacing",
-                                  "--format", "--tileset", "--map",  "--empty-colour", "--layer", "--extrude", "--out"};
-const QStringList FlagOptions = {"--exact", "--keep-edges", "--unique", "--flips", "--skip-empty", "--hidden", "--dry-run"};
+                                  "--format", "--tileset", "--map",  "--empty-colour", "--layer", "--extrude", "--out",
+                                  "--scale", "--tilesize", "--size", "--hide-layer", "--show-layer"};
+const QStringList FlagOptions = {"--exact", "--keep-edges", "--unique", "--flips", "--skip-empty", "--hidden", "--dry-run",
+                                 "--ignore-visibility", "--anti-aliasing", "--smoothing"};
 // Options that name one more thing each time they are given.
-const QStringList RepeatableOptions = {"--layer"};
+const QStringList RepeatableOptions = {"--layer", "--hide-layer", "--show-layer"};
+// tmxrasterizer's options, which only compile --map takes.
+const QStringList DrawingOptions = {"--scale", "--tilesize", "--size", "--hide-layer", "--show-layer", "--ignore-visibility",
+                                    "--anti-aliasing", "--smoothing"};
 const QStringList CommonOptions = {"--quiet", "--json", "--jobs", "--help"};
 
 // Edits that turn one word into the other (letters put in, taken out or changed).
@@ -93,6 +98,18 @@ QString readMapOptions(const Request& request, TileOptions& options) {
             return bad("--map", *map, QStringLiteral("not a file name ending in .tmx, .tmj or .csv"));
         }
         options.map = *map;
+    }
+    if (const auto scale = request.Value("--scale")) {
+        bool ok = false;
+        const double value = scale->toDouble(&ok);
+        if (!ok || !(value > 0) || value > 64) {
+            return bad("--scale", *scale, QStringLiteral("not a scale above 0 and up to 64"));
+        }
+    }
+    for (const char* name : {"--tilesize", "--size"}) {
+        if (const auto size = request.Value(name); size && !wholeNumber(*size, 1, Limits::PictureSide)) {
+            return bad(name, *size, QStringLiteral("not a whole number of pixels from 1 to %1").arg(Limits::PictureSide));
+        }
     }
     if (request.command != "split") {
         return QString();
@@ -241,7 +258,11 @@ QString RefuseOptionsOf(const Request& request) {
                    "--margin", "--spacing", "--map"};
     } else if (request.command == "split") {
         refused = {"--width", "--exact", "--layer", "--hidden", "--extrude"};
-    } else if (request.Has("--map")) {
+    }
+    if (request.command != "compile") {
+        refused += DrawingOptions;
+    }
+    if (request.command == "compile" && request.Has("--map")) {
         // The map and its tileset say where and how big the tiles are.
         for (const char* name : {"--keep-edges", "--unique", "--flips", "--skip-empty", "--start", "--width", "--exact",
                                  "--tile", "--margin", "--spacing", "--extrude"}) {
@@ -250,8 +271,9 @@ QString RefuseOptionsOf(const Request& request) {
                                       "tiles").arg(name);
             }
         }
-    } else {
-        refused = {"--keep-edges", "--unique", "--flips", "--skip-empty", "--empty-colour", "--layer", "--hidden"};
+    }
+    if (request.command == "compile" && !request.Has("--map")) {
+        refused += QStringList{"--keep-edges", "--unique", "--flips", "--skip-empty", "--empty-colour", "--layer", "--hidden"} + DrawingOptions;
     }
     if (request.command != "optimize") {
         refused += {"--out", "--dry-run"};

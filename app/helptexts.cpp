@@ -109,7 +109,8 @@ const char* const CompileHelp =
     "their content; each must be the tile size.\n"
     "\n"
     "Usage: tilvex compile --map FILE DEST [--format F] [--tileset FILE.tsx] [--empty-colour RRGGBB]\n"
-    "                     [--layer NAME]... [--hidden]\n"
+    "                     [--show-layer NAME]... [--hide-layer NAME]... [--ignore-visibility]\n"
+    "                     [--scale S | --tilesize N | --size N] [--anti-aliasing] [--smoothing]\n"
     "\n"
     "Draws the picture the map FILE (.tmx, .tmj or .csv, as split --map writes them) shows\n"
     "into the picture file DEST: each cell's tile from the map's tileset (--tileset instead;\n"
@@ -118,10 +119,17 @@ const char* const CompileHelp =
     "or the background colour (bmp). The picture is picturewidth by pictureheight where\n"
     "the map gives them. The format is --format, else DEST's extension, which must be .png\n"
     "or .bmp (no extension only with --format).\n"
-    "Any other orthogonal map Tiled saves (.tmx, .tmj: every layer data encoding, layer kind\n"
-    "and tileset) is drawn as Tiled draws it; shapes, text and templates are left out.\n"
-    "  --layer NAME     draw only this layer (or group); may be given more than once\n"
-    "  --hidden         also draw the layers that are not visible\n";
+    "Any other map Tiled saves (.tmx, .tmj: orthogonal, isometric, staggered, hexagonal or\n"
+    "oblique; every layer data encoding, layer kind and tileset) is drawn as Tiled draws it;\n"
+    "shapes, text and templates are left out. As tmxrasterizer takes them:\n"
+    "  --show-layer NAME, --layer NAME  draw only this layer (or group); may be repeated\n"
+    "  --hide-layer NAME  leave this layer (or group) out; may be repeated\n"
+    "  --ignore-visibility, --hidden  also draw the layers that are not visible\n"
+    "  --scale S        the picture's scale (default 1)\n"
+    "  --tilesize N     draw each cell N by N pixels (over --scale)\n"
+    "  --size N         fit the picture in an N by N square, never enlarged (over both)\n"
+    "  --anti-aliasing  smooth the edges of what is drawn\n"
+    "  --smoothing      blend pixels of scaled tiles (nearest pixel by default)\n";
 
 const char* const InfoHelp =
     "Usage: tilvex info FILE...\n"

@@ -56,7 +56,8 @@ void drawTiledMap(const DrawMapRequest& request, const TiledMap& map, TileFormat
     ForEachLayer(map.layers, [&](const TiledLayer& layer) { outputs.Reads({layer.image.source}); });
     const QString target = outputs.File(request.destination);
     outputs.RefuseInputs();
-    MapRenderer renderer(map, MapRenderer::Options{request.hidden, request.layers});
+    MapRenderer renderer(map, MapRenderer::Options{request.hidden, request.layers, request.hide, request.scale, request.tileSize,
+                                                   request.fitSize, request.antialiasing, request.smoothing});
     const QSize size = renderer.PictureSize();
     PictureSink out(target, size, format);
     // The picture is drawn, converted and compressed a band at a time.
@@ -137,18 +138,22 @@ DrawMapResult RunDrawMap(const DrawMapRequest& request) {
         // Maps of the plain kind split writes are drawn by exact copies; every other map as
         // Tiled draws it.
         if (request.map.endsWith(".csv", Qt::CaseInsensitive)) {
+            if (request.Drawing()) {
+                throw Refused(QStringLiteral("a .csv map is drawn by exact copies of its tiles: its layers, scale and smoothing "
+                                             "cannot be chosen"), request.map);
+            }
             drawPlainMap(request, ReadMapFile(mapFile), mapFile, format, result);
             return;
         }
         const TiledMap tiled = LoadMap(mapFile);
         QString why;
         std::optional<TileMap> plain;
-        if (request.layers.isEmpty() && !request.hidden) {
+        if (!request.Drawing()) {
             plain = PlainTileMap(tiled, why);
         }
         if (!plain && !request.options.tileset.isEmpty()) {
             throw Refused(QStringLiteral("--tileset %1: the map %2 is drawn from its own tilesets (%3)")
-                              .arg(request.options.tileset, request.map, why.isEmpty() ? QStringLiteral("--layer, --hidden") : why));
+                              .arg(request.options.tileset, request.map, why.isEmpty() ? QStringLiteral("options of the drawing") : why));
         }
         if (plain) {
             drawPlainMap(request, *plain, mapFile, format, result);

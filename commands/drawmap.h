@@ -13,6 +13,16 @@ struct DrawMapRequest {
     TileOptions options;  // tileset, format (formatGiven), empty colour
     bool hidden = false;  // draw layers that are not visible too
     QStringList layers;   // only these layers; all when empty
+    QStringList hide;     // not these layers
+    double scale = 1.0;   // tmxrasterizer's --scale, --tilesize, --size
+    int tileSize = 0;
+    int fitSize = 0;
+    bool antialiasing = false;
+    bool smoothing = false;
+    // Anything but the picture at scale 1 of every visible layer, without smoothing.
+    bool Drawing() const {
+        return hidden || !layers.isEmpty() || !hide.isEmpty() || scale != 1.0 || tileSize != 0 || fitSize != 0 || antialiasing || smoothing;
+    }
 };
 
 struct DrawMapResult : CommandResult {

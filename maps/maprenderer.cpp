@@ -31,16 +31,17 @@ QColor multiplied(const QColor& a, const QColor& b) {
     return QColor::fromRgbF(a.redF() * b.redF(), a.greenF() * b.greenF(), a.blueF() * b.blueF(), a.alphaF() * b.alphaF());
 }
 
-void flatten(const std::vector<TiledLayer>& layers, const Drawn& parent, const QStringList& names, std::vector<Drawn>& out) {
+void flatten(const std::vector<TiledLayer>& layers, const Drawn& parent, const MapRenderer::Options& options, std::vector<Drawn>& out) {
     for (const TiledLayer& layer : layers) {
         Drawn drawn{&layer,
                     parent.opacity * layer.opacity,
                     parent.offset + layer.offset,
                     layer.tint ? multiplied(*layer.tint, parent.tint) : parent.tint,
                     parent.hidden || !layer.visible,
-                    parent.chosen || names.contains(layer.name, Qt::CaseInsensitive)};
+                    (parent.chosen || options.layers.contains(layer.name, Qt::CaseInsensitive)) &&
+                        !options.hide.contains(layer.name, Qt::CaseInsensitive)};
         if (layer.kind == LayerKind::Group) {
-            flatten(layer.layers, drawn, names, out);
+            flatten(layer.layers, drawn, options, out);
         } else {
             out.push_back(drawn);
         }
@@ -49,8 +50,7 @@ void flatten(const std::vector<TiledLayer>& layers, const Drawn& parent, const Q
 
 std::vector<Drawn> layersOf(const TiledMap& map, const MapRenderer::Options& options) {
     std::vector<Drawn> all;
-    flatten(map.layers, Drawn{nullptr, 1.0, QPointF(), QColor(255, 255, 255, 255), false, options.layers.isEmpty()},
-            options.layers, all);
+    flatten(map.layers, Drawn{nullptr, 1.0, QPointF(), QColor(255, 255, 255, 255), false, options.layers.isEmpty()}, options, all);
     return all;
 }
 
@@ -107,13 +107,23 @@ QMargins drawMargins(const TiledMap& map, const TiledLayer& layer) {
 }
 
 // The shown layers drawn into the band, whose top row is map row bandTop.
-void drawLayers(const TiledMap& map_, const MapGeometry& geometry, QImage& band, int left, int bandTop,
-                const std::vector<const Drawn*>& shown, TileImages& tiles, const std::vector<QImage>& layerImages,
-                const QRectF& visible, double reach) {
+void drawLayers(const TiledMap& map_, const MapGeometry& geometry, QImage& band, QPoint corner, int top, QSizeF scale,
+                const MapRenderer::Options& options, const std::vector<const Drawn*>& shown, TileImages& tiles,
+                const std::vector<QImage>& layerImages, const QRectF& visible, double reach) {
     QPainter painter(&band);
-    painter.translate(-left, -bandTop);
+    painter.setRenderHint(QPainter::Antialiasing, options.antialiasing);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, options.smoothing);
     // Map rows the band shows: a tile wholly above or below is not drawn at all.
-    const double bandBottom = bandTop + band.height();
+    const double bandTop = corner.y() + top / scale.height();
+    const double bandBottom = corner.y() + (top + band.height()) / scale.height();
+    const bool centred = scale != QSizeF(1, 1) || options.antialiasing || options.smoothing;
+    if (scale == QSizeF(1, 1)) {
+        painter.translate(-corner.x(), -(corner.y() + top));
+    } else {
+        painter.translate(0, -top);
+        painter.scale(scale.width(), scale.height());
+        painter.translate(-corner);
+    }
     for (std::size_t k = 0; k < shown.size(); ++k) {
         const Drawn& drawn = *shown[k];
         const TiledLayer& layer = *drawn.layer;
@@ -148,10 +158,10 @@ void drawLayers(const TiledMap& map_, const MapGeometry& geometry, QImage& band,
                 if (shownTop >= bandBottom || shownTop + image.height() <= bandTop) {
                     return;
                 }
-                if (topLeft == topLeft.toPoint()) {
+                if (topLeft == topLeft.toPoint() && !centred) {
                     painter.drawImage(topLeft.toPoint(), image);
                 } else {
-                    // Half pixels round as they do where Tiled draws a tile about its centre.
+                    // Scaled, smoothed or at half pixels, a tile is drawn about its centre as Tiled draws it.
                     const QSizeF size = image.size();
                     painter.save();
                     painter.translate(topLeft + QPointF(size.width() / 2, size.height() / 2));
@@ -261,16 +271,35 @@ MapRenderer::MapRenderer(const TiledMap& map, Options options) : map_(map), opti
     const double top = bounds.y() - margin[1];
     const double width = bounds.width() + margin[0] + margin[2];
     const double height = bounds.height() + margin[1] + margin[3];
-    if (width > Limits::PictureSide || height > Limits::PictureSide || width * height > static_cast<double>(MaxPixels)) {
+    const bool unscaled = options_.scale == 1.0 && options_.tileSize == 0 && options_.fitSize == 0;
+    if (unscaled && (width > Limits::PictureSide || height > Limits::PictureSide || width * height > static_cast<double>(MaxPixels))) {
         InvalidMapFile(map.file, QStringLiteral("the map makes a %1x%2 picture, more than %3 pixels a side or %4 pixels")
                                      .arg(width).arg(height).arg(Limits::PictureSide).arg(MaxPixels));
     }
     area_ = QRect(static_cast<int>(left), static_cast<int>(top), static_cast<int>(width), static_cast<int>(height));
+    if (options_.fitSize > 0) {
+        scaleX_ = scaleY_ = std::min({1.0, static_cast<double>(options_.fitSize) / bounds.width(),
+                                      static_cast<double>(options_.fitSize) / bounds.height()});
+    } else if (options_.tileSize > 0) {
+        scaleX_ = static_cast<double>(options_.tileSize) / map.tile.width();
+        scaleY_ = static_cast<double>(options_.tileSize) / map.tile.height();
+    } else {
+        scaleX_ = scaleY_ = options_.scale;
+    }
+    // Whole pixels, cut as tmxrasterizer cuts them.
+    const double scaledWidth = width * scaleX_, scaledHeight = height * scaleY_;
+    if (scaledWidth > Limits::PictureSide || scaledHeight > Limits::PictureSide || scaledWidth * scaledHeight > static_cast<double>(MaxPixels) ||
+        static_cast<int>(scaledWidth) < 1 || static_cast<int>(scaledHeight) < 1) {
+        InvalidMapFile(map.file, QStringLiteral("the map makes a %1x%2 picture at this scale, not from 1 to %3 pixels a side or more than %4 pixels")
+                                     .arg(static_cast<std::int64_t>(scaledWidth)).arg(static_cast<std::int64_t>(scaledHeight))
+                                     .arg(Limits::PictureSide).arg(MaxPixels));
+    }
+    size_ = QSize(static_cast<int>(scaledWidth), static_cast<int>(scaledHeight));
 }
 
 QImage MapRenderer::Draw() {
     QImage whole;
-    DrawBands(area_.height(), [&](const QImage& band, int) { whole = band; });
+    DrawBands(size_.height(), [&](const QImage& band, int) { whole = band; });
     return whole;
 }
 
@@ -331,16 +360,17 @@ void MapRenderer::DrawBands(int bandRows, const std::function<void(const QImage&
             objects = objects || (object.visible && object.kind == ObjectKind::Tile);
         }
     }
-    if (objects) {
-        bandRows = std::max(1, area_.height());
+    // Scaled tiles are sampled by the canvas's origin too.
+    if (objects || scaleX_ != 1.0 || scaleY_ != 1.0) {
+        bandRows = std::max(1, size_.height());
     }
-    for (int top = 0; top < area_.height(); top += bandRows) {
-        QImage band(area_.width(), std::min(bandRows, area_.height() - top), QImage::Format_ARGB32_Premultiplied);
+    for (int top = 0; top < size_.height(); top += bandRows) {
+        QImage band(size_.width(), std::min(bandRows, size_.height() - top), QImage::Format_ARGB32_Premultiplied);
         if (band.isNull()) {
             RaiseError(Err::OutOfMemory);
         }
         band.fill(map_.background ? map_.background->rgba() : 0u);
-        drawLayers(map_, *geometry_, band, area_.left(), area_.top() + top, shown, tiles, layerImages, visible, reach);
+        drawLayers(map_, *geometry_, band, area_.topLeft(), top, QSizeF(scaleX_, scaleY_), options_, shown, tiles, layerImages, visible, reach);
         put(band, top);
     }
 }

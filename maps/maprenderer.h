@@ -18,6 +18,14 @@ public:
     struct Options {
         bool hidden = false;  // draw layers that are not visible too
         QStringList layers;   // only these layers (or the layers of these groups); all when empty
+        QStringList hide;     // not these layers (nor the layers of these groups)
+        // The picture's scale as tmxrasterizer takes it: fitSize (the map fits a square of
+        // that side, never enlarged) over tileSize (a cell's width and height) over scale.
+        double scale = 1.0;
+        int tileSize = 0;
+        int fitSize = 0;
+        bool antialiasing = false;
+        bool smoothing = false;
     };
 
     // Refuses a map of an orientation Tiled does not have, or whose picture passes the
@@ -25,8 +33,8 @@ public:
     MapRenderer(const TiledMap& map, Options options);
 
     // The picture's size: the map's cells (the chunks' bounds for an infinite one) as its
-    // orientation lays them out, grown by the layers' offsets.
-    QSize PictureSize() const { return area_.size(); }
+    // orientation lays them out, grown by the layers' offsets, then scaled.
+    QSize PictureSize() const { return size_; }
     // The map drawn onto its background colour (transparent where it has none):
     // premultiplied ARGB32. Tileset and layer images that are missing give 481 naming them,
     // before the picture is allocated.
@@ -42,6 +50,8 @@ private:
     Options options_;
     std::unique_ptr<MapGeometry> geometry_;
     QRect area_;  // the picture in map pixels
+    double scaleX_ = 1.0, scaleY_ = 1.0;
+    QSize size_;  // the picture in its own pixels
     int leftOut_ = 0;
     int drawn_ = 0;
 };
