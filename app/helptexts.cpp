@@ -135,8 +135,10 @@ const char* const InfoHelp =
     "Usage: tilvex info FILE...\n"
     "\n"
     "Prints one tab-separated line per file: path, format (GIF, JPEG, PNG or BMP), width,\n"
-    "height and depth, as read from the file's header. For a map (.tmx, .tmj): one line per\n"
-    "layer: path, kind, name, size, the tilesets it uses, visible or hidden. A file that is\n"
+    "height and depth, as read from the file's header. For a map (.tmx, .tmj): a line of the\n"
+    "map (path, \"map\", orientation with its stagger, side length or skew, cells, tile size),\n"
+    "then one line per layer: path, kind, name, size, the tilesets it uses, visible or\n"
+    "hidden. A file that is\n"
     "none of these, or cannot be read, gives a line on stderr and exit status 1; the others\n"
     "are still reported.\n";
 

@@ -23,6 +23,8 @@ struct FileInfo {
     QString format;  // pictures: "PNG", "BMP", ...
     std::int64_t width = 0, height = 0, depth = 0;
     std::vector<LayerInfo> layers;  // maps
+    QString orientation;            // maps: "isometric", "hexagonal staggeraxis=x ...", ...
+    QSize cells, tile;              // maps
     std::optional<RuntimeError> failure;
 };
 

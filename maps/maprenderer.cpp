@@ -360,7 +360,15 @@ void MapRenderer::DrawBands(int bandRows, const std::function<void(const QImage&
             objects = objects || (object.visible && object.kind == ObjectKind::Tile);
         }
     }
-    // Scaled tiles are sampled by the canvas's origin too.
+    // Scaled tiles and hexagonal cells turned by 60 degrees are sampled by the canvas's origin too.
+    for (const Drawn* drawn : shown) {
+        for (const TiledChunk& chunk : drawn->layer->chunks) {
+            objects = objects || (geometry_->HexagonalCells() &&
+                                  std::any_of(chunk.gids.begin(), chunk.gids.end(), [](std::uint32_t gid) {
+                                      return (gid & (GidFlag::Diagonal | GidFlag::Rotated120)) != 0;
+                                  }));
+        }
+    }
     if (objects || scaleX_ != 1.0 || scaleY_ != 1.0) {
         bandRows = std::max(1, size_.height());
     }
