@@ -39,6 +39,7 @@ sheet.save(f"{work}/sheet.png")
 rng = random.Random(7)
 flips = [0, 0x80000000, 0x40000000, 0xC0000000]
 rows = [",".join(str((1 + rng.randrange(24)) | flips[rng.randrange(4)]) for _ in range(n)) for _ in range(n)]
+data = ",\n".join(rows)
 open(f"{work}/map.tmx", "w").write(f'''<?xml version="1.0" encoding="UTF-8"?>
 <map version="1.8" orientation="isometric" renderorder="right-down" width="{n}" height="{n}" tilewidth="64" tileheight="32" infinite="0" nextlayerid="2" nextobjectid="1">
  <tileset firstgid="1" name="iso" tilewidth="64" tileheight="64" tilecount="24" columns="4">
@@ -46,7 +47,7 @@ open(f"{work}/map.tmx", "w").write(f'''<?xml version="1.0" encoding="UTF-8"?>
   <image source="sheet.png" width="256" height="384"/>
  </tileset>
  <layer id="1" name="ground" width="{n}" height="{n}"><data encoding="csv">
-{",\n".join(rows)}
+{data}
 </data></layer>
 </map>
 ''')

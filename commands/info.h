@@ -2,6 +2,8 @@
 
 #include "commands/commandresult.h"
 
+#include <QSize>
+
 #include <vector>
 
 // Info: what the header of each picture says, and the layers of each map.

@@ -85,6 +85,8 @@ TEST(Orientations, MapsOfEveryOrientationDrawAsTmxrasterizer) {
         WriteBytes(map, mapOf(folder, layout, QSize(7, 6)));
         const TilvexResult run = program.Run({"compile", "--map", map, folder.File("ours.png")});
         ASSERT_EQ(run.status, 0) << layout.name << run.err.toStdString();
+        const TilvexResult info = program.Run({"info", map});
+        EXPECT_TRUE(info.out.startsWith(QStringLiteral("%1\tmap\t%2").arg(map, layout.orientation))) << info.out.toStdString();
         ASSERT_EQ(runTool(tiledTool("tmxrasterizer"), {"--no-smoothing", map, folder.File("theirs.png")}).status, 0);
         const Difference d = difference(QImage(folder.File("ours.png")), QImage(folder.File("theirs.png")));
         // Half-opaque tiles are blended within 2 of Tiled.
