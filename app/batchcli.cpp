@@ -82,10 +82,22 @@ int runCompile(const Request& request, const TileOptions& options) {
 }
 
 int runDrawMap(const Request& request, const TileOptions& options) {
-    DrawMapRequest drawing{options.map, request.operands[0], options, request.Has("--hidden"), request.All("--layer")};
-    drawing.animate = request.Has("--animate");
-    drawing.animationTime = request.Value("--advance-animations").value_or("0").toLongLong();
-    const DrawMapResult result = RunDrawMap(drawing);
+    // --layer and --hidden as before, under tmxrasterizer's names too.
+    DrawMapRequest draw;
+    draw.map = options.map;
+    draw.destination = request.operands[0];
+    draw.options = options;
+    draw.hidden = request.Has("--hidden") || request.Has("--ignore-visibility");
+    draw.layers = request.All("--layer") + request.All("--show-layer");
+    draw.hide = request.All("--hide-layer");
+    draw.scale = request.Value("--scale").value_or("1").toDouble();
+    draw.tileSize = request.Value("--tilesize").value_or("0").toInt();
+    draw.fitSize = request.Value("--size").value_or("0").toInt();
+    draw.antialiasing = request.Has("--anti-aliasing");
+    draw.smoothing = request.Has("--smoothing");
+    draw.animate = request.Has("--animate");
+    draw.animationTime = request.Value("--advance-animations").value_or("0").toLongLong();
+    const DrawMapResult result = RunDrawMap(draw);
     return report(request, result, [&] { return SummaryLine(result, request.operands[0]); });
 }
 

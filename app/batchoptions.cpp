@@ -15,10 +15,15 @@
 
 namespace {
 const QStringList ValueOptions = {"--start",  "--width",   "--tile", "--margin",      "--spacing",
-                                  "--format", "--tileset", "--map",  "--empty-colour", "--layer", "--extrude", "--out", "--advance-animations"};
-const QStringList FlagOptions = {"--exact", "--keep-edges", "--unique", "--flips", "--skip-empty", "--hidden", "--dry-run", "--animate"};
+                                  "--format", "--tileset", "--map",  "--empty-colour", "--layer", "--extrude", "--out",
+                                  "--scale", "--tilesize", "--size", "--hide-layer", "--show-layer", "--advance-animations"};
+const QStringList FlagOptions = {"--exact", "--keep-edges", "--unique", "--flips", "--skip-empty", "--hidden", "--dry-run",
+                                 "--ignore-visibility", "--anti-aliasing", "--smoothing", "--animate"};
 // Options that name one more thing each time they are given.
-const QStringList RepeatableOptions = {"--layer"};
+const QStringList RepeatableOptions = {"--layer", "--hide-layer", "--show-layer"};
+// tmxrasterizer's options, which only compile --map takes.
+const QStringList DrawingOptions = {"--scale", "--tilesize", "--size", "--hide-layer", "--show-layer", "--ignore-visibility",
+                                    "--anti-aliasing", "--smoothing", "--animate", "--advance-animations"};
 const QStringList CommonOptions = {"--quiet", "--json", "--jobs", "--help"};
 
 // Edits that turn one word into the other (letters put in, taken out or changed).
@@ -94,6 +99,18 @@ QString readMapOptions(const Request& request, TileOptions& options) {
             return bad("--map", *map, QStringLiteral("not a file name ending in .tmx, .tmj or .csv"));
         }
         options.map = *map;
+    }
+    if (const auto scale = request.Value("--scale")) {
+        bool ok = false;
+        const double value = scale->toDouble(&ok);
+        if (!ok || !(value > 0) || value > 64) {
+            return bad("--scale", *scale, QStringLiteral("not a scale above 0 and up to 64"));
+        }
+    }
+    for (const char* name : {"--tilesize", "--size"}) {
+        if (const auto size = request.Value(name); size && !wholeNumber(*size, 1, Limits::PictureSide)) {
+            return bad(name, *size, QStringLiteral("not a whole number of pixels from 1 to %1").arg(Limits::PictureSide));
+        }
     }
     if (request.command != "split") {
         return QString();
@@ -239,10 +256,14 @@ QString RefuseOptionsOf(const Request& request) {
         }
     } else if (request.command == "optimize") {
         refused = {"--keep-edges", "--unique", "--skip-empty", "--empty-colour", "--layer", "--hidden", "--start", "--exact", "--tile",
-                   "--margin", "--spacing", "--map", "--animate", "--advance-animations"};
+                   "--margin", "--spacing", "--map"};
     } else if (request.command == "split") {
-        refused = {"--width", "--exact", "--layer", "--hidden", "--extrude", "--animate", "--advance-animations"};
-    } else if (request.Has("--map")) {
+        refused = {"--width", "--exact", "--layer", "--hidden", "--extrude"};
+    }
+    if (request.command != "compile") {
+        refused += DrawingOptions;
+    }
+    if (request.command == "compile" && request.Has("--map")) {
         if (const auto time = request.Value("--advance-animations"); time && !wholeNumber(*time, 0, std::numeric_limits<int>::max())) {
             return QStringLiteral("--advance-animations takes whole milliseconds from 0, not '%1'").arg(*time);
         }
@@ -254,9 +275,9 @@ QString RefuseOptionsOf(const Request& request) {
                                       "tiles").arg(name);
             }
         }
-    } else {
-        refused = {"--keep-edges", "--unique", "--flips", "--skip-empty", "--empty-colour", "--layer", "--hidden", "--animate",
-                   "--advance-animations"};
+    }
+    if (request.command == "compile" && !request.Has("--map")) {
+        refused += QStringList{"--keep-edges", "--unique", "--flips", "--skip-empty", "--empty-colour", "--layer", "--hidden"} + DrawingOptions;
     }
     if (request.command != "optimize") {
         refused += {"--out", "--dry-run"};

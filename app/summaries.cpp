@@ -105,7 +105,9 @@ QString InfoLines(const FileInfo& info) {
     if (!info.map) {
         return QStringLiteral("%1\t%2\t%3\t%4\t%5\n").arg(info.file, info.format).arg(info.width).arg(info.height).arg(info.depth);
     }
-    QString lines;
+    QString lines = QStringLiteral("%1\tmap\t%2\t%3x%4 cells\t%5x%6 tiles\n")
+                        .arg(info.file, info.orientation).arg(info.cells.width()).arg(info.cells.height())
+                        .arg(info.tile.width()).arg(info.tile.height());
     for (const LayerInfo& layer : info.layers) {
         lines += QStringLiteral("%1\t%2\t%3\t%4\t%5\t%6\n")
                      .arg(info.file, layer.kind, layer.name, layer.size, layer.tilesets,

@@ -93,7 +93,8 @@ QImage finished(const QImage& drawn, std::optional<QRgb> emptyColour, TileFormat
 }
 
 MapRenderer::Options renderOptions(const DrawMapRequest& request) {
-    MapRenderer::Options options{request.hidden, request.layers};
+    MapRenderer::Options options{request.hidden, request.layers, 0, request.hide, request.scale, request.tileSize,
+                                 request.fitSize, request.antialiasing, request.smoothing};
     options.animationTime = request.animationTime;
     return options;
 }
@@ -231,18 +232,22 @@ DrawMapResult RunDrawMap(const DrawMapRequest& request) {
         // Maps of the plain kind split writes are drawn by exact copies; every other map as
         // Tiled draws it.
         if (request.map.endsWith(".csv", Qt::CaseInsensitive)) {
+            if (request.Drawing()) {
+                throw Refused(QStringLiteral("a .csv map is drawn by exact copies of its tiles: its layers, scale and smoothing "
+                                             "cannot be chosen"), request.map);
+            }
             drawPlainMap(request, ReadMapFile(mapFile), mapFile, format, result);
             return;
         }
         const TiledMap tiled = LoadMap(mapFile);
         QString why;
         std::optional<TileMap> plain;
-        if (request.layers.isEmpty() && !request.hidden && request.animationTime == 0) {
+        if (!request.Drawing()) {
             plain = PlainTileMap(tiled, why);
         }
         if (!plain && !request.options.tileset.isEmpty()) {
             throw Refused(QStringLiteral("--tileset %1: the map %2 is drawn from its own tilesets (%3)")
-                              .arg(request.options.tileset, request.map, why.isEmpty() ? QStringLiteral("--layer, --hidden") : why));
+                              .arg(request.options.tileset, request.map, why.isEmpty() ? QStringLiteral("options of the drawing") : why));
         }
         if (plain) {
             drawPlainMap(request, *plain, mapFile, format, result);

@@ -17,6 +17,16 @@ struct DrawMapRequest {
     QStringList layers;   // only these layers; all when empty
     std::int64_t animationTime = 0;  // ms: animated tiles show their frame of then
     bool animate = false;            // an animated PNG over the map's whole loop
+    QStringList hide;     // not these layers
+    double scale = 1.0;   // tmxrasterizer's --scale, --tilesize, --size
+    int tileSize = 0;
+    int fitSize = 0;
+    bool antialiasing = false;
+    bool smoothing = false;
+    // Anything but the picture at scale 1 of every visible layer, without smoothing.
+    bool Drawing() const {
+        return hidden || animationTime != 0 || animate || !layers.isEmpty() || !hide.isEmpty() || scale != 1.0 || tileSize != 0 || fitSize != 0 || antialiasing || smoothing;
+    }
 };
 
 struct DrawMapResult : CommandResult {

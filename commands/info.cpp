@@ -64,6 +64,18 @@ FileInfo describe(const QString& file, bmpsize& reader) {
     if (info.map) {
         const TiledMap map = LoadMap(file);
         addLayers(map, map.layers, QString(), info.layers);
+        info.orientation = map.orientation;
+        if (map.orientation == "staggered" || map.orientation == "hexagonal") {
+            info.orientation += QStringLiteral(" staggeraxis=%1 staggerindex=%2").arg(map.staggerAxis, map.staggerIndex);
+        }
+        if (map.orientation == "hexagonal") {
+            info.orientation += QStringLiteral(" hexsidelength=%1").arg(map.hexSideLength);
+        }
+        if (map.orientation == "oblique") {
+            info.orientation += QStringLiteral(" skewx=%1 skewy=%2").arg(map.skewX).arg(map.skewY);
+        }
+        info.cells = map.size;
+        info.tile = map.tile;
         return info;
     }
     reader.ReadImageInfo(file);

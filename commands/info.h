@@ -2,6 +2,8 @@
 
 #include "commands/commandresult.h"
 
+#include <QSize>
+
 #include <vector>
 
 // Info: what the header of each picture says, and the layers of each map.
@@ -23,6 +25,8 @@ struct FileInfo {
     QString format;  // pictures: "PNG", "BMP", ...
     std::int64_t width = 0, height = 0, depth = 0;
     std::vector<LayerInfo> layers;  // maps
+    QString orientation;            // maps: "isometric", "hexagonal staggeraxis=x ...", ...
+    QSize cells, tile;              // maps
     std::optional<RuntimeError> failure;
 };
 

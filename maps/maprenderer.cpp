@@ -4,6 +4,7 @@
 #include "runtime/limits.h"
 #include "runtime/runtimeerror.h"
 #include "maps/blendmode.h"
+#include "maps/mapgeometry.h"
 #include "maps/tileanimation.h"
 #include "maps/tileimages.h"
 #include "maps/tilepainter.h"
@@ -33,16 +34,17 @@ QColor multiplied(const QColor& a, const QColor& b) {
     return QColor::fromRgbF(a.redF() * b.redF(), a.greenF() * b.greenF(), a.blueF() * b.blueF(), a.alphaF() * b.alphaF());
 }
 
-void flatten(const std::vector<TiledLayer>& layers, const Drawn& parent, const QStringList& names, std::vector<Drawn>& out) {
+void flatten(const std::vector<TiledLayer>& layers, const Drawn& parent, const MapRenderer::Options& options, std::vector<Drawn>& out) {
     for (const TiledLayer& layer : layers) {
         Drawn drawn{&layer,
                     parent.opacity * layer.opacity,
                     parent.offset + layer.offset,
                     layer.tint ? multiplied(*layer.tint, parent.tint) : parent.tint,
                     parent.hidden || !layer.visible,
-                    parent.chosen || names.contains(layer.name, Qt::CaseInsensitive)};
+                    (parent.chosen || options.layers.contains(layer.name, Qt::CaseInsensitive)) &&
+                        !options.hide.contains(layer.name, Qt::CaseInsensitive)};
         if (layer.kind == LayerKind::Group) {
-            flatten(layer.layers, drawn, names, out);
+            flatten(layer.layers, drawn, options, out);
         } else {
             out.push_back(drawn);
         }
@@ -51,8 +53,7 @@ void flatten(const std::vector<TiledLayer>& layers, const Drawn& parent, const Q
 
 std::vector<Drawn> layersOf(const TiledMap& map, const MapRenderer::Options& options) {
     std::vector<Drawn> all;
-    flatten(map.layers, Drawn{nullptr, 1.0, QPointF(), QColor(255, 255, 255, 255), false, options.layers.isEmpty()},
-            options.layers, all);
+    flatten(map.layers, Drawn{nullptr, 1.0, QPointF(), QColor(255, 255, 255, 255), false, options.layers.isEmpty()}, options, all);
     return all;
 }
 
@@ -81,53 +82,51 @@ QPointF alignment(const QString& name, QSizeF size) {
     if (name == "bottom") return {w / 2, h};
     if (name == "bottomright") return {w, h};
     if (name == "topleft") return {0, 0};
-    return {0, h};  // unspecified: bottom-left on an orthogonal map
+    return {0, h};
 }
 
-// Cells of a layer in the map's render order: rows, and in each row the chunks it meets.
-template <typename Visit>
-void forCells(const TiledLayer& layer, const QString& order, Visit&& visit) {
-    const bool up = order.endsWith("up");
-    const bool left = order.startsWith("left");
-    std::vector<const TiledChunk*> chunks;
-    for (const TiledChunk& chunk : layer.chunks) {
-        chunks.push_back(&chunk);
-    }
-    std::sort(chunks.begin(), chunks.end(), [&](const TiledChunk* a, const TiledChunk* b) {
-        return a->area.y() != b->area.y() ? (a->area.y() < b->area.y()) != up : (a->area.x() < b->area.x()) != left;
+// How far a layer's tiles reach past their cells, as Tiled's tile layer gives it: the
+// largest tile of the tilesets it uses on the top and right, their offsets on every side.
+QMargins drawMargins(const TiledMap& map, const TiledLayer& layer) {
+    std::vector<const TiledTileset*> used;
+    ForEachPlacedGid(layer, [&](std::uint32_t gid) {
+        const TilesetRef* ref = layer.kind == LayerKind::Tiles ? map.TilesetOf(GidTile(gid)) : nullptr;
+        if (ref != nullptr && std::find(used.begin(), used.end(), ref->tileset.get()) == used.end()) {
+            used.push_back(ref->tileset.get());
+        }
     });
-    // Chunks of one band of rows are drawn row by row together.
-    for (std::size_t band = 0; band < chunks.size();) {
-        std::size_t end = band;
-        while (end < chunks.size() && chunks[end]->area.top() == chunks[band]->area.top() &&
-               chunks[end]->area.height() == chunks[band]->area.height()) {
-            ++end;
+    int largest = 0;
+    QMargins offsets;
+    for (const TiledTileset* tileset : used) {
+        largest = std::max({largest, tileset->tile.width(), tileset->tile.height()});
+        for (const auto& [id, tile] : tileset->tiles) {
+            largest = std::max({largest, tile.image.size.width(), tile.image.size.height()});
         }
-        const QRect& rows = chunks[band]->area;
-        for (int r = 0; r < rows.height(); ++r) {
-            const int y = up ? rows.bottom() - r : rows.top() + r;
-            for (std::size_t c = band; c < end; ++c) {
-                const TiledChunk& chunk = *chunks[c];
-                const std::uint32_t* row = chunk.gids.data() + static_cast<std::size_t>(y - chunk.area.y()) * static_cast<std::size_t>(chunk.area.width());
-                for (int i = 0; i < chunk.area.width(); ++i) {
-                    const int x = left ? chunk.area.width() - 1 - i : i;
-                    if (GidTile(row[x]) != 0) {
-                        visit(chunk.area.x() + x, y, row[x]);
-                    }
-                }
-            }
-        }
-        band = end;
+        const QPoint o = tileset->tileOffset;
+        offsets = QMargins(std::max(offsets.left(), -o.x()), std::max(offsets.top(), -o.y()), std::max(offsets.right(), o.x()),
+                           std::max(offsets.bottom(), o.y()));
     }
+    return QMargins(offsets.left(), offsets.top() + largest, offsets.right() + largest, offsets.bottom());
 }
 
 // The shown layers drawn into the band, whose top row is map row bandTop.
-void drawLayers(const TiledMap& map_, QImage& band, int left, int bandTop, const std::vector<const Drawn*>& shown,
-                TileImages& tiles, TileFrames& frames, const std::vector<QImage>& layerImages, const QRectF& visible) {
+void drawLayers(const TiledMap& map_, const MapGeometry& geometry, QImage& band, QPoint corner, int top, QSizeF scale,
+                const MapRenderer::Options& options, const std::vector<const Drawn*>& shown, TileImages& tiles, TileFrames& frames,
+                const std::vector<QImage>& layerImages, const QRectF& visible, double reach) {
     QPainter painter(&band);
-    painter.translate(-left, -bandTop);
+    painter.setRenderHint(QPainter::Antialiasing, options.antialiasing);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, options.smoothing);
     // Map rows the band shows: a tile wholly above or below is not drawn at all.
-    const double bandBottom = bandTop + band.height();
+    const double bandTop = corner.y() + top / scale.height();
+    const double bandBottom = corner.y() + (top + band.height()) / scale.height();
+    const bool centred = scale != QSizeF(1, 1) || options.antialiasing || options.smoothing;
+    if (scale == QSizeF(1, 1)) {
+        painter.translate(-corner.x(), -(corner.y() + top));
+    } else {
+        painter.translate(0, -top);
+        painter.scale(scale.width(), scale.height());
+        painter.translate(-corner);
+    }
     for (std::size_t k = 0; k < shown.size(); ++k) {
         const Drawn& drawn = *shown[k];
         const TiledLayer& layer = *drawn.layer;
@@ -137,21 +136,45 @@ void drawLayers(const TiledMap& map_, QImage& band, int left, int bandTop, const
         painter.setCompositionMode(LayerComposition(layer.mode));
         const QRgb tint = drawn.tint.rgba();
         if (layer.kind == LayerKind::Tiles) {
-            const int tw = map_.tile.width(), th = map_.tile.height();
-            forCells(layer, map_.renderOrder, [&](int x, int y, std::uint32_t placed) {
-                const std::uint32_t gid = frames(placed);
-                const QImage& image = tiles.Oriented(gid, tint);
+            const QRect cells = map_.infinite ? tileBounds(layer) : QRect(QPoint(0, 0), map_.size);
+            const double low = bandTop - drawn.offset.y() - reach, high = bandBottom - drawn.offset.y() + reach;
+            geometry.ForCells(layer, cells, drawMargins(map_, layer), low, high, [&](const PlacedCell& cell) {
+                const std::uint32_t gid = frames(cell.gid);
+                // Hexagonal cells turn about their centre where other cells flip diagonally.
+                const std::uint32_t turns = geometry.HexagonalCells() ? gid & (GidFlag::Diagonal | GidFlag::Rotated120) : 0u;
+                const QImage& image = turns != 0 ? tiles.Plain(gid, tint) : tiles.Oriented(gid, tint);
                 if (image.isNull()) {
                     return;
                 }
+                const TiledTileset& tileset = *map_.TilesetOf(gid)->tileset;
+                if (turns != 0) {
+                    // As Tiled turns them: about the centre, flipped by the scale.
+                    const QSizeF size = image.size();
+                    painter.save();
+                    painter.translate(cell.bottomLeft + tileset.tileOffset + QPointF(size.width() / 2, size.height() / 2 - size.height()));
+                    painter.rotate(((turns & GidFlag::Diagonal) != 0 ? 60 : 0) + ((turns & GidFlag::Rotated120) != 0 ? 120 : 0));
+                    painter.scale((gid & GidFlag::Horizontal) != 0 ? -1 : 1, (gid & GidFlag::Vertical) != 0 ? -1 : 1);
+                    painter.drawImage(QRectF(QPointF(-size.width() / 2, -size.height() / 2), size), image, QRectF(QPointF(), size));
+                    painter.restore();
+                    return;
+                }
                 const bool diagonal = (gid & GidFlag::Diagonal) != 0;
-                const QRectF target = TileTarget(*map_.TilesetOf(gid)->tileset, diagonal ? image.size().transposed() : image.size(),
-                                                 map_.tile, QPointF(x * tw, (y + 1) * th), diagonal);
+                const QRectF target =
+                    TileTarget(tileset, diagonal ? image.size().transposed() : image.size(), map_.tile, cell.bottomLeft, diagonal);
                 const double shownTop = target.top() + drawn.offset.y();
                 if (shownTop >= bandBottom || shownTop + target.height() <= bandTop) {
                     return;
                 }
-                PaintTile(painter, image, target);
+                if (target.topLeft() == target.topLeft().toPoint() && !centred) {
+                    PaintTile(painter, image, target);
+                } else {
+                    // Scaled, smoothed or at half pixels, a tile is drawn about its centre as Tiled draws it.
+                    const QSizeF size = target.size();
+                    painter.save();
+                    painter.translate(target.center());
+                    painter.drawImage(QRectF(QPointF(-size.width() / 2, -size.height() / 2), size), image, QRectF(QPointF(), image.size()));
+                    painter.restore();
+                }
             });
         } else if (layer.kind == LayerKind::Image && !layerImages[k].isNull()) {
             QRectF bounds(QPointF(), layerImages[k].size());
@@ -192,9 +215,10 @@ void drawLayers(const TiledMap& map_, QImage& band, int left, int bandTop, const
                 painter.save();
                 painter.setOpacity(drawn.opacity * object->opacity);
                 // Rotation about the object's position, then its tileset's anchor, as Tiled places it.
-                painter.translate(object->position);
+                painter.translate(geometry.PixelToScreen(object->position));
                 painter.rotate(object->rotation);
-                painter.translate(-alignment(tileset.objectAlignment, size));
+                const QString& anchor = tileset.objectAlignment;
+                painter.translate(-alignment(anchor.isEmpty() || anchor == "unspecified" ? geometry.DefaultAlignment() : anchor, size));
                 QSizeF scale(size.width() / image.width(), size.height() / image.height());
                 if (tileset.preserveAspect) {
                     scale = QSizeF(1, 1) * std::min(scale.width(), scale.height());
@@ -226,9 +250,7 @@ void drawLayers(const TiledMap& map_, QImage& band, int left, int bandTop, const
 }  // namespace
 
 MapRenderer::MapRenderer(const TiledMap& map, Options options) : map_(map), options_(std::move(options)) {
-    if (map.orientation != "orthogonal") {
-        InvalidMapFile(map.file, QStringLiteral("%1 maps are not drawn, only orthogonal ones").arg(map.orientation));
-    }
+    geometry_ = MapGeometry::Of(map);
     QRect cells(QPoint(0, 0), map.size);
     if (map.infinite) {
         cells = QRect();
@@ -249,20 +271,46 @@ MapRenderer::MapRenderer(const TiledMap& map, Options options) : map_(map), opti
         margin[2] = std::max(margin[2], std::ceil(drawn.offset.x()));
         margin[3] = std::max(margin[3], std::ceil(drawn.offset.y()));
     }
-    const double left = static_cast<double>(cells.x()) * map.tile.width() - margin[0];
-    const double top = static_cast<double>(cells.y()) * map.tile.height() - margin[1];
-    const double width = static_cast<double>(cells.width()) * map.tile.width() + margin[0] + margin[2];
-    const double height = static_cast<double>(cells.height()) * map.tile.height() + margin[1] + margin[3];
-    if (width > Limits::PictureSide || height > Limits::PictureSide || width * height > static_cast<double>(MaxPixels)) {
+    // Tiled's bounds are ints: a map past them is refused before they overflow.
+    const double cellPixels = (static_cast<double>(cells.width()) + cells.height()) * std::max(map.tile.width(), map.tile.height()) * 2.0 +
+                              std::abs(static_cast<double>(map.skewX)) * cells.height() + std::abs(static_cast<double>(map.skewY)) * cells.width();
+    if (cellPixels > Limits::PictureSide * 4.0) {
+        InvalidMapFile(map.file, QStringLiteral("the map makes a picture of more than %1 pixels a side").arg(Limits::PictureSide));
+    }
+    const QRect bounds = geometry_->Bounds(cells);
+    const double left = bounds.x() - margin[0];
+    const double top = bounds.y() - margin[1];
+    const double width = bounds.width() + margin[0] + margin[2];
+    const double height = bounds.height() + margin[1] + margin[3];
+    const bool unscaled = options_.scale == 1.0 && options_.tileSize == 0 && options_.fitSize == 0;
+    if (unscaled && (width > Limits::PictureSide || height > Limits::PictureSide || width * height > static_cast<double>(MaxPixels))) {
         InvalidMapFile(map.file, QStringLiteral("the map makes a %1x%2 picture, more than %3 pixels a side or %4 pixels")
                                      .arg(width).arg(height).arg(Limits::PictureSide).arg(MaxPixels));
     }
     area_ = QRect(static_cast<int>(left), static_cast<int>(top), static_cast<int>(width), static_cast<int>(height));
+    if (options_.fitSize > 0) {
+        scaleX_ = scaleY_ = std::min({1.0, static_cast<double>(options_.fitSize) / bounds.width(),
+                                      static_cast<double>(options_.fitSize) / bounds.height()});
+    } else if (options_.tileSize > 0) {
+        scaleX_ = static_cast<double>(options_.tileSize) / map.tile.width();
+        scaleY_ = static_cast<double>(options_.tileSize) / map.tile.height();
+    } else {
+        scaleX_ = scaleY_ = options_.scale;
+    }
+    // Whole pixels, cut as tmxrasterizer cuts them.
+    const double scaledWidth = width * scaleX_, scaledHeight = height * scaleY_;
+    if (scaledWidth > Limits::PictureSide || scaledHeight > Limits::PictureSide || scaledWidth * scaledHeight > static_cast<double>(MaxPixels) ||
+        static_cast<int>(scaledWidth) < 1 || static_cast<int>(scaledHeight) < 1) {
+        InvalidMapFile(map.file, QStringLiteral("the map makes a %1x%2 picture at this scale, not from 1 to %3 pixels a side or more than %4 pixels")
+                                     .arg(static_cast<std::int64_t>(scaledWidth)).arg(static_cast<std::int64_t>(scaledHeight))
+                                     .arg(Limits::PictureSide).arg(MaxPixels));
+    }
+    size_ = QSize(static_cast<int>(scaledWidth), static_cast<int>(scaledHeight));
 }
 
 QImage MapRenderer::Draw() {
     QImage whole;
-    DrawBands(area_.height(), [&](const QImage& band, int) { whole = band; });
+    DrawBands(size_.height(), [&](const QImage& band, int) { whole = band; });
     return whole;
 }
 
@@ -295,6 +343,16 @@ void MapRenderer::DrawBands(int bandRows, const std::function<void(const QImage&
         }
     }
     const QRectF visible(area_);
+    // How far past a cell's bottom its tile can show: turned, offset or larger than the grid.
+    double reach = std::max(map_.tile.width(), map_.tile.height());
+    for (const TilesetRef& ref : map_.tilesets) {
+        const TiledTileset& tileset = *ref.tileset;
+        double largest = std::max(tileset.tile.width(), tileset.tile.height());
+        for (const auto& [id, tile] : tileset.tiles) {
+            largest = std::max({largest, static_cast<double>(tile.image.size.width()), static_cast<double>(tile.image.size.height())});
+        }
+        reach = std::max(reach, 2 * largest + std::abs(tileset.tileOffset.x()) + std::abs(tileset.tileOffset.y()));
+    }
     // Qt samples a tile object placed at a fraction of a pixel, scaled or turned, by the
     // canvas's origin: a map with tile objects is drawn in one band, as it always was.
     bool objects = false;
@@ -303,16 +361,26 @@ void MapRenderer::DrawBands(int bandRows, const std::function<void(const QImage&
             objects = objects || (object.visible && object.kind == ObjectKind::Tile);
         }
     }
-    if (objects) {
-        bandRows = std::max(1, area_.height());
+    // Scaled tiles and hexagonal cells turned by 60 degrees are sampled by the canvas's origin too.
+    for (const Drawn* drawn : shown) {
+        for (const TiledChunk& chunk : drawn->layer->chunks) {
+            objects = objects || (geometry_->HexagonalCells() &&
+                                  std::any_of(chunk.gids.begin(), chunk.gids.end(), [](std::uint32_t gid) {
+                                      return (gid & (GidFlag::Diagonal | GidFlag::Rotated120)) != 0;
+                                  }));
+        }
     }
-    for (int top = 0; top < area_.height(); top += bandRows) {
-        QImage band(area_.width(), std::min(bandRows, area_.height() - top), QImage::Format_ARGB32_Premultiplied);
+    if (objects || scaleX_ != 1.0 || scaleY_ != 1.0) {
+        bandRows = std::max(1, size_.height());
+    }
+    for (int top = 0; top < size_.height(); top += bandRows) {
+        QImage band(size_.width(), std::min(bandRows, size_.height() - top), QImage::Format_ARGB32_Premultiplied);
         if (band.isNull()) {
             RaiseError(Err::OutOfMemory);
         }
         band.fill(map_.background ? map_.background->rgba() : 0u);
-        drawLayers(map_, band, area_.left(), area_.top() + top, shown, tiles, frames, layerImages, visible);
+        drawLayers(map_, *geometry_, band, area_.topLeft(), top, QSizeF(scaleX_, scaleY_), options_, shown, tiles, frames, layerImages,
+                   visible, reach);
         put(band, top);
     }
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "maps/mapgeometry.h"
 #include "tiled/tiledmodel.h"
 
 #include <QImage>
@@ -9,8 +10,8 @@
 #include <functional>
 #include <vector>
 
-// Draws an orthogonal map as Tiled's own renderer does (tmxrasterizer at scale 1, no
-// smoothing): layers in order, groups multiply opacity and tint and add offsets, tiles
+// Draws a map as Tiled's own renderer does (tmxrasterizer at scale 1, no smoothing) over
+// the geometry of its orientation: layers in order, groups multiply opacity and tint and add offsets, tiles
 // bottom-left aligned in their cell with their tileset's offset, flips applied to the tile,
 // tile objects anchored by their tileset's alignment, scaled to their size and rotated
 // about their position. Shapes, text and templates are left out and counted.
@@ -20,14 +21,23 @@ public:
         bool hidden = false;  // draw layers that are not visible too
         QStringList layers;   // only these layers (or the layers of these groups); all when empty
         std::int64_t animationTime = 0;  // ms since the map started: animated tiles show their frame of then
+        QStringList hide;     // not these layers (nor the layers of these groups)
+        // The picture's scale as tmxrasterizer takes it: fitSize (the map fits a square of
+        // that side, never enlarged) over tileSize (a cell's width and height) over scale.
+        double scale = 1.0;
+        int tileSize = 0;
+        int fitSize = 0;
+        bool antialiasing = false;
+        bool smoothing = false;
     };
 
-    // Refuses a map that is not orthogonal, or whose picture passes the limits, with 481.
+    // Refuses a map of an orientation Tiled does not have, or whose picture passes the
+    // limits, with 481.
     MapRenderer(const TiledMap& map, Options options);
 
-    // The picture's size: the map (the chunks' bounds for an infinite one) grown by the
-    // layers' offsets.
-    QSize PictureSize() const { return area_.size(); }
+    // The picture's size: the map's cells (the chunks' bounds for an infinite one) as its
+    // orientation lays them out, grown by the layers' offsets, then scaled.
+    QSize PictureSize() const { return size_; }
     // The map drawn onto its background colour (transparent where it has none):
     // premultiplied ARGB32. Tileset and layer images that are missing give 481 naming them,
     // before the picture is allocated.
@@ -43,7 +53,10 @@ public:
 private:
     const TiledMap& map_;
     Options options_;
+    std::unique_ptr<MapGeometry> geometry_;
     QRect area_;  // the picture in map pixels
+    double scaleX_ = 1.0, scaleY_ = 1.0;
+    QSize size_;  // the picture in its own pixels
     int leftOut_ = 0;
     int drawn_ = 0;
 };

@@ -151,6 +151,13 @@ struct TiledMap {
     QString orientation;
     QString renderOrder;
     QString className;
+    // Staggered and hexagonal maps: the shifted axis ("x", "y"), which of its rows or
+    // columns are shifted ("odd", "even"), and the hexagon's straight side.
+    QString staggerAxis = QStringLiteral("y");
+    QString staggerIndex = QStringLiteral("odd");
+    int hexSideLength = 0;
+    // Oblique maps: how far a row (skewX) or a column (skewY) is pushed per cell.
+    int skewX = 0, skewY = 0;
     QSize size;
     QSize tile;
     bool infinite = false;

@@ -234,6 +234,11 @@ TiledMap ReadTmjMap(const QString& file, const QJsonObject& root, bool tilesets)
     map.orientation = root.value("orientation").toString("orthogonal");
     map.renderOrder = root.value("renderorder").toString("right-down");
     map.className = root.value("class").toString();
+    map.staggerAxis = root.value("staggeraxis").toString("y");
+    map.staggerIndex = root.value("staggerindex").toString("odd");
+    map.hexSideLength = number(file, root, "hexsidelength", 0, Limits::PictureSide);
+    map.skewX = number(file, root, "skewx", -Limits::PictureSide, Limits::PictureSide);
+    map.skewY = number(file, root, "skewy", -Limits::PictureSide, Limits::PictureSide);
     map.size = QSize(number(file, root, "width", 0, Limits::PictureSide), number(file, root, "height", 0, Limits::PictureSide));
     map.tile = QSize(number(file, root, "tilewidth", 1, Limits::PictureSide), number(file, root, "tileheight", 1, Limits::PictureSide));
     map.infinite = root.value("infinite").toBool();

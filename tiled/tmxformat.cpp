@@ -258,6 +258,11 @@ TiledMap ReadTmxMap(const QString& file, const XmlNode& root, bool tilesets) {
     map.orientation = root.Attr("orientation", "orthogonal");
     map.renderOrder = root.Attr("renderorder", "right-down");
     map.className = root.Attr("class");
+    map.staggerAxis = root.Attr("staggeraxis", "y");
+    map.staggerIndex = root.Attr("staggerindex", "odd");
+    map.hexSideLength = MapNumber(file, "hexsidelength", root.Attr("hexsidelength", "0"), 0, Limits::PictureSide);
+    map.skewX = MapNumber(file, "skewx", root.Attr("skewx", "0"), -Limits::PictureSide, Limits::PictureSide);
+    map.skewY = MapNumber(file, "skewy", root.Attr("skewy", "0"), -Limits::PictureSide, Limits::PictureSide);
     map.size = QSize(MapNumber(file, "width", root.Attr("width"), 0, Limits::PictureSide), MapNumber(file, "height", root.Attr("height"), 0, Limits::PictureSide));
     map.tile = QSize(MapNumber(file, "tilewidth", root.Attr("tilewidth"), 1, Limits::PictureSide),
                      MapNumber(file, "tileheight", root.Attr("tileheight"), 1, Limits::PictureSide));

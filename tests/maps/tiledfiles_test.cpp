@@ -163,7 +163,9 @@ TEST(TiledMapFiles, MapsThatCannotBeDrawnAreRefusedBeforeThePicture) {
         {"missing tileset", map.arg("orthogonal", "1", "<tileset firstgid=\"1\" source=\"none.tsx\"/>" + layer.arg(1).arg(1))},
         {"gid past the tilesets", map.arg("orthogonal", "1", tileset + layer.arg(1).arg(2))},
         {"missing image", map.arg("orthogonal", "1", tileset + layer.arg(1).arg(1))},
-        {"isometric", map.arg("isometric", "1", tileset + layer.arg(1).arg(0))},
+        {"unknown orientation", map.arg("cubic", "1", tileset + layer.arg(1).arg(0))},
+        {"isometric picture too big", map.arg("isometric", "100000", "").replace("tilewidth=\"8\"", "tilewidth=\"100000\"")},
+        {"hexagonal side too long", map.arg("hexagonal", "1", "").replace("<map ", "<map hexsidelength=\"9999999\" ")},
         {"too many cells", map.arg("orthogonal", "100000", layer.arg(100000).arg(0)).replace("height=\"1\"", "height=\"100000\"")},
         {"picture too big", map.arg("orthogonal", "100000", "").replace("tilewidth=\"8\"", "tilewidth=\"100000\"")},
         {"tile id twice", map.arg("orthogonal", "1", "<tileset firstgid=\"1\" name=\"t\" tilewidth=\"8\" tileheight=\"8\">"
@@ -204,7 +206,9 @@ TEST(TiledMapFiles, BandsMakeTheSamePictureAsTheWholeMap) {
     WriteBytes(folder.File("ex/repeat.tmx"), R"(<map version="1.8" orientation="orthogonal" renderorder="right-down" width="9" height="40" tilewidth="16" tileheight="16" infinite="0">
  <imagelayer id="1" name="p" offsetx="5" offsety="-3" opacity="0.5" repeatx="1" repeaty="1"><image source="p.png" width="13" height="11"/></imagelayer>
 </map>)");
-    for (const char* name : {"perspective_walls.tmx", "sticker-knight/map/sandbox.tmx", "desert.tmx", "repeat.tmx"}) {
+    for (const char* name : {"perspective_walls.tmx", "sticker-knight/map/sandbox.tmx", "desert.tmx", "repeat.tmx",
+                             "isometric_grass_and_water.tmx", "isometric_staggered_grass_and_water.tmx", "hexagonal-mini.tmx",
+                             "test_hexagonal_tile_60x60x30.tmx"}) {
         const TiledMap map = LoadMap(folder.File(QStringLiteral("ex/%1").arg(name)));
         const QImage whole = MapRenderer(map, {}).Draw();
         QImage banded(whole.size(), whole.format());
