@@ -83,7 +83,7 @@ void renumberLayers(const QString& file, XmlNode& map, bool infinite, const std:
 }
 }  // namespace
 
-void RebaseXmlPaths(XmlNode& root, const QDir& from, const QDir& to) {
+void ForEachXmlPath(XmlNode& root, const std::function<void(QString&)>& visit) {
     // A list of elements to visit rather than recursion: the file sets how deep it goes.
     std::vector<XmlNode*> pending{&root};
     while (!pending.empty()) {
@@ -93,7 +93,7 @@ void RebaseXmlPaths(XmlNode& root, const QDir& from, const QDir& to) {
         const bool file = node.name == "property" && node.Attr("type") == "file";
         for (auto& [key, value] : node.attributes) {
             if (key == "source" || key == "template" || (file && key == "value")) {
-                value = rebased(value, from, to);
+                visit(value);
             }
         }
         for (XmlNode& child : node.children) {
@@ -102,6 +102,10 @@ void RebaseXmlPaths(XmlNode& root, const QDir& from, const QDir& to) {
             }
         }
     }
+}
+
+void RebaseXmlPaths(XmlNode& root, const QDir& from, const QDir& to) {
+    ForEachXmlPath(root, [&](QString& value) { value = rebased(value, from, to); });
 }
 
 void IndentInside(const XmlNode& parent, XmlNode& element) {

@@ -11,12 +11,13 @@ struct XmlNode;
 // Children of an element. Freed without recursion, so no tree, however deep, runs the
 // stack out when it goes.
 struct XmlChildren : std::vector<XmlNode> {
-    XmlChildren() = default;
-    XmlChildren(std::vector<XmlNode>&& nodes) : std::vector<XmlNode>(std::move(nodes)) {}
-    XmlChildren(const XmlChildren&) = default;
-    XmlChildren(XmlChildren&&) noexcept = default;
-    XmlChildren& operator=(const XmlChildren&) = default;
-    XmlChildren& operator=(XmlChildren&&) noexcept = default;
+    // Defined below XmlNode: a vector of a type not yet complete may not be made here.
+    XmlChildren();
+    XmlChildren(std::vector<XmlNode>&& nodes);
+    XmlChildren(const XmlChildren&);
+    XmlChildren(XmlChildren&&) noexcept;
+    XmlChildren& operator=(const XmlChildren&);
+    XmlChildren& operator=(XmlChildren&&) noexcept;
     ~XmlChildren();
 };
 
@@ -64,6 +65,13 @@ struct XmlNode {
         children = std::move(kept);
     }
 };
+
+inline XmlChildren::XmlChildren() = default;
+inline XmlChildren::XmlChildren(std::vector<XmlNode>&& nodes) : std::vector<XmlNode>(std::move(nodes)) {}
+inline XmlChildren::XmlChildren(const XmlChildren&) = default;
+inline XmlChildren::XmlChildren(XmlChildren&&) noexcept = default;
+inline XmlChildren& XmlChildren::operator=(const XmlChildren&) = default;
+inline XmlChildren& XmlChildren::operator=(XmlChildren&&) noexcept = default;
 
 // Deepest nesting of elements a document may have; no Tiled file comes near it.
 constexpr int XmlDepth = 256;
