@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <set>
+#include <unordered_map>
 
 namespace {
 void canonical(const XmlNode& node, QByteArray& out) {
@@ -55,24 +56,23 @@ JoinedTileset::JoinedTileset(std::vector<const XmlNode*> inputs) : inputs_(std::
                 forEachElement(set, "wangtile", [&](const XmlNode& tile) { ids.push_back(tile.Attr("tileid").toInt()); });
             });
         }
+        std::unordered_map<std::int32_t, const XmlNode*> elements;
         forEachElement(*tileset, "tile", [&](const XmlNode& tile) {
+            elements.emplace(tile.Attr("id").toInt(), &tile);
             if (const XmlNode* animation = tile.Child("animation")) {
                 forEachElement(*animation, "frame", [&](const XmlNode& frame) { ids.push_back(frame.Attr("tileid").toInt()); });
             }
         });
         std::sort(ids.begin(), ids.end());
         fixed_.push_back(std::move(ids));
+        elements_.push_back(std::move(elements));
     }
 }
 
 const XmlNode* JoinedTileset::TileElement(TileRef ref) const {
-    const XmlNode* found = nullptr;
-    forEachElement(*inputs_[static_cast<std::size_t>(ref.tileset)], "tile", [&](const XmlNode& tile) {
-        if (found == nullptr && tile.Attr("id").toInt() == ref.id) {
-            found = &tile;
-        }
-    });
-    return found;
+    const auto& elements = elements_[static_cast<std::size_t>(ref.tileset)];
+    const auto found = elements.find(ref.id);
+    return found == elements.end() ? nullptr : found->second;
 }
 
 QByteArray JoinedTileset::Metadata(TileRef ref) const {

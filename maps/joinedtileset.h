@@ -7,6 +7,7 @@
 #include <QSize>
 #include <QString>
 
+#include <unordered_map>
 #include <vector>
 
 // The one tileset (TSX element tree) of the tiles a census kept from several tilesets: the
@@ -37,4 +38,6 @@ public:
 private:
     std::vector<const XmlNode*> inputs_;
     std::vector<std::vector<std::int32_t>> fixed_;  // ids of frames and wang tiles, by tileset
+    // The first <tile> element of each id, by tileset: tiles are looked up once for each use.
+    std::vector<std::unordered_map<std::int32_t, const XmlNode*>> elements_;
 };

@@ -157,6 +157,16 @@ MapOptimizer::MapOptimizer(const QStringList& maps, bool flips) : census_(QSize(
     joined_ = std::make_unique<JoinedTileset>(std::move(elements));
 
     for (std::size_t k = 0; k < maps_.size(); ++k) {
+        ForEachLayer(maps_[k].Model().layers, [&](const TiledLayer& layer) {
+            for (const TiledObject& object : layer.objects) {
+                const auto ref = gids_[k].Ref(object.gid);
+                if (ref && object.size.width() > 0 && object.size.height() > 0 && object.size.width() != object.size.height()) {
+                    upright_.emplace(ref->tileset, ref->id);
+                }
+            }
+        });
+    }
+    for (std::size_t k = 0; k < maps_.size(); ++k) {
         const GidMap& gids = gids_[k];
         const auto place = [&](std::uint32_t gid) {
             if (const auto ref = gids.Ref(gid)) {
@@ -182,6 +192,9 @@ QStringList MapOptimizer::Inputs() const {
 
 QStringList MapOptimizer::Images() const {
     QStringList files;
+    for (const MapDocument& map : maps_) {
+        files += map.References();
+    }
     for (const Input& input : inputs_) {
         if (!input.tileset->image.Empty()) {
             files += input.tileset->image.source;
@@ -233,7 +246,7 @@ void MapOptimizer::use(TileRef ref, const QString& map) {
                                              "cannot draw the tiles of both").arg(first.name));
     }
     try {
-        census_.Use(ref, picture, joined_->Metadata(ref), joined_->Orientable(ref));
+        census_.Use(ref, picture, joined_->Metadata(ref), joined_->Orientable(ref) && upright_.count({ref.tileset, ref.id}) == 0);
     } catch (const RuntimeError& e) {
         if (e.Number() != Err::InvalidPicture) {
             throw;

@@ -15,6 +15,8 @@
 #include <exception>
 #include <memory>
 #include <optional>
+#include <set>
+#include <utility>
 #include <vector>
 
 // Tiles that one tileset cannot hold together: the map that places them, the tileset they
@@ -49,7 +51,8 @@ public:
     std::vector<MapDocument>& Maps() { return maps_; }
     // Files read: every map and external tileset (absolute paths).
     QStringList Inputs() const;
-    // The images of every input tileset (absolute paths).
+    // The images of every input tileset and every file a map names: image layers' pictures,
+    // templates, file properties (absolute paths).
     QStringList Images() const;
 
     // The gid on the new tileset (from gid 1) of a gid of map k.
@@ -73,4 +76,7 @@ private:
     TileCensus census_;
     std::int32_t first_ = 0;  // the tileset of the first tile used
     Counts counts_;
+    // Tiles drawn as tile objects of another width than height: a turned tile in their place
+    // would be stretched the other way, so they keep their own orientation.
+    std::set<std::pair<std::int32_t, std::int32_t>> upright_;
 };

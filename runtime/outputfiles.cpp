@@ -43,4 +43,11 @@ QString realPath(const QString& path) {
 }
 }  // namespace
 
-bool OutputFiles::Holds(const QString& folder, const QString& file) { return realPath(file).startsWith(realPath(folder) + "/"); }
+bool OutputFiles::Holds(const QString& folder, const QString& file) {
+    // The root folder ends in its separator already.
+    QString inside = realPath(folder);
+    if (!inside.endsWith('/')) {
+        inside += '/';
+    }
+    return realPath(file).startsWith(inside);
+}

@@ -31,6 +31,24 @@ QString TiledDocument::relative(const QString& absolute) const {
     return QFileInfo(file_).absoluteDir().relativeFilePath(QFileInfo(absolute).absoluteFilePath());
 }
 
+QStringList TiledDocument::References() const {
+    QStringList files;
+    const QDir base = QFileInfo(file_).absoluteDir();
+    // The visit changes nothing, so the document is walked in place.
+    const auto note = [&](QString& reference) {
+        if (!reference.isEmpty() && !reference.contains(QStringLiteral(":/"))) {
+            files += QFileInfo(base.filePath(reference)).absoluteFilePath();
+        }
+    };
+    if (json_) {
+        QJsonObject copy = object_;
+        ForEachJsonPath(copy, note);
+    } else {
+        ForEachXmlPath(const_cast<XmlNode&>(xml_), note);
+    }
+    return files;
+}
+
 void TiledDocument::Save(const QString& path) const {
     const QString target = path.isEmpty() ? file_ : QFileInfo(path).absoluteFilePath();
     const QDir from = QFileInfo(file_).absoluteDir();

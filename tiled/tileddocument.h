@@ -5,6 +5,7 @@
 
 #include <QJsonObject>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <utility>
@@ -21,6 +22,8 @@ public:
     // The document itself, for edits no method here names.
     XmlNode& Xml() { return xml_; }
     QJsonObject& Json() { return object_; }
+    // Every file the document names (images, tilesets, templates, file properties), absolute.
+    QStringList References() const;
     // Writes the document to path (its own file when empty).
     void Save(const QString& path = QString()) const;
 

@@ -11,6 +11,11 @@
 // The edits of TiledDocument on each form of the document: XML (tmxedit.cpp) and JSON
 // (tmjedit.cpp).
 
+// Every path the document names (images, tilesets, templates, file properties), as written;
+// visit may change it.
+void ForEachXmlPath(XmlNode& root, const std::function<void(QString&)>& visit);
+void ForEachJsonPath(QJsonObject& object, const std::function<void(QString&)>& visit);
+
 // Paths relative to from made relative to to: images, tilesets, templates.
 void RebaseXmlPaths(XmlNode& node, const QDir& from, const QDir& to);
 void RebaseJsonPaths(QJsonObject& object, const QDir& from, const QDir& to);

@@ -7,23 +7,18 @@
 #include <QJsonArray>
 
 namespace {
-QJsonValue rebasedValue(const QJsonValue& value, const QDir& from, const QDir& to);
-
-QJsonArray rebasedArray(const QJsonArray& array, const QDir& from, const QDir& to) {
-    QJsonArray out;
-    for (const QJsonValue& value : array) {
-        out.append(rebasedValue(value, from, to));
-    }
-    return out;
-}
-
-QJsonValue rebasedValue(const QJsonValue& value, const QDir& from, const QDir& to) {
+// Qt reads no JSON nested more than 1024 deep, which bounds this recursion.
+QJsonValue visitedValue(const QJsonValue& value, const std::function<void(QString&)>& visit) {
     if (value.isArray()) {
-        return rebasedArray(value.toArray(), from, to);
+        QJsonArray out;
+        for (const QJsonValue& item : value.toArray()) {
+            out.append(visitedValue(item, visit));
+        }
+        return out;
     }
     if (value.isObject()) {
         QJsonObject object = value.toObject();
-        RebaseJsonPaths(object, from, to);
+        ForEachJsonPath(object, visit);
         return object;
     }
     return value;
@@ -108,19 +103,28 @@ QJsonArray renumbered(const QJsonArray& array, const char* key, const std::funct
 }
 }  // namespace
 
-void RebaseJsonPaths(QJsonObject& object, const QDir& from, const QDir& to) {
+void ForEachJsonPath(QJsonObject& object, const std::function<void(QString&)>& visit) {
     for (auto it = object.begin(); it != object.end(); ++it) {
         const QString key = it.key();
         const bool file = key == "value" && object.value("type").toString() == "file";
         if ((key == "image" || key == "source" || key == "template" || file) && it.value().isString()) {
-            const QString reference = it.value().toString();
-            if (!reference.isEmpty() && !QFileInfo(reference).isAbsolute()) {
-                it.value() = to.relativeFilePath(QFileInfo(from.filePath(reference)).absoluteFilePath());
+            QString reference = it.value().toString();
+            visit(reference);
+            if (reference != it.value().toString()) {
+                it.value() = reference;
             }
         } else if (it.value().isArray() || it.value().isObject()) {
-            it.value() = rebasedValue(it.value(), from, to);
+            it.value() = visitedValue(it.value(), visit);
         }
     }
+}
+
+void RebaseJsonPaths(QJsonObject& object, const QDir& from, const QDir& to) {
+    ForEachJsonPath(object, [&](QString& reference) {
+        if (!reference.isEmpty() && !QFileInfo(reference).isAbsolute()) {
+            reference = to.relativeFilePath(QFileInfo(from.filePath(reference)).absoluteFilePath());
+        }
+    });
 }
 
 void RenumberJsonTiles(QJsonObject& tileset, const std::function<int(int)>& newId) {

@@ -5,6 +5,8 @@
 
 #include <QFileInfo>
 
+#include <vector>
+
 namespace {
 QString rebased(const QString& reference, const QDir& from, const QDir& to) {
     if (reference.isEmpty() || QFileInfo(reference).isAbsolute() || reference.contains(QStringLiteral(":/"))) {
@@ -49,44 +51,61 @@ void renumberData(const QString& file, XmlNode& holder, const XmlNode& data, QSi
     holder.children.insert(holder.children.begin(), XmlNode{XmlNode::Kind::Text, {}, text, {}, {}});
 }
 
-void renumberLayers(const QString& file, XmlNode& parent, bool infinite, const std::function<std::uint32_t(std::uint32_t)>& newGid) {
-    for (XmlNode& node : parent.children) {
-        if (node.kind != XmlNode::Kind::Element) {
-            continue;
-        }
-        if (node.name == "group") {
-            renumberLayers(file, node, infinite, newGid);
-        } else if (node.name == "objectgroup") {
-            forElements(node, "object", [&](XmlNode& object) {
-                if (object.Has("gid")) {
-                    object.Set("gid", QString::number(newGid(MapGid(file, object.Attr("gid")))));
-                }
-            });
-        } else if (node.name == "layer" && node.Child("data") != nullptr) {
-            XmlNode& data = *node.Child("data");
-            if (!infinite) {
-                renumberData(file, data, data, QSize(node.Attr("width").toInt(), node.Attr("height").toInt()), newGid);
+void renumberLayers(const QString& file, XmlNode& map, bool infinite, const std::function<std::uint32_t(std::uint32_t)>& newGid) {
+    std::vector<XmlNode*> parents{&map};
+    while (!parents.empty()) {
+        XmlNode& parent = *parents.back();
+        parents.pop_back();
+        for (XmlNode& node : parent.children) {
+            if (node.kind != XmlNode::Kind::Element) {
                 continue;
             }
-            forElements(data, "chunk", [&](XmlNode& chunk) {
-                renumberData(file, chunk, data, QSize(chunk.Attr("width").toInt(), chunk.Attr("height").toInt()), newGid);
-            });
+            if (node.name == "group") {
+                parents.push_back(&node);
+            } else if (node.name == "objectgroup") {
+                forElements(node, "object", [&](XmlNode& object) {
+                    if (object.Has("gid")) {
+                        object.Set("gid", QString::number(newGid(MapGid(file, object.Attr("gid")))));
+                    }
+                });
+            } else if (node.name == "layer" && node.Child("data") != nullptr) {
+                XmlNode& data = *node.Child("data");
+                if (!infinite) {
+                    renumberData(file, data, data, QSize(node.Attr("width").toInt(), node.Attr("height").toInt()), newGid);
+                    continue;
+                }
+                forElements(data, "chunk", [&](XmlNode& chunk) {
+                    renumberData(file, chunk, data, QSize(chunk.Attr("width").toInt(), chunk.Attr("height").toInt()), newGid);
+                });
+            }
         }
     }
 }
 }  // namespace
 
-void RebaseXmlPaths(XmlNode& node, const QDir& from, const QDir& to) {
-    // A property of type file names a path as well.
-    const bool file = node.name == "property" && node.Attr("type") == "file";
-    for (auto& [key, value] : node.attributes) {
-        if (key == "source" || key == "template" || (file && key == "value")) {
-            value = rebased(value, from, to);
+void ForEachXmlPath(XmlNode& root, const std::function<void(QString&)>& visit) {
+    // A list of elements to visit rather than recursion: the file sets how deep it goes.
+    std::vector<XmlNode*> pending{&root};
+    while (!pending.empty()) {
+        XmlNode& node = *pending.back();
+        pending.pop_back();
+        // A property of type file names a path as well.
+        const bool file = node.name == "property" && node.Attr("type") == "file";
+        for (auto& [key, value] : node.attributes) {
+            if (key == "source" || key == "template" || (file && key == "value")) {
+                visit(value);
+            }
+        }
+        for (XmlNode& child : node.children) {
+            if (child.kind == XmlNode::Kind::Element) {
+                pending.push_back(&child);
+            }
         }
     }
-    for (XmlNode& child : node.children) {
-        RebaseXmlPaths(child, from, to);
-    }
+}
+
+void RebaseXmlPaths(XmlNode& root, const QDir& from, const QDir& to) {
+    ForEachXmlPath(root, [&](QString& value) { value = rebased(value, from, to); });
 }
 
 void IndentInside(const XmlNode& parent, XmlNode& element) {

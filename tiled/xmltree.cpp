@@ -73,7 +73,7 @@ XmlNode& XmlNode::Insert(XmlNode element, const std::vector<QString>& before) {
     }
     const XmlNode space{Kind::Text, {}, blank, {}, {}};
     std::size_t at = children.size();
-    for (std::size_t k = 0; k < children.size(); ++k) {
+    for (std::size_t k = 0; k < children.size() && !before.empty(); ++k) {
         if (children[k].kind == Kind::Element && std::find(before.begin(), before.end(), children[k].name) != before.end()) {
             at = k;
             break;
@@ -95,20 +95,91 @@ XmlNode& XmlNode::Insert(XmlNode element, const std::vector<QString>& before) {
     return children[at + 1];
 }
 
+XmlChildren::~XmlChildren() {
+    // Grandchildren are moved out to a list and freed one by one, each with no children left.
+    std::vector<XmlNode> pending;
+    const auto takeChildren = [&](XmlNode& node) {
+        for (XmlNode& child : node.children) {
+            pending.push_back(std::move(child));
+        }
+        node.children.clear();
+    };
+    for (XmlNode& child : *this) {
+        takeChildren(child);
+    }
+    while (!pending.empty()) {
+        XmlNode node = std::move(pending.back());
+        pending.pop_back();
+        takeChildren(node);
+    }
+}
+
+namespace {
+// Characters that the references to the document's own entities may add: the reader joins
+// text into one piece before it reports it, so this is found before reading, from the DTD.
+qsizetype entityGrowth(const QByteArray& bytes) {
+    QXmlStreamReader prolog(bytes);
+    while (!prolog.atEnd()) {
+        const QXmlStreamReader::TokenType token = prolog.readNext();
+        if (token == QXmlStreamReader::StartElement || token == QXmlStreamReader::Invalid) {
+            return 0;
+        }
+        if (token != QXmlStreamReader::DTD) {
+            continue;
+        }
+        qsizetype growth = 0;
+        for (const QXmlStreamEntityDeclaration& entity : prolog.entityDeclarations()) {
+            // An entity within an entity grows up to the reader's own bound on each.
+            const qsizetype each = entity.value().contains(u'&') ? std::max<qsizetype>(prolog.entityExpansionLimit(), entity.value().size())
+                                                                  : entity.value().size();
+            growth += bytes.count(QByteArray("&") + entity.name().toUtf8() + ';') * each;
+            if (growth > XmlEntityGrowth) {
+                return growth;
+            }
+        }
+        return growth;
+    }
+    return 0;
+}
+}  // namespace
+
 XmlNode ParseXml(const QString& file, const QByteArray& bytes) {
+    if (entityGrowth(bytes) > XmlEntityGrowth) {
+        throw RuntimeError(Err::InvalidPicture, QStringLiteral("its entities expand it by more than %1 characters").arg(XmlEntityGrowth), file);
+    }
     QXmlStreamReader xml(bytes);
+    // Names and xmlns declarations are kept as written, so they come back as they were.
+    xml.setNamespaceProcessing(false);
     std::vector<XmlNode> open;
     XmlNode root;
     bool haveRoot = false;
+    // Everything read counts, so entities cannot grow the document past its bound.
+    qsizetype read = 0;
+    const qsizetype most = bytes.size() + XmlEntityGrowth;
+    const auto refuse = [&](const QString& reason) { throw RuntimeError(Err::InvalidPicture, reason, file); };
+    const auto count = [&](qsizetype characters) {
+        read += characters;
+        if (read > most) {
+            refuse(QStringLiteral("its entities expand it past %1 characters").arg(most));
+        }
+    };
+    const auto place = [&](XmlNode node) {
+        if (!open.empty()) {
+            open.back().children.push_back(std::move(node));
+        } else {
+            (haveRoot ? root.after : root.before).push_back(std::move(node));
+        }
+    };
     while (!xml.atEnd()) {
         switch (xml.readNext()) {
         case QXmlStreamReader::StartElement: {
-            if (open.empty() && haveRoot) {
-                break;
+            if (open.size() >= static_cast<std::size_t>(XmlDepth)) {
+                refuse(QStringLiteral("elements nested more than %1 deep").arg(XmlDepth));
             }
             XmlNode node;
-            node.name = xml.name().toString();
+            node.name = xml.qualifiedName().toString();
             for (const QXmlStreamAttribute& a : xml.attributes()) {
+                count(a.value().size());
                 node.attributes.emplace_back(a.qualifiedName().toString(), a.value().toString());
             }
             open.push_back(std::move(node));
@@ -118,6 +189,7 @@ XmlNode ParseXml(const QString& file, const QByteArray& bytes) {
             XmlNode done = std::move(open.back());
             open.pop_back();
             if (open.empty()) {
+                done.before = std::move(root.before);
                 root = std::move(done);
                 haveRoot = true;
             } else {
@@ -126,42 +198,66 @@ XmlNode ParseXml(const QString& file, const QByteArray& bytes) {
             break;
         }
         case QXmlStreamReader::Characters:
-            if (!open.empty()) {
-                open.back().children.push_back(
-                    XmlNode{xml.isCDATA() ? XmlNode::Kind::CData : XmlNode::Kind::Text, {}, xml.text().toString(), {}, {}});
-            }
+            count(xml.text().size());
+            place(XmlNode{xml.isCDATA() ? XmlNode::Kind::CData : XmlNode::Kind::Text, {}, xml.text().toString(), {}, {}});
             break;
         case QXmlStreamReader::Comment:
-            if (!open.empty()) {
-                open.back().children.push_back(XmlNode{XmlNode::Kind::Comment, {}, xml.text().toString(), {}, {}});
-            }
+            place(XmlNode{XmlNode::Kind::Comment, {}, xml.text().toString(), {}, {}});
+            break;
+        case QXmlStreamReader::ProcessingInstruction:
+            place(XmlNode{XmlNode::Kind::Instruction, xml.processingInstructionTarget().toString(),
+                          xml.processingInstructionData().toString(), {}, {}});
+            break;
+        case QXmlStreamReader::DTD:
+            place(XmlNode{XmlNode::Kind::Dtd, {}, xml.text().toString().trimmed(), {}, {}});
             break;
         default:
             break;
         }
     }
     if (xml.hasError() || !haveRoot) {
-        throw RuntimeError(Err::InvalidPicture, xml.hasError() ? xml.errorString() : QStringLiteral("no XML element"), file);
+        refuse(xml.hasError() ? xml.errorString() : QStringLiteral("no XML element"));
     }
     return root;
 }
 
 namespace {
-void writeNode(QXmlStreamWriter& xml, const XmlNode& node) {
+void writeLeaf(QXmlStreamWriter& xml, const XmlNode& node) {
     switch (node.kind) {
     case XmlNode::Kind::Text: xml.writeCharacters(node.text); return;
     case XmlNode::Kind::CData: xml.writeCDATA(node.text); return;
     case XmlNode::Kind::Comment: xml.writeComment(node.text); return;
-    case XmlNode::Kind::Element: break;
+    case XmlNode::Kind::Instruction: xml.writeProcessingInstruction(node.name, node.text); return;
+    case XmlNode::Kind::Dtd: xml.writeDTD(node.text); return;
+    case XmlNode::Kind::Element: return;
     }
-    xml.writeStartElement(node.name);
-    for (const auto& [key, value] : node.attributes) {
+}
+
+// Depth first with a list of open elements rather than recursion.
+void writeElement(QXmlStreamWriter& xml, const XmlNode& top) {
+    std::vector<std::pair<const XmlNode*, std::size_t>> open{{&top, 0}};
+    xml.writeStartElement(top.name);
+    for (const auto& [key, value] : top.attributes) {
         xml.writeAttribute(key, value);
     }
-    for (const XmlNode& child : node.children) {
-        writeNode(xml, child);
+    while (!open.empty()) {
+        auto& [node, next] = open.back();
+        if (next == node->children.size()) {
+            xml.writeEndElement();
+            open.pop_back();
+            continue;
+        }
+        const XmlNode& child = node->children[next++];
+        if (child.kind != XmlNode::Kind::Element) {
+            writeLeaf(xml, child);
+            continue;
+        }
+        xml.writeStartElement(child.name);
+        for (const auto& [key, value] : child.attributes) {
+            xml.writeAttribute(key, value);
+        }
+        open.emplace_back(&child, 0);
     }
-    xml.writeEndElement();
 }
 }  // namespace
 
@@ -171,8 +267,17 @@ QByteArray XmlBytes(const XmlNode& root) {
     buffer.open(QIODevice::WriteOnly);
     QXmlStreamWriter xml(&buffer);
     xml.writeStartDocument();
+    // The reader reports no blanks outside the root: each node there stands on its own line.
     xml.writeCharacters(QStringLiteral("\n"));
-    writeNode(xml, root);
+    for (const XmlNode& node : root.before) {
+        writeLeaf(xml, node);
+        xml.writeCharacters(QStringLiteral("\n"));
+    }
+    writeElement(xml, root);
+    for (const XmlNode& node : root.after) {
+        xml.writeCharacters(QStringLiteral("\n"));
+        writeLeaf(xml, node);
+    }
     xml.writeEndDocument();
     buffer.close();
     return bytes;

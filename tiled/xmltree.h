@@ -6,16 +6,35 @@
 #include <utility>
 #include <vector>
 
+struct XmlNode;
+
+// Children of an element. Freed without recursion, so no tree, however deep, runs the
+// stack out when it goes.
+struct XmlChildren : std::vector<XmlNode> {
+    // Defined below XmlNode: a vector of a type not yet complete may not be made here.
+    XmlChildren();
+    XmlChildren(std::vector<XmlNode>&& nodes);
+    XmlChildren(const XmlChildren&);
+    XmlChildren(XmlChildren&&) noexcept;
+    XmlChildren& operator=(const XmlChildren&);
+    XmlChildren& operator=(XmlChildren&&) noexcept;
+    ~XmlChildren();
+};
+
 // An XML document as parsed, kept whole so that a file the tool edits comes back with every
-// element, attribute (in its order), comment and blank it had: only what the tool changes
-// differs.
+// element, attribute (in its order), namespace declaration and prefix, comment and blank it
+// had: only what the tool changes differs. Names are kept as written (prefix included).
 struct XmlNode {
-    enum class Kind { Element, Text, Comment, CData };
+    enum class Kind { Element, Text, Comment, CData, Instruction, Dtd };
     Kind kind = Kind::Element;
-    QString name;  // element name
-    QString text;  // text, comment or CDATA content
+    QString name;  // element name, or the target of a processing instruction
+    QString text;  // text, comment, CDATA or instruction content, or the whole DTD
     std::vector<std::pair<QString, QString>> attributes;
-    std::vector<XmlNode> children;
+    XmlChildren children;
+    // Of the root only: what stands before and after it in the document (comments,
+    // processing instructions, the DTD and the blanks between them).
+    std::vector<XmlNode> before = {};
+    std::vector<XmlNode> after = {};
 
     bool Has(const QString& attribute) const;
     QString Attr(const QString& attribute, const QString& otherwise = QString()) const;
@@ -47,7 +66,20 @@ struct XmlNode {
     }
 };
 
-// The root element of a document; 481 naming the file where it is no well-formed XML.
+inline XmlChildren::XmlChildren() = default;
+inline XmlChildren::XmlChildren(std::vector<XmlNode>&& nodes) : std::vector<XmlNode>(std::move(nodes)) {}
+inline XmlChildren::XmlChildren(const XmlChildren&) = default;
+inline XmlChildren::XmlChildren(XmlChildren&&) noexcept = default;
+inline XmlChildren& XmlChildren::operator=(const XmlChildren&) = default;
+inline XmlChildren& XmlChildren::operator=(XmlChildren&&) noexcept = default;
+
+// Deepest nesting of elements a document may have; no Tiled file comes near it.
+constexpr int XmlDepth = 256;
+// Characters that entities may add to a document beyond its own size.
+constexpr qsizetype XmlEntityGrowth = qsizetype{1} << 22;
+
+// The root element of a document; 481 naming the file where it is no well-formed XML, is
+// nested deeper than XmlDepth or grows past its size and XmlEntityGrowth by its entities.
 XmlNode ParseXml(const QString& file, const QByteArray& bytes);
 
 // The document of that root element, with an XML declaration.

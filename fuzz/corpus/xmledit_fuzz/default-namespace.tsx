@@ -1,0 +1,1 @@
+<tileset xmlns="urn:t" name="x"><x:y xmlns:x="urn:b" x:z="1"/><tile id="0"><properties><property name="f" type="file" value="../i.png"/></properties></tile></tileset>

@@ -1,0 +1,68 @@
+// The preserving editor's tree: what it keeps, and the documents it refuses.
+#include "runtime/runtimeerror.h"
+#include "tiled/tiledits.h"
+#include "tiled/xmltree.h"
+
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+
+namespace {
+const QString File = QStringLiteral("/game/level.tmx");
+
+TEST(XmlTree, NamespacesPrefixesAndWhatStandsOutsideTheRootComeBack) {
+    const char* cases[] = {
+        // A namespace declared on the root, used by an element and an attribute.
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<map xmlns:ed=\"http://example.org/ed\" ed:rev=\"3\" version=\"1.10\">\n"
+        " <ed:meta ed:by=\"me\">kept</ed:meta>\n</map>",
+        // A default namespace and one declared below the root.
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<tileset xmlns=\"urn:a\" name=\"x\">\n <x:y xmlns:x=\"urn:b\" x:z=\"1\"/>\n</tileset>",
+        // Comments, processing instructions and a DTD before the root; a comment after it.
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE map>\n<!-- made by hand -->\n<?editor keep=\"1\"?>\n"
+        "<map version=\"1.10\"><!--in--><![CDATA[a<b]]></map>\n<!-- the end -->\n<?after x?>",
+    };
+    for (const char* text : cases) {
+        SCOPED_TRACE(text);
+        const XmlNode root = ParseXml(File, text);
+        EXPECT_EQ(QString::fromUtf8(XmlBytes(root)), QString::fromUtf8(text) + "\n");
+        // A deep copy, moved into a path rebase, writes the same.
+        XmlNode copy = root;
+        RebaseXmlPaths(copy, QDir("/game"), QDir("/game"));
+        EXPECT_EQ(XmlBytes(copy), XmlBytes(root));
+    }
+}
+
+TEST(XmlTree, HostileDocumentsAreRefusedNamingTheFileWithoutExhaustingMemoryOrStack) {
+    const QByteArray entity = "<!DOCTYPE map [<!ENTITY e \"" + QByteArray(4000, 'x') + "\">]>";
+    const struct {
+        const char* what;
+        QByteArray bytes;
+        const char* says;
+    } cases[] = {
+        {"400,000 nested elements", "<map>" + QByteArray("<g>").repeated(400000) + QByteArray("</g>").repeated(400000) + "</map>",
+         "nested more than"},
+        {"one element too deep", QByteArray("<g>").repeated(XmlDepth + 1) + QByteArray("</g>").repeated(XmlDepth + 1), "nested more than"},
+        {"an entity used 200,000 times", entity + "<map>" + QByteArray("&e;").repeated(200000) + "</map>", "entities"},
+        {"an entity of entities", "<!DOCTYPE map [<!ENTITY e \"" + QByteArray(4000, 'x') + "\"><!ENTITY f \"&e;&e;\">]><map a=\"" +
+                                      QByteArray("&f;").repeated(2000) + "\"/>", "entities"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        QElapsedTimer clock;
+        clock.start();
+        try {
+            ParseXml(File, c.bytes);
+            ADD_FAILURE() << "read";
+        } catch (const RuntimeError& e) {
+            EXPECT_EQ(e.Number(), Err::InvalidPicture);
+            EXPECT_EQ(e.File(), File);
+            EXPECT_TRUE(e.Description().contains(c.says)) << e.Description().toStdString();
+        }
+        EXPECT_LT(clock.elapsed(), 10000);
+    }
+    // As deep as allowed, and a few uses of an entity, read, copy, write and free.
+    const QByteArray deepest = QByteArray("<g>").repeated(XmlDepth) + QByteArray("</g>").repeated(XmlDepth);
+    EXPECT_EQ(XmlBytes(ParseXml(File, deepest)).count("<g"), XmlDepth);
+    EXPECT_TRUE(XmlBytes(ParseXml(File, entity + "<map>&e;&e;</map>")).contains(QByteArray(8000, 'x')));
+}
+}  // namespace
