@@ -14,7 +14,8 @@
 
 namespace {
 const QStringList ValueOptions = {"--start",  "--width",   "--tile", "--margin",      "--spacing",
-                                  "--format", "--tileset", "--map",  "--empty-colour", "--layer", "--extrude", "--out"};
+                                  "--format", "--tileset", "--map",  "--empty-colour", "--layer", "--extrude", "--out",
+                                  "--to", "--name"};
 const QStringList FlagOptions = {"--exact", "--keep-edges", "--unique", "--flips", "--skip-empty", "--hidden", "--dry-run"};
 // Options that name one more thing each time they are given.
 const QStringList RepeatableOptions = {"--layer"};
@@ -236,6 +237,11 @@ QString RefuseOptionsOf(const Request& request) {
         for (const char* taken : {"--tile", "--margin", "--spacing", "--extrude"}) {
             refused.removeAll(QString::fromLatin1(taken));
         }
+    } else if (request.command == "export") {
+        refused = ValueOptions + FlagOptions;
+        for (const char* taken : {"--to", "--out", "--extrude", "--name"}) {
+            refused.removeAll(QString::fromLatin1(taken));
+        }
     } else if (request.command == "optimize") {
         refused = {"--keep-edges", "--unique", "--skip-empty", "--empty-colour", "--layer", "--hidden", "--start", "--exact", "--tile",
                    "--margin", "--spacing", "--map"};
@@ -253,8 +259,11 @@ QString RefuseOptionsOf(const Request& request) {
     } else {
         refused = {"--keep-edges", "--unique", "--flips", "--skip-empty", "--empty-colour", "--layer", "--hidden"};
     }
-    if (request.command != "optimize") {
+    if (request.command != "optimize" && request.command != "export") {
         refused += {"--out", "--dry-run"};
+    }
+    if (request.command != "export") {
+        refused += {"--to", "--name"};
     }
     for (const QString& name : refused) {
         if (request.Has(name)) {

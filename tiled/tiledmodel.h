@@ -94,6 +94,11 @@ struct TiledObject {
     double rotation = 0.0;
     std::uint32_t gid = 0;
     bool visible = true;
+    // Shapes: "rectangle", "ellipse", "point", "polygon" or "polyline", with the points of the
+    // last two relative to the position.
+    QString shape = QStringLiteral("rectangle");
+    std::vector<QPointF> points;
+    std::vector<TiledProperty> properties;
 };
 
 // A rectangle of cells of a tile layer: the whole layer on a finite map, one <chunk> on an
