@@ -51,5 +51,8 @@ for (const layer of data.layers) {
     }
   }
 }
+for (const layer of data.objects) {
+  out.push(['objects', layer.name, layer.objects.length, layer.objects.filter((o) => o.polygon || o.polyline).length].join('\t'));
+}
 out.push(['warnings', warnings.length].concat(warnings).join('\t'));
 process.stdout.write(out.join('\n') + '\n');

@@ -1,0 +1,342 @@
+#include "tilvexrun.h"
+
+#include <QDir>
+#include <QImage>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QPainter>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTransform>
+
+#include <cmath>
+
+// Maps exported to Phaser are read by Phaser's own parser under Node, and every cell it
+// places must show the pixels Tiled's tmxrasterizer draws there from the source map.
+
+namespace {
+TilvexResult runTool(const QString& program, const QStringList& arguments) {
+    QProcess process;
+    process.start(program, arguments);
+    EXPECT_TRUE(process.waitForFinished(120000));
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            QString::fromLocal8Bit(process.readAllStandardOutput()), QString::fromLocal8Bit(process.readAllStandardError())};
+}
+
+struct PhaserCell {
+    int x = 0, y = 0;
+    QString sheet;
+    QRect area;  // in the sheet
+    double rotation = 0;
+    bool flipX = false;
+};
+struct PhaserLayer {
+    QString name;
+    bool visible = true;
+    double alpha = 1;
+    QPointF offset;
+    std::vector<PhaserCell> cells;
+};
+struct PhaserMap {
+    std::vector<PhaserLayer> layers;
+    QStringList objects;  // "name count polygons"
+    QString warnings;     // "0" and nothing else when none
+};
+
+PhaserMap phaserParse(const QString& json) {
+    const TilvexResult run = runTool(QStandardPaths::findExecutable("node"),
+                                     {QStringLiteral(TILVEX_APP_TESTS) + "/phasercells.js", QStringLiteral(TILVEX_NODE_MODULES), json});
+    EXPECT_EQ(run.status, 0) << run.err.toStdString();
+    PhaserMap map;
+    for (const QString& line : run.out.split('\n', Qt::SkipEmptyParts)) {
+        const QStringList f = line.split('\t');
+        if (f[0] == "layer") {
+            map.layers.push_back({f[1], f[2] == "true", f[3].toDouble(), QPointF(f[4].toDouble(), f[5].toDouble()), {}});
+        } else if (f[0] == "cell") {
+            map.layers.back().cells.push_back({f[1].toInt(), f[2].toInt(), f[3], QRect(f[4].toInt(), f[5].toInt(), f[6].toInt(), f[7].toInt()),
+                                               f[8].toDouble(), f[9] == "true"});
+        } else if (f[0] == "objects") {
+            map.objects += f.mid(1).join(' ');
+        } else if (f[0] == "warnings") {
+            map.warnings = f.mid(1).join(' ');
+        }
+    }
+    return map;
+}
+
+// The tile as Phaser draws it: mirrored where flipX, then turned clockwise by its rotation.
+QImage phaserTile(const QImage& sheet, const PhaserCell& cell) {
+    QImage tile = sheet.copy(cell.area);
+    if (cell.flipX) {
+        tile = tile.mirrored(true, false);
+    }
+    const int quarters = static_cast<int>(std::lround(cell.rotation / (M_PI / 2))) % 4;
+    return tile.transformed(QTransform().rotate(90.0 * quarters)).convertToFormat(QImage::Format_ARGB32_Premultiplied);
+}
+
+bool samePixels(const QImage& a, const QImage& b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (int y = 0; y < a.height(); ++y) {
+        for (int x = 0; x < a.width(); ++x) {
+            const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
+            for (const int shift : {0, 8, 16, 24}) {
+                if (std::abs(static_cast<int>((p >> shift) & 0xFF) - static_cast<int>((q >> shift) & 0xFF)) > 1) {
+                    return false;
+                }
+            }
+        }
+    }
+    return true;
+}
+
+// Exports map to Phaser and checks cell by cell against tmxrasterizer's drawing of each tile
+// layer of rasterMap (the same map where every layer is opaque, in place and visible).
+// Returns Phaser's reading for further checks.
+PhaserMap expectPhaserPlacesTheSourcePixels(const TilvexProgram& program, const QString& map, const QString& rasterMap,
+                                            const QString& out, const QStringList& extra = {}) {
+    const TilvexResult run = program.Run(QStringList{"export", map, "--to", "phaser", "--out", out} + extra);
+    EXPECT_EQ(run.status, 0) << run.err.toStdString();
+    const QString json = out + "/" + QFileInfo(map).completeBaseName() + ".json";
+    QFile file(json);
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+    const QJsonObject root = QJsonDocument::fromJson(file.readAll()).object();
+    const QSize cell(root["tilewidth"].toInt(), root["tileheight"].toInt());
+    const int width = root["width"].toInt(), height = root["height"].toInt();
+    const PhaserMap phaser = phaserParse(json);
+    EXPECT_EQ(phaser.warnings, "0") << map.toStdString();
+    std::int64_t compared = 0;
+    for (const PhaserLayer& layer : phaser.layers) {
+        SCOPED_TRACE(layer.name.toStdString());
+        const QString name = layer.name.section('/', -1);
+        const QString png = out + "/../raster-" + name + ".png";
+        EXPECT_EQ(runTool("tmxrasterizer", {"--no-smoothing", "--ignore-visibility", "--show-layer", name, rasterMap, png}).status, 0);
+        const QImage drawn = QImage(png).convertToFormat(QImage::Format_ARGB32_Premultiplied);
+        std::map<std::pair<int, int>, const PhaserCell*> placed;
+        bool oversize = false;
+        for (const PhaserCell& c : layer.cells) {
+            placed[{c.x, c.y}] = &c;
+            oversize = oversize || c.area.size() != cell;
+        }
+        if (oversize) {
+            continue;  // tiles taller or wider than a cell overlap their neighbours
+        }
+        QImage empty(cell, QImage::Format_ARGB32_Premultiplied);
+        empty.fill(0);
+        std::map<QString, QImage> sheets;
+        int wrong = 0;
+        QString first;
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < width; ++x) {
+                const auto found = placed.find({x, y});
+                QImage actual = empty;
+                if (found != placed.end()) {
+                    const PhaserCell& c = *found->second;
+                    if (sheets.count(c.sheet) == 0) {
+                        sheets[c.sheet] = QImage(out + "/" + c.sheet + ".png");
+                    }
+                    actual = phaserTile(sheets[c.sheet], c);
+                }
+                const QImage expected = drawn.copy(QRect(QPoint(x * cell.width(), y * cell.height()), cell));
+                if (!samePixels(actual, expected)) {
+                    ++wrong;
+                    first = first.isEmpty() ? QStringLiteral("cell %1,%2").arg(x).arg(y) : first;
+                }
+                ++compared;
+            }
+        }
+        EXPECT_EQ(wrong, 0) << "first at " << first.toStdString();
+    }
+    EXPECT_GT(compared, 0);
+    return phaser;
+}
+
+// A copy of a TMX map beside it whose layers are all opaque, in place, untinted and visible.
+QString plainCopy(const QString& tmx) {
+    QFile in(tmx);
+    EXPECT_TRUE(in.open(QIODevice::ReadOnly));
+    QString text = QString::fromUtf8(in.readAll());
+    text.remove(QRegularExpression(QStringLiteral(" (opacity|visible|offsetx|offsety|tintcolor)=\"[^\"]*\"")));
+    const QString plain = tmx + ".plain.tmx";
+    QFile out(plain);
+    EXPECT_TRUE(out.open(QIODevice::WriteOnly));
+    out.write(text.toUtf8());
+    return plain;
+}
+
+bool phaserThere() {
+    if (QStandardPaths::findExecutable("node").isEmpty() || !QFileInfo::exists(QStringLiteral(TILVEX_NODE_MODULES) + "/phaser/dist/phaser.js")) {
+        return false;
+    }
+    return !QStandardPaths::findExecutable("tmxrasterizer").isEmpty();
+}
+
+// A tile picture whose every pixel tells tile and place apart, some of them half transparent
+// or of the key colour.
+QImage tilePicture(QSize size, int seed) {
+    QImage image(size, QImage::Format_ARGB32);
+    for (int y = 0; y < size.height(); ++y) {
+        for (int x = 0; x < size.width(); ++x) {
+            const int alpha = (x + y + seed) % 7 == 0 ? 128 : 255;
+            image.setPixel(x, y, (x == 3 && y == 2) ? 0xFFFF00FFu : qRgba((seed * 37 + x * 13) % 256, (seed * 71 + y * 17) % 256, (x * y + seed) % 256, alpha));
+        }
+    }
+    return image;
+}
+
+// Gids with every flip, from three tilesets: a sheet with margin and spacing, an embedded
+// sheet with a key colour, and an image collection with gaps in its ids.
+struct OwnMap {
+    QString tmx;
+    QString plain;  // every layer opaque, in place and visible
+};
+
+QString layerData(const std::vector<std::uint32_t>& gids, const QString& encoding) {
+    if (encoding == "csv") {
+        QStringList cells;
+        for (const std::uint32_t gid : gids) {
+            cells += QString::number(gid);
+        }
+        return QStringLiteral("<data encoding=\"csv\">%1</data>").arg(cells.join(','));
+    }
+    if (encoding == "xml") {
+        QString tiles;
+        for (const std::uint32_t gid : gids) {
+            tiles += QStringLiteral("<tile gid=\"%1\"/>").arg(gid);
+        }
+        return "<data>" + tiles + "</data>";
+    }
+    QByteArray bytes;
+    for (const std::uint32_t gid : gids) {
+        for (int k = 0; k < 4; ++k) {
+            bytes += static_cast<char>((gid >> (8 * k)) & 0xFF);
+        }
+    }
+    if (encoding == "zlib") {
+        return QStringLiteral("<data encoding=\"base64\" compression=\"zlib\">%1</data>").arg(QString::fromLatin1(qCompress(bytes).mid(4).toBase64()));
+    }
+    return QStringLiteral("<data encoding=\"base64\">%1</data>").arg(QString::fromLatin1(bytes.toBase64()));
+}
+
+OwnMap ownMap(const QString& folder, const QString& encoding) {
+    QImage a(72, 54, QImage::Format_ARGB32);
+    a.fill(0xFFFF00FFu);
+    for (int k = 0; k < 12; ++k) {
+        QPainter(&a).drawImage(1 + (k % 4) * 18, 1 + (k / 4) * 18, tilePicture(QSize(16, 16), k));
+    }
+    a.save(folder + "/a.png");
+    QImage b(32, 32, QImage::Format_ARGB32);
+    for (int k = 0; k < 4; ++k) {
+        QPainter painter(&b);
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
+        painter.drawImage((k % 2) * 16, (k / 2) * 16, tilePicture(QSize(16, 16), 20 + k));
+    }
+    b.save(folder + "/b.png");
+    for (const int id : {0, 2, 5, 7}) {
+        tilePicture(id == 7 ? QSize(32, 32) : QSize(16, 16), 40 + id).save(folder + QStringLiteral("/c%1.png").arg(id));
+    }
+    QFile tsx(folder + "/a.tsx");
+    EXPECT_TRUE(tsx.open(QIODevice::WriteOnly));
+    tsx.write("<tileset version=\"1.10\" name=\"ground\" tilewidth=\"16\" tileheight=\"16\" spacing=\"2\" margin=\"1\" tilecount=\"12\" "
+              "columns=\"4\"><image source=\"a.png\" width=\"72\" height=\"54\"/><tile id=\"3\"><properties><property name=\"solid\" "
+              "type=\"bool\" value=\"true\"/></properties></tile></tileset>");
+    tsx.close();
+    QFile collection(folder + "/c.tsx");
+    EXPECT_TRUE(collection.open(QIODevice::WriteOnly));
+    collection.write("<tileset version=\"1.10\" name=\"things\" tilewidth=\"32\" tileheight=\"32\" tilecount=\"4\" columns=\"0\">"
+                     "<grid orientation=\"orthogonal\" width=\"1\" height=\"1\"/>"
+                     "<tile id=\"0\"><image source=\"c0.png\" width=\"16\" height=\"16\"/></tile>"
+                     "<tile id=\"2\"><image source=\"c2.png\" width=\"16\" height=\"16\"/></tile>"
+                     "<tile id=\"5\"><image source=\"c5.png\" width=\"16\" height=\"16\"/></tile>"
+                     "<tile id=\"7\"><image source=\"c7.png\" width=\"32\" height=\"32\"/></tile></tileset>");
+    collection.close();
+    const std::uint32_t tiles[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 19, 22, 0};
+    std::vector<std::uint32_t> ground, top;
+    for (std::uint32_t k = 0; k < 30; ++k) {
+        ground.push_back(tiles[k % 20] | (tiles[k % 20] != 0 ? (k % 8) << 29 : 0));
+        top.push_back(k % 3 == 0 ? tiles[(k * 7) % 19] | ((k / 3) % 8) << 29 : 0);
+    }
+    OwnMap map;
+    for (const bool plain : {false, true}) {
+        const QString file = folder + (plain ? "/plain.tmx" : "/level." + encoding + ".tmx");
+        QFile tmx(file);
+        EXPECT_TRUE(tmx.open(QIODevice::WriteOnly));
+        const QString text = QStringLiteral(
+            "<?xml version=\"1.0\"?><map version=\"1.10\" orientation=\"orthogonal\" renderorder=\"right-down\" width=\"6\" height=\"5\" "
+            "tilewidth=\"16\" tileheight=\"16\" infinite=\"0\" nextlayerid=\"5\" nextobjectid=\"5\">"
+            "<properties><property name=\"level\" type=\"int\" value=\"3\"/></properties>"
+            "<tileset firstgid=\"1\" source=\"a.tsx\"/>"
+            "<tileset firstgid=\"13\" name=\"props\" tilewidth=\"16\" tileheight=\"16\" tilecount=\"4\" columns=\"2\">"
+            "<image source=\"b.png\" trans=\"ff00ff\" width=\"32\" height=\"32\"/></tileset>"
+            "<tileset firstgid=\"17\" source=\"c.tsx\"/>"
+            "<layer id=\"1\" name=\"ground\" width=\"6\" height=\"5\">%1</layer>"
+            "<group id=\"2\" name=\"deco\" %3><layer id=\"3\" name=\"top\" width=\"6\" height=\"5\" %4>%2</layer>"
+            "<objectgroup id=\"4\" name=\"things\"><object id=\"1\" x=\"1\" y=\"2\" width=\"10\" height=\"10\"/>"
+            "<object id=\"2\" x=\"20\" y=\"20\"><polygon points=\"0,0 10,0 10,10\"/></object>"
+            "<object id=\"3\" gid=\"2147483672\" x=\"16\" y=\"64\" width=\"32\" height=\"32\"/>"
+            "<object id=\"4\" x=\"5\" y=\"5\" width=\"50\" height=\"20\"><text>hi</text></object></objectgroup></group></map>")
+                                 .arg(layerData(ground, encoding), layerData(top, encoding),
+                                      plain ? QString() : QStringLiteral("offsetx=\"8\" offsety=\"4\" opacity=\"0.5\""),
+                                      plain ? QString() : QStringLiteral("visible=\"0\""));
+        tmx.write(text.toUtf8());
+        (plain ? map.plain : map.tmx) = file;
+    }
+    return map;
+}
+}  // namespace
+
+TEST(ExportPhaser, OwnMapsInEveryEncodingPlaceTheSourcePixels) {
+    if (!phaserThere()) {
+        GTEST_SKIP() << "node with npm phaser (bash scripts/setup.sh installs it into build-node/) or tmxrasterizer is missing";
+    }
+    TestFolder folder;
+    const TilvexProgram program(folder);
+    for (const QString encoding : {"csv", "xml", "base64", "zlib", "tmj"}) {
+        SCOPED_TRACE(encoding.toStdString());
+        const QString work = folder.File(encoding);
+        QDir().mkpath(work + "/maps");
+        OwnMap map = ownMap(work + "/maps", encoding == "tmj" ? QStringLiteral("zlib") : encoding);
+        if (encoding == "tmj") {
+            // Tiled's own JSON of the map.
+            const QString tmj = work + "/maps/level.tmj";
+            ASSERT_EQ(runTool("tiled", {"--export-map", map.tmx, tmj}).status, 0);
+            map.tmx = tmj;
+        }
+        for (const int extrude : {0, 2}) {
+            SCOPED_TRACE(extrude);
+            const QString out = work + QStringLiteral("/out%1").arg(extrude);
+            const QStringList extra = extrude > 0 ? QStringList{"--extrude", QString::number(extrude)} : QStringList{};
+            const PhaserMap phaser = expectPhaserPlacesTheSourcePixels(program, map.tmx, map.plain, out, extra);
+            ASSERT_EQ(phaser.layers.size(), 2u);
+            EXPECT_EQ(phaser.layers[0].name, "ground");
+            EXPECT_TRUE(phaser.layers[0].visible);
+            EXPECT_EQ(phaser.layers[1].name, "deco/top");
+            EXPECT_FALSE(phaser.layers[1].visible);
+            EXPECT_DOUBLE_EQ(phaser.layers[1].alpha, 0.5);
+            EXPECT_EQ(phaser.layers[1].offset, QPointF(8, 4));
+            // The text object is left out; the rectangle, polygon and tile object are kept.
+            EXPECT_EQ(phaser.objects, QStringList{"deco/things 3 1"});
+        }
+    }
+}
+
+TEST(ExportPhaser, TiledsSamplesAsSavedPlaceTheSourcePixels) {
+    if (!phaserThere()) {
+        GTEST_SKIP() << "node with npm phaser (bash scripts/setup.sh installs it into build-node/) or tmxrasterizer is missing";
+    }
+    const QString samples = QStringLiteral("/usr/share/doc/tiled/examples");
+    if (!QFileInfo::exists(samples + "/desert.tmx")) {
+        GTEST_SKIP() << "the sample maps of Debian's tiled are not installed";
+    }
+    TestFolder folder;
+    const TilvexProgram program(folder);
+    ASSERT_EQ(runTool("cp", {"-r", samples, folder.File("examples")}).status, 0);
+    for (const QString map : {"desert.tmx", "sewers.tmx", "rpg/island.tmx"}) {
+        SCOPED_TRACE(map.toStdString());
+        const QString source = folder.File("examples/" + map);
+        const QString out = folder.File(QFileInfo(map).completeBaseName());
+        expectPhaserPlacesTheSourcePixels(program, source, plainCopy(source), out);
+    }
+}
