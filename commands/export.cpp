@@ -1,6 +1,7 @@
 #include "commands/export.h"
 
 #include "export/exportsheets.h"
+#include "export/godotwriter.h"
 #include "export/phaserwriter.h"
 #include "runtime/outputfiles.h"
 #include "runtime/paths.h"
@@ -20,7 +21,7 @@ struct OutFile {
 };
 
 QString engineName(Engine engine) {
-    return engine == Engine::Phaser ? QStringLiteral("Phaser") : engine == Engine::Godot ? QStringLiteral("Godot") : QStringLiteral("LDtk");
+    return engine == Engine::Phaser ? QStringLiteral("Phaser") : QStringLiteral("Godot");
 }
 
 // Refuses, before anything is written, what the engine cannot place.
@@ -32,6 +33,22 @@ void refuseMap(const TiledMap& map, const QString& named, Engine engine) {
     if (!orthogonal && (engine != Engine::Phaser || map.orientation != "isometric")) {
         throw Refused(QStringLiteral("a %1 map, which export to %2 does not write").arg(map.orientation, engineName(engine)), named);
     }
+}
+
+// The folder res:// stands for: the nearest one above the export's folder (or it) that holds
+// a Godot project, else the export's folder.
+void godotRoot(const QString& folder, ExportResult& result) {
+    for (QDir dir(folder);;) {
+        if (QFileInfo::exists(dir.filePath(QStringLiteral("project.godot")))) {
+            result.resourceRoot = dir.absolutePath();
+            result.godotProject = true;
+            return;
+        }
+        if (!dir.cdUp()) {
+            break;
+        }
+    }
+    result.resourceRoot = QDir(folder).absolutePath();
 }
 
 void exportMaps(const ExportRequest& request, ExportResult& result) {
@@ -82,9 +99,20 @@ void exportMaps(const ExportRequest& request, ExportResult& result) {
     std::vector<OutFile> files;
     ExportCounts counts;
     const QString absolute = QFileInfo(folder).absoluteFilePath();
-    for (std::size_t k = 0; k < maps.size(); ++k) {
-        const QString base = request.name.isEmpty() ? QFileInfo(request.maps[static_cast<qsizetype>(k)]).completeBaseName() : request.name;
-        files.push_back({base + ".json", PhaserMap(maps[k], sheets, absolute, counts)});
+    const auto baseOf = [&](std::size_t k) { return QFileInfo(request.maps[static_cast<qsizetype>(k)]).completeBaseName(); };
+    if (request.engine == Engine::Phaser) {
+        for (std::size_t k = 0; k < maps.size(); ++k) {
+            files.push_back({(request.name.isEmpty() ? baseOf(k) : request.name) + ".json", PhaserMap(maps[k], sheets, absolute, counts)});
+        }
+    } else {
+        const QString tileset = (request.name.isEmpty() ? QStringLiteral("tileset") : request.name) + ".tres";
+        godotRoot(absolute, result);
+        const QString relative = QDir(result.resourceRoot).relativeFilePath(absolute);
+        GodotWriter writer(sheets, relative == "." ? QStringLiteral("res://") : QStringLiteral("res://%1/").arg(relative), tileset);
+        for (std::size_t k = 0; k < maps.size(); ++k) {
+            files.push_back({baseOf(k) + ".tscn", writer.Scene(maps[k], baseOf(k), counts)});
+        }
+        files.push_back({tileset, writer.TileSet()});
     }
     for (int sheet = 0; sheet < static_cast<int>(sheets.Sheets().size()); ++sheet) {
         if (sheets.SheetSize(sheet).isEmpty()) {
