@@ -92,65 +92,206 @@ bool samePixels(const QImage& a, const QImage& b) {
     return true;
 }
 
-// Exports map to Phaser and checks cell by cell against tmxrasterizer's drawing of each tile
-// layer of rasterMap (the same map where every layer is opaque, in place and visible).
-// Returns Phaser's reading for further checks.
+// The cells of one tile layer as an engine draws them.
+using Cells = std::map<std::pair<int, int>, QImage>;
+
+// Checks the cells (premultiplied) against tmxrasterizer's drawing of the layer of rasterMap
+// (the source map with every layer opaque, in place and visible); the count compared.
+std::int64_t expectCellsShowRaster(const QString& layer, const Cells& cells, const QString& rasterMap, QSize cell, QSize map,
+                                   const QString& work) {
+    SCOPED_TRACE(layer.toStdString());
+    for (const auto& [at, tile] : cells) {
+        if (tile.size() != cell) {
+            return 0;  // tiles taller or wider than a cell overlap their neighbours
+        }
+    }
+    const QString png = work + "/raster-" + layer + ".png";
+    EXPECT_EQ(runTool("tmxrasterizer", {"--no-smoothing", "--ignore-visibility", "--show-layer", layer, rasterMap, png}).status, 0);
+    const QImage drawn = QImage(png).convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    QImage empty(cell, QImage::Format_ARGB32_Premultiplied);
+    empty.fill(0);
+    int wrong = 0;
+    QString first;
+    for (int y = 0; y < map.height(); ++y) {
+        for (int x = 0; x < map.width(); ++x) {
+            const auto found = cells.find({x, y});
+            const QImage expected = drawn.copy(QRect(QPoint(x * cell.width(), y * cell.height()), cell));
+            if (!samePixels(found == cells.end() ? empty : found->second, expected)) {
+                ++wrong;
+                first = first.isEmpty() ? QStringLiteral("cell %1,%2").arg(x).arg(y) : first;
+            }
+        }
+    }
+    EXPECT_EQ(wrong, 0) << "first at " << first.toStdString();
+    return std::int64_t{map.width()} * map.height();
+}
+
+QJsonObject jsonFile(const QString& path) {
+    QFile file(path);
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << path.toStdString();
+    return QJsonDocument::fromJson(file.readAll()).object();
+}
+
+// Exports map to Phaser and checks, cell by cell, what Phaser's parser places against the
+// source; Phaser's reading for further checks.
 PhaserMap expectPhaserPlacesTheSourcePixels(const TilvexProgram& program, const QString& map, const QString& rasterMap,
                                             const QString& out, const QStringList& extra = {}) {
     const TilvexResult run = program.Run(QStringList{"export", map, "--to", "phaser", "--out", out} + extra);
     EXPECT_EQ(run.status, 0) << run.err.toStdString();
     const QString json = out + "/" + QFileInfo(map).completeBaseName() + ".json";
-    QFile file(json);
-    EXPECT_TRUE(file.open(QIODevice::ReadOnly));
-    const QJsonObject root = QJsonDocument::fromJson(file.readAll()).object();
+    const QJsonObject root = jsonFile(json);
     const QSize cell(root["tilewidth"].toInt(), root["tileheight"].toInt());
-    const int width = root["width"].toInt(), height = root["height"].toInt();
     const PhaserMap phaser = phaserParse(json);
     EXPECT_EQ(phaser.warnings, "0") << map.toStdString();
     std::int64_t compared = 0;
+    std::map<QString, QImage> sheets;
     for (const PhaserLayer& layer : phaser.layers) {
-        SCOPED_TRACE(layer.name.toStdString());
-        const QString name = layer.name.section('/', -1);
-        const QString png = out + "/../raster-" + name + ".png";
-        EXPECT_EQ(runTool("tmxrasterizer", {"--no-smoothing", "--ignore-visibility", "--show-layer", name, rasterMap, png}).status, 0);
-        const QImage drawn = QImage(png).convertToFormat(QImage::Format_ARGB32_Premultiplied);
-        std::map<std::pair<int, int>, const PhaserCell*> placed;
-        bool oversize = false;
+        Cells cells;
         for (const PhaserCell& c : layer.cells) {
-            placed[{c.x, c.y}] = &c;
-            oversize = oversize || c.area.size() != cell;
-        }
-        if (oversize) {
-            continue;  // tiles taller or wider than a cell overlap their neighbours
-        }
-        QImage empty(cell, QImage::Format_ARGB32_Premultiplied);
-        empty.fill(0);
-        std::map<QString, QImage> sheets;
-        int wrong = 0;
-        QString first;
-        for (int y = 0; y < height; ++y) {
-            for (int x = 0; x < width; ++x) {
-                const auto found = placed.find({x, y});
-                QImage actual = empty;
-                if (found != placed.end()) {
-                    const PhaserCell& c = *found->second;
-                    if (sheets.count(c.sheet) == 0) {
-                        sheets[c.sheet] = QImage(out + "/" + c.sheet + ".png");
-                    }
-                    actual = phaserTile(sheets[c.sheet], c);
-                }
-                const QImage expected = drawn.copy(QRect(QPoint(x * cell.width(), y * cell.height()), cell));
-                if (!samePixels(actual, expected)) {
-                    ++wrong;
-                    first = first.isEmpty() ? QStringLiteral("cell %1,%2").arg(x).arg(y) : first;
-                }
-                ++compared;
+            if (sheets.count(c.sheet) == 0) {
+                sheets[c.sheet] = QImage(out + "/" + c.sheet + ".png");
             }
+            cells[{c.x, c.y}] = phaserTile(sheets[c.sheet], c);
         }
-        EXPECT_EQ(wrong, 0) << "first at " << first.toStdString();
+        compared += expectCellsShowRaster(layer.name.section('/', -1), cells, rasterMap, cell,
+                                          QSize(root["width"].toInt(), root["height"].toInt()), out + "/..");
     }
     EXPECT_GT(compared, 0);
     return phaser;
+}
+
+// A scene or resource in Godot's text format as its loader reads it: [tag key=value ...]
+// headers, each followed by key = value lines.
+struct GodotSection {
+    QString tag;
+    std::map<QString, QString> head;
+    std::vector<std::pair<QString, QString>> values;
+    QString Value(const QString& key) const {
+        for (const auto& [k, v] : values) {
+            if (k == key) {
+                return v;
+            }
+        }
+        return QString();
+    }
+};
+
+std::vector<GodotSection> readGodot(const QString& path) {
+    QFile file(path);
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << path.toStdString();
+    std::vector<GodotSection> sections;
+    static const QRegularExpression header(QStringLiteral("^\\[(\\w+)(.*)\\]$"));
+    static const QRegularExpression attribute(QStringLiteral("(\\w+)=(\"(?:[^\"\\\\]|\\\\.)*\"|\\S+)"));
+    for (const QString& line : QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts)) {
+        if (const auto match = header.match(line); match.hasMatch()) {
+            sections.push_back({match.captured(1), {}, {}});
+            for (auto it = attribute.globalMatch(match.captured(2)); it.hasNext();) {
+                const auto a = it.next();
+                QString value = a.captured(2);
+                if (value.startsWith('"')) {
+                    value = value.mid(1, value.size() - 2);
+                }
+                sections.back().head[a.captured(1)] = value;
+            }
+        } else if (!sections.empty() && line.contains(" = ")) {
+            sections.back().values.emplace_back(line.section(" = ", 0, 0), line.section(" = ", 1));
+        }
+    }
+    return sections;
+}
+
+// The numbers inside a constructor's brackets: Vector2i(1, 2), PackedByteArray(...).
+std::vector<double> numbers(const QString& value) {
+    std::vector<double> list;
+    for (const QString& n : value.section('(', 1).section(')', 0, 0).split(',', Qt::SkipEmptyParts)) {
+        list.push_back(n.trimmed().toDouble());
+    }
+    return list;
+}
+
+// The tile as Godot draws an alternative's transform: transposed, then mirrored across,
+// then upside down.
+QImage godotTile(const QImage& tile, int alternative) {
+    QImage image = tile.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    if (alternative & (1 << 14)) {
+        QImage turned(image.height(), image.width(), image.format());
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x) {
+                turned.setPixel(y, x, image.pixel(x, y));
+            }
+        }
+        image = turned;
+    }
+    return image.mirrored((alternative & (1 << 12)) != 0, (alternative & (1 << 13)) != 0);
+}
+
+// Exports the map to Godot into work/levels (work holds project.godot) and checks every
+// TileMapLayer's cells, decoded from the scene and the TileSet, against the source; the
+// scene's sections for further checks.
+std::vector<GodotSection> expectGodotPlacesTheSourcePixels(const TilvexProgram& program, const QString& map, const QString& rasterMap,
+                                                           const QString& work) {
+    QFile(work + "/project.godot").open(QIODevice::WriteOnly);
+    const QString out = work + "/levels";
+    const TilvexResult run = program.Run({"export", map, "--to", "godot", "--out", out});
+    EXPECT_EQ(run.status, 0) << run.err.toStdString();
+    EXPECT_TRUE(run.out.contains("res:// is the Godot project")) << run.out.toStdString();
+    const auto resolve = [&](const QString& res) { return work + "/" + res.mid(QStringLiteral("res://").size()); };
+    std::map<QString, QString> textures;  // by ext_resource id
+    std::map<QString, const GodotSection*> subs;
+    const std::vector<GodotSection> tileset = readGodot(out + "/tileset.tres");
+    std::map<int, QImage> sheets;
+    std::map<int, const GodotSection*> sources;
+    for (const GodotSection& section : tileset) {
+        if (section.tag == "ext_resource") {
+            textures[section.head.at("id")] = resolve(section.head.at("path"));
+        } else if (section.tag == "sub_resource") {
+            subs[section.head.at("id")] = &section;
+        } else if (section.tag == "resource") {
+            for (const auto& [key, value] : section.values) {
+                if (key.startsWith("sources/")) {
+                    const int id = key.mid(8).toInt();
+                    sources[id] = subs.at(value.section('"', 1, 1));
+                    sheets[id] = QImage(textures.at(sources[id]->Value("texture").section('"', 1, 1)));
+                }
+            }
+        }
+    }
+    const std::vector<GodotSection> scene = readGodot(out + "/" + QFileInfo(map).completeBaseName() + ".tscn");
+    EXPECT_EQ(scene[0].tag, "gd_scene");
+    EXPECT_EQ(resolve(scene[1].head.at("path")), out + "/tileset.tres");
+    QFile tmx(rasterMap);
+    EXPECT_TRUE(tmx.open(QIODevice::ReadOnly));
+    const auto mapTag = QRegularExpression(QStringLiteral("<map [^>]*")).match(QString::fromUtf8(tmx.readAll())).captured(0);
+    const auto attribute = [&](const char* name) {
+        return QRegularExpression(QStringLiteral(" %1=\"(\\d+)\"").arg(QLatin1String(name))).match(mapTag).captured(1).toInt();
+    };
+    const QSize mapSize(attribute("width"), attribute("height"));
+    std::int64_t compared = 0;
+    for (const GodotSection& node : scene) {
+        if (node.tag != "node" || node.head.at("type") != "TileMapLayer") {
+            continue;
+        }
+        Cells cells;
+        const QSize cell(attribute("tilewidth"), attribute("tileheight"));
+        const std::vector<double> data = numbers(node.Value("tile_map_data"));
+        EXPECT_EQ((data.size() - 2) % 12, 0u);
+        EXPECT_EQ(data[0] + data[1], 0);  // format 0
+        for (std::size_t k = 2; k + 12 <= data.size(); k += 12) {
+            const auto field = [&](int n) { return static_cast<std::int16_t>(static_cast<int>(data[k + 2 * n]) | static_cast<int>(data[k + 2 * n + 1]) << 8); };
+            const GodotSection& source = *sources.at(field(2));
+            const std::vector<double> margins = numbers(source.Value("margins"));
+            const std::vector<double> separation = numbers(source.Value("separation"));
+            const std::vector<double> region = numbers(source.Value("texture_region_size"));
+            const QSize size(static_cast<int>(region[0]), static_cast<int>(region[1]));
+            EXPECT_FALSE(source.Value(QStringLiteral("%1:%2/0").arg(field(3)).arg(field(4))).isEmpty());
+            const QPoint at(static_cast<int>(margins[0] + field(3) * (size.width() + separation[0])),
+                            static_cast<int>(margins[1] + field(4) * (size.height() + separation[1])));
+            cells[{field(0), field(1)}] = godotTile(sheets.at(field(2)).copy(QRect(at, size)), static_cast<std::uint16_t>(field(5)));
+        }
+        compared += expectCellsShowRaster(node.head.at("name"), cells, rasterMap, cell, mapSize, work);
+    }
+    EXPECT_GT(compared, 0);
+    return scene;
 }
 
 // A copy of a TMX map beside it whose layers are all opaque, in place, untinted and visible.
@@ -319,6 +460,48 @@ TEST(ExportPhaser, OwnMapsInEveryEncodingPlaceTheSourcePixels) {
             // The text object is left out; the rectangle, polygon and tile object are kept.
             EXPECT_EQ(phaser.objects, QStringList{"deco/things 3 1"});
         }
+    }
+}
+
+TEST(ExportGodot, OwnMapsInEveryEncodingPlaceTheSourcePixelsInLayersInOrder) {
+    if (QStandardPaths::findExecutable("tmxrasterizer").isEmpty()) {
+        GTEST_SKIP() << "tmxrasterizer (Debian package tiled) is not installed";
+    }
+    TestFolder folder;
+    const TilvexProgram program(folder);
+    for (const QString encoding : {"csv", "xml", "zlib"}) {
+        SCOPED_TRACE(encoding.toStdString());
+        const QString work = folder.File(encoding);
+        QDir().mkpath(work + "/maps");
+        const OwnMap map = ownMap(work + "/maps", encoding);
+        const std::vector<GodotSection> scene = expectGodotPlacesTheSourcePixels(program, map.tmx, map.plain, work);
+        QStringList nodes;
+        for (const GodotSection& node : scene) {
+            if (node.tag == "node") {
+                nodes += QStringList{node.head.at("name"), node.head.at("type"), node.head.count("parent") ? node.head.at("parent") : "",
+                                     node.Value("position"), node.Value("visible"), node.Value("modulate")}
+                             .join('|');
+            }
+        }
+        EXPECT_EQ(nodes, (QStringList{"level_" + encoding + "|Node2D||||", "ground|TileMapLayer|.|||", "deco|Node2D|.|Vector2(8, 4)||Color(1, 1, 1, 0.5)",
+                                      "top|TileMapLayer|deco||false|"}));
+    }
+}
+
+TEST(ExportGodot, TiledsSamplesAsSavedPlaceTheSourcePixels) {
+    const QString samples = QStringLiteral("/usr/share/doc/tiled/examples");
+    if (QStandardPaths::findExecutable("tmxrasterizer").isEmpty() || !QFileInfo::exists(samples + "/desert.tmx")) {
+        GTEST_SKIP() << "tmxrasterizer or the sample maps of Debian's tiled are not installed";
+    }
+    TestFolder folder;
+    const TilvexProgram program(folder);
+    ASSERT_EQ(runTool("cp", {"-r", samples, folder.File("examples")}).status, 0);
+    for (const QString map : {"desert.tmx", "sewers.tmx", "rpg/island.tmx"}) {
+        SCOPED_TRACE(map.toStdString());
+        const QString source = folder.File("examples/" + map);
+        const QString work = folder.File("godot-" + QFileInfo(map).completeBaseName());
+        QDir().mkpath(work);
+        expectGodotPlacesTheSourcePixels(program, source, plainCopy(source), work);
     }
 }
 
