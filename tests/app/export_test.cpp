@@ -523,3 +523,49 @@ TEST(ExportPhaser, TiledsSamplesAsSavedPlaceTheSourcePixels) {
         expectPhaserPlacesTheSourcePixels(program, source, plainCopy(source), out);
     }
 }
+
+TEST(Export, RefusalsNameTheirFileAndWriteNothing) {
+    TestFolder folder;
+    const TilvexProgram program(folder);
+    const QString maps = folder.File("maps");
+    QDir().mkpath(maps);
+    const OwnMap map = ownMap(maps, QStringLiteral("csv"));
+    QFile tmx(map.tmx);
+    ASSERT_TRUE(tmx.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(tmx.readAll());
+    for (const auto& [name, edited] : {std::pair<QString, QString>{"infinite.tmx", QString(text).replace("infinite=\"0\"", "infinite=\"1\"")},
+                                       {"missing.tmx", QString(text).replace("a.tsx", "gone.tsx")},
+                                       {"hexagonal.tmx", QString(text).replace("orthogonal", "hexagonal")}}) {
+        QFile file(maps + "/" + name);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(edited.toUtf8());
+    }
+    QFile(folder.File("afile")).open(QIODevice::WriteOnly);
+    struct Case {
+        QStringList arguments;
+        int status;
+        QString message;  // in stderr
+    };
+    const QString out = folder.File("out");
+    const Case cases[] = {
+        {{map.tmx, "--to", "phaser", "--out", maps}, 2, "holds " + map.tmx},
+        {{map.tmx, "--to", "godot", "--out", folder.Path()}, 2, "which is read"},
+        {{map.tmx, "--out", out}, 2, "export needs --to"},
+        {{map.tmx, "--to", "unity", "--out", out}, 2, "--to unity"},
+        {{map.tmx, map.plain, "--to", "phaser", "--name", "x", "--out", out}, 2, "--name"},
+        {{maps + "/infinite.tmx", "--to", "phaser", "--out", out}, 2, maps + "/infinite.tmx: an infinite map"},
+        {{maps + "/hexagonal.tmx", "--to", "phaser", "--out", out}, 2, "hexagonal"},
+        {{map.tmx, maps + "/missing.tmx", "--to", "godot", "--out", out}, 1, maps + "/gone.tsx is missing"},
+        {{map.tmx, "--to", "phaser", "--out", folder.File("afile")}, 1, "afile"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.arguments.join(' ').toStdString());
+        const QStringList before = QDir(maps).entryList(QDir::Files | QDir::Hidden);
+        const TilvexResult run = program.Run(QStringList{"export"} + c.arguments);
+        EXPECT_EQ(run.status, c.status);
+        EXPECT_TRUE(run.err.contains(c.message)) << run.err.toStdString();
+        EXPECT_FALSE(QFileInfo::exists(out));
+        EXPECT_EQ(QDir(maps).entryList(QDir::Files | QDir::Hidden), before);
+        EXPECT_EQ(QFileInfo(folder.File("afile")).size(), 0);
+    }
+}
