@@ -32,7 +32,7 @@ seconds() {
   awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f", b - a }'
 }
 
-best() { tr ' ' '\n' | sort -g | head -1; }
+best() { tr ' ' '\n' | grep . | sort -g | head -1; }
 tilvex_runs="" tiled_runs=""
 for round in 1 2 3; do
   rm -rf "$work/tilvex" "$work/tiled"
