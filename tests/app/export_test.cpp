@@ -463,6 +463,35 @@ TEST(ExportPhaser, OwnMapsInEveryEncodingPlaceTheSourcePixels) {
     }
 }
 
+TEST(ExportPhaser, LevelMapsThatSplitWritesPlaceTheSourcePixels) {
+    if (!phaserThere()) {
+        GTEST_SKIP() << "node with npm phaser (bash scripts/setup.sh installs it into build-node/) or tmxrasterizer is missing";
+    }
+    TestFolder folder;
+    const TilvexProgram program(folder);
+    // A level of repeated, mirrored and turned tiles, split into an image collection and a map of flips.
+    QImage level(96, 64, QImage::Format_ARGB32);
+    for (int k = 0; k < 24; ++k) {
+        const QImage tile = tilePicture(QSize(16, 16), k % 5);
+        QPainter(&level).drawImage((k % 6) * 16, (k / 6) * 16, k % 3 == 1 ? tile.mirrored(true, false) : k % 3 == 2 ? tile.transformed(QTransform().rotate(90)) : tile);
+    }
+    level.save(folder.File("level.png"));
+    for (const QString map : {"level.tmx", "level.tmj"}) {
+        SCOPED_TRACE(map.toStdString());
+        const QString work = folder.File(QFileInfo(map).suffix());
+        QDir().mkpath(work + "/tiles");
+        const TilvexResult split = program.Run({"split", folder.File("level.png"), work + "/tiles", "--tile", "16", "--format", "png", "--unique",
+                                                "--flips", "--map", work + "/" + map, "--tileset", work + "/level.tsx"});
+        ASSERT_EQ(split.status, 0) << split.err.toStdString();
+        QString raster = work + "/" + map;
+        if (map.endsWith(".tmj")) {
+            raster = work + "/raster.tmx";
+            ASSERT_EQ(runTool("tiled", {"--export-map", work + "/" + map, raster}).status, 0);
+        }
+        expectPhaserPlacesTheSourcePixels(program, work + "/" + map, raster, work + "/out");
+    }
+}
+
 TEST(ExportGodot, OwnMapsInEveryEncodingPlaceTheSourcePixelsInLayersInOrder) {
     if (QStandardPaths::findExecutable("tmxrasterizer").isEmpty()) {
         GTEST_SKIP() << "tmxrasterizer (Debian package tiled) is not installed";
