@@ -67,7 +67,8 @@ void exportMaps(const ExportRequest& request, ExportResult& result) {
     std::set<QString> names;
     QStringList inputs;
     for (const QString& named : request.maps) {
-        if (!IsTiledMapName(named)) {
+        // A .json is read as Tiled's JSON map; one that holds no map is refused by the reader.
+        if (!IsTiledMapName(named) && QFileInfo(named).suffix().compare("json", Qt::CaseInsensitive) != 0) {
             throw Refused(QStringLiteral("not a map file (.tmx, .tmj or .json)"), named);
         }
         if (!QFileInfo(named).isFile()) {

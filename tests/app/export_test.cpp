@@ -440,8 +440,8 @@ TEST(ExportPhaser, OwnMapsInEveryEncodingPlaceTheSourcePixels) {
         QDir().mkpath(work + "/maps");
         OwnMap map = ownMap(work + "/maps", encoding == "tmj" ? QStringLiteral("zlib") : encoding);
         if (encoding == "tmj") {
-            // Tiled's own JSON of the map.
-            const QString tmj = work + "/maps/level.tmj";
+            // Tiled's own JSON of the map, under the name .json that export reads by content.
+            const QString tmj = work + "/maps/level.json";
             ASSERT_EQ(runTool("tiled", {"--export-map", map.tmx, tmj}).status, 0);
             map.tmx = tmj;
         }
