@@ -9,6 +9,7 @@
 
 #include "commands/compile.h"
 #include "commands/drawmap.h"
+#include "commands/export.h"
 #include "commands/extrude.h"
 #include "commands/info.h"
 #include "commands/optimize.h"
@@ -112,6 +113,22 @@ int runOptimize(const Request& request, const TileOptions& options) {
     return report(request, result, [&] { return SummaryLine(result, options.extrude, dryRun); });
 }
 
+int runExport(const Request& request, const TileOptions& options) {
+    ExportRequest exportRequest{request.operands, Engine::Phaser, request.Value("--out").value_or(QString()), options.extrude,
+                                request.Value("--name").value_or(QString())};
+    const QString to = request.Value("--to").value_or(QString()).toLower();
+    if (to.isEmpty()) {
+        return RefuseRun(QStringLiteral("export needs --to phaser or godot"));
+    }
+    if (to == "godot") {
+        exportRequest.engine = Engine::Godot;
+    } else if (to != "phaser") {
+        return RefuseRun(QStringLiteral("--to %1: not phaser or godot").arg(*request.Value("--to")));
+    }
+    const ExportResult result = RunExport(exportRequest);
+    return report(request, result, [&] { return SummaryLine(result, request.Value("--out").value_or(QString()), options.extrude); });
+}
+
 // The command's operands counted: the problem when there are too few or too many.
 QString operandProblem(const Request& request, const QStringList& names) {
     const qsizetype given = request.operands.size();
@@ -136,15 +153,15 @@ int runCommand(Request& request) {
         }
         return runInfo(request);
     }
-    if (command == "optimize") {
+    if (command == "optimize" || command == "export") {
         if (request.operands.isEmpty()) {
-            return report.RefuseUsage(QStringLiteral("optimize needs at least one MAP"));
+            return report.RefuseUsage(QStringLiteral("%1 needs at least one MAP").arg(command));
         }
         TileOptions options;
         if (const QString bad = ReadTileOptions(request, options); !bad.isEmpty()) {
             return RefuseRun(bad);
         }
-        return runOptimize(request, options);
+        return command == "export" ? runExport(request, options) : runOptimize(request, options);
     }
     const bool mapCompile = command == "compile" && request.Has("--map");
     const QString problem =
@@ -199,7 +216,8 @@ int RunBatch(const QStringList& arguments) {
     const char* help = command == "split" ? SplitHelp : command == "compile" ? CompileHelp
                                           : command == "info"  ? InfoHelp
                                           : command == "extrude" ? ExtrudeHelp
-                                          : command == "optimize" ? OptimizeHelp : nullptr;
+                                          : command == "optimize" ? OptimizeHelp
+                                          : command == "export" ? ExportHelp : nullptr;
     if (problem.isEmpty() && command.isEmpty()) {
         problem = QStringLiteral("no command given");
     } else if (problem.isEmpty() && help == nullptr) {

@@ -16,7 +16,7 @@
 namespace {
 const QStringList ValueOptions = {"--start",  "--width",   "--tile", "--margin",      "--spacing",
                                   "--format", "--tileset", "--map",  "--empty-colour", "--layer", "--extrude", "--out",
-                                  "--scale", "--tilesize", "--size", "--hide-layer", "--show-layer", "--advance-animations"};
+                                  "--scale", "--tilesize", "--size", "--hide-layer", "--show-layer", "--advance-animations", "--to", "--name"};
 const QStringList FlagOptions = {"--exact", "--keep-edges", "--unique", "--flips", "--skip-empty", "--hidden", "--dry-run",
                                  "--ignore-visibility", "--anti-aliasing", "--smoothing", "--animate"};
 // Options that name one more thing each time they are given.
@@ -254,6 +254,11 @@ QString RefuseOptionsOf(const Request& request) {
         for (const char* taken : {"--tile", "--margin", "--spacing", "--extrude"}) {
             refused.removeAll(QString::fromLatin1(taken));
         }
+    } else if (request.command == "export") {
+        refused = ValueOptions + FlagOptions;
+        for (const char* taken : {"--to", "--out", "--extrude", "--name"}) {
+            refused.removeAll(QString::fromLatin1(taken));
+        }
     } else if (request.command == "optimize") {
         refused = {"--keep-edges", "--unique", "--skip-empty", "--empty-colour", "--layer", "--hidden", "--start", "--exact", "--tile",
                    "--margin", "--spacing", "--map"};
@@ -279,8 +284,11 @@ QString RefuseOptionsOf(const Request& request) {
     if (request.command == "compile" && !request.Has("--map")) {
         refused += QStringList{"--keep-edges", "--unique", "--flips", "--skip-empty", "--empty-colour", "--layer", "--hidden"} + DrawingOptions;
     }
-    if (request.command != "optimize") {
+    if (request.command != "optimize" && request.command != "export") {
         refused += {"--out", "--dry-run"};
+    }
+    if (request.command != "export") {
+        refused += {"--to", "--name"};
     }
     for (const QString& name : refused) {
         if (request.Has(name)) {

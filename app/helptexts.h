@@ -7,3 +7,4 @@ extern const char* const CompileHelp;
 extern const char* const InfoHelp;
 extern const char* const ExtrudeHelp;
 extern const char* const OptimizeHelp;
+extern const char* const ExportHelp;

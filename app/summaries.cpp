@@ -2,6 +2,7 @@
 
 #include "commands/compile.h"
 #include "commands/drawmap.h"
+#include "commands/export.h"
 #include "commands/extrude.h"
 #include "commands/info.h"
 #include "commands/optimize.h"
@@ -99,6 +100,32 @@ QString SummaryLine(const OptimizeResult& result, int extrusion, bool dryRun) {
         .arg(seconds(result.seconds))
         .arg((extrusion > 0 ? "; " + ExtrusionSummary(extrusion, result.extruded) : QString()) +
              (dryRun ? QStringLiteral(" (dry run: nothing written)") : QString()));
+}
+
+QString SummaryLine(const ExportResult& result, const QString& out, int extrusion) {
+    QString line = QStringLiteral("%1 maps exported to %2 for %3: %4 tile layers, %5 tiles placed, %6 sheets written, %7 objects kept")
+                       .arg(result.CountOf("maps"))
+                       .arg(out, result.engine)
+                       .arg(result.CountOf("layers"))
+                       .arg(result.CountOf("tiles"))
+                       .arg(result.CountOf("sheets"))
+                       .arg(result.CountOf("objects"));
+    QStringList leftOut;
+    if (const std::int64_t objects = result.CountOf("objectsLeftOut"); objects > 0) {
+        leftOut += QStringLiteral("%1 objects").arg(objects);
+    }
+    if (const std::int64_t layers = result.CountOf("layersLeftOut"); layers > 0) {
+        leftOut += QStringLiteral("%1 layers of other kinds").arg(layers);
+    }
+    line += leftOut.isEmpty() ? QStringLiteral("; nothing left out") : QStringLiteral("; left out: %1").arg(leftOut.join(", "));
+    if (!result.resourceRoot.isEmpty()) {
+        line += result.godotProject ? QStringLiteral("; res:// is the Godot project %1").arg(result.resourceRoot)
+                                    : QStringLiteral("; res:// is %1 (no project.godot above it)").arg(result.resourceRoot);
+    }
+    if (extrusion > 0) {
+        line += QStringLiteral("; sheets extruded by %1").arg(extrusion);
+    }
+    return line;
 }
 
 QString InfoLines(const FileInfo& info) {

@@ -4,6 +4,7 @@
 
 struct CompileResult;
 struct DrawMapResult;
+struct ExportResult;
 struct ExtrudeResult;
 struct FileInfo;
 struct OptimizeResult;
@@ -15,6 +16,7 @@ QString SummaryLine(const CompileResult& result);
 QString SummaryLine(const DrawMapResult& result, const QString& destination);
 QString SummaryLine(const ExtrudeResult& result, int extrusion);
 QString SummaryLine(const OptimizeResult& result, int extrusion, bool dryRun);
+QString SummaryLine(const ExportResult& result, const QString& out, int extrusion);
 
 // The lines of info on stdout for a file read well: the picture's, or one a map layer.
 QString InfoLines(const FileInfo& info);

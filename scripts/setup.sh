@@ -34,3 +34,9 @@ if command -v npm >/dev/null 2>&1 && [ ! -f "$root/build-node/node_modules/tile-
   npm install --silent --no-audit --no-fund --prefix "$root/build-node" tile-extruder >/dev/null 2>&1 ||
     echo "tile-extruder could not be installed; the tests that compare with it will skip"
 fi
+
+# Phaser (npm), whose own Tiled parser the export tests run under Node on the maps written.
+if command -v npm >/dev/null 2>&1 && [ ! -f "$root/build-node/node_modules/phaser/dist/phaser.js" ]; then
+  npm install --silent --no-audit --no-fund --prefix "$root/build-node" phaser >/dev/null 2>&1 ||
+    echo "phaser could not be installed; the tests that run its parser will skip"
+fi

@@ -1,5 +1,7 @@
 #include "tiled/templates.h"
 
+#include <algorithm>
+
 #include "runtime/wholefile.h"
 #include "tiled/tiledfiles.h"
 #include "tiled/tiledvalues.h"
@@ -39,7 +41,20 @@ TiledObject merged(const TiledObject& instance, const TiledObject& base) {
     if (given & TiledObject::Visible) result.visible = instance.visible;
     if (given & TiledObject::Opacity) result.opacity = instance.opacity;
     if (given & TiledObject::Gid) result.gid = instance.gid;
-    if (given & TiledObject::Shape) result.kind = (given & TiledObject::Text) != 0 ? ObjectKind::Text : ObjectKind::Shape;
+    if (given & TiledObject::Shape) {
+        result.kind = (given & TiledObject::Text) != 0 ? ObjectKind::Text : ObjectKind::Shape;
+        result.shape = instance.shape;
+        result.points = instance.points;
+    }
+    // Properties of the instance's own over the template's, name by name.
+    for (const TiledProperty& own : instance.properties) {
+        auto same = std::find_if(result.properties.begin(), result.properties.end(), [&](const TiledProperty& p) { return p.name == own.name; });
+        if (same != result.properties.end()) {
+            *same = own;
+        } else {
+            result.properties.push_back(own);
+        }
+    }
     result.given = base.given | given;
     return result;
 }

@@ -109,6 +109,11 @@ struct TiledObject {
     unsigned given = 0;
     QString templateFile;  // absolute; the instance's template, resolved into the fields above
     bool gidFromTemplate = false;  // the gid is in a template's tileset, not the map's
+    // Shapes: "rectangle", "ellipse", "point", "polygon" or "polyline", with the points of the
+    // last two relative to the position.
+    QString shape = QStringLiteral("rectangle");
+    std::vector<QPointF> points;
+    std::vector<TiledProperty> properties;
 };
 
 // A rectangle of cells of a tile layer: the whole layer on a finite map, one <chunk> on an

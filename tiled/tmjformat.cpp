@@ -113,6 +113,20 @@ TiledObject ReadTmjObject(const QString& file, const QJsonObject& o) {
         result.kind = ObjectKind::Template;
         result.templateFile = PathBeside(file, o.value("template").toString());
     }
+    for (const char* shape : {"ellipse", "point"}) {
+        if (o.value(shape).toBool()) {
+            result.shape = QString::fromLatin1(shape);
+        }
+    }
+    for (const char* shape : {"polygon", "polyline"}) {
+        if (o.value(shape).isArray()) {
+            result.shape = QString::fromLatin1(shape);
+            for (const QJsonValue& point : o.value(shape).toArray()) {
+                result.points.emplace_back(real(file, point.toObject(), "x"), real(file, point.toObject(), "y"));
+            }
+        }
+    }
+    result.properties = properties(o);
     return result;
 }
 

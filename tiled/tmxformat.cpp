@@ -163,6 +163,20 @@ TiledObject ReadTmxObject(const QString& file, const XmlNode& node) {
         result.kind = ObjectKind::Template;
         result.templateFile = PathBeside(file, node.Attr("template"));
     }
+    for (const char* shape : {"ellipse", "point"}) {
+        if (node.Child(shape) != nullptr) {
+            result.shape = QString::fromLatin1(shape);
+        }
+    }
+    for (const char* shape : {"polygon", "polyline"}) {
+        if (const XmlNode* points = node.Child(shape)) {
+            result.shape = QString::fromLatin1(shape);
+            for (const QString& pair : points->Attr("points").split(' ', Qt::SkipEmptyParts)) {
+                result.points.emplace_back(MapReal(file, "point x", pair.section(',', 0, 0)), MapReal(file, "point y", pair.section(',', 1, 1)));
+            }
+        }
+    }
+    result.properties = properties(node);
     return result;
 }
 

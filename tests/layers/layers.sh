@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The layers depend one way (window -> conversion -> surfaces -> records -> imaging ->
-# runtime, and maps -> tiled -> sheets -> imaging): no file includes a layer it may not use, and the batch
+# runtime, and export -> maps -> tiled -> sheets -> imaging): no file includes a layer it may not use, and the batch
 # program links no widget.
 #   layers.sh SOURCE_DIR TILVEX_PROGRAM
 set -uo pipefail
@@ -12,11 +12,12 @@ declare -A may_use=(
   [sheets]="runtime imaging sheets"
   [tiled]="runtime imaging sheets tiled"
   [maps]="runtime imaging sheets tiled maps"
+  [export]="runtime imaging sheets tiled maps export"
   [records]="runtime imaging records"
   [surfaces]="runtime imaging records surfaces"
   [conversion]="runtime imaging records surfaces conversion"
   [window]="runtime imaging records surfaces conversion window"
-  [commands]="runtime imaging records surfaces conversion sheets tiled maps commands"
+  [commands]="runtime imaging records surfaces conversion sheets tiled maps export commands"
 )
 status=0
 

@@ -1,0 +1,77 @@
+#pragma once
+
+#include "sheets/tilegrid.h"
+#include "tiled/tiledmodel.h"
+
+#include <QByteArray>
+#include <QImage>
+#include <QString>
+#include <QStringList>
+
+#include <map>
+#include <vector>
+
+// The sheets that maps exported to a game engine draw from, since engines draw tile layers
+// only from sheets: a tileset's sheet as it is (its tile ids its indices), an image
+// collection packed into one sheet per tile size. A tileset several maps share by file
+// becomes one set of sheets. Tiles are kept as pictures so a writer may add more (LDtk's
+// turned copies); the sheets are drawn with no margin or spacing, or extruded.
+class ExportSheets {
+public:
+    struct Sheet {
+        QString name;       // the engine's tileset name, and the PNG's base name
+        QSize tile;
+        int columns = 0;
+        std::vector<QImage> tiles;  // RGBA8888, straight alpha; a null one is an empty cell
+        std::vector<const TiledTile*> info;  // each tile's class and properties, null for none
+    };
+    // Where a gid's tile lies: a sheet and its index there; sheet -1 for none.
+    struct Place {
+        int sheet = -1;
+        int index = 0;
+    };
+
+    explicit ExportSheets(int extrusion) : extrusion_(extrusion) {}
+
+    // Adds the sheets of the tilesets whose tiles the map places; 481 naming a missing or
+    // unreadable picture. The map must outlive this.
+    void Gather(const TiledMap& map);
+    Place Of(const TiledMap& map, std::uint32_t gid) const;
+    // The sheets a tileset of a gathered map went to (none where the map places none of its tiles).
+    std::vector<int> SheetsOf(const TiledTileset& tileset) const;
+    // A tile added to the sheet; its index.
+    int Append(int sheet, const QImage& tile);
+
+    const std::vector<Sheet>& Sheets() const { return sheets_; }
+    // The grid an engine reads the sheet's PNG with.
+    TileGrid Grid(int sheet) const;
+    QSize SheetSize(int sheet) const;
+    // The cells of the sheet's grid, its tiles and the empty cells after them.
+    int Capacity(int sheet) const;
+    QString FileName(int sheet) const { return sheets_[static_cast<std::size_t>(sheet)].name + ".png"; }
+    // The sheet drawn (and extruded) as a PNG file.
+    QByteArray Png(int sheet) const;
+    // Every picture file read.
+    const QStringList& Inputs() const { return inputs_; }
+
+private:
+    int newSheet(const QString& name, QSize tile);
+    struct Gathered;
+    void gatherSheet(const TiledTileset& tileset, Gathered& into);
+    void gatherCollection(const TiledTileset& tileset, Gathered& into);
+
+    int extrusion_;
+    std::vector<Sheet> sheets_;
+    QStringList inputs_;
+    // The sheets of a tileset, by its file (or its map and place, when embedded), and which
+    // sheet each local id went to.
+    struct Gathered {
+        std::vector<int> sheets;
+        std::map<int, Place> places;
+    };
+    std::map<QString, Gathered> byKey_;
+    std::map<const TiledTileset*, const Gathered*> byTileset_;
+};
+
+// A picture file with straight alpha as RGBA8888, the tileset's trans colour cleared.
+QImage StraightPicture(const QString& path, std::optional<QRgb> trans);
