@@ -1,7 +1,5 @@
 #include "tiled/templates.h"
 
-#include <algorithm>
-
 #include "runtime/wholefile.h"
 #include "tiled/tiledfiles.h"
 #include "tiled/tiledvalues.h"
@@ -10,6 +8,8 @@
 #include "tiled/xmltree.h"
 
 #include <QFileInfo>
+
+#include <algorithm>
 #include <QJsonObject>
 
 #include <map>
