@@ -8,10 +8,9 @@
 #include "tiled/xmltree.h"
 
 #include <QFileInfo>
-
-#include <algorithm>
 #include <QJsonObject>
 
+#include <algorithm>
 #include <map>
 
 namespace {
