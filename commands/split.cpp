@@ -164,7 +164,8 @@ void splitLevel(const SplitRequest& request, SplitResult& result) {
     std::optional<FileLock> turn;
     // A tileset in a folder still to be made: the folder's parent is locked.
     if (!tileset.isEmpty()) {
-        turn.emplace(QFileInfo(QFileInfo(tilesetFile).absolutePath()).isDir() ? tilesetFile : QDir::cleanPath(request.destination));
+        const bool folderThere = QFileInfo(QFileInfo(tilesetFile).absolutePath()).isDir();
+        turn.emplace(folderThere ? tilesetFile : QDir::cleanPath(request.destination));
     }
     // A tileset given and there already: its tiles keep their ids, new ones follow.
     std::optional<TilesetReader> shared;
@@ -211,8 +212,7 @@ void splitLevel(const SplitRequest& request, SplitResult& result) {
         map.Background = emptyColour;
     }
 
-    const bool newFolder = !QFileInfo::exists(request.destination) && !QFileInfo(request.destination).isSymLink();
-    if (!newFolder) {
+    if (QFileInfo(folder).isDir()) {
         OutputFiles::Folder(folder);
     }
     RefuseSourceAmongTiles(source, folder, options.start + std::int64_t{known}, index.Count() - known, TileSuffix(options.format));
@@ -234,8 +234,12 @@ void splitLevel(const SplitRequest& request, SplitResult& result) {
     // The tiles, info.ini, and a new tileset and the map where they lie in the folder, are made
     // out of sight and appear as one; files elsewhere follow.
     StagingFolder staged(request.destination);
-    const auto inside = [&](const QString& file) { return staged.New() && !file.isEmpty() && QFileInfo(file).absolutePath() == QFileInfo(folder).absoluteFilePath(); };
-    const auto stagedPath = [&](const QString& file) { return inside(file) ? staged.Path(ToFsPath(QFileInfo(file).fileName()).string()) : file; };
+    const auto inside = [&](const QString& file) {
+        return staged.New() && !file.isEmpty() && QFileInfo(file).absolutePath() == QFileInfo(folder).absoluteFilePath();
+    };
+    const auto stagedPath = [&](const QString& file) {
+        return inside(file) ? staged.Path(ToFsPath(QFileInfo(file).fileName()).string()) : file;
+    };
     UniqueSplitter::WriteTiles(index, known, staged.Path(std::string()), options.start, options.format);
     const bool tilesetInside = !shared && inside(tilesetFile);
     const bool mapInside = inside(mapFile) && (tileset.isEmpty() || tilesetInside);

@@ -67,7 +67,8 @@ int OutputFiles::FreeInterim(const QStringList& paths) {
     return 1;
 }
 
-void OutputFiles::SheetAndTileset(const QString& sheet, const QString& tileset, const std::function<void(const QString&)>& writeSheet,
+void OutputFiles::SheetAndTileset(const QString& sheet, const QString& tileset,
+                                  const std::function<void(const QString&)>& writeSheet,
                                   const std::function<void(const QString&)>& writeTileset) {
     if (!QFileInfo::exists(sheet) || !QFileInfo::exists(tileset)) {
         writeSheet(sheet);

@@ -48,7 +48,8 @@ public:
     // a sheet that is not there: where both exist, the tileset turns first to the new sheet under
     // its interim name, which then takes the sheet's name. writeSheet(path) writes the sheet at
     // path; writeTileset(sheet) writes the tileset describing the sheet at that path.
-    static void SheetAndTileset(const QString& sheet, const QString& tileset, const std::function<void(const QString&)>& writeSheet,
+    static void SheetAndTileset(const QString& sheet, const QString& tileset,
+                                const std::function<void(const QString&)>& writeSheet,
                                 const std::function<void(const QString&)>& writeTileset);
 
 private:

@@ -30,7 +30,8 @@ run_bg() { (exec ./tilvex "$@" --quiet) 2>/dev/null & }
 run_killed_at() {
   local n="$1"
   shift
-  strace -f -o /dev/null -e trace="$steps" -e inject="$steps":signal=SIGKILL:when="$n" ./tilvex "$@" --quiet >/dev/null 2>&1 || true
+  # The shell's own report of each kill goes nowhere.
+  { strace -f -o /dev/null -e trace="$steps" -e inject="$steps":signal=SIGKILL:when="$n" ./tilvex "$@" --quiet >/dev/null 2>&1 || true; } 2>/dev/null
 }
 # How many file steps a whole run takes.
 count_steps() {
@@ -145,6 +146,7 @@ for kind in old new; do
 done
 
 # extrude: OUT.tsx and OUT.png of an extrusion by 1, extruded again by 2.
+mkdir -p sheet
 ./tilvex compile cut1-0 sheet --tile 16 --format png --tileset sheet/t.tsx --quiet
 ext_args=(extrude sheet/t.tsx ext/o.tsx --extrude 2)
 prepare_ext() { rm -rf ext; mkdir ext; ./tilvex extrude sheet/t.tsx ext/o.tsx --extrude 1 --quiet; }
