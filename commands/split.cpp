@@ -137,14 +137,15 @@ QString tilesetOf(const TileOptions& options) {
 }
 
 // A level split without --tileset makes its tileset and tiles new: it replaces no tileset it
-// was not given, nor tiles that another level's tileset may use.
+// was not given (another level's, of the map's name), nor tiles another level's tileset may use.
 void refuseReplacing(const QString& tileset, const QString& tilesetFile, const QStringList& tiles) {
     if (!tileset.isEmpty() && QFileInfo::exists(tilesetFile)) {
         throw Refused(QStringLiteral("the tileset exists and would be replaced; give it with --tileset %1 to add the "
                                      "level's tiles to it, or give another --map or --tileset name").arg(tileset), tileset);
     }
+    // A tile that is a link is replaced, and what it points to left alone.
     for (const QString& tile : tiles) {
-        if (QFileInfo::exists(tile)) {
+        if (QFileInfo(tile).exists() && !QFileInfo(tile).isSymLink()) {
             throw Refused(QStringLiteral("the tile exists and may belong to another level; give that level's tileset with "
                                          "--tileset to add to it, a --start past the folder's tiles, or another folder"), tile);
         }
@@ -220,7 +221,7 @@ void splitLevel(const SplitRequest& request, SplitResult& result) {
     for (std::int32_t id = known; id < index.Count(); ++id) {
         newFiles += folder + TileFileName(options.start + id, options.format);
     }
-    if (!shared) {
+    if (options.tileset.isEmpty()) {
         refuseReplacing(tileset, tilesetFile, newFiles);
     }
     // None of the files may be special, replace the picture being split, or replace a file
