@@ -236,7 +236,7 @@ void splitLevel(const SplitRequest& request, SplitResult& result) {
     // out of sight and appear as one; files elsewhere follow.
     StagingFolder staged(request.destination);
     const auto inside = [&](const QString& file) {
-        return staged.New() && !file.isEmpty() && QFileInfo(file).absolutePath() == QFileInfo(folder).absoluteFilePath();
+        return staged.New() && !file.isEmpty() && QFileInfo(file).absolutePath() == QFileInfo(QDir::cleanPath(folder)).absoluteFilePath();
     };
     const auto stagedPath = [&](const QString& file) {
         return inside(file) ? staged.Path(ToFsPath(QFileInfo(file).fileName()).string()) : file;

@@ -130,7 +130,7 @@ TEST_F(FileSets, KilledAtEachFileStepTheSetIsOldOrNew) {
     const QImage picture = cutLevel("one", 1, F("lv/a.tmx"), F("lv"));
     const QStringList split{"split", F("one.png"), F("new"), "--tile",       "16", "--format",
                             "png",   "--unique",   "--map",  F("new/a.tmx"), "-q"};
-    for (int n = 1; n <= 8; ++n) {
+    for (int n = 1; n <= 36; ++n) {
         killedAt(n, split);
         if (QFileInfo::exists(F("new"))) {
             EXPECT_EQ(drawn(F("new/a.tmx")), picture) << "killed at step " << n;
