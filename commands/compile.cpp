@@ -89,25 +89,31 @@ void compileByGrid(const CompileRequest& request, CompileResult& result) {
     OutputFiles outputs;
     const QString sheetFile = outputs.File(sheetPath);
     const QString tileset = outputs.File(options.tileset);
-    // The rows go out as they are drawn, unless the sheet is extruded or may be indexed.
-    bool banded = false;
-    if (options.extrude == 0) {
-        PictureSink out(sheetFile, size, options.format);
-        banded = builder.BuildBands(tilePath, [&](const QImage& band, int) { out.WriteRows(band); });
-        if (banded) {
-            out.Commit();
+    const auto writeSheet = [&](const QString& path) {
+        // The rows go out as they are drawn, unless the sheet is extruded or may be indexed.
+        bool banded = false;
+        if (options.extrude == 0) {
+            PictureSink out(path, size, options.format);
+            banded = builder.BuildBands(tilePath, [&](const QImage& band, int) { out.WriteRows(band); });
+            if (banded) {
+                out.Commit();
+            }
         }
-    }
-    if (!banded) {
-        QImage sheet = builder.Build(tilePath);
-        if (options.extrude > 0) {
-            sheet = extruder.Extrude(sheet);
+        if (!banded) {
+            QImage sheet = builder.Build(tilePath);
+            if (options.extrude > 0) {
+                sheet = extruder.Extrude(sheet);
+            }
+            WriteTileImage(sheet, size.width(), size.height(), options.format, ChooseFilters(sheet, 0, sheet.height()), path);
         }
-        WriteTileImage(sheet, size.width(), size.height(), options.format, ChooseFilters(sheet, 0, sheet.height()), sheetFile);
-    }
-    if (!options.tileset.isEmpty()) {
-        WriteSheetTileset(tileset, options.extrude > 0 ? extruder.ExtrudedGrid() : grid, static_cast<int>(count), columns,
-                          sheetPath, size);
+    };
+    if (options.tileset.isEmpty()) {
+        writeSheet(sheetFile);
+    } else {
+        OutputFiles::SheetAndTileset(sheetFile, tileset, writeSheet, [&](const QString& image) {
+            WriteSheetTileset(tileset, options.extrude > 0 ? extruder.ExtrudedGrid() : grid, static_cast<int>(count), columns,
+                              image == sheetFile ? sheetPath : image, size);
+        });
     }
     result.sheet = sheetPath;
     result.size = size;

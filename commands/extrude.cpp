@@ -105,17 +105,24 @@ void extrudeTileset(const ExtrudeRequest& request, ExtrudeResult& result) {
     if (OutputFiles::SameFile(sheet, tileset.image.source)) {
         throw Refused(QStringLiteral("the extruded sheet %1 would replace the tileset's own image; give OUT another name").arg(sheet), out);
     }
-    // A linked OUT is written at its target, and stays a link.
-    OutputFiles outputs;
+    // Every destination is checked before anything is written. A linked OUT or sheet is
+    // written at its target, and stays a link; neither may be an input of the run.
+    OutputFiles outputs({source, tileset.image.source});
     const QString tilesetFile = outputs.File(out);
+    const QString sheetFile = outputs.File(sheet);
+    outputs.RefuseInputs();
     const TileGrid grid(tileset.tile, tileset.margin, tileset.spacing);
     const SheetExtruder extruder(grid, n);
-    writeExtruded(tileset.image.source, sheet, TileFormat::Png, extruder, grid, result);
     result.extruded = extruder.ExtrudedGrid();
     document.SetNumber("margin", result.extruded.Margin());
     document.SetNumber("spacing", result.extruded.Spacing());
-    document.SetImage(sheet, result.size);
-    AboutFile(out, [&] { document.Save(tilesetFile); });
+    OutputFiles::SheetAndTileset(
+        sheetFile, tilesetFile,
+        [&](const QString& path) { writeExtruded(tileset.image.source, path, TileFormat::Png, extruder, grid, result); },
+        [&](const QString& image) {
+            document.SetImage(image == sheetFile ? sheet : image, result.size);
+            AboutFile(out, [&] { document.Save(tilesetFile); });
+        });
     result.sheet = sheet;
     result.tileset = out;
 }

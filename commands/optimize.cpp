@@ -4,9 +4,12 @@
 
 #include "imaging/picture.h"
 #include "maps/mapoptimizer.h"
+#include "runtime/destination.h"
+#include "runtime/filelock.h"
 #include "runtime/limits.h"
 #include "runtime/outputfiles.h"
 #include "runtime/paths.h"
+#include "runtime/stagingfolder.h"
 #include "runtime/wholefile.h"
 #include "sheets/sheetbuilder.h"
 #include "sheets/sheetextruder.h"
@@ -51,6 +54,34 @@ void refuseNames(const OptimizeRequest& request, const QString& name) {
             throw Refused(QStringLiteral("another map or the tileset has the same name in %1").arg(request.out), map);
         }
     }
+}
+
+// The staged name of a map over the interim tileset.
+const std::string InterimMark = ".interim";
+
+// Replaces the old maps, tileset and sheet of --out so that every map draws as its old or its
+// new self whenever the run stops: the maps first go over the new tileset and sheet under
+// interim names the old ones do not use, then the sheet and tileset take their names, the
+// maps follow them and the interim files go. names: the sheet, the tileset, the maps.
+void placeInSteps(StagingFolder& staged, const std::vector<std::string>& names, const std::string& interimTileset,
+                  const std::string& interimSheet) {
+    std::vector<std::string> all = names;
+    all.push_back(interimTileset);
+    all.push_back(interimSheet);
+    staged.Check(all);
+    staged.Place(interimSheet, interimSheet);
+    staged.Place(interimTileset, interimTileset);
+    for (std::size_t k = 2; k < names.size(); ++k) {
+        staged.Place(names[k] + InterimMark, names[k]);
+    }
+    for (const std::string& file : names) {
+        staged.Place(file, file);
+    }
+    for (const int which : {1, 2}) {
+        staged.Remove(ToFsPath(OutputFiles::InterimName(FromFsPath(names[1]), which)).string());
+        staged.Remove(ToFsPath(OutputFiles::InterimName(FromFsPath(names[0]), which)).string());
+    }
+    staged.Done();
 }
 
 void optimize(const OptimizeRequest& request, OptimizeResult& result) {
@@ -106,29 +137,70 @@ void optimize(const OptimizeRequest& request, OptimizeResult& result) {
     const QString sheetName = QFileInfo(name).completeBaseName() + TileSuffix(format);
     result.extruded = extruder.ExtrudedGrid();
     if (!request.dryRun) {
-        if (!QFileInfo(folder).isDir()) {
-            MakeFolder(request.out);
+        // Runs into one --out take turns; its parent is locked, as --out may not exist yet.
+        const FileLock turn(QDir::cleanPath(request.out));
+        std::vector<std::string> names = {ToFsPath(sheetName).string(), ToFsPath(name).string()};
+        for (const MapDocument& map : optimizer.Maps()) {
+            names.push_back(ToFsPath(QFileInfo(map.File()).fileName()).string());
         }
-        OutputFiles::Folder(folder);
+        if (QFileInfo(folder).isDir()) {
+            OutputFiles::Folder(folder);
+            // Every destination is looked at before anything is written.
+            for (const std::string& file : names) {
+                RefuseSpecialFile(folder + FromFsPath(file));
+            }
+        }
+        StagingFolder staged(request.out);
         QImage sheet = builder.Draw([&](std::int64_t k) { return census.Tile(static_cast<std::int32_t>(k)); });
         if (options.extrude > 0) {
             sheet = extruder.Extrude(sheet);
         }
-        WriteTileImage(sheet, sheetSize.width(), sheetSize.height(), format, ChooseFilters(sheet, 0, sheet.height()), folder + sheetName);
-        XmlNode composed = optimizer.Tileset(columns, sheetName, sheetSize);
-        if (options.extrude > 0) {
-            composed.Set("margin", QString::number(result.extruded.Margin()));
-            composed.Set("spacing", QString::number(result.extruded.Spacing()));
-        }
-        const QByteArray tileset = XmlBytes(composed);
-        WriteWholeFile(folder + name, tileset.constData(), static_cast<std::size_t>(tileset.size()));
-        const QString tilesetPath = QFileInfo(folder + name).absoluteFilePath();
+        WriteTileImage(sheet, sheetSize.width(), sheetSize.height(), format, ChooseFilters(sheet, 0, sheet.height()),
+                       staged.Path(names[0]));
+        sheet = QImage();
+        const auto tilesetBytes = [&](const QString& image) {
+            XmlNode composed = optimizer.Tileset(columns, image, sheetSize);
+            if (options.extrude > 0) {
+                composed.Set("margin", QString::number(result.extruded.Margin()));
+                composed.Set("spacing", QString::number(result.extruded.Spacing()));
+            }
+            return XmlBytes(composed);
+        };
+        const auto stage = [&](const std::string& file, const QByteArray& bytes) {
+            staged.Write(file, bytes.constData(), static_cast<std::size_t>(bytes.size()));
+        };
+        stage(names[1], tilesetBytes(sheetName));
+        // The maps over the tileset as it will be named, and over an interim pair of names
+        // where the old maps' tileset or sheet is to be replaced (see placeInSteps).
+        const bool interim = !staged.New() && (QFileInfo::exists(folder + sheetName) || QFileInfo::exists(folder + name));
+        const int which = OutputFiles::FreeInterim({folder + name, folder + sheetName});
+        const QString interimName = QFileInfo(OutputFiles::InterimName(name, which)).fileName();
+        const QString interimSheet = QFileInfo(OutputFiles::InterimName(sheetName, which)).fileName();
         for (std::size_t k = 0; k < optimizer.Maps().size(); ++k) {
             MapDocument& map = optimizer.Maps()[k];
+            const QString file = folder + QFileInfo(map.File()).fileName();
             map.RenumberGids([&](std::uint32_t gid) { return optimizer.NewGid(k, gid); });
-            map.SetTilesets({{1, tilesetPath}});
-            map.Save(folder + QFileInfo(map.File()).fileName());
-            result.written += folder + QFileInfo(map.File()).fileName();
+            map.SetTilesets({{1, QFileInfo(folder + name).absoluteFilePath()}});
+            stage(names[2 + k], map.Bytes(file));
+            if (interim) {
+                map.SetTilesets({{1, QFileInfo(folder + interimName).absoluteFilePath()}});
+                stage(names[2 + k] + InterimMark, map.Bytes(file));
+            }
+            result.written += file;
+        }
+        if (interim) {
+            stage(ToFsPath(interimName).string(), tilesetBytes(interimSheet));
+            staged.Link(names[0], ToFsPath(interimSheet).string());
+            placeInSteps(staged, names, ToFsPath(interimName).string(), ToFsPath(interimSheet).string());
+        } else if (staged.New()) {
+            staged.Commit([](const QString&) {});
+        } else {
+            // New names: the sheet, then the tileset that describes it, then the maps over it.
+            staged.Check(names);
+            for (const std::string& file : names) {
+                staged.Place(file, file);
+            }
+            staged.Done();
         }
         result.written += folder + sheetName;
         result.written += folder + name;

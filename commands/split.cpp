@@ -136,6 +136,22 @@ QString tilesetOf(const TileOptions& options) {
     return map.dir().filePath(map.completeBaseName() + ".tsx");
 }
 
+// A level split without --tileset makes its tileset and tiles new: it replaces no tileset it
+// was not given (another level's, of the map's name), nor tiles another level's tileset may use.
+void refuseReplacing(const QString& tileset, const QString& tilesetFile, const QStringList& tiles) {
+    if (!tileset.isEmpty() && QFileInfo::exists(tilesetFile)) {
+        throw Refused(QStringLiteral("the tileset exists and would be replaced; give it with --tileset %1 to add the "
+                                     "level's tiles to it, or give another --map or --tileset name").arg(tileset), tileset);
+    }
+    // A tile that is a link is replaced, and what it points to left alone.
+    for (const QString& tile : tiles) {
+        if (QFileInfo(tile).exists() && !QFileInfo(tile).isSymLink()) {
+            throw Refused(QStringLiteral("the tile exists and may belong to another level; give that level's tileset with "
+                                         "--tileset to add to it, a --start past the folder's tiles, or another folder"), tile);
+        }
+    }
+}
+
 void splitLevel(const SplitRequest& request, SplitResult& result) {
     QElapsedTimer timer;
     timer.start();
@@ -147,8 +163,10 @@ void splitLevel(const SplitRequest& request, SplitResult& result) {
     const QString mapFile = LinkTarget(options.map);
     // Runs that share a tileset take turns from reading it to writing it and their maps.
     std::optional<FileLock> turn;
+    // A tileset in a folder still to be made: the folder's parent is locked.
     if (!tileset.isEmpty()) {
-        turn.emplace(tilesetFile);
+        const bool folderThere = QFileInfo(QFileInfo(tilesetFile).absolutePath()).isDir();
+        turn.emplace(folderThere ? tilesetFile : QDir::cleanPath(request.destination));
     }
     // A tileset given and there already: its tiles keep their ids, new ones follow.
     std::optional<TilesetReader> shared;
@@ -195,14 +213,16 @@ void splitLevel(const SplitRequest& request, SplitResult& result) {
         map.Background = emptyColour;
     }
 
-    if (!QFileInfo(folder).isDir()) {
-        MakeFolder(request.destination);
+    if (QFileInfo(folder).isDir()) {
+        OutputFiles::Folder(folder);
     }
-    OutputFiles::Folder(folder);
     RefuseSourceAmongTiles(source, folder, options.start + std::int64_t{known}, index.Count() - known, TileSuffix(options.format));
     QStringList newFiles;
     for (std::int32_t id = known; id < index.Count(); ++id) {
         newFiles += folder + TileFileName(options.start + id, options.format);
+    }
+    if (options.tileset.isEmpty()) {
+        refuseReplacing(tileset, tilesetFile, newFiles);
     }
     // None of the files may be special, replace the picture being split, or replace a file
     // the tileset already uses for another id (its ids would show the new tiles).
@@ -212,22 +232,55 @@ void splitLevel(const SplitRequest& request, SplitResult& result) {
     outputs.File(mapFile);
     RefuseSpecialFile(TileInfoFile(folder));
     outputs.RefuseInputs();
-    UniqueSplitter::WriteTiles(index, known, folder, options.start, options.format);
-    WriteTileCount(folder, next);
-    if (shared) {
-        // The user's tileset keeps all it holds; only the new tiles and the count are ours.
-        TilesetDocument document(tilesetFile);
-        for (std::int32_t id = known; id < index.Count(); ++id) {
-            document.AppendTile(id, folder + TileFileName(options.start + id, options.format), options.grid.Tile());
+    // The tiles, info.ini, and a new tileset and the map where they lie in the folder, are made
+    // out of sight and appear as one; files elsewhere follow.
+    StagingFolder staged(request.destination);
+    const auto inside = [&](const QString& file) {
+        return staged.New() && !file.isEmpty() && QFileInfo(file).absolutePath() == QFileInfo(QDir::cleanPath(folder)).absoluteFilePath();
+    };
+    const auto stagedPath = [&](const QString& file) {
+        return inside(file) ? staged.Path(ToFsPath(QFileInfo(file).fileName()).string()) : file;
+    };
+    UniqueSplitter::WriteTiles(index, known, staged.Path(std::string()), options.start, options.format);
+    const bool tilesetInside = !shared && inside(tilesetFile);
+    const bool mapInside = inside(mapFile) && (tileset.isEmpty() || tilesetInside);
+    const auto writeTileset = [&](const QString& path, const QStringList& tiles) {
+        if (shared) {
+            // The user's tileset keeps all it holds; only the new tiles and the count are ours.
+            TilesetDocument document(tilesetFile);
+            for (std::int32_t id = known; id < index.Count(); ++id) {
+                document.AppendTile(id, tiles[id - known], options.grid.Tile());
+            }
+            document.SetNumber("tilecount", index.Count());
+            document.Save();
+        } else if (!tileset.isEmpty()) {
+            WriteCollectionTileset(path, options.grid.Tile(), tiles);
         }
-        document.SetNumber("tilecount", index.Count());
-        document.Save();
-    } else if (!tileset.isEmpty()) {
-        WriteCollectionTileset(tilesetFile, options.grid.Tile(), newFiles);
+    };
+    const auto writeMap = [&](const QString& path, const QString& tilesetPath) {
+        if (!options.map.isEmpty()) {
+            map.Tileset = tilesetPath;
+            WriteMapFile(path, map);
+        }
+    };
+    staged.Commit([&](const QString& tiles) {
+        WriteTileCount(tiles, next);
+        if (tilesetInside) {
+            QStringList stagedTiles;
+            for (const QString& file : newFiles) {
+                stagedTiles += stagedPath(file);
+            }
+            writeTileset(stagedPath(tilesetFile), stagedTiles);
+        }
+        if (mapInside) {
+            writeMap(stagedPath(mapFile), tilesetInside ? stagedPath(tilesetFile) : tileset);
+        }
+    });
+    if (!tilesetInside) {
+        writeTileset(tilesetFile, newFiles);
     }
-    if (!options.map.isEmpty()) {
-        map.Tileset = tileset;
-        WriteMapFile(mapFile, map);
+    if (!mapInside) {
+        writeMap(mapFile, tileset);
     }
     const UniqueSplitter::Counts& count = unique.Count();
     result.next = QString::number(next);

@@ -3,8 +3,16 @@
 #include "runtime/atomicfile.h"
 #include "runtime/destination.h"
 #include "runtime/paths.h"
+#include "runtime/runtimeerror.h"
 
+#include <QDir>
 #include <QFileInfo>
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <string>
 
 #include <sys/stat.h>
 
@@ -50,4 +58,44 @@ bool OutputFiles::Holds(const QString& folder, const QString& file) {
         inside += '/';
     }
     return realPath(file).startsWith(inside);
+}
+
+QString OutputFiles::InterimName(const QString& path, int which) {
+    const QFileInfo info(path);
+    return info.dir().filePath(info.completeBaseName() + (which == 1 ? ".tilvex-interim." : ".tilvex-interim2.") + info.suffix());
+}
+
+int OutputFiles::FreeInterim(const QStringList& paths) {
+    for (const QString& path : paths) {
+        if (QFileInfo::exists(InterimName(path, 1))) {
+            return 2;
+        }
+    }
+    return 1;
+}
+
+void OutputFiles::SheetAndTileset(const QString& sheet, const QString& tileset,
+                                  const std::function<void(const QString&)>& writeSheet,
+                                  const std::function<void(const QString&)>& writeTileset) {
+    if (!QFileInfo::exists(sheet) || !QFileInfo::exists(tileset)) {
+        writeSheet(sheet);
+        writeTileset(sheet);
+        return;
+    }
+    const QString interim = InterimName(sheet, FreeInterim({sheet}));
+    writeSheet(interim);
+    writeTileset(interim);
+    // A second name of the new sheet replaces the old one; the tileset keeps the interim
+    // name until it leaves it. The second name is a hidden one a later run removes.
+    const std::filesystem::path from = ToFsPath(interim);
+    const std::filesystem::path second = from.parent_path() / (".tilvex-" + std::to_string(::getpid()) + "-pair.tmp");
+    if (::link(from.c_str(), second.c_str()) != 0 || ::rename(second.c_str(), ToFsPath(sheet).c_str()) != 0) {
+        const int failure = errno;
+        ::unlink(second.c_str());
+        RaiseWriteErrno(failure, sheet);
+    }
+    writeTileset(sheet);
+    for (const int which : {1, 2}) {
+        ::unlink(ToFsPath(InterimName(sheet, which)).c_str());
+    }
 }

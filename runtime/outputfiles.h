@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 // The one step every file a command writes goes through, before anything is written:
 // - a file the user names or the tool edits in place (a map, a tileset, a sheet) is written
 //   at the end of its symbolic links, as editors do, so the links stay links;
@@ -36,6 +38,19 @@ public:
     static bool SameFile(const QString& a, const QString& b);
     // Whether the folder holds the file at any depth, through links.
     static bool Holds(const QString& folder, const QString& file);
+
+    // The names a file takes for a moment while a set of files changes over (see
+    // SheetAndTileset), which = 1 or 2: a killed run may have left files referring to one, so
+    // the next run takes the other (FreeInterim) and removes both when it is done.
+    static QString InterimName(const QString& path, int which);
+    static int FreeInterim(const QStringList& paths);
+    // Writes a new sheet and the tileset that describes it so that the tileset never describes
+    // a sheet that is not there: where both exist, the tileset turns first to the new sheet under
+    // its interim name, which then takes the sheet's name. writeSheet(path) writes the sheet at
+    // path; writeTileset(sheet) writes the tileset describing the sheet at that path.
+    static void SheetAndTileset(const QString& sheet, const QString& tileset,
+                                const std::function<void(const QString&)>& writeSheet,
+                                const std::function<void(const QString&)>& writeTileset);
 
 private:
     QStringList inputs_;

@@ -135,8 +135,7 @@ void StagingFolder::Write(const std::string& name, const void* data, std::size_t
     }
 }
 
-void StagingFolder::moveInto(int folder) {
-    const std::vector<std::string> names = namesIn(stage_);
+void StagingFolder::checkIn(int folder, const std::vector<std::string>& names) const {
     // Every namesake is looked at before the first is replaced, so a refusal changes nothing.
     for (const std::string& name : names) {
         if (const int refusal = replaceRefusal(folder, name); refusal != 0) {
@@ -144,6 +143,11 @@ void StagingFolder::moveInto(int folder) {
                        QString(refusal == EINVAL ? " (no regular file)" : "") + "; nothing was changed");
         }
     }
+}
+
+void StagingFolder::moveInto(int folder) {
+    const std::vector<std::string> names = namesIn(stage_);
+    checkIn(folder, names);
     std::size_t moved = 0;
     for (const std::string& name : names) {
         if (::renameat(stage_, name.c_str(), folder, name.c_str()) != 0) {
@@ -177,4 +181,37 @@ void StagingFolder::Commit(const std::function<void(const QString& folder)>& las
     moveInto(parent_);
     committed_ = true;
     last(destination_);
+}
+
+QString StagingFolder::Path(const std::string& name) const { return stagePath_ + QString::fromStdString(name); }
+
+void StagingFolder::Check(const std::vector<std::string>& names) const { checkIn(parent_, names); }
+
+void StagingFolder::Link(const std::string& name, const std::string& as) const {
+    if (::linkat(stage_, name.c_str(), stage_, as.c_str(), 0) != 0) {
+        const int failure = errno;
+        throw fail(ErrnoToNumber(failure), failure, as);
+    }
+}
+
+void StagingFolder::Place(const std::string& name, const std::string& as) {
+    if (::renameat(stage_, name.c_str(), parent_, as.c_str()) != 0) {
+        const int failure = errno;
+        throw fail(ErrnoToNumber(failure), failure, as);
+    }
+}
+
+void StagingFolder::Remove(const std::string& name) const {
+    if (::unlinkat(parent_, name.c_str(), 0) != 0 && errno != ENOENT) {
+        const int failure = errno;
+        throw fail(ErrnoToNumber(failure), failure, name);
+    }
+}
+
+void StagingFolder::Done() {
+    for (const std::string& name : namesIn(stage_)) {
+        ::unlinkat(stage_, name.c_str(), 0);
+    }
+    ::unlinkat(parent_, name_.c_str(), AT_REMOVEDIR);
+    committed_ = true;
 }

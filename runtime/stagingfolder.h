@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <functional>
 #include <string>
+#include <vector>
 
 // New files of a run gathered out of sight, in a hidden folder of their own, and put in
 // place only when the run has made them all: a run that fails part way changes nothing, and
@@ -31,8 +32,26 @@ public:
     // raises its run-time error, saying how many files were replaced before it, if any.
     void Commit(const std::function<void(const QString& folder)>& last);
 
+    // The staged file's path, for writers that take one.
+    QString Path(const std::string& name) const;
+    // Whether the destination did not exist, so that Commit makes it whole in one step.
+    bool New() const { return beside_; }
+
+    // A commit in steps the caller orders, into an existing destination, for sets whose
+    // files refer to each other: every destination name is checked first (Check), then each
+    // Place puts one staged file in place at once, and Done ends it. A killed run leaves only
+    // the steps it took.
+    void Check(const std::vector<std::string>& names) const;
+    // A second name for a staged file, in the stage (costs no copy).
+    void Link(const std::string& name, const std::string& as) const;
+    void Place(const std::string& name, const std::string& as);
+    // Removes a file of the destination.
+    void Remove(const std::string& name) const;
+    void Done();
+
 private:
     void moveInto(int folder);
+    void checkIn(int folder, const std::vector<std::string>& names) const;
     // The failure numbered number on the file name, errno failure's description followed by after.
     RuntimeError fail(std::int32_t number, int failure, const std::string& name, const QString& after = QString()) const;
 

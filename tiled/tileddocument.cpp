@@ -1,5 +1,6 @@
 #include "tiled/tileddocument.h"
 
+#include "runtime/destination.h"
 #include "runtime/runtimeerror.h"
 #include "runtime/wholefile.h"
 #include "tiled/tiledfiles.h"
@@ -28,7 +29,7 @@ void TiledDocument::load(const QString& path) {
 }
 
 QString TiledDocument::relative(const QString& absolute) const {
-    return QFileInfo(file_).absoluteDir().relativeFilePath(QFileInfo(absolute).absoluteFilePath());
+    return QFileInfo(LinkTarget(file_)).absoluteDir().relativeFilePath(QFileInfo(absolute).absoluteFilePath());
 }
 
 QStringList TiledDocument::References() const {
@@ -51,7 +52,13 @@ QStringList TiledDocument::References() const {
 
 void TiledDocument::Save(const QString& path) const {
     const QString target = path.isEmpty() ? file_ : QFileInfo(path).absoluteFilePath();
-    const QDir from = QFileInfo(file_).absoluteDir();
+    const QByteArray bytes = Bytes(target);
+    WriteWholeFile(target, bytes.constData(), static_cast<std::size_t>(bytes.size()));
+}
+
+QByteArray TiledDocument::Bytes(const QString& path) const {
+    const QString target = QFileInfo(path).absoluteFilePath();
+    const QDir from = QFileInfo(LinkTarget(file_)).absoluteDir();
     const QDir to = QFileInfo(target).absoluteDir();
     QByteArray bytes;
     if (json_) {
@@ -67,7 +74,7 @@ void TiledDocument::Save(const QString& path) const {
         }
         bytes = XmlBytes(root);
     }
-    WriteWholeFile(target, bytes.constData(), static_cast<std::size_t>(bytes.size()));
+    return bytes;
 }
 
 TilesetDocument::TilesetDocument(const QString& path) {

@@ -26,6 +26,8 @@ public:
     QStringList References() const;
     // Writes the document to path (its own file when empty).
     void Save(const QString& path = QString()) const;
+    // The bytes Save would write to path (its relative paths made from there).
+    QByteArray Bytes(const QString& path) const;
 
 protected:
     void load(const QString& path);

@@ -1,5 +1,7 @@
 #include "tiled/tiledvalues.h"
 
+#include "runtime/destination.h"
+
 #include "runtime/limits.h"
 #include "runtime/runtimeerror.h"
 
@@ -66,7 +68,8 @@ std::optional<QColor> MapColour(const QString& file, const QString& name, const 
 }
 
 QString PathBeside(const QString& file, const QString& reference) {
-    return QFileInfo(QFileInfo(file).absoluteDir().filePath(reference)).absoluteFilePath();
+    // A linked file's references are relative to where it really lies, as editors read them.
+    return QFileInfo(QFileInfo(LinkTarget(file)).absoluteDir().filePath(reference)).absoluteFilePath();
 }
 
 std::size_t LayerCells(const QString& file, const QString& layer, qint64 width, qint64 height) {

@@ -115,7 +115,7 @@ TEST_F(LevelMaps, LevelRoundTripsThroughEachMapKind) {
         QStringList options;
     };
     const Case cases[] = {{"maps/level.tmx", {"--flips", "--skip-empty"}},
-                          {"maps/level.tmj", {"--flips", "--skip-empty"}},
+                          {"maps/level-json.tmj", {"--flips", "--skip-empty"}},
                           {"level.csv", {"--skip-empty"}}};
     for (const Case& c : cases) {
         const QString tiles = QStringLiteral("tiles-%1").arg(QFileInfo(c.map).suffix());
