@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QString>
+
 // What `tilvex --help` and `tilvex COMMAND --help` print.
 extern const char* const MainHelp;
 extern const char* const SplitHelp;
@@ -7,3 +9,6 @@ extern const char* const CompileHelp;
 extern const char* const InfoHelp;
 extern const char* const ExtrudeHelp;
 extern const char* const OptimizeHelp;
+
+// The help of a command, nullptr for a name that is no command.
+const char* HelpOf(const QString& command);

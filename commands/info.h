@@ -2,6 +2,8 @@
 
 #include "commands/commandresult.h"
 
+#include <QSize>
+
 #include <vector>
 
 // Info: what the header of each picture says, and the layers of each map.
@@ -23,6 +25,12 @@ struct FileInfo {
     QString format;  // pictures: "PNG", "BMP", ...
     std::int64_t width = 0, height = 0, depth = 0;
     std::vector<LayerInfo> layers;  // maps
+    // Tilesets (.tsx, .tsj): name and tile size above are the tileset's.
+    bool tileset = false;
+    QString name;
+    QSize tile;
+    int tileCount = 0, columns = 0;
+    QString image;  // the sheet, "" for an image collection
     std::optional<RuntimeError> failure;
 };
 
