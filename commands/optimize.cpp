@@ -42,7 +42,7 @@ void refuseNames(const OptimizeRequest& request, const QString& name) {
     std::set<QString> written = {name.toLower()};
     for (const QString& map : request.maps) {
         if (!IsTiledMapName(map)) {
-            throw Refused(QStringLiteral("not a map file (.tmx or .tmj)"), map);
+            throw Refused(QStringLiteral("not a map file (.tmx, .tmj or .json)"), map);
         }
         if (!QFileInfo(map).isFile()) {
             throw Refused(NoSource, map);
@@ -106,9 +106,6 @@ void optimize(const OptimizeRequest& request, OptimizeResult& result) {
     const QString sheetName = QFileInfo(name).completeBaseName() + TileSuffix(format);
     result.extruded = extruder.ExtrudedGrid();
     if (!request.dryRun) {
-        if (!QFileInfo(folder).isDir()) {
-            MakeFolder(request.out);
-        }
         OutputFiles::Folder(folder);
         QImage sheet = builder.Draw([&](std::int64_t k) { return census.Tile(static_cast<std::int32_t>(k)); });
         if (options.extrude > 0) {

@@ -51,6 +51,13 @@ void refuseOperands(const SplitRequest& request) {
     }
 }
 
+// The grid the tiles were cut with, for a later compile; columns where they are a sheet's.
+RecordedGrid recordOf(const TileOptions& options, int columns) {
+    const QSize tile = options.grid.Tile();
+    return RecordedGrid{tile.width(), tile.height(), options.grid.Margin(), options.grid.Spacing(),
+                        TileSuffix(options.format).mid(1), columns};
+}
+
 void refuseNumbers(std::int32_t start, std::int64_t count) {
     if (std::int64_t{start} + count > Limits::TileNumber) {
         throw Refused(QStringLiteral("--start %1: %2 tiles would pass tile number %3").arg(start).arg(count).arg(Limits::TileNumber));
@@ -58,6 +65,8 @@ void refuseNumbers(std::int32_t start, std::int64_t count) {
 }
 
 void splitTheWindowsWay(const SplitRequest& request, SplitResult& result) {
+    // The window makes DEST itself, one level; the batch program makes the levels above it.
+    OutputFiles::Folder(QFileInfo(QDir::cleanPath(request.destination)).absolutePath());
     CommandForm form(request.progress);
     Converter converter(form);
     RunTheWindowsWay(form, converter, true, {request.source, request.destination, request.startText, request.widthText}, result);
@@ -70,6 +79,10 @@ void splitTheWindowsWay(const SplitRequest& request, SplitResult& result) {
                                 QStringLiteral(".bmp")};
     result.written += folder + "info.ini";
     result.next = ReadTileCount(folder);
+    // Bitmaps of the window's grid: a grid recorded by an earlier split no longer holds.
+    if (ReadTileGrid(folder)) {
+        WriteTileGrid(folder, RecordedGrid{});
+    }
     result.Count(QStringLiteral("next"), static_cast<std::int64_t>(ParseNumber(result.next)));
     if (const std::int64_t dropped = droppedPixels(converter.SheetSize(), converter.TilesCut()); dropped > 0) {
         result.Count(QStringLiteral("dropped"), dropped);
@@ -103,6 +116,7 @@ void splitByGrid(const SplitRequest& request, SplitResult& result) {
     staged.Commit([&](const QString& tiles) {
         // A count that is not recorded would make a later compile draw the wrong tiles.
         WriteTileCount(tiles, next);
+        WriteTileGrid(tiles, recordOf(options, splitter.Cells().width()));
     });
     if (!options.tileset.isEmpty()) {
         QStringList tiles;
@@ -148,6 +162,8 @@ void splitLevel(const SplitRequest& request, SplitResult& result) {
     // Runs that share a tileset take turns from reading it to writing it and their maps.
     std::optional<FileLock> turn;
     if (!tileset.isEmpty()) {
+        // The lock lives in the tileset's folder, so that folder is made first.
+        OutputFiles::Folder(QFileInfo(tilesetFile).absolutePath());
         turn.emplace(tilesetFile);
     }
     // A tileset given and there already: its tiles keep their ids, new ones follow.
@@ -195,9 +211,6 @@ void splitLevel(const SplitRequest& request, SplitResult& result) {
         map.Background = emptyColour;
     }
 
-    if (!QFileInfo(folder).isDir()) {
-        MakeFolder(request.destination);
-    }
     OutputFiles::Folder(folder);
     RefuseSourceAmongTiles(source, folder, options.start + std::int64_t{known}, index.Count() - known, TileSuffix(options.format));
     QStringList newFiles;
@@ -214,6 +227,7 @@ void splitLevel(const SplitRequest& request, SplitResult& result) {
     outputs.RefuseInputs();
     UniqueSplitter::WriteTiles(index, known, folder, options.start, options.format);
     WriteTileCount(folder, next);
+    WriteTileGrid(folder, recordOf(options, 0));
     if (shared) {
         // The user's tileset keeps all it holds; only the new tiles and the count are ours.
         TilesetDocument document(tilesetFile);

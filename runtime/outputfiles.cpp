@@ -19,7 +19,10 @@ QString OutputFiles::File(const QString& path) {
     return target;
 }
 
-void OutputFiles::Folder(const QString& folder) { RemoveLeftovers(ToFsPath(folder)); }
+void OutputFiles::Folder(const QString& folder) {
+    MakeFolders(folder);
+    RemoveLeftovers(ToFsPath(folder));
+}
 
 void OutputFiles::RefuseInputs() const {
     QStringList inputs = inputs_;

@@ -26,7 +26,8 @@ public:
     QString File(const QString& path);
     // Claims files written into a folder under their own names (tiles): checked as inputs only.
     void FilesIn(const QStringList& files) { claimed_ += files; }
-    // Removes the leftovers of a folder the run writes into.
+    // Creates a folder the run writes into, with every missing level above it, and removes
+    // its leftovers. Every command's outputs get their folders here.
     static void Folder(const QString& folder);
 
     // Refuses a claimed file that is an input of the run; call once the inputs are known.
