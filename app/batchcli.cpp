@@ -16,6 +16,9 @@
 #include "commands/split.h"
 #include "runtime/parallel.h"
 
+#include "records/tileinfo.h"
+
+#include <QFile>
 #include <QFileInfo>
 
 #include <unistd.h>
@@ -129,6 +132,52 @@ int runExport(const Request& request, const TileOptions& options) {
     return report(request, result, [&] { return SummaryLine(result, request.Value("--out").value_or(QString()), options.extrude); });
 }
 
+// Whether the file holds a bitmap, by its first bytes.
+bool holdsBitmap(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) && file.read(2) == "BM";
+}
+
+// What compile takes without being told: the grid split recorded in the tile folder, PNG for
+// a folder of PNG tiles, and the format of a sheet DEST names. Given options win; an empty
+// text where all is well, else the usage problem.
+QString addCompileDefaults(Request& request) {
+    const QString& source = request.operands[0];
+    const QString& destination = request.operands[1];
+    const auto setDefault = [&](const char* name, const QString& value) {
+        if (!request.Has(QString::fromLatin1(name))) {
+            request.values[QString::fromLatin1(name)] = value;
+        }
+    };
+    const QString suffix = QFileInfo(destination).suffix().toLower();
+    if (IsSheetName(destination)) {
+        const auto format = request.Value("--format");
+        if (format && format->compare(suffix, Qt::CaseInsensitive) != 0) {
+            return QStringLiteral("--format %1 conflicts with the sheet's name %2").arg(*format, destination);
+        }
+        setDefault("--format", suffix);
+        // A named sheet is the exact grid: the window's canvas has no name of its own.
+        if (!request.flags.contains("--exact")) {
+            request.flags += QStringLiteral("--exact");
+        }
+    }
+    if (const auto grid = ReadTileGrid(source)) {
+        setDefault("--tile", QStringLiteral("%1x%2").arg(grid->tileWidth).arg(grid->tileHeight));
+        setDefault("--margin", QString::number(grid->margin));
+        setDefault("--spacing", QString::number(grid->spacing));
+        setDefault("--format", grid->format);
+        if (grid->columns > 0) {
+            setDefault("--width", QString::number(grid->columns));
+        }
+    } else {
+        const QString first = AsFolder(source) + request.Value("--start").value_or(QStringLiteral("0"));
+        if (!QFileInfo::exists(first + ".bmp") && QFileInfo::exists(first + ".png")) {
+            setDefault("--format", QStringLiteral("png"));
+        }
+    }
+    return QString();
+}
+
 // The command's operands counted: the problem when there are too few or too many.
 QString operandProblem(const Request& request, const QStringList& names) {
     const qsizetype given = request.operands.size();
@@ -170,6 +219,11 @@ int runCommand(Request& request) {
     if (!problem.isEmpty()) {
         return report.RefuseUsage(mapCompile ? "compile --map FILE: " + problem.section("; ", 1) : problem);
     }
+    if (command == "compile" && !mapCompile) {
+        if (const QString bad = addCompileDefaults(request); !bad.isEmpty()) {
+            return report.RefuseUsage(bad);
+        }
+    }
     TileOptions options;
     if (const QString bad = ReadTileOptions(request, options); !bad.isEmpty()) {
         return RefuseRun(bad);
@@ -186,6 +240,10 @@ int runCommand(Request& request) {
     const QString& source = request.operands[0];
     if (split && !options.tiled && !source.endsWith(".bmp") && QFileInfo(source).isFile()) {
         options.tiled = true;
+    }
+    // Tiles keep what the picture holds: alpha is lost in a bitmap.
+    if (split && options.tiled && !options.FormatGiven() && QFileInfo(source).isFile() && !holdsBitmap(source)) {
+        options.format = TileFormat::Png;
     }
     return split ? runSplit(request, options) : runCompile(request, options);
 }
@@ -205,19 +263,26 @@ int RunBatch(const QStringList& arguments) {
         at += taken;
     }
     const QString command = arguments.value(at);
-    if (problem.isEmpty() && (command == "--version")) {
+    if (problem.isEmpty() && (command == "--version" || command == "-v")) {
         PrintOut(QStringLiteral("tilvex %1\n").arg(QStringLiteral(TILVEX_VERSION)));
         return ExitOk;
+    }
+    if (problem.isEmpty() && command == "help" && at + 1 < arguments.size()) {
+        // "help CMD" is "CMD --help", as git and cargo have it.
+        const QString topic = arguments[at + 1];
+        if (const char* text = HelpOf(topic); text != nullptr && at + 2 == arguments.size()) {
+            PrintOut(QString::fromUtf8(text));
+            return ExitOk;
+        }
+        report.Begin(request, request.json);
+        return report.Finish(report.RefuseUsage(at + 2 == arguments.size() ? QStringLiteral("no help for %1: not a command").arg(topic)
+                                                                            : QStringLiteral("help takes one COMMAND")));
     }
     if (problem.isEmpty() && (command == "help" || (command.isEmpty() && request.help))) {
         PrintOut(QString::fromUtf8(MainHelp));
         return ExitOk;
     }
-    const char* help = command == "split" ? SplitHelp : command == "compile" ? CompileHelp
-                                          : command == "info"  ? InfoHelp
-                                          : command == "extrude" ? ExtrudeHelp
-                                          : command == "optimize" ? OptimizeHelp
-                                          : command == "export" ? ExportHelp : nullptr;
+    const char* help = HelpOf(command);
     if (problem.isEmpty() && command.isEmpty()) {
         problem = QStringLiteral("no command given");
     } else if (problem.isEmpty() && help == nullptr) {

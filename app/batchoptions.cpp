@@ -84,7 +84,9 @@ QString bad(const QString& option, const QString& text, const QString& expected)
 
 // The options of distinct tiles and maps, and the ones they need.
 QString readMapOptions(const Request& request, TileOptions& options) {
-    options.unique = request.flags.contains("--unique");
+    // A map or flips of a split only mean something of distinct tiles.
+    options.unique = request.flags.contains("--unique") ||
+                     (request.command == "split" && (request.Has("--map") || request.Has("--flips")));
     options.flips = request.flags.contains("--flips");
     options.skipEmpty = request.flags.contains("--skip-empty");
     if (const auto colour = request.Value("--empty-colour")) {
@@ -96,7 +98,7 @@ QString readMapOptions(const Request& request, TileOptions& options) {
     }
     if (const auto map = request.Value("--map")) {
         if (!IsMapFileName(*map)) {
-            return bad("--map", *map, QStringLiteral("not a file name ending in .tmx, .tmj or .csv"));
+            return bad("--map", *map, QStringLiteral("not a file name ending in .tmx, .tmj, .json or .csv"));
         }
         options.map = *map;
     }
@@ -115,10 +117,8 @@ QString readMapOptions(const Request& request, TileOptions& options) {
     if (request.command != "split") {
         return QString();
     }
-    for (const char* name : {"--flips", "--skip-empty", "--map"}) {
-        if (request.Has(name) && !options.unique) {
-            return QStringLiteral("%1 needs --unique").arg(name);
-        }
+    if (request.Has("--skip-empty") && !options.unique) {
+        return QStringLiteral("--skip-empty needs --unique (or --map)");
     }
     if (options.emptyColour && !options.skipEmpty) {
         return QStringLiteral("--empty-colour needs --skip-empty");

@@ -3,31 +3,35 @@
 const char* const MainHelp =
     "Usage: tilvex COMMAND [ARGUMENTS]\n"
     "\n"
-    "Splits pictures into numbered tiles and compiles tiles into sheets. Without tile\n"
-    "options it does exactly what the Tilvex Converter window does (32 by 32 bitmaps).\n"
+    "Cuts tile sheets and level pictures into tiles, tilesets and maps for the Tiled map\n"
+    "editor, draws maps and sheets back, extrudes sheets against bleeding and merges the\n"
+    "tilesets of a game's maps into one. A bitmap with no tile option is split exactly as the\n"
+    "Tilvex Converter window splits it (32 by 32 bitmaps).\n"
     "\n"
     "Commands:\n"
-    "  split SOURCE DEST [options]    cut the picture SOURCE into DEST/N.bmp (or .png), N+1, ...\n"
-    "  compile SOURCE DEST [options]  draw the tiles of folder SOURCE onto DEST/Tiles.bmp (or .png)\n"
-    "  compile --map FILE DEST        draw the picture a map shows, from its tileset, into DEST\n"
-    "  info FILE...                   width, height and depth of BMP, GIF, PNG, JPEG files\n"
-    "  extrude SHEET OUT --tile WxH   repeat every tile's edge pixels outward (against bleeding)\n"
+    "  split SOURCE DEST [options]    cut a sheet or a level picture into numbered tiles\n"
+    "  compile SOURCE DEST [options]  draw a folder of tiles onto one sheet\n"
+    "  compile --map FILE DEST        draw the picture a map shows\n"
+    "  info FILE...                   what a picture, map or tileset holds\n"
+    "  extrude SHEET OUT --tile WxH   repeat every tile's edge pixels outward, against bleeding\n"
     "  extrude TILESET.tsx OUT.tsx    the same for a tileset's sheet, and the tileset to match\n"
-    "  optimize MAP... --out DIR      one tileset of the tiles the maps use; the maps rewritten\n"
+    "  optimize MAP... --out DIR      one tileset for all the maps, the maps moved onto it\n"
     "  export MAP... --to E --out DIR the maps for a game engine: phaser or godot\n"
+    "  help COMMAND                   the command's own help (as COMMAND --help)\n"
     "\n"
     "Tile options (split and compile; see tilvex split --help, tilvex compile --help):\n"
     "  --tile WxH     tile size (default 32x32; --tile 16 means 16x16)\n"
     "  --margin M     pixels around the sheet's edge (default 0)\n"
     "  --spacing S    pixels between neighbouring tiles (default 0)\n"
-    "  --format F     png or bmp, for the files written (default bmp)\n"
+    "  --format F     png or bmp, for the files written (default png, bmp for a bitmap)\n"
     "  --tileset FILE.tsx  also write a tileset for the Tiled map editor\n"
     "\n"
     "Level options (split; see tilvex split --help):\n"
     "  --unique       write each distinct tile once\n"
     "  --flips        a mirrored or turned copy of a tile is that tile, flipped in the map\n"
+    "                 (implies --unique, as --map does)\n"
     "  --skip-empty   store no fully transparent tile (or one of --empty-colour RRGGBB)\n"
-    "  --map FILE     the map of the picture: .tmx or .tmj (Tiled), or .csv\n"
+    "  --map FILE     the map of the picture: .tmx, .tmj or .json (Tiled), or .csv\n"
     "\n"
     "Options (before or after the command):\n"
     "  -q, --quiet      print nothing but errors, and no progress bar\n"
@@ -37,29 +41,36 @@ const char* const MainHelp =
     "                   width, height, ...), seconds, and on failure the error's number,\n"
     "                   text and file\n"
     "  -j, --jobs N     threads to use (default: one per core; 1 is the window's one thread)\n"
-    "  -h, --help       show help (also after a command)\n"
-    "  --version        show the version\n"
+    "  -h, --help       show help; tilvex help COMMAND or tilvex COMMAND --help: the\n"
+    "                   command's own\n"
+    "  -v, --version    show the version\n"
     "A run longer than half a second shows a progress bar while stderr is a terminal.\n"
     "\n"
     "Exit status: 0 success, 1 a failure during the run, 2 a usage error or bad input.\n"
     "Every failure prints one line on stderr naming its file and cause.\n"
-    "Failures are also appended to Errors.Log beside the program, or in ~/.local/state/tilvex/\n"
-    "where the program's folder cannot be written (an installed program).\n";
+    "\n"
+    "Failures are also appended to Errors.Log beside a portable copy of the program; an\n"
+    "installed one keeps it in $XDG_STATE_HOME/tilvex/ (default ~/.local/state/tilvex/).\n"
+    "Every command creates the missing folders of what it writes, every level of them.\n";
 
 const char* const SplitHelp =
     "Usage: tilvex split SOURCE DEST [options]\n"
     "\n"
-    "Cuts the picture SOURCE into tiles in row-major order and saves them as DEST/N.bmp,\n"
-    "DEST/N+1.bmp, ... (DEST is created if missing, one level). DEST/info.ini records the\n"
-    "next free number under [MAIN] NumFiles. SOURCE may be any picture the toolkit reads\n"
-    "(PNG, BMP, GIF, JPEG, ...), recognised by its content; a file named .bmp with no tile\n"
-    "option goes the window's way.\n"
+    "Cuts the picture SOURCE into tiles in row-major order and saves them as DEST/N.png (or\n"
+    ".bmp), DEST/N+1.png, ... (DEST and any missing folder above it are created).\n"
+    "DEST/info.ini records the next free number under [MAIN] NumFiles and, where a tile\n"
+    "option was given, the grid (TileWidth, TileHeight, Margin, Spacing, Format, Columns),\n"
+    "which compile then takes as its defaults. SOURCE may be any picture the toolkit reads\n"
+    "(PNG, BMP, GIF, JPEG, ...), recognised by its content. A picture that is no bitmap gives\n"
+    "PNG tiles, so alpha is kept; a file named .bmp with no tile option goes the window's\n"
+    "way (32x32 24-bit bitmaps, as the window writes them).\n"
     "  --start N        number of the first tile (default 0; halves round to even)\n"
     "  --tile WxH       tile size, each side 1 to 4096 (default 32x32; --tile 16 is 16x16)\n"
     "  --margin M       pixels around the sheet's edge, 0 to 4096 (default 0)\n"
     "  --spacing S      pixels between neighbouring tiles, 0 to 4096 (default 0)\n"
     "  --format F       png: tiles N.png with exact alpha, indexed pictures stay indexed\n"
-    "                   with their palette; bmp (default): 24-bit bitmaps\n"
+    "                   with their palette; bmp: 24-bit bitmaps (default: png, or bmp for\n"
+    "                   a bitmap SOURCE)\n"
     "  --keep-edges     also keep the partial tiles at the right and bottom edges, padded\n"
     "                   with transparency (png) or the background colour (bmp); without it\n"
     "                   they are dropped and the summary says how many pixels that was\n"
@@ -69,28 +80,42 @@ const char* const SplitHelp =
     "                   are appended and FILE is updated, so several levels share it\n"
     "  --unique         write each distinct tile once (exact pixels, alpha included),\n"
     "                   numbered in order of first appearance\n"
-    "  --flips          with --unique: a tile that equals a stored one mirrored, upside\n"
+    "  --flips          implies --unique: a tile that equals a stored one mirrored, upside\n"
     "                   down or turned (square tiles) is not stored again; the map flips it\n"
     "  --skip-empty     with --unique: fully transparent tiles (bmp: tiles of the\n"
     "                   background colour) are not stored; their map cells are empty\n"
     "  --empty-colour RRGGBB  with --skip-empty: tiles of this one colour are the empty ones\n"
-    "  --map FILE       with --unique: the map by extension: .tmx (Tiled's XML, CSV data,\n"
-    "                   flips in the gid's top bits), .tmj (its JSON form) or .csv (tile ids,\n"
-    "                   -1 for empty; no --flips). The tileset is --tileset, else FILE's name\n"
-    "                   with .tsx beside it. Where the tiles do not cover the picture exactly,\n"
-    "                   the map's properties picturewidth and pictureheight give its size\n"
+    "  --map FILE       implies --unique: the map by extension: .tmx (Tiled's XML, CSV data,\n"
+    "                   flips in the gid's top bits), .tmj or .json (its JSON form) or .csv\n"
+    "                   (tile ids, -1 for empty; no --flips). The tileset is --tileset, else\n"
+    "                   FILE's name with .tsx beside it. Where the tiles do not cover the\n"
+    "                   picture exactly, the map's properties picturewidth and\n"
+    "                   pictureheight give its size\n"
     "  -q, --quiet, --json, -j N, --jobs N  as for every command (see tilvex --help)\n"
-    "The summary gives tiles seen, unique tiles stored, flips found, empty cells, the time.\n";
+    "The summary gives tiles seen, unique tiles stored, flips found, empty cells, the time.\n"
+    "\n"
+    "Examples:\n"
+    "  tilvex split sheet.png tiles --tile 16 --margin 1\n"
+    "      tiles/0.png, 1.png, ... of a 16x16 sheet with a 1 pixel border, alpha kept\n"
+    "  tilvex split level.png level --tile 16 --flips --map level.tmx\n"
+    "      each distinct tile once, level.tsx and the map level.tmx that places them\n"
+    "  tilvex split big.bmp tiles --start 100\n"
+    "      the window's 32x32 bitmaps tiles/100.bmp, 101.bmp, ...\n";
 
 const char* const CompileHelp =
     "Usage: tilvex compile SOURCE DEST [options]\n"
     "\n"
     "Draws the numbered tiles of the folder SOURCE (NumFiles of SOURCE/info.ini of them),\n"
-    "W to a row, onto one sheet saved as DEST/Tiles.bmp. DEST must exist.\n"
+    "W to a row, onto one sheet: DEST itself where it ends in .png or .bmp (the exact grid,\n"
+    "in that format), else DEST/Tiles.bmp (or .png). Missing folders of DEST are created.\n"
+    "The grid split recorded in SOURCE/info.ini (tile size, margin, spacing, format and\n"
+    "columns) is the default of the options below, so a sheet split with tile options is\n"
+    "rebuilt as it was; a folder of PNG tiles gives a PNG sheet.\n"
     "  --start N        number of the tile in the top-left cell (default 0)\n"
-    "  --width W        tiles per row (default: Width of the start-up info.ini, beside the\n"
-    "                   program or in ~/.config/tilvex/ for an installed program, else 0; below\n"
-    "                   1 means 6); auto: the count that makes the sheet closest to square\n"
+    "  --width W        tiles per row (default: the recorded columns, else Width of the\n"
+    "                   start-up info.ini, beside the program or in ~/.config/tilvex/ for an\n"
+    "                   installed program, else 0; below 1 means 6); auto: the count that\n"
+    "                   makes the sheet closest to square\n"
     "  --exact          the sheet is exactly the grid: W columns of tiles with margins and\n"
     "                   spacing, as many rows as the tiles need; empty cells transparent (png)\n"
     "                   or the background colour (bmp). Without it, and without any option\n"
@@ -114,14 +139,14 @@ const char* const CompileHelp =
     "                     [--scale S | --tilesize N | --size N] [--anti-aliasing] [--smoothing]\n"
     "                     [--advance-animations MS] [--animate]\n"
     "\n"
-    "Draws the picture the map FILE (.tmx, .tmj or .csv, as split --map writes them) shows\n"
-    "into the picture file DEST: each cell's tile from the map's tileset (--tileset instead;\n"
-    "a .csv map's is the .tsx of its name beside it) with its flips, edge to edge; empty\n"
+    "Draws the picture the map FILE (.tmx, .tmj, .json or .csv, as split --map writes them)\n"
+    "shows into the picture file DEST: each cell's tile from the map's tileset (--tileset\n"
+    "instead; a .csv map's is the .tsx of its name beside it) with its flips, edge to edge; empty\n"
     "cells in the map's background colour (--empty-colour instead), else transparent (png)\n"
     "or the background colour (bmp). The picture is picturewidth by pictureheight where\n"
     "the map gives them. The format is --format, else DEST's extension, which must be .png\n"
     "or .bmp (no extension only with --format).\n"
-    "Any other map Tiled saves (.tmx, .tmj: orthogonal, isometric, staggered, hexagonal or\n"
+    "Any other map Tiled saves (.tmx, .tmj, .json: orthogonal, isometric, staggered, hexagonal or\n"
     "oblique; every layer data encoding, layer kind and tileset, templates, Tiled 1.9 to\n"
     "1.12's tile parts, render sizes, fill modes, embedded images, blend modes and object\n"
     "opacity) is drawn as Tiled draws it; shapes and text are left out. As tmxrasterizer\n"
@@ -139,18 +164,36 @@ const char* const CompileHelp =
     "                   common multiple of its animations' lengths, at most 600000 ms and\n"
     "                   1000 changes): a frame from each moment a tile changes, each lasting\n"
     "                   exactly until the next. GIF is refused (its times and colours are\n"
-    "                   not exact)\n";
+    "                   not exact)\n"
+    "\n"
+    "Examples:\n"
+    "  tilvex compile tiles out/sheet.png\n"
+    "      the sheet the tiles were split from, with the grid split recorded\n"
+    "  tilvex compile tiles out --tile 16 --width auto --tileset out/tiles.tsx\n"
+    "      out/Tiles.png, closest to square, and a tileset of it for Tiled\n"
+    "  tilvex compile --map level.tmx level-drawn.png\n"
+    "      the picture the map shows\n"
+    "  tilvex compile --map iso.tmx iso.png --scale 0.5 --hide-layer Collision\n"
+    "      an isometric map at half size, as tmxrasterizer draws it, without one layer\n"
+    "  tilvex compile --map level.tmx level.png --animate\n"
+    "      an animated PNG of the map's animated tiles over their whole loop\n";
 
 const char* const InfoHelp =
     "Usage: tilvex info FILE...\n"
     "\n"
     "Prints one tab-separated line per file: path, format (GIF, JPEG, PNG or BMP), width,\n"
-    "height and depth, as read from the file's header. For a map (.tmx, .tmj): a line of the\n"
-    "map (path, \"map\", orientation with its stagger, side length or skew, cells, tile size),\n"
-    "then one line per layer: path, kind, name, size, the tilesets it uses, visible or\n"
-    "hidden. A file that is\n"
-    "none of these, or cannot be read, gives a line on stderr and exit status 1; the others\n"
-    "are still reported.\n";
+    "height and depth, as read from the file's header. For a map (.tmx, .tmj, .json): a line\n"
+    "of the map (path, \"map\", orientation with its stagger, side length or skew, cells, tile\n"
+    "size), then one line per layer: path, kind, name, size, the tilesets it uses, visible or\n"
+    "hidden. For a tileset (.tsx, .tsj): path, \"tileset\", name, tile size, tile count,\n"
+    "columns and the sheet's image (\"collection\" for one image per tile). A file that is none\n"
+    "of these, or cannot be read, gives a line on stderr and exit status 1; the others are\n"
+    "still reported.\n"
+    "  -q, --quiet, --json  as for every command (see tilvex --help)\n"
+    "\n"
+    "Examples:\n"
+    "  tilvex info sheet.png level.tmx level.tsx\n"
+    "      the sheet's size and depth, the map's layers, the tileset's grid\n";
 
 const char* const ExtrudeHelp =
     "Usage: tilvex extrude SHEET OUT --tile WxH [--margin M] [--spacing S] [--extrude N]\n"
@@ -174,7 +217,13 @@ const char* const ExtrudeHelp =
     "OUT.tsx as OUT.png, and OUT.tsx is TILESET.tsx with margin, spacing and the image's\n"
     "source and size changed and everything else kept (properties, wang sets, animations,\n"
     "collision shapes, ...), so a map drawn over it looks the same. An image-collection\n"
-    "tileset has no sheet to extrude and is refused.\n";
+    "tileset has no sheet to extrude and is refused. Missing folders of OUT are created.\n"
+    "\n"
+    "Examples:\n"
+    "  tilvex extrude sheet.png sheet-x.png --tile 16 --extrude 2\n"
+    "      every 16x16 tile with 2 more pixels of its edge on each side\n"
+    "  tilvex extrude level.tsx level-x.tsx\n"
+    "      the tileset's sheet extruded by 1, and level-x.tsx to match it\n";
 
 const char* const OptimizeHelp =
     "Usage: tilvex optimize MAP... --out DIR [--tileset NAME.tsx] [--flips] [--format F]\n"
@@ -199,7 +248,15 @@ const char* const OptimizeHelp =
     "  --dry-run        print the summary and write nothing\n"
     "  -q, --quiet, --json, -j N, --jobs N  as for every command (see tilvex --help)\n"
     "The summary gives maps read, tiles before (in all input tilesets), used and after,\n"
-    "duplicates merged and tiles folded by flips, sheet pixels before and after, the time.\n";
+    "duplicates merged and tiles folded by flips, sheet pixels before and after, the time.\n"
+    "DIR and any missing folder above it are created.\n"
+    "\n"
+    "Examples:\n"
+    "  tilvex optimize maps/*.tmx --out game --flips\n"
+    "      game/tileset.tsx and its sheet for every level, and the levels moved onto it\n"
+    "  tilvex optimize maps/*.tmx --out game --dry-run\n"
+    "      how many tiles and pixels that would save, writing nothing\n";
+
 
 const char* const ExportHelp =
     "Usage: tilvex export MAP... --to phaser|godot --out DIR [--extrude N] [--name NAME]\n"
@@ -236,4 +293,31 @@ const char* const ExportHelp =
     "                   godot: the TileSet's file name (no extension)\n"
     "  -q, --quiet, --json, -j N, --jobs N  as for every command (see tilvex --help)\n"
     "Text and template objects are left out (counted). The summary gives maps, tile layers,\n"
-    "tiles placed, sheets written, objects kept and what was left out.\n";
+    "tiles placed, sheets written, objects kept and what was left out. DIR and any missing\n"
+    "folder above it are created.\n"
+    "\n"
+    "Examples:\n"
+    "  tilvex export maps/level1.tmx maps/level2.tmx --to phaser --out game/assets --extrude 1\n"
+    "      level1.json, level2.json and their sheets, extruded against bleeding, for Phaser\n"
+    "  tilvex export maps/*.tmx --to godot --out mygame/levels\n"
+    "      a TileSet and one scene per map, res:// paths from mygame/project.godot\n";
+
+namespace {
+// Every command with a help of its own, in the order the manual lists them.
+struct CommandHelp {
+    const char* name;
+    const char* text;
+};
+const CommandHelp CommandHelps[] = {
+    {"split", SplitHelp}, {"compile", CompileHelp}, {"info", InfoHelp}, {"extrude", ExtrudeHelp}, {"optimize", OptimizeHelp}, {"export", ExportHelp},
+};
+}  // namespace
+
+const char* HelpOf(const QString& command) {
+    for (const CommandHelp& help : CommandHelps) {
+        if (command == QLatin1String(help.name)) {
+            return help.text;
+        }
+    }
+    return nullptr;
+}

@@ -8,6 +8,8 @@
 #include "commands/optimize.h"
 #include "commands/split.h"
 
+#include <QDir>
+
 namespace {
 QString seconds(double value) { return QString::number(value, 'f', 2); }
 }  // namespace
@@ -66,12 +68,11 @@ QString SummaryLine(const DrawMapResult& result, const QString& destination) {
             .arg(result.layersDrawn)
             .arg(seconds(result.seconds));
     }
-    return QStringLiteral("%1 written, %2 by %3 pixels, %4 layers drawn, %5 objects left out (shapes, text), %6 s")
+    return QStringLiteral("%1 written, %2 by %3 pixels, %4 drawn, %5 left out (shapes, text), %6 s")
         .arg(destination)
         .arg(result.size.width())
         .arg(result.size.height())
-        .arg(result.layersDrawn)
-        .arg(result.CountOf("objectsLeftOut"))
+        .arg(CountText(result.layersDrawn, QStringLiteral("layer")), CountText(result.CountOf("objectsLeftOut"), QStringLiteral("object")))
         .arg(seconds(result.seconds));
 }
 
@@ -129,6 +130,12 @@ QString SummaryLine(const ExportResult& result, const QString& out, int extrusio
 }
 
 QString InfoLines(const FileInfo& info) {
+    if (info.tileset) {
+        return QStringLiteral("%1\ttileset\t%2\t%3\t%4\t%5\t%6\n")
+            .arg(info.file, info.name, SizeText(info.tile) + " tiles", CountText(info.tileCount, QStringLiteral("tile")),
+                 CountText(info.columns, QStringLiteral("column")),
+                 info.image.isEmpty() ? QStringLiteral("collection") : QDir::current().relativeFilePath(info.image));
+    }
     if (!info.map) {
         return QStringLiteral("%1\t%2\t%3\t%4\t%5\n").arg(info.file, info.format).arg(info.width).arg(info.height).arg(info.depth);
     }

@@ -8,6 +8,7 @@
 #include "imaging/picturesink.h"
 #include "records/tileinfo.h"
 #include "runtime/numbers.h"
+#include "runtime/paths.h"
 #include "runtime/limits.h"
 #include "runtime/outputfiles.h"
 #include "sheets/sheetbuilder.h"
@@ -48,6 +49,7 @@ void refuseOperands(const CompileRequest& request) {
 }
 
 void compileTheWindowsWay(const CompileRequest& request, CompileResult& result) {
+    OutputFiles::Folder(request.destination);
     CommandForm form(request.progress);
     Converter converter(form);
     RunTheWindowsWay(form, converter, false, {request.source, request.destination, request.startText, request.widthText}, result);
@@ -85,7 +87,8 @@ void compileByGrid(const CompileRequest& request, CompileResult& result) {
     }
     const TileFolder tiles(request.source, options.format);
     const auto tilePath = [&](std::int64_t k) { return tiles.Path(static_cast<std::int32_t>(options.start + k)); };
-    const QString sheetPath = AsFolder(request.destination) + "Tiles" + TileSuffix(options.format);
+    const QString sheetPath =
+        IsSheetName(request.destination) ? request.destination : AsFolder(request.destination) + "Tiles" + TileSuffix(options.format);
     OutputFiles outputs;
     const QString sheetFile = outputs.File(sheetPath);
     const QString tileset = outputs.File(options.tileset);
@@ -132,6 +135,11 @@ void compileByGrid(const CompileRequest& request, CompileResult& result) {
     result.Count(QStringLiteral("columns"), columns);
 }
 }  // namespace
+
+bool IsSheetName(const QString& destination) {
+    const QString suffix = QFileInfo(destination).suffix().toLower();
+    return !EndsWithSeparator(destination) && (suffix == "png" || suffix == "bmp");
+}
 
 CompileResult RunCompile(const CompileRequest& request) {
     return RunCommand<CompileResult>(QStringLiteral("compile"), [&](CompileResult& result) {

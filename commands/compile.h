@@ -10,7 +10,7 @@
 // of any grid and format, extruded where asked, and its tileset.
 struct CompileRequest {
     QString source;       // the tile folder
-    QString destination;  // the folder that gets the sheet
+    QString destination;  // the folder that gets Tiles.*, or the sheet's own name (IsSheetName)
     TileOptions options;
     QString startText = QStringLiteral("0");  // the start and width boxes, the window's way
     QString widthText;                        // also the columns where no --width is given
@@ -28,3 +28,6 @@ struct CompileResult : CommandResult {
 };
 
 CompileResult RunCompile(const CompileRequest& request);
+
+// Whether a compile DEST names the sheet itself (ends in .png or .bmp) rather than its folder.
+bool IsSheetName(const QString& destination);

@@ -41,9 +41,9 @@ QString layerSize(const TiledLayer& layer) {
         }
         return SizeText(cells.size());
     }
-    case LayerKind::Objects: return QStringLiteral("%1 objects").arg(layer.objects.size());
+    case LayerKind::Objects: return CountText(static_cast<std::int64_t>(layer.objects.size()), QStringLiteral("object"));
     case LayerKind::Image: return layer.image.Empty() ? QStringLiteral("no image") : SizeText(layer.image.size);
-    case LayerKind::Group: return QStringLiteral("%1 layers").arg(layer.layers.size());
+    case LayerKind::Group: return CountText(static_cast<std::int64_t>(layer.layers.size()), QStringLiteral("layer"));
     }
     return QString();
 }
@@ -78,6 +78,17 @@ FileInfo describe(const QString& file, bmpsize& reader) {
         info.tile = map.tile;
         return info;
     }
+    const QString suffix = QFileInfo(file).suffix().toLower();
+    if (suffix == "tsx" || suffix == "tsj") {
+        const TiledTileset tileset = LoadTileset(file);
+        info.tileset = true;
+        info.name = tileset.name;
+        info.tile = tileset.tile;
+        info.tileCount = tileset.tileCount;
+        info.columns = tileset.columns;
+        info.image = tileset.image.source;
+        return info;
+    }
     reader.ReadImageInfo(file);
     if (reader.ImageType() == bmpsize::Unknown) {
         RaiseError(Err::InvalidPicture);
@@ -97,7 +108,12 @@ InfoResult RunInfo(const InfoRequest& request) {
     for (const QString& file : request.files) {
         try {
             FileInfo info = describe(file, reader);
-            if (!info.map) {
+            if (info.tileset) {
+                result.read += file;
+                result.lists[QStringLiteral("tilesets")].append(QJsonObject{
+                    {"file", file}, {"name", info.name}, {"tilewidth", info.tile.width()}, {"tileheight", info.tile.height()},
+                    {"tilecount", info.tileCount}, {"columns", info.columns}, {"image", info.image}});
+            } else if (!info.map) {
                 result.read += file;
                 result.lists[QStringLiteral("images")].append(QJsonObject{
                     {"file", file}, {"format", info.format}, {"width", static_cast<qint64>(info.width)},

@@ -27,6 +27,11 @@ struct FileInfo {
     std::vector<LayerInfo> layers;  // maps
     QString orientation;            // maps: "isometric", "hexagonal staggeraxis=x ...", ...
     QSize cells, tile;              // maps
+    // Tilesets (.tsx, .tsj): name and tile size above are the tileset's.
+    bool tileset = false;
+    QString name;
+    int tileCount = 0, columns = 0;
+    QString image;  // the sheet, "" for an image collection
     std::optional<RuntimeError> failure;
 };
 

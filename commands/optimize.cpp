@@ -45,7 +45,7 @@ void refuseNames(const OptimizeRequest& request, const QString& name) {
     std::set<QString> written = {name.toLower()};
     for (const QString& map : request.maps) {
         if (!IsTiledMapName(map)) {
-            throw Refused(QStringLiteral("not a map file (.tmx or .tmj)"), map);
+            throw Refused(QStringLiteral("not a map file (.tmx, .tmj or .json)"), map);
         }
         if (!QFileInfo(map).isFile()) {
             throw Refused(NoSource, map);

@@ -51,6 +51,13 @@ void refuseOperands(const SplitRequest& request) {
     }
 }
 
+// The grid the tiles were cut with, for a later compile; columns where they are a sheet's.
+RecordedGrid recordOf(const TileOptions& options, int columns) {
+    const QSize tile = options.grid.Tile();
+    return RecordedGrid{tile.width(), tile.height(), options.grid.Margin(), options.grid.Spacing(),
+                        TileSuffix(options.format).mid(1), columns};
+}
+
 void refuseNumbers(std::int32_t start, std::int64_t count) {
     if (std::int64_t{start} + count > Limits::TileNumber) {
         throw Refused(QStringLiteral("--start %1: %2 tiles would pass tile number %3").arg(start).arg(count).arg(Limits::TileNumber));
@@ -58,6 +65,8 @@ void refuseNumbers(std::int32_t start, std::int64_t count) {
 }
 
 void splitTheWindowsWay(const SplitRequest& request, SplitResult& result) {
+    // The window makes DEST itself, one level; the batch program makes the levels above it.
+    OutputFiles::Folder(QFileInfo(QDir::cleanPath(request.destination)).absolutePath());
     CommandForm form(request.progress);
     Converter converter(form);
     RunTheWindowsWay(form, converter, true, {request.source, request.destination, request.startText, request.widthText}, result);
@@ -70,6 +79,10 @@ void splitTheWindowsWay(const SplitRequest& request, SplitResult& result) {
                                 QStringLiteral(".bmp")};
     result.written += folder + "info.ini";
     result.next = ReadTileCount(folder);
+    // Bitmaps of the window's grid: a grid recorded by an earlier split no longer holds.
+    if (ReadTileGrid(folder)) {
+        WriteTileGrid(folder, RecordedGrid{});
+    }
     result.Count(QStringLiteral("next"), static_cast<std::int64_t>(ParseNumber(result.next)));
     if (const std::int64_t dropped = droppedPixels(converter.SheetSize(), converter.TilesCut()); dropped > 0) {
         result.Count(QStringLiteral("dropped"), dropped);
@@ -103,6 +116,7 @@ void splitByGrid(const SplitRequest& request, SplitResult& result) {
     staged.Commit([&](const QString& tiles) {
         // A count that is not recorded would make a later compile draw the wrong tiles.
         WriteTileCount(tiles, next);
+        WriteTileGrid(tiles, recordOf(options, splitter.Cells().width()));
     });
     if (!options.tileset.isEmpty()) {
         QStringList tiles;
@@ -161,12 +175,20 @@ void splitLevel(const SplitRequest& request, SplitResult& result) {
     const QString tileset = tilesetOf(options);
     const QString tilesetFile = LinkTarget(tileset);
     const QString mapFile = LinkTarget(options.map);
+    const QString destinationFolder = QFileInfo(QDir::cleanPath(folder)).absoluteFilePath();
+    // Files that lie in a new destination are made inside it, out of sight, with it.
+    const auto inDestination = [&](const QString& file) { return !file.isEmpty() && QFileInfo(file).absolutePath() == destinationFolder; };
     // Runs that share a tileset take turns from reading it to writing it and their maps.
     std::optional<FileLock> turn;
     // A tileset in a folder still to be made: the folder's parent is locked.
     if (!tileset.isEmpty()) {
-        const bool folderThere = QFileInfo(QFileInfo(tilesetFile).absolutePath()).isDir();
-        turn.emplace(folderThere ? tilesetFile : QDir::cleanPath(request.destination));
+        const QString tilesetFolder = QFileInfo(tilesetFile).absolutePath();
+        // The destination's parents are made now; a new destination appears whole, later.
+        OutputFiles::Folder(QFileInfo(QDir::cleanPath(request.destination)).absolutePath());
+        if (tilesetFolder != destinationFolder) {
+            OutputFiles::Folder(tilesetFolder);
+        }
+        turn.emplace(QFileInfo(tilesetFolder).isDir() ? tilesetFile : QDir::cleanPath(request.destination));
     }
     // A tileset given and there already: its tiles keep their ids, new ones follow.
     std::optional<TilesetReader> shared;
@@ -228,8 +250,8 @@ void splitLevel(const SplitRequest& request, SplitResult& result) {
     // the tileset already uses for another id (its ids would show the new tiles).
     OutputFiles outputs(QStringList{source} + (shared ? shared->Sources() : QStringList()));
     outputs.FilesIn(newFiles);
-    outputs.File(tilesetFile);
-    outputs.File(mapFile);
+    outputs.File(tilesetFile, !inDestination(tilesetFile));
+    outputs.File(mapFile, !inDestination(mapFile));
     RefuseSpecialFile(TileInfoFile(folder));
     outputs.RefuseInputs();
     // The tiles, info.ini, and a new tileset and the map where they lie in the folder, are made
@@ -265,6 +287,7 @@ void splitLevel(const SplitRequest& request, SplitResult& result) {
     };
     staged.Commit([&](const QString& tiles) {
         WriteTileCount(tiles, next);
+        WriteTileGrid(tiles, recordOf(options, 0));
         if (tilesetInside) {
             QStringList stagedTiles;
             for (const QString& file : newFiles) {

@@ -9,3 +9,7 @@ QString GridText(const TileGrid& grid) {
 }
 
 QString SizeText(QSize size) { return QStringLiteral("%1x%2").arg(size.width()).arg(size.height()); }
+
+QString CountText(std::int64_t count, const QString& noun) {
+    return QStringLiteral("%1 %2%3").arg(count).arg(noun, count == 1 ? QString() : QStringLiteral("s"));
+}

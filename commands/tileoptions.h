@@ -39,3 +39,6 @@ QString GridText(const TileGrid& grid);
 
 // "WxH"
 QString SizeText(QSize size);
+
+// "1 layer", "2 layers"
+QString CountText(std::int64_t count, const QString& noun);

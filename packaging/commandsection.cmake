@@ -1,16 +1,11 @@
-# Writes the manual page's section of every command from the commands' own --help, behind
-# the hand-written sections:  cmake -DPROGRAM=tilvex -DBASE=tilvex.h2m -DOUTPUT=file -P this
+# Writes tilvex(1)'s include file: the hand-written sections, and SEE ALSO naming the page of
+# every command:  cmake -DCOMMANDS=split,compile,... -DBASE=tilvex.h2m -DOUTPUT=file -P this
 file(READ ${BASE} text)
-string(APPEND text "\n[COMMANDS]\n")
-foreach(command IN ITEMS split compile info)
-  execute_process(COMMAND ${PROGRAM} ${command} --help OUTPUT_VARIABLE help RESULT_VARIABLE status)
-  if(NOT status EQUAL 0)
-    message(FATAL_ERROR "${PROGRAM} ${command} --help failed")
-  endif()
-  # Backslashes and dashes as roff wants them; a leading dot or quote would be a request.
-  string(REPLACE "\\" "\\e" help "${help}")
-  string(REPLACE "-" "\\-" help "${help}")
-  string(REGEX REPLACE "(^|\n)([.'])" "\\1\\\\&\\2" help "${help}")
-  string(APPEND text ".SS \"tilvex ${command}\"\n.nf\n${help}.fi\n")
+string(REPLACE "," ";" commands "${COMMANDS}")
+set(pages)
+foreach(command IN LISTS commands)
+  list(APPEND pages ".BR tilvex\\-${command} (1),")
 endforeach()
+list(JOIN pages "\n" pages)
+string(REPLACE "[SEE ALSO]\n" "[SEE ALSO]\n${pages}\n" text "${text}")
 file(WRITE ${OUTPUT} "${text}")

@@ -5,6 +5,7 @@
 #include "runtime/profile.h"
 #include "runtime/runtimeerror.h"
 
+#include <algorithm>
 #include <cerrno>
 
 namespace {
@@ -40,4 +41,42 @@ void WriteTileCount(const QString& folder, std::int64_t count) {
     if (!WriteVar(file, QStringLiteral("MAIN"), QStringLiteral("NumFiles"), NumberText(static_cast<double>(count)))) {
         RaiseErrno(errno, file);
     }
+}
+
+namespace {
+const char* const GridKeys[] = {"TileWidth", "TileHeight", "Margin", "Spacing", "Format", "Columns"};
+}
+
+void WriteTileGrid(const QString& folder, const RecordedGrid& grid) {
+    const QString file = TileInfoFile(folder);
+    const bool any = grid.tileWidth > 0;
+    const QString values[] = {any ? QString::number(grid.tileWidth) : QString(), any ? QString::number(grid.tileHeight) : QString(),
+                              any ? QString::number(grid.margin) : QString(),    any ? QString::number(grid.spacing) : QString(),
+                              any ? grid.format : QString(),                     any && grid.columns > 0 ? QString::number(grid.columns) : QString()};
+    for (int k = 0; k < 6; ++k) {
+        // A key not there stays away rather than be written empty.
+        if (values[k].isEmpty() && GetVar(file, QStringLiteral("MAIN"), QLatin1String(GridKeys[k])).isEmpty()) {
+            continue;
+        }
+        if (!WriteVar(file, QStringLiteral("MAIN"), QLatin1String(GridKeys[k]), values[k])) {
+            RaiseErrno(errno, file);
+        }
+    }
+}
+
+std::optional<RecordedGrid> ReadTileGrid(const QString& folder) {
+    const QString file = TileInfoFile(folder);
+    int numbers[6] = {};
+    for (int k : {0, 1, 2, 3, 5}) {
+        bool ok = false;
+        numbers[k] = GetVar(file, QStringLiteral("MAIN"), QLatin1String(GridKeys[k])).toInt(&ok);
+        if (!ok) {
+            numbers[k] = -1;
+        }
+    }
+    const QString format = GetVar(file, QStringLiteral("MAIN"), QStringLiteral("Format")).toLower();
+    if (numbers[0] <= 0 || numbers[1] <= 0 || numbers[2] < 0 || numbers[3] < 0 || (format != "png" && format != "bmp")) {
+        return std::nullopt;
+    }
+    return RecordedGrid{numbers[0], numbers[1], numbers[2], numbers[3], format, std::max(numbers[5], 0)};
 }

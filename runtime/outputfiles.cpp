@@ -16,18 +16,23 @@
 
 #include <sys/stat.h>
 
-QString OutputFiles::File(const QString& path) {
+QString OutputFiles::File(const QString& path, bool makeFolder) {
     if (path.isEmpty()) {
         return path;
     }
     const QString target = LinkTarget(path);
     RefuseSpecialFile(target);
-    Folder(QFileInfo(target).absolutePath());
+    if (makeFolder) {
+        Folder(QFileInfo(target).absolutePath());
+    }
     claimed_ += target;
     return target;
 }
 
-void OutputFiles::Folder(const QString& folder) { RemoveLeftovers(ToFsPath(folder)); }
+void OutputFiles::Folder(const QString& folder) {
+    MakeFolders(folder);
+    RemoveLeftovers(ToFsPath(folder));
+}
 
 void OutputFiles::RefuseInputs() const {
     QStringList inputs = inputs_;

@@ -25,10 +25,11 @@ public:
 
     // Claims a file written whole: refused where it is special, leftovers of its folder
     // removed. Returns the path to write, the end of its links; "" stays "".
-    QString File(const QString& path);
+    QString File(const QString& path, bool makeFolder = true);
     // Claims files written into a folder under their own names (tiles): checked as inputs only.
     void FilesIn(const QStringList& files) { claimed_ += files; }
-    // Removes the leftovers of a folder the run writes into.
+    // Creates a folder the run writes into, with every missing level above it, and removes
+    // its leftovers. Every command's outputs get their folders here.
     static void Folder(const QString& folder);
 
     // Refuses a claimed file that is an input of the run; call once the inputs are known.

@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 
 #include <fnmatch.h>
 #include <sys/stat.h>
@@ -132,4 +133,17 @@ void RefuseSourceAmongTiles(const QString& source, const QString& folder, std::i
         throw RuntimeError(Err::PathFileAccess,
                            QStringLiteral("%1 (the source would be overwritten by a tile)").arg(ErrorDescription(Err::PathFileAccess)));
     }
+}
+
+void MakeFolders(const QString& folder) {
+    const QFileInfo info(folder);
+    // A file in the way is left for the write to report, naming what it meant to write.
+    if (folder.isEmpty() || info.exists()) {
+        return;
+    }
+    const QString parent = info.absolutePath();
+    if (parent != info.absoluteFilePath()) {
+        MakeFolders(parent);
+    }
+    MakeFolder(folder);
 }

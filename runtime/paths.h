@@ -24,6 +24,8 @@ void SetProgramFolder(const QString& folder);
 
 // Creates one folder level; a missing parent is 76 "Path not found", as it is for MkDir.
 void MakeFolder(const QString& folder);
+// Creates the folder and every missing level above it; a failure names the level it failed at.
+void MakeFolders(const QString& folder);
 
 enum class ListingKind { FilesOnly, FilesAndFolders };
 

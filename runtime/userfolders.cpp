@@ -29,7 +29,17 @@ QString AppSubfolder(const char* variable, const char* underHome) {
 bool ProgramFolderIsInstalled() {
     const QString folder = ProgramFolder();
     // A folder that is not there is no installation; whatever used it keeps failing quietly.
-    return QFileInfo(folder).isDir() && ::access(QFile::encodeName(folder).constData(), W_OK) != 0;
+    if (!QFileInfo(folder).isDir()) {
+        return false;
+    }
+    // The folder installs put it in is no portable copy's, whoever may write it (root, a
+    // container, a package staged under DESTDIR): nothing is written there.
+    const QString installed = QDir::cleanPath(QStringLiteral(TILVEX_INSTALL_BINDIR));
+    const QString here = QDir::cleanPath(QFileInfo(folder).absoluteFilePath());
+    if (here == installed || here.endsWith(installed)) {
+        return true;
+    }
+    return ::access(QFile::encodeName(folder).constData(), W_OK) != 0;
 }
 
 QString ErrorLogFolder() {

@@ -1,27 +1,37 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building and testing need, where they are missing.
+# Installs the Debian packages that are missing: with "build", only what building and running
+# both programs need; without it, also what the tests, benchmarks and package checks need.
+#   bash scripts/setup.sh [build]
 set -euo pipefail
 
-# tiled ships tmxrasterizer, which the tileset tests render maps with; python3-pil makes the
-# sheets the extrusion tests compare on and reads animated PNGs back; pngcheck checks their chunks.
-packages=(cmake g++ make pkg-config qt6-base-dev libgl-dev libgtest-dev libspng-dev libdeflate-dev libisal-dev zlib1g-dev libzstd-dev locales xvfb xdotool
-          x11-utils strace tiled help2man desktop-file-utils appstream man-db file dpkg-dev python3 python3-pil pngcheck ccache)
+# What building needs (GoogleTest too: the one CMake configuration declares the tests) and
+# help2man, which writes the manual pages from the programs' own help.
+packages=(cmake g++ make pkg-config qt6-base-dev libgl-dev libgtest-dev libspng-dev libdeflate-dev libisal-dev zlib1g-dev
+          libzstd-dev help2man)
+tests=1
+[ "${1:-}" = build ] && tests=0
+if [ $tests -eq 1 ]; then
+  # tiled ships tmxrasterizer, which the tileset tests render maps with; python3-pil makes the
+  # sheets the extrusion tests compare on; xvfb and xdotool drive the real window; the rest
+  # check the installed tree and the package.
+  packages+=(locales xvfb xdotool x11-utils strace tiled desktop-file-utils appstream man-db file dpkg-dev python3 python3-pil pngcheck
+             ccache)
+fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
+sudo_cmd=""
+[ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
 if [ ${#missing[@]} -gt 0 ]; then
   echo "Installing: ${missing[*]}"
-  sudo_cmd=""
-  [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
   $sudo_cmd apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq "${missing[@]}"
 fi
+[ $tests -eq 1 ] || exit 0
 
 # The number tests also run under a locale whose decimal separator is ",".
 if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
-  sudo_cmd=""
-  [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
   $sudo_cmd sed -i 's/^# *de_DE.UTF-8 UTF-8/de_DE.UTF-8 UTF-8/' /etc/locale.gen
   grep -q '^de_DE.UTF-8 UTF-8' /etc/locale.gen || echo 'de_DE.UTF-8 UTF-8' | $sudo_cmd tee -a /etc/locale.gen >/dev/null
   $sudo_cmd locale-gen >/dev/null

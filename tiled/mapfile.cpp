@@ -210,7 +210,7 @@ TileMap readCsv(const QString& path, const QByteArray& bytes) {
 
 bool IsMapFileName(const QString& path) {
     const QString suffix = suffixOf(path);
-    return QFileInfo(path).completeBaseName().size() > 0 && (suffix == "tmx" || suffix == "tmj" || suffix == "csv");
+    return QFileInfo(path).completeBaseName().size() > 0 && (suffix == "tmx" || suffix == "tmj" || suffix == "json" || suffix == "csv");
 }
 
 void WriteMapFile(const QString& path, const TileMap& map) {
@@ -219,7 +219,7 @@ void WriteMapFile(const QString& path, const TileMap& map) {
         WriteXmlFile(path, [&](QXmlStreamWriter& xml) { writeTmx(path, map, xml); });
         return;
     }
-    const QByteArray bytes = suffix == "tmj" ? tmjBytes(path, map) : csvRows(map, false).mid(1).toUtf8();
+    const QByteArray bytes = suffix == "tmj" || suffix == "json" ? tmjBytes(path, map) : csvRows(map, false).mid(1).toUtf8();
     WriteWholeFile(path, bytes.constData(), static_cast<std::size_t>(bytes.size()));
 }
 
@@ -257,7 +257,7 @@ std::optional<TileMap> PlainTileMap(const TiledMap& tiled, QString& why) {
         (layer->tint && layer->tint->rgba() != 0xFFFFFFFFu) || layer->size != tiled.size) {
         return refuse(QStringLiteral("only maps of one plain tile layer are read"));
     }
-    if (layer->encoding != "csv" && !(tiled.file.endsWith(".tmj", Qt::CaseInsensitive) && layer->encoding.isEmpty())) {
+    if (layer->encoding != "csv" && !(!tiled.file.endsWith(".tmx", Qt::CaseInsensitive) && layer->encoding.isEmpty())) {
         return refuse(QStringLiteral("only CSV layer data is read"));
     }
     if (tiled.tilesets[0].tileset->loaded && tiled.tilesets[0].tileset->tile != tiled.tile) {

@@ -10,7 +10,7 @@
 // 1), .tmj (its JSON form) and .csv (tile ids only, -1 for empty, one line per row; its
 // tileset is the .tsx of the same name beside it).
 
-// True for a name ending in .tmx, .tmj or .csv.
+// True for a name ending in .tmx, .tmj, .json (written as .tmj) or .csv.
 bool IsMapFileName(const QString& path);
 
 // Writes the map; its Tileset is written relative to the map's folder. A .csv map holds no

@@ -19,9 +19,14 @@ QByteArray bytesOf(const QString& path) {
     return QByteArray(reinterpret_cast<const char*>(data.data()), static_cast<qsizetype>(data.size()));
 }
 
-bool isJson(const QString& path) {
-    const QString suffix = QFileInfo(path).suffix().toLower();
-    return suffix == "tmj" || suffix == "tsj" || suffix == "json";
+// By content, since engines and tutorials name Tiled's JSON maps .json as often as .tmj.
+bool isJson(const QByteArray& bytes) {
+    for (const char c : bytes) {
+        if (c != ' ' && c != '\t' && c != '\r' && c != '\n') {
+            return c == '{';
+        }
+    }
+    return false;
 }
 
 void checkGid(const TiledMap& map, std::uint32_t gid, const QString& where) {
@@ -43,13 +48,13 @@ void checkGid(const TiledMap& map, std::uint32_t gid, const QString& where) {
 
 bool IsTiledMapName(const QString& path) {
     const QString suffix = QFileInfo(path).suffix().toLower();
-    return suffix == "tmx" || suffix == "tmj";
+    return suffix == "tmx" || suffix == "tmj" || suffix == "json";
 }
 
 TiledMap LoadMap(const QString& path, bool tilesets) {
     const QString file = QFileInfo(path).absoluteFilePath();
     const QByteArray bytes = bytesOf(file);
-    return isJson(file) ? ReadTmjMap(file, ParseJsonObject(file, bytes), tilesets)
+    return isJson(bytes) ? ReadTmjMap(file, ParseJsonObject(file, bytes), tilesets)
                           : ReadTmxMap(file, ParseXml(file, bytes), tilesets);
 }
 
@@ -70,7 +75,7 @@ TiledTileset LoadTilesetOf(const QString& map, const QString& reference, bool lo
 TiledTileset LoadTileset(const QString& path) {
     const QString file = QFileInfo(path).absoluteFilePath();
     const QByteArray bytes = bytesOf(file);
-    TiledTileset tileset = isJson(file) ? ReadTsjTileset(file, ParseJsonObject(file, bytes)) : ReadTsxTileset(file, ParseXml(file, bytes));
+    TiledTileset tileset = isJson(bytes) ? ReadTsjTileset(file, ParseJsonObject(file, bytes)) : ReadTsxTileset(file, ParseXml(file, bytes));
     tileset.file = file;
     return tileset;
 }

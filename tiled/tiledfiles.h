@@ -4,8 +4,7 @@
 
 #include <QString>
 
-// Tiled's maps and tilesets read by their extension: .tmx/.tsx (XML) and .tmj/.json/.tsj
-// (JSON). A missing file gives 53; one that is no such file, a tileset or image it refers to
+// Tiled's maps and tilesets, XML (.tmx, .tsx) or JSON (.tmj, .tsj, .json) by their content. A missing file gives 53; one that is no such file, a tileset or image it refers to
 // that is missing, a gid past its tilesets or a size past the limits give 481 naming the
 // file and the reason, before anything large is allocated.
 

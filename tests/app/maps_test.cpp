@@ -213,7 +213,7 @@ TEST_F(LevelMaps, MistakesAreRefusedWithOneLine) {
     const QString map = folder.File("level.tmx");
     ASSERT_EQ(split("level.png", "tiles", {"--map", map}).status, 0);
     const QStringList cases[] = {
-        {"split", picture, folder.File("t"), "--flips"},
+        {"split", picture, folder.File("t"), "--skip-empty"},
         {"split", picture, folder.File("t"), "--unique", "--map", folder.File("level.txt")},
         {"split", picture, folder.File("t"), "--unique", "--flips", "--map", folder.File("level.csv")},
         {"split", picture, folder.File("t"), "--unique", "--skip-empty", "--empty-colour", "ff00f"},
