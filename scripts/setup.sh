@@ -3,9 +3,10 @@
 set -euo pipefail
 
 # tiled ships tmxrasterizer, which the tileset tests render maps with; python3-pil makes the
-# sheets the extrusion tests compare on and reads animated PNGs back; pngcheck checks their chunks.
+# sheets the extrusion tests compare on and reads animated PNGs back; pngcheck checks their chunks;
+# python3-jsonschema checks exported LDtk projects against LDtk's schema.
 packages=(cmake g++ make pkg-config qt6-base-dev libgl-dev libgtest-dev libspng-dev libdeflate-dev libisal-dev zlib1g-dev libzstd-dev locales xvfb xdotool
-          x11-utils strace tiled help2man desktop-file-utils appstream man-db file dpkg-dev python3 python3-pil pngcheck ccache)
+          x11-utils strace tiled help2man desktop-file-utils appstream man-db file dpkg-dev python3 python3-pil python3-jsonschema pngcheck ccache)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
