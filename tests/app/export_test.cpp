@@ -648,12 +648,13 @@ TEST(ExportLdtk, OwnMapsAreSchemaValidAndPlaceTheSourcePixels) {
             }
         }
         // Top-most first; the group's offset and opacity on its layer, its hidden layer hidden.
-        // The opaque top layer of the second map needs definitions of its own, named apart.
-        EXPECT_EQ(layers, (QStringList{"Level_zlib Top_Ground_2 0.5 8,4 0", "Level_zlib Top_Props_2 0.5 8,4 0",
+        // The opaque top layer of the second map needs definitions of its own, named apart;
+        // each map's embedded tileset is a sheet of its own (props, props-2).
+        EXPECT_EQ(layers, (QStringList{"Level_zlib Top_Ground_2 0.5 8,4 0", "Level_zlib Top_Props 0.5 8,4 0",
                                        "Level_zlib Top_Things_16x16_2 0.5 8,4 0", "Level_zlib Ground_Ground 1 0,0 1",
                                        "Level_zlib Ground_Props 1 0,0 1", "Level_zlib Ground_Things_16x16 1 0,0 1", "Plain Top_Ground 1 0,0 1",
-                                       "Plain Top_Props 1 0,0 1", "Plain Top_Things_16x16 1 0,0 1", "Plain Ground_Ground 1 0,0 1",
-                                       "Plain Ground_Props 1 0,0 1", "Plain Ground_Things_16x16 1 0,0 1"}));
+                                       "Plain Top_Props_2 1 0,0 1", "Plain Top_Things_16x16 1 0,0 1", "Plain Ground_Ground 1 0,0 1",
+                                       "Plain Ground_Props_2 1 0,0 1", "Plain Ground_Things_16x16 1 0,0 1"}));
     }
 }
 
