@@ -121,12 +121,14 @@ int runExport(const Request& request, const TileOptions& options) {
                                 request.Value("--name").value_or(QString())};
     const QString to = request.Value("--to").value_or(QString()).toLower();
     if (to.isEmpty()) {
-        return RefuseRun(QStringLiteral("export needs --to phaser or godot"));
+        return RefuseRun(QStringLiteral("export needs --to phaser, godot or ldtk"));
     }
     if (to == "godot") {
         exportRequest.engine = Engine::Godot;
+    } else if (to == "ldtk") {
+        exportRequest.engine = Engine::Ldtk;
     } else if (to != "phaser") {
-        return RefuseRun(QStringLiteral("--to %1: not phaser or godot").arg(*request.Value("--to")));
+        return RefuseRun(QStringLiteral("--to %1: not phaser, godot or ldtk").arg(*request.Value("--to")));
     }
     const ExportResult result = RunExport(exportRequest);
     return report(request, result, [&] { return SummaryLine(result, request.Value("--out").value_or(QString()), options.extrude); });

@@ -16,7 +16,7 @@ const char* const MainHelp =
     "  extrude SHEET OUT --tile WxH   repeat every tile's edge pixels outward, against bleeding\n"
     "  extrude TILESET.tsx OUT.tsx    the same for a tileset's sheet, and the tileset to match\n"
     "  optimize MAP... --out DIR      one tileset for all the maps, the maps moved onto it\n"
-    "  export MAP... --to E --out DIR the maps for a game engine: phaser or godot\n"
+    "  export MAP... --to E --out DIR the maps for a game engine: phaser, godot or ldtk\n"
     "  help COMMAND                   the command's own help (as COMMAND --help)\n"
     "\n"
     "Tile options (split and compile; see tilvex split --help, tilvex compile --help):\n"
@@ -259,7 +259,7 @@ const char* const OptimizeHelp =
 
 
 const char* const ExportHelp =
-    "Usage: tilvex export MAP... --to phaser|godot --out DIR [--extrude N] [--name NAME]\n"
+    "Usage: tilvex export MAP... --to phaser|godot|ldtk --out DIR [--extrude N] [--name NAME]\n"
     "\n"
     "Reads the maps MAP (.tmx, .tmj, or .json holding a map) and every tileset they use, and\n"
     "writes them into DIR for a game engine, with the sheets their tiles are drawn from as PNG\n"
@@ -287,10 +287,20 @@ const char* const ExportHelp =
     "                   project.godot, else to DIR (the summary says which). Orthogonal maps.\n"
     "                   In the game: instance DIR/MAP.tscn, or\n"
     "                     add_child(load(\"res://.../MAP.tscn\").instantiate())\n"
+    "  --to ldtk        for LDtk 1.5: one project DIR/NAME.ldtk (NAME: the first map's base\n"
+    "                   name) with a level per map in the order given, a tileset per sheet\n"
+    "                   and a Tiles layer per tile layer (one per sheet where a layer draws\n"
+    "                   from several), top-most first; groups flattened (offsets added,\n"
+    "                   opacities multiplied). LDtk holds only square tiles of the map's\n"
+    "                   grid: other tiles are refused. Diagonal flips are drawn from turned\n"
+    "                   copies added to the sheets. Objects and image layers are left out\n"
+    "                   (counted). Orthogonal maps. Open it in LDtk with File > Load\n"
+    "                   project, DIR/NAME.ldtk; a game reads it with an LDtk loader\n"
+    "                   (https://ldtk.io/api), the sheets beside it.\n"
     "  --extrude N      the sheets' tiles extruded by N pixels against bleeding (see tilvex\n"
     "                   extrude --help); every tileset gets margin N and spacing 2N\n"
     "  --name NAME      phaser: the file name (no extension) of the one map exported;\n"
-    "                   godot: the TileSet's file name (no extension)\n"
+    "                   godot: the TileSet's file name; ldtk: the project's (no extension)\n"
     "  -q, --quiet, --json, -j N, --jobs N  as for every command (see tilvex --help)\n"
     "Text and template objects are left out (counted). The summary gives maps, tile layers,\n"
     "tiles placed, sheets written, objects kept and what was left out. DIR and any missing\n"
@@ -300,7 +310,9 @@ const char* const ExportHelp =
     "  tilvex export maps/level1.tmx maps/level2.tmx --to phaser --out game/assets --extrude 1\n"
     "      level1.json, level2.json and their sheets, extruded against bleeding, for Phaser\n"
     "  tilvex export maps/*.tmx --to godot --out mygame/levels\n"
-    "      a TileSet and one scene per map, res:// paths from mygame/project.godot\n";
+    "      a TileSet and one scene per map, res:// paths from mygame/project.godot\n"
+    "  tilvex export maps/*.tmx --to ldtk --out ldtk --name world\n"
+    "      ldtk/world.ldtk, a level per map, for the LDtk editor\n";
 
 namespace {
 // Every command with a help of its own, in the order the manual lists them.

@@ -2,6 +2,7 @@
 
 #include "export/exportsheets.h"
 #include "export/godotwriter.h"
+#include "export/ldtkwriter.h"
 #include "export/phaserwriter.h"
 #include "runtime/outputfiles.h"
 #include "runtime/paths.h"
@@ -21,7 +22,7 @@ struct OutFile {
 };
 
 QString engineName(Engine engine) {
-    return engine == Engine::Phaser ? QStringLiteral("Phaser") : QStringLiteral("Godot");
+    return engine == Engine::Phaser ? QStringLiteral("Phaser") : engine == Engine::Godot ? QStringLiteral("Godot") : QStringLiteral("LDtk");
 }
 
 // Refuses, before anything is written, what the engine cannot place.
@@ -76,7 +77,8 @@ void exportMaps(const ExportRequest& request, ExportResult& result) {
         }
         maps.push_back(LoadMap(named));
         refuseMap(maps.back(), named, request.engine);
-        const QString base = request.name.isEmpty() ? QFileInfo(named).completeBaseName() : request.name;
+        // Only Phaser names a map's file by --name; the others name their one shared file by it.
+        const QString base = request.name.isEmpty() || request.engine != Engine::Phaser ? QFileInfo(named).completeBaseName() : request.name;
         if (!names.insert(base.toLower()).second) {
             throw Refused(QStringLiteral("another map has the same name %1; export them apart").arg(base), named);
         }
@@ -92,6 +94,11 @@ void exportMaps(const ExportRequest& request, ExportResult& result) {
         sheets.Gather(map);
     }
     inputs += sheets.Inputs();
+    for (std::size_t k = 0; request.engine == Engine::Ldtk && k < maps.size(); ++k) {
+        if (const QString refusal = LdtkRefusal(maps[k], sheets); !refusal.isEmpty()) {
+            throw Refused(refusal, request.maps[static_cast<qsizetype>(k)]);
+        }
+    }
     for (const QString& input : inputs) {
         if (OutputFiles::Holds(folder, input)) {
             throw Refused(QStringLiteral("--out %1 holds %2, which is read; give a folder of its own").arg(request.out, input));
@@ -105,6 +112,12 @@ void exportMaps(const ExportRequest& request, ExportResult& result) {
         for (std::size_t k = 0; k < maps.size(); ++k) {
             files.push_back({(request.name.isEmpty() ? baseOf(k) : request.name) + ".json", PhaserMap(maps[k], sheets, absolute, counts)});
         }
+    } else if (request.engine == Engine::Ldtk) {
+        LdtkWriter writer(sheets);
+        for (std::size_t k = 0; k < maps.size(); ++k) {
+            writer.Level(maps[k], baseOf(k), counts);
+        }
+        files.push_back({(request.name.isEmpty() ? baseOf(0) : request.name) + ".ldtk", writer.Project()});
     } else {
         const QString tileset = (request.name.isEmpty() ? QStringLiteral("tileset") : request.name) + ".tres";
         godotRoot(absolute, result);

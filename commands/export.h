@@ -4,18 +4,18 @@
 
 // Export: maps written for a game engine into a folder of their own, with the sheets their
 // tiles are drawn from.
-enum class Engine { Phaser, Godot };
+enum class Engine { Phaser, Godot, Ldtk };
 
 struct ExportRequest {
     QStringList maps;
     Engine engine = Engine::Phaser;
     QString out;     // the folder written whole
     int extrude = 0;  // pixels the sheets' tiles are extruded by
-    QString name;    // the file name (no extension) of the map (Phaser, one map) or the TileSet (Godot)
+    QString name;    // the file name (no extension) of the map (Phaser, one map), the TileSet (Godot) or the project (LDtk)
 };
 
 struct ExportResult : CommandResult {
-    QString engine;  // "Phaser", "Godot"
+    QString engine;  // "Phaser", "Godot", "LDtk"
     QString resourceRoot;  // Godot: the folder res:// stands for
     bool godotProject = false;  // Godot: that folder holds project.godot
 };

@@ -13,8 +13,8 @@ tests=1
 if [ $tests -eq 1 ]; then
   # tiled ships tmxrasterizer, which the tileset tests render maps with; python3-pil makes the
   # sheets the extrusion tests compare on; xvfb and xdotool drive the real window; the rest
-  # check the installed tree and the package.
-  packages+=(locales xvfb xdotool x11-utils strace tiled desktop-file-utils appstream man-db file dpkg-dev python3 python3-pil pngcheck
+  # check the installed tree and the package; python3-jsonschema checks exported LDtk projects.
+  packages+=(locales xvfb xdotool x11-utils strace tiled desktop-file-utils appstream man-db file dpkg-dev python3 python3-pil python3-jsonschema pngcheck
              ccache)
 fi
 missing=()

@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QImage>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QPainter>
@@ -158,6 +159,73 @@ PhaserMap expectPhaserPlacesTheSourcePixels(const TilvexProgram& program, const 
     }
     EXPECT_GT(compared, 0);
     return phaser;
+}
+
+// The project's errors against LDtk's own JSON schema (draft-07), as python3-jsonschema finds them.
+QString ldtkSchemaErrors(const QString& project) {
+    const TilvexResult run = runTool(QStringLiteral("/usr/bin/python3"),
+                                     {"-c",
+                                      "import json, sys, jsonschema\n"
+                                      "schema = json.load(open(sys.argv[1]))\n"
+                                      "for e in jsonschema.Draft7Validator(schema).iter_errors(json.load(open(sys.argv[2]))):\n"
+                                      "    print(list(e.absolute_path), e.message[:200])\n",
+                                      QStringLiteral(TILVEX_APP_TESTS) + "/ldtk/JSON_SCHEMA.json", project});
+    EXPECT_EQ(run.status, 0) << run.err.toStdString();
+    return run.out;
+}
+
+// Exports maps to LDtk as one project and checks it against the schema, then every level's
+// cells, from gridTiles (src in the sheet, mirrored by f; t and d against LDtk's own grids),
+// against the source map drawn by tmxrasterizer. An LDtk layer named Layer_Sheet is the part
+// of the source layer "layer" drawn from that sheet. The project for further checks.
+QJsonObject expectLdtkPlacesTheSourcePixels(const TilvexProgram& program, const QStringList& maps, const QString& rasterMap,
+                                            const QString& out, const QStringList& extra = {}) {
+    const TilvexResult run = program.Run(QStringList{"export"} + maps + QStringList{"--to", "ldtk", "--out", out} + extra);
+    EXPECT_EQ(run.status, 0) << run.err.toStdString();
+    const QString file = out + "/" + QFileInfo(maps[0]).completeBaseName() + ".ldtk";
+    EXPECT_EQ(ldtkSchemaErrors(file), "");
+    const QJsonObject project = jsonFile(file);
+    std::map<int, QJsonObject> tilesets;
+    std::map<int, QImage> sheets;
+    for (const QJsonValue tileset : project["defs"]["tilesets"].toArray()) {
+        tilesets[tileset["uid"].toInt()] = tileset.toObject();
+        sheets[tileset["uid"].toInt()] = QImage(out + "/" + tileset["relPath"].toString());
+        EXPECT_EQ(sheets[tileset["uid"].toInt()].size(), QSize(tileset["pxWid"].toInt(), tileset["pxHei"].toInt()));
+    }
+    const QJsonArray levels = project["levels"].toArray();
+    EXPECT_EQ(levels.size(), maps.size());
+    for (const QJsonValue level : levels) {
+        std::map<QString, Cells> layers;
+        const QJsonArray instances = level["layerInstances"].toArray();
+        EXPECT_EQ(instances.size(), project["defs"]["layers"].toArray().size());
+        for (const QJsonValue instance : instances) {
+            const int grid = instance["__gridSize"].toInt();
+            const QJsonObject tileset = tilesets[instance["__tilesetDefUid"].toInt()];
+            const int step = grid + tileset["spacing"].toInt(), padding = tileset["padding"].toInt();
+            Cells& cells = layers[instance["__identifier"].toString().section('_', 0, 0).toLower()];
+            for (const QJsonValue tile : instance["gridTiles"].toArray()) {
+                const QPoint at(tile["px"][0].toInt() / grid, tile["px"][1].toInt() / grid);
+                const QPoint src(tile["src"][0].toInt(), tile["src"][1].toInt());
+                const int t = tile["t"].toInt(), columns = tileset["__cWid"].toInt();
+                EXPECT_EQ(src, QPoint(padding + t % columns * step, padding + t / columns * step));
+                EXPECT_EQ(tile["d"][0].toInt(), at.x() + at.y() * instance["__cWid"].toInt());
+                EXPECT_EQ(cells.count({at.x(), at.y()}), 0u);
+                const int f = tile["f"].toInt();
+                cells[{at.x(), at.y()}] = sheets[instance["__tilesetDefUid"].toInt()]
+                                              .copy(QRect(src, QSize(grid, grid)))
+                                              .mirrored((f & 1) != 0, (f & 2) != 0)
+                                              .convertToFormat(QImage::Format_ARGB32_Premultiplied);
+            }
+        }
+        const QSize cell(instances[0]["__gridSize"].toInt(), instances[0]["__gridSize"].toInt());
+        const QSize size(level["pxWid"].toInt() / cell.width(), level["pxHei"].toInt() / cell.height());
+        std::int64_t compared = 0;
+        for (const auto& [name, cells] : layers) {
+            compared += expectCellsShowRaster(name, cells, rasterMap, cell, size, out + "/..");
+        }
+        EXPECT_GT(compared, 0);
+    }
+    return project;
 }
 
 // A scene or resource in Godot's text format as its loader reads it: [tag key=value ...]
@@ -553,6 +621,43 @@ TEST(ExportPhaser, TiledsSamplesAsSavedPlaceTheSourcePixels) {
     }
 }
 
+TEST(ExportLdtk, OwnMapsAreSchemaValidAndPlaceTheSourcePixels) {
+    if (QStandardPaths::findExecutable("tmxrasterizer").isEmpty() || runTool("/usr/bin/python3", {"-c", "import jsonschema"}).status != 0) {
+        GTEST_SKIP() << "tmxrasterizer (Debian tiled) or python3-jsonschema is not installed (bash scripts/setup.sh installs them)";
+    }
+    TestFolder folder;
+    const TilvexProgram program(folder);
+    QDir().mkpath(folder.File("maps"));
+    // Three tilesets, an image collection and every flip; the same map twice as two levels.
+    const OwnMap map = ownMap(folder.File("maps"), QStringLiteral("zlib"));
+    for (const int extrude : {0, 2}) {
+        SCOPED_TRACE(extrude);
+        const QStringList extra = extrude > 0 ? QStringList{"--extrude", QString::number(extrude)} : QStringList{};
+        const QJsonObject project = expectLdtkPlacesTheSourcePixels(program, {map.tmx, map.plain}, map.plain, folder.File(QStringLiteral("out%1").arg(extrude)), extra);
+        QStringList layers;
+        for (const QJsonValue level : project["levels"].toArray()) {
+            for (const QJsonValue instance : level["layerInstances"].toArray()) {
+                if (!instance["gridTiles"].toArray().isEmpty()) {
+                    layers += QStringLiteral("%1 %2 %3 %4,%5 %6")
+                                  .arg(level["identifier"].toString(), instance["__identifier"].toString())
+                                  .arg(instance["__opacity"].toDouble())
+                                  .arg(instance["pxOffsetX"].toInt())
+                                  .arg(instance["pxOffsetY"].toInt())
+                                  .arg(instance["visible"].toBool() ? 1 : 0);
+                }
+            }
+        }
+        // Top-most first; the group's offset and opacity on its layer, its hidden layer hidden.
+        // The opaque top layer of the second map needs definitions of its own, named apart;
+        // each map's embedded tileset is a sheet of its own (props, props-2).
+        EXPECT_EQ(layers, (QStringList{"Level_zlib Top_Ground_2 0.5 8,4 0", "Level_zlib Top_Props 0.5 8,4 0",
+                                       "Level_zlib Top_Things_16x16_2 0.5 8,4 0", "Level_zlib Ground_Ground 1 0,0 1",
+                                       "Level_zlib Ground_Props 1 0,0 1", "Level_zlib Ground_Things_16x16 1 0,0 1", "Plain Top_Ground 1 0,0 1",
+                                       "Plain Top_Props_2 1 0,0 1", "Plain Top_Things_16x16 1 0,0 1", "Plain Ground_Ground 1 0,0 1",
+                                       "Plain Ground_Props_2 1 0,0 1", "Plain Ground_Things_16x16 1 0,0 1"}));
+    }
+}
+
 TEST(Export, RefusalsNameTheirFileAndWriteNothing) {
     TestFolder folder;
     const TilvexProgram program(folder);
@@ -564,7 +669,9 @@ TEST(Export, RefusalsNameTheirFileAndWriteNothing) {
     const QString text = QString::fromUtf8(tmx.readAll());
     for (const auto& [name, edited] : {std::pair<QString, QString>{"infinite.tmx", QString(text).replace("infinite=\"0\"", "infinite=\"1\"")},
                                        {"missing.tmx", QString(text).replace("a.tsx", "gone.tsx")},
-                                       {"hexagonal.tmx", QString(text).replace("orthogonal", "hexagonal")}}) {
+                                       {"hexagonal.tmx", QString(text).replace("orthogonal", "hexagonal")},
+                                       {"flat.tmx", QString(text).replace("name=\"props\" tilewidth=\"16\" tileheight=\"16\" tilecount=\"4\"",
+                                                                          "name=\"props\" tilewidth=\"16\" tileheight=\"8\" tilecount=\"8\"")}}) {
         QFile file(maps + "/" + name);
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
         file.write(edited.toUtf8());
@@ -584,6 +691,7 @@ TEST(Export, RefusalsNameTheirFileAndWriteNothing) {
         {{map.tmx, map.plain, "--to", "phaser", "--name", "x", "--out", out}, 2, "--name"},
         {{maps + "/infinite.tmx", "--to", "phaser", "--out", out}, 2, maps + "/infinite.tmx: an infinite map"},
         {{maps + "/hexagonal.tmx", "--to", "phaser", "--out", out}, 2, "hexagonal"},
+        {{map.tmx, maps + "/flat.tmx", "--to", "ldtk", "--out", out}, 2, maps + "/flat.tmx: the tileset props has tiles of 16x8 pixels"},
         {{map.tmx, maps + "/missing.tmx", "--to", "godot", "--out", out}, 1, maps + "/gone.tsx is missing"},
         {{map.tmx, "--to", "phaser", "--out", folder.File("afile")}, 1, "afile"},
     };
