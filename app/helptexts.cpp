@@ -138,7 +138,11 @@ const char* const CompileHelp =
     "                   common multiple of its animations' lengths, at most 600000 ms and\n"
     "                   1000 changes): a frame from each moment a tile changes, each lasting\n"
     "                   exactly until the next. GIF is refused (its times and colours are\n"
-    "                   not exact)\n";
+    "                   not exact)\n"
+    "A world (.world: maps listed with x and y, or found by patterns among the files of\n"
+    "its folder) is drawn as tmxrasterizer draws it: one picture spanning every map at its\n"
+    "position, later maps over earlier ones, without the maps' background colours; --scale\n"
+    "and --size scale the whole (--tilesize and --animate are refused for a world).\n";
 
 const char* const InfoHelp =
     "Usage: tilvex info FILE...\n"
@@ -147,7 +151,8 @@ const char* const InfoHelp =
     "height and depth, as read from the file's header. For a map (.tmx, .tmj): a line of the\n"
     "map (path, \"map\", orientation with its stagger, side length or skew, cells, tile size),\n"
     "then one line per layer: path, kind, name, size, the tilesets it uses, visible or\n"
-    "hidden. A file that is\n"
+    "hidden. For a world (.world): a line of the world (path, \"world\", maps), then one\n"
+    "line per map: path, \"map\", the map's file, its x and y. A file that is\n"
     "none of these, or cannot be read, gives a line on stderr and exit status 1; the others\n"
     "are still reported.\n";
 

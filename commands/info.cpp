@@ -4,6 +4,7 @@
 
 #include "records/bmpsize.h"
 #include "tiled/tiledfiles.h"
+#include "tiled/worldfile.h"
 
 #include <QFileInfo>
 #include <QJsonObject>
@@ -60,6 +61,13 @@ void addLayers(const TiledMap& map, const std::vector<TiledLayer>& layers, const
 FileInfo describe(const QString& file, bmpsize& reader) {
     FileInfo info;
     info.file = file;
+    info.world = IsWorldName(file);
+    if (info.world) {
+        for (const WorldMap& placed : LoadWorld(file).maps) {
+            info.worldMaps.emplace_back(placed.file, placed.position);
+        }
+        return info;
+    }
     info.map = IsTiledMapName(file);
     if (info.map) {
         const TiledMap map = LoadMap(file);
@@ -97,7 +105,9 @@ InfoResult RunInfo(const InfoRequest& request) {
     for (const QString& file : request.files) {
         try {
             FileInfo info = describe(file, reader);
-            if (!info.map) {
+            if (info.world) {
+                result.read += file;
+            } else if (!info.map) {
                 result.read += file;
                 result.lists[QStringLiteral("images")].append(QJsonObject{
                     {"file", file}, {"format", info.format}, {"width", static_cast<qint64>(info.width)},

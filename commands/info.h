@@ -2,6 +2,7 @@
 
 #include "commands/commandresult.h"
 
+#include <QPoint>
 #include <QSize>
 
 #include <vector>
@@ -27,6 +28,8 @@ struct FileInfo {
     std::vector<LayerInfo> layers;  // maps
     QString orientation;            // maps: "isometric", "hexagonal staggeraxis=x ...", ...
     QSize cells, tile;              // maps
+    bool world = false;
+    std::vector<std::pair<QString, QPoint>> worldMaps;  // worlds: each map's file and position
     std::optional<RuntimeError> failure;
 };
 
