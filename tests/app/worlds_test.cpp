@@ -47,7 +47,14 @@ TEST(Worlds, DrawAsTmxrasterizer) {
     TestFolder folder;
     const TilvexProgram program(folder);
     const QString world = worldIn(folder);
-    const QStringList options[] = {{}, {"--scale", "0.5"}, {"--size", "70"}, {"--hide-layer", "over"}, {"--scale", "1.5"}};
+    // Scaled, the half-opaque layer's offset puts its tiles at half pixels, which Qt 5 and
+    // Qt 6 sample apart: it is left out there.
+    const QStringList options[] = {{},
+                                   {"--scale", "2"},
+                                   {"--advance-animations", "100"},
+                                   {"--scale", "0.5", "--hide-layer", "over"},
+                                   {"--size", "70", "--hide-layer", "over"},
+                                   {"--scale", "1.5", "--hide-layer", "over"}};
     for (const QStringList& option : options) {
         const TilvexResult run = program.Run(QStringList{"compile", "--map", world, folder.File("ours.png")} + option);
         ASSERT_EQ(run.status, 0) << run.err.toStdString();
@@ -72,13 +79,13 @@ TEST(Worlds, RefusalsNameTheFile) {
         const char* named;  // the file the message names
         const char* reason;
     } cases[] = {
-        {"no maps", R"({"maps": []})", {}, "bad.world", "no maps"},
+        {"no maps", R"w({"maps": []})w", {}, "bad.world", "no maps"},
         {"not JSON", "[1, 2", {}, "bad.world", ""},
-        {"one capture", R"({"patterns": [{"regexp": "w_(\\d+)\\.tmx"}]})", {}, "bad.world", "two captures"},
-        {"multiplier 0", R"({"patterns": [{"regexp": "w_(\\d+)_(\\d+)", "multiplierX": 0}]})", {}, "bad.world", "multiplier"},
-        {"position not whole", R"({"maps": [{"fileName": "a.tmx", "x": 1.5}]})", {}, "bad.world", "whole number"},
-        {"missing map", R"({"maps": [{"fileName": "gone.tmx"}]})", {}, "gone.tmx", ""},
-        {"too large", R"({"maps": [{"fileName": "a.tmx"}, {"fileName": "b.tmx", "x": 200000}]})", {}, "bad.world", "picture"},
+        {"one capture", R"w({"patterns": [{"regexp": "w_(\\d+)\\.tmx"}]})w", {}, "bad.world", "two captures"},
+        {"multiplier 0", R"w({"patterns": [{"regexp": "w_(\\d+)_(\\d+)", "multiplierX": 0}]})w", {}, "bad.world", "multiplier"},
+        {"position not whole", R"w({"maps": [{"fileName": "a.tmx", "x": 1.5}]})w", {}, "bad.world", "whole number"},
+        {"missing map", R"w({"maps": [{"fileName": "gone.tmx"}]})w", {}, "gone.tmx", ""},
+        {"too large", R"w({"maps": [{"fileName": "a.tmx"}, {"fileName": "b.tmx", "x": 200000}]})w", {}, "bad.world", "picture"},
         {"tile size", "", {"--tilesize", "8"}, "all.world", "--tilesize"},
         {"animated", "", {"--animate"}, "all.world", "--animate"},
     };
