@@ -7,6 +7,7 @@
 #include "runtime/runtimeerror.h"
 #include "runtime/userfolders.h"
 #include "tiled/mapfile.h"
+#include "tiled/worldfile.h"
 
 #include <QRegularExpression>
 
@@ -97,8 +98,11 @@ QString readMapOptions(const Request& request, TileOptions& options) {
         options.emptyColour = QString(*colour).remove('#').toUInt(nullptr, 16) | 0xFF000000u;
     }
     if (const auto map = request.Value("--map")) {
-        if (!IsMapFileName(*map)) {
-            return bad("--map", *map, QStringLiteral("not a file name ending in .tmx, .tmj, .json or .csv"));
+        if (!IsMapFileName(*map) && !IsWorldName(*map)) {
+            return bad("--map", *map, QStringLiteral("not a file name ending in .tmx, .tmj, .json, .csv or .world"));
+        }
+        if (IsWorldName(*map) && request.command != "compile") {
+            return bad("--map", *map, QStringLiteral("a world is only drawn (compile --map); split writes one map"));
         }
         options.map = *map;
     }

@@ -165,6 +165,11 @@ const char* const CompileHelp =
     "                   1000 changes): a frame from each moment a tile changes, each lasting\n"
     "                   exactly until the next. GIF is refused (its times and colours are\n"
     "                   not exact)\n"
+    "A world (.world: maps listed with x and y, or found by patterns among the files of\n"
+    "its folder) is drawn as tmxrasterizer draws it: one picture spanning every map at its\n"
+    "position, later maps over earlier ones, without the maps' background colours; --scale\n"
+    "and --size scale the whole (--tilesize and --animate are refused for a world).\n"
+
     "\n"
     "Examples:\n"
     "  tilvex compile tiles out/sheet.png\n"
@@ -176,7 +181,9 @@ const char* const CompileHelp =
     "  tilvex compile --map iso.tmx iso.png --scale 0.5 --hide-layer Collision\n"
     "      an isometric map at half size, as tmxrasterizer draws it, without one layer\n"
     "  tilvex compile --map level.tmx level.png --animate\n"
-    "      an animated PNG of the map's animated tiles over their whole loop\n";
+    "      an animated PNG of the map's animated tiles over their whole loop\n"
+    "  tilvex compile --map overworld.world overworld.png --scale 0.25\n"
+    "      every map of a Tiled world at its place, at a quarter of the size\n";
 
 const char* const InfoHelp =
     "Usage: tilvex info FILE...\n"
@@ -185,7 +192,8 @@ const char* const InfoHelp =
     "height and depth, as read from the file's header. For a map (.tmx, .tmj, .json): a line\n"
     "of the map (path, \"map\", orientation with its stagger, side length or skew, cells, tile\n"
     "size), then one line per layer: path, kind, name, size, the tilesets it uses, visible or\n"
-    "hidden. For a tileset (.tsx, .tsj): path, \"tileset\", name, tile size, tile count,\n"
+    "hidden. For a world (.world): a line of the world (path, \"world\", maps), then one line\n"
+    "per map: path, \"map\", the map's file, its x and y. For a tileset (.tsx, .tsj): path, \"tileset\", name, tile size, tile count,\n"
     "columns and the sheet's image (\"collection\" for one image per tile). A file that is none\n"
     "of these, or cannot be read, gives a line on stderr and exit status 1; the others are\n"
     "still reported.\n"

@@ -136,6 +136,13 @@ QString InfoLines(const FileInfo& info) {
                  CountText(info.columns, QStringLiteral("column")),
                  info.image.isEmpty() ? QStringLiteral("collection") : QDir::current().relativeFilePath(info.image));
     }
+    if (info.world) {
+        QString lines = QStringLiteral("%1\tworld\t%2 maps\n").arg(info.file).arg(info.worldMaps.size());
+        for (const auto& [file, position] : info.worldMaps) {
+            lines += QStringLiteral("%1\tmap\t%2\t%3\t%4\n").arg(info.file, file).arg(position.x()).arg(position.y());
+        }
+        return lines;
+    }
     if (!info.map) {
         return QStringLiteral("%1\t%2\t%3\t%4\t%5\n").arg(info.file, info.format).arg(info.width).arg(info.height).arg(info.depth);
     }

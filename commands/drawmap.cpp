@@ -12,6 +12,8 @@
 #include "tiled/tilesetreader.h"
 #include "maps/maprenderer.h"
 #include "maps/tileanimation.h"
+#include "maps/worldrenderer.h"
+#include "tiled/worldfile.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -121,6 +123,31 @@ void drawTiledMap(const DrawMapRequest& request, const TiledMap& map, TileFormat
     result.Count(QStringLiteral("objectsLeftOut"), renderer.ObjectsLeftOut());
 }
 
+// A world's maps at their positions in one picture, as tmxrasterizer draws a world.
+void drawWorld(const DrawMapRequest& request, const QString& worldFile, TileFormat format, DrawMapResult& result) {
+    const TiledWorld world = LoadWorld(worldFile);
+    WorldRenderer renderer(world, renderOptions(request));
+    OutputFiles outputs(renderer.Reads());
+    const QString target = outputs.File(request.destination);
+    outputs.RefuseInputs();
+    const QSize size = renderer.PictureSize();
+    const QImage picture = renderer.Draw();
+    PictureSink out(target, size, format);
+    const int bandRows = BandRows(std::int64_t{4} * size.width(), 1);
+    for (int top = 0; top < size.height(); top += bandRows) {
+        out.WriteRows(finished(picture.copy(0, top, size.width(), std::min(bandRows, size.height() - top)), request.options.emptyColour, format));
+    }
+    out.Commit();
+    result.size = size;
+    result.layersDrawn = renderer.LayersDrawn();
+    result.read += world.file;
+    result.written += target;
+    result.Count(QStringLiteral("width"), size.width());
+    result.Count(QStringLiteral("height"), size.height());
+    result.Count(QStringLiteral("maps"), static_cast<std::int64_t>(world.maps.size()));
+    result.Count(QStringLiteral("objectsLeftOut"), renderer.ObjectsLeftOut());
+}
+
 // The map over its whole loop as an animated PNG: a frame from each moment a tile changes,
 // showing the picture Tiled shows from just after that moment until the next.
 void drawAnimatedMap(const DrawMapRequest& request, const TiledMap& map, DrawMapResult& result) {
@@ -222,6 +249,17 @@ DrawMapResult RunDrawMap(const DrawMapRequest& request) {
         }
         const TileFormat format = pictureFormat(request);
         const QString mapFile = LinkTarget(request.map);
+        if (IsWorldName(request.map)) {
+            if (request.animate) {
+                throw Refused(QStringLiteral("--animate draws one map, not a world"), request.map);
+            }
+            if (!request.options.tileset.isEmpty()) {
+                throw Refused(QStringLiteral("--tileset %1: the maps of a world are drawn from their own tilesets").arg(request.options.tileset),
+                              request.map);
+            }
+            drawWorld(request, mapFile, format, result);
+            return;
+        }
         if (request.animate) {
             if (request.map.endsWith(".csv", Qt::CaseInsensitive)) {
                 throw Refused(QStringLiteral("--animate: a .csv map holds no animations"), request.map);

@@ -4,6 +4,7 @@
 
 #include "records/bmpsize.h"
 #include "tiled/tiledfiles.h"
+#include "tiled/worldfile.h"
 
 #include <QFileInfo>
 #include <QJsonObject>
@@ -60,6 +61,13 @@ void addLayers(const TiledMap& map, const std::vector<TiledLayer>& layers, const
 FileInfo describe(const QString& file, bmpsize& reader) {
     FileInfo info;
     info.file = file;
+    info.world = IsWorldName(file);
+    if (info.world) {
+        for (const WorldMap& placed : LoadWorld(file).maps) {
+            info.worldMaps.emplace_back(placed.file, placed.position);
+        }
+        return info;
+    }
     info.map = IsTiledMapName(file);
     if (info.map) {
         const TiledMap map = LoadMap(file);
@@ -113,6 +121,8 @@ InfoResult RunInfo(const InfoRequest& request) {
                 result.lists[QStringLiteral("tilesets")].append(QJsonObject{
                     {"file", file}, {"name", info.name}, {"tilewidth", info.tile.width()}, {"tileheight", info.tile.height()},
                     {"tilecount", info.tileCount}, {"columns", info.columns}, {"image", info.image}});
+            } else if (info.world) {
+                result.read += file;
             } else if (!info.map) {
                 result.read += file;
                 result.lists[QStringLiteral("images")].append(QJsonObject{

@@ -2,6 +2,7 @@
 
 #include "commands/commandresult.h"
 
+#include <QPoint>
 #include <QSize>
 
 #include <vector>
@@ -32,6 +33,8 @@ struct FileInfo {
     QString name;
     int tileCount = 0, columns = 0;
     QString image;  // the sheet, "" for an image collection
+    bool world = false;
+    std::vector<std::pair<QString, QPoint>> worldMaps;  // worlds: each map's file and position
     std::optional<RuntimeError> failure;
 };
 

@@ -247,6 +247,74 @@ void drawLayers(const TiledMap& map_, const MapGeometry& geometry, QImage& band,
     }
     painter.end();
 }
+// What every band needs: the shown layers and their pictures, loaded before any canvas is made.
+struct Prepared {
+    std::vector<Drawn> layers;
+    std::vector<const Drawn*> shown;
+    TileImages tiles;
+    TileFrames frames;
+    std::vector<QImage> layerImages;
+    double reach = 0;
+    bool wholeBands = false;
+    Prepared(const TiledMap& map, const MapRenderer::Options& options) : tiles(map), frames(map, options.animationTime) {}
+};
+
+std::unique_ptr<Prepared> prepare(const TiledMap& map_, const MapRenderer::Options& options_, const MapGeometry& geometry,
+                                  const std::vector<std::uint32_t>& placed, int& drawn_, int& leftOut_) {
+    auto p = std::make_unique<Prepared>(map_, options_);
+    p->layers = layersOf(map_, options_);
+    for (const Drawn& drawn : p->layers) {
+        if (drawn.chosen && (options_.hidden || !drawn.hidden)) {
+            p->shown.push_back(&drawn);
+        }
+    }
+    // Every picture first: a missing one is refused before the canvas is made.
+    for (const std::uint32_t gid : placed) {
+        p->tiles.Need(p->frames(gid));
+    }
+    p->layerImages.resize(p->shown.size());
+    for (std::size_t k = 0; k < p->shown.size(); ++k) {
+        const TiledLayer& layer = *p->shown[k]->layer;
+        if (layer.kind == LayerKind::Image && !layer.image.Empty()) {
+            p->layerImages[k] = Tinted(TiledPicture(layer.image, map_.file), p->shown[k]->tint.rgba());
+        }
+    }
+    drawn_ = static_cast<int>(p->shown.size());
+    leftOut_ = 0;
+    for (const Drawn* drawn : p->shown) {
+        for (const TiledObject& object : drawn->layer->objects) {
+            leftOut_ += object.visible && object.kind != ObjectKind::Tile ? 1 : 0;
+        }
+    }
+    // How far past a cell's bottom its tile can show: turned, offset or larger than the grid.
+    p->reach = std::max(map_.tile.width(), map_.tile.height());
+    for (const TilesetRef& ref : map_.tilesets) {
+        const TiledTileset& tileset = *ref.tileset;
+        double largest = std::max(tileset.tile.width(), tileset.tile.height());
+        for (const auto& [id, tile] : tileset.tiles) {
+            largest = std::max({largest, static_cast<double>(tile.image.size.width()), static_cast<double>(tile.image.size.height())});
+        }
+        p->reach = std::max(p->reach, 2 * largest + std::abs(tileset.tileOffset.x()) + std::abs(tileset.tileOffset.y()));
+    }
+    // Qt samples a tile object placed at a fraction of a pixel, scaled or turned, by the
+    // canvas's origin: a map with tile objects is drawn in one band, as it always was.
+    for (const Drawn* drawn : p->shown) {
+        for (const TiledObject& object : drawn->layer->objects) {
+            p->wholeBands = p->wholeBands || (object.visible && object.kind == ObjectKind::Tile);
+        }
+    }
+    // Scaled tiles and hexagonal cells turned by 60 degrees are sampled by the canvas's origin too.
+    for (const Drawn* drawn : p->shown) {
+        for (const TiledChunk& chunk : drawn->layer->chunks) {
+            p->wholeBands = p->wholeBands || (geometry.HexagonalCells() &&
+                                              std::any_of(chunk.gids.begin(), chunk.gids.end(), [](std::uint32_t gid) {
+                                                  return (gid & (GidFlag::Diagonal | GidFlag::Rotated120)) != 0;
+                                              }));
+        }
+    }
+    return p;
+}
+
 }  // namespace
 
 MapRenderer::MapRenderer(const TiledMap& map, Options options) : map_(map), options_(std::move(options)) {
@@ -287,6 +355,7 @@ MapRenderer::MapRenderer(const TiledMap& map, Options options) : map_(map), opti
         InvalidMapFile(map.file, QStringLiteral("the map makes a %1x%2 picture, more than %3 pixels a side or %4 pixels")
                                      .arg(width).arg(height).arg(Limits::PictureSide).arg(MaxPixels));
     }
+    bounds_ = bounds;
     area_ = QRect(static_cast<int>(left), static_cast<int>(top), static_cast<int>(width), static_cast<int>(height));
     if (options_.fitSize > 0) {
         scaleX_ = scaleY_ = std::min({1.0, static_cast<double>(options_.fitSize) / bounds.width(),
@@ -315,62 +384,9 @@ QImage MapRenderer::Draw() {
 }
 
 void MapRenderer::DrawBands(int bandRows, const std::function<void(const QImage& band, int top)>& put) {
-    const std::vector<Drawn> layers = layersOf(map_, options_);
-    std::vector<const Drawn*> shown;
-    for (const Drawn& drawn : layers) {
-        if (drawn.chosen && (options_.hidden || !drawn.hidden)) {
-            shown.push_back(&drawn);
-        }
-    }
-    // Every picture first: a missing one is refused before the canvas is made.
-    TileImages tiles(map_);
-    TileFrames frames(map_, options_.animationTime);
-    for (const std::uint32_t gid : PlacedGids()) {
-        tiles.Need(frames(gid));
-    }
-    std::vector<QImage> layerImages(shown.size());
-    for (std::size_t k = 0; k < shown.size(); ++k) {
-        const TiledLayer& layer = *shown[k]->layer;
-        if (layer.kind == LayerKind::Image && !layer.image.Empty()) {
-            layerImages[k] = Tinted(TiledPicture(layer.image, map_.file), shown[k]->tint.rgba());
-        }
-    }
-
-    drawn_ = static_cast<int>(shown.size());
-    for (const Drawn* drawn : shown) {
-        for (const TiledObject& object : drawn->layer->objects) {
-            leftOut_ += object.visible && object.kind != ObjectKind::Tile ? 1 : 0;
-        }
-    }
+    const std::unique_ptr<Prepared> p = prepare(map_, options_, *geometry_, PlacedGids(), drawn_, leftOut_);
     const QRectF visible(area_);
-    // How far past a cell's bottom its tile can show: turned, offset or larger than the grid.
-    double reach = std::max(map_.tile.width(), map_.tile.height());
-    for (const TilesetRef& ref : map_.tilesets) {
-        const TiledTileset& tileset = *ref.tileset;
-        double largest = std::max(tileset.tile.width(), tileset.tile.height());
-        for (const auto& [id, tile] : tileset.tiles) {
-            largest = std::max({largest, static_cast<double>(tile.image.size.width()), static_cast<double>(tile.image.size.height())});
-        }
-        reach = std::max(reach, 2 * largest + std::abs(tileset.tileOffset.x()) + std::abs(tileset.tileOffset.y()));
-    }
-    // Qt samples a tile object placed at a fraction of a pixel, scaled or turned, by the
-    // canvas's origin: a map with tile objects is drawn in one band, as it always was.
-    bool objects = false;
-    for (const Drawn* drawn : shown) {
-        for (const TiledObject& object : drawn->layer->objects) {
-            objects = objects || (object.visible && object.kind == ObjectKind::Tile);
-        }
-    }
-    // Scaled tiles and hexagonal cells turned by 60 degrees are sampled by the canvas's origin too.
-    for (const Drawn* drawn : shown) {
-        for (const TiledChunk& chunk : drawn->layer->chunks) {
-            objects = objects || (geometry_->HexagonalCells() &&
-                                  std::any_of(chunk.gids.begin(), chunk.gids.end(), [](std::uint32_t gid) {
-                                      return (gid & (GidFlag::Diagonal | GidFlag::Rotated120)) != 0;
-                                  }));
-        }
-    }
-    if (objects || scaleX_ != 1.0 || scaleY_ != 1.0) {
+    if (p->wholeBands || scaleX_ != 1.0 || scaleY_ != 1.0) {
         bandRows = std::max(1, size_.height());
     }
     for (int top = 0; top < size_.height(); top += bandRows) {
@@ -379,12 +395,17 @@ void MapRenderer::DrawBands(int bandRows, const std::function<void(const QImage&
             RaiseError(Err::OutOfMemory);
         }
         band.fill(map_.background ? map_.background->rgba() : 0u);
-        drawLayers(map_, *geometry_, band, area_.topLeft(), top, QSizeF(scaleX_, scaleY_), options_, shown, tiles, frames, layerImages,
-                   visible, reach);
+        drawLayers(map_, *geometry_, band, area_.topLeft(), top, QSizeF(scaleX_, scaleY_), options_, p->shown, p->tiles, p->frames,
+                   p->layerImages, visible, p->reach);
         put(band, top);
     }
 }
 
+void MapRenderer::DrawOnto(QImage& picture, QPoint corner, QSizeF scale) {
+    const std::unique_ptr<Prepared> p = prepare(map_, options_, *geometry_, PlacedGids(), drawn_, leftOut_);
+    const QRectF visible(QPointF(corner), QSizeF(picture.width() / scale.width(), picture.height() / scale.height()));
+    drawLayers(map_, *geometry_, picture, corner, 0, scale, options_, p->shown, p->tiles, p->frames, p->layerImages, visible, p->reach);
+}
 
 std::vector<std::uint32_t> MapRenderer::PlacedGids() const {
     std::vector<std::uint32_t> gids;

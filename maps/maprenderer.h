@@ -45,6 +45,12 @@ public:
     // The same a band of bandRows rows at a time, top to bottom: put(band, top) is given
     // each band, so memory does not grow with the map.
     void DrawBands(int bandRows, const std::function<void(const QImage& band, int top)>& put);
+    // The map's cells on the picture before layer offsets and scale (Tiled's map bounding
+    // rectangle), by which a world places and sizes its maps.
+    QRect MapBounds() const { return bounds_; }
+    // The shown layers drawn onto a picture whose top-left pixel is the map's point corner,
+    // at this scale, without the map's background (as Tiled draws the maps of a world).
+    void DrawOnto(QImage& picture, QPoint corner, QSizeF scale);
     int ObjectsLeftOut() const { return leftOut_; }
     // Every gid the drawn layers place (cells and tile objects), a run of one given once.
     std::vector<std::uint32_t> PlacedGids() const;
@@ -54,6 +60,7 @@ private:
     const TiledMap& map_;
     Options options_;
     std::unique_ptr<MapGeometry> geometry_;
+    QRect bounds_;
     QRect area_;  // the picture in map pixels
     double scaleX_ = 1.0, scaleY_ = 1.0;
     QSize size_;  // the picture in its own pixels
