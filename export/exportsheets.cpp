@@ -1,8 +1,10 @@
 #include "export/exportsheets.h"
 
 #include "imaging/picturefile.h"
+#include "imaging/pngchunks.h"
 #include "imaging/pngwriter.h"
 #include "runtime/limits.h"
+#include "runtime/wholefile.h"
 #include "sheets/sheetbuilder.h"
 #include "sheets/sheetextruder.h"
 #include "tiled/tiledvalues.h"
@@ -93,6 +95,10 @@ void ExportSheets::gatherSheet(const TiledTileset& tileset, Gathered& into) {
     const int index = newSheet(tileset.name, tileset.tile);
     Sheet& sheet = sheets_.back();
     sheet.columns = std::max(1, cells.width());
+    if (!tileset.image.trans && grid.Margin() == 0 && grid.Spacing() == 0 &&
+        picture.size() == QSize(cells.width() * tileset.tile.width(), cells.height() * tileset.tile.height())) {
+        sheet.whole = tileset.image.source;
+    }
     const int count = cells.width() * cells.height();
     for (int id = 0; id < count; ++id) {
         sheet.tiles.push_back(picture.copy(grid.Cell(id % cells.width(), id / cells.width())));
@@ -179,6 +185,7 @@ int ExportSheets::Append(int index, const QImage& tile) {
     Sheet& sheet = sheets_[static_cast<std::size_t>(index)];
     sheet.tiles.push_back(tile.convertToFormat(QImage::Format_RGBA8888));
     sheet.info.push_back(nullptr);
+    sheet.whole.clear();
     return static_cast<int>(sheet.tiles.size()) - 1;
 }
 
@@ -203,6 +210,15 @@ int ExportSheets::Capacity(int index) const {
 
 QByteArray ExportSheets::Png(int index) const {
     const Sheet& sheet = sheets_[static_cast<std::size_t>(index)];
+    if (extrusion_ == 0 && !sheet.whole.isEmpty()) {
+        // Decoding and encoding again would cost most of an export's time for the same pixels.
+        std::vector<unsigned char> file;
+        ReadWholeFile(sheet.whole, file);
+        const QSize size = SheetSize(index);
+        if (PlainPng(file.data(), file.size(), size.width(), size.height())) {
+            return QByteArray(reinterpret_cast<const char*>(file.data()), static_cast<qsizetype>(file.size()));
+        }
+    }
     const TileGrid plain(sheet.tile);
     const std::int64_t count = static_cast<std::int64_t>(sheet.tiles.size());
     const SheetBuilder builder(plain, sheet.columns, std::max<std::int64_t>(count, 1), TileFormat::Png);
