@@ -22,13 +22,13 @@ QString plainName(const QString& name) {
     return plain.isEmpty() ? QStringLiteral("tileset") : plain;
 }
 
-// The local ids of the tileset's tiles the map places, layers and tile objects.
-std::map<const TiledTileset*, std::set<int>> usedIds(const TiledMap& map) {
-    std::map<const TiledTileset*, std::set<int>> used;
+// The tilesets whose tiles the map places, in layers and tile objects.
+std::set<const TiledTileset*> usedTilesets(const TiledMap& map) {
+    std::set<const TiledTileset*> used;
     ForEachLayer(map.layers, [&](const TiledLayer& layer) {
         const auto add = [&](std::uint32_t gid) {
             if (const TilesetRef* ref = map.TilesetOf(GidTile(gid))) {
-                used[ref->tileset.get()].insert(static_cast<int>(GidTile(gid) - ref->firstGid));
+                used.insert(ref->tileset.get());
             }
         };
         for (const TiledChunk& chunk : layer.chunks) {
@@ -143,7 +143,7 @@ void ExportSheets::gatherCollection(const TiledTileset& tileset, Gathered& into)
 
 void ExportSheets::Gather(const TiledMap& map) {
     int embedded = 0;
-    const auto used = usedIds(map);
+    const auto used = usedTilesets(map);
     for (const TilesetRef& ref : map.tilesets) {
         const TiledTileset& tileset = *ref.tileset;
         const QString key = tileset.file.isEmpty() ? QStringLiteral("%1#%2").arg(map.file).arg(embedded++) : tileset.file;
