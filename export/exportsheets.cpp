@@ -1,8 +1,10 @@
 #include "export/exportsheets.h"
 
 #include "imaging/picturefile.h"
+#include "imaging/pngchunks.h"
 #include "imaging/pngwriter.h"
 #include "runtime/limits.h"
+#include "runtime/wholefile.h"
 #include "sheets/sheetbuilder.h"
 #include "sheets/sheetextruder.h"
 #include "tiled/tiledvalues.h"
@@ -20,13 +22,13 @@ QString plainName(const QString& name) {
     return plain.isEmpty() ? QStringLiteral("tileset") : plain;
 }
 
-// The local ids of the tileset's tiles the map places, layers and tile objects.
-std::map<const TiledTileset*, std::set<int>> usedIds(const TiledMap& map) {
-    std::map<const TiledTileset*, std::set<int>> used;
+// The tilesets whose tiles the map places, in layers and tile objects.
+std::set<const TiledTileset*> usedTilesets(const TiledMap& map) {
+    std::set<const TiledTileset*> used;
     ForEachLayer(map.layers, [&](const TiledLayer& layer) {
         const auto add = [&](std::uint32_t gid) {
             if (const TilesetRef* ref = map.TilesetOf(GidTile(gid))) {
-                used[ref->tileset.get()].insert(static_cast<int>(GidTile(gid) - ref->firstGid));
+                used.insert(ref->tileset.get());
             }
         };
         for (const TiledChunk& chunk : layer.chunks) {
@@ -93,6 +95,10 @@ void ExportSheets::gatherSheet(const TiledTileset& tileset, Gathered& into) {
     const int index = newSheet(tileset.name, tileset.tile);
     Sheet& sheet = sheets_.back();
     sheet.columns = std::max(1, cells.width());
+    if (!tileset.image.trans && grid.Margin() == 0 && grid.Spacing() == 0 &&
+        picture.size() == QSize(cells.width() * tileset.tile.width(), cells.height() * tileset.tile.height())) {
+        sheet.whole = tileset.image.source;
+    }
     const int count = cells.width() * cells.height();
     for (int id = 0; id < count; ++id) {
         sheet.tiles.push_back(picture.copy(grid.Cell(id % cells.width(), id / cells.width())));
@@ -137,7 +143,7 @@ void ExportSheets::gatherCollection(const TiledTileset& tileset, Gathered& into)
 
 void ExportSheets::Gather(const TiledMap& map) {
     int embedded = 0;
-    const auto used = usedIds(map);
+    const auto used = usedTilesets(map);
     for (const TilesetRef& ref : map.tilesets) {
         const TiledTileset& tileset = *ref.tileset;
         const QString key = tileset.file.isEmpty() ? QStringLiteral("%1#%2").arg(map.file).arg(embedded++) : tileset.file;
@@ -179,6 +185,7 @@ int ExportSheets::Append(int index, const QImage& tile) {
     Sheet& sheet = sheets_[static_cast<std::size_t>(index)];
     sheet.tiles.push_back(tile.convertToFormat(QImage::Format_RGBA8888));
     sheet.info.push_back(nullptr);
+    sheet.whole.clear();
     return static_cast<int>(sheet.tiles.size()) - 1;
 }
 
@@ -203,6 +210,15 @@ int ExportSheets::Capacity(int index) const {
 
 QByteArray ExportSheets::Png(int index) const {
     const Sheet& sheet = sheets_[static_cast<std::size_t>(index)];
+    if (extrusion_ == 0 && !sheet.whole.isEmpty()) {
+        // Decoding and encoding again would cost most of an export's time for the same pixels.
+        std::vector<unsigned char> file;
+        ReadWholeFile(sheet.whole, file);
+        const QSize size = SheetSize(index);
+        if (PlainPng(file.data(), file.size(), size.width(), size.height())) {
+            return QByteArray(reinterpret_cast<const char*>(file.data()), static_cast<qsizetype>(file.size()));
+        }
+    }
     const TileGrid plain(sheet.tile);
     const std::int64_t count = static_cast<std::int64_t>(sheet.tiles.size());
     const SheetBuilder builder(plain, sheet.columns, std::max<std::int64_t>(count, 1), TileFormat::Png);

@@ -24,6 +24,8 @@ public:
         int columns = 0;
         std::vector<QImage> tiles;  // RGBA8888, straight alpha; a null one is an empty cell
         std::vector<const TiledTile*> info;  // each tile's class and properties, null for none
+        // The picture file the sheet is, cell for cell, while nothing is added: written as it is.
+        QString whole;
     };
     // Where a gid's tile lies: a sheet and its index there; sheet -1 for none.
     struct Place {
@@ -49,7 +51,8 @@ public:
     // The cells of the sheet's grid, its tiles and the empty cells after them.
     int Capacity(int sheet) const;
     QString FileName(int sheet) const { return sheets_[static_cast<std::size_t>(sheet)].name + ".png"; }
-    // The sheet drawn (and extruded) as a PNG file.
+    // The sheet as a PNG file: its picture file's bytes where they hold the sheet as it is,
+    // else drawn (and extruded).
     QByteArray Png(int sheet) const;
     // Every picture file read.
     const QStringList& Inputs() const { return inputs_; }

@@ -7,6 +7,8 @@
 #include <QJsonObject>
 
 #include <algorithm>
+#include <charconv>
+#include <unordered_map>
 
 namespace {
 class PhaserJson {
@@ -30,6 +32,10 @@ private:
     QDir folder_;
     ExportCounts& counts_;
     std::map<int, std::uint32_t> firstGids_;  // by sheet
+    mutable std::unordered_map<std::uint32_t, std::uint32_t> placed_;  // by source tile, no flips
+    // The tile layers' data arrays, written directly: through QJsonArray they took most of
+    // the map's time. The tree holds "#k" in their place until the end.
+    std::vector<QByteArray> data_;
     int nextLayer_ = 1;
     int nextObject_ = 1;
 };
@@ -59,11 +65,14 @@ QJsonArray PhaserJson::properties(const std::vector<TiledProperty>& list) const 
 }
 
 std::uint32_t PhaserJson::gid(std::uint32_t source) const {
-    const ExportSheets::Place place = sheets_.Of(map_, source);
-    if (place.sheet < 0) {
-        return 0;
+    const auto known = placed_.find(GidTile(source));
+    if (known != placed_.end()) {
+        return known->second == 0 ? 0 : known->second | (source & GidFlag::Flips);
     }
-    return (firstGids_.at(place.sheet) + static_cast<std::uint32_t>(place.index)) | (source & GidFlag::Flips);
+    const ExportSheets::Place place = sheets_.Of(map_, source);
+    const std::uint32_t placed = place.sheet < 0 ? 0 : firstGids_.at(place.sheet) + static_cast<std::uint32_t>(place.index);
+    placed_.emplace(GidTile(source), placed);
+    return placed == 0 ? 0 : placed | (source & GidFlag::Flips);
 }
 
 void PhaserJson::common(const TiledLayer& layer, QJsonObject& o) {
@@ -135,16 +144,24 @@ QJsonArray PhaserJson::layers(const std::vector<TiledLayer>& list) {
                     }
                 }
             }
-            QJsonArray data;
-            for (const std::uint32_t cell : cells) {
-                const std::uint32_t placed = cell == 0 ? 0 : gid(cell);
+            QByteArray data;
+            data.reserve(static_cast<qsizetype>(cells.size()) * 5 + 2);
+            data.append('[');
+            char number[16];
+            for (std::size_t k = 0; k < cells.size(); ++k) {
+                const std::uint32_t placed = cells[k] == 0 ? 0 : gid(cells[k]);
                 counts_.tiles += placed != 0 ? 1 : 0;
-                data.append(static_cast<qint64>(placed));
+                if (k > 0) {
+                    data.append(',');
+                }
+                data.append(number, std::to_chars(number, number + sizeof number, placed).ptr - number);
             }
+            data.append(']');
             o["type"] = "tilelayer";
             o["width"] = width;
             o["height"] = height;
-            o["data"] = data;
+            o["data"] = QStringLiteral("#%1").arg(data_.size());
+            data_.push_back(std::move(data));
             break;
         }
         case LayerKind::Objects: {
@@ -254,7 +271,26 @@ QByteArray PhaserJson::Write() {
     if (!map_.properties.empty()) {
         root["properties"] = properties(map_.properties);
     }
-    return QJsonDocument(root).toJson(QJsonDocument::Compact);
+    const QByteArray tree = QJsonDocument(root).toJson(QJsonDocument::Compact);
+    // Only tile layers have a key "data", and a quote inside a string is escaped, so each
+    // match is one of the placeholders, in the order they were made.
+    static const QByteArray key = QByteArrayLiteral("\"data\":\"#");
+    QByteArray out;
+    qsizetype size = tree.size();
+    for (const QByteArray& data : data_) {
+        size += data.size();
+    }
+    out.reserve(size);
+    qsizetype from = 0;
+    for (const QByteArray& data : data_) {
+        const qsizetype at = tree.indexOf(key, from);
+        const qsizetype end = tree.indexOf('"', at + key.size());
+        out.append(tree.constData() + from, at + 7 - from);
+        out.append(data);
+        from = end + 1;
+    }
+    out.append(tree.constData() + from, tree.size() - from);
+    return out;
 }
 }  // namespace
 

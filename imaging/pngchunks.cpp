@@ -64,3 +64,51 @@ QByteArray PngTail() {
     AppendPngChunk(out, "IEND", nullptr, 0);
     return out;
 }
+
+namespace {
+std::uint32_t getBig32(const unsigned char* p) {
+    return std::uint32_t{p[0]} << 24 | std::uint32_t{p[1]} << 16 | std::uint32_t{p[2]} << 8 | p[3];
+}
+}  // namespace
+
+bool PlainPng(const unsigned char* data, std::size_t size, int width, int height) {
+    static const unsigned char signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+    // Chunks every reader draws the same pixels with, or ignores.
+    static const char* const plain[] = {"IHDR", "PLTE", "tRNS", "IDAT", "IEND", "sRGB", "pHYs",
+                                        "tEXt", "zTXt", "iTXt", "tIME", "bKGD"};
+    if (size < 8 || std::memcmp(data, signature, 8) != 0) {
+        return false;
+    }
+    std::size_t at = 8;
+    bool first = true;
+    while (size - at >= 12) {
+        const std::size_t length = getBig32(data + at);
+        if (length > size - at - 12) {
+            return false;
+        }
+        const unsigned char* type = data + at + 4;
+        if (libdeflate_crc32(0, type, 4 + length) != getBig32(type + 4 + length)) {
+            return false;
+        }
+        bool known = false;
+        for (const char* name : plain) {
+            known = known || std::memcmp(type, name, 4) == 0;
+        }
+        if (!known || first != (std::memcmp(type, "IHDR", 4) == 0)) {
+            return false;
+        }
+        if (first) {
+            const unsigned char* h = type + 4;
+            if (length != 13 || getBig32(h) != static_cast<std::uint32_t>(width) ||
+                getBig32(h + 4) != static_cast<std::uint32_t>(height) || h[8] != 8 || h[12] != 0) {
+                return false;
+            }
+            first = false;
+        }
+        at += 12 + length;
+        if (std::memcmp(type, "IEND", 4) == 0) {
+            return at == size;
+        }
+    }
+    return false;
+}

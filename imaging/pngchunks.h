@@ -19,3 +19,8 @@ QByteArray PngHead(int width, int height, const QList<QRgb>& palette, bool index
 
 // The IEND chunk that closes every PNG file.
 QByteArray PngTail();
+
+// Whether a PNG file's bytes may stand for the picture our decoder made of it, in any other
+// reader: sound chunks and checksums, 8-bit samples, not interlaced, of that size, and no
+// chunk that makes a reader change colours (gamma, primaries, an ICC profile).
+bool PlainPng(const unsigned char* data, std::size_t size, int width, int height);

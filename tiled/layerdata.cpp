@@ -88,8 +88,18 @@ std::vector<std::uint32_t> DecodeLayerData(const QString& file, QStringView text
                 to = text.size();
             }
             const QStringView item = text.mid(from, to - from).trimmed();
-            bool ok = false;
-            const qulonglong gid = item.toULongLong(&ok);
+            // Plain digits, as maps hold them, read directly: the general reading took
+            // most of a big map's load.
+            bool ok = !item.isEmpty() && item.size() <= 10;
+            qulonglong gid = 0;
+            for (qsizetype k = 0; ok && k < item.size(); ++k) {
+                const char16_t c = item[k].unicode();
+                ok = c >= u'0' && c <= u'9';
+                gid = gid * 10 + (c - u'0');
+            }
+            if (!ok) {
+                gid = item.toULongLong(&ok);
+            }
             if (!ok || gid > std::numeric_limits<std::uint32_t>::max()) {
                 invalid(file, QStringLiteral("\"%1\" is no tile gid").arg(item.left(20)));
             }

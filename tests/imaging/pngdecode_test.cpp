@@ -220,3 +220,37 @@ TEST(PngDecode, AStreamOfTheWrongLengthOrSumIsNoPicture) {
 }
 
 }  // namespace
+
+TEST(PlainPng, OnlyFilesEveryReaderDrawsAsWeDecodeThem) {
+    QImage image(4, 3, QImage::Format_RGBA8888);
+    image.fill(QColor(10, 20, 30, 128));
+    const QByteArray plain = EncodePng(image, PngFilters::Adaptive);
+    // The file with a chunk put after its IHDR (8 bytes of signature, 25 of IHDR).
+    const auto with = [&](const char* type) {
+        QByteArray chunk;
+        AppendPngChunk(chunk, type, "\0\0\xb1\x8f", 4);
+        return plain.left(33) + chunk + plain.mid(33);
+    };
+    QByteArray badSum = plain;
+    badSum[45] = static_cast<char>(badSum[45] ^ 1);  // in the IDAT data
+    const std::vector<uchar> rows(static_cast<std::size_t>(3 * (1 + 4 * 8)), 0);
+    const struct {
+        const char* name;
+        QByteArray file;
+        int width;
+        bool plain;
+    } cases[] = {
+        {"as encoded", plain, 4, true},
+        {"with text", with("tEXt"), 4, true},
+        {"of another width", plain, 5, false},
+        {"with gamma", with("gAMA"), 4, false},
+        {"with an ICC profile", with("iCCP"), 4, false},
+        {"with a wrong checksum", badSum, 4, false},
+        {"with bytes after its end", plain + "x", 4, false},
+        {"cut short", plain.left(plain.size() - 6), 4, false},
+        {"of 16-bit samples", pngAround(rows, 4, 3, 6, 16, 64), 4, false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(PlainPng(bytesOf(c.file), static_cast<std::size_t>(c.file.size()), c.width, 3), c.plain) << c.name;
+    }
+}

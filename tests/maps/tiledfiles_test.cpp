@@ -26,6 +26,11 @@ TEST(LayerData, EveryEncodingReadsBackWhatItWrote) {
     }
 }
 
+TEST(LayerData, CsvAsEditorsWriteItWithSpacesLinesAndZeros) {
+    const QString text = "\n0,  1,2147483650,\r\n536870915 ,07,\t00000000003758096385\n";
+    EXPECT_EQ(DecodeLayerData("m.tmx", text, "csv", "", Gids.size()), Gids);
+}
+
 TEST(LayerData, DataThatIsNotItsCellsIsRefusedNamingTheFile) {
     const QString zlib = EncodeLayerData("m.tmx", Gids, "base64", "zlib", 3);
     // Many more cells than the layer has inflate only up to one byte past them.
