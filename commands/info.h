@@ -27,6 +27,7 @@ struct FileInfo {
     std::vector<LayerInfo> layers;  // maps
     QString orientation;            // maps: "isometric", "hexagonal staggeraxis=x ...", ...
     QSize cells, tile;              // maps
+    QStringList uses;               // maps: the tilesets and templates read with it
     std::optional<RuntimeError> failure;
 };
 

@@ -1,5 +1,7 @@
 #include "maps/maprenderer.h"
 
+#include <algorithm>
+
 #include "imaging/picture.h"
 #include "runtime/limits.h"
 #include "runtime/runtimeerror.h"
@@ -337,9 +339,15 @@ void MapRenderer::DrawBands(int bandRows, const std::function<void(const QImage&
     }
 
     drawn_ = static_cast<int>(shown.size());
+    leftOut_ = 0;
+    tilesDrawn_ = 0;
     for (const Drawn* drawn : shown) {
+        for (const TiledChunk& chunk : drawn->layer->chunks) {
+            tilesDrawn_ += std::count_if(chunk.gids.begin(), chunk.gids.end(), [](std::uint32_t gid) { return GidTile(gid) != 0; });
+        }
         for (const TiledObject& object : drawn->layer->objects) {
             leftOut_ += object.visible && object.kind != ObjectKind::Tile ? 1 : 0;
+            tilesDrawn_ += object.visible && object.kind == ObjectKind::Tile ? 1 : 0;
         }
     }
     const QRectF visible(area_);
