@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <dirent.h>
 #include <sys/statvfs.h>
 
 namespace {
@@ -156,6 +157,29 @@ TEST_F(Tilvex, ABadTilesetSaysWhatIsWrongInEveryCommand) {
     }
     const Result info = Run({"info", file("folder.tmx")});
     EXPECT_TRUE(info.err.contains(file("folder.tsx") + " is a folder, not a file")) << info.err.toStdString();
+}
+
+TEST_F(Tilvex, ANameThatIsNotUtf8IsRefusedNotReplaced) {
+    // The shell makes the names from bytes, as a file system may hold them; QProcess cannot.
+    const QString sources[] = {"../big.bmp", "$(printf 'a\\377b.bmp')"};
+    for (int k = 0; k < 2; ++k) {
+        SCOPED_TRACE(sources[k].toStdString());
+        const QString line = QStringLiteral("mkdir '%1' && cd '%1' && cp ../big.bmp \"$(printf 'a\\377b.bmp')\" && "
+                                            "exec \"$0\" split \"%2\" \"$(printf 'd\\376\\377e')\"")
+                                 .arg(folder_.File(QString::number(k)), sources[k]);
+        const Result result = RunWrapped({"sh", "-c", line}, {});
+        EXPECT_EQ(result.status, 2) << result.err.toStdString();
+        EXPECT_TRUE(result.err.contains("not valid in the system's encoding")) << result.err.toStdString();
+        // Only the source: no destination under another name (QDir lists no name it cannot decode).
+        int entries = 0;
+        if (DIR* dir = ::opendir(QFile::encodeName(folder_.File(QString::number(k))).constData())) {
+            while (const dirent* entry = ::readdir(dir)) {
+                entries += entry->d_name[0] != '.' ? 1 : 0;
+            }
+            ::closedir(dir);
+        }
+        EXPECT_EQ(entries, 1);
+    }
 }
 
 }  // namespace
