@@ -251,7 +251,7 @@ int runCommand(Request& request) {
 }
 }  // namespace
 
-int RunBatch(const QStringList& arguments) {
+int RunBatch(const QStringList& arguments, const QStringList& undecodable) {
     Request request;
     CommandReport& report = CommandReport::Current();
     // The options of every command may also stand before it.
@@ -302,6 +302,11 @@ int RunBatch(const QStringList& arguments) {
     if (request.help) {
         PrintOut(QString::fromUtf8(help));
         return report.Finish(ExitOk);
+    }
+    if (!undecodable.isEmpty()) {
+        return report.Finish(report.Refuse(QStringLiteral("this name is not valid in the system's encoding (UTF-8), so the file it "
+                                                          "names cannot be opened by it; rename the file"),
+                                           undecodable.front()));
     }
     if (request.jobs) {
         UseThreads(*request.jobs);

@@ -11,6 +11,8 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 
+#include <cstring>
+
 namespace {
 // "Description (cause)", the cause where the system gave one.
 QString describe(const RuntimeError& failure) {
@@ -57,6 +59,13 @@ int CommandReport::Fail(RuntimeError failure, const QString& procedure) {
 void CommandReport::Tell(RuntimeError failure, const QString& file) {
     failure.NameFile(file);
     PrintErr(QStringLiteral("tilvex: %1\n").arg(FailureText(failure)));
+    // The object names the first file that failed; stderr has every one.
+    if (error_.isEmpty()) {
+        error_ = QJsonObject{{"number", static_cast<int>(failure.Number())},
+                             {"text", describe(failure)},
+                             {"file", failure.File()},
+                             {"message", FailureText(failure)}};
+    }
 }
 
 int CommandReport::Refuse(const QString& reason, const QString& file) {
@@ -95,6 +104,14 @@ QJsonObject CommandReport::Object(int status) const {
 int CommandReport::Finish(int status) {
     if (json_) {
         PrintReserved(QString::fromUtf8(QJsonDocument(Object(status)).toJson(QJsonDocument::Compact)) + "\n");
+    }
+    // A report that did not reach its reader is a failed run, whatever the run did.
+    if (const int error = OutError(); error != 0 && status == ExitOk) {
+        const std::int32_t number = ErrnoToNumber(error);
+        const QString description = ErrorDescription(number);
+        Fail(RuntimeError(number, description.isEmpty() ? QStringLiteral("Device I/O error") : description,
+                          QStringLiteral("standard output"), QString::fromLocal8Bit(std::strerror(error))));
+        return ExitFailure;
     }
     return status;
 }

@@ -60,8 +60,7 @@ TileFormat pictureFormat(const DrawMapRequest& request) {
         return named;
     }
     if (named != request.options.format && (png || destination.endsWith(".bmp", Qt::CaseInsensitive))) {
-        throw Refused(QStringLiteral("--format %1 and a picture named %2")
-                          .arg(request.options.formatText, destination));
+        throw Refused(QStringLiteral("--format %1 and a picture of another name").arg(request.options.formatText), destination);
     }
     return request.options.format;
 }
@@ -121,6 +120,7 @@ void drawTiledMap(const DrawMapRequest& request, const TiledMap& map, TileFormat
     result.Count(QStringLiteral("width"), size.width());
     result.Count(QStringLiteral("height"), size.height());
     result.Count(QStringLiteral("objectsLeftOut"), renderer.ObjectsLeftOut());
+    result.Count(QStringLiteral("tiles"), renderer.TilesDrawn());
 }
 
 // A world's maps at their positions in one picture, as tmxrasterizer draws a world.
@@ -174,11 +174,15 @@ void drawAnimatedMap(const DrawMapRequest& request, const TiledMap& map, DrawMap
         count += static_cast<int>(delays.back().size());
     }
     ApngWriter apng(size.width(), size.height(), count);
+    std::int64_t tiles = 0;
+    int layers = 0;
     for (std::size_t k = 0; k < loop.starts.size(); ++k) {
         // Tiled moves to a frame once its moment has passed.
         options.animationTime = loop.starts[k] + 1;
         MapRenderer renderer(map, options);
         const QImage frame = finished(renderer.Draw(), request.options.emptyColour, TileFormat::Png);
+        tiles = renderer.TilesDrawn();
+        layers = renderer.LayersDrawn();
         for (const ApngDelay& delay : delays[k]) {
             apng.AddFrame(frame, delay.num, delay.den);
         }
@@ -186,7 +190,7 @@ void drawAnimatedMap(const DrawMapRequest& request, const TiledMap& map, DrawMap
     const QByteArray bytes = apng.Finish();
     WriteWholeFile(target, bytes.constData(), static_cast<std::size_t>(bytes.size()));
     result.size = size;
-    result.layersDrawn = still.LayersDrawn();
+    result.layersDrawn = layers;
     result.frames = static_cast<int>(loop.starts.size());
     result.loop = loop.length;
     result.read += map.file;
@@ -195,6 +199,7 @@ void drawAnimatedMap(const DrawMapRequest& request, const TiledMap& map, DrawMap
     result.Count(QStringLiteral("height"), size.height());
     result.Count(QStringLiteral("frames"), result.frames);
     result.Count(QStringLiteral("loopMs"), loop.length);
+    result.Count(QStringLiteral("tiles"), tiles);
 }
 
 // A map of the plain kind split writes, drawn by exact copies of its tiles.
@@ -205,11 +210,13 @@ void drawPlainMap(const DrawMapRequest& request, TileMap map, const QString& map
     if (map.Tile().isEmpty()) {
         map = map.WithTile(tileset.Tile());
     } else if (map.Tile() != tileset.Tile()) {
-        throw Refused(QStringLiteral("the map's tiles are %1, its tileset's %2").arg(SizeText(map.Tile()), SizeText(tileset.Tile())));
+        throw Refused(QStringLiteral("the map's tiles are %1, its tileset's %2").arg(SizeText(map.Tile()), SizeText(tileset.Tile())),
+                      request.map);
     }
     const QSize size = map.PictureSize();
     if (size.width() > Limits::PictureSide || size.height() > Limits::PictureSide) {
-        throw Refused(QStringLiteral("the map makes a %1 picture, larger than %2 pixels a side").arg(SizeText(size)).arg(Limits::PictureSide));
+        throw Refused(QStringLiteral("the map makes a %1 picture, larger than %2 pixels a side").arg(SizeText(size)).arg(Limits::PictureSide),
+                      request.map);
     }
     if (request.options.emptyColour) {
         map.Background = request.options.emptyColour;
@@ -228,6 +235,13 @@ void drawPlainMap(const DrawMapRequest& request, TileMap map, const QString& map
     result.written += target;
     result.Count(QStringLiteral("width"), size.width());
     result.Count(QStringLiteral("height"), size.height());
+    std::int64_t placed = 0;
+    for (int row = 0; row < map.Cells().height(); ++row) {
+        for (int column = 0; column < map.Cells().width(); ++column) {
+            placed += map.At(column, row).id >= 0 ? 1 : 0;
+        }
+    }
+    result.Count(QStringLiteral("tiles"), placed);
 }
 }  // namespace
 
@@ -284,8 +298,9 @@ DrawMapResult RunDrawMap(const DrawMapRequest& request) {
             plain = PlainTileMap(tiled, why);
         }
         if (!plain && !request.options.tileset.isEmpty()) {
-            throw Refused(QStringLiteral("--tileset %1: the map %2 is drawn from its own tilesets (%3)")
-                              .arg(request.options.tileset, request.map, why.isEmpty() ? QStringLiteral("options of the drawing") : why));
+            throw Refused(QStringLiteral("--tileset %1: the map is drawn from its own tilesets (%2)")
+                              .arg(request.options.tileset, why.isEmpty() ? QStringLiteral("options of the drawing") : why),
+                          request.map);
         }
         if (plain) {
             drawPlainMap(request, *plain, mapFile, format, result);

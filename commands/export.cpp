@@ -130,14 +130,14 @@ void exportMaps(const ExportRequest& request, ExportResult& result) {
     }
     for (int sheet = 0; sheet < static_cast<int>(sheets.Sheets().size()); ++sheet) {
         if (sheets.SheetSize(sheet).isEmpty()) {
-            throw Refused(QStringLiteral("the sheet %1 would be larger than the largest picture").arg(sheets.FileName(sheet)));
+            throw Refused(QStringLiteral("this sheet would be larger than the largest picture"), sheets.FileName(sheet));
         }
         files.push_back({sheets.FileName(sheet), sheets.Png(sheet)});
     }
     std::set<QString> taken;
     for (const OutFile& file : files) {
         if (!taken.insert(file.name.toLower()).second) {
-            throw Refused(QStringLiteral("two files of the export would both be %1; rename a map or tileset").arg(file.name));
+            throw Refused(QStringLiteral("two files of the export would both have this name; rename a map or tileset"), file.name);
         }
     }
     StagingFolder staging(request.out);

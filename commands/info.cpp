@@ -7,6 +7,7 @@
 #include "tiled/worldfile.h"
 
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonObject>
 
 namespace {
@@ -82,6 +83,12 @@ FileInfo describe(const QString& file, bmpsize& reader) {
         if (map.orientation == "oblique") {
             info.orientation += QStringLiteral(" skewx=%1 skewy=%2").arg(map.skewX).arg(map.skewY);
         }
+        for (const TilesetRef& ref : map.tilesets) {
+            if (!ref.tileset->file.isEmpty() && !info.uses.contains(ref.tileset->file)) {
+                info.uses += ref.tileset->file;
+            }
+        }
+        info.uses += map.templates;
         info.cells = map.size;
         info.tile = map.tile;
         return info;
@@ -116,15 +123,29 @@ InfoResult RunInfo(const InfoRequest& request) {
     for (const QString& file : request.files) {
         try {
             FileInfo info = describe(file, reader);
+            result.read += file;
             if (info.tileset) {
-                result.read += file;
                 result.lists[QStringLiteral("tilesets")].append(QJsonObject{
                     {"file", file}, {"name", info.name}, {"tilewidth", info.tile.width()}, {"tileheight", info.tile.height()},
                     {"tilecount", info.tileCount}, {"columns", info.columns}, {"image", info.image}});
             } else if (info.world) {
-                result.read += file;
-            } else if (!info.map) {
-                result.read += file;
+                QJsonArray maps;
+                for (const auto& [map, position] : info.worldMaps) {
+                    maps.append(QJsonObject{{"file", map}, {"x", position.x()}, {"y", position.y()}});
+                }
+                result.lists[QStringLiteral("worlds")].append(QJsonObject{{"file", file}, {"maps", maps}});
+            } else if (info.map) {
+                result.read += info.uses;
+                QJsonArray layers;
+                for (const LayerInfo& layer : info.layers) {
+                    layers.append(QJsonObject{{"kind", layer.kind}, {"name", layer.name}, {"size", layer.size},
+                                              {"tilesets", layer.tilesets}, {"visible", layer.visible}});
+                }
+                result.lists[QStringLiteral("maps")].append(QJsonObject{
+                    {"file", file}, {"orientation", info.orientation}, {"width", info.cells.width()},
+                    {"height", info.cells.height()}, {"tileWidth", info.tile.width()}, {"tileHeight", info.tile.height()},
+                    {"layers", layers}});
+            } else {
                 result.lists[QStringLiteral("images")].append(QJsonObject{
                     {"file", file}, {"format", info.format}, {"width", static_cast<qint64>(info.width)},
                     {"height", static_cast<qint64>(info.height)}, {"depth", static_cast<qint64>(info.depth)}});

@@ -35,6 +35,7 @@ struct FileInfo {
     QString image;  // the sheet, "" for an image collection
     bool world = false;
     std::vector<std::pair<QString, QPoint>> worldMaps;  // worlds: each map's file and position
+    QStringList uses;               // maps: the tilesets and templates read with it
     std::optional<RuntimeError> failure;
 };
 

@@ -195,13 +195,13 @@ void splitLevel(const SplitRequest& request, SplitResult& result) {
     if (!options.tileset.isEmpty() && QFileInfo::exists(tilesetFile)) {
         shared.emplace(tilesetFile);
         if (!shared->IsCollection()) {
-            throw Refused(QStringLiteral("--tileset %1: a tileset of one sheet gets no new tiles; give an "
-                                         "image-collection tileset (as split writes) or a new file")
-                              .arg(options.tileset));
+            throw Refused(QStringLiteral("--tileset: a tileset of one sheet gets no new tiles; give an "
+                                         "image-collection tileset (as split writes) or a new file"),
+                          tilesetFile);
         }
         if (shared->Tile() != options.grid.Tile()) {
-            throw Refused(QStringLiteral("--tileset %1 holds %2 tiles, not %3")
-                              .arg(options.tileset, SizeText(shared->Tile()), SizeText(options.grid.Tile())));
+            throw Refused(QStringLiteral("--tileset: its tiles are %1, not %2").arg(SizeText(shared->Tile()), SizeText(options.grid.Tile())),
+                          tilesetFile);
         }
     }
     QImage picture = LoadPicture(source);

@@ -220,6 +220,7 @@ QImage MapOptimizer::tilePicture(TileRef ref) {
     }
     if (input.sheet.isNull()) {
         input.sheet = pictureOf(tileset.image);
+        CheckSheetHoldsATile(tileset.file.isEmpty() ? tileset.image.source : tileset.file, input.sheet.size(), tileset.tile, tileset.margin);
     }
     // Tiled counts the columns from the image, whatever the file says.
     const int columns =

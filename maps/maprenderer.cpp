@@ -1,5 +1,7 @@
 #include "maps/maprenderer.h"
 
+#include <algorithm>
+
 #include "imaging/picture.h"
 #include "runtime/limits.h"
 #include "runtime/runtimeerror.h"
@@ -260,7 +262,8 @@ struct Prepared {
 };
 
 std::unique_ptr<Prepared> prepare(const TiledMap& map_, const MapRenderer::Options& options_, const MapGeometry& geometry,
-                                  const std::vector<std::uint32_t>& placed, int& drawn_, int& leftOut_) {
+                                  const std::vector<std::uint32_t>& placed, int& drawn_, int& leftOut_,
+                                  std::int64_t& tilesDrawn_) {
     auto p = std::make_unique<Prepared>(map_, options_);
     p->layers = layersOf(map_, options_);
     for (const Drawn& drawn : p->layers) {
@@ -281,9 +284,14 @@ std::unique_ptr<Prepared> prepare(const TiledMap& map_, const MapRenderer::Optio
     }
     drawn_ = static_cast<int>(p->shown.size());
     leftOut_ = 0;
+    tilesDrawn_ = 0;
     for (const Drawn* drawn : p->shown) {
+        for (const TiledChunk& chunk : drawn->layer->chunks) {
+            tilesDrawn_ += std::count_if(chunk.gids.begin(), chunk.gids.end(), [](std::uint32_t gid) { return GidTile(gid) != 0; });
+        }
         for (const TiledObject& object : drawn->layer->objects) {
             leftOut_ += object.visible && object.kind != ObjectKind::Tile ? 1 : 0;
+            tilesDrawn_ += object.visible && object.kind == ObjectKind::Tile ? 1 : 0;
         }
     }
     // How far past a cell's bottom its tile can show: turned, offset or larger than the grid.
@@ -384,7 +392,7 @@ QImage MapRenderer::Draw() {
 }
 
 void MapRenderer::DrawBands(int bandRows, const std::function<void(const QImage& band, int top)>& put) {
-    const std::unique_ptr<Prepared> p = prepare(map_, options_, *geometry_, PlacedGids(), drawn_, leftOut_);
+    const std::unique_ptr<Prepared> p = prepare(map_, options_, *geometry_, PlacedGids(), drawn_, leftOut_, tilesDrawn_);
     const QRectF visible(area_);
     if (p->wholeBands || scaleX_ != 1.0 || scaleY_ != 1.0) {
         bandRows = std::max(1, size_.height());
@@ -402,7 +410,7 @@ void MapRenderer::DrawBands(int bandRows, const std::function<void(const QImage&
 }
 
 void MapRenderer::DrawOnto(QImage& picture, QPoint corner, QSizeF scale) {
-    const std::unique_ptr<Prepared> p = prepare(map_, options_, *geometry_, PlacedGids(), drawn_, leftOut_);
+    const std::unique_ptr<Prepared> p = prepare(map_, options_, *geometry_, PlacedGids(), drawn_, leftOut_, tilesDrawn_);
     const QRectF visible(QPointF(corner), QSizeF(picture.width() / scale.width(), picture.height() / scale.height()));
     drawLayers(map_, *geometry_, picture, corner, 0, scale, options_, p->shown, p->tiles, p->frames, p->layerImages, visible, p->reach);
 }

@@ -55,6 +55,8 @@ public:
     // Every gid the drawn layers place (cells and tile objects), a run of one given once.
     std::vector<std::uint32_t> PlacedGids() const;
     int LayersDrawn() const { return drawn_; }
+    // Cells and tile objects the drawn layers place.
+    std::int64_t TilesDrawn() const { return tilesDrawn_; }
 
 private:
     const TiledMap& map_;
@@ -66,4 +68,5 @@ private:
     QSize size_;  // the picture in its own pixels
     int leftOut_ = 0;
     int drawn_ = 0;
+    std::int64_t tilesDrawn_ = 0;
 };

@@ -69,7 +69,9 @@ void TileImages::Need(std::uint32_t gid) {
     const TiledTileset& tileset = *ref->tileset;
     if (!tileset.IsCollection()) {
         if (sheets_.count(&tileset) == 0) {
-            Sheet sheet{TiledPicture(tileset.image, tileset.file.isEmpty() ? map_.file : tileset.file), 0, 0};
+            const QString file = tileset.file.isEmpty() ? map_.file : tileset.file;
+            Sheet sheet{TiledPicture(tileset.image, file), 0, 0};
+            CheckSheetHoldsATile(file, sheet.image.size(), tileset.tile, tileset.margin);
             sheet.columns = SheetCells(sheet.image.width(), tileset.tile.width(), tileset.margin, tileset.spacing);
             sheet.rows = SheetCells(sheet.image.height(), tileset.tile.height(), tileset.margin, tileset.spacing);
             sheets_.emplace(&tileset, std::move(sheet));

@@ -14,13 +14,22 @@ namespace {
     throw RuntimeError(Err::InvalidPicture, reason, file);
 }
 
+// What a packed stream that does not give exactly size bytes has wrong, "" where it does.
+QString sizeProblem(std::size_t produced, std::size_t size) {
+    if (produced == size) {
+        return QString();
+    }
+    return produced > size ? QStringLiteral("holds more than the %1 bytes of its cells").arg(size)
+                           : QStringLiteral("holds %1 bytes, not the %2 of its cells").arg(produced).arg(size);
+}
+
 // Inflates a zlib (or, with gzip, a gzip) stream into exactly size bytes; a longer stream
-// stops at size + 1, so a small file never makes a large buffer.
-bool inflateTo(const QByteArray& packed, bool gzip, std::vector<unsigned char>& out, std::size_t size) {
+// stops at size + 1, so a small file never makes a large buffer. Returns what is wrong, "" for nothing.
+QString inflateTo(const QByteArray& packed, bool gzip, std::vector<unsigned char>& out, std::size_t size) {
     out.assign(size + 1, 0);
     z_stream stream{};
     if (inflateInit2(&stream, gzip ? 15 + 16 : 15) != Z_OK) {
-        return false;
+        return QStringLiteral("cannot be unpacked (out of memory)");
     }
     stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(packed.constData()));
     stream.avail_in = static_cast<uInt>(packed.size());
@@ -28,16 +37,25 @@ bool inflateTo(const QByteArray& packed, bool gzip, std::vector<unsigned char>& 
     stream.avail_out = static_cast<uInt>(out.size());
     const int status = inflate(&stream, Z_FINISH);
     const std::size_t produced = out.size() - stream.avail_out;
+    // zlib's own words: "incorrect data check" (Adler-32 or CRC-32), "incorrect length check", ...
+    const QString why = stream.msg != nullptr ? QString::fromLatin1(stream.msg) : QString();
+    const bool left = stream.avail_in > 0;
     inflateEnd(&stream);
     out.resize(produced);
-    return status == Z_STREAM_END && produced == size;
+    if (status == Z_DATA_ERROR) {
+        return QStringLiteral("is damaged (%1)").arg(why.isEmpty() ? QStringLiteral("not a %1 stream").arg(gzip ? "gzip" : "zlib") : why);
+    }
+    if (status != Z_STREAM_END && produced <= size && !left) {
+        return QStringLiteral("is cut short: its stream ends after %1 of the %2 bytes of its cells").arg(produced).arg(size);
+    }
+    return sizeProblem(produced, size);
 }
 
-bool zstdTo(const QByteArray& packed, std::vector<unsigned char>& out, std::size_t size) {
+QString zstdTo(const QByteArray& packed, std::vector<unsigned char>& out, std::size_t size) {
     out.assign(size + 1, 0);
     ZSTD_DStream* stream = ZSTD_createDStream();
     if (stream == nullptr) {
-        return false;
+        return QStringLiteral("cannot be unpacked (out of memory)");
     }
     ZSTD_inBuffer in{packed.constData(), static_cast<std::size_t>(packed.size()), 0};
     ZSTD_outBuffer to{out.data(), out.size(), 0};
@@ -50,7 +68,16 @@ bool zstdTo(const QByteArray& packed, std::vector<unsigned char>& out, std::size
     }
     ZSTD_freeDStream(stream);
     out.resize(to.pos);
-    return !ZSTD_isError(status) && status == 0 && to.pos == size && in.pos == in.size;
+    if (ZSTD_isError(status)) {
+        return QStringLiteral("is damaged (%1)").arg(QString::fromLatin1(ZSTD_getErrorName(status)));
+    }
+    if (status != 0 && to.pos <= size) {
+        return QStringLiteral("is cut short: its zstd frame ends after %1 of the %2 bytes of its cells").arg(to.pos).arg(size);
+    }
+    if (status == 0 && in.pos < in.size && to.pos == size) {
+        return QStringLiteral("has bytes after the end of its frame");
+    }
+    return sizeProblem(to.pos, size);
 }
 
 QByteArray deflated(const QString& file, const QByteArray& raw, bool gzip) {
@@ -119,22 +146,19 @@ std::vector<std::uint32_t> DecodeLayerData(const QString& file, QStringView text
         }
         std::vector<unsigned char> raw;
         const std::size_t bytes = cells * 4;
-        bool ok = false;
+        QString problem;
         if (compression.isEmpty()) {
             raw.assign(decoded.begin(), decoded.end());
-            ok = raw.size() == bytes;
+            problem = sizeProblem(raw.size(), bytes);
         } else if (compression == u"zlib" || compression == u"gzip") {
-            ok = inflateTo(decoded, compression == u"gzip", raw, bytes);
+            problem = inflateTo(decoded, compression == u"gzip", raw, bytes);
         } else if (compression == u"zstd") {
-            ok = zstdTo(decoded, raw, bytes);
+            problem = zstdTo(decoded, raw, bytes);
         } else {
             invalid(file, QStringLiteral("layer data compression \"%1\" is not known").arg(compression));
         }
-        if (!ok) {
-            invalid(file, QStringLiteral("the %1 layer data holds %2 bytes, not the %3 of its cells")
-                              .arg(compression.isEmpty() ? QStringLiteral("base64") : compression)
-                              .arg(raw.size())
-                              .arg(bytes));
+        if (!problem.isEmpty()) {
+            invalid(file, QStringLiteral("the %1 layer data %2").arg(compression.isEmpty() ? QStringLiteral("base64") : compression, problem));
         }
         gids.resize(cells);
         for (std::size_t k = 0; k < cells; ++k) {

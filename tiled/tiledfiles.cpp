@@ -19,6 +19,19 @@ QByteArray bytesOf(const QString& path) {
     return QByteArray(reinterpret_cast<const char*>(data.data()), static_cast<qsizetype>(data.size()));
 }
 
+// What keeps path from being read as a file, "" for nothing: the same words for a tileset a map
+// names and one given on the command line.
+QString notAFile(const QString& path) {
+    const QFileInfo info(path);
+    if (info.isFile()) {
+        return QString();
+    }
+    if (!info.exists()) {
+        return QStringLiteral("is missing");
+    }
+    return info.isDir() ? QStringLiteral("is a folder, not a file") : QStringLiteral("is a device, a FIFO or a socket, not a file");
+}
+
 // By content, since engines and tutorials name Tiled's JSON maps .json as often as .tmj.
 bool isJson(const QByteArray& bytes) {
     for (const char c : bytes) {
@@ -66,14 +79,18 @@ TiledTileset LoadTilesetOf(const QString& map, const QString& reference, bool lo
         unread.loaded = false;
         return unread;
     }
-    if (!QFileInfo(path).isFile()) {
-        InvalidMapFile(map, QStringLiteral("its tileset %1 is missing").arg(path));
+    if (const QString problem = notAFile(path); !problem.isEmpty()) {
+        InvalidMapFile(map, QStringLiteral("its tileset %1 %2").arg(path, problem));
     }
     return LoadTileset(path);
 }
 
 TiledTileset LoadTileset(const QString& path) {
     const QString file = QFileInfo(path).absoluteFilePath();
+    // A missing one is 53, as every missing input.
+    if (const QString problem = notAFile(file); !problem.isEmpty() && QFileInfo::exists(file)) {
+        InvalidMapFile(file, QStringLiteral("the tileset %1").arg(problem));
+    }
     const QByteArray bytes = bytesOf(file);
     TiledTileset tileset = isJson(bytes) ? ReadTsjTileset(file, ParseJsonObject(file, bytes)) : ReadTsxTileset(file, ParseXml(file, bytes));
     tileset.file = file;

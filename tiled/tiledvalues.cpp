@@ -91,6 +91,13 @@ int SheetCells(int side, int tile, int margin, int spacing) {
     return side - tile < margin ? 0 : (side - tile - margin) / (tile + spacing) + 1;
 }
 
+void CheckSheetHoldsATile(const QString& file, QSize sheet, QSize tile, int margin) {
+    if (SheetCells(sheet.width(), tile.width(), margin, 0) == 0 || SheetCells(sheet.height(), tile.height(), margin, 0) == 0) {
+        InvalidMapFile(file, QStringLiteral("its image is %1x%2 pixels, too small for one %3x%4 tile inside its margin of %5")
+                                 .arg(sheet.width()).arg(sheet.height()).arg(tile.width()).arg(tile.height()).arg(margin));
+    }
+}
+
 void FinishTileset(const QString& file, TiledTileset& tileset) {
     if (tileset.IsCollection() || tileset.tileCount > 0) {
         return;

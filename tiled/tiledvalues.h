@@ -32,6 +32,9 @@ QSize TiledImageSize(const TiledImage& image);
 
 // Whole tiles along one side of a sheet, as Tiled cuts it: from the margin, a spacing apart.
 int SheetCells(int side, int tile, int margin, int spacing);
+// Refuses (481, about the tileset's file) a sheet too small for one tile inside its margin:
+// every command that reads the sheet says so, rather than drawing nothing.
+void CheckSheetHoldsATile(const QString& file, QSize sheet, QSize tile, int margin);
 
 // Fills in what older files leave out: a sheet's tile count from its image's size, as
 // Tiled cuts the sheet.

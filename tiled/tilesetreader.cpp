@@ -3,6 +3,7 @@
 #include "imaging/picturefile.h"
 #include "runtime/runtimeerror.h"
 #include "tiled/tiledfiles.h"
+#include "tiled/tiledvalues.h"
 #include "sheets/tilegrid.h"
 
 
@@ -53,6 +54,7 @@ std::vector<QImage> TilesetReader::LoadTiles() const {
         return tiles;
     }
     const QImage sheet = LoadPicture(sources_[0]);
+    CheckSheetHoldsATile(path_, sheet.size(), tile_, margin_);
     const TileGrid grid(tile_, margin_, spacing_);
     const QSize cells = grid.WholeCells(sheet.size());
     const int columns = std::min(columns_, cells.width());

@@ -102,3 +102,61 @@ TEST_F(Tilvex, JsonOfAFailureGivesItsNumberTextAndFile) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(Tilvex, JsonOfMapsOfFailuresAndOfRefusalsNamesWhatItIsAbout) {
+    const auto file = [&](const QString& name) { return folder_.File(name); };
+    QImage level(32, 16, QImage::Format_RGBA8888);
+    level.fill(qRgba(200, 10, 10, 255));
+    ASSERT_TRUE(level.save(file("level.png")));
+    ASSERT_EQ(Run({"split", file("level.png"), file("lvl"), "--tile", "16", "--format", "png", "--unique", "--map", file("level.tmx")}).status, 0);
+
+    const Result info = Run({"info", "--json", file("level.tmx"), file("big.bmp"), file("none.png")});
+    EXPECT_EQ(info.status, 1);
+    const QJsonObject report = parsed(info);
+    EXPECT_EQ(texts(report["read"]), (QStringList{file("level.tmx"), file("level.tsx"), file("big.bmp")}));
+    const QJsonArray layers = report["maps"].toArray().at(0).toObject()["layers"].toArray();
+    ASSERT_EQ(layers.size(), 1);
+    EXPECT_EQ(layers.at(0).toObject()["kind"].toString(), "tiles");
+    EXPECT_EQ(layers.at(0).toObject()["size"].toString(), "2x1");
+    EXPECT_EQ(report["error"].toObject()["file"].toString(), file("none.png"));
+
+    const Result drawn = Run({"compile", "--map", file("level.tmx"), file("again.png"), "--json"});
+    ASSERT_EQ(drawn.status, 0) << drawn.err.toStdString();
+    EXPECT_EQ(parsed(drawn)["tiles"].toInteger(-1), 2);
+
+    struct Refusal {
+        QStringList arguments;
+        QString file;
+    };
+    const Refusal refusals[] = {
+        {{"split", file("level.png"), file("lv8"), "--tile", "8", "--unique", "--format", "png", "--map", file("lv8.tmx"), "--tileset",
+          file("level.tsx")},
+         file("level.tsx")},
+        {{"compile", "--map", file("level.tmx"), file("again.png"), "--format", "bmp"}, file("again.png")},
+    };
+    for (const Refusal& refusal : refusals) {
+        const Result result = Run(refusal.arguments + QStringList{"--json"});
+        EXPECT_EQ(result.status, 2) << result.err.toStdString();
+        EXPECT_EQ(parsed(result)["error"].toObject()["file"].toString(), refusal.file) << result.err.toStdString();
+    }
+}
+
+TEST_F(Tilvex, AReportThatCannotBeWrittenFailsTheRun) {
+    // The shell runs the program ($0) with its arguments, its standard output redirected.
+    const char* const outputs[] = {">/dev/full", ">&-"};
+    const QStringList runs[] = {{"info", folder_.File("big.bmp")}, {"info", "--json", folder_.File("big.bmp")}};
+    for (const char* output : outputs) {
+        for (const QStringList& arguments : runs) {
+            SCOPED_TRACE(output + (" " + arguments.join(' ')).toStdString());
+            const int logged = LogEntries();
+            const Result result = RunWrapped({"sh", "-c", QStringLiteral("exec \"$0\" \"$@\" %1").arg(output)}, arguments);
+            EXPECT_EQ(result.status, 1) << result.err.toStdString();
+            EXPECT_TRUE(result.err.contains("standard output")) << result.err.toStdString();
+            EXPECT_EQ(LogEntries(), logged + 1);
+        }
+    }
+}
+
+}  // namespace

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <dirent.h>
 #include <sys/statvfs.h>
 
 namespace {
@@ -115,6 +116,70 @@ TEST_F(Tilvex, AReadOnlyFileSystemIsItsOwnCause) {
     }
     expectOneLine(Run({"split", folder_.File("big.bmp"), folder_.File("ro/out")}),
                   {"read-only", {}, 1, folder_.File("ro/out"), "error 70: Permission denied (read-only file system)"});
+}
+
+TEST_F(Tilvex, ABadTilesetSaysWhatIsWrongInEveryCommand) {
+    const auto file = [&](const QString& name) { return folder_.File(name); };
+    QImage sheet(32, 16, QImage::Format_RGBA8888);
+    sheet.fill(qRgba(200, 10, 10, 255));
+    ASSERT_TRUE(sheet.save(file("sheet.png")));
+    ASSERT_TRUE(QDir(folder_.Path()).mkdir("folder.tsx"));
+    WriteBytes(file("wide.tsx"), "<tileset version=\"1.10\" name=\"w\" tilewidth=\"16\" tileheight=\"16\" margin=\"40\" tilecount=\"2\" "
+                                 "columns=\"2\"><image source=\"sheet.png\" width=\"32\" height=\"16\"/></tileset>");
+    const auto map = [&](const QString& name, const QString& tileset) {
+        WriteBytes(file(name), QStringLiteral("<map version=\"1.10\" orientation=\"orthogonal\" width=\"2\" height=\"1\" tilewidth=\"16\" "
+                                              "tileheight=\"16\"><tileset firstgid=\"1\" source=\"%1\"/><layer id=\"1\" name=\"l\" "
+                                              "width=\"2\" height=\"1\"><data encoding=\"csv\">1,2</data></layer></map>")
+                                   .arg(tileset).toUtf8());
+    };
+    map("folder.tmx", "folder.tsx");
+    map("zero.tmx", "/dev/zero");
+    map("wide.tmx", "wide.tsx");
+    const struct {
+        const char* map;
+        QString file;
+        const char* cause;
+    } cases[] = {
+        {"folder.tmx", file("folder.tmx"), "its tileset " },
+        {"zero.tmx", file("zero.tmx"), "its tileset /dev/zero is a device"},
+        {"wide.tmx", file("wide.tsx"), "its image is 32x16 pixels, too small for one 16x16 tile inside its margin of 40"},
+    };
+    for (const auto& c : cases) {
+        const QStringList runs[] = {{"compile", "--map", file(c.map), file("o.png")},
+                                    {"optimize", file(c.map), "--out", file("out")},
+                                    {"compile", "--map", file(c.map), file("o.png"), "--layer", "l"}};
+        for (const QStringList& arguments : runs) {
+            SCOPED_TRACE(arguments.join(' ').toStdString());
+            expectOneLine(Run(arguments), {c.map, {}, 1, c.file, c.cause});
+            EXPECT_FALSE(QFileInfo::exists(file("out")));
+            EXPECT_FALSE(QFileInfo::exists(file("o.png")));
+        }
+    }
+    const Result info = Run({"info", file("folder.tmx")});
+    EXPECT_TRUE(info.err.contains(file("folder.tsx") + " is a folder, not a file")) << info.err.toStdString();
+}
+
+TEST_F(Tilvex, ANameThatIsNotUtf8IsRefusedNotReplaced) {
+    // The shell makes the names from bytes, as a file system may hold them; QProcess cannot.
+    const QString sources[] = {"../big.bmp", "$(printf 'a\\377b.bmp')"};
+    for (int k = 0; k < 2; ++k) {
+        SCOPED_TRACE(sources[k].toStdString());
+        const QString line = QStringLiteral("mkdir '%1' && cd '%1' && cp ../big.bmp \"$(printf 'a\\377b.bmp')\" && "
+                                            "exec \"$0\" split \"%2\" \"$(printf 'd\\376\\377e')\"")
+                                 .arg(folder_.File(QString::number(k)), sources[k]);
+        const Result result = RunWrapped({"sh", "-c", line}, {});
+        EXPECT_EQ(result.status, 2) << result.err.toStdString();
+        EXPECT_TRUE(result.err.contains("not valid in the system's encoding")) << result.err.toStdString();
+        // Only the source: no destination under another name (QDir lists no name it cannot decode).
+        int entries = 0;
+        if (DIR* dir = ::opendir(QFile::encodeName(folder_.File(QString::number(k))).constData())) {
+            while (const dirent* entry = ::readdir(dir)) {
+                entries += entry->d_name[0] != '.' ? 1 : 0;
+            }
+            ::closedir(dir);
+        }
+        EXPECT_EQ(entries, 1);
+    }
 }
 
 }  // namespace

@@ -48,7 +48,7 @@ TEST(ReaderFailures, NameTheirFileInTheFieldAndNotInTheDescription) {
         {"missing tileset image", [&] { LoadMap(folder.File("noimage.tmx")); }, folder.File("i.tsx"),
          "the tileset image " + folder.File("gone.png") + " is missing or no picture"},
         {"bad layer data stream", [&] { LoadMap(folder.File("stream.tmx"), false); }, folder.File("stream.tmx"),
-         "the zlib layer data holds 0 bytes, not the 4 of its cells"},
+         "the zlib layer data is cut short: its stream ends after 0 of the 4 bytes of its cells"},
         {"missing tile", [&] { TileFolder(tiles, TileFormat::Png).Path(4); }, tiles + "4.*", "File not found"},
         {"tile of another size",
          [&] { SheetBuilder(TileGrid(QSize(8, 8)), 1, 1, TileFormat::Png).Build([&](std::int64_t) { return tiles + "0.png"; }); },

@@ -9,6 +9,8 @@
 
 #include <QTransform>
 
+#include <functional>
+
 namespace {
 
 QImage distinctTile(int width, int height) {
@@ -143,3 +145,33 @@ TEST(MapFiles, MapsThisToolCannotDrawAreRefused) {
 }
 
 }  // namespace
+
+#include "tiled/layerdata.h"
+
+TEST(LayerData, DamagedStreamsSayWhatIsWrong) {
+    const std::vector<std::uint32_t> gids{1, 2, 3, 4, 5, 6, 7, 8};
+    const struct {
+        const char* compression;
+        std::function<void(QByteArray&)> damage;
+        const char* said;
+    } cases[] = {
+        {"zlib", [](QByteArray& bytes) { bytes[bytes.size() - 1] = static_cast<char>(bytes.back() ^ 1); }, "is damaged (incorrect data check)"},
+        {"gzip", [](QByteArray& bytes) { bytes[bytes.size() - 8] = static_cast<char>(bytes[bytes.size() - 8] ^ 1); },
+         "is damaged (incorrect data check)"},
+        {"zlib", [](QByteArray& bytes) { bytes.chop(6); }, "is cut short"},
+        {"zstd", [](QByteArray& bytes) { bytes.chop(3); }, "is cut short: its zstd frame ends"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.compression + std::string(" ") + c.said);
+        QByteArray packed = QByteArray::fromBase64(EncodeLayerData("m.tmx", gids, "base64", c.compression, 8).trimmed().toLatin1());
+        c.damage(packed);
+        try {
+            DecodeLayerData("m.tmx", QString::fromLatin1(packed.toBase64()), "base64", c.compression, gids.size());
+            ADD_FAILURE() << "read";
+        } catch (const RuntimeError& failure) {
+            EXPECT_EQ(failure.Number(), Err::InvalidPicture);
+            EXPECT_EQ(failure.File(), "m.tmx");
+            EXPECT_TRUE(failure.Description().contains(c.said)) << failure.Description().toStdString();
+        }
+    }
+}
