@@ -16,7 +16,7 @@ const char* const MainHelp =
     "  extrude SHEET OUT --tile WxH   repeat every tile's edge pixels outward, against bleeding\n"
     "  extrude TILESET.tsx OUT.tsx    the same for a tileset's sheet, and the tileset to match\n"
     "  optimize MAP... --out DIR      one tileset for all the maps, the maps moved onto it\n"
-    "  export MAP... --to E --out DIR the maps for a game engine: phaser, godot or ldtk\n"
+    "  export MAP... --to E --out D  the maps for a game engine (E: phaser, godot or ldtk)\n"
     "  help COMMAND                   the command's own help (as COMMAND --help)\n"
     "\n"
     "Tile options (split and compile; see tilvex split --help, tilvex compile --help):\n"

