@@ -138,6 +138,8 @@ void optimize(const OptimizeRequest& request, OptimizeResult& result) {
     result.extruded = extruder.ExtrudedGrid();
     if (!request.dryRun) {
         // Runs into one --out take turns; its parent is locked, as --out may not exist yet.
+        // The folders above --out are made; a new --out itself appears whole, later.
+        OutputFiles::Folder(QFileInfo(QDir::cleanPath(request.out)).absolutePath());
         const FileLock turn(QDir::cleanPath(request.out));
         std::vector<std::string> names = {ToFsPath(sheetName).string(), ToFsPath(name).string()};
         for (const MapDocument& map : optimizer.Maps()) {

@@ -237,6 +237,8 @@ void splitLevel(const SplitRequest& request, SplitResult& result) {
 
     if (QFileInfo(folder).isDir()) {
         OutputFiles::Folder(folder);
+    } else {
+        OutputFiles::Folder(QFileInfo(QDir::cleanPath(request.destination)).absolutePath());
     }
     RefuseSourceAmongTiles(source, folder, options.start + std::int64_t{known}, index.Count() - known, TileSuffix(options.format));
     QStringList newFiles;

@@ -93,7 +93,7 @@ check_completion() {  # expected, then the words
   local got; got=$(complete_line "$@")
   [ "$got" = "$want" ] || fail "completion of '$*': '$got', expected '$want'"
 }
-check_completion "compile extrude help info optimize split " tilvex ""
+check_completion "compile export extrude help info optimize split " tilvex ""
 check_completion "--help --version " tilvex "--"
 check_completion "compile " tilvex help co
 check_completion "big.bmp sheet.png tiles " tilvex split ""
