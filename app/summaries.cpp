@@ -104,19 +104,19 @@ QString SummaryLine(const OptimizeResult& result, int extrusion, bool dryRun) {
 }
 
 QString SummaryLine(const ExportResult& result, const QString& out, int extrusion) {
-    QString line = QStringLiteral("%1 maps exported to %2 for %3: %4 tile layers, %5 tiles placed, %6 sheets written, %7 objects kept")
-                       .arg(result.CountOf("maps"))
+    QString line = QStringLiteral("%1 exported to %2 for %3: %4, %5 placed, %6 written, %7 kept")
+                       .arg(CountText(result.CountOf("maps"), QStringLiteral("map")))
                        .arg(out, result.engine)
-                       .arg(result.CountOf("layers"))
-                       .arg(result.CountOf("tiles"))
-                       .arg(result.CountOf("sheets"))
-                       .arg(result.CountOf("objects"));
+                       .arg(CountText(result.CountOf("layers"), QStringLiteral("tile layer")))
+                       .arg(CountText(result.CountOf("tiles"), QStringLiteral("tile")))
+                       .arg(CountText(result.CountOf("sheets"), QStringLiteral("sheet")))
+                       .arg(CountText(result.CountOf("objects"), QStringLiteral("object")));
     QStringList leftOut;
     if (const std::int64_t objects = result.CountOf("objectsLeftOut"); objects > 0) {
-        leftOut += QStringLiteral("%1 objects").arg(objects);
+        leftOut += CountText(objects, QStringLiteral("object"));
     }
     if (const std::int64_t layers = result.CountOf("layersLeftOut"); layers > 0) {
-        leftOut += QStringLiteral("%1 layers of other kinds").arg(layers);
+        leftOut += CountText(layers, QStringLiteral("layer")) + QStringLiteral(" of other kinds");
     }
     line += leftOut.isEmpty() ? QStringLiteral("; nothing left out") : QStringLiteral("; left out: %1").arg(leftOut.join(", "));
     if (!result.resourceRoot.isEmpty()) {
