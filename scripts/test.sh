@@ -27,7 +27,8 @@ echo "== tests (sanitizer build)"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-asan --output-on-failure --parallel "$jobs" --timeout 600
 echo "== tests (thread sanitizer build)"
-TSAN_OPTIONS="halt_on_error=1 exitcode=66 suppressions=$PWD/tests/tsan/qt.supp" \
+# Tests that start Pillow or Tiled fork once the decoders' threads have run.
+TSAN_OPTIONS="halt_on_error=1 exitcode=66 die_after_fork=0 suppressions=$PWD/tests/tsan/qt.supp" \
   bash -c 'for t in runtime imaging surfaces sheets tiled maps; do build-tsan/tests/${t}_tests || exit; done'
 bash tests/tsan/parallel.sh build-tsan
 
