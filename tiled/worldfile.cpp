@@ -11,6 +11,7 @@
 #include <QJsonObject>
 #include <QRegularExpression>
 
+#include <cmath>
 #include <cstdlib>
 
 namespace {
@@ -25,7 +26,8 @@ int whole(const QString& file, const QJsonObject& o, const char* name, int least
         return otherwise;
     }
     const double number = value.toDouble(-1.0 * MostPosition * 4);
-    if (!value.isDouble() || number != static_cast<double>(static_cast<std::int64_t>(number)) || number < least || number > most) {
+    // The range first: a cast of a number past it is undefined.
+    if (!value.isDouble() || !(number >= least && number <= most) || number != std::floor(number)) {
         InvalidMapFile(file, QStringLiteral("%1 is not a whole number from %2 to %3").arg(QLatin1String(name)).arg(least).arg(most));
     }
     return static_cast<int>(number);
