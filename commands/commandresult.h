@@ -10,6 +10,7 @@
 #include <exception>
 #include <functional>
 #include <map>
+#include <new>
 #include <optional>
 
 // A run the command will not start, for a reason the user can mend (bad input, a file of
@@ -79,6 +80,8 @@ Result RunCommand(const QString& procedure, Body&& body) {
         result.refusal = refused.What();
     } catch (const RuntimeError& failure) {
         result.failure = failure;
+    } catch (const std::bad_alloc&) {
+        result.failure = RuntimeError(Err::OutOfMemory, ErrorDescription(Err::OutOfMemory));
     }
     return result;
 }

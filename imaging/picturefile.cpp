@@ -5,11 +5,24 @@
 #include "runtime/runtimeerror.h"
 #include "runtime/wholefile.h"
 
+#include <new>
 #include <vector>
+
+namespace {
+// Pixels that cannot be held are "Out of memory" about the file, never an abort.
+template <class Work>
+void decoding(const QString& path, Work&& work) {
+    try {
+        AboutFile(path, work);
+    } catch (const std::bad_alloc&) {
+        RaiseError(Err::OutOfMemory, path);
+    }
+}
+}  // namespace
 
 PictureFile::PictureFile(const QString& path) : path_(path) {
     ReadWholeFile(path, bytes_);
-    AboutFile(path, [&] {
+    decoding(path, [&] {
         if (IsPng(bytes_.data(), bytes_.size())) {
             png_ = std::make_unique<PngDecoder>(bytes_.data(), bytes_.size(),
                                                 MostPixelsFor(static_cast<std::int64_t>(bytes_.size())));
@@ -26,7 +39,7 @@ const QImage& PictureFile::Image() const { return png_ ? png_->Image() : image_;
 
 void PictureFile::Decode() {
     if (png_) {
-        AboutFile(path_, [&] { png_->Decode(); });
+        decoding(path_, [&] { png_->Decode(); });
     }
 }
 

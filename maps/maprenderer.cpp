@@ -275,6 +275,7 @@ std::unique_ptr<Prepared> prepare(const TiledMap& map_, const MapRenderer::Optio
     for (const std::uint32_t gid : placed) {
         p->tiles.Need(p->frames(gid));
     }
+    p->tiles.Load();
     p->layerImages.resize(p->shown.size());
     for (std::size_t k = 0; k < p->shown.size(); ++k) {
         const TiledLayer& layer = *p->shown[k]->layer;

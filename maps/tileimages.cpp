@@ -1,6 +1,7 @@
 #include "maps/tileimages.h"
 
 #include "imaging/picturefile.h"
+#include "imaging/sheetbands.h"
 #include "runtime/limits.h"
 #include "runtime/runtimeerror.h"
 #include "sheets/tileindex.h"
@@ -10,8 +11,16 @@
 #include <QPainter>
 
 namespace {
+// A conversion that could not get its memory gives a null picture, not an exception.
+QImage held(QImage image) {
+    if (image.isNull()) {
+        RaiseError(Err::OutOfMemory);
+    }
+    return image;
+}
+
 QImage withoutTrans(QImage image, std::optional<QRgb> trans) {
-    image = image.convertToFormat(QImage::Format_ARGB32);
+    image = held(image.convertToFormat(QImage::Format_ARGB32));
     if (trans) {
         const QRgb key = *trans | 0xFF000000u;
         for (int y = 0; y < image.height(); ++y) {
@@ -23,7 +32,7 @@ QImage withoutTrans(QImage image, std::optional<QRgb> trans) {
             }
         }
     }
-    return image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    return held(image.convertToFormat(QImage::Format_ARGB32_Premultiplied));
 }
 }  // namespace
 
@@ -31,7 +40,7 @@ QImage TiledPicture(const QString& path, std::optional<QRgb> trans) {
     if (!QFileInfo(path).isFile()) {
         InvalidMapFile(path, QStringLiteral("the image is missing"));
     }
-    return withoutTrans(InTileFormat(LoadPicture(path)), trans);
+    return AboutFile(path, [&] { return withoutTrans(InTileFormat(LoadPicture(path)), trans); });
 }
 
 QImage TiledPicture(const TiledImage& image, const QString& owner) {
@@ -42,7 +51,7 @@ QImage TiledPicture(const TiledImage& image, const QString& owner) {
     if (!embedded.loadFromData(image.data) || embedded.width() > Limits::PictureSide || embedded.height() > Limits::PictureSide) {
         InvalidMapFile(owner, QStringLiteral("an embedded image is no picture, or larger than %1 pixels a side").arg(Limits::PictureSide));
     }
-    return withoutTrans(embedded, image.trans);
+    return AboutFile(owner, [&] { return withoutTrans(embedded, image.trans); });
 }
 
 QImage Tinted(const QImage& image, QRgb tint) {
@@ -67,18 +76,15 @@ void TileImages::Need(std::uint32_t gid) {
         return;
     }
     const TiledTileset& tileset = *ref->tileset;
+    const int id = static_cast<int>(GidTile(gid) - ref->firstGid);
     if (!tileset.IsCollection()) {
-        if (sheets_.count(&tileset) == 0) {
-            const QString file = tileset.file.isEmpty() ? map_.file : tileset.file;
-            Sheet sheet{TiledPicture(tileset.image, file), 0, 0};
-            CheckSheetHoldsATile(file, sheet.image.size(), tileset.tile, tileset.margin);
-            sheet.columns = SheetCells(sheet.image.width(), tileset.tile.width(), tileset.margin, tileset.spacing);
-            sheet.rows = SheetCells(sheet.image.height(), tileset.tile.height(), tileset.margin, tileset.spacing);
-            sheets_.emplace(&tileset, std::move(sheet));
+        Sheet& sheet = sheets_[&tileset];
+        if (sheet.cut.count(id) == 0) {
+            sheet.marked.insert(id);
         }
         return;
     }
-    const auto tile = tileset.tiles.find(static_cast<int>(GidTile(gid) - ref->firstGid));
+    const auto tile = tileset.tiles.find(id);
     if (tile != tileset.tiles.end() && pictures_.count(&tile->second.image) == 0) {
         const TiledImage& image = tile->second.image;
         auto file = files_.find(image.source);
@@ -95,6 +101,56 @@ void TileImages::Need(std::uint32_t gid) {
     }
 }
 
+void TileImages::Load() {
+    for (auto& [tileset, sheet] : sheets_) {
+        if (!sheet.marked.empty()) {
+            read(*tileset, sheet);
+        }
+    }
+}
+
+void TileImages::read(const TiledTileset& tileset, Sheet& sheet) {
+    const QString owner = tileset.file.isEmpty() ? map_.file : tileset.file;
+    const TiledImage& image = tileset.image;
+    // An embedded sheet is small and whole already; a file is read in bands.
+    QImage whole;
+    std::unique_ptr<SheetBands> bands;
+    QSize size;
+    if (image.source.isEmpty()) {
+        whole = TiledPicture(image, owner);
+        size = whole.size();
+    } else {
+        if (!QFileInfo(image.source).isFile()) {
+            InvalidMapFile(image.source, QStringLiteral("the image is missing"));
+        }
+        bands = std::make_unique<SheetBands>(image.source);
+        size = bands->Size();
+    }
+    CheckSheetHoldsATile(owner, size, tileset.tile, tileset.margin);
+    const QSize tile = tileset.tile;
+    const int columns = SheetCells(size.width(), tile.width(), tileset.margin, tileset.spacing);
+    const int rows = SheetCells(size.height(), tile.height(), tileset.margin, tileset.spacing);
+    const QString file = image.source.isEmpty() ? owner : image.source;
+    auto id = sheet.marked.begin();
+    while (id != sheet.marked.end()) {
+        const int row = *id / columns;
+        if (row >= rows) {
+            for (; id != sheet.marked.end(); ++id) {
+                sheet.cut.emplace(*id, QImage());
+            }
+            break;
+        }
+        const int top = tileset.margin + row * (tile.height() + tileset.spacing);
+        const QImage band = whole.isNull() ? AboutFile(file, [&] { return withoutTrans(InTileFormat(bands->Rows(top, tile.height())), image.trans); })
+                                           : whole.copy(0, top, size.width(), tile.height());
+        for (; id != sheet.marked.end() && *id / columns == row; ++id) {
+            const int left = tileset.margin + (*id % columns) * (tile.width() + tileset.spacing);
+            sheet.cut.emplace(*id, AboutFile(file, [&] { return held(band.copy(left, 0, tile.width(), tile.height())); }));
+        }
+    }
+    sheet.marked.clear();
+}
+
 QImage TileImages::cut(const TilesetRef& ref, int id) {
     const TiledTileset& tileset = *ref.tileset;
     if (tileset.IsCollection()) {
@@ -105,14 +161,13 @@ QImage TileImages::cut(const TilesetRef& ref, int id) {
         Need(ref.firstGid + static_cast<std::uint32_t>(id));
         return pictures_.at(&tile->second.image);
     }
-    Need(ref.firstGid);
-    const Sheet& sheet = sheets_.at(&tileset);
-    if (sheet.columns == 0 || id / sheet.columns >= sheet.rows) {
-        return QImage();
+    Sheet& sheet = sheets_[&tileset];
+    if (sheet.cut.count(id) == 0) {
+        // A tile no one marked (none should be): its sheet is read again for it.
+        sheet.marked.insert(id);
+        read(tileset, sheet);
     }
-    return sheet.image.copy(tileset.margin + (id % sheet.columns) * (tileset.tile.width() + tileset.spacing),
-                            tileset.margin + (id / sheet.columns) * (tileset.tile.height() + tileset.spacing),
-                            tileset.tile.width(), tileset.tile.height());
+    return sheet.cut.at(id);
 }
 
 const QImage& TileImages::Oriented(std::uint32_t gid, QRgb tint) {

@@ -5,6 +5,7 @@
 #include <QColor>
 #include <QImage>
 
+#include <set>
 #include <unordered_map>
 
 // The pictures of a map's tiles as Tiled draws them: premultiplied ARGB32 with the trans
@@ -14,8 +15,12 @@ class TileImages {
 public:
     explicit TileImages(const TiledMap& map) : map_(map) {}
 
-    // Loads every picture the gids need; 481 naming a missing or unreadable one.
+    // Marks the picture the gid needs; Load reads what is marked.
     void Need(std::uint32_t gid);
+    // Reads every marked picture: a sheet a band of tile rows at a time, keeping only the
+    // tiles marked, so that the sheets of a map are never held whole. 481 or 53 naming a
+    // missing or unreadable picture, 7 naming one that cannot be held.
+    void Load();
     // The tile of the gid with its flips (H, V, D) and the tint; null for a tile the sheet
     // does not reach.
     const QImage& Oriented(std::uint32_t gid, QRgb tint);
@@ -24,10 +29,10 @@ public:
 
 private:
     struct Sheet {
-        QImage image;
-        int columns = 0;
-        int rows = 0;
+        std::set<int> marked;                 // ids not read yet, in the sheet's order
+        std::unordered_map<int, QImage> cut;  // ids read; null past the sheet's end
     };
+    void read(const TiledTileset& tileset, Sheet& sheet);
     QImage cut(const TilesetRef& ref, int id);
 
     const TiledMap& map_;

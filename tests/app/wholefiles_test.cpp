@@ -284,8 +284,11 @@ TEST_F(WholeFiles, MemoryThatRunsOutIsOutOfMemory) {
         QStringList arguments;
         QString error;
     };
+    WriteBytes(folder_.File("layered.tmx"), R"(<map orientation="orthogonal" width="1" height="1" tilewidth="32" tileheight="32">
+ <imagelayer id="1" name="huge"><image source="huge.bmp"/></imagelayer></map>)");
     const Case cases[] = {
         {{"split", folder_.File("huge.bmp"), folder_.File("out")}, folder_.File("huge.bmp") + ": error 7: Out of memory"},
+        {{"compile", "--map", folder_.File("layered.tmx"), folder_.File("layered.png")}, folder_.File("huge.bmp") + ": error 7: Out of memory"},
         {{"compile", folder_.File("tiles"), folder_.Path(), "--width", "2"}, "error 7: Out of memory"},
         {{"split", folder_.File("hole.bmp"), folder_.File("out")}, folder_.File("hole.bmp") + ": error 481: Invalid picture"},
     };
@@ -296,6 +299,30 @@ TEST_F(WholeFiles, MemoryThatRunsOutIsOutOfMemory) {
         EXPECT_EQ(result.status, 1);
         EXPECT_TRUE(result.err.contains(c.error)) << result.err.toStdString();
         EXPECT_EQ(LogEntries(), ++logged);
+    }
+}
+
+// The sheets of a map are read for the tiles it places, never all held whole: three sheets that
+// would take twice the limit draw every cell.
+TEST_F(WholeFiles, SheetsOfAMapAreNotHeldWhole) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer reserves more address space than the limit allows";
+#endif
+    QString tilesets;
+    for (int k = 0; k < 3; ++k) {
+        WriteBytes(folder_.File(QStringLiteral("s%1.bmp").arg(k)), Rle8Bitmap(8192, 8192));
+        tilesets += QStringLiteral(R"(<tileset firstgid="%1" name="s%2" tilewidth="32" tileheight="32" tilecount="65536" columns="256">
+ <image source="s%2.bmp" width="8192" height="8192"/></tileset>)").arg(1 + 65536 * k).arg(k);
+    }
+    WriteBytes(folder_.File("three.tmx"), QStringLiteral(R"(<map orientation="orthogonal" width="3" height="1" tilewidth="32" tileheight="32">%1
+ <layer id="1" name="l" width="3" height="1"><data encoding="csv">65536,131072,196608</data></layer></map>)").arg(tilesets).toUtf8());
+    const Result result = RunWrapped({"sh", "-c", "ulimit -v 819200; exec \"$0\" \"$@\""},
+                                     {"compile", "--map", folder_.File("three.tmx"), folder_.File("three.png"), "-q"});
+    ASSERT_EQ(result.status, 0) << result.err.toStdString();
+    const QImage drawn(folder_.File("three.png"));
+    ASSERT_EQ(drawn.size(), QSize(96, 32));
+    for (int x = 16; x < 96; x += 32) {
+        EXPECT_EQ(drawn.pixel(x, 31), 0xFFFFFFFFu) << "cell at " << x;
     }
 }
 
