@@ -62,6 +62,8 @@ void compileTheWindowsWay(const CompileRequest& request, CompileResult& result) 
     result.written += result.sheet;
     result.Count(QStringLiteral("width"), result.size.width());
     result.Count(QStringLiteral("height"), result.size.height());
+    result.Count(QStringLiteral("tiles"), converter.TilesDrawn());
+    result.Count(QStringLiteral("columns"), result.size.width() / Converter::TileSide);
 }
 
 void compileByGrid(const CompileRequest& request, CompileResult& result) {

@@ -18,6 +18,7 @@
 #include <cfloat>
 #include <cmath>
 #include <algorithm>
+#include <limits>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -95,6 +96,8 @@ bool Converter::CompileMode(QString source, QString destination) {
         back.SetHeight(height);
     }
     sheetSize_ = QSize(back.Width(), sheetRows);
+    tilesDrawn_ = 0;
+    std::int64_t lastDrawn = std::numeric_limits<std::int64_t>::min();
     rTileSrc = RECT{0, 0, TileSide, TileSide};
 
     const QString separator = EndsWithSeparator(destination) ? QString() : PathSeparator();
@@ -172,6 +175,11 @@ bool Converter::CompileMode(QString source, QString destination) {
                     throw RuntimeError(ObjectNotSet, QStringLiteral("Object variable or With block variable not set"));
                 }
                 surface->BltToDC(*band, rTileSrc, RECT{rTileDest.Left, rTileDest.Top - bandTop, rTileDest.Right, rTileDest.Bottom - bandTop});
+                // Cells go up by tile number, so a repeat is never above the last one counted.
+                if (tile > lastDrawn) {
+                    lastDrawn = tile;
+                    ++tilesDrawn_;
+                }
             }
         }
         // No later cell shows a tile below the first of the next row (the texts cannot change

@@ -39,6 +39,8 @@ public:
     QSize SheetSize() const { return sheetSize_; }
     // Tiles the last split wrote, or cut before it failed.
     long long TilesCut() const { return tilesCut_; }
+    // Tiles the last compile drew, each counted once (a row's extra cell repeats a tile).
+    long long TilesDrawn() const { return tilesDrawn_; }
 
     // Told of every failure that ended a run, logged or not (the batch program reports them).
     void SetFailureObserver(std::function<void(const RuntimeError&)> observer) { observer_ = std::move(observer); }
@@ -66,6 +68,7 @@ private:
     std::function<void(const RuntimeError&)> logger_;
     QSize sheetSize_;
     long long tilesCut_ = 0;
+    long long tilesDrawn_ = 0;
     // Set while a click is handled: a second click let in by the message processing before
     // the button is disabled must not start a second run.
     bool running_ = false;

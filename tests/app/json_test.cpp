@@ -53,7 +53,7 @@ TEST_F(Tilvex, JsonReportsWhatEachCommandReadWroteAndCounted) {
         {"split, the window's way", {"split", file("big.bmp"), file("tiles"), "--start", "2", "--json"}, {file("big.bmp")},
          {file("tiles/info.ini")}, {{"next", 8}, {"dropped", 856}}, 6},
         {"compile, the window's way", {"--json", "compile", file("tiles"), file("sheet"), "--start", "2", "--width", "3"},
-         {file("tiles")}, {file("sheet/Tiles.bmp")}, {{"width", 96}, {"height", 219}}, -1},
+         {file("tiles")}, {file("sheet/Tiles.bmp")}, {{"width", 96}, {"height", 219}, {"tiles", 6}, {"columns", 3}}, -1},
         {"level split",
          {"split", file("level.png"), file("lvl"), "--tile", "16", "--format", "png", "--unique", "--map", file("level.tmx"),
           "--json"},
