@@ -9,7 +9,11 @@ export QT_QPA_PLATFORM=offscreen
 jobs="$(nproc)"
 # ccache, where installed: a later run on the same machine compiles only what changed.
 launcher=()
-command -v ccache >/dev/null 2>&1 && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+if command -v ccache >/dev/null 2>&1; then
+  launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+  # Paths inside the clone hashed relative to it: another clone's builds are hits too.
+  export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=1
+fi
 
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" >/dev/null
 cmake --build build --parallel "$jobs"
