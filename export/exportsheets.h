@@ -9,6 +9,7 @@
 #include <QStringList>
 
 #include <map>
+#include <unordered_map>
 #include <vector>
 
 // The sheets that maps exported to a game engine draw from, since engines draw tile layers
@@ -39,6 +40,10 @@ public:
     // unreadable picture. The map must outlive this.
     void Gather(const TiledMap& map);
     Place Of(const TiledMap& map, std::uint32_t gid) const;
+    // Every cell of the layer that places a tile of a sheet, chunk by chunk, row by row:
+    // visit(cell, gid, place), the cell in the map's cells.
+    template <typename Visit>
+    void ForEachPlaced(const TiledMap& map, const TiledLayer& layer, Visit&& visit) const;
     // The sheets a tileset of a gathered map went to (none where the map places none of its tiles).
     std::vector<int> SheetsOf(const TiledTileset& tileset) const;
     // A tile added to the sheet; its index.
@@ -75,6 +80,30 @@ private:
     std::map<QString, Gathered> byKey_;
     std::map<const TiledTileset*, const Gathered*> byTileset_;
 };
+
+template <typename Visit>
+void ExportSheets::ForEachPlaced(const TiledMap& map, const TiledLayer& layer, Visit&& visit) const {
+    // A map places few distinct tiles in many cells; looking each one up took a big map's time.
+    std::unordered_map<std::uint32_t, Place> known;
+    for (const TiledChunk& chunk : layer.chunks) {
+        std::size_t k = 0;
+        for (int y = 0; y < chunk.area.height(); ++y) {
+            for (int x = 0; x < chunk.area.width(); ++x, ++k) {
+                const std::uint32_t gid = chunk.gids[k];
+                if (gid == 0) {
+                    continue;
+                }
+                auto found = known.find(GidTile(gid));
+                if (found == known.end()) {
+                    found = known.emplace(GidTile(gid), Of(map, gid)).first;
+                }
+                if (found->second.sheet >= 0) {
+                    visit(QPoint(chunk.area.x() + x, chunk.area.y() + y), gid, found->second);
+                }
+            }
+        }
+    }
+}
 
 // A picture file with straight alpha as RGBA8888, the tileset's trans colour cleared.
 QImage StraightPicture(const QString& path, std::optional<QRgb> trans);
