@@ -1,5 +1,6 @@
 #pragma once
 
+#include "imaging/picturefile.h"
 #include "sheets/tilegrid.h"
 #include "tiled/tiledmodel.h"
 
@@ -9,6 +10,8 @@
 #include <QStringList>
 
 #include <map>
+#include <memory>
+#include <optional>
 #include <unordered_map>
 #include <vector>
 
@@ -16,14 +19,16 @@
 // only from sheets: a tileset's sheet as it is (its tile ids its indices), an image
 // collection packed into one sheet per tile size. A tileset several maps share by file
 // becomes one set of sheets. Tiles are kept as pictures so a writer may add more (LDtk's
-// turned copies); the sheets are drawn with no margin or spacing, or extruded.
+// turned copies); the sheets are drawn with no margin or spacing, or extruded. A sheet
+// written from its picture file's bytes is checked whole but cut into tiles only when a
+// writer asks for one: decoding it took a fifth of an export's time.
 class ExportSheets {
 public:
     struct Sheet {
         QString name;       // the engine's tileset name, and the PNG's base name
         QSize tile;
         int columns = 0;
-        std::vector<QImage> tiles;  // RGBA8888, straight alpha; a null one is an empty cell
+        int count = 0;  // tiles
         std::vector<const TiledTile*> info;  // each tile's class and properties, null for none
         // The picture file the sheet is, cell for cell, while nothing is added: written as it is.
         QString whole;
@@ -46,6 +51,8 @@ public:
     void ForEachPlaced(const TiledMap& map, const TiledLayer& layer, Visit&& visit) const;
     // The sheets a tileset of a gathered map went to (none where the map places none of its tiles).
     std::vector<int> SheetsOf(const TiledTileset& tileset) const;
+    // A tile's picture: RGBA8888, straight alpha, null for an empty cell.
+    const QImage& Tile(int sheet, int index) const;
     // A tile added to the sheet; its index.
     int Append(int sheet, const QImage& tile);
 
@@ -67,9 +74,20 @@ private:
     struct Gathered;
     void gatherSheet(const TiledTileset& tileset, Gathered& into);
     void gatherCollection(const TiledTileset& tileset, Gathered& into);
+    // The tiles of a sheet that is a picture file, cut from it once.
+    const std::vector<QImage>& tiles(int sheet) const;
 
     int extrusion_;
     std::vector<Sheet> sheets_;
+    // By sheet: its tiles, and the picture file of one not cut yet.
+    struct Pictures {
+        std::vector<QImage> tiles;
+        std::unique_ptr<PictureFile> file;
+        std::optional<QRgb> trans;
+        TileGrid grid;
+        bool cut = false;
+    };
+    mutable std::vector<Pictures> pictures_;
     QStringList inputs_;
     // The sheets of a tileset, by its file (or its map and place, when embedded), and which
     // sheet each local id went to.
@@ -105,5 +123,5 @@ void ExportSheets::ForEachPlaced(const TiledMap& map, const TiledLayer& layer, V
     }
 }
 
-// A picture file with straight alpha as RGBA8888, the tileset's trans colour cleared.
-QImage StraightPicture(const QString& path, std::optional<QRgb> trans);
+// A picture with straight alpha as RGBA8888, the tileset's trans colour cleared.
+QImage StraightPicture(const QImage& decoded, std::optional<QRgb> trans);

@@ -110,7 +110,7 @@ int LdtkWriter::transposed(int sheet, int index) {
     if (found != transposed_.end()) {
         return found->second;
     }
-    const QImage& tile = sheets_.Sheets()[static_cast<std::size_t>(sheet)].tiles[static_cast<std::size_t>(index)];
+    const QImage& tile = sheets_.Tile(sheet, index);
     QImage copy(tile.height(), tile.width(), QImage::Format_RGBA8888);
     copy.fill(Qt::transparent);
     for (int y = 0; y < tile.height(); ++y) {
