@@ -30,7 +30,8 @@ public:
         int columns = 0;
         int count = 0;  // tiles
         std::vector<const TiledTile*> info;  // each tile's class and properties, null for none
-        // The picture file the sheet is, cell for cell, while nothing is added: written as it is.
+        // The picture file written as the sheet's PNG byte for byte: a plain PNG that is the
+        // sheet cell for cell, not extruded, while nothing is added. Empty where it is drawn.
         QString whole;
     };
     // Where a gid's tile lies: a sheet and its index there; sheet -1 for none.
@@ -51,7 +52,8 @@ public:
     void ForEachPlaced(const TiledMap& map, const TiledLayer& layer, Visit&& visit) const;
     // The sheets a tileset of a gathered map went to (none where the map places none of its tiles).
     std::vector<int> SheetsOf(const TiledTileset& tileset) const;
-    // A tile's picture: RGBA8888, straight alpha, null for an empty cell.
+    // A tile's picture: RGBA8888, straight alpha, null for an empty cell. A sheet written from
+    // its file's bytes is decoded for it.
     const QImage& Tile(int sheet, int index) const;
     // A tile added to the sheet; its index.
     int Append(int sheet, const QImage& tile);
@@ -74,7 +76,7 @@ private:
     struct Gathered;
     void gatherSheet(const TiledTileset& tileset, Gathered& into);
     void gatherCollection(const TiledTileset& tileset, Gathered& into);
-    // The tiles of a sheet that is a picture file, cut from it once.
+    // The sheet's tiles; a picture file's are cut from it the first time they are asked for.
     const std::vector<QImage>& tiles(int sheet) const;
 
     int extrusion_;
