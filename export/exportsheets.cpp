@@ -4,7 +4,6 @@
 #include "imaging/pngchunks.h"
 #include "imaging/pngwriter.h"
 #include "runtime/limits.h"
-#include "runtime/wholefile.h"
 #include "sheets/sheetbuilder.h"
 #include "sheets/sheetextruder.h"
 #include "tiled/tiledvalues.h"
@@ -12,6 +11,8 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 
+#include <algorithm>
+#include <functional>
 #include <set>
 
 namespace {
@@ -24,35 +25,61 @@ QString plainName(const QString& name) {
 
 // The tilesets whose tiles the map places, in layers and tile objects.
 std::set<const TiledTileset*> usedTilesets(const TiledMap& map) {
-    std::set<const TiledTileset*> used;
-    ForEachLayer(map.layers, [&](const TiledLayer& layer) {
-        const auto add = [&](std::uint32_t gid) {
-            if (const TilesetRef* ref = map.TilesetOf(GidTile(gid))) {
-                used.insert(ref->tileset.get());
+    // Each tileset's first gid, highest first, the later of two alike first as TilesetOf
+    // takes it: looking each cell's tileset up with TilesetOf took a tenth of a big map's export.
+    std::vector<std::pair<std::uint32_t, std::size_t>> starts;
+    for (std::size_t k = 0; k < map.tilesets.size(); ++k) {
+        starts.emplace_back(map.tilesets[k].firstGid, k);
+    }
+    std::sort(starts.begin(), starts.end(), std::greater<>());
+    std::vector<char> placed(map.tilesets.size(), 0);
+    const auto add = [&](std::uint32_t gid) {
+        const std::uint32_t tile = GidTile(gid);
+        if (tile == 0) {
+            return;
+        }
+        for (const auto& [first, k] : starts) {
+            if (first <= tile) {
+                placed[k] = 1;
+                return;
             }
-        };
+        }
+    };
+    ForEachLayer(map.layers, [&](const TiledLayer& layer) {
         for (const TiledChunk& chunk : layer.chunks) {
-            std::uint32_t last = 0;
             for (const std::uint32_t gid : chunk.gids) {
-                if (GidTile(gid) != last) {
-                    add(gid);
-                    last = GidTile(gid);
-                }
+                add(gid);
             }
         }
         for (const TiledObject& object : layer.objects) {
             add(object.gid);
         }
     });
+    std::set<const TiledTileset*> used;
+    for (std::size_t k = 0; k < placed.size(); ++k) {
+        if (placed[k] != 0) {
+            used.insert(map.tilesets[k].tileset.get());
+        }
+    }
     return used;
 }
-}  // namespace
 
-QImage StraightPicture(const QString& path, std::optional<QRgb> trans) {
+// The picture file of a tileset or tile, opened: its header read, its pixels not yet.
+std::unique_ptr<PictureFile> openPicture(const QString& path) {
     if (!QFileInfo(path).isFile()) {
         InvalidMapFile(path, QStringLiteral("the image is missing"));
     }
-    QImage image = InTileFormat(LoadPicture(path)).convertToFormat(QImage::Format_RGBA8888);
+    return std::make_unique<PictureFile>(path);
+}
+
+QImage decoded(PictureFile& file, std::optional<QRgb> trans) {
+    file.Decode();
+    return StraightPicture(file.Image(), trans);
+}
+}  // namespace
+
+QImage StraightPicture(const QImage& decoded, std::optional<QRgb> trans) {
+    QImage image = InTileFormat(decoded).convertToFormat(QImage::Format_RGBA8888);
     if (trans) {
         const QRgb key = qRgba(qRed(*trans), qGreen(*trans), qBlue(*trans), 255);
         for (int y = 0; y < image.height(); ++y) {
@@ -84,29 +111,40 @@ int ExportSheets::newSheet(const QString& name, QSize tile) {
     sheet.name = unique;
     sheet.tile = tile;
     sheets_.push_back(std::move(sheet));
+    pictures_.emplace_back();
     return static_cast<int>(sheets_.size()) - 1;
 }
 
 void ExportSheets::gatherSheet(const TiledTileset& tileset, Gathered& into) {
-    const QImage picture = StraightPicture(tileset.image.source, tileset.image.trans);
+    std::unique_ptr<PictureFile> file = openPicture(tileset.image.source);
     inputs_ += tileset.image.source;
     const TileGrid grid(tileset.tile, tileset.margin, tileset.spacing);
-    const QSize cells = grid.WholeCells(picture.size());
+    const QSize size = file->Size();
+    const QSize cells = grid.WholeCells(size);
     const int index = newSheet(tileset.name, tileset.tile);
     Sheet& sheet = sheets_.back();
     sheet.columns = std::max(1, cells.width());
-    if (!tileset.image.trans && grid.Margin() == 0 && grid.Spacing() == 0 &&
-        picture.size() == QSize(cells.width() * tileset.tile.width(), cells.height() * tileset.tile.height())) {
-        sheet.whole = tileset.image.source;
-    }
-    const int count = cells.width() * cells.height();
-    for (int id = 0; id < count; ++id) {
-        sheet.tiles.push_back(picture.copy(grid.Cell(id % cells.width(), id / cells.width())));
+    sheet.count = cells.width() * cells.height();
+    for (int id = 0; id < sheet.count; ++id) {
         const auto tile = tileset.tiles.find(id);
         sheet.info.push_back(tile == tileset.tiles.end() ? nullptr : &tile->second);
         into.places[id] = {index, id};
     }
     into.sheets.push_back(index);
+    Pictures& pictures = pictures_.back();
+    pictures.trans = tileset.image.trans;
+    pictures.grid = grid;
+    pictures.file = std::move(file);
+    const std::vector<unsigned char>& bytes = pictures.file->PngBytes();
+    if (extrusion_ == 0 && !tileset.image.trans && grid.Margin() == 0 && grid.Spacing() == 0 &&
+        size == QSize(cells.width() * tileset.tile.width(), cells.height() * tileset.tile.height()) &&
+        PlainPng(bytes.data(), bytes.size(), size.width(), size.height())) {
+        // Written as it is: checked now as decoding would, decoded only if a writer needs its tiles.
+        pictures.file->Check();
+        sheet.whole = tileset.image.source;
+    } else {
+        tiles(index);
+    }
 }
 
 void ExportSheets::gatherCollection(const TiledTileset& tileset, Gathered& into) {
@@ -115,7 +153,7 @@ void ExportSheets::gatherCollection(const TiledTileset& tileset, Gathered& into)
         if (tile.image.Empty()) {
             continue;
         }
-        QImage picture = StraightPicture(tile.image.source, tile.image.trans);
+        QImage picture = decoded(*openPicture(tile.image.source), tile.image.trans);
         inputs_ += tile.image.source;
         const std::pair<int, int> size{picture.width(), picture.height()};
         auto found = bySize.find(size);
@@ -124,9 +162,9 @@ void ExportSheets::gatherCollection(const TiledTileset& tileset, Gathered& into)
             into.sheets.push_back(found->second);
         }
         Sheet& sheet = sheets_[static_cast<std::size_t>(found->second)];
-        sheet.tiles.push_back(std::move(picture));
+        pictures_[static_cast<std::size_t>(found->second)].tiles.push_back(std::move(picture));
         sheet.info.push_back(&tile);
-        into.places[id] = {found->second, static_cast<int>(sheet.tiles.size()) - 1};
+        into.places[id] = {found->second, sheet.count++};
     }
     if (bySize.size() > 1) {
         // One sheet per tile size: each named by its size.
@@ -137,7 +175,7 @@ void ExportSheets::gatherCollection(const TiledTileset& tileset, Gathered& into)
     }
     for (const int index : into.sheets) {
         Sheet& sheet = sheets_[static_cast<std::size_t>(index)];
-        sheet.columns = TileGrid(sheet.tile).SquarestColumns(static_cast<std::int64_t>(sheet.tiles.size()));
+        sheet.columns = TileGrid(sheet.tile).SquarestColumns(sheet.count);
     }
 }
 
@@ -181,12 +219,33 @@ std::vector<int> ExportSheets::SheetsOf(const TiledTileset& tileset) const {
     return gathered == byTileset_.end() ? std::vector<int>{} : gathered->second->sheets;
 }
 
+const std::vector<QImage>& ExportSheets::tiles(int index) const {
+    Pictures& pictures = pictures_[static_cast<std::size_t>(index)];
+    if (pictures.file && !pictures.cut) {
+        pictures.cut = true;
+        const QImage picture = decoded(*pictures.file, pictures.trans);
+        const Sheet& sheet = sheets_[static_cast<std::size_t>(index)];
+        for (int id = 0; id < sheet.count; ++id) {
+            pictures.tiles.push_back(picture.copy(pictures.grid.Cell(id % sheet.columns, id / sheet.columns)));
+        }
+        if (sheet.whole.isEmpty()) {
+            pictures.file.reset();
+        }
+    }
+    return pictures.tiles;
+}
+
+const QImage& ExportSheets::Tile(int sheet, int index) const { return tiles(sheet)[static_cast<std::size_t>(index)]; }
+
 int ExportSheets::Append(int index, const QImage& tile) {
+    tiles(index);
     Sheet& sheet = sheets_[static_cast<std::size_t>(index)];
-    sheet.tiles.push_back(tile.convertToFormat(QImage::Format_RGBA8888));
+    Pictures& pictures = pictures_[static_cast<std::size_t>(index)];
+    pictures.tiles.push_back(tile.convertToFormat(QImage::Format_RGBA8888));
+    pictures.file.reset();
     sheet.info.push_back(nullptr);
     sheet.whole.clear();
-    return static_cast<int>(sheet.tiles.size()) - 1;
+    return sheet.count++;
 }
 
 TileGrid ExportSheets::Grid(int index) const {
@@ -197,35 +256,32 @@ TileGrid ExportSheets::Grid(int index) const {
 QSize ExportSheets::SheetSize(int index) const {
     const Sheet& sheet = sheets_[static_cast<std::size_t>(index)];
     const TileGrid plain(sheet.tile);
-    const std::int64_t count = std::max<std::int64_t>(static_cast<std::int64_t>(sheet.tiles.size()), 1);
+    const std::int64_t count = std::max(sheet.count, 1);
     const QSize size = SheetBuilder(plain, sheet.columns, count, TileFormat::Png).SheetSize();
     return extrusion_ > 0 && !size.isEmpty() ? SheetExtruder(plain, extrusion_).ExtrudedSize(size) : size;
 }
 
 int ExportSheets::Capacity(int index) const {
     const Sheet& sheet = sheets_[static_cast<std::size_t>(index)];
-    const int count = std::max(1, static_cast<int>(sheet.tiles.size()));
+    const int count = std::max(1, sheet.count);
     return (count + sheet.columns - 1) / sheet.columns * sheet.columns;
 }
 
 QByteArray ExportSheets::Png(int index) const {
     const Sheet& sheet = sheets_[static_cast<std::size_t>(index)];
-    if (extrusion_ == 0 && !sheet.whole.isEmpty()) {
+    if (!sheet.whole.isEmpty()) {
         // Decoding and encoding again would cost most of an export's time for the same pixels.
-        std::vector<unsigned char> file;
-        ReadWholeFile(sheet.whole, file);
-        const QSize size = SheetSize(index);
-        if (PlainPng(file.data(), file.size(), size.width(), size.height())) {
-            return QByteArray(reinterpret_cast<const char*>(file.data()), static_cast<qsizetype>(file.size()));
-        }
+        const std::vector<unsigned char>& file = pictures_[static_cast<std::size_t>(index)].file->PngBytes();
+        return QByteArray(reinterpret_cast<const char*>(file.data()), static_cast<qsizetype>(file.size()));
     }
+    const std::vector<QImage>& tiles = this->tiles(index);
     const TileGrid plain(sheet.tile);
-    const std::int64_t count = static_cast<std::int64_t>(sheet.tiles.size());
+    const std::int64_t count = sheet.count;
     const SheetBuilder builder(plain, sheet.columns, std::max<std::int64_t>(count, 1), TileFormat::Png);
     QImage empty(sheet.tile, QImage::Format_RGBA8888);
     empty.fill(Qt::transparent);
     QImage drawn = builder.Draw([&](std::int64_t k) {
-        return k < count && !sheet.tiles[static_cast<std::size_t>(k)].isNull() ? sheet.tiles[static_cast<std::size_t>(k)] : empty;
+        return k < count && !tiles[static_cast<std::size_t>(k)].isNull() ? tiles[static_cast<std::size_t>(k)] : empty;
     });
     if (extrusion_ > 0) {
         drawn = SheetExtruder(plain, extrusion_).Extrude(drawn);

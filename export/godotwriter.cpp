@@ -73,26 +73,17 @@ QByteArray GodotWriter::Scene(const TiledMap& map, const QString& rootName, Expo
             ++counts.layers;
             QByteArray data;
             put16(data, 0);
-            for (const TiledChunk& chunk : layer.chunks) {
-                for (int y = 0; y < chunk.area.height(); ++y) {
-                    for (int x = 0; x < chunk.area.width(); ++x) {
-                        const std::uint32_t gid = chunk.gids[static_cast<std::size_t>(y) * chunk.area.width() + x];
-                        const ExportSheets::Place place = gid == 0 ? ExportSheets::Place{} : sheets_.Of(map, gid);
-                        if (place.sheet < 0) {
-                            continue;
-                        }
-                        const int columns = sheets_.Sheets()[static_cast<std::size_t>(place.sheet)].columns;
-                        used_.insert({place.sheet, place.index});
-                        const int alternative = ((gid & GidFlag::Horizontal) ? GodotTransform::FlipH : 0) |
-                                                ((gid & GidFlag::Vertical) ? GodotTransform::FlipV : 0) |
-                                                ((gid & GidFlag::Diagonal) ? GodotTransform::Transpose : 0);
-                        for (const int value : {chunk.area.x() + x, chunk.area.y() + y, place.sheet, place.index % columns, place.index / columns, alternative}) {
-                            put16(data, value);
-                        }
-                        ++counts.tiles;
-                    }
+            sheets_.ForEachPlaced(map, layer, [&](QPoint cell, std::uint32_t gid, ExportSheets::Place place) {
+                const int columns = sheets_.Sheets()[static_cast<std::size_t>(place.sheet)].columns;
+                used_.insert({place.sheet, place.index});
+                const int alternative = ((gid & GidFlag::Horizontal) ? GodotTransform::FlipH : 0) |
+                                        ((gid & GidFlag::Vertical) ? GodotTransform::FlipV : 0) |
+                                        ((gid & GidFlag::Diagonal) ? GodotTransform::Transpose : 0);
+                for (const int value : {cell.x(), cell.y(), place.sheet, place.index % columns, place.index / columns, alternative}) {
+                    put16(data, value);
                 }
-            }
+                ++counts.tiles;
+            });
             QStringList bytes;
             for (const char byte : data) {
                 bytes += QString::number(static_cast<unsigned char>(byte));

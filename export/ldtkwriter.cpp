@@ -110,7 +110,7 @@ int LdtkWriter::transposed(int sheet, int index) {
     if (found != transposed_.end()) {
         return found->second;
     }
-    const QImage& tile = sheets_.Sheets()[static_cast<std::size_t>(sheet)].tiles[static_cast<std::size_t>(index)];
+    const QImage& tile = sheets_.Tile(sheet, index);
     QImage copy(tile.height(), tile.width(), QImage::Format_RGBA8888);
     copy.fill(Qt::transparent);
     for (int y = 0; y < tile.height(); ++y) {
@@ -135,27 +135,17 @@ void LdtkWriter::Level(const TiledMap& map, const QString& name, ExportCounts& c
     for (auto flatLayer = flat.rbegin(); flatLayer != flat.rend(); ++flatLayer) {
         const TiledLayer& layer = *flatLayer->layer;
         std::vector<std::pair<int, Instance>> bySheet;  // in the order the sheets are first met
-        for (const TiledChunk& chunk : layer.chunks) {
-            for (int y = 0; y < chunk.area.height(); ++y) {
-                for (int x = 0; x < chunk.area.width(); ++x) {
-                    const std::uint32_t gid = chunk.gids[static_cast<std::size_t>(y) * chunk.area.width() + x];
-                    const ExportSheets::Place place = gid == 0 ? ExportSheets::Place{} : sheets_.Of(map, gid);
-                    if (place.sheet < 0) {
-                        continue;
-                    }
-                    const bool diagonal = (gid & GidFlag::Diagonal) != 0;
-                    const Tile tile{chunk.area.x() + x, chunk.area.y() + y, place.sheet,
-                                    diagonal ? transposed(place.sheet, place.index) : place.index,
-                                    ((gid & GidFlag::Horizontal) ? 1 : 0) | ((gid & GidFlag::Vertical) ? 2 : 0)};
-                    auto part = std::find_if(bySheet.begin(), bySheet.end(), [&](const auto& p) { return p.first == place.sheet; });
-                    if (part == bySheet.end()) {
-                        part = bySheet.insert(bySheet.end(), {place.sheet, Instance{}});
-                    }
-                    part->second.tiles.push_back(tile);
-                    ++counts.tiles;
-                }
+        sheets_.ForEachPlaced(map, layer, [&](QPoint cell, std::uint32_t gid, ExportSheets::Place place) {
+            const bool diagonal = (gid & GidFlag::Diagonal) != 0;
+            const Tile tile{cell.x(), cell.y(), place.sheet, diagonal ? transposed(place.sheet, place.index) : place.index,
+                            ((gid & GidFlag::Horizontal) ? 1 : 0) | ((gid & GidFlag::Vertical) ? 2 : 0)};
+            auto part = std::find_if(bySheet.begin(), bySheet.end(), [&](const auto& p) { return p.first == place.sheet; });
+            if (part == bySheet.end()) {
+                part = bySheet.insert(bySheet.end(), {place.sheet, Instance{}});
             }
-        }
+            part->second.tiles.push_back(tile);
+            ++counts.tiles;
+        });
         if (bySheet.empty()) {
             bySheet.push_back({-1, Instance{}});
         }

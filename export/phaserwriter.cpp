@@ -8,7 +8,7 @@
 
 #include <algorithm>
 #include <charconv>
-#include <unordered_map>
+#include <vector>
 
 namespace {
 class PhaserJson {
@@ -22,6 +22,7 @@ private:
     QJsonValue property(const TiledProperty& p) const;
     QJsonArray properties(const std::vector<TiledProperty>& list) const;
     std::uint32_t gid(std::uint32_t source) const;
+    std::uint32_t placed(ExportSheets::Place place, std::uint32_t source) const;
     void common(const TiledLayer& layer, QJsonObject& o);
     QJsonObject object(const TiledObject& object) const;
     QJsonArray layers(const std::vector<TiledLayer>& list);
@@ -31,8 +32,7 @@ private:
     const ExportSheets& sheets_;
     QDir folder_;
     ExportCounts& counts_;
-    std::map<int, std::uint32_t> firstGids_;  // by sheet
-    mutable std::unordered_map<std::uint32_t, std::uint32_t> placed_;  // by source tile, no flips
+    std::vector<std::uint32_t> firstGids_;  // by sheet
     // The tile layers' data arrays, written directly: through QJsonArray they took most of
     // the map's time. The tree holds "#k" in their place until the end.
     std::vector<QByteArray> data_;
@@ -65,14 +65,12 @@ QJsonArray PhaserJson::properties(const std::vector<TiledProperty>& list) const 
 }
 
 std::uint32_t PhaserJson::gid(std::uint32_t source) const {
-    const auto known = placed_.find(GidTile(source));
-    if (known != placed_.end()) {
-        return known->second == 0 ? 0 : known->second | (source & GidFlag::Flips);
-    }
     const ExportSheets::Place place = sheets_.Of(map_, source);
-    const std::uint32_t placed = place.sheet < 0 ? 0 : firstGids_.at(place.sheet) + static_cast<std::uint32_t>(place.index);
-    placed_.emplace(GidTile(source), placed);
-    return placed == 0 ? 0 : placed | (source & GidFlag::Flips);
+    return place.sheet < 0 ? 0 : placed(place, source);
+}
+
+std::uint32_t PhaserJson::placed(ExportSheets::Place place, std::uint32_t source) const {
+    return (firstGids_[static_cast<std::size_t>(place.sheet)] + static_cast<std::uint32_t>(place.index)) | (source & GidFlag::Flips);
 }
 
 void PhaserJson::common(const TiledLayer& layer, QJsonObject& o) {
@@ -133,30 +131,25 @@ QJsonArray PhaserJson::layers(const std::vector<TiledLayer>& list) {
             const int width = map_.size.width();
             const int height = map_.size.height();
             std::vector<std::uint32_t> cells(static_cast<std::size_t>(width) * static_cast<std::size_t>(height), 0);
-            for (const TiledChunk& chunk : layer.chunks) {
-                for (int y = 0; y < chunk.area.height(); ++y) {
-                    for (int x = 0; x < chunk.area.width(); ++x) {
-                        const int mx = chunk.area.x() + x;
-                        const int my = chunk.area.y() + y;
-                        if (mx >= 0 && my >= 0 && mx < width && my < height) {
-                            cells[static_cast<std::size_t>(my) * width + mx] = chunk.gids[static_cast<std::size_t>(y) * chunk.area.width() + x];
-                        }
-                    }
+            sheets_.ForEachPlaced(map_, layer, [&](QPoint cell, std::uint32_t source, ExportSheets::Place place) {
+                if (cell.x() >= 0 && cell.y() >= 0 && cell.x() < width && cell.y() < height) {
+                    cells[static_cast<std::size_t>(cell.y()) * width + cell.x()] = placed(place, source);
                 }
-            }
-            QByteArray data;
-            data.reserve(static_cast<qsizetype>(cells.size()) * 5 + 2);
-            data.append('[');
-            char number[16];
+            });
+            // Written into room for the longest numbers, then cut to what they took.
+            QByteArray data(static_cast<qsizetype>(cells.size()) * 11 + 2, Qt::Uninitialized);
+            char* at = data.data();
+            char* const end = at + data.size();
+            *at++ = '[';
             for (std::size_t k = 0; k < cells.size(); ++k) {
-                const std::uint32_t placed = cells[k] == 0 ? 0 : gid(cells[k]);
-                counts_.tiles += placed != 0 ? 1 : 0;
+                counts_.tiles += cells[k] != 0 ? 1 : 0;
                 if (k > 0) {
-                    data.append(',');
+                    *at++ = ',';
                 }
-                data.append(number, std::to_chars(number, number + sizeof number, placed).ptr - number);
+                at = std::to_chars(at, end, cells[k]).ptr;
             }
-            data.append(']');
+            *at++ = ']';
+            data.truncate(at - data.data());
             o["type"] = "tilelayer";
             o["width"] = width;
             o["height"] = height;
@@ -243,9 +236,10 @@ QByteArray PhaserJson::Write() {
         }
     }
     QJsonArray tilesets;
+    firstGids_.assign(sheets_.Sheets().size(), 0);
     std::uint32_t next = 1;
     for (const int sheet : used) {
-        firstGids_[sheet] = next;
+        firstGids_[static_cast<std::size_t>(sheet)] = next;
         tilesets.append(tileset(sheet, next));
         // Phaser counts every cell of the sheet's grid, the empty ones after the tiles too.
         next += static_cast<std::uint32_t>(sheets_.Capacity(sheet));

@@ -43,6 +43,14 @@ void PictureFile::Decode() {
     }
 }
 
+void PictureFile::Check() {
+    if (png_) {
+        AboutFile(path_, [&] { png_->Check(); });
+    }
+}
+
+QSize PictureFile::Size() const { return png_ ? png_->Size() : image_.size(); }
+
 QImage LoadPicture(const QString& path) {
     PictureFile file(path);
     file.Decode();

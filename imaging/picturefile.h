@@ -21,6 +21,12 @@ public:
     // The image, once Decode returned.
     const QImage& Image() const;
     void Decode();
+    // Decode's checks without the pixels (a PNG's image data is inflated, not unfiltered).
+    void Check();
+    // The picture's size, known once the file is opened.
+    QSize Size() const;
+    // The file's bytes where it is a PNG; other formats are read whole on opening and not kept.
+    const std::vector<unsigned char>& PngBytes() const { return bytes_; }
 
 private:
     QString path_;

@@ -126,6 +126,15 @@ void PngDecoder::Decode() {
     }
 }
 
+void PngDecoder::Check() {
+    if (rows_) {
+        rows_->Check();
+        return;
+    }
+    Decode();
+    image_ = QImage();
+}
+
 void PngDecoder::ReadRows(QImage& into, int count) {
     if (!rowByRow_) {
         RaiseError(Err::InvalidCall);

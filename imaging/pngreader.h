@@ -28,6 +28,9 @@ public:
     const QImage& Image() const { return image_; }
     // Fills the image. Raises 481 for broken data, 7 when the image cannot be allocated.
     void Decode();
+    // Decode's checks, the pixels not kept: for 8-bit RGB and RGBA not interlaced, the data
+    // inflated but not unfiltered. Raises 481 for broken data.
+    void Check();
 
     // True when ReadRows may be used instead of Decode.
     bool DecodesRowByRow() const { return rowByRow_; }

@@ -102,15 +102,49 @@ void PngRows::DecodeAll(QImage& image) {
     if (broken_) {
         broken();
     }
-    const std::size_t stride = rowBytes_ + 1;
-    const std::size_t total = stride * static_cast<std::size_t>(height_);
+    const std::size_t total = (rowBytes_ + 1) * static_cast<std::size_t>(height_);
     prev_.resize(rowBytes_);
     row_.resize(rowBytes_);
     if (total > WholeBytes) {
         Read(image, height_);
         return;
     }
-    // One zlib stream over every IDAT chunk, its header and sum checked as the streamed way does.
+    unfilter(inflateWhole(total), height_, image, 0);
+}
+
+void PngRows::Check() {
+    if (broken_) {
+        broken();
+    }
+    const std::size_t stride = rowBytes_ + 1;
+    const std::size_t total = stride * static_cast<std::size_t>(height_);
+    const auto checkFilters = [&](const unsigned char* filtered, int rows) {
+        for (int y = 0; y < rows; ++y) {
+            if (filtered[stride * static_cast<std::size_t>(y)] > 4) {
+                broken();
+            }
+        }
+    };
+    if (total <= WholeBytes) {
+        checkFilters(inflateWhole(total), height_);
+        return;
+    }
+    startStream();
+    std::vector<unsigned char> filtered;
+    const int band = static_cast<int>(std::max<std::size_t>(1, BandBytes / stride));
+    for (int done = 0; done < height_; done += band) {
+        const int rows = std::min(band, height_ - done);
+        filtered.resize(stride * static_cast<std::size_t>(rows));
+        inflateRows(filtered.data(), filtered.size());
+        checkFilters(filtered.data(), rows);
+    }
+    finishStream();
+    stream_.reset();  // a later decode reads from the start
+}
+
+// One zlib stream over every IDAT chunk inflated whole, its header and sum checked as the
+// streamed way does; the rows, still filtered, in a buffer each thread keeps.
+const unsigned char* PngRows::inflateWhole(std::size_t total) {
     thread_local std::vector<unsigned char> joined;
     joined.clear();
     const unsigned char* data = idat_[0].data;
@@ -139,7 +173,7 @@ void PngRows::DecodeAll(QImage& image) {
         big32(data + 2 + used) != libdeflate_adler32(1, filtered.data(), total)) {
         broken();
     }
-    unfilter(filtered.data(), height_, image, 0);
+    return filtered.data();
 }
 
 // Inflates until out is full or the stream ends; ISA-L holds some input read ahead, so the
@@ -180,6 +214,27 @@ void PngRows::finishStream() {
     }
 }
 
+void PngRows::startStream() {
+    stream_ = std::make_unique<Stream>();
+    isal_inflate_init(&stream_->state);
+    stream_->state.crc_flag = ISAL_ZLIB_NO_HDR_VER;
+    // The zlib header is checked here, as the whole way checks it, and passed over
+    // wherever the chunks cut it.
+    unsigned char head[2] = {0, 0};
+    std::size_t got = 0;
+    while (got < 2 && stream_->span < idat_.size()) {
+        const Span& span = idat_[stream_->span++];
+        const std::size_t here = std::min(2 - got, span.size);
+        std::memcpy(head + got, span.data, here);
+        got += here;
+        stream_->state.next_in = const_cast<unsigned char*>(span.data + here);
+        stream_->state.avail_in = static_cast<std::uint32_t>(span.size - here);
+    }
+    if (got < 2 || !zlibHeaderSound(head)) {
+        broken();
+    }
+}
+
 void PngRows::Read(QImage& into, int count) {
     if (broken_) {
         broken();
@@ -190,24 +245,7 @@ void PngRows::Read(QImage& into, int count) {
     prev_.resize(rowBytes_);
     row_.resize(rowBytes_);
     if (!stream_) {
-        stream_ = std::make_unique<Stream>();
-        isal_inflate_init(&stream_->state);
-        stream_->state.crc_flag = ISAL_ZLIB_NO_HDR_VER;
-        // The zlib header is checked here, as the whole way checks it, and passed over
-        // wherever the chunks cut it.
-        unsigned char head[2] = {0, 0};
-        std::size_t got = 0;
-        while (got < 2 && stream_->span < idat_.size()) {
-            const Span& span = idat_[stream_->span++];
-            const std::size_t here = std::min(2 - got, span.size);
-            std::memcpy(head + got, span.data, here);
-            got += here;
-            stream_->state.next_in = const_cast<unsigned char*>(span.data + here);
-            stream_->state.avail_in = static_cast<std::uint32_t>(span.size - here);
-        }
-        if (got < 2 || !zlibHeaderSound(head)) {
-            broken();
-        }
+        startStream();
     }
     thread_local std::vector<unsigned char> filtered;
     const std::size_t stride = rowBytes_ + 1;

@@ -108,27 +108,43 @@ std::vector<std::uint32_t> DecodeLayerData(const QString& file, QStringView text
             invalid(file, QStringLiteral("CSV layer data is never compressed"));
         }
         gids.reserve(std::min<std::size_t>(cells, static_cast<std::size_t>(text.size() / 2 + 1)));
+        const char16_t* const chars = text.utf16();
+        const qsizetype size = text.size();
+        const auto blank = [&](qsizetype k) {
+            return k < size && (chars[k] == u' ' || chars[k] == u'\n' || chars[k] == u'\r' || chars[k] == u'\t');
+        };
         qsizetype from = 0;
-        while (from <= text.size()) {
-            qsizetype to = text.indexOf(u',', from);
-            if (to < 0) {
-                to = text.size();
+        while (from <= size) {
+            // Plain digits between blanks, as maps hold them, read in one pass: the general
+            // reading below took most of a big map's load.
+            qsizetype k = from;
+            while (blank(k)) {
+                ++k;
             }
-            const QStringView item = text.mid(from, to - from).trimmed();
-            // Plain digits, as maps hold them, read directly: the general reading took
-            // most of a big map's load.
-            bool ok = !item.isEmpty() && item.size() <= 10;
-            qulonglong gid = 0;
-            for (qsizetype k = 0; ok && k < item.size(); ++k) {
-                const char16_t c = item[k].unicode();
-                ok = c >= u'0' && c <= u'9';
-                gid = gid * 10 + (c - u'0');
+            const qsizetype first = k;
+            std::uint64_t gid = 0;
+            while (k < size && k - first < 11 && chars[k] >= u'0' && chars[k] <= u'9') {
+                gid = gid * 10 + (chars[k++] - u'0');
             }
+            const qsizetype digits = k - first;
+            while (blank(k)) {
+                ++k;
+            }
+            qsizetype to = k;
+            bool ok = digits > 0 && digits <= 10 && (k == size || chars[k] == u',');
             if (!ok) {
+                to = text.indexOf(u',', from);
+                if (to < 0) {
+                    to = size;
+                }
+                const QStringView item = text.mid(from, to - from).trimmed();
                 gid = item.toULongLong(&ok);
+                if (!ok || gid > std::numeric_limits<std::uint32_t>::max()) {
+                    invalid(file, QStringLiteral("\"%1\" is no tile gid").arg(item.left(20)));
+                }
             }
-            if (!ok || gid > std::numeric_limits<std::uint32_t>::max()) {
-                invalid(file, QStringLiteral("\"%1\" is no tile gid").arg(item.left(20)));
+            if (gid > std::numeric_limits<std::uint32_t>::max()) {
+                invalid(file, QStringLiteral("\"%1\" is no tile gid").arg(text.mid(first, digits)));
             }
             if (gids.size() == cells) {
                 invalid(file, QStringLiteral("the layer holds more than its %1 cells").arg(cells));

@@ -1,5 +1,7 @@
 #include "tilvexrun.h"
 
+#include "imaging/pngchunks.h"
+
 #include <QDir>
 #include <QImage>
 #include <QJsonArray>
@@ -704,5 +706,56 @@ TEST(Export, RefusalsNameTheirFileAndWriteNothing) {
         EXPECT_FALSE(QFileInfo::exists(out));
         EXPECT_EQ(QDir(maps).entryList(QDir::Files | QDir::Hidden), before);
         EXPECT_EQ(QFileInfo(folder.File("afile")).size(), 0);
+    }
+}
+
+TEST(Export, ASheetWrittenFromItsFilesBytesIsCheckedAsADecodedOneIs) {
+    TestFolder folder;
+    const TilvexProgram program(folder);
+    // RGBA PNGs of 32 pixels wide, rows of 16 by 16 tiles (the filter byte of row 5 given),
+    // its stream holding some rows: a sound one is written as it is, without being decoded.
+    const auto png = [](int height, int rows, char filter) {
+        QByteArray stream;
+        for (int y = 0; y < rows; ++y) {
+            stream += y == 5 ? filter : '\0';
+            for (int x = 0; x < 4 * 32; ++x) {
+                stream += static_cast<char>(x * 7 + y);
+            }
+        }
+        QByteArray file("\x89PNG\r\n\x1a\n", 8);
+        unsigned char ihdr[13] = {0, 0, 0, 32, 0, 0, 0, static_cast<unsigned char>(height), 8, 6, 0, 0, 0};
+        AppendPngChunk(file, "IHDR", ihdr, sizeof ihdr);
+        const QByteArray zlib = qCompress(stream).mid(4);
+        AppendPngChunk(file, "IDAT", zlib.constData(), static_cast<std::size_t>(zlib.size()));
+        return file + PngTail();
+    };
+    QFile tmx(folder.File("m.tmx"));
+    ASSERT_TRUE(tmx.open(QIODevice::WriteOnly));
+    tmx.write("<?xml version=\"1.0\"?><map version=\"1.10\" orientation=\"orthogonal\" renderorder=\"right-down\" width=\"2\" "
+              "height=\"2\" tilewidth=\"16\" tileheight=\"16\" infinite=\"0\" nextlayerid=\"2\" nextobjectid=\"1\">"
+              "<tileset firstgid=\"1\" name=\"s\" tilewidth=\"16\" tileheight=\"16\" tilecount=\"4\" columns=\"2\">"
+              "<image source=\"s.png\"/></tileset><layer id=\"1\" name=\"l\" width=\"2\" height=\"2\">"
+              "<data encoding=\"csv\">1,2,3,4</data></layer></map>");
+    tmx.close();
+    const std::pair<const char*, QByteArray> cases[] = {
+        {"sound", png(32, 32, 0)}, {"unknown filter", png(32, 32, 9)}, {"rows missing", png(48, 32, 0)}, {"rows over", png(32, 48, 0)}};
+    for (const auto& [name, bytes] : cases) {
+        SCOPED_TRACE(name);
+        QFile sheet(folder.File("s.png"));
+        ASSERT_TRUE(sheet.open(QIODevice::WriteOnly));
+        sheet.write(bytes);
+        sheet.close();
+        const QString out = folder.File(QStringLiteral("out-%1").arg(name).replace(' ', '-'));
+        const TilvexResult run = program.Run({"export", folder.File("m.tmx"), "--to", "phaser", "--out", out});
+        QFile written(out + "/s.png");
+        if (QByteArray(name) == "sound") {
+            EXPECT_EQ(run.status, 0) << run.err.toStdString();
+            ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+            EXPECT_EQ(written.readAll(), bytes);
+        } else {
+            EXPECT_NE(run.status, 0);
+            EXPECT_TRUE(run.err.contains(folder.File("s.png"))) << run.err.toStdString();
+            EXPECT_FALSE(QFileInfo::exists(out));
+        }
     }
 }

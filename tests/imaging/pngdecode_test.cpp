@@ -194,7 +194,13 @@ TEST(PngDecode, ABigPictureIsDecodedWholeInBands) {
             source.scanLine(y)[x] = static_cast<uchar>(y % 7 == 0 ? random() : x + y);
         }
     }
-    EXPECT_EQ(oursBothWays(EncodePng(source, PngFilters::Adaptive)).first, source);
+    const QByteArray png = EncodePng(source, PngFilters::Adaptive);
+    EXPECT_EQ(oursBothWays(png).first, source);
+    // Checked in bands too, and decoded afterwards from the start.
+    PngDecoder decoder(bytesOf(png), static_cast<std::size_t>(png.size()), 1 << 24);
+    EXPECT_NO_THROW(decoder.Check());
+    decoder.Decode();
+    EXPECT_EQ(decoder.Image(), source);
 }
 
 TEST(PngDecode, AStreamOfTheWrongLengthOrSumIsNoPicture) {
@@ -207,10 +213,19 @@ TEST(PngDecode, AStreamOfTheWrongLengthOrSumIsNoPicture) {
     std::vector<uchar> shortStream(stream.begin(), stream.end() - 1);
     std::vector<uchar> longStream = stream;
     longStream.push_back(0);
+    std::vector<uchar> unknownFilter = stream;
+    unknownFilter[3 * (4 * width + 1)] = 5;
+    const QByteArray sound = pngAround(stream, width, height, 6, 8, 7);
+    PngDecoder soundDecoder(bytesOf(sound), static_cast<std::size_t>(sound.size()), 1 << 24);
+    EXPECT_NO_THROW(soundDecoder.Check());
     const QByteArray cases[] = {pngAround(shortStream, width, height, 6, 8, 1 << 20), pngAround(longStream, width, height, 6, 8, 7),
-                                pngAround(stream, width, height, 6, 8, 1 << 20, true), pngAround(stream, width, height, 2, 8, 5, true)};
+                                pngAround(stream, width, height, 6, 8, 1 << 20, true), pngAround(stream, width, height, 2, 8, 5, true),
+                                pngAround(unknownFilter, width, height, 6, 8, 1 << 20)};
     for (const QByteArray& png : cases) {
         EXPECT_THROW(oursBothWays(png), RuntimeError);
+        // Checking without decoding finds the same faults.
+        PngDecoder decoder(bytesOf(png), static_cast<std::size_t>(png.size()), 1 << 24);
+        EXPECT_THROW(decoder.Check(), RuntimeError);
         try {
             DecodePng(bytesOf(png), static_cast<std::size_t>(png.size()), 1 << 24);
         } catch (const RuntimeError& e) {
