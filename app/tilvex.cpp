@@ -14,7 +14,10 @@ int main(int argc, char* argv[]) {
     // as its own (-platform, --reverse, --session...).
     qputenv("QT_QPA_PLATFORM", "offscreen");
     int qtArgc = 1;
+    // What the platform says as it starts (no XDG_RUNTIME_DIR...) is no concern of the user's.
+    const QtMessageHandler previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
     QGuiApplication app(qtArgc, argv);
+    qInstallMessageHandler(previous);
     QStringList arguments;
     for (int k = 0; k < argc; ++k) {
         arguments += QString::fromLocal8Bit(argv[k]);
