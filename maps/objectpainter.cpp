@@ -292,7 +292,57 @@ void ObjectPainter::drawText(QPainter& painter, const TiledObject& object, QPoin
     font.setKerning(text.kerning);
     QTextOption option(alignmentOf(text));
     option.setWrapMode(text.wrap ? QTextOption::WrapAtWordBoundaryOrAnywhere : QTextOption::ManualWrap);
+    const QRectF box(corner, object.size);
     painter.setFont(font);
     painter.setPen(text.colour);
-    painter.drawText(QRectF(corner, object.size), text.text, option);
+    auto* canvas = dynamic_cast<QImage*>(painter.device());
+    if (canvas == nullptr || canvas->format() != QImage::Format_ARGB32_Premultiplied) {
+        painter.drawText(box, text.text, option);
+        return;
+    }
+    // tmxrasterizer's canvas holds colours not premultiplied, yet Qt blends glyphs into it
+    // as if they were: the glyphs are drawn apart and blended that way, so text over
+    // transparent or translucent pixels comes out as Tiled's does. Underlines and strike
+    // lines are filled as other shapes are, over the glyphs.
+    const QTransform toCanvas = painter.combinedTransform();
+    const QRect area = toCanvas.mapRect(box | painter.boundingRect(box, text.text, option)).toAlignedRect().adjusted(-4, -4, 4, 4) & canvas->rect();
+    if (area.isEmpty()) {
+        return;
+    }
+    const auto apart = [&](bool lines) {
+        QImage image(area.size(), QImage::Format_ARGB32_Premultiplied);
+        image.fill(0u);
+        QPainter drawn(&image);
+        drawn.setRenderHints(painter.renderHints());
+        drawn.setTransform(toCanvas * QTransform::fromTranslate(-area.x(), -area.y()));
+        drawn.setOpacity(painter.opacity());
+        QFont plain = font;
+        plain.setUnderline(lines && text.underline);
+        plain.setStrikeOut(lines && text.strikeOut);
+        drawn.setFont(plain);
+        drawn.setPen(text.colour);
+        drawn.drawText(box, text.text, option);
+        return image;
+    };
+    const QImage glyphs = apart(false);
+    const QImage withLines = text.underline || text.strikeOut ? apart(true) : glyphs;
+    for (int y = 0; y < area.height(); ++y) {
+        const auto* from = reinterpret_cast<const QRgb*>(glyphs.constScanLine(y));
+        const auto* lined = reinterpret_cast<const QRgb*>(withLines.constScanLine(y));
+        // The canvas's own memory, which the painter draws into too: no copy of it.
+        auto* to = reinterpret_cast<QRgb*>(const_cast<uchar*>(canvas->constScanLine(area.y() + y))) + area.x();
+        for (int x = 0; x < area.width(); ++x) {
+            const auto over = [](QRgb top, QRgb under, QRgb keepOf) {
+                const int keep = 255 - qAlpha(keepOf);
+                const auto blend = [&](int a, int b) { return std::min(255, a + (b * keep + 127) / 255); };
+                return qRgba(blend(qRed(top), qRed(under)), blend(qGreen(top), qGreen(under)), blend(qBlue(top), qBlue(under)),
+                             blend(qAlpha(top), qAlpha(under)));
+            };
+            if (lined[x] != from[x]) {
+                to[x] = over(lined[x], to[x], lined[x]);
+            } else if (from[x] != 0) {
+                to[x] = qPremultiply(over(from[x], qUnpremultiply(to[x]), from[x]));
+            }
+        }
+    }
 }
