@@ -59,3 +59,29 @@ TEST(ObjectPainter, BandsShowWhatTheWholePictureShows) {
 }
 
 }  // namespace
+
+namespace {
+
+// Tiled 1.12 shears the shapes of oblique maps with the grid (tmxrasterizer here cannot draw
+// those maps): a rectangle's rows move right by skewx per tile height, its fill with them.
+TEST(ObjectPainter, ObliqueMapsShearTheirShapes) {
+    TestFolder folder;
+    WriteBytes(folder.File("m.tmx"), R"(<map version="1.12" orientation="oblique" width="6" height="6" tilewidth="16" tileheight="16" skewx="8">
+ <objectgroup id="1" name="o" color="#ff0000ff">
+  <object id="1" x="8" y="16" width="24" height="64"/>
+ </objectgroup>
+</map>)");
+    const TiledMap map = LoadMap(folder.File("m.tmx"));
+    MapRenderer renderer(map, {});
+    const QImage picture = renderer.Draw().convertToFormat(QImage::Format_ARGB32);
+    const int left = -renderer.MapBounds().x();  // the picture's column of map x 0
+    // Inside the rectangle at its top and bottom rows, half a skew per 16 rows further right.
+    for (const auto& [y, shift] : {std::pair{24, 12}, std::pair{72, 36}}) {
+        const QRgb inside = picture.pixel(left + 20 + shift, y), before = picture.pixel(left + 20 + shift - 22, y);
+        EXPECT_EQ(qBlue(inside), 255) << y;
+        EXPECT_EQ(qAlpha(inside), 50) << y << ": Tiled's fill";
+        EXPECT_EQ(qAlpha(before), 0) << y;
+    }
+}
+
+}  // namespace
