@@ -68,11 +68,11 @@ QString SummaryLine(const DrawMapResult& result, const QString& destination) {
             .arg(result.layersDrawn)
             .arg(seconds(result.seconds));
     }
-    return QStringLiteral("%1 written, %2 by %3 pixels, %4 drawn, %5 left out (shapes, text), %6 s")
+    return QStringLiteral("%1 written, %2 by %3 pixels, %4 drawn, %5 drawn, %6 s")
         .arg(destination)
         .arg(result.size.width())
         .arg(result.size.height())
-        .arg(CountText(result.layersDrawn, QStringLiteral("layer")), CountText(result.CountOf("objectsLeftOut"), QStringLiteral("object")))
+        .arg(CountText(result.layersDrawn, QStringLiteral("layer")), CountText(result.CountOf("shapes"), QStringLiteral("shape or text object")))
         .arg(seconds(result.seconds));
 }
 

@@ -119,7 +119,7 @@ void drawTiledMap(const DrawMapRequest& request, const TiledMap& map, TileFormat
     result.written += target;
     result.Count(QStringLiteral("width"), size.width());
     result.Count(QStringLiteral("height"), size.height());
-    result.Count(QStringLiteral("objectsLeftOut"), renderer.ObjectsLeftOut());
+    result.Count(QStringLiteral("shapes"), renderer.ShapesDrawn());
     result.Count(QStringLiteral("tiles"), renderer.TilesDrawn());
 }
 
@@ -145,7 +145,7 @@ void drawWorld(const DrawMapRequest& request, const QString& worldFile, TileForm
     result.Count(QStringLiteral("width"), size.width());
     result.Count(QStringLiteral("height"), size.height());
     result.Count(QStringLiteral("maps"), static_cast<std::int64_t>(world.maps.size()));
-    result.Count(QStringLiteral("objectsLeftOut"), renderer.ObjectsLeftOut());
+    result.Count(QStringLiteral("shapes"), renderer.ShapesDrawn());
 }
 
 // The map over its whole loop as an animated PNG: a frame from each moment a tile changes,

@@ -28,6 +28,23 @@ QPointF IsometricGeometry::PixelToScreen(QPointF point) const {
     return QPointF((tileX - tileY) * tw / 2 + originX(), (tileX + tileY) * th / 2);
 }
 
+QTransform IsometricGeometry::ShapeTransform() const {
+    // Tiled's diamond: turned by 45 degrees and squeezed along the shorter tile side. Its
+    // origin is not rounded, unlike the one points are placed by.
+    const double tw = map_.tile.width(), th = map_.tile.height();
+    QPointF scale(M_SQRT2, M_SQRT2);
+    if (tw > th) {
+        scale.ry() *= th / tw;
+    } else {
+        scale.rx() *= tw / th;
+    }
+    QTransform transform;
+    transform.translate(map_.size.height() * tw / 2, 0);
+    transform.scale(scale.x(), scale.y());
+    transform.rotate(45);
+    return transform;
+}
+
 void IsometricGeometry::ForCells(const TiledLayer& layer, const QRect& cells, const QMargins& margins, double low, double high,
                                  const CellVisit& visit) const {
     const int tw = map_.tile.width(), th = map_.tile.height();

@@ -13,6 +13,7 @@ public:
                   const CellVisit& visit) const override;
     QPointF PixelToScreen(QPointF point) const override;
     QString DefaultAlignment() const override { return QStringLiteral("bottom"); }
+    QTransform ShapeTransform() const override;
 
 private:
     QPointF tileToScreen(double x, double y) const;

@@ -5,6 +5,7 @@
 #include <QMargins>
 #include <QPointF>
 #include <QRect>
+#include <QTransform>
 
 #include <functional>
 #include <memory>
@@ -51,6 +52,9 @@ public:
                           const CellVisit& visit) const = 0;
     // A point of the map's object coordinates on the picture.
     virtual QPointF PixelToScreen(QPointF point) const { return point; }
+    // How Tiled's renderer maps an object's ellipse (isometric) or shapes (oblique) onto
+    // the picture: identity where shapes are drawn as they are.
+    virtual QTransform ShapeTransform() const { return QTransform(); }
     // Hexagonal cells turn by 60 degrees where others flip diagonally.
     virtual bool HexagonalCells() const { return false; }
     // Where a tile object is anchored when its tileset does not say.

@@ -7,6 +7,7 @@
 #include "runtime/runtimeerror.h"
 #include "maps/blendmode.h"
 #include "maps/mapgeometry.h"
+#include "maps/objectpainter.h"
 #include "maps/tileanimation.h"
 #include "maps/tileimages.h"
 #include "maps/tilepainter.h"
@@ -72,19 +73,6 @@ QRect tileBounds(const TiledLayer& layer) {
         }
     }
     return bounds;
-}
-
-QPointF alignment(const QString& name, QSizeF size) {
-    const double w = size.width(), h = size.height();
-    if (name == "top") return {w / 2, 0};
-    if (name == "topright") return {w, 0};
-    if (name == "left") return {0, h / 2};
-    if (name == "center") return {w / 2, h / 2};
-    if (name == "right") return {w, h / 2};
-    if (name == "bottom") return {w / 2, h};
-    if (name == "bottomright") return {w, h};
-    if (name == "topleft") return {0, 0};
-    return {0, h};
 }
 
 // How far a layer's tiles reach past their cells, as Tiled's tile layer gives it: the
@@ -193,57 +181,7 @@ void drawLayers(const TiledMap& map_, const MapGeometry& geometry, QImage& band,
             painter.setPen(Qt::NoPen);
             painter.drawRect(bounds);
         } else if (layer.kind == LayerKind::Objects) {
-            std::vector<const TiledObject*> objects;
-            for (const TiledObject& object : layer.objects) {
-                objects.push_back(&object);
-            }
-            if (layer.topDown) {
-                std::stable_sort(objects.begin(), objects.end(),
-                                 [](const TiledObject* a, const TiledObject* b) { return a->position.y() < b->position.y(); });
-            }
-            for (const TiledObject* object : objects) {
-                if (!object->visible) {
-                    continue;
-                }
-                if (object->kind != ObjectKind::Tile) {
-                    continue;
-                }
-                const QImage& image = tiles.Plain(frames(object->gid), tint);
-                if (image.isNull()) {
-                    continue;
-                }
-                const TiledTileset& tileset = *map_.TilesetOf(object->gid)->tileset;
-                const QSizeF size = object->size.isEmpty() ? QSizeF(image.size()) : object->size;
-                painter.save();
-                painter.setOpacity(drawn.opacity * object->opacity);
-                // Rotation about the object's position, then its tileset's anchor, as Tiled places it.
-                painter.translate(geometry.PixelToScreen(object->position));
-                painter.rotate(object->rotation);
-                const QString& anchor = tileset.objectAlignment;
-                painter.translate(-alignment(anchor.isEmpty() || anchor == "unspecified" ? geometry.DefaultAlignment() : anchor, size));
-                QSizeF scale(size.width() / image.width(), size.height() / image.height());
-                if (tileset.preserveAspect) {
-                    scale = QSizeF(1, 1) * std::min(scale.width(), scale.height());
-                }
-                bool flipH = (object->gid & GidFlag::Horizontal) != 0;
-                bool flipV = (object->gid & GidFlag::Vertical) != 0;
-                QPointF centre(tileset.tileOffset.x() * scale.width() + size.width() / 2,
-                               tileset.tileOffset.y() * scale.height() + size.height() / 2);
-                double rotation = 0;
-                if ((object->gid & GidFlag::Diagonal) != 0) {
-                    rotation = 90;
-                    const bool h = flipH;
-                    flipH = flipV;
-                    flipV = !h;
-                    const double halfDiff = size.height() / 2 - size.width() / 2;
-                    centre += QPointF(halfDiff, halfDiff);
-                }
-                painter.translate(centre);
-                painter.rotate(rotation);
-                painter.scale(scale.width() * (flipH ? -1 : 1), scale.height() * (flipV ? -1 : 1));
-                painter.drawImage(QRectF(-image.width() / 2.0, -image.height() / 2.0, image.width(), image.height()), image);
-                painter.restore();
-            }
+            ObjectPainter(map_, geometry, tiles, frames).DrawLayer(painter, layer, drawn.opacity, tint);
         }
         painter.restore();
     }
@@ -262,7 +200,7 @@ struct Prepared {
 };
 
 std::unique_ptr<Prepared> prepare(const TiledMap& map_, const MapRenderer::Options& options_, const MapGeometry& geometry,
-                                  const std::vector<std::uint32_t>& placed, int& drawn_, int& leftOut_,
+                                  const std::vector<std::uint32_t>& placed, int& drawn_, int& shapes_,
                                   std::int64_t& tilesDrawn_) {
     auto p = std::make_unique<Prepared>(map_, options_);
     p->layers = layersOf(map_, options_);
@@ -284,14 +222,14 @@ std::unique_ptr<Prepared> prepare(const TiledMap& map_, const MapRenderer::Optio
         }
     }
     drawn_ = static_cast<int>(p->shown.size());
-    leftOut_ = 0;
+    shapes_ = 0;
     tilesDrawn_ = 0;
     for (const Drawn* drawn : p->shown) {
         for (const TiledChunk& chunk : drawn->layer->chunks) {
             tilesDrawn_ += std::count_if(chunk.gids.begin(), chunk.gids.end(), [](std::uint32_t gid) { return GidTile(gid) != 0; });
         }
         for (const TiledObject& object : drawn->layer->objects) {
-            leftOut_ += object.visible && object.kind != ObjectKind::Tile ? 1 : 0;
+            shapes_ += object.visible && (object.kind == ObjectKind::Shape || object.kind == ObjectKind::Text) ? 1 : 0;
             tilesDrawn_ += object.visible && object.kind == ObjectKind::Tile ? 1 : 0;
         }
     }
@@ -393,7 +331,7 @@ QImage MapRenderer::Draw() {
 }
 
 void MapRenderer::DrawBands(int bandRows, const std::function<void(const QImage& band, int top)>& put) {
-    const std::unique_ptr<Prepared> p = prepare(map_, options_, *geometry_, PlacedGids(), drawn_, leftOut_, tilesDrawn_);
+    const std::unique_ptr<Prepared> p = prepare(map_, options_, *geometry_, PlacedGids(), drawn_, shapes_, tilesDrawn_);
     const QRectF visible(area_);
     if (p->wholeBands || scaleX_ != 1.0 || scaleY_ != 1.0) {
         bandRows = std::max(1, size_.height());
@@ -411,7 +349,7 @@ void MapRenderer::DrawBands(int bandRows, const std::function<void(const QImage&
 }
 
 void MapRenderer::DrawOnto(QImage& picture, QPoint corner, QSizeF scale) {
-    const std::unique_ptr<Prepared> p = prepare(map_, options_, *geometry_, PlacedGids(), drawn_, leftOut_, tilesDrawn_);
+    const std::unique_ptr<Prepared> p = prepare(map_, options_, *geometry_, PlacedGids(), drawn_, shapes_, tilesDrawn_);
     const QRectF visible(QPointF(corner), QSizeF(picture.width() / scale.width(), picture.height() / scale.height()));
     drawLayers(map_, *geometry_, picture, corner, 0, scale, options_, p->shown, p->tiles, p->frames, p->layerImages, visible, p->reach);
 }

@@ -14,7 +14,7 @@
 // the geometry of its orientation: layers in order, groups multiply opacity and tint and add offsets, tiles
 // bottom-left aligned in their cell with their tileset's offset, flips applied to the tile,
 // tile objects anchored by their tileset's alignment, scaled to their size and rotated
-// about their position. Shapes, text and templates are left out and counted.
+// about their position; shapes and text as Tiled draws them (see ObjectPainter).
 class MapRenderer {
 public:
     struct Options {
@@ -51,7 +51,8 @@ public:
     // The shown layers drawn onto a picture whose top-left pixel is the map's point corner,
     // at this scale, without the map's background (as Tiled draws the maps of a world).
     void DrawOnto(QImage& picture, QPoint corner, QSizeF scale);
-    int ObjectsLeftOut() const { return leftOut_; }
+    // Shape and text objects (not tiles) of the drawn layers.
+    int ShapesDrawn() const { return shapes_; }
     // Every gid the drawn layers place (cells and tile objects), a run of one given once.
     std::vector<std::uint32_t> PlacedGids() const;
     int LayersDrawn() const { return drawn_; }
@@ -66,7 +67,7 @@ private:
     QRect area_;  // the picture in map pixels
     double scaleX_ = 1.0, scaleY_ = 1.0;
     QSize size_;  // the picture in its own pixels
-    int leftOut_ = 0;
+    int shapes_ = 0;
     int drawn_ = 0;
     std::int64_t tilesDrawn_ = 0;
 };

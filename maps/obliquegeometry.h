@@ -14,6 +14,7 @@ public:
     void ForCells(const TiledLayer& layer, const QRect& cells, const QMargins& margins, double low, double high,
                   const CellVisit& visit) const override;
     QPointF PixelToScreen(QPointF point) const override { return shear_.map(point); }
+    QTransform ShapeTransform() const override { return shear_; }
 
 private:
     QTransform shear_;

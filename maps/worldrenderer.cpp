@@ -85,13 +85,13 @@ QImage WorldRenderer::Draw() {
     }
     picture.fill(0u);
     drawn_ = 0;
-    leftOut_ = 0;
+    shapes_ = 0;
     for (const WorldMap& placed : world_.maps) {
         const TiledMap map = LoadMap(placed.file);
         MapRenderer renderer(map, options_);
         renderer.DrawOnto(picture, bounds_.topLeft() - placed.position, QSizeF(scale_, scale_));
         drawn_ += renderer.LayersDrawn();
-        leftOut_ += renderer.ObjectsLeftOut();
+        shapes_ += renderer.ShapesDrawn();
     }
     return picture;
 }

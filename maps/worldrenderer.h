@@ -22,7 +22,7 @@ public:
     // The whole picture, premultiplied ARGB32; maps are read again one at a time.
     QImage Draw();
     int LayersDrawn() const { return drawn_; }
-    int ObjectsLeftOut() const { return leftOut_; }
+    int ShapesDrawn() const { return shapes_; }
 
 private:
     const TiledWorld& world_;
@@ -32,5 +32,5 @@ private:
     QSize size_;
     QStringList reads_;
     int drawn_ = 0;
-    int leftOut_ = 0;
+    int shapes_ = 0;
 };

@@ -44,6 +44,7 @@ TiledObject merged(const TiledObject& instance, const TiledObject& base) {
         result.kind = (given & TiledObject::Text) != 0 ? ObjectKind::Text : ObjectKind::Shape;
         result.shape = instance.shape;
         result.points = instance.points;
+        result.text = instance.text;
     }
     // Properties of the instance's own over the template's, name by name.
     for (const TiledProperty& own : instance.properties) {

@@ -93,6 +93,19 @@ struct TilesetRef {
 
 enum class ObjectKind { Tile, Shape, Text, Template };
 
+// A text object's text and how Tiled sets it (the defaults are Tiled's).
+struct TiledText {
+    QString text;
+    QString fontFamily = QStringLiteral("sans-serif");
+    int pixelSize = 16;
+    bool wrap = false;
+    QColor colour = QColor(0, 0, 0);
+    bool bold = false, italic = false, underline = false, strikeOut = false;
+    bool kerning = true;
+    QString hAlign = QStringLiteral("left");  // "left", "center", "right", "justify"
+    QString vAlign = QStringLiteral("top");   // "top", "center", "bottom"
+};
+
 struct TiledObject {
     // What the object's own element says, so an instance overrides only those of its template.
     enum Given : unsigned { Name = 1, Type = 2, Size = 4, Rotation = 8, Gid = 16, Visible = 32, Opacity = 64, Shape = 128, Text = 256 };
@@ -113,6 +126,7 @@ struct TiledObject {
     // last two relative to the position.
     QString shape = QStringLiteral("rectangle");
     std::vector<QPointF> points;
+    TiledText text;  // ObjectKind::Text
     std::vector<TiledProperty> properties;
 };
 
@@ -143,6 +157,7 @@ struct TiledLayer {
     QString compression;  // "", "zlib", "gzip", "zstd"
     // Objects
     std::vector<TiledObject> objects;
+    std::optional<QColor> colour;  // the shapes' colour ("color"); Tiled's grey when none
     bool topDown = true;  // draworder "topdown" (by y) or "index"
     // Image
     TiledImage image;

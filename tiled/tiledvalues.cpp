@@ -67,6 +67,30 @@ std::optional<QColor> MapColour(const QString& file, const QString& name, const 
     return QColor::fromRgba(hex.size() == 6 ? (value | 0xFF000000u) : value);
 }
 
+TiledText MapText(const QString& file, const std::function<QString(const char*)>& attribute, const QString& text) {
+    TiledText result;
+    result.text = text;
+    if (!attribute("fontfamily").isEmpty()) {
+        result.fontFamily = attribute("fontfamily");
+    }
+    result.pixelSize = MapNumber(file, "pixelsize", attribute("pixelsize"), 1, Limits::TileSide, result.pixelSize);
+    // Flags as Tiled reads them: on only for 1, kerning off only for 0.
+    result.wrap = attribute("wrap") == "1";
+    result.bold = attribute("bold") == "1";
+    result.italic = attribute("italic") == "1";
+    result.underline = attribute("underline") == "1";
+    result.strikeOut = attribute("strikeout") == "1";
+    result.kerning = attribute("kerning") != "0";
+    result.colour = MapColour(file, "text color", attribute("color")).value_or(result.colour);
+    if (!attribute("halign").isEmpty()) {
+        result.hAlign = attribute("halign");
+    }
+    if (!attribute("valign").isEmpty()) {
+        result.vAlign = attribute("valign");
+    }
+    return result;
+}
+
 QString PathBeside(const QString& file, const QString& reference) {
     // A linked file's references are relative to where it really lies, as editors read them.
     return QFileInfo(QFileInfo(LinkTarget(file)).absoluteDir().filePath(reference)).absoluteFilePath();

@@ -4,6 +4,8 @@
 
 #include <QString>
 
+#include <functional>
+
 // Values of map and tileset files, checked as they are read: each failure is 481 naming
 // the file and what was wrong.
 [[noreturn]] void InvalidMapFile(const QString& file, const QString& reason);
@@ -14,6 +16,9 @@ double MapReal(const QString& file, const QString& name, const QString& text, do
 std::uint32_t MapGid(const QString& file, const QString& text);
 // "#RRGGBB" or "#AARRGGBB" (a leading "#" optional, as Tiled reads it); nullopt for "".
 std::optional<QColor> MapColour(const QString& file, const QString& name, const QString& text);
+// A text object's settings from its attributes (TMX <text>, TMJ "text"), each given as the
+// text an attribute holds ("" where absent, "1"/"0" for flags).
+TiledText MapText(const QString& file, const std::function<QString(const char*)>& attribute, const QString& text);
 // A path in a file, made absolute against that file's folder.
 QString PathBeside(const QString& file, const QString& reference);
 // Cells of a rectangle of a layer, refused where they pass the limit before any is allocated.

@@ -126,6 +126,10 @@ TiledObject ReadTmjObject(const QString& file, const QJsonObject& o) {
             }
         }
     }
+    if (o.value("text").isObject()) {
+        const QJsonObject words = o.value("text").toObject();
+        result.text = MapText(file, [&](const char* key) { return text(words.value(key)); }, words.value("text").toString());
+    }
     result.properties = properties(o);
     return result;
 }
@@ -163,6 +167,7 @@ std::vector<TiledLayer> layers(const QString& file, const QJsonArray& array, boo
         } else if (type == "objectgroup") {
             layer.kind = LayerKind::Objects;
             layer.topDown = o.value("draworder").toString("topdown") != "index";
+            layer.colour = MapColour(file, "color", o.value("color").toString());
             for (const QJsonValue& item : o.value("objects").toArray()) {
                 layer.objects.push_back(ReadTmjObject(file, item.toObject()));
             }

@@ -176,6 +176,9 @@ TiledObject ReadTmxObject(const QString& file, const XmlNode& node) {
             }
         }
     }
+    if (const XmlNode* words = node.Child("text")) {
+        result.text = MapText(file, [&](const char* name) { return words->Attr(QString::fromLatin1(name)); }, words->Text());
+    }
     result.properties = properties(node);
     return result;
 }
@@ -199,6 +202,7 @@ std::vector<TiledLayer> layers(const QString& file, const XmlNode& parent, bool 
         if (node.name == "objectgroup") {
             layer.kind = LayerKind::Objects;
             layer.topDown = node.Attr("draworder", "topdown") != "index";
+            layer.colour = MapColour(file, "color", node.Attr("color"));
             forChildren(node, "object", [&](const XmlNode& o) { layer.objects.push_back(ReadTmxObject(file, o)); });
         } else if (node.name == "imagelayer") {
             layer.kind = LayerKind::Image;
