@@ -9,6 +9,8 @@
 #include <QFileInfo>
 #include <QPainter>
 
+#include <algorithm>
+
 namespace {
 QImage withoutTrans(QImage image, std::optional<QRgb> trans) {
     image = image.convertToFormat(QImage::Format_ARGB32);
@@ -75,6 +77,7 @@ void TileImages::Need(std::uint32_t gid) {
             sheet.columns = SheetCells(sheet.image.width(), tileset.tile.width(), tileset.margin, tileset.spacing);
             sheet.rows = SheetCells(sheet.image.height(), tileset.tile.height(), tileset.margin, tileset.spacing);
             sheets_.emplace(&tileset, std::move(sheet));
+            largest_ = std::max({largest_, tileset.tile.width(), tileset.tile.height()});
         }
         return;
     }
@@ -91,6 +94,7 @@ void TileImages::Need(std::uint32_t gid) {
             // The tile is part of its image (1.9); a part past the image is clipped to it.
             picture = picture.copy(part & picture.rect());
         }
+        largest_ = std::max({largest_, picture.width(), picture.height()});
         pictures_.emplace(&tile->second.image, std::move(picture));
     }
 }
