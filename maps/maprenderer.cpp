@@ -9,6 +9,7 @@
 #include "maps/mapgeometry.h"
 #include "maps/tileanimation.h"
 #include "maps/tileimages.h"
+#include "maps/tileblend.h"
 #include "maps/tilepainter.h"
 #include "sheets/tileindex.h"
 #include "tiled/tiledvalues.h"
@@ -114,7 +115,7 @@ QMargins drawMargins(const TiledMap& map, const TiledLayer& layer) {
 // The shown layers drawn into the band, whose top row is map row bandTop.
 void drawLayers(const TiledMap& map_, const MapGeometry& geometry, QImage& band, QPoint corner, int top, QSizeF scale,
                 const MapRenderer::Options& options, const std::vector<const Drawn*>& shown, TileImages& tiles, TileFrames& frames,
-                const std::vector<QImage>& layerImages, const QRectF& visible, double reach) {
+                const std::vector<QImage>& layerImages, const std::vector<QMargins>& margins, const QRectF& visible, double reach) {
     QPainter painter(&band);
     painter.setRenderHint(QPainter::Antialiasing, options.antialiasing);
     painter.setRenderHint(QPainter::SmoothPixmapTransform, options.smoothing);
@@ -137,10 +138,15 @@ void drawLayers(const TiledMap& map_, const MapGeometry& geometry, QImage& band,
         painter.translate(drawn.offset);
         painter.setCompositionMode(LayerComposition(layer.mode));
         const QRgb tint = drawn.tint.rgba();
+        // Tiles at whole pixels, unscaled and laid over plainly, are blended into the band
+        // directly, as the painter would blend them.
+        const bool direct = !centred && LayerComposition(layer.mode) == QPainter::CompositionMode_SourceOver &&
+                            drawn.offset == QPointF(drawn.offset.toPoint()) && band.format() == QImage::Format_ARGB32_Premultiplied;
+        const QPoint shift = drawn.offset.toPoint() - QPoint(corner.x(), corner.y() + top);
         if (layer.kind == LayerKind::Tiles) {
             const QRect cells = map_.infinite ? tileBounds(layer) : QRect(QPoint(0, 0), map_.size);
             const double low = bandTop - drawn.offset.y() - reach, high = bandBottom - drawn.offset.y() + reach;
-            geometry.ForCells(layer, cells, drawMargins(map_, layer), low, high, [&](const PlacedCell& cell) {
+            geometry.ForCells(layer, cells, margins[k], low, high, [&](const PlacedCell& cell) {
                 const std::uint32_t gid = frames(cell.gid);
                 // Hexagonal cells turn about their centre where other cells flip diagonally.
                 const std::uint32_t turns = geometry.HexagonalCells() ? gid & (GidFlag::Diagonal | GidFlag::Rotated120) : 0u;
@@ -168,7 +174,11 @@ void drawLayers(const TiledMap& map_, const MapGeometry& geometry, QImage& band,
                     return;
                 }
                 if (target.topLeft() == target.topLeft().toPoint() && !centred) {
-                    PaintTile(painter, image, target);
+                    if (direct && target.size() == QSizeF(image.size()) && PremultipliedOver(band, image)) {
+                        BlendPremultiplied(band, image, target.topLeft().toPoint() + shift, drawn.opacity);
+                    } else {
+                        PaintTile(painter, image, target);
+                    }
                 } else {
                     // Scaled, smoothed or at half pixels, a tile is drawn about its centre as Tiled draws it.
                     const QSizeF size = target.size();
@@ -256,6 +266,7 @@ struct Prepared {
     TileImages tiles;
     TileFrames frames;
     std::vector<QImage> layerImages;
+    std::vector<QMargins> margins;  // of each shown tile layer, walked for every band
     double reach = 0;
     bool wholeBands = false;
     Prepared(const TiledMap& map, const MapRenderer::Options& options) : tiles(map), frames(map, options.animationTime) {}
@@ -276,8 +287,12 @@ std::unique_ptr<Prepared> prepare(const TiledMap& map_, const MapRenderer::Optio
         p->tiles.Need(p->frames(gid));
     }
     p->layerImages.resize(p->shown.size());
+    p->margins.resize(p->shown.size());
     for (std::size_t k = 0; k < p->shown.size(); ++k) {
         const TiledLayer& layer = *p->shown[k]->layer;
+        if (layer.kind == LayerKind::Tiles) {
+            p->margins[k] = drawMargins(map_, layer);
+        }
         if (layer.kind == LayerKind::Image && !layer.image.Empty()) {
             p->layerImages[k] = Tinted(TiledPicture(layer.image, map_.file), p->shown[k]->tint.rgba());
         }
@@ -302,6 +317,7 @@ std::unique_ptr<Prepared> prepare(const TiledMap& map_, const MapRenderer::Optio
         for (const auto& [id, tile] : tileset.tiles) {
             largest = std::max({largest, static_cast<double>(tile.image.size.width()), static_cast<double>(tile.image.size.height())});
         }
+        largest = std::max(largest, static_cast<double>(p->tiles.LargestSide()));
         p->reach = std::max(p->reach, 2 * largest + std::abs(tileset.tileOffset.x()) + std::abs(tileset.tileOffset.y()));
     }
     // Qt samples a tile object placed at a fraction of a pixel, scaled or turned, by the
@@ -397,14 +413,19 @@ void MapRenderer::DrawBands(int bandRows, const std::function<void(const QImage&
     if (p->wholeBands || scaleX_ != 1.0 || scaleY_ != 1.0) {
         bandRows = std::max(1, size_.height());
     }
+    // One band's memory for all: new memory costs the kernel's clearing of every page.
+    QImage band;
     for (int top = 0; top < size_.height(); top += bandRows) {
-        QImage band(size_.width(), std::min(bandRows, size_.height() - top), QImage::Format_ARGB32_Premultiplied);
+        const int rows = std::min(bandRows, size_.height() - top);
+        if (band.height() != rows) {
+            band = QImage(size_.width(), rows, QImage::Format_ARGB32_Premultiplied);
+        }
         if (band.isNull()) {
             RaiseError(Err::OutOfMemory);
         }
         band.fill(map_.background ? map_.background->rgba() : 0u);
         drawLayers(map_, *geometry_, band, area_.topLeft(), top, QSizeF(scaleX_, scaleY_), options_, p->shown, p->tiles, p->frames,
-                   p->layerImages, visible, p->reach);
+                   p->layerImages, p->margins, visible, p->reach);
         put(band, top);
     }
 }
@@ -412,7 +433,7 @@ void MapRenderer::DrawBands(int bandRows, const std::function<void(const QImage&
 void MapRenderer::DrawOnto(QImage& picture, QPoint corner, QSizeF scale) {
     const std::unique_ptr<Prepared> p = prepare(map_, options_, *geometry_, PlacedGids(), drawn_, leftOut_, tilesDrawn_);
     const QRectF visible(QPointF(corner), QSizeF(picture.width() / scale.width(), picture.height() / scale.height()));
-    drawLayers(map_, *geometry_, picture, corner, 0, scale, options_, p->shown, p->tiles, p->frames, p->layerImages, visible, p->reach);
+    drawLayers(map_, *geometry_, picture, corner, 0, scale, options_, p->shown, p->tiles, p->frames, p->layerImages, p->margins, visible, p->reach);
 }
 
 std::vector<std::uint32_t> MapRenderer::PlacedGids() const {
