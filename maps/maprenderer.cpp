@@ -11,6 +11,7 @@
 #include "maps/tileimages.h"
 #include "maps/tileblend.h"
 #include "maps/tilepainter.h"
+#include "maps/tileplacements.h"
 #include "sheets/tileindex.h"
 #include "tiled/tiledvalues.h"
 
@@ -112,11 +113,17 @@ QMargins drawMargins(const TiledMap& map, const TiledLayer& layer) {
     return QMargins(offsets.left(), offsets.top() + largest, offsets.right() + largest, offsets.bottom());
 }
 
+bool whole(QPointF point) {
+    return static_cast<double>(static_cast<std::int64_t>(point.x())) == point.x() &&
+           static_cast<double>(static_cast<std::int64_t>(point.y())) == point.y();
+}
+
 // The shown layers drawn into the band, whose top row is map row bandTop.
 void drawLayers(const TiledMap& map_, const MapGeometry& geometry, QImage& band, QPoint corner, int top, QSizeF scale,
-                const MapRenderer::Options& options, const std::vector<const Drawn*>& shown, TileImages& tiles, TileFrames& frames,
-                const std::vector<QImage>& layerImages, const std::vector<QMargins>& margins, const QRectF& visible, double reach) {
+                const MapRenderer::Options& options, const std::vector<const Drawn*>& shown, TileImages& tiles, TilePlacements& placements,
+                TileFrames& frames, const std::vector<QImage>& layerImages, const std::vector<QMargins>& margins, const QRectF& visible, double reach) {
     QPainter painter(&band);
+    PremultipliedCanvas canvas(band);  // after the painter, which may have detached the band
     painter.setRenderHint(QPainter::Antialiasing, options.antialiasing);
     painter.setRenderHint(QPainter::SmoothPixmapTransform, options.smoothing);
     // Map rows the band shows: a tile wholly above or below is not drawn at all.
@@ -150,6 +157,17 @@ void drawLayers(const TiledMap& map_, const MapGeometry& geometry, QImage& band,
                 const std::uint32_t gid = frames(cell.gid);
                 // Hexagonal cells turn about their centre where other cells flip diagonally.
                 const std::uint32_t turns = geometry.HexagonalCells() ? gid & (GidFlag::Diagonal | GidFlag::Rotated120) : 0u;
+                if (direct && turns == 0) {
+                    const TilePlacements::Placement& place = placements.Of(gid, tint);
+                    if (place.image == nullptr) {
+                        return;
+                    }
+                    // At whole pixels the sum is exact, so the tile lands where TileTarget puts it.
+                    if (place.blendable && whole(cell.bottomLeft) && whole(place.offset)) {
+                        canvas.Blend(*place.image, (cell.bottomLeft + place.offset).toPoint() + shift, drawn.opacity, place.opaque);
+                        return;
+                    }
+                }
                 const QImage& image = turns != 0 ? tiles.Plain(gid, tint) : tiles.Oriented(gid, tint);
                 if (image.isNull()) {
                     return;
@@ -173,12 +191,8 @@ void drawLayers(const TiledMap& map_, const MapGeometry& geometry, QImage& band,
                 if (shownTop >= bandBottom || shownTop + target.height() <= bandTop) {
                     return;
                 }
-                if (target.topLeft() == target.topLeft().toPoint() && !centred) {
-                    if (direct && target.size() == QSizeF(image.size()) && PremultipliedOver(band, image)) {
-                        BlendPremultiplied(band, image, target.topLeft().toPoint() + shift, drawn.opacity);
-                    } else {
-                        PaintTile(painter, image, target);
-                    }
+                if (whole(target.topLeft()) && !centred) {
+                    PaintTile(painter, image, target);
                 } else {
                     // Scaled, smoothed or at half pixels, a tile is drawn about its centre as Tiled draws it.
                     const QSizeF size = target.size();
@@ -264,12 +278,13 @@ struct Prepared {
     std::vector<Drawn> layers;
     std::vector<const Drawn*> shown;
     TileImages tiles;
+    TilePlacements placements;
     TileFrames frames;
     std::vector<QImage> layerImages;
     std::vector<QMargins> margins;  // of each shown tile layer, walked for every band
     double reach = 0;
     bool wholeBands = false;
-    Prepared(const TiledMap& map, const MapRenderer::Options& options) : tiles(map), frames(map, options.animationTime) {}
+    Prepared(const TiledMap& map, const MapRenderer::Options& options) : tiles(map), placements(map, tiles), frames(map, options.animationTime) {}
 };
 
 std::unique_ptr<Prepared> prepare(const TiledMap& map_, const MapRenderer::Options& options_, const MapGeometry& geometry,
@@ -283,8 +298,21 @@ std::unique_ptr<Prepared> prepare(const TiledMap& map_, const MapRenderer::Optio
         }
     }
     // Every picture first: a missing one is refused before the canvas is made.
+    // A tile needs its picture whatever its flips: each is looked for once (where tile numbers are small).
+    std::vector<bool> needed;
     for (const std::uint32_t gid : placed) {
-        p->tiles.Need(p->frames(gid));
+        const std::uint32_t shown = p->frames(gid);
+        const std::uint32_t tile = GidTile(shown);
+        if (tile < (1u << 22)) {
+            if (tile >= needed.size()) {
+                needed.resize(std::max<std::size_t>(tile + 1, 2 * needed.size()));
+            }
+            if (needed[tile]) {
+                continue;
+            }
+            needed[tile] = true;
+        }
+        p->tiles.Need(shown);
     }
     p->layerImages.resize(p->shown.size());
     p->margins.resize(p->shown.size());
@@ -424,7 +452,7 @@ void MapRenderer::DrawBands(int bandRows, const std::function<void(const QImage&
             RaiseError(Err::OutOfMemory);
         }
         band.fill(map_.background ? map_.background->rgba() : 0u);
-        drawLayers(map_, *geometry_, band, area_.topLeft(), top, QSizeF(scaleX_, scaleY_), options_, p->shown, p->tiles, p->frames,
+        drawLayers(map_, *geometry_, band, area_.topLeft(), top, QSizeF(scaleX_, scaleY_), options_, p->shown, p->tiles, p->placements, p->frames,
                    p->layerImages, p->margins, visible, p->reach);
         put(band, top);
     }
@@ -433,7 +461,7 @@ void MapRenderer::DrawBands(int bandRows, const std::function<void(const QImage&
 void MapRenderer::DrawOnto(QImage& picture, QPoint corner, QSizeF scale) {
     const std::unique_ptr<Prepared> p = prepare(map_, options_, *geometry_, PlacedGids(), drawn_, leftOut_, tilesDrawn_);
     const QRectF visible(QPointF(corner), QSizeF(picture.width() / scale.width(), picture.height() / scale.height()));
-    drawLayers(map_, *geometry_, picture, corner, 0, scale, options_, p->shown, p->tiles, p->frames, p->layerImages, p->margins, visible, p->reach);
+    drawLayers(map_, *geometry_, picture, corner, 0, scale, options_, p->shown, p->tiles, p->placements, p->frames, p->layerImages, p->margins, visible, p->reach);
 }
 
 std::vector<std::uint32_t> MapRenderer::PlacedGids() const {

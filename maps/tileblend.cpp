@@ -70,29 +70,58 @@ void blendRow(std::uint32_t* to, const std::uint32_t* from, int count, std::uint
 }
 }  // namespace
 
-bool PremultipliedOver(const QImage& canvas, const QImage& picture) {
-    return canvas.format() == QImage::Format_ARGB32_Premultiplied && picture.format() == QImage::Format_ARGB32_Premultiplied;
+PremultipliedCanvas::PremultipliedCanvas(QImage& canvas) {
+    if (canvas.format() == QImage::Format_ARGB32_Premultiplied) {
+        bits_ = canvas.bits();
+        line_ = canvas.bytesPerLine();
+        width_ = canvas.width();
+        height_ = canvas.height();
+    }
 }
 
-void BlendPremultiplied(QImage& canvas, const QImage& picture, QPoint at, double opacity) {
+void PremultipliedCanvas::Blend(const QImage& picture, QPoint at, double opacity, bool opaque) {
     // As QPainter keeps its opacity: clamped, in 256ths cut down; its blend takes 255ths of that.
     const int painterOpacity = static_cast<int>(std::clamp(opacity, 0.0, 1.0) * 256);
-    if (painterOpacity == 0 || !PremultipliedOver(canvas, picture)) {
+    if (painterOpacity == 0 || bits_ == nullptr || picture.format() != QImage::Format_ARGB32_Premultiplied) {
         return;
     }
     // A factor of 255 leaves a pixel as it is in Qt's rounding, so full opacity is that.
     const std::uint32_t scale = painterOpacity == 256 ? 255u : static_cast<std::uint32_t>(painterOpacity * 255) >> 8;
-    const int left = std::max(0, at.x()), right = std::min(canvas.width(), at.x() + picture.width());
-    const int top = std::max(0, at.y()), bottom = std::min(canvas.height(), at.y() + picture.height());
+    const int left = std::max(0, at.x()), right = std::min(width_, at.x() + picture.width());
+    const int top = std::max(0, at.y()), bottom = std::min(height_, at.y() + picture.height());
     if (left >= right || top >= bottom) {
         return;
     }
-    const qsizetype toLine = canvas.bytesPerLine();
-    uchar* to = canvas.bits() + top * toLine + left * 4;
-    const uchar* from = picture.constBits() + (top - at.y()) * picture.bytesPerLine() + (left - at.x()) * 4;
+    const qsizetype fromLine = picture.bytesPerLine();
+    uchar* to = bits_ + top * line_ + left * 4;
+    const uchar* from = picture.constBits() + (top - at.y()) * fromLine + (left - at.x()) * 4;
+    const std::size_t rowBytes = static_cast<std::size_t>(right - left) * 4;
     for (int y = top; y < bottom; ++y) {
-        blendRow(reinterpret_cast<std::uint32_t*>(to), reinterpret_cast<const std::uint32_t*>(from), right - left, scale);
-        to += toLine;
-        from += picture.bytesPerLine();
+        if (opaque && scale == 255) {
+            std::memcpy(to, from, rowBytes);
+        } else {
+            blendRow(reinterpret_cast<std::uint32_t*>(to), reinterpret_cast<const std::uint32_t*>(from), right - left, scale);
+        }
+        to += line_;
+        from += fromLine;
     }
+}
+
+bool Opaque(const QImage& picture) {
+    if (picture.format() != QImage::Format_ARGB32_Premultiplied) {
+        return false;
+    }
+    for (int y = 0; y < picture.height(); ++y) {
+        const auto* row = reinterpret_cast<const std::uint32_t*>(picture.constScanLine(y));
+        for (int x = 0; x < picture.width(); ++x) {
+            if (row[x] < 0xFF000000u) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+void BlendPremultiplied(QImage& canvas, const QImage& picture, QPoint at, double opacity) {
+    PremultipliedCanvas(canvas).Blend(picture, at, opacity);
 }

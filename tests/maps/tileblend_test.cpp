@@ -69,6 +69,17 @@ TEST(TileBlend, EqualsQPaintersDrawingAtWholePixels) {
             BlendPremultiplied(blended, tile, place.at, opacity);
             EXPECT_EQ(difference(blended, painted), "") << "opacity " << opacity << " at " << place.at.x() << "," << place.at.y()
                                                         << " size " << place.size.width() << "x" << place.size.height();
+            // An opaque tile, whose rows are copied at full opacity.
+            const QImage opaque = tile.convertToFormat(QImage::Format_RGB32).convertToFormat(QImage::Format_ARGB32_Premultiplied);
+            ASSERT_TRUE(Opaque(opaque));
+            QImage paintedOpaque = canvas.copy();
+            QPainter over(&paintedOpaque);
+            over.setOpacity(opacity);
+            over.drawImage(place.at, opaque);
+            over.end();
+            QImage copied = canvas.copy();
+            PremultipliedCanvas(copied).Blend(opaque, place.at, opacity, true);
+            EXPECT_EQ(difference(copied, paintedOpaque), "") << "opaque, opacity " << opacity << " at " << place.at.x() << "," << place.at.y();
         }
     }
 }
