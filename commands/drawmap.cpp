@@ -3,6 +3,7 @@
 #include "imaging/apngwriter.h"
 #include "imaging/picture.h"
 #include "imaging/pixelcopy.h"
+#include "imaging/pngimagedata.h"
 #include "imaging/picturesink.h"
 #include "runtime/destination.h"
 #include "runtime/limits.h"
@@ -115,7 +116,11 @@ void drawTiledMap(const DrawMapRequest& request, const TiledMap& map, TileFormat
     SinkOptions background;
     background.background = true;
     PictureSink out(target, size, format, background);
-    const int bandRows = BandRows(std::int64_t{4} * size.width(), 1);
+    int bandRows = BandRows(std::int64_t{4} * size.width(), 1);
+    if (format == TileFormat::Png) {
+        const int partRows = PngImageData::PartRows(size.width(), QImage::Format_RGBA8888);
+        bandRows = std::max(1, bandRows / partRows) * partRows;
+    }
     // Two bands converted in turns: the sink holds the one it writes until the next comes.
     QImage converted[2];
     int turn = 0;

@@ -55,11 +55,16 @@ struct PngImageData::Part {
     bool leads = false;  // the stream's first part: it carries the zlib header
 };
 
+int PngImageData::PartRows(int width, QImage::Format format) {
+    const std::size_t rowBytes = static_cast<std::size_t>(std::max(0, width)) * (format == QImage::Format_Indexed8 ? 1 : 4);
+    return static_cast<int>(std::max<std::size_t>(1, PartBytes / (rowBytes + 1)));
+}
+
 PngImageData::PngImageData(int width, QImage::Format format, PngFilters filters)
     : rowBytes_(static_cast<std::size_t>(width) * (format == QImage::Format_Indexed8 ? 1 : 4)),
       bpp_(format == QImage::Format_Indexed8 ? 1 : 4),
       adaptive_(format != QImage::Format_Indexed8 && filters == PngFilters::Adaptive),
-      rowsPerPart_(static_cast<int>(std::max<std::size_t>(1, PartBytes / (rowBytes_ + 1)))) {}
+      rowsPerPart_(PartRows(width, format)) {}
 
 PngImageData::~PngImageData() = default;
 

@@ -27,6 +27,10 @@ public:
     PngImageData(const PngImageData&) = delete;
     PngImageData& operator=(const PngImageData&) = delete;
 
+    // Rows of a part for rows of width pixels: bands of a whole number of parts are compressed
+    // where they are, the rest of a band is copied to wait for the next.
+    static int PartRows(int width, QImage::Format format);
+
     // The chunks of the whole parts of band, the next rows of the picture; rows that do not
     // fill a part wait for the next band. Raises 7 when memory runs out.
     void Add(const QImage& band, const Sink& sink);
