@@ -1,5 +1,6 @@
 #include "support/testsupport.h"
 
+#include "imaging/pngunfilter.h"
 #include "imaging/pngchunks.h"
 #include "imaging/pngfilter.h"
 #include "imaging/pngreader.h"
@@ -254,3 +255,27 @@ TEST(PlainPng, OnlyFilesEveryReaderDrawsAsWeDecodeThem) {
         EXPECT_EQ(PlainPng(bytesOf(c.file), static_cast<std::size_t>(c.file.size()), c.width, 3), c.plain) << c.name;
     }
 }
+
+namespace {
+// Two Paeth rows undone together equal each undone alone, with and without a row above, at
+// widths around the first and last pixels' edge cases.
+TEST(PngDecode, PaethRowsInPairsEqualRowByRow) {
+    std::mt19937 random(5);
+    for (const std::size_t width : {1, 2, 3, 5, 16, 33}) {
+        const std::size_t n = 4 * width;
+        std::vector<unsigned char> in(2 * n), above(n), pair(2 * n), alone(2 * n);
+        for (unsigned char& byte : in) {
+            byte = static_cast<unsigned char>(random());
+        }
+        for (unsigned char& byte : above) {
+            byte = static_cast<unsigned char>(random());
+        }
+        for (const unsigned char* prev : {static_cast<const unsigned char*>(nullptr), static_cast<const unsigned char*>(above.data())}) {
+            UnfilterPaethPair(in.data(), in.data() + n, pair.data(), pair.data() + n, prev, n);
+            ASSERT_TRUE(UnfilterRow(4, in.data(), alone.data(), prev, n, 4));
+            ASSERT_TRUE(UnfilterRow(4, in.data() + n, alone.data() + n, alone.data(), n, 4));
+            EXPECT_EQ(pair, alone) << "width " << width << (prev ? " under a row" : " first");
+        }
+    }
+}
+}  // namespace
