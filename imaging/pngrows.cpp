@@ -38,6 +38,9 @@ struct PngRows::Stream {
     inflate_state state {};
     std::size_t span = 0;  // the next IDAT chunk to feed
     bool started = false;
+    // Rows inflated, kept from band to band: a band is read on a new thread each time, whose
+    // own memory would be new pages to clear.
+    std::vector<unsigned char> filtered;
 };
 
 PngRows::PngRows(const unsigned char* bytes, std::size_t size, int width, int height, int channels)
@@ -225,7 +228,7 @@ void PngRows::Read(QImage& into, int count) {
             broken();
         }
     }
-    thread_local std::vector<unsigned char> filtered;
+    std::vector<unsigned char>& filtered = stream_->filtered;
     const std::size_t stride = rowBytes_ + 1;
     const int band = static_cast<int>(std::max<std::size_t>(1, BandBytes / stride));
     for (int done = 0; done < count;) {
