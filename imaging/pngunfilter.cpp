@@ -147,26 +147,6 @@ bool UnfilterRow(int f, const uchar* in, uchar* out, const uchar* prev, std::siz
     return true;
 }
 
-#if defined(__SSE2__)
-namespace {
-inline __m128i absolute16(__m128i v) { return _mm_max_epi16(v, _mm_sub_epi16(_mm_setzero_si128(), v)); }
-
-// Paeth16's choice with fewer steps after a, the pixel just decoded: |b - c| does not need it,
-// and the choice between b and c is made beside the test of a.
-inline __m128i paethAfterLeft(__m128i a, __m128i b, __m128i c) {
-    const __m128i bc = _mm_sub_epi16(b, c);
-    const __m128i pa = absolute16(bc);
-    const __m128i ac = _mm_sub_epi16(a, c);
-    const __m128i pb = absolute16(ac);
-    const __m128i pc = absolute16(_mm_add_epi16(ac, bc));
-    const __m128i takeC = _mm_cmpgt_epi16(pb, pc);  // b wins ties with c
-    const __m128i bOrC = _mm_or_si128(_mm_andnot_si128(takeC, b), _mm_and_si128(takeC, c));
-    const __m128i notA = _mm_cmpgt_epi16(pa, _mm_min_epi16(pb, pc));  // a wins ties with both
-    return _mm_or_si128(_mm_andnot_si128(notA, a), _mm_and_si128(notA, bOrC));
-}
-}  // namespace
-#endif
-
 void UnfilterPaethPair(const uchar* in0, const uchar* in1, uchar* out0, uchar* out1, const uchar* prev, std::size_t n) {
 #if defined(__SSE2__)
     if (prev == nullptr) {
@@ -197,7 +177,7 @@ void UnfilterPaethPair(const uchar* in0, const uchar* in1, uchar* out0, uchar* o
         const __m128i above = first ? _mm_unpacklo_epi8(loadPixel<4>(prev + 4 * i), zero) : zero;
         // Above the second row's pixel is the first row's pixel decoded a step before.
         const __m128i b = _mm_unpacklo_epi64(above, d);
-        d = _mm_and_si128(_mm_add_epi16(x, paethAfterLeft(a, b, c)), low);
+        d = _mm_and_si128(_mm_add_epi16(x, Paeth16(a, b, c)), low);
         const __m128i bytes = _mm_packus_epi16(d, zero);
         if (first) {
             storePixel<4>(out0 + 4 * i, bytes);
