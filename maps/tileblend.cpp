@@ -81,7 +81,7 @@ PremultipliedCanvas::PremultipliedCanvas(QImage& canvas) {
 
 void PremultipliedCanvas::Blend(const QImage& picture, QPoint at, double opacity, bool opaque) {
     // As QPainter keeps its opacity: clamped, in 256ths cut down; its blend takes 255ths of that.
-    const int painterOpacity = static_cast<int>(std::clamp(opacity, 0.0, 1.0) * 256);
+    const int painterOpacity = opacity > 0 ? static_cast<int>(std::min(opacity, 1.0) * 256) : 0;  // NaN draws nothing, as in QPainter
     if (painterOpacity == 0 || bits_ == nullptr || picture.format() != QImage::Format_ARGB32_Premultiplied) {
         return;
     }
