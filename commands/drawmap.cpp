@@ -2,10 +2,13 @@
 
 #include "imaging/apngwriter.h"
 #include "imaging/picture.h"
+#include "imaging/pixelcopy.h"
+#include "imaging/pngimagedata.h"
 #include "imaging/picturesink.h"
 #include "runtime/destination.h"
 #include "runtime/limits.h"
 #include "runtime/outputfiles.h"
+#include "runtime/runtimeerror.h"
 #include "runtime/wholefile.h"
 #include "tiled/mapfile.h"
 #include "tiled/tiledfiles.h"
@@ -108,10 +111,34 @@ void drawTiledMap(const DrawMapRequest& request, const TiledMap& map, TileFormat
     outputs.RefuseInputs();
     MapRenderer renderer(map, renderOptions(request));
     const QSize size = renderer.PictureSize();
-    PictureSink out(target, size, format);
-    // The picture is drawn, converted and compressed a band at a time.
-    const int bandRows = BandRows(std::int64_t{4} * size.width(), 1);
-    renderer.DrawBands(bandRows, [&](const QImage& drawn, int) { out.WriteRows(finished(drawn, request.options.emptyColour, format)); });
+    // The picture is drawn and converted a band at a time while the band before is
+    // compressed and written on helper threads.
+    SinkOptions background;
+    background.background = true;
+    PictureSink out(target, size, format, background);
+    int bandRows = BandRows(std::int64_t{4} * size.width(), 1);
+    if (format == TileFormat::Png) {
+        const int partRows = PngImageData::PartRows(size.width(), QImage::Format_RGBA8888);
+        bandRows = std::max(1, bandRows / partRows) * partRows;
+    }
+    // Two bands converted in turns: the sink holds the one it writes until the next comes.
+    QImage converted[2];
+    int turn = 0;
+    renderer.DrawBands(bandRows, [&](const QImage& drawn, int) {
+        if (request.options.emptyColour || format != TileFormat::Png) {
+            out.WriteRows(finished(drawn, request.options.emptyColour, format));
+            return;
+        }
+        QImage& rgba = converted[turn++ % 2];
+        if (rgba.size() != drawn.size()) {
+            rgba = QImage(drawn.size(), QImage::Format_RGBA8888);
+            if (rgba.isNull()) {
+                RaiseError(Err::OutOfMemory);
+            }
+        }
+        ToStraightRgba(drawn, rgba);
+        out.WriteRows(rgba);
+    });
     out.Commit();
     result.size = size;
     result.layersDrawn = renderer.LayersDrawn();

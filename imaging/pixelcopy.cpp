@@ -1,7 +1,12 @@
 #include "imaging/pixelcopy.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 void CopyPixels(const QImage& from, int sx, int sy, QImage& to, int x, int y, int w, int h) {
     if (w <= 0 || h <= 0) {
@@ -29,6 +34,64 @@ void CopyPixels(const QImage& from, int sx, int sy, QImage& to, int x, int y, in
             for (int i = 0; i < w; ++i, in += 3) {
                 px[i] = 0xFF000000u | (QRgb{in[2]} << 16) | (QRgb{in[1]} << 8) | in[0];
             }
+        }
+    }
+}
+
+namespace {
+// 0xAARRGGBB as the bytes R, G, B, A; clear pixels as 0, as Qt gives them.
+inline std::uint32_t swizzled(QRgb p) {
+    if (p >> 24 == 0) {
+        return 0;
+    }
+#if Q_BYTE_ORDER == Q_LITTLE_ENDIAN
+    return (p & 0xFF00FF00u) | ((p >> 16) & 0xFFu) | ((p & 0xFFu) << 16);
+#else
+    return (p >> 16 & 0xFFu) << 24 | (p >> 8 & 0xFFu) << 16 | (p & 0xFFu) << 8 | p >> 24;
+#endif
+}
+
+// The row swizzled into out, or false where a pixel is neither opaque nor clear.
+bool swizzleOpaqueRow(const QRgb* in, uchar* out, int width) {
+    int i = 0;
+#if defined(__SSE2__) && Q_BYTE_ORDER == Q_LITTLE_ENDIAN
+    const __m128i alphas = _mm_set1_epi32(static_cast<int>(0xFF000000u));
+    const __m128i kept = _mm_set1_epi32(static_cast<int>(0xFF00FF00u));
+    const __m128i low = _mm_set1_epi32(0xFF);
+    for (; i + 4 <= width; i += 4) {
+        const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+        const __m128i alpha = _mm_and_si128(p, alphas);
+        const __m128i opaque = _mm_cmpeq_epi32(alpha, alphas);
+        const __m128i clear = _mm_cmpeq_epi32(alpha, _mm_setzero_si128());
+        if (_mm_movemask_epi8(_mm_or_si128(opaque, clear)) != 0xFFFF) {
+            return false;
+        }
+        const __m128i rgba = _mm_or_si128(_mm_and_si128(p, kept),
+                                          _mm_or_si128(_mm_and_si128(_mm_srli_epi32(p, 16), low), _mm_slli_epi32(_mm_and_si128(p, low), 16)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * i), _mm_and_si128(rgba, opaque));
+    }
+#endif
+    for (; i < width; ++i) {
+        const QRgb alpha = in[i] >> 24;
+        if (alpha != 0 && alpha != 255) {
+            return false;
+        }
+        const std::uint32_t rgba = swizzled(in[i]);
+        std::memcpy(out + 4 * i, &rgba, 4);
+    }
+    return true;
+}
+}  // namespace
+
+void ToStraightRgba(const QImage& from, QImage& to) {
+    const int width = from.width();
+    uchar* const target = to.bits();
+    for (int y = 0; y < from.height(); ++y) {
+        const auto* in = reinterpret_cast<const QRgb*>(from.constScanLine(y));
+        uchar* out = target + to.bytesPerLine() * y;
+        if (!swizzleOpaqueRow(in, out, width)) {
+            const QImage row(reinterpret_cast<const uchar*>(in), width, 1, from.bytesPerLine(), from.format());
+            std::memcpy(out, row.convertToFormat(QImage::Format_RGBA8888).constBits(), static_cast<std::size_t>(width) * 4);
         }
     }
 }

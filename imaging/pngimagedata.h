@@ -23,6 +23,13 @@ public:
 
     // Rows of width pixels of the format (RGBA8888 or Indexed8), filtered as told.
     PngImageData(int width, QImage::Format format, PngFilters filters);
+    ~PngImageData();
+    PngImageData(const PngImageData&) = delete;
+    PngImageData& operator=(const PngImageData&) = delete;
+
+    // Rows of a part for rows of width pixels: bands of a whole number of parts are compressed
+    // where they are, the rest of a band is copied to wait for the next.
+    static int PartRows(int width, QImage::Format format);
 
     // The chunks of the whole parts of band, the next rows of the picture; rows that do not
     // fill a part wait for the next band. Raises 7 when memory runs out.
@@ -42,6 +49,10 @@ private:
     };
     void compress(const Rows& rows, Part& part) const;
     void compressParts(const std::vector<Rows>& parts, const Sink& sink);
+
+    // The parts of a round and their buffers, kept from band to band: memory new to the
+    // process costs the kernel's clearing of every page, more than compressing noise.
+    std::vector<Part> done_;
 
     std::size_t rowBytes_;
     int bpp_;

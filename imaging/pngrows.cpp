@@ -38,6 +38,9 @@ struct PngRows::Stream {
     inflate_state state {};
     std::size_t span = 0;  // the next IDAT chunk to feed
     bool started = false;
+    // Rows inflated, kept from band to band: a band is read on a new thread each time, whose
+    // own memory would be new pages to clear.
+    std::vector<unsigned char> filtered;
 };
 
 PngRows::PngRows(const unsigned char* bytes, std::size_t size, int width, int height, int channels)
@@ -76,11 +79,21 @@ PngRows::~PngRows() = default;
 
 void PngRows::unfilter(const unsigned char* filtered, int count, QImage& into, int firstRow) {
     const std::size_t stride = rowBytes_ + 1;
+    // RGBA lands in the picture directly, the row above being the one before it there; only
+    // the last row of the call is kept for the next.
+    const unsigned char* prev = rowsRead_ > 0 ? prev_.data() : nullptr;
     for (int y = 0; y < count; ++y) {
         const unsigned char* in = filtered + stride * static_cast<std::size_t>(y);
         uchar* out = into.scanLine(firstRow + y);
-        const unsigned char* prev = rowsRead_ > 0 ? prev_.data() : nullptr;
-        // RGBA lands in the picture directly, the row above being the one before it there.
+        if (channels_ == 4 && y + 1 < count && in[0] == 4 && in[stride] == 4) {
+            // Paeth, nearly every row of a sheet with gradients, a pair at a time.
+            uchar* next = into.scanLine(firstRow + y + 1);
+            UnfilterPaethPair(in + 1, in + stride + 1, out, next, prev, rowBytes_);
+            prev = next;
+            rowsRead_ += 2;
+            ++y;
+            continue;
+        }
         unsigned char* target = channels_ == 4 ? out : row_.data();
         if (!UnfilterRow(in[0], in + 1, target, prev, rowBytes_, channels_)) {
             broken();
@@ -92,9 +105,15 @@ void PngRows::unfilter(const unsigned char* filtered, int count, QImage& into, i
                 out[4 * x + 2] = target[3 * x + 2];
                 out[4 * x + 3] = 255;
             }
+            std::memcpy(prev_.data(), target, rowBytes_);
+            prev = prev_.data();
+        } else {
+            prev = target;
         }
-        std::memcpy(prev_.data(), target, rowBytes_);
         ++rowsRead_;
+    }
+    if (channels_ == 4 && count > 0 && prev != prev_.data()) {
+        std::memcpy(prev_.data(), prev, rowBytes_);
     }
 }
 
@@ -247,7 +266,7 @@ void PngRows::Read(QImage& into, int count) {
     if (!stream_) {
         startStream();
     }
-    thread_local std::vector<unsigned char> filtered;
+    std::vector<unsigned char>& filtered = stream_->filtered;
     const std::size_t stride = rowBytes_ + 1;
     const int band = static_cast<int>(std::max<std::size_t>(1, BandBytes / stride));
     for (int done = 0; done < count;) {

@@ -11,27 +11,37 @@ inline __m128i AverageFloor(__m128i a, __m128i b) {
 }
 
 // Paeth's predictor on 8 bytes widened to 16 bits. Among equal distances a wins over b over
-// c, as the format asks: a where pa is the least, else b where pb is, else c.
+// c, as the format asks. |b - c| needs no a, and b or c is chosen beside the test of a, so few
+// steps follow a: the decoder's chain from one pixel to the next.
 inline __m128i Paeth16(__m128i a, __m128i b, __m128i c) {
     const __m128i zero = _mm_setzero_si128();
-    const __m128i pbRaw = _mm_sub_epi16(a, c);
-    const __m128i paRaw = _mm_sub_epi16(b, c);
-    const __m128i pcRaw = _mm_add_epi16(paRaw, pbRaw);
-    const __m128i pa = _mm_max_epi16(paRaw, _mm_sub_epi16(zero, paRaw));
-    const __m128i pb = _mm_max_epi16(pbRaw, _mm_sub_epi16(zero, pbRaw));
-    const __m128i pc = _mm_max_epi16(pcRaw, _mm_sub_epi16(zero, pcRaw));
-    const __m128i least = _mm_min_epi16(pa, _mm_min_epi16(pb, pc));
-    const __m128i takeA = _mm_cmpeq_epi16(pa, least);
-    const __m128i takeB = _mm_andnot_si128(takeA, _mm_cmpeq_epi16(pb, least));
-    const __m128i takeC = _mm_andnot_si128(_mm_or_si128(takeA, takeB), _mm_set1_epi16(-1));
-    return _mm_or_si128(_mm_or_si128(_mm_and_si128(takeA, a), _mm_and_si128(takeB, b)), _mm_and_si128(takeC, c));
+    const __m128i bc = _mm_sub_epi16(b, c);
+    const __m128i ac = _mm_sub_epi16(a, c);
+    const __m128i abc = _mm_add_epi16(ac, bc);
+    const __m128i pa = _mm_max_epi16(bc, _mm_sub_epi16(zero, bc));
+    const __m128i pb = _mm_max_epi16(ac, _mm_sub_epi16(zero, ac));
+    const __m128i pc = _mm_max_epi16(abc, _mm_sub_epi16(zero, abc));
+    const __m128i takeC = _mm_cmpgt_epi16(pb, pc);
+    const __m128i bOrC = _mm_or_si128(_mm_andnot_si128(takeC, b), _mm_and_si128(takeC, c));
+    const __m128i notA = _mm_cmpgt_epi16(pa, _mm_min_epi16(pb, pc));
+    return _mm_or_si128(_mm_andnot_si128(notA, a), _mm_and_si128(notA, bOrC));
 }
 
-// Paeth's predictor on 16 bytes.
+// Paeth's predictor on 16 bytes, in bytes: |b - c| and |a - c| are differences of the larger
+// and smaller; |a + b - 2c| is their sum where a and b lie on the same side of c, else their
+// difference. A sum past 255 saturates, which changes no comparison, since a sum is never
+// below either part.
 inline __m128i PaethPredict(__m128i a, __m128i b, __m128i c) {
-    const __m128i zero = _mm_setzero_si128();
-    const __m128i low = Paeth16(_mm_unpacklo_epi8(a, zero), _mm_unpacklo_epi8(b, zero), _mm_unpacklo_epi8(c, zero));
-    const __m128i high = Paeth16(_mm_unpackhi_epi8(a, zero), _mm_unpackhi_epi8(b, zero), _mm_unpackhi_epi8(c, zero));
-    return _mm_packus_epi16(low, high);
+    const __m128i pa = _mm_sub_epi8(_mm_max_epu8(b, c), _mm_min_epu8(b, c));
+    const __m128i pb = _mm_sub_epi8(_mm_max_epu8(a, c), _mm_min_epu8(a, c));
+    const __m128i aAbove = _mm_cmpeq_epi8(_mm_max_epu8(a, c), a);
+    const __m128i bAbove = _mm_cmpeq_epi8(_mm_max_epu8(b, c), b);
+    const __m128i apart = _mm_xor_si128(aAbove, bAbove);
+    const __m128i difference = _mm_sub_epi8(_mm_max_epu8(pa, pb), _mm_min_epu8(pa, pb));
+    const __m128i pc = _mm_or_si128(_mm_and_si128(apart, difference), _mm_andnot_si128(apart, _mm_adds_epu8(pa, pb)));
+    const __m128i takeA = _mm_and_si128(_mm_cmpeq_epi8(_mm_min_epu8(pa, pb), pa), _mm_cmpeq_epi8(_mm_min_epu8(pa, pc), pa));
+    const __m128i takeB = _mm_cmpeq_epi8(_mm_min_epu8(pb, pc), pb);
+    const __m128i bOrC = _mm_or_si128(_mm_and_si128(takeB, b), _mm_andnot_si128(takeB, c));
+    return _mm_or_si128(_mm_and_si128(takeA, a), _mm_andnot_si128(takeA, bOrC));
 }
 #endif

@@ -146,3 +146,50 @@ bool UnfilterRow(int f, const uchar* in, uchar* out, const uchar* prev, std::siz
     unfilterBytes(f, in, out, prev, 0, n, b);
     return true;
 }
+
+void UnfilterPaethPair(const uchar* in0, const uchar* in1, uchar* out0, uchar* out1, const uchar* prev, std::size_t n) {
+#if defined(__SSE2__)
+    if (prev == nullptr) {
+        thread_local std::vector<uchar> zeros;
+        if (zeros.size() < n) {
+            zeros.assign(n, 0);
+        }
+        prev = zeros.data();
+    }
+    const std::size_t width = n / 4;
+    if (width == 0 || n % 4 != 0) {
+        UnfilterRow(4, in0, out0, prev, n, 4);
+        UnfilterRow(4, in1, out1, out0, n, 4);
+        return;
+    }
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i low = _mm_set1_epi16(0xFF);
+    // Lanes 0-3: the first row's pixel i; lanes 4-7: the second row's pixel i - 1. a, b and c
+    // of both as Paeth names them, widened to 16 bits; d the pixels just decoded.
+    __m128i a = zero;
+    __m128i c = zero;
+    __m128i d = zero;
+    for (std::size_t i = 0; i <= width; ++i) {
+        const bool first = i < width;  // the first row has pixel i
+        const __m128i x0 = first ? loadPixel<4>(in0 + 4 * i) : zero;
+        const __m128i x1 = i > 0 ? loadPixel<4>(in1 + 4 * (i - 1)) : zero;
+        const __m128i x = _mm_unpacklo_epi8(_mm_unpacklo_epi32(x0, x1), zero);
+        const __m128i above = first ? _mm_unpacklo_epi8(loadPixel<4>(prev + 4 * i), zero) : zero;
+        // Above the second row's pixel is the first row's pixel decoded a step before.
+        const __m128i b = _mm_unpacklo_epi64(above, d);
+        d = _mm_and_si128(_mm_add_epi16(x, Paeth16(a, b, c)), low);
+        const __m128i bytes = _mm_packus_epi16(d, zero);
+        if (first) {
+            storePixel<4>(out0 + 4 * i, bytes);
+        }
+        if (i > 0) {
+            storePixel<4>(out1 + 4 * (i - 1), _mm_srli_si128(bytes, 4));
+        }
+        a = d;
+        c = b;
+    }
+#else
+    UnfilterRow(4, in0, out0, prev, n, 4);
+    UnfilterRow(4, in1, out1, out0, n, 4);
+#endif
+}

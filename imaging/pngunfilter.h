@@ -7,3 +7,10 @@
 // for the first row). in and out may be the same row. False for a filter the format lacks.
 // 3 and 4 bytes a pixel take vector forms where the machine has them.
 bool UnfilterRow(int f, const unsigned char* in, unsigned char* out, const unsigned char* prev, std::size_t n, int bpp);
+
+// Two rows in a row both filtered with Paeth, 4 bytes a pixel, undone together: the second
+// row trails the first by a pixel, so its pixels ride in the same registers and the two
+// chains of left pixels run side by side. prev is the row above the first (null for none);
+// in0 may be out0 and in1 out1.
+void UnfilterPaethPair(const unsigned char* in0, const unsigned char* in1, unsigned char* out0, unsigned char* out1,
+                       const unsigned char* prev, std::size_t n);

@@ -10,6 +10,7 @@
 #include "runtime/wholefile.h"
 
 #include <cerrno>
+#include <utility>
 
 namespace {
 QImage newBand(int width, int rows, QImage::Format format) {
@@ -84,6 +85,20 @@ QImage SheetBands::Rows(int first, int count) {
     return AboutFile(path_, [&] { return rows(first, count); });
 }
 
+// A band of decoded rows in memory a band before used, where its reader let go of it: new
+// memory costs the kernel's clearing of every page.
+QImage SheetBands::reusedBand(int count) {
+    // The band before the last first: its reader is the likelier to be done with it.
+    for (const int k : {1 - last_, last_}) {
+        if (spare_[k].height() == count && spare_[k].isDetached()) {
+            last_ = k;
+            return std::exchange(spare_[k], QImage());
+        }
+    }
+    last_ = 1 - last_;
+    return newBand(size_.width(), count, QImage::Format_RGBA8888);
+}
+
 QImage SheetBands::rows(int first, int count) {
     if (first < next_ || count < 0 || first + count > size_.height()) {
         RaiseError(Err::InvalidCall);
@@ -100,12 +115,13 @@ QImage SheetBands::rows(int first, int count) {
         bitmap_->Read(first, count, band);
         return band;
     }
-    QImage band = newBand(size_.width(), std::max(1, count), QImage::Format_RGBA8888);
+    QImage band = reusedBand(std::max(1, count));
     // Rows passed over are decoded all the same, one at a time into the band's first row.
     for (; skipped_ < first; ++skipped_) {
         png_->ReadRows(band, 1);
     }
     png_->ReadRows(band, count);
     skipped_ = next_;
+    spare_[last_] = band;
     return count > 0 ? band : QImage();
 }

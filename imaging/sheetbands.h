@@ -42,6 +42,7 @@ private:
     SheetBands(const QString& path, PlainOnly);
     void open();
     QImage rows(int first, int count);
+    QImage reusedBand(int count);
 
     QString path_;
     std::unique_ptr<Descriptor> file_;
@@ -52,4 +53,6 @@ private:
     QSize size_;
     int next_ = 0;     // the first row past the last band
     int skipped_ = 0;  // the first row the decoder has not given
+    QImage spare_[2];  // the last two decoded bands, taken again once their readers let go
+    int last_ = 0;     // the slot of the band read last
 };

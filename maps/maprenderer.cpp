@@ -10,7 +10,9 @@
 #include "maps/objectpainter.h"
 #include "maps/tileanimation.h"
 #include "maps/tileimages.h"
+#include "maps/tileblend.h"
 #include "maps/tilepainter.h"
+#include "maps/tileplacements.h"
 #include "sheets/tileindex.h"
 #include "tiled/tiledvalues.h"
 
@@ -99,11 +101,17 @@ QMargins drawMargins(const TiledMap& map, const TiledLayer& layer) {
     return QMargins(offsets.left(), offsets.top() + largest, offsets.right() + largest, offsets.bottom());
 }
 
+bool whole(QPointF point) {
+    return static_cast<double>(static_cast<std::int64_t>(point.x())) == point.x() &&
+           static_cast<double>(static_cast<std::int64_t>(point.y())) == point.y();
+}
+
 // The shown layers drawn into the band, whose top row is map row bandTop.
 void drawLayers(const TiledMap& map_, const MapGeometry& geometry, QImage& band, QPoint corner, int top, QSizeF scale,
-                const MapRenderer::Options& options, const std::vector<const Drawn*>& shown, TileImages& tiles, TileFrames& frames,
-                const std::vector<QImage>& layerImages, const QRectF& visible, double reach) {
+                const MapRenderer::Options& options, const std::vector<const Drawn*>& shown, TileImages& tiles, TilePlacements& placements,
+                TileFrames& frames, const std::vector<QImage>& layerImages, const std::vector<QMargins>& margins, const QRectF& visible, double reach) {
     QPainter painter(&band);
+    PremultipliedCanvas canvas(band);  // after the painter, which may have detached the band
     painter.setRenderHint(QPainter::Antialiasing, options.antialiasing);
     painter.setRenderHint(QPainter::SmoothPixmapTransform, options.smoothing);
     // Map rows the band shows: a tile wholly above or below is not drawn at all.
@@ -125,13 +133,29 @@ void drawLayers(const TiledMap& map_, const MapGeometry& geometry, QImage& band,
         painter.translate(drawn.offset);
         painter.setCompositionMode(LayerComposition(layer.mode));
         const QRgb tint = drawn.tint.rgba();
+        // Tiles at whole pixels, unscaled and laid over plainly, are blended into the band
+        // directly, as the painter would blend them.
+        const bool direct = !centred && LayerComposition(layer.mode) == QPainter::CompositionMode_SourceOver &&
+                            drawn.offset == QPointF(drawn.offset.toPoint()) && band.format() == QImage::Format_ARGB32_Premultiplied;
+        const QPoint shift = drawn.offset.toPoint() - QPoint(corner.x(), corner.y() + top);
         if (layer.kind == LayerKind::Tiles) {
             const QRect cells = map_.infinite ? tileBounds(layer) : QRect(QPoint(0, 0), map_.size);
             const double low = bandTop - drawn.offset.y() - reach, high = bandBottom - drawn.offset.y() + reach;
-            geometry.ForCells(layer, cells, drawMargins(map_, layer), low, high, [&](const PlacedCell& cell) {
+            geometry.ForCells(layer, cells, margins[k], low, high, [&](const PlacedCell& cell) {
                 const std::uint32_t gid = frames(cell.gid);
                 // Hexagonal cells turn about their centre where other cells flip diagonally.
                 const std::uint32_t turns = geometry.HexagonalCells() ? gid & (GidFlag::Diagonal | GidFlag::Rotated120) : 0u;
+                if (direct && turns == 0) {
+                    const TilePlacements::Placement& place = placements.Of(gid, tint);
+                    if (place.image == nullptr) {
+                        return;
+                    }
+                    // At whole pixels the sum is exact, so the tile lands where TileTarget puts it.
+                    if (place.blendable && whole(cell.bottomLeft) && whole(place.offset)) {
+                        canvas.Blend(*place.image, (cell.bottomLeft + place.offset).toPoint() + shift, drawn.opacity, place.opaque);
+                        return;
+                    }
+                }
                 const QImage& image = turns != 0 ? tiles.Plain(gid, tint) : tiles.Oriented(gid, tint);
                 if (image.isNull()) {
                     return;
@@ -155,7 +179,7 @@ void drawLayers(const TiledMap& map_, const MapGeometry& geometry, QImage& band,
                 if (shownTop >= bandBottom || shownTop + target.height() <= bandTop) {
                     return;
                 }
-                if (target.topLeft() == target.topLeft().toPoint() && !centred) {
+                if (whole(target.topLeft()) && !centred) {
                     PaintTile(painter, image, target);
                 } else {
                     // Scaled, smoothed or at half pixels, a tile is drawn about its centre as Tiled draws it.
@@ -192,11 +216,13 @@ struct Prepared {
     std::vector<Drawn> layers;
     std::vector<const Drawn*> shown;
     TileImages tiles;
+    TilePlacements placements;
     TileFrames frames;
     std::vector<QImage> layerImages;
+    std::vector<QMargins> margins;  // of each shown tile layer, walked for every band
     double reach = 0;
     bool wholeBands = false;
-    Prepared(const TiledMap& map, const MapRenderer::Options& options) : tiles(map), frames(map, options.animationTime) {}
+    Prepared(const TiledMap& map, const MapRenderer::Options& options) : tiles(map), placements(map, tiles), frames(map, options.animationTime) {}
 };
 
 std::unique_ptr<Prepared> prepare(const TiledMap& map_, const MapRenderer::Options& options_, const MapGeometry& geometry,
@@ -210,13 +236,30 @@ std::unique_ptr<Prepared> prepare(const TiledMap& map_, const MapRenderer::Optio
         }
     }
     // Every picture first: a missing one is refused before the canvas is made.
+    // A tile needs its picture whatever its flips: each is looked for once (where tile numbers are small).
+    std::vector<bool> needed;
     for (const std::uint32_t gid : placed) {
-        p->tiles.Need(p->frames(gid));
+        const std::uint32_t shown = p->frames(gid);
+        const std::uint32_t tile = GidTile(shown);
+        if (tile < (1u << 22)) {
+            if (tile >= needed.size()) {
+                needed.resize(std::max<std::size_t>(tile + 1, 2 * needed.size()));
+            }
+            if (needed[tile]) {
+                continue;
+            }
+            needed[tile] = true;
+        }
+        p->tiles.Need(shown);
     }
     p->tiles.Load();
     p->layerImages.resize(p->shown.size());
+    p->margins.resize(p->shown.size());
     for (std::size_t k = 0; k < p->shown.size(); ++k) {
         const TiledLayer& layer = *p->shown[k]->layer;
+        if (layer.kind == LayerKind::Tiles) {
+            p->margins[k] = drawMargins(map_, layer);
+        }
         if (layer.kind == LayerKind::Image && !layer.image.Empty()) {
             p->layerImages[k] = Tinted(TiledPicture(layer.image, map_.file), p->shown[k]->tint.rgba());
         }
@@ -241,6 +284,7 @@ std::unique_ptr<Prepared> prepare(const TiledMap& map_, const MapRenderer::Optio
         for (const auto& [id, tile] : tileset.tiles) {
             largest = std::max({largest, static_cast<double>(tile.image.size.width()), static_cast<double>(tile.image.size.height())});
         }
+        largest = std::max(largest, static_cast<double>(p->tiles.LargestSide()));
         p->reach = std::max(p->reach, 2 * largest + std::abs(tileset.tileOffset.x()) + std::abs(tileset.tileOffset.y()));
     }
     // Qt samples a tile object placed at a fraction of a pixel, scaled or turned, by the
@@ -336,14 +380,19 @@ void MapRenderer::DrawBands(int bandRows, const std::function<void(const QImage&
     if (p->wholeBands || scaleX_ != 1.0 || scaleY_ != 1.0) {
         bandRows = std::max(1, size_.height());
     }
+    // One band's memory for all: new memory costs the kernel's clearing of every page.
+    QImage band;
     for (int top = 0; top < size_.height(); top += bandRows) {
-        QImage band(size_.width(), std::min(bandRows, size_.height() - top), QImage::Format_ARGB32_Premultiplied);
+        const int rows = std::min(bandRows, size_.height() - top);
+        if (band.height() != rows) {
+            band = QImage(size_.width(), rows, QImage::Format_ARGB32_Premultiplied);
+        }
         if (band.isNull()) {
             RaiseError(Err::OutOfMemory);
         }
         band.fill(map_.background ? map_.background->rgba() : 0u);
-        drawLayers(map_, *geometry_, band, area_.topLeft(), top, QSizeF(scaleX_, scaleY_), options_, p->shown, p->tiles, p->frames,
-                   p->layerImages, visible, p->reach);
+        drawLayers(map_, *geometry_, band, area_.topLeft(), top, QSizeF(scaleX_, scaleY_), options_, p->shown, p->tiles, p->placements, p->frames,
+                   p->layerImages, p->margins, visible, p->reach);
         put(band, top);
     }
 }
@@ -351,7 +400,7 @@ void MapRenderer::DrawBands(int bandRows, const std::function<void(const QImage&
 void MapRenderer::DrawOnto(QImage& picture, QPoint corner, QSizeF scale) {
     const std::unique_ptr<Prepared> p = prepare(map_, options_, *geometry_, PlacedGids(), drawn_, shapes_, tilesDrawn_);
     const QRectF visible(QPointF(corner), QSizeF(picture.width() / scale.width(), picture.height() / scale.height()));
-    drawLayers(map_, *geometry_, picture, corner, 0, scale, options_, p->shown, p->tiles, p->frames, p->layerImages, visible, p->reach);
+    drawLayers(map_, *geometry_, picture, corner, 0, scale, options_, p->shown, p->tiles, p->placements, p->frames, p->layerImages, p->margins, visible, p->reach);
 }
 
 std::vector<std::uint32_t> MapRenderer::PlacedGids() const {

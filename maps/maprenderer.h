@@ -43,7 +43,8 @@ public:
     // before the picture is allocated.
     QImage Draw();
     // The same a band of bandRows rows at a time, top to bottom: put(band, top) is given
-    // each band, so memory does not grow with the map.
+    // each band, so memory does not grow with the map. The bands share one memory: a copy
+    // of one that put keeps is copied when the next is drawn (Qt copies on write).
     void DrawBands(int bandRows, const std::function<void(const QImage& band, int top)>& put);
     // The map's cells on the picture before layer offsets and scale (Tiled's map bounding
     // rectangle), by which a world places and sizes its maps.

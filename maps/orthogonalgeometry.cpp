@@ -8,7 +8,7 @@ QRect OrthogonalGeometry::Bounds(const QRect& cells) const {
 }
 
 // Rows in the map's render order, and in each row the chunks it meets.
-void OrthogonalGeometry::ForCells(const TiledLayer& layer, const QRect&, const QMargins&, double, double,
+void OrthogonalGeometry::ForCells(const TiledLayer& layer, const QRect&, const QMargins&, double low, double high,
                                   const CellVisit& visit) const {
     const QString& order = map_.renderOrder;
     const bool up = order.endsWith("up");
@@ -31,6 +31,11 @@ void OrthogonalGeometry::ForCells(const TiledLayer& layer, const QRect&, const Q
         const QRect& rows = chunks[band]->area;
         for (int r = 0; r < rows.height(); ++r) {
             const int y = up ? rows.bottom() - r : rows.top() + r;
+            // A band is drawn from the few rows that reach it, not the whole layer.
+            const double bottom = static_cast<double>(y + 1) * th;
+            if (bottom < low || bottom > high) {
+                continue;
+            }
             for (std::size_t c = band; c < end; ++c) {
                 const TiledChunk& chunk = *chunks[c];
                 const std::uint32_t* row = chunk.gids.data() + static_cast<std::size_t>(y - chunk.area.y()) * static_cast<std::size_t>(chunk.area.width());

@@ -10,6 +10,8 @@
 #include <QFileInfo>
 #include <QPainter>
 
+#include <algorithm>
+
 namespace {
 // A conversion that could not get its memory gives a null picture, not an exception.
 QImage held(QImage image) {
@@ -82,6 +84,7 @@ void TileImages::Need(std::uint32_t gid) {
         if (sheet.cut.count(id) == 0) {
             sheet.marked.insert(id);
         }
+        largest_ = std::max({largest_, tileset.tile.width(), tileset.tile.height()});
         return;
     }
     const auto tile = tileset.tiles.find(id);
@@ -97,6 +100,7 @@ void TileImages::Need(std::uint32_t gid) {
             // The tile is part of its image (1.9); a part past the image is clipped to it.
             picture = picture.copy(part & picture.rect());
         }
+        largest_ = std::max({largest_, picture.width(), picture.height()});
         pictures_.emplace(&tile->second.image, std::move(picture));
     }
 }

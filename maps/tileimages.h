@@ -26,6 +26,9 @@ public:
     const QImage& Oriented(std::uint32_t gid, QRgb tint);
     // The tile of the gid unflipped (tile objects flip it as they draw it), tinted.
     const QImage& Plain(std::uint32_t gid, QRgb tint) { return Oriented(GidTile(gid), tint); }
+    // The longest side of the pictures loaded so far, which may differ from the sizes the
+    // tilesets declare.
+    int LargestSide() const { return largest_; }
 
 private:
     struct Sheet {
@@ -40,6 +43,7 @@ private:
     std::unordered_map<QString, QImage> files_;               // each image file read once
     std::unordered_map<const TiledImage*, QImage> pictures_;  // each collection tile's part of it
     std::unordered_map<std::uint64_t, QImage> oriented_;
+    int largest_ = 0;
 };
 
 // A picture file as Tiled shows it: premultiplied ARGB32, the trans colour cleared.

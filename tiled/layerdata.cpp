@@ -153,8 +153,17 @@ std::vector<std::uint32_t> DecodeLayerData(const QString& file, QStringView text
             from = to + 1;
         }
     } else if (encoding == u"base64") {
-        QByteArray letters = text.toLatin1();
-        letters.replace(' ', "").replace('\n', "").replace('\r', "").replace('\t', "");
+        // Latin-1 without the spaces and line breaks editors put around the letters, in one
+        // pass: a replace a character took a tenth of a big map's load.
+        QByteArray letters(text.size(), Qt::Uninitialized);
+        qsizetype kept = 0;
+        for (const QChar c : text) {
+            const char16_t u = c.unicode();
+            if (u != u' ' && u != u'\n' && u != u'\r' && u != u'\t') {
+                letters.data()[kept++] = u < 256 ? static_cast<char>(u) : '?';
+            }
+        }
+        letters.truncate(kept);
         const auto result = QByteArray::fromBase64Encoding(letters, QByteArray::AbortOnBase64DecodingErrors);
         const QByteArray& decoded = result.decoded;
         if (!result) {

@@ -1,5 +1,7 @@
 #include "support/testsupport.h"
 
+#include "imaging/pngsimd.h"
+#include "imaging/pngunfilter.h"
 #include "imaging/pngchunks.h"
 #include "imaging/pngfilter.h"
 #include "imaging/pngreader.h"
@@ -269,3 +271,62 @@ TEST(PlainPng, OnlyFilesEveryReaderDrawsAsWeDecodeThem) {
         EXPECT_EQ(PlainPng(bytesOf(c.file), static_cast<std::size_t>(c.file.size()), c.width, 3), c.plain) << c.name;
     }
 }
+
+namespace {
+// Two Paeth rows undone together equal each undone alone, with and without a row above, at
+// widths around the first and last pixels' edge cases.
+TEST(PngDecode, PaethRowsInPairsEqualRowByRow) {
+    std::mt19937 random(5);
+    for (const std::size_t width : {1, 2, 3, 5, 16, 33}) {
+        const std::size_t n = 4 * width;
+        std::vector<unsigned char> in(2 * n), above(n), pair(2 * n), alone(2 * n);
+        for (unsigned char& byte : in) {
+            byte = static_cast<unsigned char>(random());
+        }
+        for (unsigned char& byte : above) {
+            byte = static_cast<unsigned char>(random());
+        }
+        for (const unsigned char* prev : {static_cast<const unsigned char*>(nullptr), static_cast<const unsigned char*>(above.data())}) {
+            UnfilterPaethPair(in.data(), in.data() + n, pair.data(), pair.data() + n, prev, n);
+            ASSERT_TRUE(UnfilterRow(4, in.data(), alone.data(), prev, n, 4));
+            ASSERT_TRUE(UnfilterRow(4, in.data() + n, alone.data() + n, alone.data(), n, 4));
+            EXPECT_EQ(pair, alone) << "width " << width << (prev ? " under a row" : " first");
+        }
+    }
+}
+}  // namespace
+
+#if defined(__SSE2__)
+namespace {
+// Both vector forms of Paeth's predictor, the encoder's in bytes and the decoder's in 16-bit
+// lanes, against the format's definition, for every a, b and c.
+TEST(PngDecode, VectorPaethEqualsTheDefinitionForEveryByte) {
+    const auto definition = [](int a, int b, int c) {
+        const int pa = std::abs(b - c), pb = std::abs(a - c), pc = std::abs(a + b - 2 * c);
+        return pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
+    };
+    const __m128i zero = _mm_setzero_si128();
+    long wrong = 0;
+    for (int a = 0; a < 256; ++a) {
+        for (int b = 0; b < 256; ++b) {
+            for (int c0 = 0; c0 < 256; c0 += 16) {
+                const __m128i va = _mm_set1_epi8(static_cast<char>(a));
+                const __m128i vb = _mm_set1_epi8(static_cast<char>(b));
+                const __m128i vc = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+                const __m128i c = _mm_add_epi8(vc, _mm_set1_epi8(static_cast<char>(c0)));
+                alignas(16) unsigned char bytes[16], wide[16];
+                _mm_store_si128(reinterpret_cast<__m128i*>(bytes), PaethPredict(va, vb, c));
+                const __m128i low = Paeth16(_mm_unpacklo_epi8(va, zero), _mm_unpacklo_epi8(vb, zero), _mm_unpacklo_epi8(c, zero));
+                const __m128i high = Paeth16(_mm_unpackhi_epi8(va, zero), _mm_unpackhi_epi8(vb, zero), _mm_unpackhi_epi8(c, zero));
+                _mm_store_si128(reinterpret_cast<__m128i*>(wide), _mm_packus_epi16(low, high));
+                for (int k = 0; k < 16; ++k) {
+                    const int expected = definition(a, b, c0 + k);
+                    wrong += (bytes[k] != expected) + (wide[k] != expected);
+                }
+            }
+        }
+    }
+    EXPECT_EQ(wrong, 0);
+}
+}  // namespace
+#endif
