@@ -103,6 +103,15 @@ MapRenderer::Options renderOptions(const DrawMapRequest& request) {
     return options;
 }
 
+// What every drawing reports: the file it read, the picture it wrote and its size.
+void recordPicture(DrawMapResult& result, const QString& read, const QString& target, QSize size) {
+    result.size = size;
+    result.read += read;
+    result.written += target;
+    result.Count(QStringLiteral("width"), size.width());
+    result.Count(QStringLiteral("height"), size.height());
+}
+
 // A map of any kind Tiled saves, drawn as Tiled draws it, a band at a time.
 void drawTiledMap(const DrawMapRequest& request, const TiledMap& map, TileFormat format, DrawMapResult& result) {
     OutputFiles outputs({map.file});
@@ -140,12 +149,8 @@ void drawTiledMap(const DrawMapRequest& request, const TiledMap& map, TileFormat
         out.WriteRows(rgba);
     });
     out.Commit();
-    result.size = size;
     result.layersDrawn = renderer.LayersDrawn();
-    result.read += map.file;
-    result.written += target;
-    result.Count(QStringLiteral("width"), size.width());
-    result.Count(QStringLiteral("height"), size.height());
+    recordPicture(result, map.file, target, size);
     result.Count(QStringLiteral("shapes"), renderer.ShapesDrawn());
     result.Count(QStringLiteral("tiles"), renderer.TilesDrawn());
 }
@@ -165,12 +170,8 @@ void drawWorld(const DrawMapRequest& request, const QString& worldFile, TileForm
         out.WriteRows(finished(picture.copy(0, top, size.width(), std::min(bandRows, size.height() - top)), request.options.emptyColour, format));
     }
     out.Commit();
-    result.size = size;
     result.layersDrawn = renderer.LayersDrawn();
-    result.read += world.file;
-    result.written += target;
-    result.Count(QStringLiteral("width"), size.width());
-    result.Count(QStringLiteral("height"), size.height());
+    recordPicture(result, world.file, target, size);
     result.Count(QStringLiteral("maps"), static_cast<std::int64_t>(world.maps.size()));
     result.Count(QStringLiteral("shapes"), renderer.ShapesDrawn());
 }
@@ -216,14 +217,10 @@ void drawAnimatedMap(const DrawMapRequest& request, const TiledMap& map, DrawMap
     }
     const QByteArray bytes = apng.Finish();
     WriteWholeFile(target, bytes.constData(), static_cast<std::size_t>(bytes.size()));
-    result.size = size;
     result.layersDrawn = layers;
     result.frames = static_cast<int>(loop.starts.size());
     result.loop = loop.length;
-    result.read += map.file;
-    result.written += target;
-    result.Count(QStringLiteral("width"), size.width());
-    result.Count(QStringLiteral("height"), size.height());
+    recordPicture(result, map.file, target, size);
     result.Count(QStringLiteral("frames"), result.frames);
     result.Count(QStringLiteral("loopMs"), loop.length);
     result.Count(QStringLiteral("tiles"), tiles);
@@ -254,14 +251,10 @@ void drawPlainMap(const DrawMapRequest& request, TileMap map, const QString& map
     const QImage picture = map.Draw(tileset.LoadTiles(), format);
     WriteTileImage(picture, size.width(), size.height(), format, ChooseFilters(picture, 0, picture.height()), target);
     result.plain = true;
-    result.size = size;
     result.cells = map.Cells();
     result.tile = map.Tile();
-    result.read += request.map;
+    recordPicture(result, request.map, target, size);
     result.read += tilesetName;
-    result.written += target;
-    result.Count(QStringLiteral("width"), size.width());
-    result.Count(QStringLiteral("height"), size.height());
     std::int64_t placed = 0;
     for (int row = 0; row < map.Cells().height(); ++row) {
         for (int column = 0; column < map.Cells().width(); ++column) {

@@ -63,6 +63,17 @@ void drawStart(QPainter& painter, const QPolygonF& polygon, const QColor& colour
     }
 }
 
+// A polygon or polyline with its shadow shifted by shadow, then in its colour and fill.
+void drawShadowedPolygon(QPainter& painter, const TiledObject& object, const QPolygonF& polygon, const QColor& colour, QPointF shadow) {
+    painter.setPen(pen(Qt::black));
+    drawOutline(painter, object, polygon.translated(shadow));
+    drawStart(painter, polygon, Qt::black, shadow);
+    painter.setPen(pen(colour));
+    painter.setBrush(fill(colour));
+    drawOutline(painter, object, polygon);
+    drawStart(painter, polygon, colour);
+}
+
 // Tiled's point: a pin whose tip is at the painter's origin, with a shadow and a dot.
 void drawPin(QPainter& painter, const QColor& colour) {
     constexpr double radius = 10.0, sweep = 235.0, start = 90.0 - sweep / 2;
@@ -192,14 +203,7 @@ void ObjectPainter::drawFlat(QPainter& painter, const TiledObject& object, const
         painter.setBrush(fill(colour));
         shape == "ellipse" ? painter.drawEllipse(bounds) : painter.drawRect(bounds);
     } else if (shape == "polygon" || shape == "polyline") {
-        const QPolygonF polygon = pointsOf(object);
-        painter.setPen(pen(Qt::black));
-        drawOutline(painter, object, polygon.translated(shadow));
-        drawStart(painter, polygon, Qt::black, shadow);
-        painter.setPen(pen(colour));
-        painter.setBrush(fill(colour));
-        drawOutline(painter, object, polygon);
-        drawStart(painter, polygon, colour);
+        drawShadowedPolygon(painter, object, pointsOf(object), colour, shadow);
     } else if (shape == "point") {
         drawPin(painter, colour);
     }
@@ -271,13 +275,7 @@ void ObjectPainter::drawOblique(QPainter& painter, const TiledObject& object, co
         for (const QPointF& point : object.points) {
             polygon << geometry_.PixelToScreen(point + object.position);
         }
-        painter.setPen(pen(Qt::black));
-        drawOutline(painter, object, polygon.translated(shadow));
-        drawStart(painter, polygon, Qt::black, shadow);
-        painter.setPen(pen(colour));
-        painter.setBrush(fill(colour));
-        drawOutline(painter, object, polygon);
-        drawStart(painter, polygon, colour);
+        drawShadowedPolygon(painter, object, polygon, colour, shadow);
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include "tilvexrun.h"
 
+#include <QFileInfo>
 #include <QImage>
 #include <QProcess>
 #include <QStandardPaths>
@@ -52,6 +53,19 @@ inline TilvexResult runTool(const QString& program, const QStringList& arguments
     EXPECT_TRUE(process.waitForFinished(120000));
     return {process.exitCode(), QString::fromLocal8Bit(process.readAllStandardOutput()),
             QString::fromLocal8Bit(process.readAllStandardError())};
+}
+
+// Tiled's sample maps copied into the folder as name, their compressed files unpacked;
+// empty where tmxrasterizer or the samples of Debian's tiled are not installed.
+inline QString copiedTiledSamples(const TestFolder& folder, const QString& name) {
+    const QString examples = QStringLiteral("/usr/share/doc/tiled/examples");
+    if (tiledTool("tmxrasterizer").isEmpty() || !QFileInfo::exists(examples)) {
+        return QString();
+    }
+    const QString copy = folder.File(name);
+    EXPECT_EQ(runTool("cp", {"-r", examples, copy}).status, 0);
+    runTool("sh", {"-c", QStringLiteral("gzip -df $(find '%1' -name '*.gz')").arg(copy)});
+    return copy;
 }
 
 // Pictures of opaque pixels that differ everywhere, so any misplaced pixel shows.
