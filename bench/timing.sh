@@ -6,7 +6,12 @@ seconds() {
   local start end
   sleep 0.3
   start=$(date +%s%N)
-  "$@" >/dev/null
+  # A run that fails has no time: "nan" carries through the medians and ratios.
+  if ! "$@" >/dev/null; then
+    echo "failed: $*" >&2
+    echo nan
+    return 0
+  fi
   end=$(date +%s%N)
   awk -v ns=$((end - start)) 'BEGIN { printf "%.4f\n", ns / 1e9 }'
 }
