@@ -1,3 +1,4 @@
+#include "tiledpictures.h"
 #include "tilvexrun.h"
 
 #include "imaging/pngchunks.h"
@@ -19,14 +20,6 @@
 // places must show the pixels Tiled's tmxrasterizer draws there from the source map.
 
 namespace {
-TilvexResult runTool(const QString& program, const QStringList& arguments) {
-    QProcess process;
-    process.start(program, arguments);
-    EXPECT_TRUE(process.waitForFinished(120000));
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-            QString::fromLocal8Bit(process.readAllStandardOutput()), QString::fromLocal8Bit(process.readAllStandardError())};
-}
-
 struct PhaserCell {
     int x = 0, y = 0;
     QString sheet;
@@ -588,13 +581,11 @@ TEST(ExportGodot, OwnMapsInEveryEncodingPlaceTheSourcePixelsInLayersInOrder) {
 }
 
 TEST(ExportGodot, TiledsSamplesAsSavedPlaceTheSourcePixels) {
-    const QString samples = QStringLiteral("/usr/share/doc/tiled/examples");
-    if (QStandardPaths::findExecutable("tmxrasterizer").isEmpty() || !QFileInfo::exists(samples + "/desert.tmx")) {
+    TestFolder folder;
+    if (copiedTiledSamples(folder, "examples").isEmpty()) {
         GTEST_SKIP() << "tmxrasterizer or the sample maps of Debian's tiled are not installed";
     }
-    TestFolder folder;
     const TilvexProgram program(folder);
-    ASSERT_EQ(runTool("cp", {"-r", samples, folder.File("examples")}).status, 0);
     for (const QString map : {"desert.tmx", "sewers.tmx", "rpg/island.tmx"}) {
         SCOPED_TRACE(map.toStdString());
         const QString source = folder.File("examples/" + map);
@@ -608,13 +599,11 @@ TEST(ExportPhaser, TiledsSamplesAsSavedPlaceTheSourcePixels) {
     if (!phaserThere()) {
         GTEST_SKIP() << "node with npm phaser (bash scripts/setup.sh installs it into build-node/) or tmxrasterizer is missing";
     }
-    const QString samples = QStringLiteral("/usr/share/doc/tiled/examples");
-    if (!QFileInfo::exists(samples + "/desert.tmx")) {
+    TestFolder folder;
+    if (copiedTiledSamples(folder, "examples").isEmpty()) {
         GTEST_SKIP() << "the sample maps of Debian's tiled are not installed";
     }
-    TestFolder folder;
     const TilvexProgram program(folder);
-    ASSERT_EQ(runTool("cp", {"-r", samples, folder.File("examples")}).status, 0);
     for (const QString map : {"desert.tmx", "sewers.tmx", "rpg/island.tmx"}) {
         SCOPED_TRACE(map.toStdString());
         const QString source = folder.File("examples/" + map);

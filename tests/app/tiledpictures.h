@@ -51,8 +51,9 @@ inline TilvexResult runTool(const QString& program, const QStringList& arguments
     QProcess process;
     process.start(program, arguments);
     EXPECT_TRUE(process.waitForFinished(120000));
-    return {process.exitCode(), QString::fromLocal8Bit(process.readAllStandardOutput()),
-            QString::fromLocal8Bit(process.readAllStandardError())};
+    // A tool that crashed has no exit code to trust.
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            QString::fromLocal8Bit(process.readAllStandardOutput()), QString::fromLocal8Bit(process.readAllStandardError())};
 }
 
 // Tiled's sample maps copied into the folder as name, their compressed files unpacked;

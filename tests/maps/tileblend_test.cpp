@@ -57,29 +57,30 @@ TEST(TileBlend, EqualsQPaintersDrawingAtWholePixels) {
         {{37, 23}, {0, 0}},     // the whole canvas
         {{9, 9}, {40, 0}},      // wholly outside
     };
+    // The canvas with the tile drawn over it by QPainter.
+    const auto painted = [&](const QImage& tile, QPoint at, double opacity) {
+        QImage drawn = canvas.copy();
+        QPainter painter(&drawn);
+        painter.setOpacity(opacity);
+        painter.drawImage(at, tile);
+        painter.end();
+        return drawn;
+    };
     for (const double opacity : {1.0, 0.999, 0.5, 0.3, 0.001, 0.0}) {
         for (const auto& place : places) {
             const QImage tile = premultipliedNoise(place.size, static_cast<unsigned>(place.size.width() * 31 + place.at.x()));
-            QImage painted = canvas.copy();
-            QPainter painter(&painted);
-            painter.setOpacity(opacity);
-            painter.drawImage(place.at, tile);
-            painter.end();
             QImage blended = canvas.copy();
             BlendPremultiplied(blended, tile, place.at, opacity);
-            EXPECT_EQ(difference(blended, painted), "") << "opacity " << opacity << " at " << place.at.x() << "," << place.at.y()
-                                                        << " size " << place.size.width() << "x" << place.size.height();
+            EXPECT_EQ(difference(blended, painted(tile, place.at, opacity)), "")
+                << "opacity " << opacity << " at " << place.at.x() << "," << place.at.y() << " size " << place.size.width() << "x"
+                << place.size.height();
             // An opaque tile, whose rows are copied at full opacity.
             const QImage opaque = tile.convertToFormat(QImage::Format_RGB32).convertToFormat(QImage::Format_ARGB32_Premultiplied);
             ASSERT_TRUE(Opaque(opaque));
-            QImage paintedOpaque = canvas.copy();
-            QPainter over(&paintedOpaque);
-            over.setOpacity(opacity);
-            over.drawImage(place.at, opaque);
-            over.end();
             QImage copied = canvas.copy();
             PremultipliedCanvas(copied).Blend(opaque, place.at, opacity, true);
-            EXPECT_EQ(difference(copied, paintedOpaque), "") << "opaque, opacity " << opacity << " at " << place.at.x() << "," << place.at.y();
+            EXPECT_EQ(difference(copied, painted(opaque, place.at, opacity)), "")
+                << "opaque, opacity " << opacity << " at " << place.at.x() << "," << place.at.y();
         }
     }
 }
