@@ -2,6 +2,7 @@
 #include "batchio.h"
 
 #include "runtime/parallel.h"
+#include "runtime/roomyheap.h"
 
 #include <QFile>
 #include <QGuiApplication>
@@ -22,6 +23,7 @@ bool mayDrawMaps(int argc, char* argv[]) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+    UseRoomyHeap();
     HoldStandardStreams();
     // No window toolkit: the batch program must run where no display exists. Text objects
     // of maps need Qt's fonts, which only a GUI application has: on the offscreen platform
