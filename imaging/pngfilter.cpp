@@ -107,6 +107,64 @@ std::size_t sumsOfFour(const uchar* row, const uchar* prev, std::size_t n, unsig
 }  // namespace
 #endif
 
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#define TILVEX_AVX2 __attribute__((target("avx2")))
+namespace {
+// The same as sumsOfFour, 32 bytes at a time, for processors that have AVX2: twice the bytes
+// a step, the same bytes out.
+TILVEX_AVX2 inline __m256i absSigned32(__m256i v) { return _mm256_min_epu8(v, _mm256_sub_epi8(_mm256_setzero_si256(), v)); }
+
+TILVEX_AVX2 inline __m256i paeth32(__m256i a, __m256i b, __m256i c) {
+    const __m256i pa = _mm256_sub_epi8(_mm256_max_epu8(b, c), _mm256_min_epu8(b, c));
+    const __m256i pb = _mm256_sub_epi8(_mm256_max_epu8(a, c), _mm256_min_epu8(a, c));
+    const __m256i apart = _mm256_xor_si256(_mm256_cmpeq_epi8(_mm256_max_epu8(a, c), a), _mm256_cmpeq_epi8(_mm256_max_epu8(b, c), b));
+    const __m256i difference = _mm256_sub_epi8(_mm256_max_epu8(pa, pb), _mm256_min_epu8(pa, pb));
+    const __m256i pc = _mm256_blendv_epi8(_mm256_adds_epu8(pa, pb), difference, apart);
+    const __m256i takeA = _mm256_and_si256(_mm256_cmpeq_epi8(_mm256_min_epu8(pa, pb), pa), _mm256_cmpeq_epi8(_mm256_min_epu8(pa, pc), pa));
+    const __m256i takeB = _mm256_cmpeq_epi8(_mm256_min_epu8(pb, pc), pb);
+    return _mm256_blendv_epi8(_mm256_blendv_epi8(c, b, takeB), a, takeA);
+}
+
+TILVEX_AVX2 std::size_t sumsOfFourAvx2(const uchar* row, const uchar* prev, std::size_t n, unsigned sums[5], uchar* filtered) {
+    const __m256i zero = _mm256_setzero_si256();
+    __m256i acc[5] = {zero, zero, zero, zero, zero};
+    // Left of the first pixel are zeros: the first step reads its left pixels from copies.
+    uchar firstLeft[2][36] = {};
+    std::memcpy(firstLeft[0] + 4, row, std::min<std::size_t>(n, 32));
+    std::memcpy(firstLeft[1] + 4, prev, std::min<std::size_t>(n, 32));
+    std::size_t i = 0;
+    for (; i + 32 <= n; i += 32) {
+        const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + i));
+        const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(prev + i));
+        const uchar* left = i == 0 ? firstLeft[0] : row + i - 4;
+        const uchar* upLeft = i == 0 ? firstLeft[1] : prev + i - 4;
+        const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(left));
+        const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(upLeft));
+        const __m256i average = _mm256_sub_epi8(_mm256_avg_epu8(a, b), _mm256_and_si256(_mm256_xor_si256(a, b), _mm256_set1_epi8(1)));
+        const __m256i f[4] = {_mm256_sub_epi8(x, a), _mm256_sub_epi8(x, b), _mm256_sub_epi8(x, average), _mm256_sub_epi8(x, paeth32(a, b, c))};
+        acc[0] = _mm256_add_epi64(acc[0], _mm256_sad_epu8(absSigned32(x), zero));
+        for (int k = 0; k < 4; ++k) {
+            acc[k + 1] = _mm256_add_epi64(acc[k + 1], _mm256_sad_epu8(absSigned32(f[k]), zero));
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(filtered + static_cast<std::size_t>(k) * n + i), f[k]);
+        }
+    }
+    for (int f = 0; f < 5; ++f) {
+        alignas(32) std::uint64_t lanes[4];
+        _mm256_store_si256(reinterpret_cast<__m256i*>(lanes), acc[f]);
+        sums[f] = static_cast<unsigned>(lanes[0] + lanes[1] + lanes[2] + lanes[3]);
+    }
+    return i;
+}
+
+bool avx2 = __builtin_cpu_supports("avx2");
+}  // namespace
+
+void UseAvx2Filters(bool use) { avx2 = use && __builtin_cpu_supports("avx2"); }
+#else
+void UseAvx2Filters(bool) {}
+#endif
+
 namespace {
 // Bytes from to n of a row under filter F into out, one at a time: the rest the vector loop left.
 template <int F>
@@ -152,6 +210,11 @@ void FilterRow(const uchar* row, const uchar* prev, std::size_t n, int bpp, bool
     filtered.resize(4 * n);
     unsigned sums[5] = {0, 0, 0, 0, 0};
     std::size_t done = 0;
+#if defined(__x86_64__) && defined(__GNUC__)
+    if (b == 4 && avx2) {
+        done = sumsOfFourAvx2(row, prev, n, sums, filtered.data());
+    } else
+#endif
 #if defined(__SSE2__)
     if (b == 4) {
         done = sumsOfFour(row, prev, n, sums, filtered.data());

@@ -18,5 +18,9 @@ PngFilters ChooseFilters(const QImage& image, int first, int count);
 // Adaptive takes the filter whose bytes sum smallest as signed values (the usual heuristic).
 void FilterRow(const uchar* row, const uchar* prev, std::size_t n, int bpp, bool adaptive, uchar* out);
 
+// Whether FilterRow may use AVX2 where the processor has it (it does by default); the bytes
+// are the same either way.
+void UseAvx2Filters(bool use);
+
 // Rows first to first + count of the image, filtered so, into out; many rows on every core.
 void FilterRows(const QImage& image, int first, int count, bool adaptive, std::vector<uchar>& out);
