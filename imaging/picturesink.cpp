@@ -120,8 +120,9 @@ void PictureSink::WriteRows(const QImage& band) {
             file_.reset();
         }
     };
-    // Without a thread to spare, the band is written before the next is made.
-    if (!StartHelper(helper_, work)) {
+    // A PNG's parts are compressed on helpers already; without a thread to spare, the band is
+    // written before the next is made.
+    if (format_ == TileFormat::Png || !StartHelper(helper_, work)) {
         work();
     }
 }

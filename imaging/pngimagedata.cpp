@@ -1,6 +1,7 @@
 #include "imaging/pngimagedata.h"
 
 #include "imaging/pngchunks.h"
+#include "runtime/helperqueue.h"
 #include "runtime/parallel.h"
 #include "runtime/runtimeerror.h"
 
@@ -46,13 +47,19 @@ struct Buffer {
 }  // namespace
 
 struct PngImageData::Part {
+    QImage image;  // holds the rows until they are compressed
+    int first = 0;
+    int count = 0;
+    std::vector<uchar> above;  // the row over the first; empty over the picture's first row
+    bool leads = false;        // the stream's first part: it carries the zlib header
     Buffer chunk;
     std::size_t chunkBytes = 0;
     Buffer filtered;  // the rows filtered, as deflate takes them
     Buffer level;     // igzip's work memory
     std::uint32_t adler = 1;
     std::size_t rawBytes = 0;
-    bool leads = false;  // the stream's first part: it carries the zlib header
+    bool done = false;
+    std::exception_ptr failure;
 };
 
 int PngImageData::PartRows(int width, QImage::Format format) {
@@ -64,17 +71,26 @@ PngImageData::PngImageData(int width, QImage::Format format, PngFilters filters)
     : rowBytes_(static_cast<std::size_t>(width) * (format == QImage::Format_Indexed8 ? 1 : 4)),
       bpp_(format == QImage::Format_Indexed8 ? 1 : 4),
       adaptive_(format != QImage::Format_Indexed8 && filters == PngFilters::Adaptive),
-      rowsPerPart_(PartRows(width, format)) {}
+      rowsPerPart_(PartRows(width, format)) {
+    // Within a loop on every core already, or with one thread, the caller compresses.
+    if (WorkerCount() > 1 && !InsideParallelFor()) {
+        helpers_ = std::make_unique<HelperQueue>(WorkerCount());
+    }
+}
 
-PngImageData::~PngImageData() = default;
+PngImageData::~PngImageData() {
+    if (helpers_) {
+        helpers_->Stop();
+    }
+}
 
-void PngImageData::compress(const Rows& rows, Part& part) const {
+void PngImageData::compress(Part& part) const {
     const std::size_t stride = rowBytes_ + 1;
-    part.rawBytes = stride * static_cast<std::size_t>(rows.count);
+    part.rawBytes = stride * static_cast<std::size_t>(part.count);
     uchar* const filtered = part.filtered.Room(part.rawBytes);
-    for (int y = rows.first; y < rows.first + rows.count; ++y) {
-        const uchar* prev = y > rows.first ? rows.image->constScanLine(y - 1) : rows.above;
-        FilterRow(rows.image->constScanLine(y), prev, rowBytes_, bpp_, adaptive_, filtered + stride * static_cast<std::size_t>(y - rows.first));
+    for (int y = part.first; y < part.first + part.count; ++y) {
+        const uchar* prev = y > part.first ? part.image.constScanLine(y - 1) : part.above.empty() ? nullptr : part.above.data();
+        FilterRow(part.image.constScanLine(y), prev, rowBytes_, bpp_, adaptive_, filtered + stride * static_cast<std::size_t>(y - part.first));
     }
     part.adler = isal_adler32(1, filtered, part.rawBytes);
 
@@ -104,32 +120,70 @@ void PngImageData::compress(const Rows& rows, Part& part) const {
     part.chunkBytes = closeChunk(chunk, lead + stream.total_out);
 }
 
-void PngImageData::compressParts(const std::vector<Rows>& parts, const Sink& sink) {
-    const int count = static_cast<int>(parts.size());
-    // A round of one part a thread at a time: only that many compressed parts wait to go out.
-    const int round = std::max(1, WorkerCount());
-    std::vector<Part>& done = done_;
-    if (done.size() < static_cast<std::size_t>(std::min(round, count))) {
-        done.resize(static_cast<std::size_t>(std::min(round, count)));
+void PngImageData::post(QImage image, int first, int count, const uchar* above, const Sink& sink) {
+    // Two parts a helper at most, compressing or done and waiting their turn: the memory of
+    // a part is three times its rows.
+    const std::uint64_t most = 2 * static_cast<std::uint64_t>(std::max(1, WorkerCount()));
+    if (posted_ - written_ >= most) {
+        writeUpTo(posted_ - most + 1, sink);
     }
-    for (int from = 0; from < count; from += round) {
-        const int now = std::min(round, count - from);
-        ParallelFor(static_cast<std::size_t>(now), [&](std::size_t i) {
-            const int part = from + static_cast<int>(i);
-            done[i].leads = !started_ && part == 0;
-            compress(parts[static_cast<std::size_t>(part)], done[i]);
-        });
-        for (int i = 0; i < now; ++i) {
-            Part& part = done[static_cast<std::size_t>(i)];
-            adler_ = static_cast<std::uint32_t>(adler32_combine(adler_, part.adler, static_cast<z_off_t>(part.rawBytes)));
-            sink(reinterpret_cast<const char*>(part.chunk.bytes.get()), part.chunkBytes);
+    std::unique_ptr<Part> part;
+    if (spare_.empty()) {
+        part = std::make_unique<Part>();
+    } else {
+        part = std::move(spare_.back());
+        spare_.pop_back();
+    }
+    part->image = std::move(image);
+    part->first = first;
+    part->count = count;
+    part->above.assign(above, above == nullptr ? above : above + rowBytes_);
+    part->leads = posted_++ == 0;
+    part->done = false;
+    part->failure = nullptr;
+    Part* const job = part.get();
+    {
+        const std::lock_guard<std::mutex> hold(lock_);
+        parts_.push_back(std::move(part));
+    }
+    auto run = [this, job] {
+        std::exception_ptr failure;
+        try {
+            compress(*job);
+        } catch (...) {
+            failure = std::current_exception();
         }
-        started_ = true;
+        QImage rows = std::move(job->image);
+        {
+            const std::lock_guard<std::mutex> hold(lock_);
+            job->failure = failure;
+            job->done = true;
+        }
+        done_.notify_all();
+    };
+    if (helpers_) {
+        helpers_->Post(run);
+    } else {
+        run();
     }
-    if (count > 0) {
-        const Rows& last = parts.back();
-        const uchar* row = last.image->constScanLine(last.first + last.count - 1);
-        lastRow_.assign(row, row + rowBytes_);
+}
+
+void PngImageData::writeUpTo(std::uint64_t mark, const Sink& sink) {
+    std::unique_lock<std::mutex> hold(lock_);
+    while (written_ < mark) {
+        done_.wait(hold, [&] { return parts_.front()->done; });
+        std::unique_ptr<Part> part = std::move(parts_.front());
+        parts_.pop_front();
+        hold.unlock();
+        // A failed part stays out of the spares: nothing after it is written.
+        if (part->failure) {
+            std::rethrow_exception(part->failure);
+        }
+        adler_ = static_cast<std::uint32_t>(adler32_combine(adler_, part->adler, static_cast<z_off_t>(part->rawBytes)));
+        sink(reinterpret_cast<const char*>(part->chunk.bytes.get()), part->chunkBytes);
+        ++written_;
+        spare_.push_back(std::move(part));
+        hold.lock();
     }
 }
 
@@ -138,14 +192,8 @@ void PngImageData::Add(const QImage& band, const Sink& sink) {
     if (rows <= 0) {
         return;
     }
-    if (waiting_.isNull()) {
-        waiting_ = QImage(static_cast<int>(rowBytes_ / static_cast<std::size_t>(bpp_)), rowsPerPart_, band.format());
-        if (waiting_.isNull()) {
-            RaiseError(Err::OutOfMemory);
-        }
-    }
-    const uchar* above = lastRow_.empty() ? nullptr : lastRow_.data();
-    std::vector<Rows> parts;
+    // The parts of the bands before this one, which the caller may use again once this returns.
+    const std::uint64_t before = posted_;
     int first = 0;
     if (waitingRows_ > 0) {
         first = std::min(rowsPerPart_ - waitingRows_, rows);
@@ -153,31 +201,52 @@ void PngImageData::Add(const QImage& band, const Sink& sink) {
             std::memcpy(waiting_.scanLine(waitingRows_ + y), band.constScanLine(y), rowBytes_);
         }
         waitingRows_ += first;
-        if (waitingRows_ < rowsPerPart_) {
-            return;
+        if (waitingRows_ == rowsPerPart_) {
+            post(std::move(waiting_), 0, rowsPerPart_, lastRow_.empty() ? nullptr : lastRow_.data(), sink);
+            waiting_ = QImage();
+            waitingRows_ = 0;
         }
-        parts.push_back(Rows{&waiting_, 0, rowsPerPart_, above});
-        waitingRows_ = 0;
     }
     for (; rows - first >= rowsPerPart_; first += rowsPerPart_) {
-        parts.push_back(Rows{&band, first, rowsPerPart_, first > 0 ? band.constScanLine(first - 1) : above});
+        const uchar* above = first > 0 ? band.constScanLine(first - 1) : lastRow_.empty() ? nullptr : lastRow_.data();
+        post(band, first, rowsPerPart_, above, sink);
     }
-    compressParts(parts, sink);
-    // Compressed already, the waiting rows may be overwritten.
-    for (int y = first; y < rows; ++y) {
-        std::memcpy(waiting_.scanLine(waitingRows_++), band.constScanLine(y), rowBytes_);
+    if (first < rows) {
+        if (waitingRows_ == 0) {
+            // The row over the waiting rows, which start a part.
+            const uchar* row = first > 0 ? band.constScanLine(first - 1) : lastRow_.empty() ? nullptr : lastRow_.data();
+            if (row != nullptr) {
+                std::vector<uchar> above(row, row + rowBytes_);
+                lastRow_.swap(above);
+            }
+        }
+        if (waiting_.isNull()) {
+            waiting_ = QImage(static_cast<int>(rowBytes_ / static_cast<std::size_t>(bpp_)), rowsPerPart_, band.format());
+            if (waiting_.isNull()) {
+                RaiseError(Err::OutOfMemory);
+            }
+        }
+        for (int y = first; y < rows; ++y) {
+            std::memcpy(waiting_.scanLine(waitingRows_++), band.constScanLine(y), rowBytes_);
+        }
+    } else if (waitingRows_ == 0) {
+        const uchar* row = band.constScanLine(rows - 1);
+        lastRow_.assign(row, row + rowBytes_);
     }
+    writeUpTo(before, sink);
 }
 
 void PngImageData::Finish(const Sink& sink) {
     if (waitingRows_ > 0) {
-        compressParts({Rows{&waiting_, 0, waitingRows_, lastRow_.empty() ? nullptr : lastRow_.data()}}, sink);
+        post(std::move(waiting_), 0, waitingRows_, lastRow_.empty() ? nullptr : lastRow_.data(), sink);
+        waiting_ = QImage();
         waitingRows_ = 0;
     }
+    writeUpTo(posted_, sink);
     // After a header where no rows came; then an empty final block of fixed codes, and the sum.
     std::vector<uchar> chunk(8 + 2 + 2 + 4 + 4);
     std::size_t at = 8;
-    if (!started_) {
+    if (posted_ == 0) {
         chunk[at++] = 0x78;
         chunk[at++] = 0x01;
     }

@@ -4,18 +4,24 @@
 
 #include <QImage>
 
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <vector>
 
+class HelperQueue;
+
 // The image data of a big PNG (its IDAT chunks), made a band of rows at a time so that the
-// picture need not be held whole. Rows are filtered and compressed on every core in parts of
-// about a MiB: each part is deflated on its own by ISA-L's igzip and closed by a full flush,
-// so the parts join into one zlib stream. igzip is many times quicker than zlib, at a size
-// near zlib's quickest level; small pictures (tiles) are better served by EncodePng.
-// Parts are cut at the same rows however the rows come in bands, so the file is the same
-// whatever the bands.
+// picture need not be held whole. Rows are filtered and compressed in parts of about a MiB
+// on helper threads, one a core, while the caller makes the next band: each part is deflated
+// on its own by ISA-L's igzip and closed by a full flush, so the parts join into one zlib
+// stream. igzip is many times quicker than zlib, at a size near zlib's quickest level; small
+// pictures (tiles) are better served by EncodePng. Parts are cut at the same rows however
+// the rows come in bands, so the file is the same whatever the bands.
 class PngImageData {
 public:
     // Takes bytes of the file, in order.
@@ -31,36 +37,36 @@ public:
     // where they are, the rest of a band is copied to wait for the next.
     static int PartRows(int width, QImage::Format format);
 
-    // The chunks of the whole parts of band, the next rows of the picture; rows that do not
-    // fill a part wait for the next band. Raises 7 when memory runs out.
+    // Takes band, the next rows of the picture, to be compressed on the helpers, and hands
+    // sink the chunks of the parts compressed so far, in order. On return the bands before
+    // this one are done with: the caller may draw into them again. Raises 7 when memory runs
+    // out, and what sink raises.
     void Add(const QImage& band, const Sink& sink);
-    // The chunks of the rows still waiting, and the last chunk: the stream's end and its
+    // The chunks of every part still to come, and the last chunk: the stream's end and its
     // checksum.
     void Finish(const Sink& sink);
 
 private:
     struct Part;
-    // Rows first to first + count - 1 of an image; above is the row over the first, or null.
-    struct Rows {
-        const QImage* image;
-        int first;
-        int count;
-        const uchar* above;
-    };
-    void compress(const Rows& rows, Part& part) const;
-    void compressParts(const std::vector<Rows>& parts, const Sink& sink);
-
-    // The parts of a round and their buffers, kept from band to band: memory new to the
-    // process costs the kernel's clearing of every page, more than compressing noise.
-    std::vector<Part> done_;
+    void post(QImage image, int first, int count, const uchar* above, const Sink& sink);
+    void compress(Part& part) const;
+    // Hands out the parts done, in order, waiting for all of them up to the (band) mark.
+    void writeUpTo(std::uint64_t mark, const Sink& sink);
 
     std::size_t rowBytes_;
     int bpp_;
     bool adaptive_;
     int rowsPerPart_;
-    bool started_ = false;
+    std::uint64_t posted_ = 0;   // parts handed to the helpers so far
+    std::uint64_t written_ = 0;  // parts whose chunks went out
     std::uint32_t adler_ = 1;
-    std::vector<uchar> lastRow_;  // the row above the waiting rows, for the filters
+    std::vector<uchar> lastRow_;  // the last row given, above the next part's first
     QImage waiting_;              // rows of a part not yet full, at its top
     int waitingRows_ = 0;
+
+    std::mutex lock_;
+    std::condition_variable done_;
+    std::deque<std::unique_ptr<Part>> parts_;  // posted and not yet written, in order
+    std::vector<std::unique_ptr<Part>> spare_;  // written parts, whose buffers serve again
+    std::unique_ptr<HelperQueue> helpers_;     // last: stopped before the parts go
 };

@@ -23,6 +23,8 @@ void UseThreads(int threads) { threadsUsed = std::max(1, threads); }
 
 int WorkerCount() { return threadsUsed; }
 
+bool InsideParallelFor() { return insideParallel; }
+
 WorkDone ParallelWorkDone() { return WorkDone{itemsDone.load(), itemsTotal.load()}; }
 
 void ExpectParallelWork(std::size_t count) {

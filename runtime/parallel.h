@@ -34,6 +34,10 @@ void ExpectParallelWork(std::size_t count);
 // one are not started.
 void ParallelFor(std::size_t count, const std::function<void(std::size_t)>& work);
 
+// True on a thread running an item of a ParallelFor: every core is busy already, so work
+// within runs on that thread.
+bool InsideParallelFor();
+
 // Starts a thread running work and adds it to threads; false, with nothing started, where the
 // system gives no more threads (a process limit): the caller then goes on with those it has.
 template <typename Work>

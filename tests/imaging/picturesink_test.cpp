@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstring>
 #include <random>
 #include <vector>
 
@@ -30,10 +31,19 @@ QImage pattern(int width, int height, QImage::Format format) {
     return image.convertToFormat(format);
 }
 
-// The picture handed over in bands of rows rows, the last what is left.
+// The picture handed over in bands of rows rows, the last what is left, drawn into one
+// band over and over as a caller drawing a band at a time does.
 void writeInBands(PictureSink& sink, const QImage& picture, int rows) {
+    QImage band;
     for (int top = 0; top < picture.height(); top += rows) {
-        sink.WriteRows(picture.copy(0, top, picture.width(), std::min(rows, picture.height() - top)));
+        const int count = std::min(rows, picture.height() - top);
+        if (band.height() != count) {
+            band = QImage(picture.width(), count, picture.format());
+        }
+        for (int y = 0; y < count; ++y) {
+            std::memcpy(band.scanLine(y), picture.constScanLine(top + y), static_cast<std::size_t>(picture.bytesPerLine()));
+        }
+        sink.WriteRows(band);
     }
 }
 
