@@ -87,7 +87,7 @@ void PictureSink::write(const QImage& band, int top) {
     }
     if (!file_->png) {
         file_->png = std::make_unique<PngImageData>(
-            size_.width(), QImage::Format_RGBA8888, options_.filters.value_or(ChooseFilters(band, 0, band.height())));
+            size_.width(), QImage::Format_RGBA8888, options_.filters.value_or(ChooseFilters(band, 0, band.height(), Deflater::Igzip)));
     }
     file_->png->Add(band, [&](const char* data, std::size_t size) { file_->Write(data, size); });
 }

@@ -4,6 +4,7 @@
 #include "runtime/parallel.h"
 #include "runtime/runtimeerror.h"
 
+#include <isa-l/igzip_lib.h>
 #include <libdeflate.h>
 
 #include <algorithm>
@@ -37,14 +38,29 @@ inline int predict(int a, int b, int c) {
     }
 }
 
-// The compressed size of data at libdeflate's quickest level: a cheap gauge of filtering.
-std::size_t quickSize(const std::vector<uchar>& data) {
+// The compressed size of data at the deflater's quickest level: a cheap gauge of filtering.
+std::size_t quickSize(const std::vector<uchar>& data, Deflater deflater) {
+    thread_local std::vector<uchar> out;
+    if (deflater == Deflater::Igzip) {
+        thread_local std::vector<uchar> level(ISAL_DEF_LVL1_DEFAULT);
+        out.resize(data.size() + data.size() / 8192 + 1024);
+        isal_zstream stream;
+        isal_deflate_stateless_init(&stream);
+        stream.level = 1;
+        stream.level_buf = level.data();
+        stream.level_buf_size = static_cast<std::uint32_t>(level.size());
+        stream.end_of_stream = 1;
+        stream.next_in = const_cast<uchar*>(data.data());
+        stream.avail_in = static_cast<std::uint32_t>(data.size());
+        stream.next_out = out.data();
+        stream.avail_out = static_cast<std::uint32_t>(out.size());
+        return isal_deflate_stateless(&stream) == COMP_OK ? stream.total_out : data.size();
+    }
     struct Quick {
         libdeflate_compressor* c = libdeflate_alloc_compressor(1);
         ~Quick() { libdeflate_free_compressor(c); }
     };
     thread_local Quick quick;
-    thread_local std::vector<uchar> out;
     if (quick.c == nullptr) {
         RaiseError(Err::OutOfMemory);
     }
@@ -259,7 +275,7 @@ void FilterRows(const QImage& image, int first, int count, bool adaptive, std::v
     });
 }
 
-PngFilters ChooseFilters(const QImage& image, int first, int count) {
+PngFilters ChooseFilters(const QImage& image, int first, int count, Deflater deflater) {
     if (image.format() != QImage::Format_RGBA8888 || count <= 0) {
         return PngFilters::None;
     }
@@ -273,7 +289,7 @@ PngFilters ChooseFilters(const QImage& image, int first, int count) {
         const int from = first + static_cast<int>(static_cast<std::int64_t>(count - rows) * band / std::max(1, bands - 1));
         for (int mode = 0; mode < 2; ++mode) {
             FilterRows(image, from, rows, mode == 1, filtered);
-            sizes[mode] += quickSize(filtered);
+            sizes[mode] += quickSize(filtered, deflater);
         }
         if (rows == count) {
             break;

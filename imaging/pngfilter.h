@@ -10,8 +10,13 @@
 // of least sum chosen row by row. Palette indexes are never filtered.
 enum class PngFilters { Adaptive, None };
 
-// The filtering that compresses a sample of rows first to first + count smaller.
-PngFilters ChooseFilters(const QImage& image, int first, int count);
+// The compressor that deflates the rows: libdeflate writes tiles and small pictures whole,
+// igzip a big picture in parts (PngImageData).
+enum class Deflater { Libdeflate, Igzip };
+
+// The filtering that compresses a sample of rows first to first + count smaller, gauged by
+// the deflater's quickest level (libdeflate's takes five times igzip's on noisy rows).
+PngFilters ChooseFilters(const QImage& image, int first, int count, Deflater deflater = Deflater::Libdeflate);
 
 // One row of n bytes (bpp a pixel) with its filter byte in front, as the zlib stream of a PNG
 // holds it, into out (n + 1 bytes). prev is the row above, or null for the first row.
