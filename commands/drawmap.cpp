@@ -2,7 +2,6 @@
 
 #include "imaging/apngwriter.h"
 #include "imaging/picture.h"
-#include "imaging/pixelcopy.h"
 #include "imaging/pngimagedata.h"
 #include "imaging/picturesink.h"
 #include "runtime/destination.h"
@@ -130,23 +129,9 @@ void drawTiledMap(const DrawMapRequest& request, const TiledMap& map, TileFormat
         const int partRows = PngImageData::PartRows(size.width(), QImage::Format_RGBA8888);
         bandRows = std::max(1, bandRows / partRows) * partRows;
     }
-    // Two bands converted in turns: the sink holds the one it writes until the next comes.
-    QImage converted[2];
-    int turn = 0;
     renderer.DrawBands(bandRows, [&](const QImage& drawn, int) {
-        if (request.options.emptyColour || format != TileFormat::Png) {
-            out.WriteRows(finished(drawn, request.options.emptyColour, format));
-            return;
-        }
-        QImage& rgba = converted[turn++ % 2];
-        if (rgba.size() != drawn.size()) {
-            rgba = QImage(drawn.size(), QImage::Format_RGBA8888);
-            if (rgba.isNull()) {
-                RaiseError(Err::OutOfMemory);
-            }
-        }
-        ToStraightRgba(drawn, rgba);
-        out.WriteRows(rgba);
+        // A PNG takes the premultiplied band as drawn, made straight on the compressing helpers.
+        out.WriteRows(request.options.emptyColour || format != TileFormat::Png ? finished(drawn, request.options.emptyColour, format) : drawn);
     });
     out.Commit();
     result.layersDrawn = renderer.LayersDrawn();

@@ -1,6 +1,7 @@
 #include "imaging/picturesink.h"
 
 #include "imaging/bitmapfile.h"
+#include "imaging/pixelcopy.h"
 #include "imaging/pngchunks.h"
 #include "imaging/pngimagedata.h"
 #include "runtime/atomicfile.h"
@@ -86,8 +87,20 @@ void PictureSink::write(const QImage& band, int top) {
         return;
     }
     if (!file_->png) {
-        file_->png = std::make_unique<PngImageData>(
-            size_.width(), QImage::Format_RGBA8888, options_.filters.value_or(ChooseFilters(band, 0, band.height(), Deflater::Igzip)));
+        PngFilters filters;
+        if (options_.filters) {
+            filters = *options_.filters;
+        } else if (band.format() == QImage::Format_ARGB32_Premultiplied) {
+            QImage straight(band.size(), QImage::Format_RGBA8888);
+            if (straight.isNull()) {
+                RaiseError(Err::OutOfMemory);
+            }
+            ToStraightRgba(band, straight);
+            filters = ChooseFilters(straight, 0, straight.height(), Deflater::Igzip);
+        } else {
+            filters = ChooseFilters(band, 0, band.height(), Deflater::Igzip);
+        }
+        file_->png = std::make_unique<PngImageData>(size_.width(), QImage::Format_RGBA8888, filters);
     }
     file_->png->Add(band, [&](const char* data, std::size_t size) { file_->Write(data, size); });
 }
@@ -98,7 +111,8 @@ void PictureSink::WriteRows(const QImage& band) {
     }
     const bool bitmap = band.format() == QImage::Format_RGB32 || band.format() == QImage::Format_BGR888;
     if (band.width() != size_.width() || handed_ + band.height() > size_.height() ||
-        !(format_ == TileFormat::Bmp ? bitmap : band.format() == QImage::Format_RGBA8888)) {
+        !(format_ == TileFormat::Bmp ? bitmap
+                                     : band.format() == QImage::Format_RGBA8888 || band.format() == QImage::Format_ARGB32_Premultiplied)) {
         RaiseError(Err::InvalidCall);
     }
     const int top = handed_;

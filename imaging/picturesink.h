@@ -39,7 +39,8 @@ struct SinkOptions {
 
 // A picture file written a band of rows at a time, top to bottom, so that a big picture is
 // never held whole: a 24-bit bottom-up bitmap as SaveBitmapFile writes it (bands of RGB32 or
-// BGR888), or a PNG as EncodePng writes a big picture (bands of RGBA8888). Out of sight until
+// BGR888), or a PNG as EncodePng writes a big picture (bands of RGBA8888, or all of them
+// premultiplied ARGB32, made straight as they are compressed). Out of sight until
 // Commit puts it in place whole; nothing is left when it is dropped before. Failures name
 // the file.
 class PictureSink {

@@ -83,15 +83,16 @@ bool swizzleOpaqueRow(const QRgb* in, uchar* out, int width) {
 }
 }  // namespace
 
+void ToStraightRgbaRow(const QRgb* in, uchar* out, int width) {
+    if (!swizzleOpaqueRow(in, out, width)) {
+        const QImage row(reinterpret_cast<const uchar*>(in), width, 1, QImage::Format_ARGB32_Premultiplied);
+        std::memcpy(out, row.convertToFormat(QImage::Format_RGBA8888).constBits(), static_cast<std::size_t>(width) * 4);
+    }
+}
+
 void ToStraightRgba(const QImage& from, QImage& to) {
-    const int width = from.width();
     uchar* const target = to.bits();
     for (int y = 0; y < from.height(); ++y) {
-        const auto* in = reinterpret_cast<const QRgb*>(from.constScanLine(y));
-        uchar* out = target + to.bytesPerLine() * y;
-        if (!swizzleOpaqueRow(in, out, width)) {
-            const QImage row(reinterpret_cast<const uchar*>(in), width, 1, from.bytesPerLine(), from.format());
-            std::memcpy(out, row.convertToFormat(QImage::Format_RGBA8888).constBits(), static_cast<std::size_t>(width) * 4);
-        }
+        ToStraightRgbaRow(reinterpret_cast<const QRgb*>(from.constScanLine(y)), target + to.bytesPerLine() * y, from.width());
     }
 }

@@ -10,3 +10,5 @@ void CopyPixels(const QImage& from, int sx, int sy, QImage& to, int x, int y, in
 // QImage::convertToFormat gives: rows of opaque and clear pixels are swizzled here (no
 // division to do), a row with any other pixel is left to Qt, whose rounding it keeps.
 void ToStraightRgba(const QImage& from, QImage& to);
+// One such row of width pixels into out.
+void ToStraightRgbaRow(const QRgb* in, uchar* out, int width);

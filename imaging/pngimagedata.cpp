@@ -1,5 +1,6 @@
 #include "imaging/pngimagedata.h"
 
+#include "imaging/pixelcopy.h"
 #include "imaging/pngchunks.h"
 #include "runtime/helperqueue.h"
 #include "runtime/parallel.h"
@@ -88,9 +89,23 @@ void PngImageData::compress(Part& part) const {
     const std::size_t stride = rowBytes_ + 1;
     part.rawBytes = stride * static_cast<std::size_t>(part.count);
     uchar* const filtered = part.filtered.Room(part.rawBytes);
+    // Premultiplied rows are made straight RGBA here, on the helpers, a row at a time.
+    const bool premultiplied = part.image.format() == QImage::Format_ARGB32_Premultiplied;
+    thread_local std::vector<uchar> straight[2];
+    const auto rowOf = [&](const uchar* row, int slot) -> const uchar* {
+        if (!premultiplied || row == nullptr) {
+            return row;
+        }
+        straight[slot].resize(rowBytes_);
+        ToStraightRgbaRow(reinterpret_cast<const QRgb*>(row), straight[slot].data(), static_cast<int>(rowBytes_ / 4));
+        return straight[slot].data();
+    };
+    const uchar* prev = rowOf(part.above.empty() ? nullptr : part.above.data(), 1);
     for (int y = part.first; y < part.first + part.count; ++y) {
-        const uchar* prev = y > part.first ? part.image.constScanLine(y - 1) : part.above.empty() ? nullptr : part.above.data();
-        FilterRow(part.image.constScanLine(y), prev, rowBytes_, bpp_, adaptive_, filtered + stride * static_cast<std::size_t>(y - part.first));
+        const int slot = (y - part.first) % 2;
+        const uchar* row = rowOf(part.image.constScanLine(y), slot);
+        FilterRow(row, prev, rowBytes_, bpp_, adaptive_, filtered + stride * static_cast<std::size_t>(y - part.first));
+        prev = row;
     }
     part.adler = isal_adler32(1, filtered, part.rawBytes);
 
@@ -192,6 +207,11 @@ void PngImageData::Add(const QImage& band, const Sink& sink) {
     if (rows <= 0) {
         return;
     }
+    // Waiting rows and the row above are kept in the bands' format.
+    if (posted_ + static_cast<std::uint64_t>(waitingRows_) > 0 && band.format() != format_) {
+        RaiseError(Err::InvalidCall);
+    }
+    format_ = band.format();
     // The parts of the bands before this one, which the caller may use again once this returns.
     const std::uint64_t before = posted_;
     int first = 0;

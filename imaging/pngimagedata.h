@@ -27,7 +27,8 @@ public:
     // Takes bytes of the file, in order.
     using Sink = std::function<void(const char* data, std::size_t size)>;
 
-    // Rows of width pixels of the format (RGBA8888 or Indexed8), filtered as told.
+    // Rows of width pixels of the format (RGBA8888 or Indexed8), filtered as told. Bands of
+    // RGBA8888 may come premultiplied (ARGB32_Premultiplied) instead, all of them.
     PngImageData(int width, QImage::Format format, PngFilters filters);
     ~PngImageData();
     PngImageData(const PngImageData&) = delete;
@@ -57,6 +58,7 @@ private:
     int bpp_;
     bool adaptive_;
     int rowsPerPart_;
+    QImage::Format format_ = QImage::Format_Invalid;  // of the bands
     std::uint64_t posted_ = 0;   // parts handed to the helpers so far
     std::uint64_t written_ = 0;  // parts whose chunks went out
     std::uint32_t adler_ = 1;

@@ -380,11 +380,11 @@ void MapRenderer::DrawBands(int bandRows, const std::function<void(const QImage&
     if (p->wholeBands || scaleX_ != 1.0 || scaleY_ != 1.0) {
         bandRows = std::max(1, size_.height());
     }
-    // One band's memory for all: new memory costs the kernel's clearing of every page.
+    // A band's memory again where nobody holds it still (a writer may, until it is written).
     QImage band;
     for (int top = 0; top < size_.height(); top += bandRows) {
         const int rows = std::min(bandRows, size_.height() - top);
-        if (band.height() != rows) {
+        if (band.height() != rows || !band.isDetached()) {
             band = QImage(size_.width(), rows, QImage::Format_ARGB32_Premultiplied);
         }
         if (band.isNull()) {
