@@ -135,19 +135,23 @@ void PngImageData::compress(Part& part) const {
     part.chunkBytes = closeChunk(chunk, lead + stream.total_out);
 }
 
-void PngImageData::post(QImage image, int first, int count, const uchar* above, const Sink& sink) {
+void PngImageData::post(QImage image, int first, int count, const uchar* above) {
     // Two parts a helper at most, compressing or done and waiting their turn: the memory of
     // a part is three times its rows.
     const std::uint64_t most = 2 * static_cast<std::uint64_t>(std::max(1, WorkerCount()));
-    if (posted_ - written_ >= most) {
-        writeUpTo(posted_ - most + 1, sink);
+    if (posted_ >= most) {
+        waitFor(posted_ - most + 1);
     }
     std::unique_ptr<Part> part;
-    if (spare_.empty()) {
+    {
+        const std::lock_guard<std::mutex> hold(lock_);
+        if (!spare_.empty()) {
+            part = std::move(spare_.back());
+            spare_.pop_back();
+        }
+    }
+    if (!part) {
         part = std::make_unique<Part>();
-    } else {
-        part = std::move(spare_.back());
-        spare_.pop_back();
     }
     part->image = std::move(image);
     part->first = first;
@@ -174,7 +178,7 @@ void PngImageData::post(QImage image, int first, int count, const uchar* above, 
             job->failure = failure;
             job->done = true;
         }
-        done_.notify_all();
+        writeDone();
     };
     if (helpers_) {
         helpers_->Post(run);
@@ -183,22 +187,44 @@ void PngImageData::post(QImage image, int first, int count, const uchar* above, 
     }
 }
 
-void PngImageData::writeUpTo(std::uint64_t mark, const Sink& sink) {
+void PngImageData::writeDone() {
     std::unique_lock<std::mutex> hold(lock_);
-    while (written_ < mark) {
-        done_.wait(hold, [&] { return parts_.front()->done; });
+    // One thread writes at a time, every part done in order; the others go back to work.
+    if (writing_) {
+        return;
+    }
+    writing_ = true;
+    while (!failure_ && !parts_.empty() && parts_.front()->done) {
         std::unique_ptr<Part> part = std::move(parts_.front());
         parts_.pop_front();
         hold.unlock();
-        // A failed part stays out of the spares: nothing after it is written.
-        if (part->failure) {
-            std::rethrow_exception(part->failure);
+        std::exception_ptr failure = part->failure;
+        if (!failure) {
+            try {
+                adler_ = static_cast<std::uint32_t>(adler32_combine(adler_, part->adler, static_cast<z_off_t>(part->rawBytes)));
+                sink_(reinterpret_cast<const char*>(part->chunk.bytes.get()), part->chunkBytes);
+            } catch (...) {
+                failure = std::current_exception();
+            }
         }
-        adler_ = static_cast<std::uint32_t>(adler32_combine(adler_, part->adler, static_cast<z_off_t>(part->rawBytes)));
-        sink(reinterpret_cast<const char*>(part->chunk.bytes.get()), part->chunkBytes);
+        hold.lock();
+        // Nothing after a failure is written.
+        if (failure) {
+            failure_ = failure;
+        }
         ++written_;
         spare_.push_back(std::move(part));
-        hold.lock();
+    }
+    writing_ = false;
+    hold.unlock();
+    done_.notify_all();
+}
+
+void PngImageData::waitFor(std::uint64_t mark) {
+    std::unique_lock<std::mutex> hold(lock_);
+    done_.wait(hold, [&] { return failure_ || (written_ >= mark && !writing_); });
+    if (failure_) {
+        std::rethrow_exception(failure_);
     }
 }
 
@@ -206,6 +232,9 @@ void PngImageData::Add(const QImage& band, const Sink& sink) {
     const int rows = band.height();
     if (rows <= 0) {
         return;
+    }
+    if (posted_ == 0 && waitingRows_ == 0) {
+        sink_ = sink;  // before any helper may call it
     }
     // Waiting rows and the row above are kept in the bands' format.
     if (posted_ + static_cast<std::uint64_t>(waitingRows_) > 0 && band.format() != format_) {
@@ -222,14 +251,14 @@ void PngImageData::Add(const QImage& band, const Sink& sink) {
         }
         waitingRows_ += first;
         if (waitingRows_ == rowsPerPart_) {
-            post(std::move(waiting_), 0, rowsPerPart_, lastRow_.empty() ? nullptr : lastRow_.data(), sink);
+            post(std::move(waiting_), 0, rowsPerPart_, lastRow_.empty() ? nullptr : lastRow_.data());
             waiting_ = QImage();
             waitingRows_ = 0;
         }
     }
     for (; rows - first >= rowsPerPart_; first += rowsPerPart_) {
         const uchar* above = first > 0 ? band.constScanLine(first - 1) : lastRow_.empty() ? nullptr : lastRow_.data();
-        post(band, first, rowsPerPart_, above, sink);
+        post(band, first, rowsPerPart_, above);
     }
     if (first < rows) {
         if (waitingRows_ == 0) {
@@ -253,16 +282,19 @@ void PngImageData::Add(const QImage& band, const Sink& sink) {
         const uchar* row = band.constScanLine(rows - 1);
         lastRow_.assign(row, row + rowBytes_);
     }
-    writeUpTo(before, sink);
+    waitFor(before);
 }
 
 void PngImageData::Finish(const Sink& sink) {
+    if (posted_ == 0) {
+        sink_ = sink;
+    }
     if (waitingRows_ > 0) {
-        post(std::move(waiting_), 0, waitingRows_, lastRow_.empty() ? nullptr : lastRow_.data(), sink);
+        post(std::move(waiting_), 0, waitingRows_, lastRow_.empty() ? nullptr : lastRow_.data());
         waiting_ = QImage();
         waitingRows_ = 0;
     }
-    writeUpTo(posted_, sink);
+    waitFor(posted_);
     // After a header where no rows came; then an empty final block of fixed codes, and the sum.
     std::vector<uchar> chunk(8 + 2 + 2 + 4 + 4);
     std::size_t at = 8;

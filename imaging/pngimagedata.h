@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -38,10 +39,11 @@ public:
     // where they are, the rest of a band is copied to wait for the next.
     static int PartRows(int width, QImage::Format format);
 
-    // Takes band, the next rows of the picture, to be compressed on the helpers, and hands
-    // sink the chunks of the parts compressed so far, in order. On return the bands before
+    // Takes band, the next rows of the picture, to be compressed on the helpers, whose parts
+    // sink takes in order as they are done, on the helper that finished the part or here.
+    // sink is the same for every call, and stays until Finish. On return the bands before
     // this one are done with: the caller may draw into them again. Raises 7 when memory runs
-    // out, and what sink raises.
+    // out, and what sink raised.
     void Add(const QImage& band, const Sink& sink);
     // The chunks of every part still to come, and the last chunk: the stream's end and its
     // checksum.
@@ -49,10 +51,12 @@ public:
 
 private:
     struct Part;
-    void post(QImage image, int first, int count, const uchar* above, const Sink& sink);
+    void post(QImage image, int first, int count, const uchar* above);
     void compress(Part& part) const;
-    // Hands out the parts done, in order, waiting for all of them up to the (band) mark.
-    void writeUpTo(std::uint64_t mark, const Sink& sink);
+    // Hands the parts done to the sink, in order, unless another thread does.
+    void writeDone();
+    // Waits until the parts below mark went out; raises the first failure.
+    void waitFor(std::uint64_t mark);
 
     std::size_t rowBytes_;
     int bpp_;
@@ -60,14 +64,17 @@ private:
     int rowsPerPart_;
     QImage::Format format_ = QImage::Format_Invalid;  // of the bands
     std::uint64_t posted_ = 0;   // parts handed to the helpers so far
-    std::uint64_t written_ = 0;  // parts whose chunks went out
-    std::uint32_t adler_ = 1;
+    std::uint64_t written_ = 0;  // parts whose chunks went out (or failed), under lock_
+    std::uint32_t adler_ = 1;    // of the parts written, by the writing thread
     std::vector<uchar> lastRow_;  // the last row given, above the next part's first
     QImage waiting_;              // rows of a part not yet full, at its top
     int waitingRows_ = 0;
 
+    Sink sink_;
     std::mutex lock_;
     std::condition_variable done_;
+    bool writing_ = false;         // a thread is handing parts to the sink
+    std::exception_ptr failure_;  // of a part or the sink: nothing after it is written
     std::deque<std::unique_ptr<Part>> parts_;  // posted and not yet written, in order
     std::vector<std::unique_ptr<Part>> spare_;  // written parts, whose buffers serve again
     std::unique_ptr<HelperQueue> helpers_;     // last: stopped before the parts go
