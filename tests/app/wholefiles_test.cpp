@@ -251,16 +251,32 @@ TEST_F(WholeFiles, SourceThatShrinksWhileReadIsNoCrash) {
     }
 }
 
-// A file size limit is a full disk: reported, logged, and no sheet left.
+// A file size limit is a full disk: reported, logged, and no sheet left; for a big PNG too,
+// whose parts are written by the helpers that compress them.
 TEST_F(WholeFiles, FileSizeLimitIsDiskFull) {
     ASSERT_EQ(Run({"split", folder_.File("big.bmp"), folder_.File("tiles"), "-q"}).status, 0);
-    const Result result = RunWrapped({"sh", "-c", "ulimit -f 40; exec \"$0\" \"$@\""},
-                                     {"compile", folder_.File("tiles"), folder_.File("tiles"), "--width", "30"});
-    EXPECT_EQ(result.status, 1);
-    EXPECT_TRUE(result.err.startsWith("tilvex: " + folder_.File("tiles/Tiles.bmp") + ": error 61: Disk full"))
-        << result.err.toStdString();
-    EXPECT_EQ(LogEntries(), 1);
-    EXPECT_FALSE(QFileInfo::exists(folder_.File("tiles/Tiles.bmp")));
+    QImage noise(1024, 1024, QImage::Format_RGBA8888);
+    for (int y = 0; y < noise.height(); ++y) {
+        for (int x = 0; x < 4 * noise.width(); ++x) {
+            noise.scanLine(y)[x] = static_cast<uchar>((x * 7919 + y * 104729) >> 3);
+        }
+    }
+    ASSERT_TRUE(noise.save(folder_.File("noise.png")));
+    const struct {
+        QStringList arguments;
+        QString written;
+    } cases[] = {
+        {{"compile", folder_.File("tiles"), folder_.File("tiles"), "--width", "30"}, folder_.File("tiles/Tiles.bmp")},
+        {{"extrude", folder_.File("noise.png"), folder_.File("out.png"), "--tile", "16"}, folder_.File("out.png")},
+    };
+    int logged = 0;
+    for (const auto& c : cases) {
+        const Result result = RunWrapped({"sh", "-c", "ulimit -f 40; exec \"$0\" \"$@\""}, c.arguments);
+        EXPECT_EQ(result.status, 1);
+        EXPECT_TRUE(result.err.startsWith("tilvex: " + c.written + ": error 61: Disk full")) << result.err.toStdString();
+        EXPECT_EQ(LogEntries(), ++logged);
+        EXPECT_FALSE(QFileInfo::exists(c.written));
+    }
 }
 
 // Memory that runs out is "Out of memory", wherever it runs out; a file refused for its header
