@@ -52,9 +52,10 @@ public:
     PictureSink(const PictureSink&) = delete;
     PictureSink& operator=(const PictureSink&) = delete;
 
-    // The next rows of the picture (the band's width is the picture's). A PNG's band, and
-    // any band in the background, is held until the next call: drawn into meanwhile, a
-    // QImage is copied, and the pixels of a view must stay untouched.
+    // The next rows of the picture (the band's width is the picture's). A band in the
+    // background is held until the next call, a PNG's band until it is compressed: drawn
+    // into meanwhile, a QImage is copied, and the pixels of a view must stay untouched until
+    // Commit.
     void WriteRows(const QImage& band);
     // Waits for the last band, then raises the first failure or puts the file in place.
     void Commit();

@@ -241,8 +241,6 @@ void PngImageData::Add(const QImage& band, const Sink& sink) {
         RaiseError(Err::InvalidCall);
     }
     format_ = band.format();
-    // The parts of the bands before this one, which the caller may use again once this returns.
-    const std::uint64_t before = posted_;
     int first = 0;
     if (waitingRows_ > 0) {
         first = std::min(rowsPerPart_ - waitingRows_, rows);
@@ -282,7 +280,6 @@ void PngImageData::Add(const QImage& band, const Sink& sink) {
         const uchar* row = band.constScanLine(rows - 1);
         lastRow_.assign(row, row + rowBytes_);
     }
-    waitFor(before);
 }
 
 void PngImageData::Finish(const Sink& sink) {

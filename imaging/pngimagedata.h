@@ -41,9 +41,10 @@ public:
 
     // Takes band, the next rows of the picture, to be compressed on the helpers, whose parts
     // sink takes in order as they are done, on the helper that finished the part or here.
-    // sink is the same for every call, and stays until Finish. On return the bands before
-    // this one are done with: the caller may draw into them again. Raises 7 when memory runs
-    // out, and what sink raised.
+    // sink is the same for every call, and stays until Finish. The band is held until its
+    // parts are compressed: drawn into meanwhile, a QImage is copied, and the pixels of a view
+    // must stay untouched until Finish. Waits while a few parts a helper are not yet written;
+    // raises 7 when memory runs out, and what sink raised.
     void Add(const QImage& band, const Sink& sink);
     // The chunks of every part still to come, and the last chunk: the stream's end and its
     // checksum.
