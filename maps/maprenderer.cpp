@@ -152,7 +152,7 @@ void drawLayers(const TiledMap& map_, const MapGeometry& geometry, QImage& band,
                     }
                     // At whole pixels the sum is exact, so the tile lands where TileTarget puts it.
                     if (place.blendable && whole(cell.bottomLeft) && whole(place.offset)) {
-                        canvas.Blend(*place.image, (cell.bottomLeft + place.offset).toPoint() + shift, drawn.opacity, place.opaque);
+                        canvas.Blend(place.pixels, (cell.bottomLeft + place.offset).toPoint() + shift, drawn.opacity, place.opaque);
                         return;
                     }
                 }

@@ -12,12 +12,23 @@
 bool Opaque(const QImage& picture);
 void BlendPremultiplied(QImage& canvas, const QImage& picture, QPoint at, double opacity);
 
+// A picture's pixels as the blend reads them, taken once for a picture blended often: its
+// rows are null where it is not premultiplied ARGB32.
+struct BlendSource {
+    const uchar* bits = nullptr;
+    qsizetype line = 0;
+    int width = 0;
+    int height = 0;
+};
+BlendSource BlendSourceOf(const QImage& picture);
+
 // The same for many pictures over one canvas, which must not be copied or resized meanwhile.
 class PremultipliedCanvas {
 public:
     explicit PremultipliedCanvas(QImage& canvas);
     // opaque says every pixel of the picture is (then at full opacity its rows are copied).
     void Blend(const QImage& picture, QPoint at, double opacity, bool opaque = false);
+    void Blend(const BlendSource& picture, QPoint at, double opacity, bool opaque = false);
 
 private:
     uchar* bits_ = nullptr;  // null where the canvas is not premultiplied ARGB32

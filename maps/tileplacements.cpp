@@ -23,6 +23,9 @@ TilePlacements::Placement TilePlacements::make(std::uint32_t gid, QRgb tint) {
     placement.size = target.size();
     placement.blendable = target.size() == QSizeF(image.size()) && image.format() == QImage::Format_ARGB32_Premultiplied;
     placement.opaque = Opaque(image);
+    if (placement.blendable) {
+        placement.pixels = BlendSourceOf(image);
+    }
     return placement;
 }
 

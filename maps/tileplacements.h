@@ -1,5 +1,7 @@
 #pragma once
 
+#include "maps/tileblend.h"
+
 #include "maps/tileimages.h"
 #include "tiled/tiledmodel.h"
 
@@ -21,6 +23,7 @@ public:
         QSizeF size;                    // the box the picture is drawn into
         bool blendable = false;         // premultiplied ARGB32 drawn at its own size, as BlendPremultiplied takes it
         bool opaque = false;            // every pixel of it
+        BlendSource pixels;             // of the image, where blendable
     };
 
     TilePlacements(const TiledMap& map, TileImages& tiles) : map_(map), tiles_(tiles) {}
