@@ -7,6 +7,9 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#endif
 
 void CopyPixels(const QImage& from, int sx, int sy, QImage& to, int x, int y, int w, int h) {
     if (w <= 0 || h <= 0) {
@@ -51,9 +54,37 @@ inline std::uint32_t swizzled(QRgb p) {
 #endif
 }
 
+#if defined(__x86_64__) && defined(__GNUC__)
+// Eight pixels a step where the processor has AVX2: a byte shuffle swizzles them. The pixels
+// done, or fewer where a pixel is neither opaque nor clear (the caller then sees it).
+__attribute__((target("avx2"))) int swizzleOpaqueAvx2(const QRgb* in, uchar* out, int width) {
+    const __m256i alphas = _mm256_set1_epi32(static_cast<int>(0xFF000000u));
+    const __m256i order = _mm256_setr_epi8(2, 1, 0, 3, 6, 5, 4, 7, 10, 9, 8, 11, 14, 13, 12, 15, 2, 1, 0, 3, 6, 5, 4, 7, 10, 9, 8,
+                                           11, 14, 13, 12, 15);
+    int i = 0;
+    for (; i + 8 <= width; i += 8) {
+        const __m256i p = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + i));
+        const __m256i alpha = _mm256_and_si256(p, alphas);
+        const __m256i opaque = _mm256_cmpeq_epi32(alpha, alphas);
+        const __m256i clear = _mm256_cmpeq_epi32(alpha, _mm256_setzero_si256());
+        if (_mm256_movemask_epi8(_mm256_or_si256(opaque, clear)) != -1) {
+            break;
+        }
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 4 * i), _mm256_and_si256(_mm256_shuffle_epi8(p, order), opaque));
+    }
+    return i;
+}
+const bool avx2 = __builtin_cpu_supports("avx2");
+#endif
+
 // The row swizzled into out, or false where a pixel is neither opaque nor clear.
 bool swizzleOpaqueRow(const QRgb* in, uchar* out, int width) {
     int i = 0;
+#if defined(__x86_64__) && defined(__GNUC__)
+    if (avx2) {
+        i = swizzleOpaqueAvx2(in, out, width);
+    }
+#endif
 #if defined(__SSE2__) && Q_BYTE_ORDER == Q_LITTLE_ENDIAN
     const __m128i alphas = _mm_set1_epi32(static_cast<int>(0xFF000000u));
     const __m128i kept = _mm_set1_epi32(static_cast<int>(0xFF00FF00u));

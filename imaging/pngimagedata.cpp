@@ -100,8 +100,16 @@ void PngImageData::compress(Part& part) const {
         ToStraightRgbaRow(reinterpret_cast<const QRgb*>(row), straight[slot].data(), static_cast<int>(rowBytes_ / 4));
         return straight[slot].data();
     };
+    if (premultiplied && !adaptive_) {
+        // Unfiltered, each row is made straight where deflate takes it.
+        for (int y = part.first; y < part.first + part.count; ++y) {
+            uchar* out = filtered + stride * static_cast<std::size_t>(y - part.first);
+            out[0] = 0;
+            ToStraightRgbaRow(reinterpret_cast<const QRgb*>(part.image.constScanLine(y)), out + 1, static_cast<int>(rowBytes_ / 4));
+        }
+    }
     const uchar* prev = rowOf(part.above.empty() ? nullptr : part.above.data(), 1);
-    for (int y = part.first; y < part.first + part.count; ++y) {
+    for (int y = part.first; y < part.first + part.count && (adaptive_ || !premultiplied); ++y) {
         const int slot = (y - part.first) % 2;
         const uchar* row = rowOf(part.image.constScanLine(y), slot);
         FilterRow(row, prev, rowBytes_, bpp_, adaptive_, filtered + stride * static_cast<std::size_t>(y - part.first));
