@@ -1,6 +1,8 @@
 #include "imaging/pngrows.h"
 
 #include "imaging/pngunfilter.h"
+#include "runtime/helperqueue.h"
+#include "runtime/parallel.h"
 #include "runtime/runtimeerror.h"
 
 #include <isa-l/igzip_lib.h>
@@ -38,9 +40,16 @@ struct PngRows::Stream {
     inflate_state state {};
     std::size_t span = 0;  // the next IDAT chunk to feed
     bool started = false;
-    // Rows inflated, kept from band to band: a band is read on a new thread each time, whose
-    // own memory would be new pages to clear.
-    std::vector<unsigned char> filtered;
+    // Rows inflated, in two buffers that take turns: one is unfiltered while a helper inflates
+    // the next rows into the other. Kept from band to band: a band is read on a new thread
+    // each time, whose own memory would be new pages to clear.
+    std::vector<unsigned char> filtered[2];
+    int rows[2] = {0, 0};
+    int current = 0;     // the buffer being unfiltered
+    int used = 0;        // its rows unfiltered
+    int inflated = 0;    // rows inflated, or being inflated ahead
+    bool ahead = false;  // the other buffer is being filled
+    std::unique_ptr<HelperQueue> helper;  // last: stopped before the buffers go
 };
 
 PngRows::PngRows(const unsigned char* bytes, std::size_t size, int width, int height, int channels)
@@ -265,15 +274,42 @@ void PngRows::Read(QImage& into, int count) {
     row_.resize(rowBytes_);
     if (!stream_) {
         startStream();
+        // Inflating is one chain and unfiltering another: on two threads they overlap.
+        if (WorkerCount() > 1 && !InsideParallelFor()) {
+            stream_->helper = std::make_unique<HelperQueue>(1);
+        }
     }
-    std::vector<unsigned char>& filtered = stream_->filtered;
+    Stream& s = *stream_;
     const std::size_t stride = rowBytes_ + 1;
     const int band = static_cast<int>(std::max<std::size_t>(1, BandBytes / stride));
+    const auto fill = [this, &s, stride](int slot, int rows) {
+        s.filtered[slot].resize(stride * static_cast<std::size_t>(rows));
+        inflateRows(s.filtered[slot].data(), s.filtered[slot].size());
+    };
     for (int done = 0; done < count;) {
-        const int rows = std::min(band, count - done);
-        filtered.resize(stride * static_cast<std::size_t>(rows));
-        inflateRows(filtered.data(), filtered.size());
-        unfilter(filtered.data(), rows, into, done);
+        if (s.used == s.rows[s.current]) {
+            if (s.ahead) {
+                s.ahead = false;
+                s.helper->Wait();
+                s.current = 1 - s.current;
+            } else {
+                s.rows[s.current] = std::min(band, height_ - s.inflated);
+                s.inflated += s.rows[s.current];
+                fill(s.current, s.rows[s.current]);
+            }
+            s.used = 0;
+            // The rows after these, inflated while these are unfiltered and used.
+            if (s.helper && s.inflated < height_) {
+                const int next = 1 - s.current;
+                s.rows[next] = std::min(band, height_ - s.inflated);
+                s.inflated += s.rows[next];
+                s.ahead = true;
+                s.helper->Post([fill, next, rows = s.rows[next]] { fill(next, rows); });
+            }
+        }
+        const int rows = std::min(count - done, s.rows[s.current] - s.used);
+        unfilter(s.filtered[s.current].data() + stride * static_cast<std::size_t>(s.used), rows, into, done);
+        s.used += rows;
         done += rows;
     }
     if (rowsRead_ == height_) {
