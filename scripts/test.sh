@@ -31,9 +31,11 @@ echo "== tests (sanitizer build)"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-asan --output-on-failure --parallel "$jobs" --timeout 600
 echo "== tests (thread sanitizer build)"
-# Tests that start Pillow or Tiled fork once the decoders' threads have run.
+# Tests that start Pillow (its files read back) leave the sanitizer blind to the locks the
+# process takes after Qt started the child, so it reports races of well-locked code; they run
+# in the other two builds, not here.
 TSAN_OPTIONS="halt_on_error=1 exitcode=66 die_after_fork=0 suppressions=$PWD/tests/tsan/qt.supp" \
-  bash -c 'for t in runtime imaging surfaces sheets tiled maps; do build-tsan/tests/${t}_tests || exit; done'
+  bash -c 'for t in runtime imaging surfaces sheets tiled maps; do build-tsan/tests/${t}_tests --gtest_filter="-*Pillow*" || exit; done'
 bash tests/tsan/parallel.sh build-tsan
 
 if [ -x fuzz/run.sh ] || [ -f fuzz/run.sh ]; then
