@@ -94,6 +94,16 @@ void PngRows::unfilter(const unsigned char* filtered, int count, QImage& into, i
     for (int y = 0; y < count; ++y) {
         const unsigned char* in = filtered + stride * static_cast<std::size_t>(y);
         uchar* out = into.scanLine(firstRow + y);
+        if (channels_ == 4 && y + 3 < count && in[0] == 4 && in[stride] == 4 && in[2 * stride] == 4 && in[3 * stride] == 4) {
+            const unsigned char* const rows[4] = {in + 1, in + stride + 1, in + 2 * stride + 1, in + 3 * stride + 1};
+            uchar* const outs[4] = {out, into.scanLine(firstRow + y + 1), into.scanLine(firstRow + y + 2), into.scanLine(firstRow + y + 3)};
+            if (UnfilterPaethQuad(rows, outs, prev, rowBytes_)) {
+                prev = outs[3];
+                rowsRead_ += 4;
+                y += 3;
+                continue;
+            }
+        }
         if (channels_ == 4 && y + 1 < count && in[0] == 4 && in[stride] == 4) {
             // Paeth, nearly every row of a sheet with gradients, a pair at a time.
             uchar* next = into.scanLine(firstRow + y + 1);

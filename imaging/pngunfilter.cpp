@@ -193,3 +193,83 @@ void UnfilterPaethPair(const uchar* in0, const uchar* in1, uchar* out0, uchar* o
     UnfilterRow(4, in1, out1, out0, n, 4);
 #endif
 }
+
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+namespace {
+#define TILVEX_AVX2 __attribute__((target("avx2")))
+// Paeth16 on 16 lanes.
+TILVEX_AVX2 inline __m256i paeth16x16(__m256i a, __m256i b, __m256i c) {
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i bc = _mm256_sub_epi16(b, c);
+    const __m256i ac = _mm256_sub_epi16(a, c);
+    const __m256i abc = _mm256_add_epi16(ac, bc);
+    const __m256i pa = _mm256_max_epi16(bc, _mm256_sub_epi16(zero, bc));
+    const __m256i pb = _mm256_max_epi16(ac, _mm256_sub_epi16(zero, ac));
+    const __m256i pc = _mm256_max_epi16(abc, _mm256_sub_epi16(zero, abc));
+    const __m256i bOrC = _mm256_blendv_epi8(b, c, _mm256_cmpgt_epi16(pb, pc));
+    return _mm256_blendv_epi8(a, bOrC, _mm256_cmpgt_epi16(pa, _mm256_min_epi16(pb, pc)));
+}
+
+TILVEX_AVX2 inline std::uint32_t pixelAt(const uchar* row, std::size_t i) {
+    std::uint32_t p;
+    std::memcpy(&p, row + 4 * i, 4);
+    return p;
+}
+
+// Quarter k of the registers holds row k's pixel i - k, channels widened to 16 bits. A row
+// not yet begun sees only zeros, so its quarter stays zero, its left and upper-left pixels
+// none when it begins; the quarters of rows ended are left unstored.
+TILVEX_AVX2 void paethQuad(const uchar* const in[4], uchar* const out[4], const uchar* prev, std::size_t width) {
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i low = _mm256_set1_epi16(0xFF);
+    __m256i a = zero, c = zero, d = zero;
+    for (std::size_t i = 0; i < width + 3; ++i) {
+        std::uint32_t x[4] = {0, 0, 0, 0};
+        bool inside[4];
+        for (int k = 0; k < 4; ++k) {
+            inside[k] = i >= static_cast<std::size_t>(k) && i - static_cast<std::size_t>(k) < width;
+            if (inside[k]) {
+                x[k] = pixelAt(in[k], i - static_cast<std::size_t>(k));
+            }
+        }
+        const __m256i x16 = _mm256_cvtepu8_epi16(_mm_setr_epi32(static_cast<int>(x[0]), static_cast<int>(x[1]), static_cast<int>(x[2]),
+                                                                static_cast<int>(x[3])));
+        const __m256i above = _mm256_cvtepu8_epi16(_mm_cvtsi32_si128(inside[0] ? static_cast<int>(pixelAt(prev, i)) : 0));
+        // Above row k's pixel is row k - 1's, decoded a step before in the quarter below.
+        const __m256i b = _mm256_blend_epi32(_mm256_permute4x64_epi64(d, 0x90), above, 0x03);
+        d = _mm256_and_si256(_mm256_add_epi16(x16, paeth16x16(a, b, c)), low);
+        const __m256i bytes = _mm256_packus_epi16(d, zero);
+        const std::uint32_t decoded[4] = {static_cast<std::uint32_t>(_mm256_extract_epi32(bytes, 0)),
+                                          static_cast<std::uint32_t>(_mm256_extract_epi32(bytes, 1)),
+                                          static_cast<std::uint32_t>(_mm256_extract_epi32(bytes, 4)),
+                                          static_cast<std::uint32_t>(_mm256_extract_epi32(bytes, 5))};
+        for (int k = 0; k < 4; ++k) {
+            if (inside[k]) {
+                std::memcpy(out[k] + 4 * (i - static_cast<std::size_t>(k)), &decoded[k], 4);
+            }
+        }
+        a = d;
+        c = b;
+    }
+}
+const bool avx2 = __builtin_cpu_supports("avx2");
+}  // namespace
+
+bool UnfilterPaethQuad(const unsigned char* const in[4], unsigned char* const out[4], const unsigned char* prev, std::size_t n) {
+    if (!avx2 || n % 4 != 0 || n < 16) {
+        return false;
+    }
+    if (prev == nullptr) {
+        thread_local std::vector<uchar> zeros;
+        if (zeros.size() < n) {
+            zeros.assign(n, 0);
+        }
+        prev = zeros.data();
+    }
+    paethQuad(in, out, prev, n / 4);
+    return true;
+}
+#else
+bool UnfilterPaethQuad(const unsigned char* const*, unsigned char* const*, const unsigned char*, std::size_t) { return false; }
+#endif
