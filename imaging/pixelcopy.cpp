@@ -7,9 +7,7 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
-#if defined(__x86_64__) && defined(__GNUC__)
-#include <immintrin.h>
-#endif
+#include "imaging/vectorunits.h"
 
 void CopyPixels(const QImage& from, int sx, int sy, QImage& to, int x, int y, int w, int h) {
     if (w <= 0 || h <= 0) {
@@ -54,10 +52,10 @@ inline std::uint32_t swizzled(QRgb p) {
 #endif
 }
 
-#if defined(__x86_64__) && defined(__GNUC__)
+#if defined(TILVEX_AVX2_PATHS)
 // Eight pixels a step where the processor has AVX2: a byte shuffle swizzles them. The pixels
 // done, or fewer where a pixel is neither opaque nor clear (the caller then sees it).
-__attribute__((target("avx2"))) int swizzleOpaqueAvx2(const QRgb* in, uchar* out, int width) {
+TILVEX_AVX2 int swizzleOpaqueAvx2(const QRgb* in, uchar* out, int width) {
     const __m256i alphas = _mm256_set1_epi32(static_cast<int>(0xFF000000u));
     const __m256i order = _mm256_setr_epi8(2, 1, 0, 3, 6, 5, 4, 7, 10, 9, 8, 11, 14, 13, 12, 15, 2, 1, 0, 3, 6, 5, 4, 7, 10, 9, 8,
                                            11, 14, 13, 12, 15);
@@ -74,14 +72,13 @@ __attribute__((target("avx2"))) int swizzleOpaqueAvx2(const QRgb* in, uchar* out
     }
     return i;
 }
-const bool avx2 = __builtin_cpu_supports("avx2");
 #endif
 
 // The row swizzled into out, or false where a pixel is neither opaque nor clear.
 bool swizzleOpaqueRow(const QRgb* in, uchar* out, int width) {
     int i = 0;
-#if defined(__x86_64__) && defined(__GNUC__)
-    if (avx2) {
+#if defined(TILVEX_AVX2_PATHS)
+    if (HasAvx2()) {
         i = swizzleOpaqueAvx2(in, out, width);
     }
 #endif

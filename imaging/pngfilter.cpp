@@ -123,24 +123,11 @@ std::size_t sumsOfFour(const uchar* row, const uchar* prev, std::size_t n, unsig
 }  // namespace
 #endif
 
-#if defined(__x86_64__) && defined(__GNUC__)
-#include <immintrin.h>
-#define TILVEX_AVX2 __attribute__((target("avx2")))
+#if defined(TILVEX_AVX2_PATHS)
 namespace {
 // The same as sumsOfFour, 32 bytes at a time, for processors that have AVX2: twice the bytes
 // a step, the same bytes out.
 TILVEX_AVX2 inline __m256i absSigned32(__m256i v) { return _mm256_min_epu8(v, _mm256_sub_epi8(_mm256_setzero_si256(), v)); }
-
-TILVEX_AVX2 inline __m256i paeth32(__m256i a, __m256i b, __m256i c) {
-    const __m256i pa = _mm256_sub_epi8(_mm256_max_epu8(b, c), _mm256_min_epu8(b, c));
-    const __m256i pb = _mm256_sub_epi8(_mm256_max_epu8(a, c), _mm256_min_epu8(a, c));
-    const __m256i apart = _mm256_xor_si256(_mm256_cmpeq_epi8(_mm256_max_epu8(a, c), a), _mm256_cmpeq_epi8(_mm256_max_epu8(b, c), b));
-    const __m256i difference = _mm256_sub_epi8(_mm256_max_epu8(pa, pb), _mm256_min_epu8(pa, pb));
-    const __m256i pc = _mm256_blendv_epi8(_mm256_adds_epu8(pa, pb), difference, apart);
-    const __m256i takeA = _mm256_and_si256(_mm256_cmpeq_epi8(_mm256_min_epu8(pa, pb), pa), _mm256_cmpeq_epi8(_mm256_min_epu8(pa, pc), pa));
-    const __m256i takeB = _mm256_cmpeq_epi8(_mm256_min_epu8(pb, pc), pb);
-    return _mm256_blendv_epi8(_mm256_blendv_epi8(c, b, takeB), a, takeA);
-}
 
 TILVEX_AVX2 std::size_t sumsOfFourAvx2(const uchar* row, const uchar* prev, std::size_t n, unsigned sums[5], uchar* filtered) {
     const __m256i zero = _mm256_setzero_si256();
@@ -158,7 +145,7 @@ TILVEX_AVX2 std::size_t sumsOfFourAvx2(const uchar* row, const uchar* prev, std:
         const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(left));
         const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(upLeft));
         const __m256i average = _mm256_sub_epi8(_mm256_avg_epu8(a, b), _mm256_and_si256(_mm256_xor_si256(a, b), _mm256_set1_epi8(1)));
-        const __m256i f[4] = {_mm256_sub_epi8(x, a), _mm256_sub_epi8(x, b), _mm256_sub_epi8(x, average), _mm256_sub_epi8(x, paeth32(a, b, c))};
+        const __m256i f[4] = {_mm256_sub_epi8(x, a), _mm256_sub_epi8(x, b), _mm256_sub_epi8(x, average), _mm256_sub_epi8(x, PaethPredict32(a, b, c))};
         acc[0] = _mm256_add_epi64(acc[0], _mm256_sad_epu8(absSigned32(x), zero));
         for (int k = 0; k < 4; ++k) {
             acc[k + 1] = _mm256_add_epi64(acc[k + 1], _mm256_sad_epu8(absSigned32(f[k]), zero));
@@ -173,10 +160,10 @@ TILVEX_AVX2 std::size_t sumsOfFourAvx2(const uchar* row, const uchar* prev, std:
     return i;
 }
 
-bool avx2 = __builtin_cpu_supports("avx2");
+bool avx2 = HasAvx2();
 }  // namespace
 
-void UseAvx2Filters(bool use) { avx2 = use && __builtin_cpu_supports("avx2"); }
+void UseAvx2Filters(bool use) { avx2 = use && HasAvx2(); }
 #else
 void UseAvx2Filters(bool) {}
 #endif
@@ -226,7 +213,7 @@ void FilterRow(const uchar* row, const uchar* prev, std::size_t n, int bpp, bool
     filtered.resize(4 * n);
     unsigned sums[5] = {0, 0, 0, 0, 0};
     std::size_t done = 0;
-#if defined(__x86_64__) && defined(__GNUC__)
+#if defined(TILVEX_AVX2_PATHS)
     if (b == 4 && avx2) {
         done = sumsOfFourAvx2(row, prev, n, sums, filtered.data());
     } else

@@ -2,6 +2,8 @@
 
 // The vector forms of PNG's predictors, shared by the filters of the writer and the reader.
 // SSE2 is in every x86-64; elsewhere the callers use their loops of bytes.
+#include "imaging/vectorunits.h"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 
@@ -43,5 +45,32 @@ inline __m128i PaethPredict(__m128i a, __m128i b, __m128i c) {
     const __m128i takeB = _mm_cmpeq_epi8(_mm_min_epu8(pb, pc), pb);
     const __m128i bOrC = _mm_or_si128(_mm_and_si128(takeB, b), _mm_andnot_si128(takeB, c));
     return _mm_or_si128(_mm_and_si128(takeA, a), _mm_andnot_si128(takeA, bOrC));
+}
+#endif
+
+#if defined(TILVEX_AVX2_PATHS)
+// Paeth16 on 16 lanes.
+TILVEX_AVX2 inline __m256i Paeth16x16(__m256i a, __m256i b, __m256i c) {
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i bc = _mm256_sub_epi16(b, c);
+    const __m256i ac = _mm256_sub_epi16(a, c);
+    const __m256i abc = _mm256_add_epi16(ac, bc);
+    const __m256i pa = _mm256_max_epi16(bc, _mm256_sub_epi16(zero, bc));
+    const __m256i pb = _mm256_max_epi16(ac, _mm256_sub_epi16(zero, ac));
+    const __m256i pc = _mm256_max_epi16(abc, _mm256_sub_epi16(zero, abc));
+    const __m256i bOrC = _mm256_blendv_epi8(b, c, _mm256_cmpgt_epi16(pb, pc));
+    return _mm256_blendv_epi8(a, bOrC, _mm256_cmpgt_epi16(pa, _mm256_min_epi16(pb, pc)));
+}
+
+// PaethPredict on 32 bytes.
+TILVEX_AVX2 inline __m256i PaethPredict32(__m256i a, __m256i b, __m256i c) {
+    const __m256i pa = _mm256_sub_epi8(_mm256_max_epu8(b, c), _mm256_min_epu8(b, c));
+    const __m256i pb = _mm256_sub_epi8(_mm256_max_epu8(a, c), _mm256_min_epu8(a, c));
+    const __m256i apart = _mm256_xor_si256(_mm256_cmpeq_epi8(_mm256_max_epu8(a, c), a), _mm256_cmpeq_epi8(_mm256_max_epu8(b, c), b));
+    const __m256i difference = _mm256_sub_epi8(_mm256_max_epu8(pa, pb), _mm256_min_epu8(pa, pb));
+    const __m256i pc = _mm256_blendv_epi8(_mm256_adds_epu8(pa, pb), difference, apart);
+    const __m256i takeA = _mm256_and_si256(_mm256_cmpeq_epi8(_mm256_min_epu8(pa, pb), pa), _mm256_cmpeq_epi8(_mm256_min_epu8(pa, pc), pa));
+    const __m256i takeB = _mm256_cmpeq_epi8(_mm256_min_epu8(pb, pc), pb);
+    return _mm256_blendv_epi8(_mm256_blendv_epi8(c, b, takeB), a, takeA);
 }
 #endif

@@ -20,6 +20,18 @@ int paeth(int a, int b, int c) {
     return pb <= pc ? b : c;
 }
 
+// The row above, or zeros over the first row.
+const uchar* aboveOrZeros(const uchar* prev, std::size_t n) {
+    if (prev != nullptr) {
+        return prev;
+    }
+    thread_local std::vector<uchar> zeros;
+    if (zeros.size() < n) {
+        zeros.assign(n, 0);
+    }
+    return zeros.data();
+}
+
 // Bytes from to n, one at a time; prev is never null here.
 void unfilterBytes(int f, const uchar* in, uchar* out, const uchar* prev, std::size_t from, std::size_t n, std::size_t bpp) {
     for (std::size_t i = from; i < n; ++i) {
@@ -125,13 +137,7 @@ bool UnfilterRow(int f, const uchar* in, uchar* out, const uchar* prev, std::siz
         }
         return true;
     }
-    if (prev == nullptr) {
-        thread_local std::vector<uchar> zeros;
-        if (zeros.size() < n) {
-            zeros.assign(n, 0);
-        }
-        prev = zeros.data();
-    }
+    prev = aboveOrZeros(prev, n);
     const auto b = static_cast<std::size_t>(bpp);
 #if defined(__SSE2__)
     if (b == 3) {
@@ -149,13 +155,7 @@ bool UnfilterRow(int f, const uchar* in, uchar* out, const uchar* prev, std::siz
 
 void UnfilterPaethPair(const uchar* in0, const uchar* in1, uchar* out0, uchar* out1, const uchar* prev, std::size_t n) {
 #if defined(__SSE2__)
-    if (prev == nullptr) {
-        thread_local std::vector<uchar> zeros;
-        if (zeros.size() < n) {
-            zeros.assign(n, 0);
-        }
-        prev = zeros.data();
-    }
+    prev = aboveOrZeros(prev, n);
     const std::size_t width = n / 4;
     if (width == 0 || n % 4 != 0) {
         UnfilterRow(4, in0, out0, prev, n, 4);
@@ -194,23 +194,8 @@ void UnfilterPaethPair(const uchar* in0, const uchar* in1, uchar* out0, uchar* o
 #endif
 }
 
-#if defined(__x86_64__) && defined(__GNUC__)
-#include <immintrin.h>
+#if defined(TILVEX_AVX2_PATHS)
 namespace {
-#define TILVEX_AVX2 __attribute__((target("avx2")))
-// Paeth16 on 16 lanes.
-TILVEX_AVX2 inline __m256i paeth16x16(__m256i a, __m256i b, __m256i c) {
-    const __m256i zero = _mm256_setzero_si256();
-    const __m256i bc = _mm256_sub_epi16(b, c);
-    const __m256i ac = _mm256_sub_epi16(a, c);
-    const __m256i abc = _mm256_add_epi16(ac, bc);
-    const __m256i pa = _mm256_max_epi16(bc, _mm256_sub_epi16(zero, bc));
-    const __m256i pb = _mm256_max_epi16(ac, _mm256_sub_epi16(zero, ac));
-    const __m256i pc = _mm256_max_epi16(abc, _mm256_sub_epi16(zero, abc));
-    const __m256i bOrC = _mm256_blendv_epi8(b, c, _mm256_cmpgt_epi16(pb, pc));
-    return _mm256_blendv_epi8(a, bOrC, _mm256_cmpgt_epi16(pa, _mm256_min_epi16(pb, pc)));
-}
-
 TILVEX_AVX2 inline std::uint32_t pixelAt(const uchar* row, std::size_t i) {
     std::uint32_t p;
     std::memcpy(&p, row + 4 * i, 4);
@@ -238,7 +223,7 @@ TILVEX_AVX2 void paethQuad(const uchar* const in[4], uchar* const out[4], const 
         const __m256i above = _mm256_cvtepu8_epi16(_mm_cvtsi32_si128(inside[0] ? static_cast<int>(pixelAt(prev, i)) : 0));
         // Above row k's pixel is row k - 1's, decoded a step before in the quarter below.
         const __m256i b = _mm256_blend_epi32(_mm256_permute4x64_epi64(d, 0x90), above, 0x03);
-        d = _mm256_and_si256(_mm256_add_epi16(x16, paeth16x16(a, b, c)), low);
+        d = _mm256_and_si256(_mm256_add_epi16(x16, Paeth16x16(a, b, c)), low);
         const __m256i bytes = _mm256_packus_epi16(d, zero);
         const std::uint32_t decoded[4] = {static_cast<std::uint32_t>(_mm256_extract_epi32(bytes, 0)),
                                           static_cast<std::uint32_t>(_mm256_extract_epi32(bytes, 1)),
@@ -253,20 +238,13 @@ TILVEX_AVX2 void paethQuad(const uchar* const in[4], uchar* const out[4], const 
         c = b;
     }
 }
-const bool avx2 = __builtin_cpu_supports("avx2");
 }  // namespace
 
 bool UnfilterPaethQuad(const unsigned char* const in[4], unsigned char* const out[4], const unsigned char* prev, std::size_t n) {
-    if (!avx2 || n % 4 != 0 || n < 16) {
+    if (!HasAvx2() || n % 4 != 0 || n < 16) {
         return false;
     }
-    if (prev == nullptr) {
-        thread_local std::vector<uchar> zeros;
-        if (zeros.size() < n) {
-            zeros.assign(n, 0);
-        }
-        prev = zeros.data();
-    }
+    prev = aboveOrZeros(prev, n);
     paethQuad(in, out, prev, n / 4);
     return true;
 }

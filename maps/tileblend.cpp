@@ -7,9 +7,7 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
-#if defined(__x86_64__) && defined(__GNUC__)
-#include <immintrin.h>
-#endif
+#include "imaging/vectorunits.h"
 
 namespace {
 // c * a / 255 of each byte as Qt rounds it: (t + (t >> 8) + 128) >> 8 with t = c * a.
@@ -40,8 +38,7 @@ inline __m128i over16(__m128i s, __m128i d, __m128i opacity) {
 }
 #endif
 
-#if defined(__x86_64__) && defined(__GNUC__)
-#define TILVEX_AVX2 __attribute__((target("avx2")))
+#if defined(TILVEX_AVX2_PATHS)
 TILVEX_AVX2 inline __m256i mul16x16(__m256i c, __m256i a) {
     const __m256i t = _mm256_mullo_epi16(c, a);
     return _mm256_srli_epi16(_mm256_add_epi16(_mm256_add_epi16(t, _mm256_srli_epi16(t, 8)), _mm256_set1_epi16(0x80)), 8);
@@ -68,13 +65,12 @@ TILVEX_AVX2 int blendRowAvx2(std::uint32_t* to, const std::uint32_t* from, int c
     }
     return x;
 }
-const bool avx2 = __builtin_cpu_supports("avx2");
 #endif
 
 void blendRow(std::uint32_t* to, const std::uint32_t* from, int count, std::uint32_t opacity) {
     int x = 0;
-#if defined(__x86_64__) && defined(__GNUC__)
-    if (avx2 && opacity != 255) {
+#if defined(TILVEX_AVX2_PATHS)
+    if (opacity != 255 && HasAvx2()) {
         x = blendRowAvx2(to, from, count, opacity);
     }
 #endif
