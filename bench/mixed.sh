@@ -6,7 +6,9 @@
 #   split --format png into 16 by 16  against Pillow's crop-and-save loop (bench/pillow_tiles.py)
 #   compile --map of bench/mapgen.py's map against Tiled's tmxrasterizer
 #
-#   bash bench/mixed.sh [rounds=5] [side=4096] [folder=/dev/shm]
+#   bash bench/mixed.sh [rounds=5] [side=4096] [folder=/dev/shm] [sheet.png]
+# A sheet given is extruded and split instead of bench_mixedsheet's (its side is its own;
+# bench/pillowsheet.py writes one as Pillow writes it).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 rounds="${1:-5}"
@@ -21,7 +23,11 @@ export QT_QPA_PLATFORM=offscreen
 
 work=$(mktemp -d "$base/tilvex-mixed-XXXXXX")
 trap 'rm -rf "$work"' EXIT
-build/bench/bench_mixedsheet "$work/sheet.png" "$side"
+if [ -n "${4:-}" ]; then
+  cp "$4" "$work/sheet.png"
+else
+  build/bench/bench_mixedsheet "$work/sheet.png" "$side"
+fi
 python3 bench/mapgen.py "$work" "$side" >/dev/null
 echo "sheet: $(stat -c %s "$work/sheet.png") bytes; load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
 
