@@ -1,6 +1,7 @@
 #include "batchcli.h"
 #include "batchio.h"
 
+#include "maps/objectpainter.h"
 #include "runtime/parallel.h"
 #include "runtime/roomyheap.h"
 
@@ -52,9 +53,9 @@ int main(int argc, char* argv[]) {
         }
     }
     const int status = RunBatch(arguments, undecodable);
-    if (qobject_cast<QGuiApplication*>(app.get()) != nullptr) {
-        // Its fonts, unused by a map without text, would be loaded just to be let go: the
-        // font database's end reads all of fontconfig's settings first, 15 ms of every run.
+    if (qobject_cast<QGuiApplication*>(app.get()) != nullptr && !ObjectPainter::FontsUsed()) {
+        // Fonts no text used would be loaded just to be let go: the font database's end
+        // reads all of fontconfig's settings first, 15 ms of every map run without text.
         (void)app.release();
     }
     return status;

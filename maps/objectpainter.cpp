@@ -7,6 +7,7 @@
 #include <QTextOption>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 
 namespace {
@@ -279,7 +280,14 @@ void ObjectPainter::drawOblique(QPainter& painter, const TiledObject& object, co
     }
 }
 
+namespace {
+std::atomic<bool> fontsUsed{false};
+}  // namespace
+
+bool ObjectPainter::FontsUsed() { return fontsUsed; }
+
 void ObjectPainter::drawText(QPainter& painter, const TiledObject& object, QPointF corner) const {
+    fontsUsed = true;
     const TiledText& text = object.text;
     QFont font(text.fontFamily);
     font.setPixelSize(text.pixelSize);

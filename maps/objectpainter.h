@@ -23,6 +23,9 @@ public:
     // are tinted by tint, shapes and text are not (nor blended other than over).
     void DrawLayer(QPainter& painter, const TiledLayer& layer, double opacity, QRgb tint);
 
+    // True once any text was drawn in this process: Qt's fonts were loaded.
+    static bool FontsUsed();
+
 private:
     void drawTile(QPainter& painter, const TiledObject& object, QRgb tint);
     // Orthogonal, staggered and hexagonal maps: the shape as it is.
