@@ -63,6 +63,7 @@ TEST(PictureSink, BandsMakeTheFileWrittenWhole) {
         {TileFormat::Bmp, QImage::Format_RGB32},
         {TileFormat::Bmp, QImage::Format_BGR888},
         {TileFormat::Png, QImage::Format_RGBA8888},
+        {TileFormat::Png, QImage::Format_ARGB32_Premultiplied},  // made straight as it is compressed
     };
     TestFolder folder;
     for (const Case& c : cases) {
@@ -72,15 +73,18 @@ TEST(PictureSink, BandsMakeTheFileWrittenWhole) {
             std::vector<unsigned char> bytes;
             EncodeBitmapFile(picture, picture.width(), picture.height(), bytes);
             whole = QByteArray(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size()));
-        } else {
-            whole = EncodePng(picture, PngFilters::Adaptive);
         }
         for (const bool background : {false, true}) {
             for (const int rows : {1, 77, 427, 500, 900}) {
+                // Unfiltered and filtered alike.
+                const PngFilters filters = rows % 2 == 0 ? PngFilters::None : PngFilters::Adaptive;
+                if (c.format == TileFormat::Png) {
+                    whole = EncodePng(picture.convertToFormat(QImage::Format_RGBA8888), filters);
+                }
                 const QString path = folder.File("sheet");
                 SinkOptions options;
                 options.background = background;
-                options.filters = PngFilters::Adaptive;
+                options.filters = filters;
                 PictureSink sink(path, picture.size(), c.format, options);
                 writeInBands(sink, picture, rows);
                 sink.Commit();

@@ -203,6 +203,16 @@ TEST(PngDecode, ABigPictureIsDecodedWholeInBands) {
     EXPECT_NO_THROW(decoder.Check());
     decoder.Decode();
     EXPECT_EQ(decoder.Image(), source);
+    // Read in bands that end inside the rows inflated ahead, and across them.
+    for (const int rows : {1, 77, 500}) {
+        PngDecoder banded(bytesOf(png), static_cast<std::size_t>(png.size()), 1 << 24);
+        QImage band(source.width(), rows, QImage::Format_RGBA8888);
+        for (int top = 0; top < source.height(); top += rows) {
+            const int count = std::min(rows, source.height() - top);
+            banded.ReadRows(band, count);
+            EXPECT_EQ(band.copy(0, 0, band.width(), count), source.copy(0, top, source.width(), count)) << rows << " rows at " << top;
+        }
+    }
 }
 
 TEST(PngDecode, AStreamOfTheWrongLengthOrSumIsNoPicture) {
