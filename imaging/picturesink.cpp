@@ -1,7 +1,6 @@
 #include "imaging/picturesink.h"
 
 #include "imaging/bitmapfile.h"
-#include "imaging/pixelcopy.h"
 #include "imaging/pngchunks.h"
 #include "imaging/pngimagedata.h"
 #include "runtime/atomicfile.h"
@@ -87,19 +86,7 @@ void PictureSink::write(const QImage& band, int top) {
         return;
     }
     if (!file_->png) {
-        PngFilters filters;
-        if (options_.filters) {
-            filters = *options_.filters;
-        } else if (band.format() == QImage::Format_ARGB32_Premultiplied) {
-            QImage straight(band.size(), QImage::Format_RGBA8888);
-            if (straight.isNull()) {
-                RaiseError(Err::OutOfMemory);
-            }
-            ToStraightRgba(band, straight);
-            filters = ChooseFilters(straight, 0, straight.height(), Deflater::Igzip);
-        } else {
-            filters = ChooseFilters(band, 0, band.height(), Deflater::Igzip);
-        }
+        const PngFilters filters = options_.filters ? *options_.filters : ChooseFilters(band, 0, band.height(), Deflater::Igzip);
         file_->png = std::make_unique<PngImageData>(size_.width(), QImage::Format_RGBA8888, filters);
     }
     file_->png->Add(band, [&](const char* data, std::size_t size) { file_->Write(data, size); });

@@ -1,5 +1,7 @@
 #include "imaging/pixelcopy.h"
 
+#include "imaging/vectorunits.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -7,7 +9,6 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
-#include "imaging/vectorunits.h"
 
 void CopyPixels(const QImage& from, int sx, int sy, QImage& to, int x, int y, int w, int h) {
     if (w <= 0 || h <= 0) {

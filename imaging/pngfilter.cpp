@@ -1,5 +1,6 @@
 #include "imaging/pngfilter.h"
 
+#include "imaging/pixelcopy.h"
 #include "imaging/pngsimd.h"
 #include "runtime/parallel.h"
 #include "runtime/runtimeerror.h"
@@ -144,8 +145,8 @@ TILVEX_AVX2 std::size_t sumsOfFourAvx2(const uchar* row, const uchar* prev, std:
         const uchar* upLeft = i == 0 ? firstLeft[1] : prev + i - 4;
         const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(left));
         const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(upLeft));
-        const __m256i average = _mm256_sub_epi8(_mm256_avg_epu8(a, b), _mm256_and_si256(_mm256_xor_si256(a, b), _mm256_set1_epi8(1)));
-        const __m256i f[4] = {_mm256_sub_epi8(x, a), _mm256_sub_epi8(x, b), _mm256_sub_epi8(x, average), _mm256_sub_epi8(x, PaethPredict32(a, b, c))};
+        const __m256i f[4] = {_mm256_sub_epi8(x, a), _mm256_sub_epi8(x, b), _mm256_sub_epi8(x, AverageFloor32(a, b)),
+                              _mm256_sub_epi8(x, PaethPredict32(a, b, c))};
         acc[0] = _mm256_add_epi64(acc[0], _mm256_sad_epu8(absSigned32(x), zero));
         for (int k = 0; k < 4; ++k) {
             acc[k + 1] = _mm256_add_epi64(acc[k + 1], _mm256_sad_epu8(absSigned32(f[k]), zero));
@@ -263,6 +264,17 @@ void FilterRows(const QImage& image, int first, int count, bool adaptive, std::v
 }
 
 PngFilters ChooseFilters(const QImage& image, int first, int count, Deflater deflater) {
+    if (image.format() == QImage::Format_ARGB32_Premultiplied && count > 0) {
+        // The filters work on the straight pixels written.
+        QImage straight(image.width(), count, QImage::Format_RGBA8888);
+        if (straight.isNull()) {
+            RaiseError(Err::OutOfMemory);
+        }
+        for (int y = 0; y < count; ++y) {
+            ToStraightRgbaRow(reinterpret_cast<const QRgb*>(image.constScanLine(first + y)), straight.scanLine(y), image.width());
+        }
+        return ChooseFilters(straight, 0, count, deflater);
+    }
     if (image.format() != QImage::Format_RGBA8888 || count <= 0) {
         return PngFilters::None;
     }

@@ -14,8 +14,9 @@ enum class PngFilters { Adaptive, None };
 // igzip a big picture in parts (PngImageData).
 enum class Deflater { Libdeflate, Igzip };
 
-// The filtering that compresses a sample of rows first to first + count smaller, gauged by
-// the deflater's quickest level (libdeflate's takes five times igzip's on noisy rows).
+// The filtering that compresses a sample of rows first to first + count smaller (of RGBA8888,
+// or premultiplied ARGB32 as its straight pixels), gauged by the deflater's quickest level
+// (libdeflate's takes five times igzip's on noisy rows).
 PngFilters ChooseFilters(const QImage& image, int first, int count, Deflater deflater = Deflater::Libdeflate);
 
 // One row of n bytes (bpp a pixel) with its filter byte in front, as the zlib stream of a PNG

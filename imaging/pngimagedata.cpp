@@ -63,6 +63,8 @@ struct PngImageData::Part {
     std::exception_ptr failure;
 };
 
+const uchar* PngImageData::lastRow() const { return lastRow_.empty() ? nullptr : lastRow_.data(); }
+
 int PngImageData::PartRows(int width, QImage::Format format) {
     const std::size_t rowBytes = static_cast<std::size_t>(std::max(0, width)) * (format == QImage::Format_Indexed8 ? 1 : 4);
     return static_cast<int>(std::max<std::size_t>(1, PartBytes / (rowBytes + 1)));
@@ -91,29 +93,31 @@ void PngImageData::compress(Part& part) const {
     uchar* const filtered = part.filtered.Room(part.rawBytes);
     // Premultiplied rows are made straight RGBA here, on the helpers, a row at a time.
     const bool premultiplied = part.image.format() == QImage::Format_ARGB32_Premultiplied;
-    thread_local std::vector<uchar> straight[2];
-    const auto rowOf = [&](const uchar* row, int slot) -> const uchar* {
-        if (!premultiplied || row == nullptr) {
-            return row;
-        }
-        straight[slot].resize(rowBytes_);
-        ToStraightRgbaRow(reinterpret_cast<const QRgb*>(row), straight[slot].data(), static_cast<int>(rowBytes_ / 4));
-        return straight[slot].data();
-    };
+    const int width = static_cast<int>(rowBytes_ / static_cast<std::size_t>(bpp_));
+    const auto out = [&](int y) { return filtered + stride * static_cast<std::size_t>(y - part.first); };
     if (premultiplied && !adaptive_) {
         // Unfiltered, each row is made straight where deflate takes it.
         for (int y = part.first; y < part.first + part.count; ++y) {
-            uchar* out = filtered + stride * static_cast<std::size_t>(y - part.first);
-            out[0] = 0;
-            ToStraightRgbaRow(reinterpret_cast<const QRgb*>(part.image.constScanLine(y)), out + 1, static_cast<int>(rowBytes_ / 4));
+            out(y)[0] = 0;
+            ToStraightRgbaRow(reinterpret_cast<const QRgb*>(part.image.constScanLine(y)), out(y) + 1, width);
         }
-    }
-    const uchar* prev = rowOf(part.above.empty() ? nullptr : part.above.data(), 1);
-    for (int y = part.first; y < part.first + part.count && (adaptive_ || !premultiplied); ++y) {
-        const int slot = (y - part.first) % 2;
-        const uchar* row = rowOf(part.image.constScanLine(y), slot);
-        FilterRow(row, prev, rowBytes_, bpp_, adaptive_, filtered + stride * static_cast<std::size_t>(y - part.first));
-        prev = row;
+    } else {
+        // Filtered, a premultiplied row and the one above it are made straight in turns.
+        thread_local std::vector<uchar> straight[2];
+        const auto rowOf = [&](const uchar* row, int slot) -> const uchar* {
+            if (!premultiplied || row == nullptr) {
+                return row;
+            }
+            straight[slot].resize(rowBytes_);
+            ToStraightRgbaRow(reinterpret_cast<const QRgb*>(row), straight[slot].data(), width);
+            return straight[slot].data();
+        };
+        const uchar* prev = rowOf(part.above.empty() ? nullptr : part.above.data(), 1);
+        for (int y = part.first; y < part.first + part.count; ++y) {
+            const uchar* row = rowOf(part.image.constScanLine(y), (y - part.first) % 2);
+            FilterRow(row, prev, rowBytes_, bpp_, adaptive_, out(y));
+            prev = row;
+        }
     }
     part.adler = isal_adler32(1, filtered, part.rawBytes);
 
@@ -257,23 +261,19 @@ void PngImageData::Add(const QImage& band, const Sink& sink) {
         }
         waitingRows_ += first;
         if (waitingRows_ == rowsPerPart_) {
-            post(std::move(waiting_), 0, rowsPerPart_, lastRow_.empty() ? nullptr : lastRow_.data());
+            post(std::move(waiting_), 0, rowsPerPart_, lastRow());
             waiting_ = QImage();
             waitingRows_ = 0;
         }
     }
     for (; rows - first >= rowsPerPart_; first += rowsPerPart_) {
-        const uchar* above = first > 0 ? band.constScanLine(first - 1) : lastRow_.empty() ? nullptr : lastRow_.data();
+        const uchar* above = first > 0 ? band.constScanLine(first - 1) : lastRow();
         post(band, first, rowsPerPart_, above);
     }
     if (first < rows) {
-        if (waitingRows_ == 0) {
+        if (waitingRows_ == 0 && first > 0) {
             // The row over the waiting rows, which start a part.
-            const uchar* row = first > 0 ? band.constScanLine(first - 1) : lastRow_.empty() ? nullptr : lastRow_.data();
-            if (row != nullptr) {
-                std::vector<uchar> above(row, row + rowBytes_);
-                lastRow_.swap(above);
-            }
+            lastRow_.assign(band.constScanLine(first - 1), band.constScanLine(first - 1) + rowBytes_);
         }
         if (waiting_.isNull()) {
             waiting_ = QImage(static_cast<int>(rowBytes_ / static_cast<std::size_t>(bpp_)), rowsPerPart_, band.format());
@@ -295,7 +295,7 @@ void PngImageData::Finish(const Sink& sink) {
         sink_ = sink;
     }
     if (waitingRows_ > 0) {
-        post(std::move(waiting_), 0, waitingRows_, lastRow_.empty() ? nullptr : lastRow_.data());
+        post(std::move(waiting_), 0, waitingRows_, lastRow());
         waiting_ = QImage();
         waitingRows_ = 0;
     }

@@ -53,6 +53,8 @@ public:
 private:
     struct Part;
     void post(QImage image, int first, int count, const uchar* above);
+    // The row above the next part's first, or null over the picture's first row.
+    const uchar* lastRow() const;
     void compress(Part& part) const;
     // Hands the parts done to the sink, in order, unless another thread does.
     void writeDone();

@@ -49,6 +49,11 @@ inline __m128i PaethPredict(__m128i a, __m128i b, __m128i c) {
 #endif
 
 #if defined(TILVEX_AVX2_PATHS)
+// AverageFloor on 32 bytes.
+TILVEX_AVX2 inline __m256i AverageFloor32(__m256i a, __m256i b) {
+    return _mm256_sub_epi8(_mm256_avg_epu8(a, b), _mm256_and_si256(_mm256_xor_si256(a, b), _mm256_set1_epi8(1)));
+}
+
 // Paeth16 on 16 lanes.
 TILVEX_AVX2 inline __m256i Paeth16x16(__m256i a, __m256i b, __m256i c) {
     const __m256i zero = _mm256_setzero_si256();

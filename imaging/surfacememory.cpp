@@ -1,6 +1,6 @@
 #include "imaging/surfacememory.h"
 
-#include <sys/mman.h>
+#include "runtime/roomyheap.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -81,8 +81,7 @@ void* HugePageMemory(std::size_t bytes) {
     const std::size_t rounded = (std::max<std::size_t>(bytes, 1) + BlockBytes - 1) / BlockBytes * BlockBytes;
     void* memory = std::aligned_alloc(BlockBytes, rounded);
     if (memory != nullptr) {
-        // Only a hint: without huge pages the memory works the same.
-        ::madvise(memory, rounded, MADV_HUGEPAGE);
+        AdviseHugePages(memory, rounded);
     }
     return memory;
 }

@@ -1,5 +1,7 @@
 #include "maps/tileblend.h"
 
+#include "imaging/vectorunits.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -7,7 +9,6 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
-#include "imaging/vectorunits.h"
 
 namespace {
 // c * a / 255 of each byte as Qt rounds it: (t + (t >> 8) + 128) >> 8 with t = c * a.

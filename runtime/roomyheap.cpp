@@ -3,11 +3,22 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include <sys/mman.h>
+
 #if defined(__GLIBC__)
 #include <malloc.h>
-#include <sys/mman.h>
 #include <unistd.h>
 #endif
+
+void AdviseHugePages(const void* start, std::size_t size) {
+    constexpr std::uintptr_t Huge = std::uintptr_t{2} << 20;
+    const auto at = reinterpret_cast<std::uintptr_t>(start);
+    const std::uintptr_t first = (at + Huge - 1) & ~(Huge - 1);
+    const std::uintptr_t end = (at + size) & ~(Huge - 1);
+    if (end > first) {
+        ::madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
+    }
+}
 
 void UseRoomyHeap() {
 #if defined(__GLIBC__)
@@ -28,10 +39,8 @@ void UseRoomyHeap() {
     void* volatile block = std::malloc(std::size_t{16} << 20);
     std::free(block);
     const auto after = reinterpret_cast<std::uintptr_t>(sbrk(0));
-    constexpr std::uintptr_t Huge = std::uintptr_t{2} << 20;
-    const std::uintptr_t first = (before + Huge - 1) & ~(Huge - 1);
-    if (after > first) {
-        ::madvise(reinterpret_cast<void*>(first), after - first, MADV_HUGEPAGE);
+    if (after > before) {
+        AdviseHugePages(reinterpret_cast<const void*>(before), after - before);
     }
 #endif
 }

@@ -3,15 +3,14 @@
 #include "runtime/atomicfile.h"
 #include "runtime/descriptor.h"
 #include "runtime/paths.h"
+#include "runtime/roomyheap.h"
 #include "runtime/runtimeerror.h"
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdint>
 
 void WriteWholeFile(const QString& path, const void* data, std::size_t size) {
     AtomicFile file;
@@ -26,13 +25,7 @@ void ReadWholeFile(const QString& path, std::vector<unsigned char>& into) {
     // A big file's memory in huge pages where the system gives them: a page fault every 4 KiB
     // was a good part of reading a big sheet.
     into.reserve(static_cast<std::size_t>(size));
-    constexpr std::uintptr_t Huge = std::uintptr_t{2} << 20;
-    const auto start = reinterpret_cast<std::uintptr_t>(into.data());
-    const std::uintptr_t first = (start + Huge - 1) & ~(Huge - 1);
-    const std::uintptr_t end = (start + into.capacity()) & ~(Huge - 1);
-    if (end > first) {
-        ::madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
-    }
+    AdviseHugePages(into.data(), into.capacity());
     into.resize(static_cast<std::size_t>(size));
     const long got = ReadAll(file.get(), into.data(), into.size(), 0);
     if (got < 0) {
