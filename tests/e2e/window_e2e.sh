@@ -60,7 +60,8 @@ window_shown() { [ -n "$(find_window "$1")" ]; }
 window_gone() { [ -z "$(find_window "$1")" ]; }
 main_title='^Tilvex Converter v\.04 \(1-14-09\)$'
 box_title='^Tilvex Converter$'
-wait_for 20 window_shown "$main_title" || fail "the window did not open"
+# A sanitizer build on a busy machine has taken over 20 s to show it.
+wait_for 60 window_shown "$main_title" || { cat "$work/app.log"; fail "the window did not open"; }
 wid=$(find_window "$main_title")
 size=$(xwininfo -id "$wid" | awk '/Width:/ { w = $2 } /Height:/ { h = $2 } END { print w "x" h }')
 [ "$size" = "335x128" ] || fail "client size $size, not 335x128"
