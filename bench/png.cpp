@@ -5,6 +5,7 @@
 // RGBA and as PNG, for bench/png.sh to time Pillow on the same pixels.
 //
 //   bench_png [side=4096] [rounds=3] [folder=/tmp]
+//   bench_png --decode [rounds=3] FILE.png...   decode of PNGs other tools wrote, ours and libspng's
 
 #include "benchclock.h"
 #include "imaging/pngreader.h"
@@ -13,11 +14,15 @@
 #include "runtime/wholefile.h"
 
 #include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
 #include <QImage>
 
+#include <isa-l/igzip_lib.h>
 #include <spng.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -111,15 +116,105 @@ void decodeInBands(const QByteArray& png, QImage& band, QImage* whole = nullptr)
         }
     }
 }
+
+// The IDAT chunks of a PNG, in order.
+std::vector<std::pair<const unsigned char*, std::size_t>> idatChunks(const QByteArray& png) {
+    std::vector<std::pair<const unsigned char*, std::size_t>> chunks;
+    const auto* bytes = reinterpret_cast<const unsigned char*>(png.constData());
+    for (std::size_t at = 8; at + 12 <= static_cast<std::size_t>(png.size());) {
+        const std::size_t length = (std::size_t{bytes[at]} << 24) | (std::size_t{bytes[at + 1]} << 16) | (std::size_t{bytes[at + 2]} << 8) | bytes[at + 3];
+        if (std::memcmp(bytes + at + 4, "IDAT", 4) == 0) {
+            chunks.emplace_back(bytes + at + 8, length);
+        }
+        at += 12 + length;
+    }
+    return chunks;
+}
+
+// Inflate alone of a PNG whose IDAT chunks each end at a full flush, as this tool's writer
+// leaves them: every chunk inflated on its own, on the threads. What reading such a file on
+// every core could gain at most, before unfiltering; -1 where a chunk does not stand alone.
+double partsInflated(const QByteArray& png, int rounds) {
+    const auto chunks = idatChunks(png);
+    for (std::size_t k = 0; k + 1 < chunks.size(); ++k) {
+        const auto& [data, size] = chunks[k];
+        if (size < 4 || std::memcmp(data + size - 4, "\x00\x00\xff\xff", 4) != 0) {
+            return -1;
+        }
+    }
+    std::atomic<bool> sound {true};
+    const double seconds = best(rounds, [&] {
+        ParallelFor(chunks.size(), [&](std::size_t k) {
+            thread_local std::vector<unsigned char> out(std::size_t{4} << 20);
+            inflate_state state;
+            isal_inflate_init(&state);
+            state.next_in = const_cast<unsigned char*>(chunks[k].first + (k == 0 ? 2 : 0));
+            state.avail_in = static_cast<std::uint32_t>(chunks[k].second - (k == 0 ? 2 : 0));
+            do {
+                state.next_out = out.data();
+                state.avail_out = static_cast<std::uint32_t>(out.size());
+                if (isal_inflate(&state) < 0) {
+                    sound = false;
+                    return;
+                }
+            } while (state.avail_out == 0);
+        });
+    });
+    return sound ? seconds : -1;
+}
+
+// Decode of files other tools wrote (their own filter choice and deflate), ours in bands on one
+// core and on every core against libspng's, each checked against libspng's pixels.
+int decodeFiles(int rounds, const QStringList& files) {
+    std::printf("%-24s %-22s %7s %10s\n", "file", "job", "cores", "MB/s");
+    for (const QString& name : files) {
+        QFile file(name);
+        if (!file.open(QIODevice::ReadOnly)) {
+            std::fprintf(stderr, "%s: cannot be read\n", qPrintable(name));
+            return 1;
+        }
+        const QByteArray png = file.readAll();
+        PngDecoder probe(reinterpret_cast<const unsigned char*>(png.constData()), static_cast<std::size_t>(png.size()), 1ull << 32);
+        const QSize size = probe.Size();
+        QImage theirs(size, QImage::Format_RGBA8888), ours(size, QImage::Format_RGBA8888), band(size.width(), 64, QImage::Format_RGBA8888);
+        const double mb = static_cast<double>(size.width()) * size.height() * 4 / 1e6;
+        const auto line = [&](const char* job, int threads, double seconds) {
+            std::printf("%-24s %-22s %7d %10.0f\n", qPrintable(QFileInfo(name).fileName()), job, threads, mb / seconds);
+        };
+        line("libspng decode", 1, best(rounds, [&] { spngDecode(png, theirs); }));
+        for (const int threads : {1, WorkerCount()}) {
+            UseThreads(threads);
+            line("tilvex decode bands", threads, best(rounds, [&] { decodeInBands(png, band, &ours); }));
+        }
+        for (const int threads : {1, WorkerCount()}) {
+            UseThreads(threads);
+            const double seconds = partsInflated(png, rounds);
+            if (seconds > 0) {
+                line("inflate alone, parts", threads, seconds);
+            }
+        }
+        UseEveryCore();
+        if (ours != theirs) {
+            std::fprintf(stderr, "%s: our pixels differ from libspng's\n", qPrintable(name));
+            return 1;
+        }
+    }
+    return 0;
+}
 }  // namespace
 
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
+    UseEveryCore();
+    if (argc > 1 && std::strcmp(argv[1], "--decode") == 0) {
+        const QStringList rest = app.arguments().mid(2);
+        const bool counted = !rest.isEmpty() && rest.first().toInt() > 0;
+        return decodeFiles(counted ? rest.first().toInt() : 3, counted ? rest.mid(1) : rest);
+    }
     const int side = argc > 1 ? std::atoi(argv[1]) : 4096;
     const int rounds = argc > 2 ? std::atoi(argv[2]) : 3;
     const QString folder = QString::fromLocal8Bit(argc > 3 ? argv[3] : "/tmp");
     const double mb = static_cast<double>(side) * side * 4 / 1e6;
-    UseEveryCore();
     const int cores = WorkerCount();
     std::printf("%-9s %-22s %7s %10s %12s\n", "sheet", "job", "cores", "MB/s", "file bytes");
     for (const std::string kind : {"flat", "gradient", "noise"}) {
