@@ -264,18 +264,8 @@ void FilterRows(const QImage& image, int first, int count, bool adaptive, std::v
 }
 
 PngFilters ChooseFilters(const QImage& image, int first, int count, Deflater deflater) {
-    if (image.format() == QImage::Format_ARGB32_Premultiplied && count > 0) {
-        // The filters work on the straight pixels written.
-        QImage straight(image.width(), count, QImage::Format_RGBA8888);
-        if (straight.isNull()) {
-            RaiseError(Err::OutOfMemory);
-        }
-        for (int y = 0; y < count; ++y) {
-            ToStraightRgbaRow(reinterpret_cast<const QRgb*>(image.constScanLine(first + y)), straight.scanLine(y), image.width());
-        }
-        return ChooseFilters(straight, 0, count, deflater);
-    }
-    if (image.format() != QImage::Format_RGBA8888 || count <= 0) {
+    const bool premultiplied = image.format() == QImage::Format_ARGB32_Premultiplied;
+    if ((!premultiplied && image.format() != QImage::Format_RGBA8888) || count <= 0) {
         return PngFilters::None;
     }
     // A few bands of rows, spread over the range: matches run across neighbouring rows.
@@ -286,8 +276,21 @@ PngFilters ChooseFilters(const QImage& image, int first, int count, Deflater def
     for (int band = 0; band < bands; ++band) {
         const int rows = std::min(bandRows, count);
         const int from = first + static_cast<int>(static_cast<std::int64_t>(count - rows) * band / std::max(1, bands - 1));
+        // The filters work on the straight pixels written: only the rows gauged are made so.
+        QImage sample = image;
+        int at = from;
+        if (premultiplied) {
+            sample = QImage(image.width(), rows, QImage::Format_RGBA8888);
+            if (sample.isNull()) {
+                RaiseError(Err::OutOfMemory);
+            }
+            for (int y = 0; y < rows; ++y) {
+                ToStraightRgbaRow(reinterpret_cast<const QRgb*>(image.constScanLine(from + y)), sample.scanLine(y), image.width());
+            }
+            at = 0;
+        }
         for (int mode = 0; mode < 2; ++mode) {
-            FilterRows(image, from, rows, mode == 1, filtered);
+            FilterRows(sample, at, rows, mode == 1, filtered);
             sizes[mode] += quickSize(filtered, deflater);
         }
         if (rows == count) {

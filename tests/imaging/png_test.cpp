@@ -11,6 +11,7 @@
 #include <QBuffer>
 #include <QImageReader>
 #include <QImageWriter>
+#include <QPainter>
 #include <QtEndian>
 
 #include <random>
@@ -91,8 +92,25 @@ TEST(Png, FiltersAreChosenByWhatCompressesBetter) {
             gradient.setPixelColor(x, y, QColor::fromRgb(qRgba(x, (x + y * 3) % 256, y * 4 % 256, 255)));
         }
     }
-    EXPECT_EQ(ChooseFilters(blocks, 0, 64), PngFilters::None);
-    EXPECT_EQ(ChooseFilters(gradient, 0, 64), PngFilters::Adaptive);
+    // Either gauge, and premultiplied pixels (a map's bands), judged by the straight pixels written.
+    for (const Deflater deflater : {Deflater::Libdeflate, Deflater::Igzip}) {
+        for (const bool premultiplied : {false, true}) {
+            const auto as = [&](const QImage& image) {
+                return premultiplied ? image.convertToFormat(QImage::Format_ARGB32_Premultiplied) : image;
+            };
+            EXPECT_EQ(ChooseFilters(as(blocks), 0, 64, deflater), PngFilters::None) << premultiplied;
+            EXPECT_EQ(ChooseFilters(as(gradient), 0, 64, deflater), PngFilters::Adaptive) << premultiplied;
+            // A range further down is gauged by its own rows: gradient under pixel art.
+            QImage stacked(256, 128, QImage::Format_RGBA8888);
+            QPainter painter(&stacked);
+            painter.setCompositionMode(QPainter::CompositionMode_Source);
+            painter.drawImage(0, 0, blocks);
+            painter.drawImage(0, 64, gradient);
+            painter.end();
+            EXPECT_EQ(ChooseFilters(as(stacked), 64, 64, deflater), PngFilters::Adaptive) << premultiplied;
+            EXPECT_EQ(ChooseFilters(as(stacked), 0, 64, deflater), PngFilters::None) << premultiplied;
+        }
+    }
     for (const QImage& image : {blocks, gradient}) {
         const PngFilters chosen = ChooseFilters(image, 0, 64);
         const PngFilters other = chosen == PngFilters::None ? PngFilters::Adaptive : PngFilters::None;
