@@ -94,18 +94,28 @@ void PngRows::unfilter(const unsigned char* filtered, int count, QImage& into, i
     for (int y = 0; y < count; ++y) {
         const unsigned char* in = filtered + stride * static_cast<std::size_t>(y);
         uchar* out = into.scanLine(firstRow + y);
-        if (channels_ == 4 && y + 3 < count && in[0] == 4 && in[stride] == 4 && in[2 * stride] == 4 && in[3 * stride] == 4) {
-            const unsigned char* const rows[4] = {in + 1, in + stride + 1, in + 2 * stride + 1, in + 3 * stride + 1};
-            uchar* const outs[4] = {out, into.scanLine(firstRow + y + 1), into.scanLine(firstRow + y + 2), into.scanLine(firstRow + y + 3)};
-            if (UnfilterPaethQuad(rows, outs, prev, rowBytes_)) {
-                prev = outs[3];
-                rowsRead_ += 4;
-                y += 3;
+        if (channels_ == 4 && in[0] == 4) {
+            // Paeth, nearly every row of a sheet with gradients: eight or four rows at a time.
+            int run = 1;
+            while (run < 8 && y + run < count && in[stride * static_cast<std::size_t>(run)] == 4) {
+                ++run;
+            }
+            const int rows = run == 8 ? 8 : run >= 4 ? 4 : 0;
+            const unsigned char* ins[8];
+            uchar* outs[8];
+            for (int k = 0; k < rows; ++k) {
+                ins[k] = in + stride * static_cast<std::size_t>(k) + 1;
+                outs[k] = into.scanLine(firstRow + y + k);
+            }
+            if (rows > 0 && UnfilterPaethRows(ins, outs, rows, prev, rowBytes_)) {
+                prev = outs[rows - 1];
+                rowsRead_ += rows;
+                y += rows - 1;
                 continue;
             }
         }
         if (channels_ == 4 && y + 1 < count && in[0] == 4 && in[stride] == 4) {
-            // Paeth, nearly every row of a sheet with gradients, a pair at a time.
+            // Two or three rows, or no AVX2: a pair at a time.
             uchar* next = into.scanLine(firstRow + y + 1);
             UnfilterPaethPair(in + 1, in + stride + 1, out, next, prev, rowBytes_);
             prev = next;

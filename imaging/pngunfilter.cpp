@@ -202,52 +202,152 @@ TILVEX_AVX2 inline std::uint32_t pixelAt(const uchar* row, std::size_t i) {
     return p;
 }
 
-// Quarter k of the registers holds row k's pixel i - k, channels widened to 16 bits. A row
-// not yet begun sees only zeros, so its quarter stays zero, its left and upper-left pixels
-// none when it begins; the quarters of rows ended are left unstored.
-TILVEX_AVX2 void paethQuad(const uchar* const in[4], uchar* const out[4], const uchar* prev, std::size_t width) {
-    const __m256i zero = _mm256_setzero_si256();
-    const __m256i low = _mm256_set1_epi16(0xFF);
-    __m256i a = zero, c = zero, d = zero;
-    for (std::size_t i = 0; i < width + 3; ++i) {
-        std::uint32_t x[4] = {0, 0, 0, 0};
-        bool inside[4];
-        for (int k = 0; k < 4; ++k) {
-            inside[k] = i >= static_cast<std::size_t>(k) && i - static_cast<std::size_t>(k) < width;
-            if (inside[k]) {
-                x[k] = pixelAt(in[k], i - static_cast<std::size_t>(k));
-            }
-        }
-        const __m256i x16 = _mm256_cvtepu8_epi16(_mm_setr_epi32(static_cast<int>(x[0]), static_cast<int>(x[1]), static_cast<int>(x[2]),
-                                                                static_cast<int>(x[3])));
-        const __m256i above = _mm256_cvtepu8_epi16(_mm_cvtsi32_si128(inside[0] ? static_cast<int>(pixelAt(prev, i)) : 0));
-        // Above row k's pixel is row k - 1's, decoded a step before in the quarter below.
-        const __m256i b = _mm256_blend_epi32(_mm256_permute4x64_epi64(d, 0x90), above, 0x03);
-        d = _mm256_and_si256(_mm256_add_epi16(x16, Paeth16x16(a, b, c)), low);
-        const __m256i bytes = _mm256_packus_epi16(d, zero);
-        const std::uint32_t decoded[4] = {static_cast<std::uint32_t>(_mm256_extract_epi32(bytes, 0)),
-                                          static_cast<std::uint32_t>(_mm256_extract_epi32(bytes, 1)),
-                                          static_cast<std::uint32_t>(_mm256_extract_epi32(bytes, 4)),
-                                          static_cast<std::uint32_t>(_mm256_extract_epi32(bytes, 5))};
-        for (int k = 0; k < 4; ++k) {
-            if (inside[k]) {
-                std::memcpy(out[k] + 4 * (i - static_cast<std::size_t>(k)), &decoded[k], 4);
-            }
-        }
-        a = d;
-        c = b;
-    }
+// Four pixels a register, one of each of four rows, turned into four of each row: the 4 by 4
+// transpose of dwords, which is its own inverse.
+TILVEX_AVX2 inline void transpose4(__m128i v[4]) {
+    const __m128i lowPairs01 = _mm_unpacklo_epi32(v[0], v[1]);
+    const __m128i lowPairs23 = _mm_unpacklo_epi32(v[2], v[3]);
+    const __m128i highPairs01 = _mm_unpackhi_epi32(v[0], v[1]);
+    const __m128i highPairs23 = _mm_unpackhi_epi32(v[2], v[3]);
+    v[0] = _mm_unpacklo_epi64(lowPairs01, lowPairs23);
+    v[1] = _mm_unpackhi_epi64(lowPairs01, lowPairs23);
+    v[2] = _mm_unpacklo_epi64(highPairs01, highPairs23);
+    v[3] = _mm_unpackhi_epi64(highPairs01, highPairs23);
 }
+
+// A wave of rows filtered with Paeth: quarter q of register r holds row k = 4r + q's pixel
+// i - k, channels widened to 16 bits, so the pixel above each was decoded a step before, a
+// quarter lower. Each step waits on the one before however many rows ride in it, so the more
+// rows, the more pixels a step. Within the picture, four steps at a time load and store
+// four pixels of each row at once.
+template <int Registers>
+class PaethWave {
+public:
+    static constexpr int Rows = 4 * Registers;
+
+    TILVEX_AVX2 PaethWave(const uchar* const* in, uchar* const* out, const uchar* prev, std::size_t width)
+        : in_(in), out_(out), prev_(prev), width_(width) {
+        for (int r = 0; r < Registers; ++r) {
+            a_[r] = c_[r] = d_[r] = _mm256_setzero_si256();
+        }
+    }
+
+    TILVEX_AVX2 void Run() {
+        // After Rows - 1 steps every row has begun; until width, none has ended.
+        const std::size_t full = Rows - 1;
+        std::size_t i = 0;
+        for (; i < full && i < width_; ++i) {
+            edgeStep(i);
+        }
+        for (; i >= full && i + 4 <= width_; i += 4) {
+            fourSteps(i);
+        }
+        for (; i < width_ + full; ++i) {
+            edgeStep(i);
+        }
+    }
+
+private:
+    // x: the filtered pixels of the step; above: the picture's row above, in quarter 0.
+    TILVEX_AVX2 inline void step(const __m256i x[Registers], __m256i above) {
+        __m256i b[Registers];
+        for (int r = 0; r < Registers; ++r) {
+            const __m256i incoming = r == 0 ? above : _mm256_permute4x64_epi64(d_[r - 1], 0xFF);
+            b[r] = _mm256_blend_epi32(_mm256_permute4x64_epi64(d_[r], 0x90), incoming, 0x03);
+        }
+        for (int r = 0; r < Registers; ++r) {
+            d_[r] = _mm256_and_si256(_mm256_add_epi16(x[r], Paeth16x16(a_[r], b[r], c_[r])), _mm256_set1_epi16(0xFF));
+            a_[r] = d_[r];
+            c_[r] = b[r];
+        }
+    }
+
+    // Register r's four pixels as bytes, quarter q in dword q.
+    TILVEX_AVX2 inline __m128i decoded(int r) const {
+        const __m256i bytes = _mm256_packus_epi16(d_[r], d_[r]);
+        return _mm_unpacklo_epi64(_mm256_castsi256_si128(bytes), _mm256_extracti128_si256(bytes, 1));
+    }
+
+    TILVEX_AVX2 inline __m256i above(std::size_t i) const {
+        return _mm256_cvtepu8_epi16(_mm_cvtsi32_si128(static_cast<int>(pixelAt(prev_, i))));
+    }
+
+    // Step i at either end: a row not yet begun sees only zeros, so its quarter stays zero and
+    // its left and upper-left pixels none when it begins; rows ended are left unstored.
+    TILVEX_AVX2 void edgeStep(std::size_t i) {
+        const auto inside = [&](int k) { return i >= static_cast<std::size_t>(k) && i - static_cast<std::size_t>(k) < width_; };
+        __m256i x[Registers];
+        for (int r = 0; r < Registers; ++r) {
+            int pixels[4];
+            for (int q = 0; q < 4; ++q) {
+                const int k = 4 * r + q;
+                pixels[q] = inside(k) ? static_cast<int>(pixelAt(in_[k], i - static_cast<std::size_t>(k))) : 0;
+            }
+            x[r] = _mm256_cvtepu8_epi16(_mm_setr_epi32(pixels[0], pixels[1], pixels[2], pixels[3]));
+        }
+        step(x, inside(0) ? above(i) : _mm256_setzero_si256());
+        for (int r = 0; r < Registers; ++r) {
+            alignas(16) std::uint32_t pixels[4];
+            _mm_store_si128(reinterpret_cast<__m128i*>(pixels), decoded(r));
+            for (int q = 0; q < 4; ++q) {
+                const int k = 4 * r + q;
+                if (inside(k)) {
+                    std::memcpy(out_[k] + 4 * (i - static_cast<std::size_t>(k)), &pixels[q], 4);
+                }
+            }
+        }
+    }
+
+    // Steps i to i + 3, every row inside the picture.
+    TILVEX_AVX2 void fourSteps(std::size_t i) {
+        __m256i x[4][Registers];
+        for (int r = 0; r < Registers; ++r) {
+            __m128i rows[4];
+            for (int q = 0; q < 4; ++q) {
+                const int k = 4 * r + q;
+                rows[q] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in_[k] + 4 * (i - static_cast<std::size_t>(k))));
+            }
+            transpose4(rows);
+            for (int s = 0; s < 4; ++s) {
+                x[s][r] = _mm256_cvtepu8_epi16(rows[s]);
+            }
+        }
+        __m128i done[Registers][4];
+        for (int s = 0; s < 4; ++s) {
+            step(x[s], above(i + static_cast<std::size_t>(s)));
+            for (int r = 0; r < Registers; ++r) {
+                done[r][s] = decoded(r);
+            }
+        }
+        for (int r = 0; r < Registers; ++r) {
+            transpose4(done[r]);
+            for (int q = 0; q < 4; ++q) {
+                const int k = 4 * r + q;
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(out_[k] + 4 * (i - static_cast<std::size_t>(k))), done[r][q]);
+            }
+        }
+    }
+
+    const uchar* const* in_;
+    uchar* const* out_;
+    const uchar* prev_;
+    std::size_t width_;
+    __m256i a_[Registers], c_[Registers], d_[Registers];
+};
 }  // namespace
 
-bool UnfilterPaethQuad(const unsigned char* const in[4], unsigned char* const out[4], const unsigned char* prev, std::size_t n) {
-    if (!HasAvx2() || n % 4 != 0 || n < 16) {
+bool UnfilterPaethRows(const unsigned char* const in[], unsigned char* const out[], int rows, const unsigned char* prev, std::size_t n) {
+    if (!HasAvx2() || n % 4 != 0 || n < 16 || (rows != 4 && rows != 8)) {
         return false;
     }
     prev = aboveOrZeros(prev, n);
-    paethQuad(in, out, prev, n / 4);
+    if (rows == 8) {
+        PaethWave<2>(in, out, prev, n / 4).Run();
+    } else {
+        PaethWave<1>(in, out, prev, n / 4).Run();
+    }
     return true;
 }
 #else
-bool UnfilterPaethQuad(const unsigned char* const*, unsigned char* const*, const unsigned char*, std::size_t) { return false; }
+bool UnfilterPaethRows(const unsigned char* const*, unsigned char* const*, int, const unsigned char*, std::size_t) { return false; }
 #endif

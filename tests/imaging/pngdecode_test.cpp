@@ -285,9 +285,10 @@ TEST(PlainPng, OnlyFilesEveryReaderDrawsAsWeDecodeThem) {
 namespace {
 // Two Paeth rows undone together equal each undone alone, with and without a row above, at
 // widths around the first and last pixels' edge cases.
-TEST(PngDecode, PaethRowsInPairsAndFoursEqualRowByRow) {
+TEST(PngDecode, PaethRowsInPairsAndWavesEqualRowByRow) {
     std::mt19937 random(5);
-    for (const std::size_t width : {1, 2, 3, 4, 5, 16, 33}) {
+    // Widths around the waves' edge steps (3 and 7 pixels) and their steps in fours.
+    for (const std::size_t width : {1, 2, 3, 4, 5, 6, 7, 8, 10, 11, 12, 16, 33}) {
         const std::size_t n = 4 * width;
         std::vector<unsigned char> in(2 * n), above(n), pair(2 * n), alone(2 * n);
         for (unsigned char& byte : in) {
@@ -301,18 +302,32 @@ TEST(PngDecode, PaethRowsInPairsAndFoursEqualRowByRow) {
             ASSERT_TRUE(UnfilterRow(4, in.data(), alone.data(), prev, n, 4));
             ASSERT_TRUE(UnfilterRow(4, in.data() + n, alone.data() + n, alone.data(), n, 4));
             EXPECT_EQ(pair, alone) << "width " << width << (prev ? " under a row" : " first");
-            // Four rows, where the processor takes them together: the two pairs' rows again.
-            std::vector<unsigned char> quadIn(4 * n), quad(4 * n), rowByRow(4 * n);
-            for (std::size_t k = 0; k < 4 * n; ++k) {
-                quadIn[k] = in[k % (2 * n)] ^ static_cast<unsigned char>(k / n);
-            }
-            const unsigned char* const rows[4] = {quadIn.data(), quadIn.data() + n, quadIn.data() + 2 * n, quadIn.data() + 3 * n};
-            unsigned char* const outs[4] = {quad.data(), quad.data() + n, quad.data() + 2 * n, quad.data() + 3 * n};
-            if (UnfilterPaethQuad(rows, outs, prev, n)) {
-                for (std::size_t k = 0; k < 4; ++k) {
-                    ASSERT_TRUE(UnfilterRow(4, rows[k], rowByRow.data() + k * n, k == 0 ? prev : rowByRow.data() + (k - 1) * n, n, 4));
+            // Four and eight rows, where the processor takes them together: the pair's rows again.
+            for (const std::size_t rows : {4, 8}) {
+                std::vector<unsigned char> waveIn(rows * n), wave(rows * n), rowByRow(rows * n);
+                for (std::size_t k = 0; k < rows * n; ++k) {
+                    waveIn[k] = in[k % (2 * n)] ^ static_cast<unsigned char>(k / n);
                 }
-                EXPECT_EQ(quad, rowByRow) << "four rows, width " << width << (prev ? " under a row" : " first");
+                std::vector<const unsigned char*> ins;
+                std::vector<unsigned char*> outs;
+                for (std::size_t k = 0; k < rows; ++k) {
+                    ins.push_back(waveIn.data() + k * n);
+                    outs.push_back(wave.data() + k * n);
+                }
+                if (UnfilterPaethRows(ins.data(), outs.data(), static_cast<int>(rows), prev, n)) {
+                    for (std::size_t k = 0; k < rows; ++k) {
+                        ASSERT_TRUE(UnfilterRow(4, ins[k], rowByRow.data() + k * n, k == 0 ? prev : rowByRow.data() + (k - 1) * n, n, 4));
+                    }
+                    EXPECT_EQ(wave, rowByRow) << rows << " rows, width " << width << (prev ? " under a row" : " first");
+                    // In place, as the decoder may: each row's output over its input.
+                    std::vector<unsigned char> inPlace = waveIn;
+                    std::vector<unsigned char*> same;
+                    for (std::size_t k = 0; k < rows; ++k) {
+                        same.push_back(inPlace.data() + k * n);
+                    }
+                    ASSERT_TRUE(UnfilterPaethRows(same.data(), same.data(), static_cast<int>(rows), prev, n));
+                    EXPECT_EQ(inPlace, rowByRow) << rows << " rows in place, width " << width;
+                }
             }
         }
     }
