@@ -95,19 +95,18 @@ void PngRows::unfilter(const unsigned char* filtered, int count, QImage& into, i
         const unsigned char* in = filtered + stride * static_cast<std::size_t>(y);
         uchar* out = into.scanLine(firstRow + y);
         if (channels_ == 4 && in[0] == 4) {
-            // Paeth, nearly every row of a sheet with gradients: eight or four rows at a time.
-            int run = 1;
-            while (run < 8 && y + run < count && in[stride * static_cast<std::size_t>(run)] == 4) {
-                ++run;
+            // Paeth, nearly every row of a sheet with gradients: up to eight rows at a time.
+            int rows = 1;
+            while (rows < 8 && y + rows < count && in[stride * static_cast<std::size_t>(rows)] == 4) {
+                ++rows;
             }
-            const int rows = run == 8 ? 8 : run >= 4 ? 4 : 0;
             const unsigned char* ins[8];
             uchar* outs[8];
             for (int k = 0; k < rows; ++k) {
                 ins[k] = in + stride * static_cast<std::size_t>(k) + 1;
                 outs[k] = into.scanLine(firstRow + y + k);
             }
-            if (rows > 0 && UnfilterPaethRows(ins, outs, rows, prev, rowBytes_)) {
+            if (rows > 1 && UnfilterPaethRows(ins, outs, rows, prev, rowBytes_)) {
                 prev = outs[rows - 1];
                 rowsRead_ += rows;
                 y += rows - 1;
@@ -115,7 +114,7 @@ void PngRows::unfilter(const unsigned char* filtered, int count, QImage& into, i
             }
         }
         if (channels_ == 4 && y + 1 < count && in[0] == 4 && in[stride] == 4) {
-            // Two or three rows, or no AVX2: a pair at a time.
+            // Without AVX2, a pair at a time.
             uchar* next = into.scanLine(firstRow + y + 1);
             UnfilterPaethPair(in + 1, in + stride + 1, out, next, prev, rowBytes_);
             prev = next;

@@ -337,17 +337,29 @@ private:
 }  // namespace
 
 bool UnfilterPaethRows(const unsigned char* const in[], unsigned char* const out[], int rows, const unsigned char* prev, std::size_t n) {
-    if (!HasAvx2() || n % 4 != 0 || n < 16 || (rows != 4 && rows != 8)) {
+    if (!HasAvx2() || n % 4 != 0 || n < 16 || rows < 1 || rows > 8) {
         return false;
     }
     prev = aboveOrZeros(prev, n);
-    if (rows == 8) {
-        PaethWave<2>(in, out, prev, n / 4).Run();
+    // A wave takes as long with rows of zeros decoded into scratch as with real rows: four
+    // rows of it are quicker than a pair and one alone, eight than four and three.
+    const int wave = rows > 4 ? 8 : 4;
+    thread_local std::vector<uchar> scratch;
+    scratch.resize(n);
+    const uchar* ins[8];
+    uchar* outs[8];
+    for (int k = 0; k < wave; ++k) {
+        ins[k] = k < rows ? in[k] : aboveOrZeros(nullptr, n);
+        outs[k] = k < rows ? out[k] : scratch.data();
+    }
+    if (wave == 8) {
+        PaethWave<2>(ins, outs, prev, n / 4).Run();
     } else {
-        PaethWave<1>(in, out, prev, n / 4).Run();
+        PaethWave<1>(ins, outs, prev, n / 4).Run();
     }
     return true;
 }
+
 #else
 bool UnfilterPaethRows(const unsigned char* const*, unsigned char* const*, int, const unsigned char*, std::size_t) { return false; }
 #endif

@@ -15,7 +15,7 @@ bool UnfilterRow(int f, const unsigned char* in, unsigned char* out, const unsig
 void UnfilterPaethPair(const unsigned char* in0, const unsigned char* in1, unsigned char* out0, unsigned char* out1,
                        const unsigned char* prev, std::size_t n);
 
-// Rows (4 or 8) in a row filtered with Paeth, undone together the same way, each trailing the
-// one before by a pixel, where the processor has AVX2; false, with nothing done, elsewhere (the
-// caller then takes pairs). in[k] may be out[k].
+// Rows (up to 8) in a row filtered with Paeth, undone together the same way, each trailing
+// the one before by a pixel, where the processor has AVX2; false, with nothing done, elsewhere
+// (the caller then takes pairs). in[k] may be out[k].
 bool UnfilterPaethRows(const unsigned char* const in[], unsigned char* const out[], int rows, const unsigned char* prev, std::size_t n);

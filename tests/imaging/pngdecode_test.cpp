@@ -302,8 +302,8 @@ TEST(PngDecode, PaethRowsInPairsAndWavesEqualRowByRow) {
             ASSERT_TRUE(UnfilterRow(4, in.data(), alone.data(), prev, n, 4));
             ASSERT_TRUE(UnfilterRow(4, in.data() + n, alone.data() + n, alone.data(), n, 4));
             EXPECT_EQ(pair, alone) << "width " << width << (prev ? " under a row" : " first");
-            // Four and eight rows, where the processor takes them together: the pair's rows again.
-            for (const std::size_t rows : {4, 8}) {
+            // Up to eight rows, where the processor takes them together: the pair's rows again.
+            for (const std::size_t rows : {2, 3, 4, 5, 7, 8}) {
                 std::vector<unsigned char> waveIn(rows * n), wave(rows * n), rowByRow(rows * n);
                 for (std::size_t k = 0; k < rows * n; ++k) {
                     waveIn[k] = in[k % (2 * n)] ^ static_cast<unsigned char>(k / n);
