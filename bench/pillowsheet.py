@@ -1,9 +1,9 @@
 #!/usr/bin/env python3
 """Writes a sheet of 16 by 16 tiles as another tool writes one, for figures on a sheet the
 tool was not tuned on: Pillow's PNG writer (its own filter choice), gradients in every tile,
-one tile in ten noise, one in five translucent.
+one tile in ten noise (or the share given), one in five translucent.
 
-    /usr/bin/python3 bench/pillowsheet.py OUT.png [side=4096] [seed=99]
+    /usr/bin/python3 bench/pillowsheet.py OUT.png [side=4096] [seed=99] [noisy=0.1]
 """
 import random
 import sys
@@ -15,10 +15,11 @@ def main():
     out = sys.argv[1]
     side = int(sys.argv[2]) if len(sys.argv) > 2 else 4096
     rng = random.Random(int(sys.argv[3]) if len(sys.argv) > 3 else 99)
+    noisy_share = float(sys.argv[4]) if len(sys.argv) > 4 else 0.1
     data = bytearray(side * side * 4)
     for ty in range(side // 16):
         for tx in range(side // 16):
-            noisy = rng.random() < 0.1
+            noisy = rng.random() < noisy_share
             alpha = 255 if rng.random() < 0.8 else rng.randrange(40, 220)
             r0, g0, b0 = (rng.randrange(256) for _ in range(3))
             for y in range(16):
