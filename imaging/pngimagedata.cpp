@@ -55,8 +55,6 @@ struct PngImageData::Part {
     bool leads = false;        // the stream's first part: it carries the zlib header
     Buffer chunk;
     std::size_t chunkBytes = 0;
-    Buffer filtered;  // the rows filtered, as deflate takes them
-    Buffer level;     // igzip's work memory
     std::uint32_t adler = 1;
     std::size_t rawBytes = 0;
     bool done = false;
@@ -90,7 +88,11 @@ PngImageData::~PngImageData() {
 void PngImageData::compress(Part& part) const {
     const std::size_t stride = rowBytes_ + 1;
     part.rawBytes = stride * static_cast<std::size_t>(part.count);
-    uchar* const filtered = part.filtered.Room(part.rawBytes);
+    // The rows filtered, as deflate takes them, and igzip's work memory: a thread's own, kept
+    // from part to part. Only the compressed chunk waits with the part for its turn.
+    thread_local Buffer filteredRows;
+    thread_local Buffer levelMemory;
+    uchar* const filtered = filteredRows.Room(part.rawBytes);
     // Premultiplied rows are made straight RGBA here, on the helpers, a row at a time.
     const bool premultiplied = part.image.format() == QImage::Format_ARGB32_Premultiplied;
     const int width = static_cast<int>(rowBytes_ / static_cast<std::size_t>(bpp_));
@@ -133,7 +135,7 @@ void PngImageData::compress(Part& part) const {
     isal_zstream stream;
     isal_deflate_stateless_init(&stream);
     stream.level = Level;
-    stream.level_buf = part.level.Room(ISAL_DEF_LVL2_DEFAULT);
+    stream.level_buf = levelMemory.Room(ISAL_DEF_LVL2_DEFAULT);
     stream.level_buf_size = ISAL_DEF_LVL2_DEFAULT;
     stream.flush = FULL_FLUSH;
     stream.end_of_stream = 0;
