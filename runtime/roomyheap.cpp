@@ -20,6 +20,21 @@ void AdviseHugePages(const void* start, std::size_t size) {
     }
 }
 
+void PrepareMemory(void* start, std::size_t size) {
+#if defined(MADV_POPULATE_WRITE)
+    constexpr std::uintptr_t Page = 4096;
+    const auto at = reinterpret_cast<std::uintptr_t>(start);
+    const std::uintptr_t first = (at + Page - 1) & ~(Page - 1);
+    const std::uintptr_t end = (at + size) & ~(Page - 1);
+    if (end > first) {
+        ::madvise(reinterpret_cast<void*>(first), end - first, MADV_POPULATE_WRITE);
+    }
+#else
+    (void)start;
+    (void)size;
+#endif
+}
+
 void UseRoomyHeap() {
 #if defined(__GLIBC__)
     // Bands are a few MiB; blocks up to a sheet's band of tiles stay in the heap.

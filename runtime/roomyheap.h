@@ -12,3 +12,8 @@ void UseRoomyHeap();
 // Asks for huge pages over the whole 2 MiB pages within size bytes from start; only a hint:
 // without them the memory works the same.
 void AdviseHugePages(const void* start, std::size_t size);
+
+// Gives the pages of size bytes from start now, as writing them first would, without
+// changing what they hold: for a thread with nothing else to do. Only a hint: where the
+// system cannot, the first write still does.
+void PrepareMemory(void* start, std::size_t size);

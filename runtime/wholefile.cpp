@@ -2,6 +2,7 @@
 
 #include "runtime/atomicfile.h"
 #include "runtime/descriptor.h"
+#include "runtime/parallel.h"
 #include "runtime/paths.h"
 #include "runtime/roomyheap.h"
 #include "runtime/runtimeerror.h"
@@ -11,6 +12,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <thread>
+#include <vector>
 
 void WriteWholeFile(const QString& path, const void* data, std::size_t size) {
     AtomicFile file;
@@ -26,7 +29,17 @@ void ReadWholeFile(const QString& path, std::vector<unsigned char>& into) {
     // was a good part of reading a big sheet.
     into.reserve(static_cast<std::size_t>(size));
     AdviseHugePages(into.data(), into.capacity());
+    // The buffer's pages are cleared when first written, which on a virtual machine took as
+    // long as the read: a helper takes the second half's while this thread fills the first.
+    std::vector<std::thread> helper;
+    if (into.capacity() >= (std::size_t{4} << 20) && WorkerCount() > 1 && !InsideParallelFor()) {
+        const std::size_t half = into.capacity() / 2;
+        StartHelper(helper, [start = into.data() + half, bytes = into.capacity() - half] { PrepareMemory(start, bytes); });
+    }
     into.resize(static_cast<std::size_t>(size));
+    if (!helper.empty()) {
+        helper.front().join();
+    }
     const long got = ReadAll(file.get(), into.data(), into.size(), 0);
     if (got < 0) {
         RaiseErrno(errno, path);
