@@ -1,6 +1,6 @@
 // Feeds arbitrary bytes to the PNG reader, decoded at once and a few rows at a time as a split
 // reads its bands, and checks what must hold for every input.
-// sources: imaging/pngreader.cpp imaging/pngrows.cpp imaging/pngunfilter.cpp runtime/runtimeerror.cpp runtime/helperqueue.cpp runtime/parallel.cpp
+// sources: runtime/roomyheap.cpp imaging/pngreader.cpp imaging/pngrows.cpp imaging/pngunfilter.cpp runtime/runtimeerror.cpp runtime/helperqueue.cpp runtime/parallel.cpp
 // packages: Qt6Gui spng libdeflate libisal
 // options: -max_len=65536 -dict=fuzz/png_fuzz.dict -rss_limit_mb=2560
 

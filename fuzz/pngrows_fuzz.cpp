@@ -1,7 +1,7 @@
 // Feeds arbitrary bytes to the PNG reader, whose own decoder takes 8-bit RGB and RGBA pictures
 // that are not interlaced (inflate whole and streamed, vector unfiltering), and to libspng
 // alone, and checks that they agree on every pixel.
-// sources: imaging/pngreader.cpp imaging/pngrows.cpp imaging/pngunfilter.cpp runtime/runtimeerror.cpp runtime/helperqueue.cpp runtime/parallel.cpp
+// sources: runtime/roomyheap.cpp imaging/pngreader.cpp imaging/pngrows.cpp imaging/pngunfilter.cpp runtime/runtimeerror.cpp runtime/helperqueue.cpp runtime/parallel.cpp
 // packages: Qt6Gui spng libdeflate libisal
 // options: -max_len=65536 -dict=fuzz/png_fuzz.dict -rss_limit_mb=2560
 
