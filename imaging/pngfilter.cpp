@@ -273,22 +273,22 @@ PngFilters ChooseFilters(const QImage& image, int first, int count, Deflater def
     constexpr int bandRows = 16;
     thread_local std::vector<uchar> filtered;
     std::size_t sizes[2] = {0, 0};
-    for (int band = 0; band < bands; ++band) {
-        const int rows = std::min(bandRows, count);
-        const int from = first + static_cast<int>(static_cast<std::int64_t>(count - rows) * band / std::max(1, bands - 1));
-        // The filters work on the straight pixels written: only the rows gauged are made so.
-        QImage sample = image;
-        int at = from;
-        if (premultiplied) {
-            sample = QImage(image.width(), rows, QImage::Format_RGBA8888);
-            if (sample.isNull()) {
-                RaiseError(Err::OutOfMemory);
-            }
-            for (int y = 0; y < rows; ++y) {
-                ToStraightRgbaRow(reinterpret_cast<const QRgb*>(image.constScanLine(from + y)), sample.scanLine(y), image.width());
-            }
-            at = 0;
+    const int rows = std::min(bandRows, count);
+    // The filters work on the straight pixels written: only the rows gauged are made so.
+    QImage straight;
+    if (premultiplied) {
+        straight = QImage(image.width(), rows, QImage::Format_RGBA8888);
+        if (straight.isNull()) {
+            RaiseError(Err::OutOfMemory);
         }
+    }
+    for (int band = 0; band < bands; ++band) {
+        const int from = first + static_cast<int>(static_cast<std::int64_t>(count - rows) * band / std::max(1, bands - 1));
+        for (int y = 0; y < rows && premultiplied; ++y) {
+            ToStraightRgbaRow(reinterpret_cast<const QRgb*>(image.constScanLine(from + y)), straight.scanLine(y), image.width());
+        }
+        const QImage& sample = premultiplied ? straight : image;
+        const int at = premultiplied ? 0 : from;
         for (int mode = 0; mode < 2; ++mode) {
             FilterRows(sample, at, rows, mode == 1, filtered);
             sizes[mode] += quickSize(filtered, deflater);

@@ -94,26 +94,26 @@ void PngRows::unfilter(const unsigned char* filtered, int count, QImage& into, i
     for (int y = 0; y < count; ++y) {
         const unsigned char* in = filtered + stride * static_cast<std::size_t>(y);
         uchar* out = into.scanLine(firstRow + y);
-        if (channels_ == 4 && in[0] == 4) {
+        int paethRows = 0;
+        while (channels_ == 4 && paethRows < 8 && y + paethRows < count && in[stride * static_cast<std::size_t>(paethRows)] == 4) {
+            ++paethRows;
+        }
+        if (paethRows > 1) {
             // Paeth, nearly every row of a sheet with gradients: up to eight rows at a time.
-            int rows = 1;
-            while (rows < 8 && y + rows < count && in[stride * static_cast<std::size_t>(rows)] == 4) {
-                ++rows;
-            }
             const unsigned char* ins[8];
             uchar* outs[8];
-            for (int k = 0; k < rows; ++k) {
+            for (int k = 0; k < paethRows; ++k) {
                 ins[k] = in + stride * static_cast<std::size_t>(k) + 1;
                 outs[k] = into.scanLine(firstRow + y + k);
             }
-            if (rows > 1 && UnfilterPaethRows(ins, outs, rows, prev, rowBytes_)) {
-                prev = outs[rows - 1];
-                rowsRead_ += rows;
-                y += rows - 1;
+            if (UnfilterPaethRows(ins, outs, paethRows, prev, rowBytes_)) {
+                prev = outs[paethRows - 1];
+                rowsRead_ += paethRows;
+                y += paethRows - 1;
                 continue;
             }
         }
-        if (channels_ == 4 && y + 1 < count && in[0] == 4 && in[stride] == 4) {
+        if (paethRows > 1) {
             // Without AVX2, a pair at a time.
             uchar* next = into.scanLine(firstRow + y + 1);
             UnfilterPaethPair(in + 1, in + stride + 1, out, next, prev, rowBytes_);

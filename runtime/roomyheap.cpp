@@ -10,25 +10,23 @@
 #include <unistd.h>
 #endif
 
-void AdviseHugePages(const void* start, std::size_t size) {
-    constexpr std::uintptr_t Huge = std::uintptr_t{2} << 20;
+namespace {
+// The advice over the whole units (a power of two) within size bytes from start.
+void adviseWholeUnits(const void* start, std::size_t size, std::uintptr_t unit, int advice) {
     const auto at = reinterpret_cast<std::uintptr_t>(start);
-    const std::uintptr_t first = (at + Huge - 1) & ~(Huge - 1);
-    const std::uintptr_t end = (at + size) & ~(Huge - 1);
+    const std::uintptr_t first = (at + unit - 1) & ~(unit - 1);
+    const std::uintptr_t end = (at + size) & ~(unit - 1);
     if (end > first) {
-        ::madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
+        ::madvise(reinterpret_cast<void*>(first), end - first, advice);
     }
 }
+}  // namespace
+
+void AdviseHugePages(const void* start, std::size_t size) { adviseWholeUnits(start, size, std::uintptr_t{2} << 20, MADV_HUGEPAGE); }
 
 void PrepareMemory(void* start, std::size_t size) {
 #if defined(MADV_POPULATE_WRITE)
-    constexpr std::uintptr_t Page = 4096;
-    const auto at = reinterpret_cast<std::uintptr_t>(start);
-    const std::uintptr_t first = (at + Page - 1) & ~(Page - 1);
-    const std::uintptr_t end = (at + size) & ~(Page - 1);
-    if (end > first) {
-        ::madvise(reinterpret_cast<void*>(first), end - first, MADV_POPULATE_WRITE);
-    }
+    adviseWholeUnits(start, size, 4096, MADV_POPULATE_WRITE);
 #else
     (void)start;
     (void)size;
