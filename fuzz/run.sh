@@ -51,7 +51,7 @@ jobs="$(nproc)"
 compiler=(clang++)
 command -v ccache >/dev/null 2>&1 && compiler=(ccache clang++)
 # -fPIC: Qt is built with reduced relocations and refuses code that is not position independent.
-flags=(-std=c++20 -g -O1 -fPIC -fno-omit-frame-pointer -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined)
+flags=(-std=c++20 -gline-tables-only -O1 -fPIC -fno-omit-frame-pointer -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined)
 
 failed=()
 declare -A sources_of options_of packages_of
