@@ -51,7 +51,8 @@ bool beyond(double value) { return !(std::abs(value) <= static_cast<double>(Larg
 QString objectsBeyond(const std::vector<TiledLayer>& list, QPointF offset, std::int64_t worldX) {
     for (const TiledLayer& layer : list) {
         const QPointF at = offset + layer.offset;
-        if (beyond(at.x()) || beyond(at.y())) {
+        // Room kept for the tile offsets of the layer's tilesets.
+        if (beyond(std::abs(at.x()) + Limits::PictureSide) || beyond(std::abs(at.y()) + Limits::PictureSide)) {
             return QStringLiteral("the layer %1, offset by %2,%3,").arg(layer.name, QString::number(at.x(), 'g', 12), QString::number(at.y(), 'g', 12));
         }
         if (const QString found = objectsBeyond(layer.layers, at, worldX); !found.isEmpty()) {
@@ -204,6 +205,13 @@ void LdtkWriter::Level(const TiledMap& map, const QString& name, ExportCounts& c
     level.folder = QFileInfo(map.file).absolutePath();
     level.properties = map.properties;
     std::vector<int> parts;  // this map's layer definitions, top-most first
+    // Tiled draws a tileset's tiles shifted by its tile offset: the layer part of its sheet is.
+    std::map<int, QPoint> tileOffsets;
+    for (const TilesetRef& ref : map.tilesets) {
+        for (const int sheet : sheets_.SheetsOf(*ref.tileset)) {
+            tileOffsets[sheet] = ref.tileset->tileOffset;
+        }
+    }
     for (auto flatLayer = flat.rbegin(); flatLayer != flat.rend(); ++flatLayer) {
         const TiledLayer& layer = *flatLayer->layer;
         const bool objects = layer.kind == LayerKind::Objects;
@@ -235,7 +243,8 @@ void LdtkWriter::Level(const TiledMap& map, const QString& name, ExportCounts& c
             const LayerDef wanted{named, grid, sheet, flatLayer->opacity, objects};
             const int def = defFor(wanted);
             instance.visible = flatLayer->visible;
-            instance.offset = QPoint(static_cast<int>(std::lround(flatLayer->offset.x())), static_cast<int>(std::lround(flatLayer->offset.y())));
+            instance.offset = QPoint(static_cast<int>(std::lround(flatLayer->offset.x())), static_cast<int>(std::lround(flatLayer->offset.y()))) +
+                              (objects ? QPoint() : tileOffsets[sheet]);
             if (level.instances.count(def) > 0) {
                 // A second layer of the same name, grid, sheet and opacity: a definition of its own.
                 defs_.push_back(wanted);

@@ -18,12 +18,13 @@
 // Maps as one LDtk 1.5 project: a level per map, a tileset definition per sheet, a Tiles
 // layer per tile layer (split per sheet, since an LDtk layer draws from one tileset) and an
 // Entities layer per object layer, listed top-most first as LDtk lists them. Groups are
-// flattened: offsets add up, opacities multiply, a hidden group hides its layers. LDtk holds
-// only square tiles of the layer's grid and only X and Y flips, so a diagonal flip is drawn
-// from a transposed copy of the tile added to its sheet (a tile object's every flip, as
-// entities do not flip). Map properties become level fields, tile properties the tileset's
+// flattened: offsets add up, opacities multiply, a hidden group hides its layers; a tileset's
+// tile offset moves the layer part of its sheet. LDtk holds only square tiles of the layer's
+// grid and only X and Y flips, so a diagonal flip is drawn from a transposed copy of the tile
+// added to its sheet (a tile object's every flip, as entities do not flip). Map properties become level fields, tile properties the tileset's
 // custom data (a JSON object per tile), tile classes its tags from one enum. Image layers,
 // tints, blend modes, animations and collision shapes are counted as left out.
+
 // Why LDtk cannot hold the map as the next level, placed at worldX in the project's world
 // (the tileset or what is out of LDtk's 32-bit range named), or empty; worldX then moves past it.
 QString LdtkRefusal(const TiledMap& map, const ExportSheets& sheets, std::int64_t& worldX);

@@ -41,7 +41,7 @@ void writeEntityMap(const QString& folder) {
     noise(QSize(32, 32), 7).save(folder + "/s.png");
     QString ground;
     for (int k = 0; k < 30; ++k) {
-        ground += QString::number(k % 4 + 1) + (k < 29 ? "," : "");
+        ground += QString::number(k % 4 + 9) + (k < 29 ? "," : "");
     }
     writeText(folder + "/m.tmx",
               mapText(QSize(6, 5), QSize(16, 16),
@@ -54,14 +54,16 @@ void writeEntityMap(const QString& folder) {
                       "<frame tileid=\"2\" duration=\"100\"/><frame tileid=\"3\" duration=\"100\"/></animation></tile></tileset>"
                       "<tileset firstgid=\"5\" name=\"b\" tilewidth=\"16\" tileheight=\"16\" tilecount=\"4\" columns=\"2\" "
                       "objectalignment=\"center\"><image source=\"s.png\" width=\"32\" height=\"32\"/></tileset>"
-                      "<layer id=\"1\" name=\"ground\" width=\"6\" height=\"5\" tintcolor=\"#80ff0000\" mode=\"multiply\"><properties>"
+                      "<tileset firstgid=\"9\" name=\"c\" tilewidth=\"16\" tileheight=\"16\" tilecount=\"4\" columns=\"2\">"
+                      "<tileoffset x=\"3\" y=\"-2\"/><image source=\"s.png\" width=\"32\" height=\"32\"/></tileset>"
+                      "<layer id=\"1\" name=\"ground\" width=\"6\" height=\"5\"><properties>"
                       "<property name=\"p\" value=\"x\"/></properties><data encoding=\"csv\">" + ground + "</data></layer>"
                       "<objectgroup id=\"2\" name=\"tiles\">"
                       "<object id=\"1\" type=\"Crate\" gid=\"2\" x=\"16\" y=\"32\" width=\"16\" height=\"16\"/>"
                       "<object id=\"2\" type=\"Crate\" gid=\"2147483651\" x=\"40\" y=\"48\" width=\"32\" height=\"16\"/>"
                       "<object id=\"3\" type=\"Crate\" gid=\"1073741828\" x=\"0\" y=\"80\" width=\"16\" height=\"32\"/>"
                       "<object id=\"4\" type=\"Crate\" gid=\"6\" x=\"72\" y=\"24\" width=\"16\" height=\"16\"/></objectgroup>"
-                      "<objectgroup id=\"3\" name=\"shapes\">"
+                      "<objectgroup id=\"3\" name=\"shapes\" tintcolor=\"#80ff0000\" mode=\"multiply\">"
                       "<object id=\"5\" type=\"Box\" x=\"1.4\" y=\"2.6\" width=\"10\" height=\"12\" rotation=\"30\"><properties>"
                       "<property name=\"speed\" type=\"float\" value=\"1.5\"/><property name=\"tint\" type=\"color\" value=\"#ff102030\"/>"
                       "<property name=\"door\" type=\"object\" value=\"1\"/><property name=\"note\" value=\"a&#10;b\"/></properties></object>"
@@ -116,7 +118,14 @@ TEST(ExportLdtk, ObjectsBecomeEntitiesWhereTiledDrawsThemWithTheirFieldsAndTileD
     // The tile entities drawn as LDtk draws them: the tile stretched over the entity's box.
     QImage drawn(96, 80, QImage::Format_ARGB32_Premultiplied);
     drawn.fill(0);
+    // The tile layer's cells, moved by its tileset's tile offset as Tiled moves them.
+    QImage ground = drawn;
     for (const QJsonValue layer : level["layerInstances"].toArray()) {
+        for (const QJsonValue tile : layer["gridTiles"].toArray()) {
+            const QImage sheet(out + "/" + layer["__tilesetRelPath"].toString());
+            QPainter(&ground).drawImage(QPoint(tile["px"][0].toInt() + layer["pxOffsetX"].toInt(), tile["px"][1].toInt() + layer["pxOffsetY"].toInt()),
+                                        sheet, QRect(tile["src"][0].toInt(), tile["src"][1].toInt(), 16, 16));
+        }
         for (const QJsonValue e : layer["entityInstances"].toArray()) {
             entities.emplace(e["__identifier"].toString(), e.toObject());
             iidAt[{e["px"][0].toInt(), e["px"][1].toInt()}] = e["iid"];
@@ -130,10 +139,12 @@ TEST(ExportLdtk, ObjectsBecomeEntitiesWhereTiledDrawsThemWithTheirFieldsAndTileD
             }
         }
     }
-    const QString raster = folder.File("tiles.png");
-    ASSERT_EQ(runTool("tmxrasterizer", {"--no-smoothing", "--show-layer", "tiles", folder.File("m.tmx"), raster}).status, 0);
-    const Difference d = difference(drawn, QImage(raster));
-    EXPECT_EQ(d.beyond2, 0) << d.first.toStdString();
+    for (const auto& [name, image] : {std::pair<QString, const QImage&>{"tiles", drawn}, {"ground", ground}}) {
+        const QString raster = folder.File(name + ".png");
+        ASSERT_EQ(runTool("tmxrasterizer", {"--no-smoothing", "--show-layer", name, folder.File("m.tmx"), raster}).status, 0);
+        const Difference d = difference(image, QImage(raster));
+        EXPECT_EQ(d.beyond2, 0) << name.toStdString() << ": " << d.first.toStdString();
+    }
 
     struct Shape {
         const char* identifier;
@@ -180,7 +191,10 @@ TEST(ExportLdtk, ObjectsBecomeEntitiesWhereTiledDrawsThemWithTheirFieldsAndTileD
         EXPECT_EQ(value, f.value);
     }
     // The tile's properties as custom data and its class as a tag, at LDtk's number of the tile.
-    const QJsonObject a = tilesets.at(1);
+    QJsonObject a;
+    for (const auto& [uid, tileset] : tilesets) {
+        a = tileset["identifier"] == "A" ? tileset : a;
+    }
     EXPECT_EQ(a["customData"], (QJsonArray{QJsonObject{{"tileId", 1}, {"data", "{\"hp\":5,\"solid\":true}"}}}));
     EXPECT_EQ(a["enumTags"], (QJsonArray{QJsonObject{{"enumValueId", "wall"}, {"tileIds", QJsonArray{1}}}}));
     EXPECT_EQ(a["tagsSourceEnumUid"], project["defs"]["enums"][0]["uid"]);
