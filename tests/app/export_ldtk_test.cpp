@@ -211,10 +211,12 @@ TEST(ExportLdtk, WhatPassesLdtksIntegersIsRefusedAndNothingWritten) {
     writeText(folder.File("far.tmx"), mapText(QSize(2, 2), QSize(16, 16),
                                               "<objectgroup id=\"1\" name=\"o\"><object id=\"1\" x=\"900000000\" y=\"1\" width=\"4\" height=\"4\"/></objectgroup>"));
     writeText(folder.File("tall.tmx"), mapText(QSize(8192, 8192), QSize(1, 256), QString()));
+    writeText(folder.File("huge.tmx"), mapText(QSize(65536, 1), QSize(131072, 131072), QString()));
     const std::pair<QStringList, QString> cases[] = {
         {{"w1", "w2", "w3", "w4"}, "w4.tmx: the level would end at x 2147532800"},
         {{"w1", "w2", "w3", "far"}, "far.tmx: the object with id 1 at 900000000,1 lies beyond LDtk's coordinates"},
         {{"tall"}, "tall.tmx: the level would hold 17179869184 cells a layer"},
+        {{"huge"}, "huge.tmx: the level would be 8589934592x131072 pixels"},
         {{"w1", "w2", "w3"}, ""}};
     for (const auto& [maps, message] : cases) {
         SCOPED_TRACE(maps.join(' ').toStdString());
