@@ -118,6 +118,16 @@ QString SummaryLine(const ExportResult& result, const QString& out, int extrusio
     if (const std::int64_t layers = result.CountOf("layersLeftOut"); layers > 0) {
         leftOut += CountText(layers, QStringLiteral("layer")) + QStringLiteral(" of other kinds");
     }
+    for (const auto& [count, noun] : {std::pair{"tintsLeftOut", "layer tint"}, {"blendsLeftOut", "blend mode"},
+                                      {"propertiesLeftOut", "property value"}, {"animationsLeftOut", "tile animation"},
+                                      {"shapesLeftOut", "collision shape"}, {"rotationsLeftOut", "object rotation"}}) {
+        if (const std::int64_t n = result.CountOf(QLatin1String(count)); n > 0) {
+            leftOut += CountText(n, QLatin1String(noun));
+        }
+    }
+    if (const std::int64_t outlines = result.CountOf("outlinesLeftOut"); outlines > 0) {
+        leftOut += CountText(outlines, QStringLiteral("polygon outline")) + QStringLiteral(" (kept as bounds)");
+    }
     line += leftOut.isEmpty() ? QStringLiteral("; nothing left out") : QStringLiteral("; left out: %1").arg(leftOut.join(", "));
     if (!result.resourceRoot.isEmpty()) {
         line += result.godotProject ? QStringLiteral("; res:// is the Godot project %1").arg(result.resourceRoot)

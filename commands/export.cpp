@@ -94,8 +94,9 @@ void exportMaps(const ExportRequest& request, ExportResult& result) {
         sheets.Gather(map);
     }
     inputs += sheets.Inputs();
+    std::int64_t worldX = 0;
     for (std::size_t k = 0; request.engine == Engine::Ldtk && k < maps.size(); ++k) {
-        if (const QString refusal = LdtkRefusal(maps[k], sheets); !refusal.isEmpty()) {
+        if (const QString refusal = LdtkRefusal(maps[k], sheets, worldX); !refusal.isEmpty()) {
             throw Refused(refusal, request.maps[static_cast<qsizetype>(k)]);
         }
     }
@@ -113,11 +114,11 @@ void exportMaps(const ExportRequest& request, ExportResult& result) {
             files.push_back({(request.name.isEmpty() ? baseOf(k) : request.name) + ".json", PhaserMap(maps[k], sheets, absolute, counts)});
         }
     } else if (request.engine == Engine::Ldtk) {
-        LdtkWriter writer(sheets);
+        LdtkWriter writer(sheets, absolute);
         for (std::size_t k = 0; k < maps.size(); ++k) {
             writer.Level(maps[k], baseOf(k), counts);
         }
-        files.push_back({(request.name.isEmpty() ? baseOf(0) : request.name) + ".ldtk", writer.Project()});
+        files.push_back({(request.name.isEmpty() ? baseOf(0) : request.name) + ".ldtk", writer.Project(counts)});
     } else {
         const QString tileset = (request.name.isEmpty() ? QStringLiteral("tileset") : request.name) + ".tres";
         godotRoot(absolute, result);
@@ -156,6 +157,13 @@ void exportMaps(const ExportRequest& request, ExportResult& result) {
     result.Count(QStringLiteral("objects"), counts.objects);
     result.Count(QStringLiteral("objectsLeftOut"), counts.objectsLeftOut);
     result.Count(QStringLiteral("layersLeftOut"), counts.layersLeftOut);
+    result.Count(QStringLiteral("tintsLeftOut"), counts.tintsLeftOut);
+    result.Count(QStringLiteral("blendsLeftOut"), counts.blendsLeftOut);
+    result.Count(QStringLiteral("propertiesLeftOut"), counts.propertiesLeftOut);
+    result.Count(QStringLiteral("animationsLeftOut"), counts.animationsLeftOut);
+    result.Count(QStringLiteral("shapesLeftOut"), counts.shapesLeftOut);
+    result.Count(QStringLiteral("rotationsLeftOut"), counts.rotationsLeftOut);
+    result.Count(QStringLiteral("outlinesLeftOut"), counts.outlinesLeftOut);
 }
 }  // namespace
 

@@ -9,4 +9,11 @@ struct ExportCounts {
     std::int64_t objects = 0;         // objects written
     std::int64_t objectsLeftOut = 0;  // objects the format or the writer does not hold
     std::int64_t layersLeftOut = 0;   // layers of other kinds the format does not hold
+    std::int64_t tintsLeftOut = 0;    // layer tints
+    std::int64_t blendsLeftOut = 0;   // layer blend modes other than normal
+    std::int64_t propertiesLeftOut = 0;   // properties with no place in the format, or of a type it lacks
+    std::int64_t animationsLeftOut = 0;   // animated tiles of the sheets written
+    std::int64_t shapesLeftOut = 0;       // tiles' collision shapes
+    std::int64_t rotationsLeftOut = 0;    // turned objects written unturned
+    std::int64_t outlinesLeftOut = 0;     // polygons and polylines written as their bounds
 };

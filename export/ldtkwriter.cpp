@@ -1,44 +1,23 @@
 #include "export/ldtkwriter.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QRegularExpression>
-#include <QUuid>
 
 #include <algorithm>
 #include <cmath>
-#include <set>
+#include <limits>
 
 namespace {
-// An identifier as LDtk takes it (letters, digits and '_', no digit first), capitalized as
-// its default style does.
-QString identifier(const QString& name) {
-    QString plain = name;
-    plain.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9_]+")), QStringLiteral("_"));
-    if (plain.isEmpty() || plain[0].isDigit()) {
-        plain.prepend('_');
-    }
-    plain[0] = plain[0].toUpper();
-    return plain;
-}
-
-QString unique(const QString& wanted, std::set<QString>& taken) {
-    QString name = wanted;
-    for (int n = 2; !taken.insert(name.toLower()).second; ++n) {
-        name = QStringLiteral("%1_%2").arg(wanted).arg(n);
-    }
-    return name;
-}
-
-// Iids that stay the same from one export of the same maps to the next.
-QString iid(const QString& what) {
-    static const QUuid space(QStringLiteral("{6f1f3c52-7d0e-4c4e-9a55-2f1e0c8d4b11}"));
-    return QUuid::createUuidV5(space, what).toString(QUuid::WithoutBraces);
-}
+constexpr std::int64_t Largest = std::numeric_limits<std::int32_t>::max();
 
 QString colour(const QColor& c) { return c.name(QColor::HexRgb).toUpper(); }
 
-// A tile layer with what its groups add: offset, opacity and visibility.
+// Levels lie side by side, a gap of four cells between, in the order given.
+std::int64_t nextWorldX(std::int64_t worldX, std::int64_t width, int grid) { return worldX + width + 4 * std::int64_t{grid}; }
+
+// A tile or object layer with what its groups add: offset, opacity and visibility.
 struct Flat {
     const TiledLayer* layer;
     QPointF offset;
@@ -50,20 +29,55 @@ void flatten(const std::vector<TiledLayer>& list, QPointF offset, double opacity
              ExportCounts& counts) {
     for (const TiledLayer& layer : list) {
         const QPointF at = offset + layer.offset;
+        if (layer.kind == LayerKind::Image) {
+            ++counts.layersLeftOut;
+            continue;
+        }
+        // A white tint leaves the colours as they are.
+        counts.tintsLeftOut += layer.tint && layer.tint->rgba() != 0xFFFFFFFFu ? 1 : 0;
+        counts.blendsLeftOut += layer.mode != "normal" ? 1 : 0;
+        counts.propertiesLeftOut += static_cast<std::int64_t>(layer.properties.size());
         if (layer.kind == LayerKind::Group) {
             flatten(layer.layers, at, opacity * layer.opacity, visible && layer.visible, into, counts);
-        } else if (layer.kind == LayerKind::Tiles) {
-            into.push_back({&layer, at, opacity * layer.opacity, visible && layer.visible});
-        } else if (layer.kind == LayerKind::Objects) {
-            counts.objectsLeftOut += static_cast<std::int64_t>(layer.objects.size());
         } else {
-            ++counts.layersLeftOut;
+            into.push_back({&layer, at, opacity * layer.opacity, visible && layer.visible});
         }
     }
 }
+
+bool beyond(double value) { return !(std::abs(value) <= static_cast<double>(Largest)); }
+
+// What lies beyond LDtk's 32-bit coordinates in the level placed at worldX, or empty.
+QString objectsBeyond(const std::vector<TiledLayer>& list, QPointF offset, std::int64_t worldX) {
+    for (const TiledLayer& layer : list) {
+        const QPointF at = offset + layer.offset;
+        // Room kept for the tile offsets of the layer's tilesets.
+        if (beyond(std::abs(at.x()) + Limits::PictureSide) || beyond(std::abs(at.y()) + Limits::PictureSide)) {
+            return QStringLiteral("the layer %1, offset by %2,%3,").arg(layer.name, QString::number(at.x(), 'g', 12), QString::number(at.y(), 'g', 12));
+        }
+        if (const QString found = objectsBeyond(layer.layers, at, worldX); !found.isEmpty()) {
+            return found;
+        }
+        for (const TiledObject& object : layer.objects) {
+            std::vector<QPointF> corners{object.position, object.position + QPointF(object.size.width(), object.size.height())};
+            for (const QPointF& p : object.points) {
+                corners.push_back(object.position + p);
+            }
+            for (const QPointF& p : corners) {
+                if (beyond(p.x() + static_cast<double>(worldX)) || beyond(p.x()) || beyond(p.y())) {
+                    return QStringLiteral("the object with id %1%2 at %3,%4")
+                        .arg(object.id)
+                        .arg(object.name.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(object.name))
+                        .arg(QString::number(object.position.x(), 'g', 12), QString::number(object.position.y(), 'g', 12));
+                }
+            }
+        }
+    }
+    return QString();
+}
 }  // namespace
 
-QString LdtkRefusal(const TiledMap& map, const ExportSheets& sheets) {
+QString LdtkRefusal(const TiledMap& map, const ExportSheets& sheets, std::int64_t& worldX) {
     const int grid = map.tile.width();
     QString refusal;
     ForEachLayer(map.layers, [&](const TiledLayer& layer) {
@@ -91,76 +105,149 @@ QString LdtkRefusal(const TiledMap& map, const ExportSheets& sheets) {
             }
         }
     });
-    return refusal;
+    if (!refusal.isEmpty()) {
+        return refusal;
+    }
+    // LDtk reads sizes, positions and cell numbers as 32-bit integers; past them they wrap.
+    const std::int64_t width = std::int64_t{map.size.width()} * map.tile.width();
+    const std::int64_t height = std::int64_t{map.size.height()} * map.tile.height();
+    if (width > Largest || height > Largest) {
+        return QStringLiteral("the level would be %1x%2 pixels; LDtk's sizes end at %3").arg(width).arg(height).arg(Largest);
+    }
+    const std::int64_t cells = (width + grid - 1) / grid * ((height + grid - 1) / grid);
+    if (cells > Largest) {
+        return QStringLiteral("the level would hold %1 cells a layer; LDtk numbers them up to %2").arg(cells).arg(Largest);
+    }
+    if (nextWorldX(worldX, width, grid) > Largest) {
+        return QStringLiteral("the level would end at x %1 of the project's world, where the levels lie side by side; LDtk's world "
+                              "positions end at %2: export fewer maps into one project")
+            .arg(worldX + width)
+            .arg(Largest);
+    }
+    if (const QString found = objectsBeyond(map.layers, QPointF(), worldX); !found.isEmpty()) {
+        return found + QStringLiteral(" lies beyond LDtk's coordinates (32-bit integers)");
+    }
+    worldX = nextWorldX(worldX, width, grid);
+    return QString();
 }
 
-int LdtkWriter::defFor(const QString& name, int grid, int sheet, double opacity) {
+int LdtkWriter::defFor(const LayerDef& wanted) {
     for (std::size_t k = 0; k < defs_.size(); ++k) {
         const LayerDef& def = defs_[k];
-        if (def.identifier == name && def.grid == grid && def.sheet == sheet && def.opacity == opacity) {
+        if (def.identifier == wanted.identifier && def.grid == wanted.grid && def.sheet == wanted.sheet && def.opacity == wanted.opacity &&
+            def.entities == wanted.entities) {
             return static_cast<int>(k);
         }
     }
-    defs_.push_back({name, grid, sheet, opacity});
+    defs_.push_back(wanted);
     return static_cast<int>(defs_.size()) - 1;
 }
 
-int LdtkWriter::transposed(int sheet, int index) {
-    const auto found = transposed_.find({sheet, index});
-    if (found != transposed_.end()) {
+int LdtkWriter::variant(int sheet, int index, std::uint32_t flips) {
+    const auto found = variants_.find({sheet, index, flips});
+    if (found != variants_.end()) {
         return found->second;
     }
-    const QImage& tile = sheets_.Tile(sheet, index);
-    QImage copy(tile.height(), tile.width(), QImage::Format_RGBA8888);
-    copy.fill(Qt::transparent);
-    for (int y = 0; y < tile.height(); ++y) {
-        const auto* row = reinterpret_cast<const std::uint32_t*>(tile.constScanLine(y));
-        for (int x = 0; x < tile.width(); ++x) {
-            reinterpret_cast<std::uint32_t*>(copy.scanLine(x))[y] = row[x];
+    QImage copy = sheets_.Tile(sheet, index);
+    if ((flips & GidFlag::Diagonal) != 0) {
+        QImage turned(copy.height(), copy.width(), QImage::Format_RGBA8888);
+        turned.fill(Qt::transparent);
+        for (int y = 0; y < copy.height(); ++y) {
+            const auto* row = reinterpret_cast<const std::uint32_t*>(copy.constScanLine(y));
+            for (int x = 0; x < copy.width(); ++x) {
+                reinterpret_cast<std::uint32_t*>(turned.scanLine(x))[y] = row[x];
+            }
         }
+        copy = turned;
     }
-    return transposed_[{sheet, index}] = sheets_.Append(sheet, copy);
+    // Tiled mirrors after the diagonal flip.
+    copy = copy.mirrored((flips & GidFlag::Horizontal) != 0, (flips & GidFlag::Vertical) != 0);
+    return variants_[{sheet, index, flips}] = sheets_.Append(sheet, copy);
+}
+
+LdtkWriter::Instance LdtkWriter::entities(const TiledMap& map, const TiledLayer& layer, ExportCounts& counts) {
+    Instance instance;
+    const QString shown = colour(layer.colour.value_or(QColor(0xA0, 0xA0, 0xA4)));
+    for (const TiledObject& object : layer.objects) {
+        LdtkEntities::TilePlace tile;
+        const TiledTileset* tileset = nullptr;
+        if (object.kind == ObjectKind::Tile && GidTile(object.gid) != 0) {
+            const TilesetRef* ref = map.TilesetOf(object.gid);
+            tileset = ref == nullptr ? nullptr : ref->tileset.get();
+            const ExportSheets::Place place = sheets_.Of(map, object.gid);
+            if (place.sheet >= 0) {
+                const std::uint32_t flips = object.gid & GidFlag::Flips;
+                const int index = flips != 0 ? variant(place.sheet, place.index, flips) : place.index;
+                const int columns = sheets_.Sheets()[static_cast<std::size_t>(place.sheet)].columns;
+                tile = {place.sheet + 1, sheets_.Grid(place.sheet).Cell(index % columns, index / columns)};
+            }
+        }
+        instance.entities.push_back(entities_.Add(object, tileset, tile, map.tile.width(), shown, counts));
+    }
+    return instance;
 }
 
 void LdtkWriter::Level(const TiledMap& map, const QString& name, ExportCounts& counts) {
     const int grid = map.tile.width();
     std::vector<Flat> flat;
     flatten(map.layers, QPointF(), 1.0, true, flat, counts);
+    for (const TilesetRef& ref : map.tilesets) {
+        if (!sheets_.SheetsOf(*ref.tileset).empty() && tilesetsSeen_.insert(ref.tileset.get()).second) {
+            counts.propertiesLeftOut += static_cast<std::int64_t>(ref.tileset->properties.size());
+        }
+    }
+    levelFields_.Add(map.properties, counts);
     LevelData level;
     level.identifier = name;
     level.pixels = QSize(map.size.width() * grid, map.size.height() * map.tile.height());
     level.grid = grid;
     level.background = map.background ? colour(*map.background) : QString();
+    level.folder = QFileInfo(map.file).absolutePath();
+    level.properties = map.properties;
     std::vector<int> parts;  // this map's layer definitions, top-most first
+    // Tiled draws a tileset's tiles shifted by its tile offset: the layer part of its sheet is.
+    std::map<int, QPoint> tileOffsets;
+    for (const TilesetRef& ref : map.tilesets) {
+        for (const int sheet : sheets_.SheetsOf(*ref.tileset)) {
+            tileOffsets[sheet] = ref.tileset->tileOffset;
+        }
+    }
     for (auto flatLayer = flat.rbegin(); flatLayer != flat.rend(); ++flatLayer) {
         const TiledLayer& layer = *flatLayer->layer;
+        const bool objects = layer.kind == LayerKind::Objects;
         std::vector<std::pair<int, Instance>> bySheet;  // in the order the sheets are first met
-        sheets_.ForEachPlaced(map, layer, [&](QPoint cell, std::uint32_t gid, ExportSheets::Place place) {
-            const bool diagonal = (gid & GidFlag::Diagonal) != 0;
-            const Tile tile{cell.x(), cell.y(), place.sheet, diagonal ? transposed(place.sheet, place.index) : place.index,
-                            ((gid & GidFlag::Horizontal) ? 1 : 0) | ((gid & GidFlag::Vertical) ? 2 : 0)};
-            auto part = std::find_if(bySheet.begin(), bySheet.end(), [&](const auto& p) { return p.first == place.sheet; });
-            if (part == bySheet.end()) {
-                part = bySheet.insert(bySheet.end(), {place.sheet, Instance{}});
+        if (objects) {
+            bySheet.push_back({-1, entities(map, layer, counts)});
+        } else {
+            sheets_.ForEachPlaced(map, layer, [&](QPoint cell, std::uint32_t gid, ExportSheets::Place place) {
+                const bool diagonal = (gid & GidFlag::Diagonal) != 0;
+                const Tile tile{cell.x(), cell.y(), place.sheet, diagonal ? variant(place.sheet, place.index, GidFlag::Diagonal) : place.index,
+                                ((gid & GidFlag::Horizontal) ? 1 : 0) | ((gid & GidFlag::Vertical) ? 2 : 0)};
+                auto part = std::find_if(bySheet.begin(), bySheet.end(), [&](const auto& p) { return p.first == place.sheet; });
+                if (part == bySheet.end()) {
+                    part = bySheet.insert(bySheet.end(), {place.sheet, Instance{}});
+                }
+                part->second.tiles.push_back(tile);
+                ++counts.tiles;
+            });
+            if (bySheet.empty()) {
+                bySheet.push_back({-1, Instance{}});
             }
-            part->second.tiles.push_back(tile);
-            ++counts.tiles;
-        });
-        if (bySheet.empty()) {
-            bySheet.push_back({-1, Instance{}});
+            ++counts.layers;
         }
-        ++counts.layers;
         for (auto& [sheet, instance] : bySheet) {
-            QString named = identifier(layer.name);
+            QString named = LdtkCapitalized(layer.name);
             if (bySheet.size() > 1) {
-                named += '_' + identifier(sheets_.Sheets()[static_cast<std::size_t>(sheet)].name);
+                named += '_' + LdtkCapitalized(sheets_.Sheets()[static_cast<std::size_t>(sheet)].name);
             }
-            const int def = defFor(named, grid, sheet, flatLayer->opacity);
+            const LayerDef wanted{named, grid, sheet, flatLayer->opacity, objects};
+            const int def = defFor(wanted);
             instance.visible = flatLayer->visible;
-            instance.offset = QPoint(static_cast<int>(std::lround(flatLayer->offset.x())), static_cast<int>(std::lround(flatLayer->offset.y())));
+            instance.offset = QPoint(static_cast<int>(std::lround(flatLayer->offset.x())), static_cast<int>(std::lround(flatLayer->offset.y()))) +
+                              (objects ? QPoint() : tileOffsets[sheet]);
             if (level.instances.count(def) > 0) {
                 // A second layer of the same name, grid, sheet and opacity: a definition of its own.
-                defs_.push_back({named, grid, sheet, flatLayer->opacity});
+                defs_.push_back(wanted);
                 level.instances[static_cast<int>(defs_.size()) - 1] = std::move(instance);
                 parts.push_back(static_cast<int>(defs_.size()) - 1);
             } else {
@@ -193,7 +280,17 @@ void LdtkWriter::Level(const TiledMap& map, const QString& name, ExportCounts& c
     levels_.push_back(std::move(level));
 }
 
-QJsonObject LdtkWriter::instanceJson(const LevelData& level, int levelUid, int def, const QString& name, const Instance& instance) const {
+int LdtkWriter::ldtkTileId(int sheet, int index) const {
+    const TileGrid grid = sheets_.Grid(sheet);
+    const int columns = sheets_.Sheets()[static_cast<std::size_t>(sheet)].columns;
+    const int step = grid.Tile().width() + grid.Spacing();
+    // As wide as LDtk computes it: every started cell counts.
+    const int ldtkColumns = (sheets_.SheetSize(sheet).width() - 2 * grid.Margin() + step - 1) / step;
+    return index % columns + index / columns * ldtkColumns;
+}
+
+QJsonObject LdtkWriter::instanceJson(const LevelData& level, int levelUid, int def, const QString& name, const Instance& instance,
+                                     QPoint world, const LdtkFields::Context& context, int& entity) const {
     const LayerDef& d = defs_[static_cast<std::size_t>(def)];
     const int columns = (level.pixels.width() + d.grid - 1) / d.grid;
     QJsonArray tiles;
@@ -201,19 +298,21 @@ QJsonObject LdtkWriter::instanceJson(const LevelData& level, int levelUid, int d
         const TileGrid grid = sheets_.Grid(tile.sheet);
         const int sheetColumns = sheets_.Sheets()[static_cast<std::size_t>(tile.sheet)].columns;
         const QRect source = grid.Cell(tile.index % sheetColumns, tile.index / sheetColumns);
-        // LDtk's tile id: the cell in its own reading of the sheet, as wide as it computes.
-        const int ldtkColumns = (sheets_.SheetSize(tile.sheet).width() - 2 * grid.Margin() + d.grid + grid.Spacing() - 1) / (d.grid + grid.Spacing());
         tiles.append(QJsonObject{{"px", QJsonArray{tile.x * d.grid, tile.y * d.grid}},
                                  {"src", QJsonArray{source.x(), source.y()}},
                                  {"f", tile.flips},
-                                 {"t", tile.index % sheetColumns + tile.index / sheetColumns * ldtkColumns},
+                                 {"t", ldtkTileId(tile.sheet, tile.index)},
                                  {"d", QJsonArray{tile.x + tile.y * columns}},
                                  {"a", 1}});
+    }
+    QJsonArray entities;
+    for (const LdtkEntities::Entity& e : instance.entities) {
+        entities.append(entities_.Instance(e, d.grid, world, LdtkIid(QStringLiteral("entity/%1/%2").arg(levelUid).arg(entity++)), context));
     }
     const QJsonValue tileset = d.sheet < 0 ? QJsonValue() : QJsonValue(d.sheet + 1);
     const int defUid = static_cast<int>(sheets_.Sheets().size()) + def + 1;
     return QJsonObject{{"__identifier", name},
-                       {"__type", "Tiles"},
+                       {"__type", d.entities ? "Entities" : "Tiles"},
                        {"__cWid", columns},
                        {"__cHei", (level.pixels.height() + d.grid - 1) / d.grid},
                        {"__gridSize", d.grid},
@@ -222,7 +321,7 @@ QJsonObject LdtkWriter::instanceJson(const LevelData& level, int levelUid, int d
                        {"__pxTotalOffsetY", instance.offset.y()},
                        {"__tilesetDefUid", tileset},
                        {"__tilesetRelPath", d.sheet < 0 ? QJsonValue() : QJsonValue(sheets_.FileName(d.sheet))},
-                       {"iid", iid(QStringLiteral("layer/%1/%2").arg(levelUid).arg(defUid))},
+                       {"iid", LdtkIid(QStringLiteral("layer/%1/%2").arg(levelUid).arg(defUid))},
                        {"levelId", levelUid},
                        {"layerDefUid", defUid},
                        {"pxOffsetX", instance.offset.x()},
@@ -234,153 +333,5 @@ QJsonObject LdtkWriter::instanceJson(const LevelData& level, int levelUid, int d
                        {"seed", 0},
                        {"overrideTilesetUid", QJsonValue()},
                        {"gridTiles", tiles},
-                       {"entityInstances", QJsonArray()}};
-}
-
-QByteArray LdtkWriter::Project() const {
-    const int sheetCount = static_cast<int>(sheets_.Sheets().size());
-    std::set<QString> taken;
-    QJsonArray tilesets;
-    for (int sheet = 0; sheet < sheetCount; ++sheet) {
-        const TileGrid grid = sheets_.Grid(sheet);
-        const QSize size = sheets_.SheetSize(sheet);
-        const int tile = grid.Tile().width();
-        const auto cells = [&](int pixels) { return (pixels - 2 * grid.Margin() + tile + grid.Spacing() - 1) / (tile + grid.Spacing()); };
-        tilesets.append(QJsonObject{{"__cWid", cells(size.width())},
-                                    {"__cHei", cells(size.height())},
-                                    {"identifier", unique(identifier(sheets_.Sheets()[static_cast<std::size_t>(sheet)].name), taken)},
-                                    {"uid", sheet + 1},
-                                    {"relPath", sheets_.FileName(sheet)},
-                                    {"embedAtlas", QJsonValue()},
-                                    {"pxWid", size.width()},
-                                    {"pxHei", size.height()},
-                                    {"tileGridSize", tile},
-                                    {"spacing", grid.Spacing()},
-                                    {"padding", grid.Margin()},
-                                    {"tags", QJsonArray()},
-                                    {"tagsSourceEnumUid", QJsonValue()},
-                                    {"enumTags", QJsonArray()},
-                                    {"customData", QJsonArray()},
-                                    {"savedSelections", QJsonArray()},
-                                    {"cachedPixelData", QJsonValue()}});
-    }
-    taken.clear();
-    std::vector<QString> defNames(defs_.size());
-    QJsonArray layers;
-    for (const int def : order_) {
-        const LayerDef& d = defs_[static_cast<std::size_t>(def)];
-        defNames[static_cast<std::size_t>(def)] = unique(d.identifier, taken);
-        layers.append(QJsonObject{{"__type", "Tiles"},
-                                  {"identifier", defNames[static_cast<std::size_t>(def)]},
-                                  {"type", "Tiles"},
-                                  {"uid", sheetCount + def + 1},
-                                  {"doc", QJsonValue()},
-                                  {"uiColor", QJsonValue()},
-                                  {"gridSize", d.grid},
-                                  {"guideGridWid", 0},
-                                  {"guideGridHei", 0},
-                                  {"displayOpacity", d.opacity},
-                                  {"inactiveOpacity", 1},
-                                  {"hideInList", false},
-                                  {"hideFieldsWhenInactive", true},
-                                  {"canSelectWhenInactive", true},
-                                  {"renderInWorldView", true},
-                                  {"pxOffsetX", 0},
-                                  {"pxOffsetY", 0},
-                                  {"parallaxFactorX", 0},
-                                  {"parallaxFactorY", 0},
-                                  {"parallaxScaling", true},
-                                  {"requiredTags", QJsonArray()},
-                                  {"excludedTags", QJsonArray()},
-                                  {"autoTilesKilledByOtherLayerUid", QJsonValue()},
-                                  {"uiFilterTags", QJsonArray()},
-                                  {"useAsyncRender", false},
-                                  {"intGridValues", QJsonArray()},
-                                  {"intGridValuesGroups", QJsonArray()},
-                                  {"autoRuleGroups", QJsonArray()},
-                                  {"autoSourceLayerDefUid", QJsonValue()},
-                                  {"tilesetDefUid", d.sheet < 0 ? QJsonValue() : QJsonValue(d.sheet + 1)},
-                                  {"tilePivotX", 0},
-                                  {"tilePivotY", 0},
-                                  {"biomeFieldUid", QJsonValue()}});
-    }
-    QJsonArray levels;
-    taken.clear();
-    int worldX = 0;
-    int uid = sheetCount + static_cast<int>(defs_.size()) + 1;
-    for (const LevelData& level : levels_) {
-        QJsonArray instances;
-        for (const int def : order_) {
-            const auto found = level.instances.find(def);
-            instances.append(instanceJson(level, uid, def, defNames[static_cast<std::size_t>(def)],
-                                          found == level.instances.end() ? Instance{} : found->second));
-        }
-        levels.append(QJsonObject{{"identifier", unique(identifier(level.identifier), taken)},
-                                  {"iid", iid(QStringLiteral("level/%1").arg(uid))},
-                                  {"uid", uid},
-                                  {"worldX", worldX},
-                                  {"worldY", 0},
-                                  {"worldDepth", 0},
-                                  {"pxWid", level.pixels.width()},
-                                  {"pxHei", level.pixels.height()},
-                                  {"__bgColor", level.background.isEmpty() ? QStringLiteral("#696A79") : level.background},
-                                  {"bgColor", level.background.isEmpty() ? QJsonValue() : QJsonValue(level.background)},
-                                  {"useAutoIdentifier", false},
-                                  {"bgRelPath", QJsonValue()},
-                                  {"bgPos", QJsonValue()},
-                                  {"bgPivotX", 0.5},
-                                  {"bgPivotY", 0.5},
-                                  {"__smartColor", "#ADADB5"},
-                                  {"__bgPos", QJsonValue()},
-                                  {"externalRelPath", QJsonValue()},
-                                  {"fieldInstances", QJsonArray()},
-                                  {"layerInstances", instances},
-                                  {"__neighbours", QJsonArray()}});
-        // Side by side, a gap between, in the order given.
-        worldX += level.pixels.width() + 4 * level.grid;
-        ++uid;
-    }
-    const int grid = levels_.empty() ? 16 : levels_.front().grid;
-    const QJsonObject root{
-        {"__header__", QJsonObject{{"fileType", "LDtk Project JSON"}, {"app", "LDtk"}, {"doc", "https://ldtk.io/json"},
-                                   {"schema", "https://ldtk.io/files/JSON_SCHEMA.json"}, {"appAuthor", "Sebastien 'deepnight' Benard"},
-                                   {"appVersion", "1.5.3"}, {"url", "https://ldtk.io"}}},
-        {"iid", iid(QStringLiteral("project"))},
-        {"jsonVersion", "1.5.3"},
-        {"appBuildId", 473703},
-        {"nextUid", uid},
-        {"identifierStyle", "Capitalize"},
-        {"toc", QJsonArray()},
-        {"worldLayout", "Free"},
-        {"worldGridWidth", 256},
-        {"worldGridHeight", 256},
-        {"defaultLevelWidth", 256},
-        {"defaultLevelHeight", 256},
-        {"defaultPivotX", 0},
-        {"defaultPivotY", 0},
-        {"defaultGridSize", grid},
-        {"defaultEntityWidth", grid},
-        {"defaultEntityHeight", grid},
-        {"bgColor", "#40465B"},
-        {"defaultLevelBgColor", "#696A79"},
-        {"minifyJson", false},
-        {"externalLevels", false},
-        {"exportTiled", false},
-        {"simplifiedExport", false},
-        {"imageExportMode", "None"},
-        {"exportLevelBg", true},
-        {"pngFilePattern", QJsonValue()},
-        {"backupOnSave", false},
-        {"backupLimit", 10},
-        {"backupRelPath", QJsonValue()},
-        {"levelNamePattern", "Level_%idx"},
-        {"tutorialDesc", QJsonValue()},
-        {"customCommands", QJsonArray()},
-        {"flags", QJsonArray()},
-        {"defs", QJsonObject{{"layers", layers}, {"entities", QJsonArray()}, {"tilesets", tilesets}, {"enums", QJsonArray()},
-                             {"externalEnums", QJsonArray()}, {"levelFields", QJsonArray()}}},
-        {"levels", levels},
-        {"worlds", QJsonArray()},
-        {"dummyWorldIid", iid(QStringLiteral("world"))}};
-    return QJsonDocument(root).toJson(QJsonDocument::Indented);
+                       {"entityInstances", entities}};
 }
