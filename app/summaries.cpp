@@ -118,6 +118,12 @@ QString SummaryLine(const ExportResult& result, const QString& out, int extrusio
     if (const std::int64_t layers = result.CountOf("layersLeftOut"); layers > 0) {
         leftOut += CountText(layers, QStringLiteral("layer")) + QStringLiteral(" of other kinds");
     }
+    if (const std::int64_t tints = result.CountOf("tintsLeftOut"); tints > 0) {
+        leftOut += CountText(tints, QStringLiteral("layer tint"));
+    }
+    if (const std::int64_t animations = result.CountOf("animationsLeftOut"); animations > 0) {
+        leftOut += CountText(animations, QStringLiteral("tile animation"));
+    }
     line += leftOut.isEmpty() ? QStringLiteral("; nothing left out") : QStringLiteral("; left out: %1").arg(leftOut.join(", "));
     if (!result.resourceRoot.isEmpty()) {
         line += result.godotProject ? QStringLiteral("; res:// is the Godot project %1").arg(result.resourceRoot)

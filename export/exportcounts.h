@@ -9,4 +9,6 @@ struct ExportCounts {
     std::int64_t objects = 0;         // objects written
     std::int64_t objectsLeftOut = 0;  // objects the format or the writer does not hold
     std::int64_t layersLeftOut = 0;   // layers of other kinds the format does not hold
+    std::int64_t tintsLeftOut = 0;    // layer tints the engine does not draw
+    std::int64_t animationsLeftOut = 0;  // tile animations whose frames the engine cannot reach
 };
