@@ -208,3 +208,39 @@ TEST(ExportPhaserBrowser, PhaserDrawsEveryMapAsCompileDoes) {
         EXPECT_EQ(d.beyond2, 0) << d.first.toStdString() << ", " << d.pixels << " pixels differ, most by " << d.most;
     }
 }
+
+// What the drawing does not show: the image layer's picture copied beside the map under a
+// plain name, the tileset's object alignment, the tiles' data as Tiled's JSON holds it, and
+// a tint Phaser does not draw counted as left out.
+TEST(ExportPhaser, ImageLayersTileDataAndTintsArriveOrAreCounted) {
+    TestFolder folder;
+    const TilvexProgram program(folder);
+    QDir().mkpath(folder.File("maps/art"));
+    const QString map = ownMap(folder.File("maps"));
+    ASSERT_TRUE(QFile::rename(folder.File("maps/back.png"), folder.File("maps/art/back.png")));
+    QFile source(map);
+    ASSERT_TRUE(source.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(source.readAll()).replace("source=\"back.png\"", "source=\"art/back.png\"");
+    source.close();
+    write(map, QString(text).replace("name=\"ground\"", "name=\"ground\" tintcolor=\"#ff8040\""));
+    const TilvexResult run = program.Run({"export", map, "--to", "phaser", "--out", folder.File("out")});
+    ASSERT_EQ(run.status, 0) << run.err.toStdString();
+    EXPECT_TRUE(run.out.contains("left out: 1 layer tint")) << run.out.toStdString();
+    QFile json(folder.File("out/own.json"));
+    ASSERT_TRUE(json.open(QIODevice::ReadOnly));
+    const QJsonObject root = QJsonDocument::fromJson(json.readAll()).object();
+    const QJsonArray layers = root.value("layers").toArray();
+    const QJsonObject image = layers[1].toObject();
+    EXPECT_EQ(image.value("image").toString(), "back.png");
+    QFile copied(folder.File("out/back.png")), original(folder.File("maps/art/back.png"));
+    ASSERT_TRUE(copied.open(QIODevice::ReadOnly) && original.open(QIODevice::ReadOnly));
+    EXPECT_EQ(copied.readAll(), original.readAll());
+    const QJsonArray tilesets = root.value("tilesets").toArray();
+    EXPECT_EQ(tilesets[1].toObject().value("objectalignment").toString(), "bottom");
+    EXPECT_FALSE(tilesets[1].toObject().contains("tileoffset"));  // carried by the layer: see PhaserMap
+    const QJsonArray tiles = tilesets[0].toObject().value("tiles").toArray();
+    ASSERT_EQ(tiles.size(), 2);
+    EXPECT_EQ(tiles[0].toObject().value("animation").toArray().size(), 2);
+    EXPECT_EQ(tiles[1].toObject().value("type").toString(), "wall");
+    EXPECT_EQ(tiles[1].toObject().value("objectgroup").toObject().value("objects").toArray()[1].toObject().value("polygon").toArray().size(), 3);
+}
