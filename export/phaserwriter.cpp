@@ -88,8 +88,10 @@ std::uint32_t PhaserJson::gid(std::uint32_t source) const {
 }
 
 std::uint32_t PhaserJson::placed(ExportSheets::Place place, std::uint32_t source) const {
-    if (const auto turned = turns_.find({place.sheet, place.index, source & GidFlag::All}); turned != turns_.end()) {
-        return firstGids_[static_cast<std::size_t>(place.sheet)] + static_cast<std::uint32_t>(turned->second);
+    if ((source & (GidFlag::Diagonal | GidFlag::Rotated120)) != 0 && !turns_.empty()) {
+        if (const auto turned = turns_.find({place.sheet, place.index, source & GidFlag::All}); turned != turns_.end()) {
+            return firstGids_[static_cast<std::size_t>(place.sheet)] + static_cast<std::uint32_t>(turned->second);
+        }
     }
     return (firstGids_[static_cast<std::size_t>(place.sheet)] + static_cast<std::uint32_t>(place.index)) | (source & GidFlag::Flips);
 }
