@@ -114,13 +114,13 @@ void exportMaps(const ExportRequest& request, ExportResult& result) {
     const auto baseOf = [&](std::size_t k) { return QFileInfo(request.maps[static_cast<qsizetype>(k)]).completeBaseName(); };
     if (request.engine == Engine::Phaser) {
         PhaserPictures pictures;
-        PhaserTurns turns;
+        PhaserPlan plan;
         for (const TiledMap& map : maps) {
-            AddPhaserTurns(map, sheets, turns);
+            plan.Add(map, sheets);
         }
         for (std::size_t k = 0; k < maps.size(); ++k) {
             files.push_back({(request.name.isEmpty() ? baseOf(k) : request.name) + ".json",
-                             PhaserMap(maps[k], sheets, turns, absolute, counts, pictures)});
+                             PhaserMap(maps[k], sheets, plan, absolute, counts, pictures)});
         }
         // Image layers' pictures travel with their maps.
         for (const auto& [source, name] : pictures.names) {

@@ -14,9 +14,9 @@ namespace {
 // document tree first it took most of an export's time.
 class PhaserJson {
 public:
-    PhaserJson(const TiledMap& map, const ExportSheets& sheets, const PhaserTurns& turns, const QString& folder, ExportCounts& counts,
+    PhaserJson(const TiledMap& map, const ExportSheets& sheets, const PhaserPlan& plan, const QString& folder, ExportCounts& counts,
                PhaserPictures& pictures)
-        : map_(map), sheets_(sheets), turns_(turns), folder_(folder), counts_(counts), pictures_(pictures) {}
+        : map_(map), sheets_(sheets), plan_(plan), folder_(folder), counts_(counts), pictures_(pictures) {}
 
     QByteArray Write();
 
@@ -28,7 +28,6 @@ private:
     void object(const TiledObject& object);
     void layers(const std::vector<TiledLayer>& list);
     void tileLayer(const TiledLayer& layer);
-    QPointF shiftOf(std::uint32_t source, ExportSheets::Place place) const;
     QString picture(const TiledLayer& layer);
     struct TileExtras;
     std::map<int, TileExtras> extrasOf(int sheet);
@@ -37,7 +36,7 @@ private:
 
     const TiledMap& map_;
     const ExportSheets& sheets_;
-    const PhaserTurns& turns_;
+    const PhaserPlan& plan_;
     QDir folder_;
     ExportCounts& counts_;
     PhaserPictures& pictures_;
@@ -46,21 +45,12 @@ private:
     QPointF mapShift_;  // where Phaser's orientation starts the map, against Tiled's
     int nextLayer_ = 1;
     int nextObject_ = 1;
-    int lastLayerId_ = 0;  // the largest id of the map's layers: the layers split off are numbered after it
 };
 
 struct PhaserJson::TileExtras {
     const TiledTile* info = nullptr;
     std::vector<TiledFrame> animation;  // frames numbered in the sheet
 };
-
-int largestLayerId(const std::vector<TiledLayer>& list) {
-    int largest = 0;
-    for (const TiledLayer& layer : list) {
-        largest = std::max({largest, layer.id, largestLayerId(layer.layers)});
-    }
-    return largest;
-}
 
 void PhaserJson::properties(const std::vector<TiledProperty>& list) {
     json_.BeginArray();
@@ -88,11 +78,6 @@ std::uint32_t PhaserJson::gid(std::uint32_t source) const {
 }
 
 std::uint32_t PhaserJson::placed(ExportSheets::Place place, std::uint32_t source) const {
-    if ((source & (GidFlag::Diagonal | GidFlag::Rotated120)) != 0 && !turns_.empty()) {
-        if (const auto turned = turns_.find({place.sheet, place.index, source & GidFlag::All}); turned != turns_.end()) {
-            return firstGids_[static_cast<std::size_t>(place.sheet)] + static_cast<std::uint32_t>(turned->second);
-        }
-    }
     return (firstGids_[static_cast<std::size_t>(place.sheet)] + static_cast<std::uint32_t>(place.index)) | (source & GidFlag::Flips);
 }
 
@@ -136,56 +121,33 @@ void PhaserJson::object(const TiledObject& object) {
     json_.EndObject();
 }
 
-QPointF PhaserJson::shiftOf(std::uint32_t source, ExportSheets::Place place) const {
-    const TilesetRef* ref = map_.TilesetOf(source);
-    const QPoint offset = ref != nullptr ? ref->tileset->tileOffset : QPoint();
-    const QSize tile = sheets_.Sheets()[static_cast<std::size_t>(place.sheet)].tile;
-    return mapShift_ + QPointF(offset.x(), map_.tile.height() - tile.height() + offset.y());
-}
-
 void PhaserJson::tileLayer(const TiledLayer& layer) {
     ++counts_.layers;
     const int width = map_.size.width();
     const int height = map_.size.height();
-    const std::size_t cellCount = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
-    // One part for each offset the layer's tiles need, in the order they first come.
-    struct Part {
-        QPointF shift;
-        std::vector<std::uint32_t> cells;
-    };
-    std::vector<Part> parts;
-    std::vector<int> partOfSheet(sheets_.Sheets().size(), -1);
+    const PhaserPlan::Layer& plan = plan_.Of(layer);
+    std::vector<std::uint32_t> cells(static_cast<std::size_t>(width) * static_cast<std::size_t>(height), 0);
     sheets_.ForEachPlaced(map_, layer, [&](QPoint cell, std::uint32_t source, ExportSheets::Place place) {
         if (cell.x() < 0 || cell.y() < 0 || cell.x() >= width || cell.y() >= height) {
             return;
         }
-        int& known = partOfSheet[static_cast<std::size_t>(place.sheet)];
-        if (known < 0) {
-            const QPointF shift = shiftOf(source, place);
-            const std::size_t same = static_cast<std::size_t>(
-                std::find_if(parts.begin(), parts.end(), [&](const Part& p) { return p.shift == shift; }) - parts.begin());
-            if (same == parts.size()) {
-                parts.push_back({shift, std::vector<std::uint32_t>(cellCount, 0)});
+        std::uint32_t& gid = cells[static_cast<std::size_t>(cell.y()) * width + cell.x()];
+        gid = placed(place, source);
+        if (!plan.copies.empty()) {
+            if (const auto copy = plan.copies.find(source); copy != plan.copies.end()) {
+                gid = firstGids_[static_cast<std::size_t>(copy->second.sheet)] + static_cast<std::uint32_t>(copy->second.index);
             }
-            known = static_cast<int>(same);
         }
-        parts[static_cast<std::size_t>(known)].cells[static_cast<std::size_t>(cell.y()) * width + cell.x()] = placed(place, source);
         ++counts_.tiles;
     });
-    if (parts.empty()) {
-        parts.push_back({mapShift_, std::vector<std::uint32_t>(cellCount, 0)});
-    }
-    for (std::size_t part = 0; part < parts.size(); ++part) {
-        const int id = part == 0 ? (layer.id > 0 ? layer.id : nextLayer_) : ++lastLayerId_;
-        const QString name = part == 0 ? layer.name : QStringLiteral("%1 %2").arg(layer.name).arg(part + 1);
-        json_.BeginObject();
-        common(layer, id, name, layer.offset + parts[part].shift);
-        json_.Key("type").Value("tilelayer").Key("width").Value(width).Key("height").Value(height);
-        json_.Key("data").Numbers(parts[part].cells.data(), parts[part].cells.size());
-        json_.EndObject();
-    }
-    nextLayer_ = std::max({nextLayer_, layer.id + 1, lastLayerId_ + 1});
+    json_.BeginObject();
+    common(layer, layer.id > 0 ? layer.id : nextLayer_, layer.name, layer.offset + mapShift_ + QPointF(plan.shift));
+    nextLayer_ = std::max(nextLayer_, layer.id + 1);
+    json_.Key("type").Value("tilelayer").Key("width").Value(width).Key("height").Value(height);
+    json_.Key("data").Numbers(cells.data(), cells.size());
+    json_.EndObject();
 }
+
 // The picture's file name in the folder: the source's own name, numbered where another
 // picture took it; an image held in the map is named after its layer.
 QString PhaserJson::picture(const TiledLayer& layer) {
@@ -357,7 +319,6 @@ const TiledTileset* PhaserJson::tilesetOf(int sheet) const {
 }
 
 QByteArray PhaserJson::Write() {
-    lastLayerId_ = largestLayerId(map_.layers);
     const bool staggered = map_.orientation == "staggered";
     // Phaser's staggered maps shift odd rows only; as hexagons without a straight side every
     // stagger is drawn, even ones from half a cell further back.
@@ -375,6 +336,9 @@ QByteArray PhaserJson::Write() {
                 used.push_back(sheet);
             }
         }
+    }
+    for (const int sheet : plan_.CopySheets(map_)) {
+        used.push_back(sheet);
     }
     firstGids_.assign(sheets_.Sheets().size(), 0);
     std::uint32_t next = 1;
@@ -415,9 +379,9 @@ QByteArray PhaserJson::Write() {
 }
 }  // namespace
 
-QByteArray PhaserMap(const TiledMap& map, const ExportSheets& sheets, const PhaserTurns& turns, const QString& folder, ExportCounts& counts,
+QByteArray PhaserMap(const TiledMap& map, const ExportSheets& sheets, const PhaserPlan& plan, const QString& folder, ExportCounts& counts,
                      PhaserPictures& pictures) {
-    return PhaserJson(map, sheets, turns, folder, counts, pictures).Write();
+    return PhaserJson(map, sheets, plan, folder, counts, pictures).Write();
 }
 
 QString PhaserRefusal(const TiledMap& map) {

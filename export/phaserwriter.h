@@ -2,7 +2,7 @@
 
 #include "export/exportcounts.h"
 #include "export/exportsheets.h"
-#include "export/phaserturns.h"
+#include "export/phaserplan.h"
 
 #include <QByteArray>
 #include <QString>
@@ -24,16 +24,12 @@ struct PhaserPictures {
 // the model does not hold whole, and layer tints, which Phaser does not draw, are left out
 // and counted.
 //
-// Phaser draws each tile from the top-left corner of its cell at its tileset's tile size and
-// does not move it by the tileset's offset, where Tiled aligns a tile bottom-left in its cell
-// and then offsets it; an isometric map it draws from x 0 where Tiled starts at the map's
-// height. The difference goes into each tile layer's offset, so createLayer(i, tilesets)
-// draws the layer where Tiled does; a layer whose tilesets need different offsets becomes one
-// layer for each (the first keeps its name, the others are "NAME 2", ...). Staggered maps
-// Phaser only draws with odd rows shifted: the others are written as hexagonal maps with no
-// straight side, which Phaser draws as Tiled draws them.
+// Tile layers are placed where Tiled draws them (see PhaserPlan): each layer's offset carries
+// what moves its tiles there, and an isometric map's origin, which Phaser puts at x 0 where
+// Tiled starts at the map's height. Staggered maps Phaser only draws with odd rows shifted: the
+// others are written as hexagonal maps with no straight side, which Phaser draws as Tiled does.
 // Paths (sheets, image layers, file properties) are written relative to folder.
-QByteArray PhaserMap(const TiledMap& map, const ExportSheets& sheets, const PhaserTurns& turns, const QString& folder, ExportCounts& counts,
+QByteArray PhaserMap(const TiledMap& map, const ExportSheets& sheets, const PhaserPlan& plan, const QString& folder, ExportCounts& counts,
                      PhaserPictures& pictures);
 
 // Why Phaser cannot draw a map of this orientation; empty where it can.

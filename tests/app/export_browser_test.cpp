@@ -43,7 +43,7 @@ void write(const QString& file, const QString& text) {
 }
 
 // A map of flips, a group with an offset and opacity, a hidden layer, tiles taller than the
-// grid with a tileset offset mixed with plain ones in one layer, an animated tile, a tile with
+// grid with a tileset offset mixed with plain ones in one layer, some flipped, an animated tile, a tile with
 // collision shapes, an image layer and an object layer.
 QString ownMap(const QString& folder) {
     QImage sheet(64, 32, QImage::Format_ARGB32);
@@ -62,10 +62,9 @@ QString ownMap(const QString& folder) {
     QStringList ground, top, hidden;
     for (int k = 0; k < 48; ++k) {
         ground += QString::number((1 + k % 8) | (static_cast<std::uint32_t>(k % 8) << 29));
-        // Tall tiles in rows 2 and 4 reach no plain tile of row 5 (see PhaserMap: the layer is
-        // written as two, drawn one after the other).
-        const int row = k / 8, column = k % 8;
-        top += QString::number(row == 5 ? (column % 2 == 1 ? 3 : 0) : (row == 2 || row == 4) && column % 2 == 0 ? 9 + column / 2 % 2 : 0);
+        // Tall tiles, some of them flipped (diagonally too, though not square), over plain ones.
+        const std::uint32_t flip = k % 10 == 5 ? 0x20000000u : k % 15 == 0 ? 0x80000000u : 0;
+        top += QString::number(k % 5 == 0 ? (9 + k % 2) | flip : k % 7 == 0 ? 3 : 0);
         hidden += QString::number(k % 3 == 0 ? 2 : 0);
     }
     write(folder + "/own.tmx",
@@ -130,6 +129,9 @@ TEST(ExportPhaserBrowser, PhaserDrawsEveryMapAsCompileDoes) {
         int animated;
         int shapes;
     };
+    // Left out: test_hexagonal_tile_60x60x30, whose turned tiles overlap their neighbours'
+    // edges; Phaser draws a row's cells left to right where Tiled draws a staggered row's raised
+    // columns first, so about 400 edge pixels differ.
     std::vector<Case> cases{{ownMap(folder.Path()), true, 1, 2}};
     for (const auto& [name, attributes] : std::vector<std::pair<QString, QString>>{
              {"stagger-y-odd.tmx", "orientation=\"staggered\" staggeraxis=\"y\" staggerindex=\"odd\""},
