@@ -149,7 +149,7 @@ void PhaserJson::tileLayer(const TiledLayer& layer) {
 }
 
 // The picture's file name in the folder: the source's own name, numbered where another
-// picture took it; an image held in the map is named after its layer.
+// picture or a sheet took it; an image held in the map is named after its layer.
 QString PhaserJson::picture(const TiledLayer& layer) {
     const QString key = layer.image.source.isEmpty() ? QStringLiteral("%1#%2").arg(map_.file).arg(layer.id) : layer.image.source;
     if (const auto known = pictures_.names.find(key); known != pictures_.names.end()) {
@@ -159,6 +159,11 @@ QString PhaserJson::picture(const TiledLayer& layer) {
                                                       : layer.image.source);
     QString name = info.fileName();
     const auto taken = [&](const QString& n) {
+        for (int sheet = 0; sheet < static_cast<int>(sheets_.Sheets().size()); ++sheet) {
+            if (sheets_.FileName(sheet).compare(n, Qt::CaseInsensitive) == 0) {
+                return true;
+            }
+        }
         return std::any_of(pictures_.names.begin(), pictures_.names.end(), [&](const auto& p) { return p.second.compare(n, Qt::CaseInsensitive) == 0; });
     };
     for (int k = 2; taken(name); ++k) {

@@ -212,17 +212,17 @@ TEST(ExportPhaserBrowser, PhaserDrawsEveryMapAsCompileDoes) {
 }
 
 // What the drawing does not show: the image layer's picture copied beside the map under a
-// plain name, the tileset's object alignment, the tiles' data as Tiled's JSON holds it, and
+// plain name of its own (here the sheet's own name is taken), the tileset's object alignment, the tiles' data as Tiled's JSON holds it, and
 // a tint Phaser does not draw counted as left out.
 TEST(ExportPhaser, ImageLayersTileDataAndTintsArriveOrAreCounted) {
     TestFolder folder;
     const TilvexProgram program(folder);
     QDir().mkpath(folder.File("maps/art"));
     const QString map = ownMap(folder.File("maps"));
-    ASSERT_TRUE(QFile::rename(folder.File("maps/back.png"), folder.File("maps/art/back.png")));
+    ASSERT_TRUE(QFile::rename(folder.File("maps/back.png"), folder.File("maps/art/sheet.png")));
     QFile source(map);
     ASSERT_TRUE(source.open(QIODevice::ReadOnly));
-    const QString text = QString::fromUtf8(source.readAll()).replace("source=\"back.png\"", "source=\"art/back.png\"");
+    const QString text = QString::fromUtf8(source.readAll()).replace("source=\"back.png\"", "source=\"art/sheet.png\"");
     source.close();
     write(map, QString(text).replace("name=\"ground\"", "name=\"ground\" tintcolor=\"#ff8040\""));
     const TilvexResult run = program.Run({"export", map, "--to", "phaser", "--out", folder.File("out")});
@@ -233,8 +233,8 @@ TEST(ExportPhaser, ImageLayersTileDataAndTintsArriveOrAreCounted) {
     const QJsonObject root = QJsonDocument::fromJson(json.readAll()).object();
     const QJsonArray layers = root.value("layers").toArray();
     const QJsonObject image = layers[1].toObject();
-    EXPECT_EQ(image.value("image").toString(), "back.png");
-    QFile copied(folder.File("out/back.png")), original(folder.File("maps/art/back.png"));
+    EXPECT_EQ(image.value("image").toString(), "sheet-2.png");
+    QFile copied(folder.File("out/sheet-2.png")), original(folder.File("maps/art/sheet.png"));
     ASSERT_TRUE(copied.open(QIODevice::ReadOnly) && original.open(QIODevice::ReadOnly));
     EXPECT_EQ(copied.readAll(), original.readAll());
     const QJsonArray tilesets = root.value("tilesets").toArray();
