@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <set>
+#include <unordered_set>
 
 namespace {
 // The tile as Tiled orients it: x and y swapped for the diagonal flip first, then mirrored.
@@ -78,17 +80,43 @@ PhaserPlan::Copy PhaserPlan::copy(ExportSheets& sheets, std::uint32_t gid, const
 
 void PhaserPlan::Add(const TiledMap& map, ExportSheets& sheets) {
     std::vector<int>& used = copySheets_[&map];
+    // Most maps draw every tile from one place and flip only square tiles diagonally: then
+    // every layer has that shift and no cell needs a look.
+    std::set<std::pair<int, int>> places;
+    bool square = true;
+    for (const TilesetRef& ref : map.tilesets) {
+        for (const int sheet : sheets.SheetsOf(*ref.tileset)) {
+            const QSize tile = sheets.Sheets()[static_cast<std::size_t>(sheet)].tile;
+            places.emplace(ref.tileset->tileOffset.x(), map.tile.height() - tile.height() + ref.tileset->tileOffset.y());
+            square = square && tile.width() == tile.height();
+        }
+    }
+    if (map.orientation != "hexagonal" && places.size() <= 1 && square) {
+        const QPoint shift = places.empty() ? QPoint() : QPoint(places.begin()->first, places.begin()->second);
+        ForEachLayer(map.layers, [&](const TiledLayer& layer) { layers_[&layer] = Layer{shift, {}}; });
+        return;
+    }
     ForEachLayer(map.layers, [&](const TiledLayer& layer) {
         if (layer.kind != LayerKind::Tiles) {
             return;
         }
-        // Each distinct gid once, in order, so copies come out the same every run.
+        // Each distinct gid once, then in order, so copies come out the same every run.
+        std::unordered_set<std::uint32_t> distinct;
+        for (const TiledChunk& chunk : layer.chunks) {
+            std::uint32_t last = 0;
+            for (const std::uint32_t gid : chunk.gids) {
+                if (gid != last) {
+                    distinct.insert(gid);
+                    last = gid;
+                }
+            }
+        }
         std::map<std::uint32_t, Seen> cells;
-        sheets.ForEachPlaced(map, layer, [&](QPoint, std::uint32_t gid, ExportSheets::Place place) {
-            if (cells.count(gid) == 0) {
+        for (const std::uint32_t gid : distinct) {
+            if (const ExportSheets::Place place = sheets.Of(map, gid); gid != 0 && place.sheet >= 0) {
                 cells.emplace(gid, seen(map, sheets, gid, place));
             }
-        });
+        }
         Layer plan;
         if (!cells.empty()) {
             plan.shift = QPoint(INT_MAX, INT_MAX);
