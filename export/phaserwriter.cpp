@@ -10,8 +10,8 @@
 #include <vector>
 
 namespace {
-// The map written straight into its JSON text, in one pass over the cells: built as a
-// document tree first it took most of an export's time.
+// The map written straight into its JSON text, in one pass: the cells' arrays built as a
+// document tree first took most of an export's time.
 class PhaserJson {
 public:
     PhaserJson(const TiledMap& map, const ExportSheets& sheets, const PhaserPlan& plan, const QString& folder, ExportCounts& counts,
