@@ -7,6 +7,7 @@
 #include "runtime/outputfiles.h"
 #include "runtime/paths.h"
 #include "runtime/stagingfolder.h"
+#include "runtime/wholefile.h"
 #include "tiled/tiledfiles.h"
 
 #include <QDir>
@@ -30,8 +31,11 @@ void refuseMap(const TiledMap& map, const QString& named, Engine engine) {
     if (map.infinite) {
         throw Refused(QStringLiteral("an infinite map; give it a fixed size in Tiled (Map > Map Properties) first"), named);
     }
-    const bool orthogonal = map.orientation == "orthogonal";
-    if (!orthogonal && (engine != Engine::Phaser || map.orientation != "isometric")) {
+    if (engine == Engine::Phaser) {
+        if (const QString refusal = PhaserRefusal(map); !refusal.isEmpty()) {
+            throw Refused(refusal, named);
+        }
+    } else if (map.orientation != "orthogonal") {
         throw Refused(QStringLiteral("a %1 map, which export to %2 does not write").arg(map.orientation, engineName(engine)), named);
     }
 }
@@ -110,8 +114,25 @@ void exportMaps(const ExportRequest& request, ExportResult& result) {
     const QString absolute = QFileInfo(folder).absoluteFilePath();
     const auto baseOf = [&](std::size_t k) { return QFileInfo(request.maps[static_cast<qsizetype>(k)]).completeBaseName(); };
     if (request.engine == Engine::Phaser) {
+        PhaserPictures pictures;
+        PhaserPlan plan;
+        for (const TiledMap& map : maps) {
+            plan.Add(map, sheets);
+        }
         for (std::size_t k = 0; k < maps.size(); ++k) {
-            files.push_back({(request.name.isEmpty() ? baseOf(k) : request.name) + ".json", PhaserMap(maps[k], sheets, absolute, counts)});
+            files.push_back({(request.name.isEmpty() ? baseOf(k) : request.name) + ".json",
+                             PhaserMap(maps[k], sheets, plan, absolute, counts, pictures)});
+        }
+        // Image layers' pictures travel with their maps.
+        for (const auto& [source, name] : pictures.names) {
+            if (const auto embedded = pictures.embedded.find(name); embedded != pictures.embedded.end()) {
+                files.push_back({name, embedded->second});
+                continue;
+            }
+            std::vector<unsigned char> bytes;
+            ReadWholeFile(source, bytes);
+            files.push_back({name, QByteArray(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size()))});
+            inputs += source;
         }
     } else if (request.engine == Engine::Ldtk) {
         LdtkWriter writer(sheets, absolute);

@@ -12,7 +12,7 @@ struct ExportCounts {
     std::int64_t tintsLeftOut = 0;    // layer tints
     std::int64_t blendsLeftOut = 0;   // layer blend modes other than normal
     std::int64_t propertiesLeftOut = 0;   // properties with no place in the format, or of a type it lacks
-    std::int64_t animationsLeftOut = 0;   // animated tiles of the sheets written
+    std::int64_t animationsLeftOut = 0;   // tile animations the engine cannot hold or reach
     std::int64_t shapesLeftOut = 0;       // tiles' collision shapes
     std::int64_t rotationsLeftOut = 0;    // turned objects written unturned
     std::int64_t outlinesLeftOut = 0;     // polygons and polylines written as their bounds

@@ -248,6 +248,12 @@ int ExportSheets::Append(int index, const QImage& tile) {
     return sheet.count++;
 }
 
+int ExportSheets::AddSheet(const QString& name, QSize tile) {
+    const int index = newSheet(name, tile);
+    sheets_[static_cast<std::size_t>(index)].columns = 8;
+    return index;
+}
+
 TileGrid ExportSheets::Grid(int index) const {
     const TileGrid plain(sheets_[static_cast<std::size_t>(index)].tile);
     return extrusion_ > 0 ? SheetExtruder(plain, extrusion_).ExtrudedGrid() : plain;

@@ -57,6 +57,9 @@ public:
     const QImage& Tile(int sheet, int index) const;
     // A tile added to the sheet; its index.
     int Append(int sheet, const QImage& tile);
+    // A sheet of its own for tiles a writer draws and appends; its index. The name is made
+    // unique among the sheets'.
+    int AddSheet(const QString& name, QSize tile);
 
     const std::vector<Sheet>& Sheets() const { return sheets_; }
     // The grid an engine reads the sheet's PNG with.

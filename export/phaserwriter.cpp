@@ -1,67 +1,75 @@
 #include "export/phaserwriter.h"
 
+#include "export/jsonwriter.h"
+
 #include <QDir>
 #include <QFileInfo>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 
 #include <algorithm>
-#include <charconv>
+#include <map>
 #include <vector>
 
 namespace {
+// The map written straight into its JSON text, in one pass: the cells' arrays built as a
+// document tree first took most of an export's time.
 class PhaserJson {
 public:
-    PhaserJson(const TiledMap& map, const ExportSheets& sheets, const QString& folder, ExportCounts& counts)
-        : map_(map), sheets_(sheets), folder_(folder), counts_(counts) {}
+    PhaserJson(const TiledMap& map, const ExportSheets& sheets, const PhaserPlan& plan, const QString& folder, ExportCounts& counts,
+               PhaserPictures& pictures)
+        : map_(map), sheets_(sheets), plan_(plan), folder_(folder), counts_(counts), pictures_(pictures) {}
 
     QByteArray Write();
 
 private:
-    QJsonValue property(const TiledProperty& p) const;
-    QJsonArray properties(const std::vector<TiledProperty>& list) const;
+    void properties(const std::vector<TiledProperty>& list);
     std::uint32_t gid(std::uint32_t source) const;
     std::uint32_t placed(ExportSheets::Place place, std::uint32_t source) const;
-    void common(const TiledLayer& layer, QJsonObject& o);
-    QJsonObject object(const TiledObject& object) const;
-    QJsonArray layers(const std::vector<TiledLayer>& list);
-    QJsonObject tileset(int sheet, std::uint32_t firstGid) const;
+    void common(const TiledLayer& layer, int id, const QString& name, QPointF offset);
+    void object(const TiledObject& object);
+    void layers(const std::vector<TiledLayer>& list);
+    void tileLayer(const TiledLayer& layer);
+    QString picture(const TiledLayer& layer);
+    struct TileExtras;
+    std::map<int, TileExtras> extrasOf(int sheet);
+    void tileset(int sheet, std::uint32_t firstGid);
+    const TiledTileset* tilesetOf(int sheet) const;
 
     const TiledMap& map_;
     const ExportSheets& sheets_;
+    const PhaserPlan& plan_;
     QDir folder_;
     ExportCounts& counts_;
+    PhaserPictures& pictures_;
+    JsonWriter json_;
     std::vector<std::uint32_t> firstGids_;  // by sheet
-    // The tile layers' data arrays, written directly: through QJsonArray they took most of
-    // the map's time. The tree holds "#k" in their place until the end.
-    std::vector<QByteArray> data_;
+    QPointF mapShift_;  // where Phaser's orientation starts the map, against Tiled's
     int nextLayer_ = 1;
     int nextObject_ = 1;
 };
 
-QJsonValue PhaserJson::property(const TiledProperty& p) const {
-    if (p.type == "int") {
-        return p.value.toLongLong();
-    }
-    if (p.type == "float") {
-        return p.value.toDouble();
-    }
-    if (p.type == "bool") {
-        return p.value == "true";
-    }
-    if (p.type == "file" && !p.value.isEmpty()) {
-        return folder_.relativeFilePath(QDir(QFileInfo(map_.file).absolutePath()).absoluteFilePath(p.value));
-    }
-    return p.value;
-}
+struct PhaserJson::TileExtras {
+    const TiledTile* info = nullptr;
+    std::vector<TiledFrame> animation;  // frames numbered in the sheet
+};
 
-QJsonArray PhaserJson::properties(const std::vector<TiledProperty>& list) const {
-    QJsonArray array;
+void PhaserJson::properties(const std::vector<TiledProperty>& list) {
+    json_.BeginArray();
     for (const TiledProperty& p : list) {
-        array.append(QJsonObject{{"name", p.name}, {"type", p.type.isEmpty() ? QStringLiteral("string") : p.type}, {"value", property(p)}});
+        json_.BeginObject().Key("name").Value(p.name).Key("type").Value(p.type.isEmpty() ? QStringLiteral("string") : p.type).Key("value");
+        if (p.type == "int") {
+            json_.Value(static_cast<std::int64_t>(p.value.toLongLong()));
+        } else if (p.type == "float") {
+            json_.Value(p.value.toDouble());
+        } else if (p.type == "bool") {
+            json_.Value(p.value == "true");
+        } else if (p.type == "file" && !p.value.isEmpty()) {
+            json_.Value(folder_.relativeFilePath(QDir(QFileInfo(map_.file).absolutePath()).absoluteFilePath(p.value)));
+        } else {
+            json_.Value(p.value);
+        }
+        json_.EndObject();
     }
-    return array;
+    json_.EndArray();
 }
 
 std::uint32_t PhaserJson::gid(std::uint32_t source) const {
@@ -73,159 +81,258 @@ std::uint32_t PhaserJson::placed(ExportSheets::Place place, std::uint32_t source
     return (firstGids_[static_cast<std::size_t>(place.sheet)] + static_cast<std::uint32_t>(place.index)) | (source & GidFlag::Flips);
 }
 
-void PhaserJson::common(const TiledLayer& layer, QJsonObject& o) {
-    o["id"] = layer.id > 0 ? layer.id : nextLayer_;
-    nextLayer_ = std::max(nextLayer_, layer.id + 1);
-    o["name"] = layer.name;
-    o["visible"] = layer.visible;
-    o["opacity"] = layer.opacity;
-    o["x"] = 0;
-    o["y"] = 0;
-    if (!layer.offset.isNull()) {
-        o["offsetx"] = layer.offset.x();
-        o["offsety"] = layer.offset.y();
+void PhaserJson::common(const TiledLayer& layer, int id, const QString& name, QPointF offset) {
+    json_.Key("id").Value(id).Key("name").Value(name).Key("visible").Value(layer.visible).Key("opacity").Value(layer.opacity);
+    json_.Key("x").Value(0).Key("y").Value(0);
+    if (!offset.isNull()) {
+        json_.Key("offsetx").Value(offset.x()).Key("offsety").Value(offset.y());
     }
     if (layer.tint) {
-        o["tintcolor"] = layer.tint->name(QColor::HexArgb);
+        // Kept for the game's own use; Phaser draws no layer tint.
+        json_.Key("tintcolor").Value(layer.tint->name(QColor::HexArgb));
+        ++counts_.tintsLeftOut;
     }
     if (!layer.properties.empty()) {
-        o["properties"] = properties(layer.properties);
+        json_.Key("properties");
+        properties(layer.properties);
     }
 }
 
-QJsonObject PhaserJson::object(const TiledObject& object) const {
-    QJsonObject o{{"id", object.id},
-                  {"name", object.name},
-                  {"type", object.type},
-                  {"x", object.position.x()},
-                  {"y", object.position.y()},
-                  {"width", object.size.width()},
-                  {"height", object.size.height()},
-                  {"rotation", object.rotation},
-                  {"visible", object.visible}};
+void PhaserJson::object(const TiledObject& object) {
+    json_.BeginObject().Key("id").Value(object.id).Key("name").Value(object.name).Key("type").Value(object.type);
+    json_.Key("x").Value(object.position.x()).Key("y").Value(object.position.y());
+    json_.Key("width").Value(object.size.width()).Key("height").Value(object.size.height());
+    json_.Key("rotation").Value(object.rotation).Key("visible").Value(object.visible);
     if (object.kind == ObjectKind::Tile) {
-        o["gid"] = static_cast<qint64>(gid(object.gid));
+        json_.Key("gid").Value(gid(object.gid));
     } else if (object.shape == "ellipse" || object.shape == "point") {
-        o[object.shape] = true;
+        json_.Key(object.shape == "point" ? "point" : "ellipse").Value(true);
     } else if (object.shape == "polygon" || object.shape == "polyline") {
-        QJsonArray points;
+        json_.Key(object.shape == "polygon" ? "polygon" : "polyline").BeginArray();
         for (const QPointF& point : object.points) {
-            points.append(QJsonObject{{"x", point.x()}, {"y", point.y()}});
+            json_.BeginObject().Key("x").Value(point.x()).Key("y").Value(point.y()).EndObject();
         }
-        o[object.shape] = points;
+        json_.EndArray();
     }
     if (!object.properties.empty()) {
-        o["properties"] = properties(object.properties);
+        json_.Key("properties");
+        properties(object.properties);
     }
-    return o;
+    json_.EndObject();
 }
 
-QJsonArray PhaserJson::layers(const std::vector<TiledLayer>& list) {
-    QJsonArray array;
-    for (const TiledLayer& layer : list) {
-        QJsonObject o;
-        common(layer, o);
-        switch (layer.kind) {
-        case LayerKind::Tiles: {
-            ++counts_.layers;
-            const int width = map_.size.width();
-            const int height = map_.size.height();
-            std::vector<std::uint32_t> cells(static_cast<std::size_t>(width) * static_cast<std::size_t>(height), 0);
-            sheets_.ForEachPlaced(map_, layer, [&](QPoint cell, std::uint32_t source, ExportSheets::Place place) {
-                if (cell.x() >= 0 && cell.y() >= 0 && cell.x() < width && cell.y() < height) {
-                    cells[static_cast<std::size_t>(cell.y()) * width + cell.x()] = placed(place, source);
-                }
-            });
-            // Written into room for the longest numbers, then cut to what they took.
-            QByteArray data(static_cast<qsizetype>(cells.size()) * 11 + 2, Qt::Uninitialized);
-            char* at = data.data();
-            char* const end = at + data.size();
-            *at++ = '[';
-            for (std::size_t k = 0; k < cells.size(); ++k) {
-                counts_.tiles += cells[k] != 0 ? 1 : 0;
-                if (k > 0) {
-                    *at++ = ',';
-                }
-                at = std::to_chars(at, end, cells[k]).ptr;
-            }
-            *at++ = ']';
-            data.truncate(at - data.data());
-            o["type"] = "tilelayer";
-            o["width"] = width;
-            o["height"] = height;
-            o["data"] = QStringLiteral("#%1").arg(data_.size());
-            data_.push_back(std::move(data));
-            break;
+void PhaserJson::tileLayer(const TiledLayer& layer) {
+    ++counts_.layers;
+    const int width = map_.size.width();
+    const int height = map_.size.height();
+    const PhaserPlan::Layer& plan = plan_.Of(layer);
+    std::vector<std::uint32_t> cells(static_cast<std::size_t>(width) * static_cast<std::size_t>(height), 0);
+    sheets_.ForEachPlaced(map_, layer, [&](QPoint cell, std::uint32_t source, ExportSheets::Place place) {
+        if (cell.x() < 0 || cell.y() < 0 || cell.x() >= width || cell.y() >= height) {
+            return;
         }
-        case LayerKind::Objects: {
-            QJsonArray objects;
+        std::uint32_t& gid = cells[static_cast<std::size_t>(cell.y()) * width + cell.x()];
+        gid = placed(place, source);
+        if (!plan.copies.empty()) {
+            if (const auto copy = plan.copies.find(source); copy != plan.copies.end()) {
+                gid = firstGids_[static_cast<std::size_t>(copy->second.sheet)] + static_cast<std::uint32_t>(copy->second.index);
+            }
+        }
+        ++counts_.tiles;
+    });
+    json_.BeginObject();
+    common(layer, layer.id > 0 ? layer.id : nextLayer_, layer.name, layer.offset + mapShift_ + QPointF(plan.shift));
+    nextLayer_ = std::max(nextLayer_, layer.id + 1);
+    json_.Key("type").Value("tilelayer").Key("width").Value(width).Key("height").Value(height);
+    json_.Key("data").Numbers(cells.data(), cells.size());
+    json_.EndObject();
+}
+
+// The picture's file name in the folder: the source's own name, numbered where another
+// picture or a sheet took it; an image held in the map is named after its layer.
+QString PhaserJson::picture(const TiledLayer& layer) {
+    const QString key = layer.image.source.isEmpty() ? QStringLiteral("%1#%2").arg(map_.file).arg(layer.id) : layer.image.source;
+    if (const auto known = pictures_.names.find(key); known != pictures_.names.end()) {
+        return known->second;
+    }
+    const QFileInfo info(layer.image.source.isEmpty() ? QStringLiteral("%1-%2.png").arg(QFileInfo(map_.file).completeBaseName()).arg(layer.id)
+                                                      : layer.image.source);
+    QString name = info.fileName();
+    const auto taken = [&](const QString& n) {
+        for (int sheet = 0; sheet < static_cast<int>(sheets_.Sheets().size()); ++sheet) {
+            if (sheets_.FileName(sheet).compare(n, Qt::CaseInsensitive) == 0) {
+                return true;
+            }
+        }
+        return std::any_of(pictures_.names.begin(), pictures_.names.end(), [&](const auto& p) { return p.second.compare(n, Qt::CaseInsensitive) == 0; });
+    };
+    for (int k = 2; taken(name); ++k) {
+        name = QStringLiteral("%1-%2.%3").arg(info.completeBaseName()).arg(k).arg(info.suffix());
+    }
+    pictures_.names.emplace(key, name);
+    if (layer.image.source.isEmpty()) {
+        pictures_.embedded.emplace(name, layer.image.data);
+    }
+    return name;
+}
+
+void PhaserJson::layers(const std::vector<TiledLayer>& list) {
+    json_.BeginArray();
+    for (const TiledLayer& layer : list) {
+        if (layer.kind == LayerKind::Tiles) {
+            tileLayer(layer);
+            continue;
+        }
+        json_.BeginObject();
+        common(layer, layer.id > 0 ? layer.id : nextLayer_, layer.name, layer.offset);
+        nextLayer_ = std::max(nextLayer_, layer.id + 1);
+        switch (layer.kind) {
+        case LayerKind::Tiles:
+            break;
+        case LayerKind::Objects:
+            json_.Key("type").Value("objectgroup").Key("draworder").Value(layer.topDown ? "topdown" : "index").Key("objects").BeginArray();
             for (const TiledObject& object : layer.objects) {
                 if (object.kind == ObjectKind::Text || object.kind == ObjectKind::Template) {
                     ++counts_.objectsLeftOut;
                     continue;
                 }
-                objects.append(this->object(object));
+                this->object(object);
                 ++counts_.objects;
                 nextObject_ = std::max(nextObject_, object.id + 1);
             }
-            o["type"] = "objectgroup";
-            o["draworder"] = layer.topDown ? "topdown" : "index";
-            o["objects"] = objects;
+            json_.EndArray();
             break;
-        }
         case LayerKind::Image:
-            o["type"] = "imagelayer";
-            o["image"] = layer.image.Empty() ? QString() : folder_.relativeFilePath(layer.image.source);
-            o["repeatx"] = layer.repeatX;
-            o["repeaty"] = layer.repeatY;
+            json_.Key("type").Value("imagelayer").Key("image").Value(layer.image.Empty() ? QString() : picture(layer));
+            if (!layer.image.size.isEmpty()) {
+                json_.Key("imagewidth").Value(layer.image.size.width()).Key("imageheight").Value(layer.image.size.height());
+            }
+            json_.Key("repeatx").Value(layer.repeatX).Key("repeaty").Value(layer.repeatY);
             break;
         case LayerKind::Group:
-            o["type"] = "group";
-            o["layers"] = layers(layer.layers);
+            json_.Key("type").Value("group").Key("layers");
+            layers(layer.layers);
             break;
         }
-        array.append(o);
+        json_.EndObject();
     }
-    return array;
+    json_.EndArray();
 }
 
-QJsonObject PhaserJson::tileset(int sheet, std::uint32_t firstGid) const {
+// Each tile's class, properties and collision shapes, and its animation where every frame lies
+// in the tile's own sheet (Phaser animates within one tileset); the others are counted.
+std::map<int, PhaserJson::TileExtras> PhaserJson::extrasOf(int sheet) {
+    std::map<int, TileExtras> extras;
+    const ExportSheets::Sheet& s = sheets_.Sheets()[static_cast<std::size_t>(sheet)];
+    for (std::size_t k = 0; k < s.info.size(); ++k) {
+        if (s.info[k] != nullptr) {
+            extras[static_cast<int>(k)].info = s.info[k];
+        }
+    }
+    for (const TilesetRef& ref : map_.tilesets) {
+        for (const auto& [id, tile] : ref.tileset->tiles) {
+            if (tile.animation.empty() || sheets_.Of(map_, ref.firstGid + static_cast<std::uint32_t>(id)).sheet != sheet) {
+                continue;
+            }
+            std::vector<TiledFrame> frames;
+            for (const TiledFrame& frame : tile.animation) {
+                const ExportSheets::Place to = sheets_.Of(map_, ref.firstGid + static_cast<std::uint32_t>(frame.tileId));
+                if (to.sheet != sheet) {
+                    frames.clear();
+                    break;
+                }
+                frames.push_back({to.index, frame.duration});
+            }
+            if (frames.empty()) {
+                ++counts_.animationsLeftOut;
+            } else {
+                extras[sheets_.Of(map_, ref.firstGid + static_cast<std::uint32_t>(id)).index].animation = std::move(frames);
+            }
+        }
+    }
+    return extras;
+}
+
+void PhaserJson::tileset(int sheet, std::uint32_t firstGid) {
     const ExportSheets::Sheet& s = sheets_.Sheets()[static_cast<std::size_t>(sheet)];
     const TileGrid grid = sheets_.Grid(sheet);
     const QSize size = sheets_.SheetSize(sheet);
-    QJsonArray tiles;
-    for (std::size_t k = 0; k < s.info.size(); ++k) {
-        const TiledTile* info = s.info[k];
-        if (info == nullptr || (info->properties.empty() && info->type.isEmpty())) {
+    json_.BeginObject().Key("firstgid").Value(firstGid).Key("name").Value(s.name).Key("image").Value(sheets_.FileName(sheet));
+    json_.Key("imagewidth").Value(size.width()).Key("imageheight").Value(size.height());
+    json_.Key("tilewidth").Value(s.tile.width()).Key("tileheight").Value(s.tile.height());
+    json_.Key("margin").Value(grid.Margin()).Key("spacing").Value(grid.Spacing());
+    json_.Key("columns").Value(s.columns).Key("tilecount").Value(sheets_.Capacity(sheet));
+    // Phaser reads no tileset offset: its tile layers carry it (see PhaserMap).
+    const TiledTileset* source = tilesetOf(sheet);
+    if (source != nullptr && !source->objectAlignment.isEmpty() && source->objectAlignment != "unspecified") {
+        json_.Key("objectalignment").Value(source->objectAlignment);
+    }
+    bool any = false;
+    for (const auto& [id, extras] : extrasOf(sheet)) {
+        const TiledTile* info = extras.info;
+        const bool typed = info != nullptr && !info->type.isEmpty();
+        const bool propertied = info != nullptr && !info->properties.empty();
+        const bool shaped = info != nullptr && !info->collision.empty();
+        if (!typed && !propertied && !shaped && extras.animation.empty()) {
             continue;
         }
-        QJsonObject tile{{"id", static_cast<int>(k)}};
-        if (!info->type.isEmpty()) {
-            tile["type"] = info->type;
+        if (!any) {
+            json_.Key("tiles").BeginArray();
+            any = true;
         }
-        if (!info->properties.empty()) {
-            tile["properties"] = properties(info->properties);
+        json_.BeginObject().Key("id").Value(id);
+        if (typed) {
+            json_.Key("type").Value(info->type);
         }
-        tiles.append(tile);
+        if (propertied) {
+            json_.Key("properties");
+            properties(info->properties);
+        }
+        if (!extras.animation.empty()) {
+            json_.Key("animation").BeginArray();
+            for (const TiledFrame& frame : extras.animation) {
+                json_.BeginObject().Key("tileid").Value(frame.tileId).Key("duration").Value(frame.duration).EndObject();
+            }
+            json_.EndArray();
+        }
+        if (shaped) {
+            json_.Key("objectgroup").BeginObject().Key("type").Value("objectgroup").Key("name").Value("").Key("draworder").Value("index");
+            json_.Key("visible").Value(true).Key("opacity").Value(1).Key("x").Value(0).Key("y").Value(0).Key("objects").BeginArray();
+            for (const TiledObject& shape : info->collision) {
+                if (shape.kind != ObjectKind::Text && shape.kind != ObjectKind::Template) {
+                    object(shape);
+                }
+            }
+            json_.EndArray().EndObject();
+        }
+        json_.EndObject();
     }
-    QJsonObject o{{"firstgid", static_cast<qint64>(firstGid)},
-                  {"name", s.name},
-                  {"image", sheets_.FileName(sheet)},
-                  {"imagewidth", size.width()},
-                  {"imageheight", size.height()},
-                  {"tilewidth", s.tile.width()},
-                  {"tileheight", s.tile.height()},
-                  {"margin", grid.Margin()},
-                  {"spacing", grid.Spacing()},
-                  {"columns", s.columns},
-                  {"tilecount", sheets_.Capacity(sheet)}};
-    if (!tiles.isEmpty()) {
-        o["tiles"] = tiles;
+    if (any) {
+        json_.EndArray();
     }
-    return o;
+    json_.EndObject();
+}
+
+const TiledTileset* PhaserJson::tilesetOf(int sheet) const {
+    for (const TilesetRef& ref : map_.tilesets) {
+        const std::vector<int> of = sheets_.SheetsOf(*ref.tileset);
+        if (std::find(of.begin(), of.end(), sheet) != of.end()) {
+            return ref.tileset.get();
+        }
+    }
+    return nullptr;
 }
 
 QByteArray PhaserJson::Write() {
+    const bool staggered = map_.orientation == "staggered";
+    // Phaser's staggered maps shift odd rows only; as hexagons without a straight side every
+    // stagger is drawn, even ones from half a cell further back.
+    const bool asHexagonal = map_.orientation == "hexagonal" || (staggered && (map_.staggerAxis != "y" || map_.staggerIndex != "odd"));
+    if (map_.orientation == "isometric") {
+        mapShift_ = QPointF((map_.size.height() - 1) * map_.tile.width() / 2.0, 0);
+    } else if (asHexagonal && map_.staggerIndex == "even") {
+        mapShift_ = map_.staggerAxis == "x" ? QPointF(0, map_.tile.height() / 2.0) : QPointF(map_.tile.width() / 2.0, 0);
+    }
     // Each sheet a map draws from, in the order of its tilesets, numbered on from gid 1.
     std::vector<int> used;
     for (const TilesetRef& ref : map_.tilesets) {
@@ -235,59 +342,58 @@ QByteArray PhaserJson::Write() {
             }
         }
     }
-    QJsonArray tilesets;
+    for (const int sheet : plan_.CopySheets(map_)) {
+        used.push_back(sheet);
+    }
     firstGids_.assign(sheets_.Sheets().size(), 0);
     std::uint32_t next = 1;
     for (const int sheet : used) {
         firstGids_[static_cast<std::size_t>(sheet)] = next;
-        tilesets.append(tileset(sheet, next));
         // Phaser counts every cell of the sheet's grid, the empty ones after the tiles too.
         next += static_cast<std::uint32_t>(sheets_.Capacity(sheet));
     }
-    QJsonObject root{{"type", "map"},
-                     {"version", "1.8"},
-                     {"tiledversion", "1.8.0"},
-                     {"orientation", map_.orientation},
-                     {"renderorder", map_.renderOrder.isEmpty() ? QStringLiteral("right-down") : map_.renderOrder},
-                     {"width", map_.size.width()},
-                     {"height", map_.size.height()},
-                     {"tilewidth", map_.tile.width()},
-                     {"tileheight", map_.tile.height()},
-                     {"infinite", false},
-                     {"compressionlevel", -1}};
-    root["layers"] = layers(map_.layers);
-    root["tilesets"] = tilesets;
-    root["nextlayerid"] = nextLayer_;
-    root["nextobjectid"] = nextObject_;
+    json_.BeginObject().Key("type").Value("map").Key("version").Value("1.8").Key("tiledversion").Value("1.8.0");
+    json_.Key("orientation").Value(asHexagonal ? QStringLiteral("hexagonal") : map_.orientation);
+    json_.Key("renderorder").Value(map_.renderOrder.isEmpty() ? QStringLiteral("right-down") : map_.renderOrder);
+    json_.Key("width").Value(map_.size.width()).Key("height").Value(map_.size.height());
+    json_.Key("tilewidth").Value(map_.tile.width()).Key("tileheight").Value(map_.tile.height());
+    json_.Key("infinite").Value(false).Key("compressionlevel").Value(-1);
+    if (asHexagonal || staggered) {
+        json_.Key("staggeraxis").Value(map_.staggerAxis).Key("staggerindex").Value(map_.staggerIndex);
+    }
+    if (asHexagonal) {
+        json_.Key("hexsidelength").Value(map_.orientation == "hexagonal" ? map_.hexSideLength : 0);
+    }
     if (map_.background) {
-        root["backgroundcolor"] = map_.background->name(map_.background->alpha() == 255 ? QColor::HexRgb : QColor::HexArgb);
+        json_.Key("backgroundcolor").Value(map_.background->name(map_.background->alpha() == 255 ? QColor::HexRgb : QColor::HexArgb));
     }
     if (!map_.properties.empty()) {
-        root["properties"] = properties(map_.properties);
+        json_.Key("properties");
+        properties(map_.properties);
     }
-    const QByteArray tree = QJsonDocument(root).toJson(QJsonDocument::Compact);
-    // Only tile layers have a key "data", and a quote inside a string is escaped, so each
-    // match is one of the placeholders, in the order they were made.
-    static const QByteArray key = QByteArrayLiteral("\"data\":\"#");
-    QByteArray out;
-    qsizetype size = tree.size();
-    for (const QByteArray& data : data_) {
-        size += data.size();
+    json_.Key("layers");
+    layers(map_.layers);
+    json_.Key("tilesets").BeginArray();
+    for (const int sheet : used) {
+        tileset(sheet, firstGids_[static_cast<std::size_t>(sheet)]);
     }
-    out.reserve(size);
-    qsizetype from = 0;
-    for (const QByteArray& data : data_) {
-        const qsizetype at = tree.indexOf(key, from);
-        const qsizetype end = tree.indexOf('"', at + key.size());
-        out.append(tree.constData() + from, at + 7 - from);
-        out.append(data);
-        from = end + 1;
-    }
-    out.append(tree.constData() + from, tree.size() - from);
-    return out;
+    json_.EndArray();
+    json_.Key("nextlayerid").Value(nextLayer_).Key("nextobjectid").Value(nextObject_);
+    json_.EndObject();
+    return json_.Take();
 }
 }  // namespace
 
-QByteArray PhaserMap(const TiledMap& map, const ExportSheets& sheets, const QString& folder, ExportCounts& counts) {
-    return PhaserJson(map, sheets, folder, counts).Write();
+QByteArray PhaserMap(const TiledMap& map, const ExportSheets& sheets, const PhaserPlan& plan, const QString& folder, ExportCounts& counts,
+                     PhaserPictures& pictures) {
+    return PhaserJson(map, sheets, plan, folder, counts, pictures).Write();
+}
+
+QString PhaserRefusal(const TiledMap& map) {
+    if (map.orientation == "orthogonal" || map.orientation == "isometric" || map.orientation == "hexagonal" || map.orientation == "staggered") {
+        return {};
+    }
+    const bool vowel = !map.orientation.isEmpty() && QStringLiteral("aeiou").contains(map.orientation.front());
+    return QStringLiteral("%1 %2 map, which Phaser does not draw (it draws orthogonal, isometric, staggered and hexagonal maps)")
+        .arg(vowel ? QStringLiteral("an") : QStringLiteral("a"), map.orientation);
 }

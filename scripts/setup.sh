@@ -13,9 +13,10 @@ tests=1
 if [ $tests -eq 1 ]; then
   # tiled ships tmxrasterizer, which the tileset tests render maps with; python3-pil makes the
   # sheets the extrusion tests compare on; xvfb and xdotool drive the real window; the rest
-  # check the installed tree and the package; python3-jsonschema checks exported LDtk projects.
+  # check the installed tree and the package; python3-jsonschema checks exported LDtk projects;
+  # chromium draws exported maps with Phaser in a real browser.
   packages+=(locales xvfb xdotool x11-utils strace tiled desktop-file-utils appstream man-db file dpkg-dev python3 python3-pil python3-jsonschema pngcheck
-             ccache)
+             ccache chromium)
 fi
 missing=()
 for p in "${packages[@]}"; do
@@ -49,4 +50,11 @@ fi
 if command -v npm >/dev/null 2>&1 && [ ! -f "$root/build-node/node_modules/phaser/dist/phaser.js" ]; then
   npm install --silent --no-audit --no-fund --prefix "$root/build-node" phaser >/dev/null 2>&1 ||
     echo "phaser could not be installed; the tests that run its parser will skip"
+fi
+
+# puppeteer-core (npm) drives the installed chromium for the browser export tests; it downloads
+# no browser of its own.
+if command -v npm >/dev/null 2>&1 && [ ! -f "$root/build-node/node_modules/puppeteer-core/package.json" ]; then
+  npm install --silent --no-audit --no-fund --prefix "$root/build-node" puppeteer-core >/dev/null 2>&1 ||
+    echo "puppeteer-core could not be installed; the browser tests will skip"
 fi

@@ -651,7 +651,7 @@ TEST(Export, RefusalsNameTheirFileAndWriteNothing) {
     const QString text = QString::fromUtf8(tmx.readAll());
     for (const auto& [name, edited] : {std::pair<QString, QString>{"infinite.tmx", QString(text).replace("infinite=\"0\"", "infinite=\"1\"")},
                                        {"missing.tmx", QString(text).replace("a.tsx", "gone.tsx")},
-                                       {"hexagonal.tmx", QString(text).replace("orthogonal", "hexagonal")},
+                                       {"oblique.tmx", QString(text).replace("orthogonal", "oblique")},
                                        {"flat.tmx", QString(text).replace("name=\"props\" tilewidth=\"16\" tileheight=\"16\" tilecount=\"4\"",
                                                                           "name=\"props\" tilewidth=\"16\" tileheight=\"8\" tilecount=\"8\"")}}) {
         QFile file(maps + "/" + name);
@@ -672,7 +672,7 @@ TEST(Export, RefusalsNameTheirFileAndWriteNothing) {
         {{map.tmx, "--to", "unity", "--out", out}, 2, "--to unity"},
         {{map.tmx, map.plain, "--to", "phaser", "--name", "x", "--out", out}, 2, "--name"},
         {{maps + "/infinite.tmx", "--to", "phaser", "--out", out}, 2, maps + "/infinite.tmx: an infinite map"},
-        {{maps + "/hexagonal.tmx", "--to", "phaser", "--out", out}, 2, "hexagonal"},
+        {{maps + "/oblique.tmx", "--to", "phaser", "--out", out}, 2, maps + "/oblique.tmx: an oblique map, which Phaser does not draw"},
         {{map.tmx, maps + "/flat.tmx", "--to", "ldtk", "--out", out}, 2, maps + "/flat.tmx: the tileset props has tiles of 16x8 pixels"},
         {{map.tmx, maps + "/missing.tmx", "--to", "godot", "--out", out}, 1, maps + "/gone.tsx is missing"},
         {{map.tmx, "--to", "phaser", "--out", folder.File("afile")}, 1, "afile"},
