@@ -1,0 +1,40 @@
+#pragma once
+
+#include "export/exportcounts.h"
+#include "export/exportsheets.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <set>
+
+// The objects of a map's object layers as Godot nodes under the layer's Node2D, where Tiled
+// draws them: tile objects as Sprite2D (a region of the sheet, scaled to the object's size,
+// aligned as the tileset says, flipped, turned), points as Marker2D, rectangles, ellipses and
+// polygons as an Area2D holding a CollisionPolygon2D (an ellipse by 24 points, a polyline as
+// segments); the object's id, name, class and properties as node metadata. Text and template
+// objects are left out and counted.
+class GodotObjects {
+public:
+    // res is the res:// path of the folder the sheets are in.
+    GodotObjects(const ExportSheets& sheets, const TiledMap& map, QString res) : sheets_(sheets), map_(map), res_(std::move(res)) {}
+
+    // The nodes of the layer's objects, children of parent.
+    QByteArray Nodes(const TiledLayer& layer, const QString& parent, ExportCounts& counts);
+    // The ext_resource lines of the sheets the tile objects draw from.
+    QByteArray Resources() const;
+    int ResourceCount() const { return static_cast<int>(textures_.size()); }
+
+private:
+    QPointF screen(QPointF at) const;
+    QByteArray tileObject(const TiledObject& object, ExportCounts& counts);
+    QByteArray shape(const TiledObject& object, const QString& path);
+
+    const ExportSheets& sheets_;
+    const TiledMap& map_;
+    QString res_;
+    std::set<int> textures_;  // sheets
+};
+
+// Properties as a node's metadata lines, their names made identifiers.
+QByteArray GodotMetadata(const std::vector<TiledProperty>& properties);
