@@ -140,6 +140,7 @@ void exportMaps(const ExportRequest& request, ExportResult& result) {
         for (const GodotFile& file : godot.files) {
             files.push_back({file.name, file.bytes});
         }
+        inputs += godot.read;
     }
     for (int sheet = 0; sheet < static_cast<int>(sheets.Sheets().size()); ++sheet) {
         if (sheets.SheetSize(sheet).isEmpty()) {

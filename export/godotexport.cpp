@@ -2,9 +2,11 @@
 
 #include "export/godottext.h"
 #include "export/godotwriter.h"
+#include "tiled/tiledvalues.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <memory>
 #include <set>
@@ -74,10 +76,11 @@ GodotExport GodotFiles(const std::vector<TiledMap>& maps, const QStringList& bas
             }
         }
     }
+    std::map<QString, QString> pictures;
     const auto scenes = [&](ExportCounts& counted) {
         for (std::size_t k = 0; k < maps.size(); ++k) {
             GodotWriter writer(*tilesets[tilesetOf[k]], grids[k], res, tilesetNames[tilesetOf[k]]);
-            out.files.push_back({bases[static_cast<qsizetype>(k)] + ".tscn", writer.Scene(maps[k], bases[static_cast<qsizetype>(k)], sheets, counted)});
+            out.files.push_back({bases[static_cast<qsizetype>(k)] + ".tscn", writer.Scene(maps[k], bases[static_cast<qsizetype>(k)], sheets, pictures, counted)});
         }
     };
     scenes(counts);
@@ -115,6 +118,14 @@ GodotExport GodotFiles(const std::vector<TiledMap>& maps, const QStringList& bas
     }
     for (std::size_t t = 0; t < tilesets.size(); ++t) {
         out.files.push_back({tilesetNames[t], tilesets[t]->Write()});
+    }
+    for (const auto& [source, copy] : pictures) {
+        QFile file(source);
+        if (!QFileInfo(source).isFile() || !file.open(QIODevice::ReadOnly)) {
+            InvalidMapFile(source, QStringLiteral("the image is missing"));
+        }
+        out.files.push_back({copy, file.readAll()});
+        out.read += source;
     }
     return out;
 }

@@ -13,14 +13,16 @@
 // Each map gets a TileSet of its own (BASE.tres), so that a later export into the folder, of
 // this map or others, leaves every earlier scene whole; with a name, the maps share one
 // (NAME.tres), which they can only on the same grid. A sheet whose name an earlier TileSet in
-// the folder uses for other pixels is written under a new name.
+// the folder uses for other pixels is written under a new name. The image layers' pictures
+// are copied beside the scenes; read lists them.
 struct GodotFile {
     QString name;
     QByteArray bytes;
 };
 struct GodotExport {
     std::vector<GodotFile> files;
-    QString refusal;  // why nothing may be written, naming file
+    QStringList read;  // the pictures copied
+    QString refusal;   // why nothing may be written, naming file
     QString file;
 };
 // folder is the export's (absolute, ending with a separator); res its res:// path.

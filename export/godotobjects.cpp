@@ -2,6 +2,7 @@
 
 #include "export/godottext.h"
 
+#include <QFileInfo>
 #include <QRegularExpression>
 
 #include <cmath>
@@ -157,8 +158,39 @@ QByteArray GodotObjects::shape(const TiledObject& object, const QString& path) {
     return text + "polygon = " + points(corners) + "\n";
 }
 
+QByteArray GodotObjects::ImageLayer(const TiledLayer& layer) {
+    if (layer.image.source.isEmpty() || layer.repeatX || layer.repeatY) {
+        return {};
+    }
+    auto copy = pictures_.find(layer.image.source);
+    if (copy == pictures_.end()) {
+        // Named as the picture, apart from the sheets and the other pictures.
+        const QFileInfo info(layer.image.source);
+        QString name = info.fileName();
+        for (int n = 2;; ++n) {
+            bool taken = false;
+            for (int sheet = 0; sheet < static_cast<int>(sheets_.Sheets().size()); ++sheet) {
+                taken = taken || sheets_.FileName(sheet).compare(name, Qt::CaseInsensitive) == 0;
+            }
+            for (const auto& [source, other] : pictures_) {
+                taken = taken || other.compare(name, Qt::CaseInsensitive) == 0;
+            }
+            if (!taken) {
+                break;
+            }
+            name = QStringLiteral("%1-%2.%3").arg(info.completeBaseName()).arg(n).arg(info.suffix());
+        }
+        copy = pictures_.emplace(layer.image.source, name).first;
+    }
+    const int id = images_.emplace(copy->second, static_cast<int>(images_.size())).first->second;
+    return "texture = ExtResource(\"" + QByteArray::number(id) + "_image\")\ncentered = false\n";
+}
+
 QByteArray GodotObjects::Resources() const {
     QByteArray text;
+    for (const auto& [name, id] : images_) {
+        text += "[ext_resource type=\"Texture2D\" path=" + GodotQuoted(res_ + name) + " id=\"" + QByteArray::number(id) + "_image\"]\n";
+    }
     for (const int sheet : textures_) {
         text += "[ext_resource type=\"Texture2D\" path=" + GodotQuoted(res_ + sheets_.FileName(sheet)) + " id=\"" + QByteArray::number(sheet) + "_texture\"]\n";
     }

@@ -63,10 +63,11 @@ QString GodotRefusal(const TiledMap& map) {
     return {};
 }
 
-QByteArray GodotWriter::Scene(const TiledMap& map, const QString& rootName, const ExportSheets& sheets, ExportCounts& counts) {
+QByteArray GodotWriter::Scene(const TiledMap& map, const QString& rootName, const ExportSheets& sheets, std::map<QString, QString>& pictures,
+                              ExportCounts& counts) {
     std::set<QString> rootSiblings;
     QByteArray nodes = "\n[node name=" + GodotQuoted(GodotNodeName(rootName, rootSiblings, QStringLiteral("Map"))) + " type=\"Node2D\"]\n";
-    GodotObjects objects(sheets, map, res_);
+    GodotObjects objects(sheets, map, res_, pictures);
     layers(map, map.layers, QStringLiteral("."), sheets, counts, objects, nodes);
     return "[gd_scene load_steps=" + QByteArray::number(2 + objects.ResourceCount()) + " format=3]\n\n[ext_resource type=\"TileSet\" path=" +
            GodotQuoted(res_ + name_) + " id=\"1_tileset\"]\n" + objects.Resources() + nodes;
@@ -76,7 +77,8 @@ void GodotWriter::layers(const TiledMap& map, const std::vector<TiledLayer>& lis
                          ExportCounts& counts, GodotObjects& objects, QByteArray& text) {
     std::set<QString> siblings;
     for (const TiledLayer& layer : list) {
-        if (layer.kind == LayerKind::Image) {
+        const QByteArray picture = layer.kind == LayerKind::Image ? objects.ImageLayer(layer) : QByteArray();
+        if (layer.kind == LayerKind::Image && picture.isEmpty()) {
             ++counts.layersLeftOut;
             continue;
         }
@@ -97,7 +99,8 @@ void GodotWriter::layers(const TiledMap& map, const std::vector<TiledLayer>& lis
             });
             data.chop(2);
         }
-        text += "\n[node name=" + GodotQuoted(name) + " type=\"" + (group ? "Node2D" : "TileMapLayer") + "\" parent=" + GodotQuoted(parent) + "]\n";
+        const QByteArray type = layer.kind == LayerKind::Tiles ? "TileMapLayer" : layer.kind == LayerKind::Image ? "Sprite2D" : "Node2D";
+        text += "\n[node name=" + GodotQuoted(name) + " type=\"" + type + "\" parent=" + GodotQuoted(parent) + "]\n";
         const QPointF position = layer.offset + (group ? QPointF() : grid_.shift + tileset_.Nudge());
         if (!position.isNull()) {
             text += "position = " + GodotVector(position.x(), position.y()) + "\n";
@@ -112,6 +115,10 @@ void GodotWriter::layers(const TiledMap& map, const std::vector<TiledLayer>& lis
         }
         if (layer.kind == LayerKind::Group) {
             layers(map, layer.layers, parent == "." ? name : parent + "/" + name, sheets, counts, objects, text);
+            continue;
+        }
+        if (layer.kind == LayerKind::Image) {
+            text += picture;
             continue;
         }
         if (layer.kind == LayerKind::Objects) {

@@ -13,15 +13,17 @@
 // FLIP_H, FLIP_V and TRANSPOSE bits), groups as Node2D, offsets as position, visibility as
 // visible, opacity and tint as modulate. Cells land where Tiled draws them: each layer is
 // moved by the grid's shift, and sorted by rows where its tiles overlap their neighbours.
-// Object layers as Node2D holding their objects' nodes (GodotObjects); image layers are left
-// out and counted.
+// Object layers as Node2D holding their objects' nodes, image layers as Sprite2D
+// (GodotObjects); a repeated or embedded picture is left out and counted.
 class GodotWriter {
 public:
     // res is the res:// path of the folder, name the file name of the TileSet there.
     GodotWriter(GodotTileSet& tileset, GodotGrid grid, QString res, QString name)
         : tileset_(tileset), grid_(std::move(grid)), res_(std::move(res)), name_(std::move(name)) {}
 
-    QByteArray Scene(const TiledMap& map, const QString& rootName, const ExportSheets& sheets, ExportCounts& counts);
+    // pictures: the image layers' pictures copied into the folder, by source (see GodotObjects).
+    QByteArray Scene(const TiledMap& map, const QString& rootName, const ExportSheets& sheets, std::map<QString, QString>& pictures,
+                     ExportCounts& counts);
 
 private:
     void layers(const TiledMap& map, const std::vector<TiledLayer>& list, const QString& parent, const ExportSheets& sheets,

@@ -194,6 +194,19 @@ inline GodotTileSet readGodotTileSet(const QString& path, const std::function<QS
     return set;
 }
 
+// A premultiplied picture as modulate draws it: every channel multiplied.
+inline QImage godotModulated(QImage picture, const std::array<double, 4>& m) {
+    for (int y = 0; y < picture.height(); ++y) {
+        auto* row = reinterpret_cast<QRgb*>(picture.scanLine(y));
+        for (int x = 0; x < picture.width(); ++x) {
+            const QRgb p = row[x];
+            row[x] = qRgba(static_cast<int>(std::lround(qRed(p) * m[0] * m[3])), static_cast<int>(std::lround(qGreen(p) * m[1] * m[3])),
+                           static_cast<int>(std::lround(qBlue(p) * m[2] * m[3])), static_cast<int>(std::lround(qAlpha(p) * m[3])));
+        }
+    }
+    return picture;
+}
+
 // Draws the scene at path as Godot shows it at ms milliseconds of its animations, into a
 // picture of the given size whose origin is the scene's; every cell whose tile the TileSet
 // does not declare, or that lands between pixels, is a problem.
@@ -238,6 +251,11 @@ inline GodotDrawing drawGodotScene(const QString& path, const std::function<QStr
             place.modulate[k] *= modulate[k];
         }
         places[name] = place;
+        if (section.head.at("type") == "Sprite2D" && section.Value("region_enabled").isEmpty() && place.visible) {
+            // An image layer's picture, at its position.
+            QImage picture = QImage(resources.at(section.Value("texture").section('"', 1, 1))).convertToFormat(QImage::Format_ARGB32_Premultiplied);
+            QPainter(&drawing.picture).drawImage(place.position.toPoint(), godotModulated(picture, place.modulate));
+        }
         if (section.head.at("type") != "TileMapLayer" || !place.visible) {
             continue;
         }
@@ -299,17 +317,7 @@ inline GodotDrawing drawGodotScene(const QString& path, const std::function<QStr
             if (std::abs(corner.x() - std::round(corner.x())) > 1e-6 || std::abs(corner.y() - std::round(corner.y())) > 1e-6) {
                 drawing.problems += QStringLiteral("%1: cell %2,%3 lands between pixels at %4,%5").arg(name).arg(cell.at.x()).arg(cell.at.y()).arg(corner.x()).arg(corner.y());
             }
-            // Modulate multiplies every channel, premultiplied.
-            QImage modulated = picture;
-            const auto& m = places.at(name).modulate;
-            for (int y = 0; y < modulated.height(); ++y) {
-                auto* row = reinterpret_cast<QRgb*>(modulated.scanLine(y));
-                for (int x = 0; x < modulated.width(); ++x) {
-                    const QRgb p = row[x];
-                    row[x] = qRgba(static_cast<int>(std::lround(qRed(p) * m[0] * m[3])), static_cast<int>(std::lround(qGreen(p) * m[1] * m[3])),
-                                   static_cast<int>(std::lround(qBlue(p) * m[2] * m[3])), static_cast<int>(std::lround(qAlpha(p) * m[3])));
-                }
-            }
+            const QImage modulated = godotModulated(picture, places.at(name).modulate);
             painter.drawImage(QPoint(static_cast<int>(std::lround(corner.x())), static_cast<int>(std::lround(corner.y()))), modulated);
         }
     }
