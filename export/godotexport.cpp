@@ -99,7 +99,9 @@ GodotExport GodotFiles(const std::vector<TiledMap>& maps, const QStringList& bas
         const QString base = sheets.Sheets()[static_cast<std::size_t>(sheet)].name;
         for (int n = 2;; ++n) {
             const QString renamed = QStringLiteral("%1-%2").arg(base).arg(n);
-            bool taken = QFile::exists(folder + renamed + ".png");
+            // A copy an earlier export made of these same pixels is taken again.
+            QFile copy(folder + renamed + ".png");
+            bool taken = copy.exists() && !(copy.open(QIODevice::ReadOnly) && copy.readAll() == sheets.Png(sheet));
             for (const ExportSheets::Sheet& other : sheets.Sheets()) {
                 taken = taken || other.name.compare(renamed, Qt::CaseInsensitive) == 0;
             }

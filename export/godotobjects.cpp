@@ -106,7 +106,8 @@ QByteArray GodotObjects::Nodes(const TiledLayer& layer, const QString& parent, E
 QByteArray GodotObjects::tileObject(const TiledObject& object, ExportCounts& counts) {
     const ExportSheets::Place place = sheets_.Of(map_, object.gid);
     const TilesetRef* ref = map_.TilesetOf(GidTile(object.gid));
-    if (place.sheet < 0 || ref == nullptr) {
+    // A Sprite2D mirrors but cannot turn its picture a quarter round.
+    if (place.sheet < 0 || ref == nullptr || (object.gid & GidFlag::Diagonal) != 0) {
         ++counts.objectsLeftOut;
         return {};
     }

@@ -160,6 +160,9 @@ TEST(ExportGodot, LaterExportsIntoTheFolderLeaveEarlierScenesWhole) {
     const TilvexResult again = exportTo(program, work, {second});
     ASSERT_EQ(again.status, 0) << again.err.toStdString();
     expectScenesDrawTheMaps(program, work, {first, second}, {0, 150});
+    // Again: the copy of the second sheet made the first time is taken, not a third.
+    ASSERT_EQ(exportTo(program, work, {second}).status, 0);
+    EXPECT_EQ(QDir(work + "/levels").entryList({"things*.png"}), (QStringList{"things-2.png", "things.png"}));
     // A shared TileSet that a scene of the folder draws from is not replaced under it.
     ASSERT_EQ(exportTo(program, work, {first, "--name", "world"}).status, 0);
     const TilvexResult shared = exportTo(program, work, {second, "--name", "world"});
