@@ -42,6 +42,8 @@ struct TiledFrame {
     int duration = 0;
 };
 
+struct TiledObject;
+
 struct TiledTile {
     int id = 0;
     QString type;  // "class" from 1.9 on
@@ -51,6 +53,7 @@ struct TiledTile {
     QRect imageRect;   // the part of the image that is the tile (1.9); empty: all of it
     int collisionObjects = 0;
     std::vector<TiledFrame> animation;
+    std::vector<TiledObject> collision;  // the shapes of its object group, in the tile's pixels
 };
 
 struct TiledWangSet {

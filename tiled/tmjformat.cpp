@@ -226,7 +226,10 @@ TiledTileset ReadTsjTileset(const QString& file, const QJsonObject& o) {
         tile.probability = real(file, item, "probability", 1.0);
         tile.image = image(file, item, "image", "imagewidth", "imageheight");
         tile.imageRect = ImageRect(file, text(item.value("x")), text(item.value("y")), text(item.value("width")), text(item.value("height")));
-        tile.collisionObjects = static_cast<int>(item.value("objectgroup").toObject().value("objects").toArray().size());
+        for (const QJsonValue& object : item.value("objectgroup").toObject().value("objects").toArray()) {
+            ++tile.collisionObjects;
+            tile.collision.push_back(ReadTmjObject(file, object.toObject()));
+        }
         for (const QJsonValue& frame : item.value("animation").toArray()) {
             tile.animation.push_back({number(file, frame.toObject(), "tileid", 0, Limits::TileId),
                                       number(file, frame.toObject(), "duration", 0, 1 << 30)});

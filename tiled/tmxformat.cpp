@@ -59,7 +59,10 @@ TiledTile tile(const QString& file, const XmlNode& node) {
     result.image = image(file, node.Child("image"));
     result.imageRect = ImageRect(file, node.Attr("x"), node.Attr("y"), node.Attr("width"), node.Attr("height"));
     if (const XmlNode* objects = node.Child("objectgroup")) {
-        forChildren(*objects, "object", [&](const XmlNode&) { ++result.collisionObjects; });
+        forChildren(*objects, "object", [&](const XmlNode& object) {
+            ++result.collisionObjects;
+            result.collision.push_back(ReadTmxObject(file, object));
+        });
     }
     if (const XmlNode* animation = node.Child("animation")) {
         forChildren(*animation, "frame", [&](const XmlNode& frame) {
