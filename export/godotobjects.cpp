@@ -136,7 +136,7 @@ QByteArray GodotObjects::tileObject(const TiledObject& object, ExportCounts& cou
            GodotNumber(region.width()) + ", " + GodotNumber(region.height()) + ")\n";
 }
 
-QByteArray GodotObjects::shape(const TiledObject& object, const QString& path) {
+std::vector<QPointF> GodotOutline(const TiledObject& object) {
     std::vector<QPointF> corners;
     const double w = object.size.width(), h = object.size.height();
     if (object.shape == "polygon" || object.shape == "polyline") {
@@ -145,9 +145,26 @@ QByteArray GodotObjects::shape(const TiledObject& object, const QString& path) {
         for (int k = 0; k < 24; ++k) {
             corners.emplace_back(w / 2 + w / 2 * std::cos(2 * Pi * k / 24), h / 2 + h / 2 * std::sin(2 * Pi * k / 24));
         }
-    } else {
+    } else if (object.shape == "rectangle") {
         corners = {{0, 0}, {w, 0}, {w, h}, {0, h}};
     }
+    return corners;
+}
+
+std::vector<QPointF> GodotShape(const TiledObject& object) {
+    if (object.shape == "polyline" || object.kind != ObjectKind::Shape) {
+        return {};
+    }
+    std::vector<QPointF> corners = GodotOutline(object);
+    const double turn = object.rotation * Pi / 180, c = std::cos(turn), s = std::sin(turn);
+    for (QPointF& corner : corners) {
+        corner = object.position + QPointF(corner.x() * c - corner.y() * s, corner.x() * s + corner.y() * c);
+    }
+    return corners;
+}
+
+QByteArray GodotObjects::shape(const TiledObject& object, const QString& path) {
+    std::vector<QPointF> corners = GodotOutline(object);
     const QPointF at = screen(object.position);
     for (QPointF& corner : corners) {
         corner = screen(object.position + corner) - at;

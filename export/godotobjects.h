@@ -45,5 +45,11 @@ private:
     std::map<QString, QString>& pictures_;
 };
 
+// A shape object's outline in its own frame (an ellipse by 24 points); empty for a point.
+std::vector<QPointF> GodotOutline(const TiledObject& object);
+// A closed shape's outline where it lies (moved and turned as the object is), as one polygon;
+// empty for points, polylines, text and tiles.
+std::vector<QPointF> GodotShape(const TiledObject& object);
+
 // Properties as a node's metadata lines, their names made identifiers.
 QByteArray GodotMetadata(const std::vector<TiledProperty>& properties);

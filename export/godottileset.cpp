@@ -1,5 +1,6 @@
 #include "export/godottileset.h"
 
+#include "export/godotobjects.h"
 #include "export/godottext.h"
 
 #include <cmath>
@@ -214,6 +215,33 @@ QByteArray GodotTileSet::Write() const {
         }
         return lines;
     };
+    bool physics = false;
+    // A tile's collision shapes as polygons about the cell's centre, as Godot keeps them, one
+    // per shape (rectangles and ellipses as polygons); the turned alternative's turned too.
+    const auto collision = [&](const TiledTile* tile, int sheet, int alternative, const QByteArray& key) {
+        QByteArray lines;
+        if (tile == nullptr) {
+            return lines;
+        }
+        const QSize size = sheets_.Sheets()[static_cast<std::size_t>(sheet)].tile;
+        const QPoint origin = this->origin(sheet, alternative == 1);
+        int polygon = 0;
+        for (const TiledObject& shape : tile->collision) {
+            const std::vector<QPointF> corners = GodotShape(shape);
+            if (corners.size() < 3) {
+                continue;
+            }
+            QByteArray points;
+            for (const QPointF& corner : corners) {
+                const QPointF at = alternative == 1 ? QPointF(corner.y() - size.height() / 2.0, corner.x() - size.width() / 2.0)
+                                                    : QPointF(corner.x() - size.width() / 2.0, corner.y() - size.height() / 2.0);
+                points += (points.isEmpty() ? "" : ", ") + GodotNumber(at.x() - origin.x()) + ", " + GodotNumber(at.y() - origin.y());
+            }
+            lines += key + "/physics_layer_0/polygon_" + QByteArray::number(polygon++) + "/points = PackedVector2Array(" + points + ")\n";
+            physics = true;
+        }
+        return lines;
+    };
     QByteArray sources;
     for (const auto& [sheet, tiles] : bySheet) {
         const TileGrid grid = sheets_.Grid(sheet);
@@ -246,13 +274,16 @@ QByteArray GodotTileSet::Write() const {
                 if (!origin.isNull()) {
                     text += key + "/texture_origin = " + GodotVectorI(origin.x(), origin.y()) + "\n";
                 }
-                text += customData(info_.at({sheet, index}), key);
+                text += customData(info_.at({sheet, index}), key) + collision(info_.at({sheet, index}), sheet, alternative, key);
             }
         }
         sources += "sources/" + id + " = SubResource(\"TileSetAtlasSource_" + id + "\")\n";
     }
     text += "\n[resource]\ntile_shape = " + QByteArray::number(grid_.shape) + "\ntile_layout = " + QByteArray::number(grid_.layout) +
             "\ntile_offset_axis = " + QByteArray::number(grid_.axis) + "\ntile_size = " + GodotVectorI(grid_.tile.width(), grid_.tile.height()) + "\n";
+    if (physics) {
+        text += "physics_layer_0/collision_layer = 1\n";
+    }
     for (const auto& [name, layer] : layers) {
         const QByteArray prefix = "custom_data_layer_" + QByteArray::number(layer.first);
         text += prefix + "/name = " + GodotQuoted(name) + "\n" + prefix + "/type = " + QByteArray::number(layer.second) + "\n";

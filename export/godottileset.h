@@ -38,9 +38,9 @@ using GodotAnimations = std::map<std::pair<int, int>, GodotAnimation>;
 
 // A TileSet resource: an atlas source per sheet, an entry for each tile placed, each placed as
 // Tiled places it (bottom-left in its cell, moved by its tileset's tileoffset) through its
-// texture_origin in whole pixels; tile animations as Godot's atlas animations; tile
-// properties as custom data layers (one per property name, of its type), the class as the
-// custom data "class".
+// texture_origin in whole pixels; tile animations as Godot's atlas animations; collision
+// shapes as polygons of physics layer 0; tile properties as custom data layers (one per
+// property name, of its type), the class as the custom data "class".
 class GodotTileSet {
 public:
     GodotTileSet(ExportSheets& sheets, GodotAnimations& animations, QString res, GodotGrid grid)

@@ -36,7 +36,8 @@ QString ownMap(const QString& folder, const QString& name, const QString& orient
                   "<tile id=\"7\"><animation><frame tileid=\"7\" duration=\"100\"/><frame tileid=\"1\" duration=\"200\"/>"
                   "<frame tileid=\"4\" duration=\"300\"/></animation></tile><tile id=\"1\" type=\"wall\"><properties>"
                   "<property name=\"solid\" type=\"bool\" value=\"true\"/><property name=\"cost\" type=\"int\" value=\"3\"/>"
-                  "</properties></tile></tileset>"
+                  "</properties><objectgroup draworder=\"index\"><object id=\"1\" x=\"2\" y=\"4\" width=\"10\" height=\"6\"/>"
+                  "<object id=\"2\" x=\"1\" y=\"1\"><polygon points=\"0,0 6,0 3,5\"/></object></objectgroup></tile></tileset>"
                   "<imagelayer id=\"6\" name=\"backdrop\" offsetx=\"5\" offsety=\"7\" opacity=\"0.75\"><image source=\"%2.png\"/></imagelayer>"
                   "<layer id=\"1\" name=\"ground\" width=\"6\" height=\"5\"><data encoding=\"csv\">%5</data></layer>"
                   "<group id=\"2\" name=\"deco\" offsetx=\"8\" offsety=\"4\" opacity=\"0.5\">"
@@ -214,12 +215,33 @@ TEST(ExportGodot, TileSetsHoldCustomDataAndScenesHoldObjectNodes) {
     const TilvexResult run = exportTo(program, work, {ownMap(folder.File("maps"), "plain", "orthogonal", 1)});
     ASSERT_EQ(run.status, 0) << run.err.toStdString();
     QStringList found;
-    for (const GodotSection& section : readGodot(work + "/levels/plain.tres")) {
+    const std::vector<GodotSection> tileset = readGodot(work + "/levels/plain.tres");
+    for (const GodotSection& section : tileset) {
         for (const auto& [key, value] : section.values) {
             if (key.contains("custom_data") || key.contains("animation")) {
                 found += key + " = " + value;
             }
         }
+    }
+    // Tile 1's collision shapes, about the cell's centre, back in the 16 by 24 tile's pixels
+    // through its texture_origin; in the turned alternative, turned.
+    ASSERT_EQ(tileset.back().Value("physics_layer_0/collision_layer"), "1");
+    for (const int alternative : {0, 1}) {
+        const QString key = QStringLiteral("1:0/%1/").arg(alternative);
+        const std::vector<double> origin = numbers(tileset[2].Value(key + "texture_origin"));
+        ASSERT_EQ(origin.size(), 2u);
+        const QSizeF half = alternative == 0 ? QSizeF(8, 12) : QSizeF(12, 8);
+        QStringList shapes;
+        for (const int polygon : {0, 1}) {
+            const std::vector<double> xy = numbers(tileset[2].Value(key + QStringLiteral("physics_layer_0/polygon_%1/points").arg(polygon)));
+            QStringList corners;
+            for (std::size_t k = 0; k + 1 < xy.size(); k += 2) {
+                const QPointF at(xy[k] + half.width() + origin[0], xy[k + 1] + half.height() + origin[1]);
+                corners += alternative == 0 ? QStringLiteral("%1,%2").arg(at.x()).arg(at.y()) : QStringLiteral("%1,%2").arg(at.y()).arg(at.x());
+            }
+            shapes += corners.join(' ');
+        }
+        EXPECT_EQ(shapes, (QStringList{"2,4 12,4 12,10 2,10", "1,1 7,1 4,6"}));
     }
     // The animated tile's frames, copied to the sheet's third row; the properties and class of tile 1.
     // Both of tile 1's alternatives (plain and turned: 16 by 24 tiles turn into other origins) hold them.
