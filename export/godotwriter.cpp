@@ -4,28 +4,32 @@
 
 #include <algorithm>
 #include <limits>
+#include <unordered_map>
 
 namespace {
-// A byte of a PackedByteArray and its separator, without a number formatter: a big map has
-// millions of them.
-void putByte(QByteArray& text, unsigned value) {
-    char digits[5];
-    int n = 0;
-    if (value >= 100) {
-        digits[n++] = static_cast<char>('0' + value / 100);
-    }
-    if (value >= 10) {
-        digits[n++] = static_cast<char>('0' + value / 10 % 10);
-    }
-    digits[n++] = static_cast<char>('0' + value % 10);
-    digits[n++] = ',';
-    digits[n++] = ' ';
-    text.append(digits, n);
+void put16(std::vector<unsigned char>& bytes, int value) {
+    bytes.push_back(static_cast<unsigned char>(static_cast<unsigned>(value) & 0xFF));
+    bytes.push_back(static_cast<unsigned char>((static_cast<unsigned>(value) >> 8) & 0xFF));
 }
 
-void put16(QByteArray& text, int value) {
-    putByte(text, static_cast<unsigned>(value) & 0xFF);
-    putByte(text, (static_cast<unsigned>(value) >> 8) & 0xFF);
+// The bytes as a PackedByteArray's decimal list, written without a number formatter or an
+// append a byte: a big map has millions of them.
+QByteArray byteList(const std::vector<unsigned char>& bytes) {
+    QByteArray text(static_cast<qsizetype>(bytes.size()) * 5, Qt::Uninitialized);
+    char* at = text.data();
+    for (const unsigned char value : bytes) {
+        if (value >= 100) {
+            *at++ = static_cast<char>('0' + value / 100);
+        }
+        if (value >= 10) {
+            *at++ = static_cast<char>('0' + value / 10 % 10);
+        }
+        *at++ = static_cast<char>('0' + value % 10);
+        *at++ = ',';
+        *at++ = ' ';
+    }
+    text.truncate(std::max<qsizetype>(0, at - text.data() - 2));
+    return text;
 }
 }  // namespace
 
@@ -84,20 +88,26 @@ void GodotWriter::layers(const TiledMap& map, const std::vector<TiledLayer>& lis
         }
         const bool group = layer.kind != LayerKind::Tiles;
         const QString name = GodotNodeName(layer.name, siblings, QStringLiteral("Layer"));
-        QByteArray data;
+        std::vector<unsigned char> data;
         bool overflows = grid_.shape != 0;
         if (!group) {
             ++counts.layers;
+            data.reserve(2 + 12 * static_cast<std::size_t>(std::max(0, layer.size.width())) * static_cast<std::size_t>(std::max(0, layer.size.height())));
             put16(data, 0);
+            // A layer places few distinct tiles in many cells: each is registered once.
+            std::unordered_map<std::uint32_t, GodotTileSet::Cell> placed;
             sheets.ForEachPlaced(map, layer, [&](QPoint cell, std::uint32_t gid, ExportSheets::Place place) {
-                const GodotTileSet::Cell at = tileset_.Place(map, place, gid);
-                overflows = overflows || tileset_.Overflows(place.sheet);
+                auto known = placed.find(gid);
+                if (known == placed.end()) {
+                    known = placed.emplace(gid, tileset_.Place(map, place, gid)).first;
+                    overflows = overflows || tileset_.Overflows(place.sheet);
+                }
+                const GodotTileSet::Cell& at = known->second;
                 for (const int value : {cell.x(), cell.y(), place.sheet, at.x, at.y, at.alternative}) {
                     put16(data, value);
                 }
                 ++counts.tiles;
             });
-            data.chop(2);
         }
         const QByteArray type = layer.kind == LayerKind::Tiles ? "TileMapLayer" : layer.kind == LayerKind::Image ? "Sprite2D" : "Node2D";
         text += "\n[node name=" + GodotQuoted(name) + " type=\"" + type + "\" parent=" + GodotQuoted(parent) + "]\n";
@@ -129,6 +139,6 @@ void GodotWriter::layers(const TiledMap& map, const std::vector<TiledLayer>& lis
             // Rows drawn top to bottom, each left to right, as Tiled draws them.
             text += "y_sort_enabled = true\n";
         }
-        text += "tile_map_data = PackedByteArray(" + data + ")\ntile_set = ExtResource(\"1_tileset\")\n";
+        text += "tile_map_data = PackedByteArray(" + byteList(data) + ")\ntile_set = ExtResource(\"1_tileset\")\n";
     }
 }
