@@ -117,8 +117,8 @@ QByteArray GodotObjects::tileObject(const TiledObject& object, ExportCounts& cou
     const QSizeF size = object.size.isEmpty() ? QSizeF(sheet.tile) : object.size;
     const QPointF scale(size.width() / sheet.tile.width(), size.height() / sheet.tile.height());
     const QPointF anchor = alignment(ref->tileset->objectAlignment, map_.orientation);
-    const QPointF offset(-anchor.x() * sheet.tile.width() + ref->tileset->tileOffset.x() / scale.x(),
-                         -anchor.y() * sheet.tile.height() + ref->tileset->tileOffset.y() / scale.y());
+    // Tiled scales the tileoffset with the object, as a part of the tile.
+    const QPointF offset(-anchor.x() * sheet.tile.width() + ref->tileset->tileOffset.x(), -anchor.y() * sheet.tile.height() + ref->tileset->tileOffset.y());
     QByteArray text = "texture = ExtResource(\"" + QByteArray::number(place.sheet) + "_texture\")\ncentered = false\n";
     if (!offset.isNull()) {
         text += "offset = " + GodotVector(offset.x(), offset.y()) + "\n";

@@ -13,7 +13,7 @@ namespace {
 // A TMX map of 6x5 cells on a grid of 16, drawn from a tileset of 16x24 tiles moved by a
 // tileoffset: every flip, a group with an offset and opacity over a layer, a hidden layer, an
 // animated tile and an object layer. seed changes the sheet's pixels.
-QString ownMap(const QString& folder, const QString& name, const QString& orientation, int seed, int grid = 16) {
+QString ownMap(const QString& folder, const QString& name, const QString& orientation, int seed, int grid = 16, const QString& sprites = QString()) {
     QDir().mkpath(folder);
     QImage sheet = noise(QSize(64, 48), seed);
     for (int x = 0; x < 64; x += 7) {
@@ -48,22 +48,23 @@ QString ownMap(const QString& folder, const QString& name, const QString& orient
                   "<object id=\"2\" name=\"spawn\" x=\"10\" y=\"20\"><point/></object>"
                   "<object id=\"3\" x=\"30\" y=\"10\" width=\"20\" height=\"10\"><ellipse/></object>"
                   "<object id=\"4\" x=\"40\" y=\"40\" rotation=\"90\"><polygon points=\"0,0 10,0 5,8\"/></object>"
-                  "<object id=\"5\" gid=\"2147483650\" x=\"48\" y=\"64\" width=\"32\" height=\"48\"/></objectgroup></map>")
+                  "<object id=\"5\" gid=\"2147483650\" x=\"48\" y=\"64\" width=\"32\" height=\"48\"/></objectgroup>%7</map>")
                   .arg(orientation, name)
                   .arg(grid)
-                  .arg(name.endsWith('x') ? "x" : "y", ground.join(','), top.join(','))
+                  .arg(name.endsWith('x') ? "x" : "y", ground.join(','), top.join(','), sprites)
                   .toUtf8());
     return tmx.fileName();
 }
 
-// What compile --map draws of the map at ms, its object layers hidden.
-QImage compiled(const TilvexProgram& program, const QString& map, int ms) {
+// What compile --map draws of the map at ms, its object layers hidden but "sprites".
+QImage compiled(const TilvexProgram& program, const QString& map, int ms, QStringList& hiddenLayers) {
     QFile file(map);
     EXPECT_TRUE(file.open(QIODevice::ReadOnly));
     QStringList arguments{"compile", "--map", map, map + ".png", "--advance-animations", QString::number(ms)};
-    static const QRegularExpression hidden(QStringLiteral("<objectgroup[^>]* name=\"([^\"]*)\""));
+    static const QRegularExpression hidden(QStringLiteral("<objectgroup[^>]* name=\"((?!sprites\")[^\"]*)\""));
     for (auto it = hidden.globalMatch(QString::fromUtf8(file.readAll())); it.hasNext();) {
-        arguments += {"--hide-layer", it.next().captured(1)};
+        hiddenLayers += it.next().captured(1);
+        arguments += {"--hide-layer", hiddenLayers.back()};
     }
     const TilvexResult run = program.Run(arguments);
     EXPECT_EQ(run.status, 0) << run.err.toStdString();
@@ -71,9 +72,9 @@ QImage compiled(const TilvexProgram& program, const QString& map, int ms) {
 }
 
 // The scene of map exported into work/levels (work holds project.godot), drawn at ms.
-GodotDrawing drawnScene(const QString& work, const QString& map, QSize size, int ms) {
+GodotDrawing drawnScene(const QString& work, const QString& map, QSize size, int ms, const QStringList& hidden) {
     const auto resolve = [&](const QString& res) { return work + "/" + res.mid(QStringLiteral("res://").size()); };
-    return drawGodotScene(work + "/levels/" + QFileInfo(map).completeBaseName() + ".tscn", resolve, size, ms);
+    return drawGodotScene(work + "/levels/" + QFileInfo(map).completeBaseName() + ".tscn", resolve, size, ms, hidden);
 }
 
 // Checks the scene of each map against compile --map at every moment given.
@@ -81,8 +82,9 @@ void expectScenesDrawTheMaps(const TilvexProgram& program, const QString& work, 
     for (const QString& map : maps) {
         SCOPED_TRACE(map.toStdString());
         for (const int ms : moments) {
-            const QImage expected = compiled(program, map, ms);
-            const GodotDrawing drawing = drawnScene(work, map, expected.size(), ms);
+            QStringList hidden;
+            const QImage expected = compiled(program, map, ms, hidden);
+            const GodotDrawing drawing = drawnScene(work, map, expected.size(), ms, hidden);
             EXPECT_EQ(drawing.problems.join('\n'), "");
             const Difference d = difference(drawing.picture, expected);
             EXPECT_EQ(d.beyond2, 0) << "at " << ms << " ms, first " << d.first.toStdString();
@@ -138,6 +140,12 @@ TEST(ExportGodot, ScenesDrawAsCompileDrawsTheirMaps) {
         // Maps on grids of 16 and 32 pixels, each with a TileSet of its own.
         {{ownMap(own, "plain", "orthogonal", 1), ownMap(own, "wide", "orthogonal", 2, 32)}, {0, 150, 599}},
         {{ownMap(own, "isometric", "isometric", 3)}, {0}},
+        // Tile objects drawn (this layer is not hidden): mirrored, scaled, moved by the tileoffset.
+        {{ownMap(own, "sprites", "orthogonal", 6, 16,
+                 "<objectgroup id=\"7\" name=\"sprites\" offsetx=\"3\"><object id=\"6\" gid=\"3\" x=\"10\" y=\"40\"/>"
+                 "<object id=\"7\" gid=\"2147483652\" x=\"30\" y=\"70\" width=\"32\" height=\"48\"/>"
+                 "<object id=\"8\" gid=\"1073741825\" x=\"70\" y=\"30\" width=\"16\" height=\"24\"/></objectgroup>")},
+         {0}},
         {{ownMap(own, "staggered", "staggered", 4), ownMap(own, "staggeredx", "staggered", 5)}, {0, 350}},
     };
     int n = 0;
@@ -278,7 +286,7 @@ TEST(ExportGodot, TileSetsHoldCustomDataAndScenesHoldObjectNodes) {
                          "CollisionPolygon2D|CollisionPolygon2D|24 points on the ellipse",
                          "Object4|Area2D|position=Vector2(40, 40)|rotation=1.57079633|metadata/id=4",
                          "CollisionPolygon2D|CollisionPolygon2D|polygon=PackedVector2Array(0, 0, 10, 0, 5, 8)",
-                         "Object5|Sprite2D|position=Vector2(48, 64)|texture=ExtResource(\"0_texture\")|centered=false|offset=Vector2(1, -25.5)|"
+                         "Object5|Sprite2D|position=Vector2(48, 64)|texture=ExtResource(\"0_texture\")|centered=false|offset=Vector2(2, -27)|"
                          "scale=Vector2(2, 2)|flip_h=true|region_enabled=true|region_rect=Rect2(16, 0, 16, 24)|metadata/id=5",
                      }));
 }

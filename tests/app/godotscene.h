@@ -208,8 +208,8 @@ inline QImage godotModulated(QImage picture, const std::array<double, 4>& m) {
 }
 
 // Draws the scene at path as Godot shows it at ms milliseconds of its animations, into a
-// picture of the given size whose origin is the scene's; every cell whose tile the TileSet
-// does not declare, or that lands between pixels, is a problem.
+// picture of the given size whose origin is the scene's, the nodes named hidden left out;
+// every cell whose tile the TileSet does not declare, or that lands between pixels, is a problem.
 struct GodotDrawing {
     QImage picture;
     QStringList problems;
@@ -217,7 +217,8 @@ struct GodotDrawing {
     std::vector<GodotSection> scene;
 };
 
-inline GodotDrawing drawGodotScene(const QString& path, const std::function<QString(const QString&)>& resolve, QSize size, int ms = 0) {
+inline GodotDrawing drawGodotScene(const QString& path, const std::function<QString(const QString&)>& resolve, QSize size, int ms = 0,
+                                   const QStringList& hidden = {}) {
     GodotDrawing drawing;
     drawing.scene = readGodot(path);
     drawing.picture = QImage(size, QImage::Format_ARGB32_Premultiplied);
@@ -245,7 +246,7 @@ inline GodotDrawing drawGodotScene(const QString& path, const std::function<QStr
         if (position.size() == 2) {
             place.position += QPointF(position[0], position[1]);
         }
-        place.visible = place.visible && section.Value("visible") != "false";
+        place.visible = place.visible && section.Value("visible") != "false" && !hidden.contains(section.head.at("name"));
         const std::vector<double> modulate = numbers(section.Value("modulate"));
         for (std::size_t k = 0; k < modulate.size(); ++k) {
             place.modulate[k] *= modulate[k];
@@ -255,6 +256,18 @@ inline GodotDrawing drawGodotScene(const QString& path, const std::function<QStr
             // An image layer's picture, at its position.
             QImage picture = QImage(resources.at(section.Value("texture").section('"', 1, 1))).convertToFormat(QImage::Format_ARGB32_Premultiplied);
             QPainter(&drawing.picture).drawImage(place.position.toPoint(), godotModulated(picture, place.modulate));
+        }
+        if (section.head.at("type") == "Sprite2D" && section.Value("region_enabled") == "true" && place.visible) {
+            // A tile object: a region of its sheet, mirrored in place, scaled from its corner at the offset.
+            const std::vector<double> r = numbers(section.Value("region_rect")), o = numbers(section.Value("offset")), k = numbers(section.Value("scale"));
+            const QPointF offset = o.size() == 2 ? QPointF(o[0], o[1]) : QPointF(), scale = k.size() == 2 ? QPointF(k[0], k[1]) : QPointF(1, 1);
+            const QImage region = QImage(resources.at(section.Value("texture").section('"', 1, 1)))
+                                      .copy(QRect(static_cast<int>(r[0]), static_cast<int>(r[1]), static_cast<int>(r[2]), static_cast<int>(r[3])))
+                                      .mirrored(section.Value("flip_h") == "true", section.Value("flip_v") == "true")
+                                      .convertToFormat(QImage::Format_ARGB32_Premultiplied);
+            const QImage scaled = region.scaled(qRound(r[2] * scale.x()), qRound(r[3] * scale.y()));
+            const QPointF corner = place.position + QPointF(offset.x() * scale.x(), offset.y() * scale.y());
+            QPainter(&drawing.picture).drawImage(corner.toPoint(), godotModulated(scaled, place.modulate));
         }
         if (section.head.at("type") != "TileMapLayer" || !place.visible) {
             continue;
