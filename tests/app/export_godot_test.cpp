@@ -199,6 +199,8 @@ TEST(ExportGodot, WhatGodotCannotHoldIsRefusedBeforeWriting) {
         {"oblique", QString(text).replace("orthogonal", "oblique"), "a map of orientation oblique, which Godot does not lay out"},
         {"turned", QString(text).replace("orthogonal", "hexagonal\" hexsidelength=\"8"), "cell 1,0 of layer ground turns its tile by 60 or 120 degrees"},
         {"hexagonal", QString(text).replace("orthogonal", "hexagonal\" hexsidelength=\"5"), "hexsidelength 5 is not half its tile height 16"},
+        {"scaled", QString(text).replace("columns=\"4\">", "columns=\"4\" tilerendersize=\"grid\">"),
+         "the tileset things draws its 16x24 tiles at the map's cell size"},
         {"shared", QString(text).replace("tilewidth=\"16\" tileheight=\"16\"", "tilewidth=\"32\" tileheight=\"32\""), "cannot share the TileSet plain.tres"},
     };
     for (const Case& c : cases) {
