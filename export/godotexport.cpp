@@ -40,6 +40,16 @@ GodotExport GodotFiles(const std::vector<TiledMap>& maps, const QStringList& bas
     std::vector<std::size_t> tilesetOf(maps.size());
     for (std::size_t k = 0; k < maps.size(); ++k) {
         GodotGridOf(maps[k], grids[k]);
+        for (const TilesetRef& ref : maps[k].tilesets) {
+            if (ref.tileset->renderAtGridSize && ref.tileset->tile != maps[k].tile && !sheets.SheetsOf(*ref.tileset).empty()) {
+                out.refusal = QStringLiteral("the tileset %1 draws its %2x%3 tiles at the map's cell size (tile render size grid), which Godot does not")
+                                  .arg(ref.tileset->name)
+                                  .arg(ref.tileset->tile.width())
+                                  .arg(ref.tileset->tile.height());
+                out.file = maps[k].file;
+                return out;
+            }
+        }
         if (!name.isEmpty() && k > 0 && !grids[k].SameCells(grids[0])) {
             out.refusal = QStringLiteral("its cells (%1x%2) are not laid out as those of %3 (%4x%5), so they cannot share the TileSet %6.tres; "
                                          "export them without --name, each with a TileSet of its own")

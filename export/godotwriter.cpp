@@ -57,14 +57,6 @@ QString GodotRefusal(const TiledMap& map) {
             return turned;
         }
     }
-    for (const TilesetRef& ref : map.tilesets) {
-        if (ref.tileset->renderAtGridSize && ref.tileset->tile != map.tile) {
-            return QStringLiteral("the tileset %1 draws its %2x%3 tiles at the map's cell size (tile render size grid), which Godot does not")
-                .arg(ref.tileset->name)
-                .arg(ref.tileset->tile.width())
-                .arg(ref.tileset->tile.height());
-        }
-    }
     constexpr int most = std::numeric_limits<std::int16_t>::max() + 1;
     if (map.size.width() > most || map.size.height() > most) {
         return QStringLiteral("a map of %1x%2 cells; Godot's TileMapLayer holds cells at 16-bit coordinates, at most %3 a side")
