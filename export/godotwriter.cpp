@@ -136,8 +136,12 @@ void GodotWriter::layers(const TiledMap& map, const std::vector<TiledLayer>& lis
             continue;
         }
         if (overflows) {
-            // Rows drawn top to bottom, each left to right, as Tiled draws them.
+            // Rows drawn top to bottom, each left to right (right to left for Tiled's left-down
+            // order; its up orders Godot cannot draw), as Tiled draws them.
             text += "y_sort_enabled = true\n";
+            if (map.orientation == "orthogonal" && map.renderOrder.startsWith("left")) {
+                text += "x_draw_order_reversed = true\n";
+            }
         }
         text += "tile_map_data = PackedByteArray(" + byteList(data) + ")\ntile_set = ExtResource(\"1_tileset\")\n";
     }

@@ -29,7 +29,7 @@ QString ownMap(const QString& folder, const QString& name, const QString& orient
     QFile tmx(folder + "/" + name + ".tmx");
     EXPECT_TRUE(tmx.open(QIODevice::WriteOnly));
     tmx.write(QStringLiteral(
-                  "<?xml version=\"1.0\"?><map version=\"1.10\" orientation=\"%1\" renderorder=\"right-down\" width=\"6\" height=\"5\" "
+                  "<?xml version=\"1.0\"?><map version=\"1.10\" orientation=\"%1\" renderorder=\"%8\" width=\"6\" height=\"5\" "
                   "tilewidth=\"%3\" tileheight=\"%3\" infinite=\"0\" staggeraxis=\"%4\" staggerindex=\"even\" nextlayerid=\"9\" nextobjectid=\"2\">"
                   "<tileset firstgid=\"1\" name=\"things\" tilewidth=\"16\" tileheight=\"24\" tilecount=\"8\" columns=\"4\">"
                   "<tileoffset x=\"2\" y=\"-3\"/><image source=\"%2.png\" width=\"64\" height=\"48\"/>"
@@ -51,7 +51,7 @@ QString ownMap(const QString& folder, const QString& name, const QString& orient
                   "<object id=\"5\" gid=\"2147483650\" x=\"48\" y=\"64\" width=\"32\" height=\"48\"/></objectgroup>%7</map>")
                   .arg(orientation, name)
                   .arg(grid)
-                  .arg(name.endsWith('x') ? "x" : "y", ground.join(','), top.join(','), sprites)
+                  .arg(name.endsWith('x') ? "x" : "y", ground.join(','), top.join(','), sprites, name == "leftdown" ? "left-down" : "right-down")
                   .toUtf8());
     return tmx.fileName();
 }
@@ -139,7 +139,7 @@ TEST(ExportGodot, ScenesDrawAsCompileDrawsTheirMaps) {
         {{unturned(samples + "/test_hexagonal_tile_60x60x30.tmx")}, {0}},
         // Maps on grids of 16 and 32 pixels, each with a TileSet of its own.
         {{ownMap(own, "plain", "orthogonal", 1), ownMap(own, "wide", "orthogonal", 2, 32)}, {0, 150, 599}},
-        {{ownMap(own, "isometric", "isometric", 3)}, {0}},
+        {{ownMap(own, "isometric", "isometric", 3), ownMap(own, "leftdown", "orthogonal", 7)}, {0}},
         // Tile objects drawn (this layer is not hidden): mirrored, scaled, moved by the tileoffset.
         {{ownMap(own, "sprites", "orthogonal", 6, 16,
                  "<objectgroup id=\"7\" name=\"sprites\" offsetx=\"3\"><object id=\"6\" gid=\"3\" x=\"10\" y=\"40\"/>"

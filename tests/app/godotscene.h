@@ -292,9 +292,10 @@ inline GodotDrawing drawGodotScene(const QString& path, const std::function<QStr
         // TileMapLayer's order: by rows when y-sorted, else by quadrants of 16 cells (top
         // to bottom, right to left), column by column inside each.
         const bool ySorted = section.Value("y_sort_enabled") == "true";
+        const int xOrder = section.Value("x_draw_order_reversed") == "true" ? -1 : 1;
         const auto key = [&](const Cell& c) {
             if (ySorted) {
-                return std::tuple(set.Centre(c.at).y(), 0.0, c.at.x(), c.at.y());
+                return std::tuple(set.Centre(c.at).y(), 0.0, xOrder * c.at.x(), c.at.y());
             }
             const QPoint quadrant(static_cast<int>(std::floor(c.at.x() / 16.0)), static_cast<int>(std::floor(c.at.y() / 16.0)));
             const QPointF q = set.Centre(quadrant * 16);
