@@ -1,6 +1,7 @@
 #include "commands/export.h"
 
 #include "export/exportsheets.h"
+#include "export/godotexport.h"
 #include "export/godotwriter.h"
 #include "export/ldtkwriter.h"
 #include "export/phaserwriter.h"
@@ -31,12 +32,19 @@ void refuseMap(const TiledMap& map, const QString& named, Engine engine) {
     if (map.infinite) {
         throw Refused(QStringLiteral("an infinite map; give it a fixed size in Tiled (Map > Map Properties) first"), named);
     }
+    if (engine == Engine::Godot) {
+        if (const QString refusal = GodotRefusal(map); !refusal.isEmpty()) {
+            throw Refused(refusal, named);
+        }
+        return;
+    }
     if (engine == Engine::Phaser) {
         if (const QString refusal = PhaserRefusal(map); !refusal.isEmpty()) {
             throw Refused(refusal, named);
         }
     } else if (map.orientation != "orthogonal") {
-        throw Refused(QStringLiteral("a %1 map, which export to %2 does not write").arg(map.orientation, engineName(engine)), named);
+        const QString article = !map.orientation.isEmpty() && QStringLiteral("aeiou").contains(map.orientation.front()) ? QStringLiteral("an") : QStringLiteral("a");
+        throw Refused(QStringLiteral("%1 %2 map, which export to %3 does not write").arg(article, map.orientation, engineName(engine)), named);
     }
 }
 
@@ -141,14 +149,21 @@ void exportMaps(const ExportRequest& request, ExportResult& result) {
         }
         files.push_back({(request.name.isEmpty() ? baseOf(0) : request.name) + ".ldtk", writer.Project(counts)});
     } else {
-        const QString tileset = (request.name.isEmpty() ? QStringLiteral("tileset") : request.name) + ".tres";
         godotRoot(absolute, result);
         const QString relative = QDir(result.resourceRoot).relativeFilePath(absolute);
-        GodotWriter writer(sheets, relative == "." ? QStringLiteral("res://") : QStringLiteral("res://%1/").arg(relative), tileset);
+        QStringList bases;
         for (std::size_t k = 0; k < maps.size(); ++k) {
-            files.push_back({baseOf(k) + ".tscn", writer.Scene(maps[k], baseOf(k), counts)});
+            bases += baseOf(k);
         }
-        files.push_back({tileset, writer.TileSet()});
+        const GodotExport godot = GodotFiles(maps, bases, request.name, sheets, folder,
+                                             relative == "." ? QStringLiteral("res://") : QStringLiteral("res://%1/").arg(relative), counts);
+        if (!godot.refusal.isEmpty()) {
+            throw Refused(godot.refusal, godot.file);
+        }
+        for (const GodotFile& file : godot.files) {
+            files.push_back({file.name, file.bytes});
+        }
+        inputs += godot.read;
     }
     for (int sheet = 0; sheet < static_cast<int>(sheets.Sheets().size()); ++sheet) {
         if (sheets.SheetSize(sheet).isEmpty()) {

@@ -68,6 +68,8 @@ public:
     // The cells of the sheet's grid, its tiles and the empty cells after them.
     int Capacity(int sheet) const;
     QString FileName(int sheet) const { return sheets_[static_cast<std::size_t>(sheet)].name + ".png"; }
+    // Names the sheet (and its file) anew: one of that name in the folder must stay.
+    void Rename(int sheet, QString name) { sheets_[static_cast<std::size_t>(sheet)].name = std::move(name); }
     // The sheet as a PNG file: its picture file's bytes where they hold the sheet as it is,
     // else drawn (and extruded).
     QByteArray Png(int sheet) const;

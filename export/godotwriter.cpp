@@ -1,127 +1,148 @@
 #include "export/godotwriter.h"
 
-#include <QRegularExpression>
+#include "export/godottext.h"
 
-#include <map>
+#include <algorithm>
+#include <limits>
+#include <unordered_map>
 
 namespace {
-// A node name Godot keeps as it is: none of . : @ / " % and unique among its siblings.
-QString nodeName(const QString& name, std::set<QString>& siblings) {
-    QString plain = name;
-    plain.replace(QRegularExpression(QStringLiteral("[.:@/\"%]")), QStringLiteral("_"));
-    if (plain.isEmpty()) {
-        plain = QStringLiteral("Layer");
-    }
-    QString unique = plain;
-    for (int n = 2; !siblings.insert(unique).second; ++n) {
-        unique = QStringLiteral("%1%2").arg(plain).arg(n);
-    }
-    return unique;
+void put16(std::vector<unsigned char>& bytes, int value) {
+    bytes.push_back(static_cast<unsigned char>(static_cast<unsigned>(value) & 0xFF));
+    bytes.push_back(static_cast<unsigned char>((static_cast<unsigned>(value) >> 8) & 0xFF));
 }
 
-QString quoted(const QString& text) {
-    QString escaped = text;
-    escaped.replace('\\', QStringLiteral("\\\\")).replace('"', QStringLiteral("\\\""));
-    return '"' + escaped + '"';
-}
-
-QString number(double value) { return QString::number(value, 'g', 9); }
-
-void put16(QByteArray& bytes, int value) {
-    bytes += static_cast<char>(value & 0xFF);
-    bytes += static_cast<char>((value >> 8) & 0xFF);
+// The bytes as a PackedByteArray's decimal list, written without a number formatter or an
+// append a byte: a big map has millions of them.
+QByteArray byteList(const std::vector<unsigned char>& bytes) {
+    QByteArray text(static_cast<qsizetype>(bytes.size()) * 5, Qt::Uninitialized);
+    char* at = text.data();
+    for (const unsigned char value : bytes) {
+        if (value >= 100) {
+            *at++ = static_cast<char>('0' + value / 100);
+        }
+        if (value >= 10) {
+            *at++ = static_cast<char>('0' + value / 10 % 10);
+        }
+        *at++ = static_cast<char>('0' + value % 10);
+        *at++ = ',';
+        *at++ = ' ';
+    }
+    text.truncate(std::max<qsizetype>(0, at - text.data() - 2));
+    return text;
 }
 }  // namespace
 
-QByteArray GodotWriter::Scene(const TiledMap& map, const QString& rootName, ExportCounts& counts) {
-    if (tile_.isEmpty()) {
-        tile_ = map.tile;
+QString GodotRefusal(const TiledMap& map) {
+    GodotGrid grid;
+    if (QString refusal = GodotGridOf(map, grid); !refusal.isEmpty()) {
+        return refusal;
     }
-    QString text = QStringLiteral("[gd_scene load_steps=2 format=3]\n\n[ext_resource type=\"TileSet\" path=%1 id=\"1_tileset\"]\n\n")
-                       .arg(quoted(res_ + tileset_));
+    if (map.orientation == "hexagonal") {
+        QString turned;
+        ForEachLayer(map.layers, [&](const TiledLayer& layer) {
+            for (const TiledChunk& chunk : layer.chunks) {
+                for (std::size_t k = 0; k < chunk.gids.size() && turned.isEmpty(); ++k) {
+                    if ((chunk.gids[k] & (GidFlag::Diagonal | GidFlag::Rotated120)) != 0 && GidTile(chunk.gids[k]) != 0) {
+                        const int width = std::max(1, chunk.area.width());
+                        turned = QStringLiteral("cell %1,%2 of layer %3 turns its tile by 60 or 120 degrees, which Godot's hexagons cannot draw")
+                                     .arg(chunk.area.x() + static_cast<int>(k) % width)
+                                     .arg(chunk.area.y() + static_cast<int>(k) / width)
+                                     .arg(layer.name);
+                    }
+                }
+            }
+        });
+        if (!turned.isEmpty()) {
+            return turned;
+        }
+    }
+    constexpr int most = std::numeric_limits<std::int16_t>::max() + 1;
+    if (map.size.width() > most || map.size.height() > most) {
+        return QStringLiteral("a map of %1x%2 cells; Godot's TileMapLayer holds cells at 16-bit coordinates, at most %3 a side")
+            .arg(map.size.width())
+            .arg(map.size.height())
+            .arg(most);
+    }
+    return {};
+}
+
+QByteArray GodotWriter::Scene(const TiledMap& map, const QString& rootName, const ExportSheets& sheets, std::map<QString, QString>& pictures,
+                              ExportCounts& counts) {
     std::set<QString> rootSiblings;
-    text += QStringLiteral("[node name=%1 type=\"Node2D\"]\n").arg(quoted(nodeName(rootName, rootSiblings)));
-    std::function<void(const std::vector<TiledLayer>&, const QString&)> layers = [&](const std::vector<TiledLayer>& list, const QString& parent) {
-        std::set<QString> siblings;
-        for (const TiledLayer& layer : list) {
-            if (layer.kind == LayerKind::Objects) {
-                counts.objectsLeftOut += static_cast<std::int64_t>(layer.objects.size());
-                continue;
-            }
-            if (layer.kind == LayerKind::Image) {
-                ++counts.layersLeftOut;
-                continue;
-            }
-            const QString name = nodeName(layer.name, siblings);
-            text += QStringLiteral("\n[node name=%1 type=\"%2\" parent=%3]\n")
-                        .arg(quoted(name), layer.kind == LayerKind::Group ? QStringLiteral("Node2D") : QStringLiteral("TileMapLayer"), quoted(parent));
-            if (!layer.offset.isNull()) {
-                text += QStringLiteral("position = Vector2(%1, %2)\n").arg(number(layer.offset.x()), number(layer.offset.y()));
-            }
-            if (!layer.visible) {
-                text += QStringLiteral("visible = false\n");
-            }
-            const QColor tint = layer.tint.value_or(QColor(Qt::white));
-            if (layer.opacity != 1.0 || layer.tint) {
-                text += QStringLiteral("modulate = Color(%1, %2, %3, %4)\n")
-                            .arg(number(tint.redF()), number(tint.greenF()), number(tint.blueF()), number(tint.alphaF() * layer.opacity));
-            }
-            if (layer.kind == LayerKind::Group) {
-                layers(layer.layers, parent == "." ? name : parent + "/" + name);
-                continue;
-            }
+    QByteArray nodes = "\n[node name=" + GodotQuoted(GodotNodeName(rootName, rootSiblings, QStringLiteral("Map"))) + " type=\"Node2D\"]\n";
+    GodotObjects objects(sheets, map, res_, pictures);
+    layers(map, map.layers, QStringLiteral("."), sheets, counts, objects, nodes);
+    return "[gd_scene load_steps=" + QByteArray::number(2 + objects.ResourceCount()) + " format=3]\n\n[ext_resource type=\"TileSet\" path=" +
+           GodotQuoted(res_ + name_) + " id=\"1_tileset\"]\n" + objects.Resources() + nodes;
+}
+
+void GodotWriter::layers(const TiledMap& map, const std::vector<TiledLayer>& list, const QString& parent, const ExportSheets& sheets,
+                         ExportCounts& counts, GodotObjects& objects, QByteArray& text) {
+    std::set<QString> siblings;
+    for (const TiledLayer& layer : list) {
+        const QByteArray picture = layer.kind == LayerKind::Image ? objects.ImageLayer(layer) : QByteArray();
+        if (layer.kind == LayerKind::Image && picture.isEmpty()) {
+            ++counts.layersLeftOut;
+            continue;
+        }
+        const bool group = layer.kind != LayerKind::Tiles;
+        const QString name = GodotNodeName(layer.name, siblings, QStringLiteral("Layer"));
+        std::vector<unsigned char> data;
+        bool overflows = grid_.shape != 0;
+        if (!group) {
             ++counts.layers;
-            QByteArray data;
+            data.reserve(2 + 12 * static_cast<std::size_t>(std::max(0, layer.size.width())) * static_cast<std::size_t>(std::max(0, layer.size.height())));
             put16(data, 0);
-            sheets_.ForEachPlaced(map, layer, [&](QPoint cell, std::uint32_t gid, ExportSheets::Place place) {
-                const int columns = sheets_.Sheets()[static_cast<std::size_t>(place.sheet)].columns;
-                used_.insert({place.sheet, place.index});
-                const int alternative = ((gid & GidFlag::Horizontal) ? GodotTransform::FlipH : 0) |
-                                        ((gid & GidFlag::Vertical) ? GodotTransform::FlipV : 0) |
-                                        ((gid & GidFlag::Diagonal) ? GodotTransform::Transpose : 0);
-                for (const int value : {cell.x(), cell.y(), place.sheet, place.index % columns, place.index / columns, alternative}) {
+            // A layer places few distinct tiles in many cells: each is registered once.
+            std::unordered_map<std::uint32_t, GodotTileSet::Cell> placed;
+            sheets.ForEachPlaced(map, layer, [&](QPoint cell, std::uint32_t gid, ExportSheets::Place place) {
+                auto known = placed.find(gid);
+                if (known == placed.end()) {
+                    known = placed.emplace(gid, tileset_.Place(map, place, gid)).first;
+                    overflows = overflows || tileset_.Overflows(place.sheet);
+                }
+                const GodotTileSet::Cell& at = known->second;
+                for (const int value : {cell.x(), cell.y(), place.sheet, at.x, at.y, at.alternative}) {
                     put16(data, value);
                 }
                 ++counts.tiles;
             });
-            QStringList bytes;
-            for (const char byte : data) {
-                bytes += QString::number(static_cast<unsigned char>(byte));
+        }
+        const QByteArray type = layer.kind == LayerKind::Tiles ? "TileMapLayer" : layer.kind == LayerKind::Image ? "Sprite2D" : "Node2D";
+        text += "\n[node name=" + GodotQuoted(name) + " type=\"" + type + "\" parent=" + GodotQuoted(parent) + "]\n";
+        const QPointF position = layer.offset + (group ? QPointF() : grid_.shift + tileset_.Nudge());
+        if (!position.isNull()) {
+            text += "position = " + GodotVector(position.x(), position.y()) + "\n";
+        }
+        if (!layer.visible) {
+            text += "visible = false\n";
+        }
+        const QColor tint = layer.tint.value_or(QColor(Qt::white));
+        if (layer.opacity != 1.0 || layer.tint) {
+            text += "modulate = Color(" + GodotNumber(tint.redF()) + ", " + GodotNumber(tint.greenF()) + ", " + GodotNumber(tint.blueF()) + ", " +
+                    GodotNumber(tint.alphaF() * layer.opacity) + ")\n";
+        }
+        if (layer.kind == LayerKind::Group) {
+            layers(map, layer.layers, parent == "." ? name : parent + "/" + name, sheets, counts, objects, text);
+            continue;
+        }
+        if (layer.kind == LayerKind::Image) {
+            text += picture;
+            continue;
+        }
+        if (layer.kind == LayerKind::Objects) {
+            text += objects.Nodes(layer, parent == "." ? name : parent + "/" + name, counts);
+            continue;
+        }
+        if (overflows) {
+            // Rows drawn top to bottom, each left to right (right to left for Tiled's left-down
+            // order; its up orders Godot cannot draw), as Tiled draws them.
+            text += "y_sort_enabled = true\n";
+            if (map.orientation == "orthogonal" && map.renderOrder.startsWith("left")) {
+                text += "x_draw_order_reversed = true\n";
             }
-            text += QStringLiteral("tile_map_data = PackedByteArray(%1)\ntile_set = ExtResource(\"1_tileset\")\n").arg(bytes.join(", "));
         }
-    };
-    layers(map.layers, QStringLiteral("."));
-    return text.toUtf8();
-}
-
-QByteArray GodotWriter::TileSet() const {
-    std::map<int, std::vector<int>> bySheet;
-    for (const auto& [sheet, index] : used_) {
-        bySheet[sheet].push_back(index);
+        text += "tile_map_data = PackedByteArray(" + byteList(data) + ")\ntile_set = ExtResource(\"1_tileset\")\n";
     }
-    const int steps = 1 + 2 * static_cast<int>(bySheet.size());
-    QString text = QStringLiteral("[gd_resource type=\"TileSet\" load_steps=%1 format=3]\n\n").arg(steps);
-    for (const auto& [sheet, indices] : bySheet) {
-        text += QStringLiteral("[ext_resource type=\"Texture2D\" path=%1 id=\"%2_sheet\"]\n").arg(quoted(res_ + sheets_.FileName(sheet))).arg(sheet);
-    }
-    QString sources;
-    for (const auto& [sheet, indices] : bySheet) {
-        const TileGrid grid = sheets_.Grid(sheet);
-        const int columns = sheets_.Sheets()[static_cast<std::size_t>(sheet)].columns;
-        text += QStringLiteral("\n[sub_resource type=\"TileSetAtlasSource\" id=\"TileSetAtlasSource_%1\"]\n").arg(sheet);
-        text += QStringLiteral("texture = ExtResource(\"%1_sheet\")\n").arg(sheet);
-        text += QStringLiteral("margins = Vector2i(%1, %1)\nseparation = Vector2i(%2, %2)\ntexture_region_size = Vector2i(%3, %4)\n")
-                    .arg(grid.Margin())
-                    .arg(grid.Spacing())
-                    .arg(grid.Tile().width())
-                    .arg(grid.Tile().height());
-        for (const int index : indices) {
-            text += QStringLiteral("%1:%2/0 = 0\n").arg(index % columns).arg(index / columns);
-        }
-        sources += QStringLiteral("sources/%1 = SubResource(\"TileSetAtlasSource_%1\")\n").arg(sheet);
-    }
-    const QSize tile = tile_.isEmpty() ? QSize(16, 16) : tile_;
-    text += QStringLiteral("\n[resource]\ntile_size = Vector2i(%1, %2)\n").arg(tile.width()).arg(tile.height()) + sources;
-    return text.toUtf8();
 }

@@ -1,4 +1,5 @@
 #include "ldtkschema.h"
+#include "godotscene.h"
 #include "tiledpictures.h"
 #include "tilvexrun.h"
 
@@ -214,71 +215,6 @@ QJsonObject expectLdtkPlacesTheSourcePixels(const TilvexProgram& program, const 
     return project;
 }
 
-// A scene or resource in Godot's text format as its loader reads it: [tag key=value ...]
-// headers, each followed by key = value lines.
-struct GodotSection {
-    QString tag;
-    std::map<QString, QString> head;
-    std::vector<std::pair<QString, QString>> values;
-    QString Value(const QString& key) const {
-        for (const auto& [k, v] : values) {
-            if (k == key) {
-                return v;
-            }
-        }
-        return QString();
-    }
-};
-
-std::vector<GodotSection> readGodot(const QString& path) {
-    QFile file(path);
-    EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << path.toStdString();
-    std::vector<GodotSection> sections;
-    static const QRegularExpression header(QStringLiteral("^\\[(\\w+)(.*)\\]$"));
-    static const QRegularExpression attribute(QStringLiteral("(\\w+)=(\"(?:[^\"\\\\]|\\\\.)*\"|\\S+)"));
-    for (const QString& line : QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts)) {
-        if (const auto match = header.match(line); match.hasMatch()) {
-            sections.push_back({match.captured(1), {}, {}});
-            for (auto it = attribute.globalMatch(match.captured(2)); it.hasNext();) {
-                const auto a = it.next();
-                QString value = a.captured(2);
-                if (value.startsWith('"')) {
-                    value = value.mid(1, value.size() - 2);
-                }
-                sections.back().head[a.captured(1)] = value;
-            }
-        } else if (!sections.empty() && line.contains(" = ")) {
-            sections.back().values.emplace_back(line.section(" = ", 0, 0), line.section(" = ", 1));
-        }
-    }
-    return sections;
-}
-
-// The numbers inside a constructor's brackets: Vector2i(1, 2), PackedByteArray(...).
-std::vector<double> numbers(const QString& value) {
-    std::vector<double> list;
-    for (const QString& n : value.section('(', 1).section(')', 0, 0).split(',', Qt::SkipEmptyParts)) {
-        list.push_back(n.trimmed().toDouble());
-    }
-    return list;
-}
-
-// The tile as Godot draws an alternative's transform: transposed, then mirrored across,
-// then upside down.
-QImage godotTile(const QImage& tile, int alternative) {
-    QImage image = tile.convertToFormat(QImage::Format_ARGB32_Premultiplied);
-    if (alternative & (1 << 14)) {
-        QImage turned(image.height(), image.width(), image.format());
-        for (int y = 0; y < image.height(); ++y) {
-            for (int x = 0; x < image.width(); ++x) {
-                turned.setPixel(y, x, image.pixel(x, y));
-            }
-        }
-        image = turned;
-    }
-    return image.mirrored((alternative & (1 << 12)) != 0, (alternative & (1 << 13)) != 0);
-}
-
 // Exports the map to Godot into work/levels (work holds project.godot) and checks every
 // TileMapLayer's cells, decoded from the scene and the TileSet, against the source; the
 // scene's sections for further checks.
@@ -292,7 +228,9 @@ std::vector<GodotSection> expectGodotPlacesTheSourcePixels(const TilvexProgram& 
     const auto resolve = [&](const QString& res) { return work + "/" + res.mid(QStringLiteral("res://").size()); };
     std::map<QString, QString> textures;  // by ext_resource id
     std::map<QString, const GodotSection*> subs;
-    const std::vector<GodotSection> tileset = readGodot(out + "/tileset.tres");
+    const std::vector<GodotSection> scene = readGodot(out + "/" + QFileInfo(map).completeBaseName() + ".tscn");
+    EXPECT_EQ(scene[0].tag, "gd_scene");
+    const std::vector<GodotSection> tileset = readGodot(resolve(scene[1].head.at("path")));
     std::map<int, QImage> sheets;
     std::map<int, const GodotSection*> sources;
     for (const GodotSection& section : tileset) {
@@ -310,9 +248,7 @@ std::vector<GodotSection> expectGodotPlacesTheSourcePixels(const TilvexProgram& 
             }
         }
     }
-    const std::vector<GodotSection> scene = readGodot(out + "/" + QFileInfo(map).completeBaseName() + ".tscn");
-    EXPECT_EQ(scene[0].tag, "gd_scene");
-    EXPECT_EQ(resolve(scene[1].head.at("path")), out + "/tileset.tres");
+    EXPECT_EQ(resolve(scene[1].head.at("path")), out + "/" + QFileInfo(map).completeBaseName() + ".tres");
     QFile tmx(rasterMap);
     EXPECT_TRUE(tmx.open(QIODevice::ReadOnly));
     const auto mapTag = QRegularExpression(QStringLiteral("<map [^>]*")).match(QString::fromUtf8(tmx.readAll())).captured(0);
@@ -567,7 +503,10 @@ TEST(ExportGodot, OwnMapsInEveryEncodingPlaceTheSourcePixelsInLayersInOrder) {
             }
         }
         EXPECT_EQ(nodes, (QStringList{"level_" + encoding + "|Node2D||||", "ground|TileMapLayer|.|||", "deco|Node2D|.|Vector2(8, 4)||Color(1, 1, 1, 0.5)",
-                                      "top|TileMapLayer|deco||false|"}));
+                                      "top|TileMapLayer|deco||false|", "things|Node2D|deco|||",
+                                      "Object1|Area2D|deco/things|Vector2(1, 2)||", "CollisionPolygon2D|CollisionPolygon2D|deco/things/Object1|||",
+                                      "Object2|Area2D|deco/things|Vector2(20, 20)||", "CollisionPolygon2D|CollisionPolygon2D|deco/things/Object2|||",
+                                      "Object3|Sprite2D|deco/things|Vector2(16, 64)||"}));
     }
 }
 
