@@ -1,5 +1,6 @@
 #include "commands/export.h"
 
+#include "commands/godotroot.h"
 #include "export/exportsheets.h"
 #include "export/godotwriter.h"
 #include "export/ldtkwriter.h"
@@ -34,22 +35,6 @@ void refuseMap(const TiledMap& map, const QString& named, Engine engine) {
     if (!orthogonal && (engine != Engine::Phaser || map.orientation != "isometric")) {
         throw Refused(QStringLiteral("a %1 map, which export to %2 does not write").arg(map.orientation, engineName(engine)), named);
     }
-}
-
-// The folder res:// stands for: the nearest one above the export's folder (or it) that holds
-// a Godot project, else the export's folder.
-void godotRoot(const QString& folder, ExportResult& result) {
-    for (QDir dir(folder);;) {
-        if (QFileInfo::exists(dir.filePath(QStringLiteral("project.godot")))) {
-            result.resourceRoot = dir.absolutePath();
-            result.godotProject = true;
-            return;
-        }
-        if (!dir.cdUp()) {
-            break;
-        }
-    }
-    result.resourceRoot = QDir(folder).absolutePath();
 }
 
 void exportMaps(const ExportRequest& request, ExportResult& result) {
@@ -120,9 +105,10 @@ void exportMaps(const ExportRequest& request, ExportResult& result) {
         files.push_back({(request.name.isEmpty() ? baseOf(0) : request.name) + ".ldtk", writer.Project()});
     } else {
         const QString tileset = (request.name.isEmpty() ? QStringLiteral("tileset") : request.name) + ".tres";
-        godotRoot(absolute, result);
-        const QString relative = QDir(result.resourceRoot).relativeFilePath(absolute);
-        GodotWriter writer(sheets, relative == "." ? QStringLiteral("res://") : QStringLiteral("res://%1/").arg(relative), tileset);
+        const GodotRoot root = FindGodotRoot(absolute);
+        result.resourceRoot = root.folder;
+        result.godotProject = root.project;
+        GodotWriter writer(sheets, root.ResPath(absolute), tileset);
         for (std::size_t k = 0; k < maps.size(); ++k) {
             files.push_back({baseOf(k) + ".tscn", writer.Scene(maps[k], baseOf(k), counts)});
         }
