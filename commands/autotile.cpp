@@ -3,7 +3,6 @@
 #include "commands/godotroot.h"
 #include "imaging/picturefile.h"
 #include "imaging/pngwriter.h"
-#include "runtime/limits.h"
 #include "runtime/outputfiles.h"
 #include "runtime/paths.h"
 #include "runtime/stagingfolder.h"
@@ -36,13 +35,6 @@ void makeTerrains(const AutotileRequest& request, AutotileResult& result) {
     }
     const QString name = request.name.isEmpty() ? source.completeBaseName() : request.name;
     const TerrainSet set(picture, request.layout, result.tile, name);
-    if (set.Sheet().width() > Limits::PictureSide || set.Sheet().height() > Limits::PictureSide) {
-        throw Refused(QStringLiteral("the sheet of %1 terrains in tiles of %2 pixels would pass %3 pixels a side")
-                          .arg(set.Terrains())
-                          .arg(result.tile)
-                          .arg(Limits::PictureSide),
-                      request.source);
-    }
     const QString folder = AsFolder(request.out);
     const QStringList names{name + ".png", name + ".tsx", name + ".tres", name + ".ldtk", name + "-demo.tmx"};
     for (const QString& file : names) {

@@ -1,7 +1,9 @@
 #include "terrain/terrainset.h"
 
+#include "runtime/limits.h"
 #include "terrain/blobshapes.h"
 
+#include <cstdint>
 #include <cstring>
 
 namespace {
@@ -67,6 +69,10 @@ QString TerrainSet::Problem(QSize picture, TerrainLayout layout, int tile) {
             .arg(block.width())
             .arg(block.height())
             .arg(tile);
+    }
+    const std::int64_t terrains = std::int64_t{picture.width() / block.width()} * (picture.height() / block.height());
+    if (std::int64_t{Blob::Shapes} * tile > Limits::PictureSide || terrains * tile > Limits::PictureSide) {
+        return QStringLiteral("the sheet of %1 terrains in tiles of %2 pixels would pass %3 pixels a side").arg(terrains).arg(tile).arg(Limits::PictureSide);
     }
     return QString();
 }
