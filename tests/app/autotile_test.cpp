@@ -334,5 +334,11 @@ TEST(AutotileRefusals, NameTheFileAndWriteNothing) {
         EXPECT_TRUE(run.err.contains(folder.File(c.file)) && run.err.contains(c.reason)) << run.err.toStdString();
         EXPECT_FALSE(QFileInfo::exists(folder.File("out")));
     }
+    // Written beside itself, the sheet would take the template's own name.
+    const QByteArray original = ReadBytes(folder.File("block.png"));
+    const TilvexResult beside = program.Run({"autotile", folder.File("block.png"), "--layout", "a2", "--out", folder.Path()});
+    EXPECT_TRUE(beside.status == 2 && beside.err.contains("would replace the template")) << beside.err.toStdString();
+    EXPECT_EQ(ReadBytes(folder.File("block.png")), original);
+    EXPECT_FALSE(QFileInfo::exists(folder.File("block.tsx")));
 }
 }  // namespace
