@@ -49,6 +49,8 @@ void makeTerrains(const AutotileRequest& request, AutotileResult& result) {
     const QByteArray png = EncodePng(set.Sheet(), ChooseFilters(set.Sheet(), 0, set.Sheet().height()));
     const QByteArray tres = TerrainGodotTileSet(set, root.ResPath(QFileInfo(folder).absoluteFilePath()) + names[0]);
     const QByteArray ldtk = TerrainLdtkProject(set, names[0]);
+    // The folders above DIR made as every command makes them; DIR itself comes whole with its files.
+    OutputFiles::Folder(QFileInfo(QDir::cleanPath(request.out)).absolutePath());
     StagingFolder staging(request.out);
     const auto stagedPath = [&](const QString& file) { return staging.Path(ToFsPath(file).string()); };
     staging.Write(ToFsPath(names[0]).string(), png.constData(), static_cast<std::size_t>(png.size()));
