@@ -4,15 +4,19 @@
 #include <QFileInfo>
 
 GodotRoot FindGodotRoot(const QString& folder) {
-    for (QDir dir(folder);;) {
-        if (QFileInfo::exists(dir.filePath(QStringLiteral("project.godot")))) {
-            return {dir.absolutePath(), true};
+    // Up the path by name: folders of it that are still to be made hold no project either.
+    const QString start = QDir::cleanPath(QDir(folder).absolutePath());
+    for (QString at = start;;) {
+        if (QFileInfo::exists(QDir(at).filePath(QStringLiteral("project.godot")))) {
+            return {at, true};
         }
-        if (!dir.cdUp()) {
+        const QString up = QFileInfo(at).path();
+        if (up == at) {
             break;
         }
+        at = up;
     }
-    return {QDir(folder).absolutePath(), false};
+    return {start, false};
 }
 
 QString GodotRoot::ResPath(const QString& written) const {

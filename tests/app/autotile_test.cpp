@@ -141,7 +141,9 @@ TEST_P(AutotileTest, EveryNeighbourhoodFindsItsOneTileInEveryEditor) {
         }
     }
     ASSERT_TRUE(pattern.save(folder.File("grass.png")));
-    const QString out = folder.File("out");
+    ASSERT_TRUE(QDir().mkpath(folder.File("game")));
+    WriteBytes(folder.File("game/project.godot"), QByteArray());
+    const QString out = folder.File("game/levels/out");  // missing folders above it made too
     const TilvexResult run = program.Run(QStringList{"autotile", folder.File("grass.png"), "--layout", c.a2 ? "a2" : "quarters", "--out", out} + c.extra);
     ASSERT_EQ(run.status, 0) << run.err.toStdString();
     const int terrains = c.blocks.width() * c.blocks.height();
@@ -156,6 +158,7 @@ TEST_P(AutotileTest, EveryNeighbourhoodFindsItsOneTileInEveryEditor) {
             [](const QPoint& a, const QPoint& b) { return std::make_pair(a.y(), a.x()) < std::make_pair(b.y(), b.x()); });
         static const QRegularExpression line(QStringLiteral("^(\\d+):(\\d+)/0/terrain(s_peering_bit/(\\w+))? = (\\d+)$"));
         const QString text = QString::fromUtf8(ReadBytes(out + "/grass.tres"));
+        EXPECT_TRUE(text.contains(QStringLiteral("path=\"res://levels/out/grass.png\"")));
         EXPECT_TRUE(text.contains(QStringLiteral("terrain_set_0/mode = 0\n")));
         EXPECT_TRUE(text.contains(QStringLiteral("terrain_set_0/terrain_%1/name").arg(terrains - 1)));
         for (const QString& l : text.split('\n')) {
