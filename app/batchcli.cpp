@@ -7,6 +7,7 @@
 #include "progressbar.h"
 #include "summaries.h"
 
+#include "commands/autotile.h"
 #include "commands/compile.h"
 #include "commands/drawmap.h"
 #include "commands/export.h"
@@ -134,6 +135,29 @@ int runExport(const Request& request, const TileOptions& options) {
     return report(request, result, [&] { return SummaryLine(result, request.Value("--out").value_or(QString()), options.extrude); });
 }
 
+int runAutotile(const Request& request, const TileOptions& options) {
+    AutotileRequest autotile{request.operands[0], TerrainLayout::A2, request.Value("--out").value_or(QString()), 0,
+                             request.Value("--name").value_or(QString())};
+    const QString layout = request.Value("--layout").value_or(QString()).toLower();
+    if (layout.isEmpty()) {
+        return RefuseRun(QStringLiteral("autotile needs --layout a2 or quarters"));
+    }
+    if (layout == "quarters") {
+        autotile.layout = TerrainLayout::Quarters;
+    } else if (layout != "a2") {
+        return RefuseRun(QStringLiteral("--layout %1: not a2 or quarters").arg(*request.Value("--layout")));
+    }
+    if (request.Has("--tile")) {
+        const QSize tile = options.grid.Tile();
+        if (tile.width() != tile.height()) {
+            return RefuseRun(QStringLiteral("--tile %1: terrain tiles are square; give one side N").arg(*request.Value("--tile")));
+        }
+        autotile.tile = tile.width();
+    }
+    const AutotileResult result = RunAutotile(autotile);
+    return report(request, result, [&] { return SummaryLine(result, request.Value("--out").value_or(QString())); });
+}
+
 // Whether the file holds a bitmap, by its first bytes.
 bool holdsBitmap(const QString& path) {
     QFile file(path);
@@ -213,6 +237,16 @@ int runCommand(Request& request) {
             return RefuseRun(bad);
         }
         return command == "export" ? runExport(request, options) : runOptimize(request, options);
+    }
+    if (command == "autotile") {
+        if (const QString problem = operandProblem(request, {QStringLiteral("TEMPLATE")}); !problem.isEmpty()) {
+            return report.RefuseUsage(problem);
+        }
+        TileOptions options;
+        if (const QString bad = ReadTileOptions(request, options); !bad.isEmpty()) {
+            return RefuseRun(bad);
+        }
+        return runAutotile(request, options);
     }
     const bool mapCompile = command == "compile" && request.Has("--map");
     const QString problem =

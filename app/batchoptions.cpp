@@ -17,7 +17,8 @@
 namespace {
 const QStringList ValueOptions = {"--start",  "--width",   "--tile", "--margin",      "--spacing",
                                   "--format", "--tileset", "--map",  "--empty-colour", "--layer", "--extrude", "--out",
-                                  "--scale", "--tilesize", "--size", "--hide-layer", "--show-layer", "--advance-animations", "--to", "--name"};
+                                  "--scale", "--tilesize", "--size", "--hide-layer", "--show-layer", "--advance-animations", "--to", "--name",
+                                  "--layout"};
 const QStringList FlagOptions = {"--exact", "--keep-edges", "--unique", "--flips", "--skip-empty", "--hidden", "--dry-run",
                                  "--ignore-visibility", "--anti-aliasing", "--smoothing", "--animate"};
 // Options that name one more thing each time they are given.
@@ -263,6 +264,11 @@ QString RefuseOptionsOf(const Request& request) {
         for (const char* taken : {"--to", "--out", "--extrude", "--name"}) {
             refused.removeAll(QString::fromLatin1(taken));
         }
+    } else if (request.command == "autotile") {
+        refused = ValueOptions + FlagOptions;
+        for (const char* taken : {"--layout", "--out", "--tile", "--name"}) {
+            refused.removeAll(QString::fromLatin1(taken));
+        }
     } else if (request.command == "optimize") {
         refused = {"--keep-edges", "--unique", "--skip-empty", "--empty-colour", "--layer", "--hidden", "--start", "--exact", "--tile",
                    "--margin", "--spacing", "--map"};
@@ -288,11 +294,14 @@ QString RefuseOptionsOf(const Request& request) {
     if (request.command == "compile" && !request.Has("--map")) {
         refused += QStringList{"--keep-edges", "--unique", "--flips", "--skip-empty", "--empty-colour", "--layer", "--hidden"} + DrawingOptions;
     }
-    if (request.command != "optimize" && request.command != "export") {
+    if (request.command != "optimize" && request.command != "export" && request.command != "autotile") {
         refused += {"--out", "--dry-run"};
     }
-    if (request.command != "export") {
+    if (request.command != "export" && request.command != "autotile") {
         refused += {"--to", "--name"};
+    }
+    if (request.command != "autotile") {
+        refused += QStringLiteral("--layout");
     }
     for (const QString& name : refused) {
         if (request.Has(name)) {

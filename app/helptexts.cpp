@@ -17,6 +17,7 @@ const char* const MainHelp =
     "  extrude TILESET.tsx OUT.tsx    the same for a tileset's sheet, and the tileset to match\n"
     "  optimize MAP... --out DIR      one tileset for all the maps, the maps moved onto it\n"
     "  export MAP... --to E --out D  the maps for a game engine (E: phaser, godot or ldtk)\n"
+    "  autotile TEMPLATE --layout L   a terrain's 47 blob tiles for Tiled, Godot and LDtk\n"
     "  help COMMAND                   the command's own help (as COMMAND --help)\n"
     "\n"
     "Tile options (split and compile; see tilvex split --help, tilvex compile --help):\n"
@@ -382,6 +383,54 @@ const char* const ExportHelp =
     "  tilvex export maps/*.tmx --to ldtk --out ldtk --name world\n"
     "      ldtk/world.ldtk, a level per map, for the LDtk editor\n";
 
+const char* const AutotileHelp =
+    "Usage: tilvex autotile TEMPLATE --layout a2|quarters --out DIR [--tile N] [--name NAME]\n"
+    "\n"
+    "Draws the 47 tiles of a blob terrain (every way a cell's eight neighbours can be the same\n"
+    "terrain, a corner counting only beside both of its edges) for each terrain of the\n"
+    "picture TEMPLATE, each quarter of a tile cut from the piece its neighbours call for, and\n"
+    "writes into DIR what Tiled, Godot and LDtk paint with, nothing to set by hand:\n"
+    "  NAME.png         the sheet: row t holds terrain t's 47 tiles in RPG Maker's order of\n"
+    "                   shapes: 0-15 all four edges joined, bits of the diagonals that are\n"
+    "                   not (1 top-left, 2 top-right, 4 bottom-right, 8 bottom-left); 16-19\n"
+    "                   left edge open (+1 top-right, +2 bottom-right diagonal open); 20-23\n"
+    "                   top open (+1 bottom-right, +2 bottom-left); 24-27 right open (+1\n"
+    "                   bottom-left, +2 top-left); 28-31 bottom open (+1 top-left, +2\n"
+    "                   top-right); 32 left and right open; 33 top and bottom; 34-35 top and\n"
+    "                   left (+1 bottom-right); 36-37 top and right (+1 bottom-left); 38-39\n"
+    "                   bottom and right (+1 top-left); 40-41 bottom and left (+1 top-right);\n"
+    "                   42 only the bottom edge joined; 43 only the right; 44 only the top;\n"
+    "                   45 only the left; 46 the lone cell;\n"
+    "  NAME.tsx         a Tiled tileset with a mixed terrain (wang) set per terrain; its\n"
+    "                   terrain brush paints at once (Tiled keeps no lone cell in a set);\n"
+    "  NAME.tres        a Godot 4 TileSet: one atlas source, one terrain set matching corners\n"
+    "                   and sides, a terrain per terrain with its peering bits; res:// as for\n"
+    "                   export (the nearest folder at or above DIR holding project.godot);\n"
+    "  NAME.ldtk        an LDtk 1.5 project: an IntGrid layer Terrain with a value and a rule\n"
+    "                   group per terrain (one 3x3 rule per shape; past the level's edge the\n"
+    "                   terrain goes on) and a level Demo with every shape painted;\n"
+    "  NAME-demo.tmx    a Tiled map painting each terrain in all 47 shapes.\n"
+    "  --layout a2      RPG Maker MV/MZ (and VX Ace) A2 floor autotiles: blocks of 2x3\n"
+    "                   tiles, one terrain each, as many across and down as there are (an\n"
+    "                   A2 sheet is 8 by 4); quarters are taken as RPG Maker MV draws them\n"
+    "  --layout quarters  five tiles a terrain, side by side: outer corners, sides (left and\n"
+    "                   right edges), caps (top and bottom edges), inner corners, body\n"
+    "  --tile N         the template's tile side, even (quarters need halves); default: a\n"
+    "                   lone block's own (its width over 2 for a2, its height for quarters),\n"
+    "                   else 48, RPG Maker MV's\n"
+    "  --name NAME      the files' base name (default: the template's)\n"
+    "  -q, --quiet, --json, -j N, --jobs N  as for every command (see tilvex --help)\n"
+    "The five files are written as a set or not at all. The summary gives terrains, tiles,\n"
+    "the tile size and the files written. DIR and any missing folder above it are created.\n"
+    "\n"
+    "Examples:\n"
+    "  tilvex autotile grass.png --layout a2 --out terrain\n"
+    "      terrain/grass.png, .tsx, .tres, .ldtk and grass-demo.tmx from one A2 block\n"
+    "  tilvex autotile Outside_A2.png --layout a2 --out terrain --name outside\n"
+    "      the 32 terrains of a whole RPG Maker MV A2 sheet (48-pixel tiles)\n"
+    "  tilvex autotile water.png --layout quarters --tile 16 --out terrain\n"
+    "      a row of five 16x16 pieces made into the 47 tiles\n";
+
 namespace {
 // Every command with a help of its own, in the order the manual lists them.
 struct CommandHelp {
@@ -390,6 +439,7 @@ struct CommandHelp {
 };
 const CommandHelp CommandHelps[] = {
     {"split", SplitHelp}, {"compile", CompileHelp}, {"info", InfoHelp}, {"extrude", ExtrudeHelp}, {"optimize", OptimizeHelp}, {"export", ExportHelp},
+    {"autotile", AutotileHelp},
 };
 }  // namespace
 

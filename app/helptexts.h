@@ -10,6 +10,7 @@ extern const char* const InfoHelp;
 extern const char* const ExtrudeHelp;
 extern const char* const OptimizeHelp;
 extern const char* const ExportHelp;
+extern const char* const AutotileHelp;
 
 // The help of a command, nullptr for a name that is no command.
 const char* HelpOf(const QString& command);

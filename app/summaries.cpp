@@ -1,5 +1,6 @@
 #include "summaries.h"
 
+#include "commands/autotile.h"
 #include "commands/compile.h"
 #include "commands/drawmap.h"
 #include "commands/export.h"
@@ -9,6 +10,7 @@
 #include "commands/split.h"
 
 #include <QDir>
+#include <QFileInfo>
 
 namespace {
 QString seconds(double value) { return QString::number(value, 'f', 2); }
@@ -137,6 +139,19 @@ QString SummaryLine(const ExportResult& result, const QString& out, int extrusio
         line += QStringLiteral("; sheets extruded by %1").arg(extrusion);
     }
     return line;
+}
+
+QString SummaryLine(const AutotileResult& result, const QString& out) {
+    QStringList files;
+    for (const QString& file : result.written) {
+        files += QFileInfo(file).fileName();
+    }
+    return QStringLiteral("%1, %2 of %3x%3 pixels written to %4: %5; res:// is %6")
+        .arg(CountText(result.CountOf("terrains"), QStringLiteral("terrain")), CountText(result.CountOf("tiles"), QStringLiteral("tile")))
+        .arg(result.tile)
+        .arg(out, files.join(", "),
+             result.godotProject ? QStringLiteral("the Godot project ") + result.resourceRoot
+                                 : result.resourceRoot + QStringLiteral(" (no project.godot above it)"));
 }
 
 QString InfoLines(const FileInfo& info) {

@@ -2,6 +2,7 @@
 
 #include <QString>
 
+struct AutotileResult;
 struct CompileResult;
 struct DrawMapResult;
 struct ExportResult;
@@ -17,6 +18,7 @@ QString SummaryLine(const DrawMapResult& result, const QString& destination);
 QString SummaryLine(const ExtrudeResult& result, int extrusion);
 QString SummaryLine(const OptimizeResult& result, int extrusion, bool dryRun);
 QString SummaryLine(const ExportResult& result, const QString& out, int extrusion);
+QString SummaryLine(const AutotileResult& result, const QString& out);
 
 // The lines of info on stdout for a file read well: the picture's, or one a map layer.
 QString InfoLines(const FileInfo& info);

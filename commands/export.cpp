@@ -1,5 +1,6 @@
 #include "commands/export.h"
 
+#include "commands/godotroot.h"
 #include "export/exportsheets.h"
 #include "export/godotexport.h"
 #include "export/godotwriter.h"
@@ -46,22 +47,6 @@ void refuseMap(const TiledMap& map, const QString& named, Engine engine) {
         const QString article = !map.orientation.isEmpty() && QStringLiteral("aeiou").contains(map.orientation.front()) ? QStringLiteral("an") : QStringLiteral("a");
         throw Refused(QStringLiteral("%1 %2 map, which export to %3 does not write").arg(article, map.orientation, engineName(engine)), named);
     }
-}
-
-// The folder res:// stands for: the nearest one above the export's folder (or it) that holds
-// a Godot project, else the export's folder.
-void godotRoot(const QString& folder, ExportResult& result) {
-    for (QDir dir(folder);;) {
-        if (QFileInfo::exists(dir.filePath(QStringLiteral("project.godot")))) {
-            result.resourceRoot = dir.absolutePath();
-            result.godotProject = true;
-            return;
-        }
-        if (!dir.cdUp()) {
-            break;
-        }
-    }
-    result.resourceRoot = QDir(folder).absolutePath();
 }
 
 void exportMaps(const ExportRequest& request, ExportResult& result) {
@@ -149,14 +134,15 @@ void exportMaps(const ExportRequest& request, ExportResult& result) {
         }
         files.push_back({(request.name.isEmpty() ? baseOf(0) : request.name) + ".ldtk", writer.Project(counts)});
     } else {
-        godotRoot(absolute, result);
-        const QString relative = QDir(result.resourceRoot).relativeFilePath(absolute);
+        const GodotRoot root = FindGodotRoot(absolute);
+        result.resourceRoot = root.folder;
+        result.godotProject = root.project;
         QStringList bases;
         for (std::size_t k = 0; k < maps.size(); ++k) {
             bases += baseOf(k);
         }
         const GodotExport godot = GodotFiles(maps, bases, request.name, sheets, folder,
-                                             relative == "." ? QStringLiteral("res://") : QStringLiteral("res://%1/").arg(relative), counts);
+                                             root.ResPath(absolute), counts);
         if (!godot.refusal.isEmpty()) {
             throw Refused(godot.refusal, godot.file);
         }

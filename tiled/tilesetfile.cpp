@@ -41,9 +41,13 @@ void writeImage(QXmlStreamWriter& xml, const QDir& base, const QString& path, QS
 }  // namespace
 
 void WriteSheetTileset(const QString& tsxPath, const TileGrid& grid, int tileCount, int columns,
-                       const QString& imagePath, QSize imageSize) {
-    writeTileset(tsxPath, grid.Tile(), tileCount, columns, &grid,
-                 [&](QXmlStreamWriter& xml, const QDir& base) { writeImage(xml, base, imagePath, imageSize); });
+                       const QString& imagePath, QSize imageSize, const std::function<void(QXmlStreamWriter&)>& more) {
+    writeTileset(tsxPath, grid.Tile(), tileCount, columns, &grid, [&](QXmlStreamWriter& xml, const QDir& base) {
+        writeImage(xml, base, imagePath, imageSize);
+        if (more) {
+            more(xml);
+        }
+    });
 }
 
 void WriteCollectionTileset(const QString& tsxPath, QSize tile, const QStringList& imagePaths) {

@@ -93,7 +93,7 @@ check_completion() {  # expected, then the words
   local got; got=$(complete_line "$@")
   [ "$got" = "$want" ] || fail "completion of '$*': '$got', expected '$want'"
 }
-check_completion "compile export extrude help info optimize split " tilvex ""
+check_completion "autotile compile export extrude help info optimize split " tilvex ""
 check_completion "--help --version " tilvex "--"
 check_completion "compile " tilvex help co
 check_completion "big.bmp sheet.png tiles " tilvex split ""
@@ -112,6 +112,8 @@ check_completion "tiles " tilvex compile --start 3 ""
 check_completion "big.bmp level.json level.tmx notes.txt sheet.png tiles " tilvex info big.bmp ""
 check_completion "level.json level.tmx tiles " tilvex optimize ""
 check_completion "tiles " tilvex optimize level.tmx --out ""
+check_completion "big.bmp sheet.png tiles " tilvex autotile ""
+check_completion "a2 quarters " tilvex autotile sheet.png --layout ""
 
 # Installed where it was built to go (staged under DESTDIR, as a package is made), the program
 # writes nothing beside itself even where it may (root, a container): its log goes to the

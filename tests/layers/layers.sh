@@ -13,11 +13,12 @@ declare -A may_use=(
   [tiled]="runtime imaging sheets tiled"
   [maps]="runtime imaging sheets tiled maps"
   [export]="runtime imaging sheets tiled maps export"
+  [terrain]="runtime imaging sheets tiled terrain"
   [records]="runtime imaging records"
   [surfaces]="runtime imaging records surfaces"
   [conversion]="runtime imaging records surfaces conversion"
   [window]="runtime imaging records surfaces conversion window"
-  [commands]="runtime imaging records surfaces conversion sheets tiled maps export commands"
+  [commands]="runtime imaging records surfaces conversion sheets tiled maps export terrain commands"
 )
 status=0
 
