@@ -12,12 +12,13 @@ declare -A may_use=(
   [sheets]="runtime imaging sheets"
   [tiled]="runtime imaging sheets tiled"
   [maps]="runtime imaging sheets tiled maps"
+  [ldtk]="runtime imaging sheets tiled ldtk"
   [export]="runtime imaging sheets tiled maps export"
   [records]="runtime imaging records"
   [surfaces]="runtime imaging records surfaces"
   [conversion]="runtime imaging records surfaces conversion"
   [window]="runtime imaging records surfaces conversion window"
-  [commands]="runtime imaging records surfaces conversion sheets tiled maps export commands"
+  [commands]="runtime imaging records surfaces conversion sheets tiled maps export ldtk commands"
 )
 status=0
 
