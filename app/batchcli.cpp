@@ -101,6 +101,7 @@ int runDrawMap(const Request& request, const TileOptions& options) {
     draw.smoothing = request.Has("--smoothing");
     draw.animate = request.Has("--animate");
     draw.animationTime = request.Value("--advance-animations").value_or("0").toLongLong();
+    draw.level = request.Value("--level").value_or(QString());
     const DrawMapResult result = RunDrawMap(draw);
     return report(request, result, [&] { return SummaryLine(result, request.operands[0]); });
 }

@@ -50,3 +50,11 @@ if command -v npm >/dev/null 2>&1 && [ ! -f "$root/build-node/node_modules/phase
   npm install --silent --no-audit --no-fund --prefix "$root/build-node" phaser >/dev/null 2>&1 ||
     echo "phaser could not be installed; the tests that run its parser will skip"
 fi
+
+# LDtk's sample projects (MIT; most of their art is third parties'), which the LDtk tests draw
+# level by level: only that folder of deepnight/ldtk, into a folder git ignores.
+if command -v git >/dev/null 2>&1 && [ ! -d "$root/build-ldtk/app/extraFiles/samples" ]; then
+  { git clone --quiet --depth 1 --filter=blob:none --sparse https://github.com/deepnight/ldtk "$root/build-ldtk" &&
+    git -C "$root/build-ldtk" sparse-checkout set app/extraFiles/samples; } >/dev/null 2>&1 ||
+    echo "LDtk's samples could not be fetched; the tests that draw them will skip"
+fi
