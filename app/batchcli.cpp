@@ -128,8 +128,10 @@ int runExport(const Request& request, const TileOptions& options) {
         exportRequest.engine = Engine::Godot;
     } else if (to == "ldtk") {
         exportRequest.engine = Engine::Ldtk;
+    } else if (to == "tiled") {
+        exportRequest.engine = Engine::Tiled;
     } else if (to != "phaser") {
-        return RefuseRun(QStringLiteral("--to %1: not phaser, godot or ldtk").arg(*request.Value("--to")));
+        return RefuseRun(QStringLiteral("--to %1: not phaser, godot, ldtk or tiled").arg(*request.Value("--to")));
     }
     const ExportResult result = RunExport(exportRequest);
     return report(request, result, [&] { return SummaryLine(result, request.Value("--out").value_or(QString()), options.extrude); });

@@ -16,7 +16,8 @@ const char* const MainHelp =
     "  extrude SHEET OUT --tile WxH   repeat every tile's edge pixels outward, against bleeding\n"
     "  extrude TILESET.tsx OUT.tsx    the same for a tileset's sheet, and the tileset to match\n"
     "  optimize MAP... --out DIR      one tileset for all the maps, the maps moved onto it\n"
-    "  export MAP... --to E --out D  the maps for a game engine (E: phaser, godot or ldtk)\n"
+    "  export MAP... --to E --out D  the maps for a game engine (E: phaser, godot or ldtk),\n"
+    "                                 or an LDtk project's levels for Tiled (E: tiled)\n"
     "  help COMMAND                   the command's own help (as COMMAND --help)\n"
     "\n"
     "Tile options (split and compile; see tilvex split --help, tilvex compile --help):\n"
@@ -287,6 +288,7 @@ const char* const OptimizeHelp =
 
 const char* const ExportHelp =
     "Usage: tilvex export MAP... --to phaser|godot|ldtk --out DIR [--extrude N] [--name NAME]\n"
+    "       tilvex export PROJECT.ldtk --to tiled --out DIR\n"
     "\n"
     "Reads the maps MAP (.tmx, .tmj, or .json holding a map) and every tileset they use, and\n"
     "writes them into DIR for a game engine, with the sheets their tiles are drawn from as PNG\n"
@@ -324,6 +326,22 @@ const char* const ExportHelp =
     "                   (counted). Orthogonal maps. Open it in LDtk with File > Load\n"
     "                   project, DIR/NAME.ldtk; a game reads it with an LDtk loader\n"
     "                   (https://ldtk.io/api), the sheets beside it.\n"
+    "  --to tiled       an LDtk project (.ldtk, LDtk 1.0 on) for Tiled: DIR/LEVEL.tmx per level\n"
+    "                   (LEVEL: its identifier) that Tiled draws as the level (see tilvex\n"
+    "                   compile --help): each tile layer in drawing order, with extra tile\n"
+    "                   layers just above it for what one Tiled layer cannot hold (a second\n"
+    "                   tile in a cell, a tile's own alpha as the layer's opacity, tiles off\n"
+    "                   the map's grid as the layer's offset); each entity layer an object\n"
+    "                   layer, an entity an object of its identifier's class placed by its\n"
+    "                   pivot, a tile object where it shows one tile, its iid, tags and fields\n"
+    "                   as properties (an entity reference within the level as an object\n"
+    "                   property, else the iid; points and arrays as JSON text); level fields\n"
+    "                   as map properties, its background colour as the map's and its picture\n"
+    "                   as an image layer at the bottom (LEVEL-background.png where cropped or\n"
+    "                   scaled). Tilesets are DIR/TILESET.tsx beside a copy of their sheet,\n"
+    "                   shared by the maps; a tileset without a picture (entities' icons) is\n"
+    "                   left out and counted. DIR/WORLD.world per world places the levels as\n"
+    "                   LDtk does. IntGrid values are not written; their auto tiles are.\n"
     "  --extrude N      the sheets' tiles extruded by N pixels against bleeding (see tilvex\n"
     "                   extrude --help); every tileset gets margin N and spacing 2N\n"
     "  --name NAME      phaser: the file name (no extension) of the one map exported;\n"
@@ -339,7 +357,9 @@ const char* const ExportHelp =
     "  tilvex export maps/*.tmx --to godot --out mygame/levels\n"
     "      a TileSet and one scene per map, res:// paths from mygame/project.godot\n"
     "  tilvex export maps/*.tmx --to ldtk --out ldtk --name world\n"
-    "      ldtk/world.ldtk, a level per map, for the LDtk editor\n";
+    "      ldtk/world.ldtk, a level per map, for the LDtk editor\n"
+    "  tilvex export game.ldtk --to tiled --out tiled\n"
+    "      a Tiled map per level of an LDtk project, its tilesets and its world\n";
 
 namespace {
 // Every command with a help of its own, in the order the manual lists them.

@@ -126,6 +126,9 @@ QString SummaryLine(const ExportResult& result, const QString& out, int extrusio
     if (extrusion > 0) {
         line += QStringLiteral("; sheets extruded by %1").arg(extrusion);
     }
+    if (const std::int64_t unused = result.CountOf("tilesetsWithoutPicture"); unused > 0) {
+        line += QStringLiteral("; %1 without a picture (used by entities only) not written").arg(CountText(unused, QStringLiteral("tileset")));
+    }
     return line;
 }
 

@@ -7,6 +7,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QPainter>
+#include <QRegularExpression>
 
 #include <gtest/gtest.h>
 
@@ -160,8 +161,8 @@ struct LevelCase {
     int tileset = 1, grid = 16;
 };
 
-TEST(LdtkIn, LevelsDrawnAsLdtkShowsThem) {
-    const std::vector<LevelCase> cases = {
+std::vector<LevelCase> levelCases() {
+    return {
         {"tiles on the grid", {{0, 0, 0, 0}, {16, 0, 48, 32}, {32, 16, 16, 16}}, {}},
         {"flips", {{0, 0, 16, 0, 1}, {16, 0, 16, 0, 2}, {32, 0, 16, 0, 3}}, {}},
         {"alpha and layer opacity", {{0, 0, 0, 0, 0, 0.5}, {16, 0, 16, 0, 0, 0.25}, {32, 0, 32, 0}}, {{"__opacity", 0.6}}},
@@ -172,16 +173,89 @@ TEST(LdtkIn, LevelsDrawnAsLdtkShowsThem) {
         {"hidden layer", {{0, 0, 0, 0}}, {{"visible", false}}},
         {"override tileset", {{0, 0, 2, 11}, {8, 0, 29, 2}}, {{"overrideTilesetUid", 2}, {"__tilesetDefUid", 1}}, 1, 8},
     };
+}
+
+// A level whose sides are no multiple of the grid, the case's layer over a plain one, and
+// entities (not drawn) between them.
+QJsonArray caseLevel(const LevelCase& c) {
+    QJsonObject entities = layer("Things", "Entities", 16, QSize(7, 5), -1, {});
+    entities["entityInstances"] = QJsonArray{
+        QJsonObject{{"__identifier", "Door"}, {"iid", "door-1"}, {"px", pair(24, 32)}, {"__pivot", QJsonArray{0.5, 1}}, {"width", 16},
+                    {"height", 16}, {"__tags", QJsonArray{"exit"}},
+                    {"__tile", QJsonObject{{"tilesetUid", 1}, {"x", 16}, {"y", 0}, {"w", 16}, {"h", 16}}},
+                    {"fieldInstances", QJsonArray{QJsonObject{{"__identifier", "to"}, {"__type", "EntityRef"},
+                                                              {"__value", QJsonObject{{"entityIid", "key-1"}}}},
+                                                  QJsonObject{{"__identifier", "hp"}, {"__type", "Int"}, {"__value", 3}}}}},
+        QJsonObject{{"__identifier", "Key"}, {"iid", "key-1"}, {"px", pair(40, 8)}, {"__pivot", QJsonArray{0, 0}}, {"width", 8}, {"height", 8}}};
+    return {level("One", QSize(100, 70), QPoint(0, 0),
+                  {layer("Top", "AutoLayer", c.grid, QSize(100 / c.grid + 1, 70 / c.grid + 1), c.tileset, c.tiles, c.extra), entities,
+                   layer("Under", "Tiles", 16, QSize(7, 5), 1, {{16, 16, 48, 16}, {0, 32, 0, 32, 2, 0.75}})})};
+}
+
+TEST(LdtkIn, LevelsDrawnAsLdtkShowsThem) {
     TestFolder folder;
     const TilvexProgram tilvex(folder);
-    for (const LevelCase& c : cases) {
-        const QJsonArray layers{layer("Top", "AutoLayer", c.grid, QSize(100 / c.grid + 1, 70 / c.grid + 1), c.tileset, c.tiles, c.extra),
-                                layer("Under", "Tiles", 16, QSize(7, 5), 1, {{16, 16, 48, 16}, {0, 32, 0, 32, 2, 0.75}})};
-        // A level whose sides are no multiple of the grid.
-        const QJsonArray levels{level("One", QSize(100, 70), QPoint(0, 0), layers)};
+    for (const LevelCase& c : levelCases()) {
+        const QJsonArray levels = caseLevel(c);
         const QString file = folder.File("level.ldtk");
         WriteBytes(file, project(folder, levels));
         expectDrawn(tilvex, file, {}, reference(file, objectOf(file), levels[0].toObject()), QString::fromLatin1(c.what));
+    }
+}
+
+// The level exported to Tiled, as tmxrasterizer draws it with its object layers hidden, cut to
+// the level (the picture grows up and left by negative layer offsets); empty without tmxrasterizer.
+QImage tiledDrawing(const QString& tmx, QSize level) {
+    QFile in(tmx);
+    EXPECT_TRUE(in.open(QIODevice::ReadOnly)) << tmx.toStdString();
+    const QString text = QString::fromUtf8(in.readAll());
+    QStringList arguments{"--no-smoothing"};
+    static const QRegularExpression objects(QStringLiteral("<objectgroup id=\"\\d+\" name=\"([^\"]*)\""));
+    for (const QRegularExpressionMatch& m : objects.globalMatch(text)) {
+        arguments << "--hide-layer" << m.captured(1);
+    }
+    QPoint origin(0, 0);
+    static const QRegularExpression offsets(QStringLiteral("offset([xy])=\"(-[0-9.]+)\""));
+    for (const QRegularExpressionMatch& m : offsets.globalMatch(text)) {
+        (m.captured(1) == "x" ? origin.rx() : origin.ry()) = std::max(m.captured(1) == "x" ? origin.x() : origin.y(), -m.captured(2).toInt());
+    }
+    const QString png = tmx + ".png";
+    const TilvexResult run = runTool(tiledTool("tmxrasterizer"), arguments + QStringList{tmx, png});
+    EXPECT_EQ(run.status, 0) << run.err.toStdString();
+    // tmxrasterizer leaves out the map's background colour, which Tiled shows under the map.
+    static const QRegularExpression background(QStringLiteral("backgroundcolor=\"(#[0-9a-f]+)\""));
+    QImage shown(level, QImage::Format_ARGB32_Premultiplied);
+    shown.fill(QColor(background.match(text).captured(1)));
+    QPainter(&shown).drawImage(QPoint(0, 0), QImage(png).copy(QRect(origin, level)));
+    return shown;
+}
+
+TEST(LdtkIn, LevelsExportedToTiledDrawAsTheLevel) {
+    if (tiledTool("tmxrasterizer").isEmpty()) {
+        GTEST_SKIP() << "tmxrasterizer (Debian's tiled) is not installed";
+    }
+    TestFolder folder;
+    const TilvexProgram tilvex(folder);
+    const QString out = folder.File("tiled");
+    for (const LevelCase& c : levelCases()) {
+        const QJsonArray levels = caseLevel(c);
+        const QString file = folder.File("level.ldtk");
+        WriteBytes(file, project(folder, levels));
+        const TilvexResult run = tilvex.Run({"export", file, "--to", "tiled", "--out", out});
+        ASSERT_EQ(run.status, 0) << run.err.toStdString();
+        const Difference d = difference(tiledDrawing(out + "/One.tmx", QSize(100, 70)), reference(file, objectOf(file), levels[0].toObject()));
+        EXPECT_EQ(d.beyond2, 0) << c.what << ": " << d.pixels << " pixels differ, first " << d.first.toStdString();
+    }
+    // One object per entity, its class, position from the pivot, tile, iid and fields kept;
+    // a reference to an entity of the map as an object property.
+    QFile tmx(out + "/One.tmx");
+    ASSERT_TRUE(tmx.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(tmx.readAll());
+    EXPECT_EQ(text.count("<object "), 2);
+    for (const char* expected : {R"(<object id="1" class="Door" gid="2" x="16" y="32" width="16" height="16")",
+                                 R"(<property name="iid" value="door-1"/>)", R"(<property name="to" type="object" value="2"/>)",
+                                 R"(<property name="hp" type="int" value="3"/>)", R"(<object id="2" class="Key" x="40" y="8" width="8" height="8")"}) {
+        EXPECT_TRUE(text.contains(QString::fromUtf8(expected))) << expected << " not in\n" << text.toStdString();
     }
 }
 
@@ -218,6 +292,19 @@ TEST(LdtkIn, WorldsPlacedByTheirLayout) {
         WriteBytes(file, project(folder, levels, layout));
         expectDrawn(tilvex, file, {}, worldReference(file, objectOf(file), levels, layout), layout);
         expectDrawn(tilvex, file, {"--level", "B"}, reference(file, objectOf(file), levels[1].toObject()), layout + " --level B");
+        // The .world of the export places the maps as LDtk does.
+        const QString out = folder.File("tiled-" + layout);
+        ASSERT_EQ(tilvex.Run({"export", file, "--to", "tiled", "--out", out}).status, 0);
+        const QJsonArray maps = objectOf(out + "/World.world")["maps"].toArray();
+        const QPoint linear[] = {{0, 0}, layout == "LinearHorizontal" ? QPoint(64, 0) : QPoint(0, 32),
+                                 layout == "LinearHorizontal" ? QPoint(112, 0) : QPoint(0, 80)};
+        ASSERT_EQ(maps.size(), 3);
+        for (qsizetype k = 0; k < 3; ++k) {
+            const QJsonObject l = levels[k].toObject(), m = maps[k].toObject();
+            const QPoint expected = layout.startsWith("Linear") ? linear[k] : QPoint(l["worldX"].toInt(), l["worldY"].toInt());
+            EXPECT_EQ(m["fileName"].toString(), l["identifier"].toString() + ".tmx");
+            EXPECT_EQ(QPoint(m["x"].toInt(), m["y"].toInt()), expected) << layout.toStdString() << " level " << k;
+        }
     }
 }
 
@@ -291,7 +378,8 @@ TEST(LdtkIn, BadProjectsRefusedNamingFileLevelAndLayer) {
 }
 
 // LDtk's own sample projects (MIT), from a copy of deepnight/ldtk that scripts/setup.sh fetches:
-// every level of every sample drawn as the documentation says, the separate level files included.
+// every level of every sample drawn as the documentation says, the separate level files
+// included, by compile and by tmxrasterizer from the export to Tiled.
 TEST(LdtkIn, LdtkSamplesDrawnLevelByLevel) {
     const QString samples = QStringLiteral(TILVEX_LDTK_SAMPLES);
     if (!QFileInfo::exists(samples + "/Typical_TopDown_example.ldtk")) {
@@ -307,9 +395,20 @@ TEST(LdtkIn, LdtkSamplesDrawnLevelByLevel) {
         if (QString::fromUtf8(QJsonDocument(root["defs"].toObject()["tilesets"].toArray()).toJson()).contains(".aseprite")) {
             continue;  // drawn in the Aseprite test
         }
+        const QString out = folder.File("tiled-" + name);
+        const bool tiled = !tiledTool("tmxrasterizer").isEmpty();
+        if (tiled) {
+            const TilvexResult run = tilvex.Run({"export", file, "--to", "tiled", "--out", out});
+            ASSERT_EQ(run.status, 0) << name.toStdString() << ": " << run.err.toStdString();
+        }
         for (const QJsonValue l : root["levels"].toArray()) {
             const QString id = l.toObject()["identifier"].toString();
-            expectDrawn(tilvex, file, {"--level", id}, reference(file, root, l.toObject()), name + " " + id);
+            const QImage expected = reference(file, root, l.toObject());
+            expectDrawn(tilvex, file, {"--level", id}, expected, name + " " + id);
+            if (tiled) {
+                const Difference d = difference(tiledDrawing(out + "/" + id + ".tmx", expected.size()), expected);
+                EXPECT_EQ(d.beyond2, 0) << name.toStdString() << " " << id.toStdString() << " in Tiled: " << d.pixels << " pixels differ, first " << d.first.toStdString();
+            }
             ++drawn;
         }
     }
