@@ -85,7 +85,7 @@ void ExportProjectToTiled(const ExportRequest& request, ExportResult& result) {
     const QString folder = AsFolder(request.out);
     Files files(project.file);
     QStringList inputs{project.file};
-    std::map<QString, QString> tilesets;  // picture -> its .tsx
+    std::map<QString, QString> tilesets;  // picture (or an embedded one's tileset) -> its .tsx
     std::int64_t maps = 0, layers = 0, objects = 0, tiles = 0;
     for (const LdtkWorld& world : project.worlds) {
         QJsonArray placed;
@@ -97,12 +97,19 @@ void ExportProjectToTiled(const ExportRequest& request, ExportResult& result) {
             std::vector<QString> tsx, images;
             for (const TilesetRef& ref : map.tilesets) {
                 const TiledTileset& t = *ref.tileset;
-                auto known = tilesets.find(t.image.source);
+                // An Aseprite sheet comes embedded, decoded: it is written as TILESET.png.
+                const QString key = t.image.source.isEmpty() ? QStringLiteral("\n") + t.name : t.image.source;
+                auto known = tilesets.find(key);
                 if (known == tilesets.end()) {
-                    const QString picture = files.Picture(t.image.source);
+                    QString picture = t.name + QStringLiteral(".png");
+                    if (t.image.source.isEmpty()) {
+                        files.Add(picture, t.image.data);
+                    } else {
+                        picture = files.Picture(t.image.source);
+                    }
                     const QString name = t.name + QStringLiteral(".tsx");
                     files.Add(name, TsxTileset(t, picture, TiledImageSize(t.image)));
-                    known = tilesets.emplace(t.image.source, name).first;
+                    known = tilesets.emplace(key, name).first;
                 }
                 tsx.push_back(known->second);
             }

@@ -1,8 +1,10 @@
 #include "ldtk/levelmap.h"
 
+#include "imaging/asepritefile.h"
 #include "imaging/picturefile.h"
 #include "imaging/pngwriter.h"
 #include "runtime/limits.h"
+#include "runtime/wholefile.h"
 #include "tiled/tiledvalues.h"
 
 #include <QFileInfo>
@@ -70,7 +72,19 @@ public:
         tileset->tile = QSize(ldtk->grid, ldtk->grid);
         tileset->margin = ldtk->padding;
         tileset->spacing = ldtk->spacing;
-        tileset->image.source = ldtk->picture;
+        if (IsAsepriteName(ldtk->picture)) {
+            // LDtk draws an Aseprite file's first frame; the map model takes it as an embedded PNG.
+            if (!QFileInfo(ldtk->picture).isFile()) {
+                fail(level, layer, QStringLiteral("the tileset picture %1 is missing").arg(ldtk->picture));
+            }
+            std::vector<unsigned char> bytes;
+            ReadWholeFile(ldtk->picture, bytes);
+            const QImage frame = DecodeAseprite(ldtk->picture, QByteArray(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size())));
+            tileset->image.data = EncodePng(frame.convertToFormat(QImage::Format_RGBA8888), PngFilters::Adaptive);
+            tileset->image.size = frame.size();
+        } else {
+            tileset->image.source = ldtk->picture;
+        }
         FinishTileset(project_.file, *tileset);
         const std::uint32_t first = map_.tilesets.empty() ? 1u
                                                           : map_.tilesets.back().firstGid + static_cast<std::uint32_t>(map_.tilesets.back().tileset->IdLimit());
