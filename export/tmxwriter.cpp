@@ -184,6 +184,14 @@ QByteArray TsxTileset(const TiledTileset& tileset, const QString& image, QSize i
         xml.writeAttribute("width", QString::number(imageSize.width()));
         xml.writeAttribute("height", QString::number(imageSize.height()));
         xml.writeEndElement();
+        for (const auto& [id, tile] : tileset.tiles) {
+            if (!tile.properties.empty()) {
+                xml.writeStartElement("tile");
+                xml.writeAttribute("id", QString::number(id));
+                properties(xml, tile.properties);
+                xml.writeEndElement();
+            }
+        }
         xml.writeEndElement();
     });
 }

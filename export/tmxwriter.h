@@ -14,5 +14,5 @@
 // k-th image layer's picture, relative to the map), the map's properties and background.
 QByteArray TmxMap(const TiledMap& map, const std::vector<QString>& tilesetFiles, const std::vector<QString>& imageFiles);
 
-// A sheet tileset as TSX, its picture named relative to the tileset.
+// A sheet tileset as TSX, its picture named relative to the tileset, its tiles' properties kept.
 QByteArray TsxTileset(const TiledTileset& tileset, const QString& image, QSize imageSize);

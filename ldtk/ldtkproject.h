@@ -47,6 +47,12 @@ struct LdtkEntity {
 
 enum class LdtkLayerType { IntGrid, Entities, Tiles, AutoLayer };
 
+struct LdtkIntGridValue {
+    int value = 0;
+    QString identifier;
+    QColor colour;
+};
+
 struct LdtkLayer {
     QString identifier;
     LdtkLayerType type = LdtkLayerType::Tiles;
@@ -58,6 +64,7 @@ struct LdtkLayer {
     int tilesetUid = -1;   // the override where given; -1 for none
     std::vector<LdtkTile> tiles;  // in drawing order, the first beneath the next
     std::vector<int> intGrid;     // IntGrid: a value per cell, row by row (0 for none)
+    std::vector<LdtkIntGridValue> values;  // IntGrid: what its definition names its values
     std::vector<LdtkEntity> entities;
 };
 

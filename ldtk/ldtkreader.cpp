@@ -178,7 +178,12 @@ LdtkLayerType layerType(const Values& v, const QString& type) {
     v.Fail(QStringLiteral("layer type \"%1\" is none of IntGrid, Entities, Tiles, AutoLayer").arg(type.left(20)));
 }
 
-LdtkLayer layer(Values v, const QJsonObject& o, const std::function<int(int)>& definedTileset) {
+struct LayerDefinition {
+    int tileset = -1;
+    std::vector<LdtkIntGridValue> values;
+};
+
+LdtkLayer layer(Values v, const QJsonObject& o, const std::function<const LayerDefinition*(int)>& definition) {
     LdtkLayer layer;
     layer.identifier = o.value("__identifier").toString();
     v.where += QStringLiteral(" layer \"%1\"").arg(layer.identifier);
@@ -192,12 +197,14 @@ LdtkLayer layer(Values v, const QJsonObject& o, const std::function<int(int)>& d
                           v.Whole(o.value("__pxTotalOffsetY"), "__pxTotalOffsetY", -Limits::PictureSide, Limits::PictureSide, 0));
     const int own = v.Whole(o.value("__tilesetDefUid"), "__tilesetDefUid", 0, 1 << 30, -1);
     layer.tilesetUid = v.Whole(o.value("overrideTilesetUid"), "overrideTilesetUid", 0, 1 << 30, own);
-    if (layer.tilesetUid < 0) {
-        layer.tilesetUid = definedTileset(v.Whole(o.value("layerDefUid"), "layerDefUid", 0, 1 << 30, -1));
+    const LayerDefinition* defined = definition(v.Whole(o.value("layerDefUid"), "layerDefUid", 0, 1 << 30, -1));
+    if (layer.tilesetUid < 0 && defined != nullptr) {
+        layer.tilesetUid = defined->tileset;
     }
     tiles(v, v.Array(o, "gridTiles"), layer.tiles);
     tiles(v, v.Array(o, "autoLayerTiles"), layer.tiles);
     if (layer.type == LdtkLayerType::IntGrid) {
+        layer.values = defined == nullptr ? std::vector<LdtkIntGridValue>() : defined->values;
         layer.intGrid.assign(cells, 0);
         const QJsonArray csv = v.Array(o, "intGridCsv");
         if (!csv.isEmpty() && static_cast<std::size_t>(csv.size()) != cells) {
@@ -238,7 +245,7 @@ std::optional<LdtkBackground> background(const Values& v, const QJsonObject& o) 
 struct ProjectReader {
     QString file;
     QJsonObject root;
-    std::map<int, int> layerTilesets;  // layer definition uid -> its tileset uid
+    std::map<int, LayerDefinition> layerDefinitions;  // by uid
     qint64 levelBytes = 0;
 
     LdtkLevel Level(const QJsonObject& entry) {
@@ -271,9 +278,9 @@ struct ProjectReader {
         Values pictures{file, v.where};  // the background's path is relative to the project
         level.picture = background(pictures, o);
         level.fields = fields(v.Array(o, "fieldInstances"));
-        const auto defined = [&](int uid) {
-            const auto found = layerTilesets.find(uid);
-            return found == layerTilesets.end() ? -1 : found->second;
+        const auto defined = [&](int uid) -> const LayerDefinition* {
+            const auto found = layerDefinitions.find(uid);
+            return found == layerDefinitions.end() ? nullptr : &found->second;
         };
         for (const QJsonValue& item : v.Array(o, "layerInstances")) {
             level.layers.push_back(layer(v, item.toObject(), defined));
@@ -360,7 +367,13 @@ LdtkProject ReadLdtkProject(const QString& file, const QByteArray& bytes) {
         const Values v{file, QStringLiteral("layer definition \"%1\"").arg(o.value("identifier").toString())};
         // Before 1.0 an auto-layer named its tileset "autoTilesetDefUid".
         const QJsonValue tileset = o.value("tilesetDefUid").isDouble() ? o.value("tilesetDefUid") : o.value("autoTilesetDefUid");
-        reader.layerTilesets[v.Whole(o.value("uid"), "uid", 0, 1 << 30)] = v.Whole(tileset, "tilesetDefUid", 0, 1 << 30, -1);
+        LayerDefinition& definition = reader.layerDefinitions[v.Whole(o.value("uid"), "uid", 0, 1 << 30)];
+        definition.tileset = v.Whole(tileset, "tilesetDefUid", 0, 1 << 30, -1);
+        for (const QJsonValue& item : v.Array(o, "intGridValues")) {
+            const QJsonObject value = item.toObject();
+            definition.values.push_back({v.Whole(value.value("value"), "an IntGrid value", 0, 1 << 30), value.value("identifier").toString(),
+                                         v.Colour(value.value("color"), "an IntGrid value's color").value_or(QColor(Qt::black))});
+        }
     }
     std::int64_t levels = reader.root.value("levels").toArray().size();
     const QJsonArray worlds = reader.root.value("worlds").toArray();

@@ -130,8 +130,9 @@ private:
 // so the layers draw the tiles in LDtk's order wherever they overlap.
 class TileLayers {
 public:
-    TileLayers(const TiledMap& map, const LdtkLayer& ldtk, std::int64_t& cells)
-        : map_(map), ldtk_(ldtk), cells_(cells), top_(static_cast<std::size_t>(map.size.width()) * map.size.height(), -1) {}
+    TileLayers(const TiledMap& map, const LdtkLayer& ldtk, QString name, bool visible, std::int64_t& cells)
+        : map_(map), ldtk_(ldtk), name_(std::move(name)), visible_(visible), cells_(cells),
+          top_(static_cast<std::size_t>(map.size.width()) * map.size.height(), -1) {}
 
     void Add(const LdtkTile& tile, std::uint32_t gid, int side, const LdtkLevel& level) {
         const int g = map_.tile.width();
@@ -173,8 +174,8 @@ public:
             TiledLayer layer;
             layer.kind = LayerKind::Tiles;
             layer.id = ++id;
-            layer.name = k == 0 ? ldtk_.identifier : QStringLiteral("%1 %2").arg(ldtk_.identifier).arg(k + 1);
-            layer.visible = ldtk_.visible;
+            layer.name = k == 0 ? name_ : QStringLiteral("%1 %2").arg(name_).arg(k + 1);
+            layer.visible = visible_;
             layer.opacity = ldtk_.opacity * layers_[k].alpha;
             layer.offset = QPointF(ldtk_.offset + layers_[k].offset);
             layer.size = map_.size;
@@ -202,6 +203,8 @@ private:
 
     const TiledMap& map_;
     const LdtkLayer& ldtk_;
+    QString name_;
+    bool visible_;
     std::int64_t& cells_;
     std::vector<int> top_;  // per cell: the highest layer holding a tile over it
     std::vector<Layer> layers_;
@@ -308,6 +311,59 @@ TiledLayer backgroundLayer(const LdtkLevel& level, int& id) {
 }
 }  // namespace
 
+namespace {
+// An IntGrid layer's values as a hidden tile layer over a tileset of one flat tile per value
+// in its colour, each tile with the value and its identifier as properties.
+void intGridValues(const LdtkLevel& level, const LdtkLayer& ldtk, TiledMap& map, std::int64_t& cells, int& id) {
+    const int grid = ldtk.grid;
+    const std::int64_t count = static_cast<std::int64_t>(ldtk.values.size());
+    if (count * grid * grid > Limits::LayerCells) {
+        fail(level, &ldtk, QStringLiteral("%1 IntGrid values of %2 pixels make too large a tileset").arg(count).arg(grid));
+    }
+    auto tileset = std::make_shared<TiledTileset>();
+    tileset->name = ldtk.identifier + QStringLiteral("_values");
+    tileset->tile = QSize(grid, grid);
+    QImage sheet(static_cast<int>(count) * grid, grid, QImage::Format_RGBA8888);
+    std::map<int, int> index;
+    for (int k = 0; k < static_cast<int>(count); ++k) {
+        const LdtkIntGridValue& value = ldtk.values[static_cast<std::size_t>(k)];
+        for (int y = 0; y < grid; ++y) {
+            for (int x = 0; x < grid; ++x) {
+                sheet.setPixelColor(k * grid + x, y, value.colour);
+            }
+        }
+        TiledTile tile;
+        tile.id = k;
+        tile.properties = {{QStringLiteral("value"), QStringLiteral("int"), QString::number(value.value)},
+                           {QStringLiteral("identifier"), QString(), value.identifier}};
+        tileset->tiles[k] = tile;
+        index.emplace(value.value, k);
+    }
+    tileset->image.data = EncodePng(sheet, PngFilters::Adaptive);
+    tileset->image.size = sheet.size();
+    tileset->columns = static_cast<int>(count);
+    tileset->tileCount = static_cast<int>(count);
+    const std::uint32_t first = map.tilesets.empty() ? 1u
+                                                     : map.tilesets.back().firstGid + static_cast<std::uint32_t>(map.tilesets.back().tileset->IdLimit());
+    map.tilesets.push_back({first, tileset, false});
+    TileLayers split(map, ldtk, ldtk.identifier + QStringLiteral(" values"), false, cells);
+    for (std::size_t cell = 0; cell < ldtk.intGrid.size(); ++cell) {
+        const int value = ldtk.intGrid[cell];
+        if (value == 0) {
+            continue;
+        }
+        const auto found = index.find(value);
+        if (found == index.end()) {
+            fail(level, &ldtk, QStringLiteral("IntGrid value %1 is not defined").arg(value));
+        }
+        const int column = static_cast<int>(cell % static_cast<std::size_t>(ldtk.cells.width()));
+        const int row = static_cast<int>(cell / static_cast<std::size_t>(ldtk.cells.width()));
+        split.Add({QPoint(column * grid, row * grid), QPoint(), 0, 1.0}, first + static_cast<std::uint32_t>(found->second), grid, level);
+    }
+    split.Into(map.layers, id);
+}
+}  // namespace
+
 TiledMap LevelMap(const LdtkProject& project, const LdtkLevel& level) {
     TiledMap map;
     map.file = level.file;
@@ -342,13 +398,16 @@ TiledMap LevelMap(const LdtkProject& project, const LdtkLevel& level) {
             map.layers.push_back(entityLayer(level, *layer, tilesets, objects, first, id));
             continue;
         }
+        if (std::any_of(layer->intGrid.begin(), layer->intGrid.end(), [](int value) { return value != 0; })) {
+            intGridValues(level, *layer, map, cells, id);
+        }
         if (layer->tiles.empty()) {
             continue;
         }
         if (layer->tilesetUid < 0) {
             fail(level, &*layer, QStringLiteral("its tiles name no tileset"));
         }
-        TileLayers split(map, *layer, cells);
+        TileLayers split(map, *layer, layer->identifier, layer->visible, cells);
         for (const LdtkTile& tile : layer->tiles) {
             const std::uint32_t gid = tilesets.Gid(level, *layer, layer->tilesetUid, tile.src);
             split.Add(tile, gid, tilesets.Of(level, &*layer, layer->tilesetUid).tileset->tile.width(), level);

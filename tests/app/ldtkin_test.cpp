@@ -246,6 +246,48 @@ TEST(LdtkIn, LevelsExportedToTiledDrawAsTheLevel) {
         const Difference d = difference(tiledDrawing(out + "/One.tmx", QSize(100, 70)), reference(file, objectOf(file), levels[0].toObject()));
         EXPECT_EQ(d.beyond2, 0) << c.what << ": " << d.pixels << " pixels differ, first " << d.first.toStdString();
     }
+    // An IntGrid layer's values: a hidden layer over a tile per value, with its properties.
+    QJsonArray levels = caseLevel(levelCases().front());
+    QJsonObject withValues = levels[0].toObject();
+    QJsonArray layers = withValues["layerInstances"].toArray();
+    QJsonObject values = layer("Walls", "IntGrid", 8, QSize(3, 2), -1, {});
+    values["layerDefUid"] = 101;
+    values["intGridCsv"] = QJsonArray{0, 2, 1, 0, 0, 2};
+    layers.insert(0, values);
+    withValues["layerInstances"] = layers;
+    levels[0] = withValues;
+    QJsonObject root = QJsonDocument::fromJson(project(folder, levels)).object(), defs = root["defs"].toObject();
+    QJsonArray definitions = defs["layers"].toArray();
+    definitions.append(QJsonObject{{"uid", 101}, {"identifier", "Walls"}, {"type", "IntGrid"},
+                                   {"intGridValues", QJsonArray{QJsonObject{{"value", 1}, {"identifier", "stone"}, {"color", "#808080"}},
+                                                               QJsonObject{{"value", 2}, {"identifier", "water"}, {"color", "#2040ff"}}}}});
+    defs["layers"] = definitions;
+    root["defs"] = defs;
+    const QString valued = folder.File("values.ldtk");
+    WriteBytes(valued, QJsonDocument(root).toJson());
+    const QString valuesOut = folder.File("values");
+    ASSERT_EQ(tilvex.Run({"export", valued, "--to", "tiled", "--out", valuesOut}).status, 0);
+    QFile valuesTmx(valuesOut + "/One.tmx"), valuesTsx(valuesOut + "/Walls_values.tsx");
+    ASSERT_TRUE(valuesTmx.open(QIODevice::ReadOnly) && valuesTsx.open(QIODevice::ReadOnly));
+    const QString map = QString::fromUtf8(valuesTmx.readAll()), tileset = QString::fromUtf8(valuesTsx.readAll());
+    // Every hidden layer of the values together places value 2, 1 and 2 (tiles 1, 0, 1).
+    static const QRegularExpression hidden(QStringLiteral("<layer id=\"\\d+\" name=\"Walls values[ 0-9]*\" visible=\"0\"[^>]*>\\s*<data encoding=\"csv\">([^<]*)<"));
+    const int first = map.section("source=\"Walls_values.tsx\"", 0, 0).section("firstgid=\"", -1).section('"', 0, 0).toInt();
+    std::vector<int> placed;
+    for (const QRegularExpressionMatch& m : hidden.globalMatch(map)) {
+        for (const QString& gid : m.captured(1).simplified().remove(' ').split(',')) {
+            if (gid.toInt() != 0) {
+                placed.push_back(gid.toInt() - first);
+            }
+        }
+    }
+    std::sort(placed.begin(), placed.end());
+    EXPECT_EQ(placed, (std::vector<int>{0, 1, 1})) << map.toStdString();
+    for (const char* expected : {R"(<tile id="0">)", R"(<property name="value" type="int" value="1"/>)", R"(<property name="identifier" value="water"/>)"}) {
+        EXPECT_TRUE(tileset.contains(QString::fromUtf8(expected))) << expected << " not in\n" << tileset.toStdString();
+    }
+    EXPECT_EQ(difference(tiledDrawing(valuesOut + "/One.tmx", QSize(100, 70)), reference(valued, root, levels[0].toObject())).beyond2, 0);
+
     // One object per entity, its class, position from the pivot, tile, iid and fields kept;
     // a reference to an entity of the map as an object property.
     QFile tmx(out + "/One.tmx");
