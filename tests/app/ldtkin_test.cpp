@@ -8,6 +8,7 @@
 #include <QJsonObject>
 #include <QPainter>
 #include <QRegularExpression>
+#include <QStandardPaths>
 
 #include <gtest/gtest.h>
 
@@ -299,6 +300,28 @@ TEST(LdtkIn, LevelsExportedToTiledDrawAsTheLevel) {
                                  R"(<property name="hp" type="int" value="3"/>)", R"(<object id="2" class="Key" x="40" y="8" width="8" height="8")"}) {
         EXPECT_TRUE(text.contains(QString::fromUtf8(expected))) << expected << " not in\n" << text.toStdString();
     }
+}
+
+// The README's way to Phaser: the Tiled map of a level exported for Phaser, read by Phaser's
+// own parser without a warning, every tile of the level placed.
+TEST(LdtkIn, ToPhaserThroughTiled) {
+    const QString modules = QStringLiteral(TILVEX_NODE_MODULES);
+    if (QStandardPaths::findExecutable("node").isEmpty() || !QFileInfo::exists(modules + "/phaser/dist/phaser.js")) {
+        GTEST_SKIP() << "node or npm phaser is missing (bash scripts/setup.sh installs phaser)";
+    }
+    TestFolder folder;
+    const TilvexProgram tilvex(folder);
+    const LevelCase c = levelCases()[3];  // stacked tiles, an alpha between
+    const QString file = folder.File("level.ldtk");
+    WriteBytes(file, project(folder, caseLevel(c)));
+    ASSERT_EQ(tilvex.Run({"export", file, "--to", "tiled", "--out", folder.File("tiled")}).status, 0);
+    const TilvexResult run = tilvex.Run({"export", folder.File("tiled/One.tmx"), "--to", "phaser", "--out", folder.File("phaser")});
+    ASSERT_EQ(run.status, 0) << run.err.toStdString();
+    const TilvexResult parsed = runTool(QStandardPaths::findExecutable("node"),
+                                        {QStringLiteral(TILVEX_APP_TESTS) + "/phasercells.js", modules, folder.File("phaser/One.json")});
+    ASSERT_EQ(parsed.status, 0) << parsed.err.toStdString();
+    EXPECT_TRUE(parsed.out.contains("warnings\t0")) << parsed.out.toStdString();
+    EXPECT_EQ(parsed.out.count("\ncell\t") + (parsed.out.startsWith("cell\t") ? 1 : 0), static_cast<qsizetype>(c.tiles.size()) + 2);
 }
 
 TEST(LdtkIn, BackgroundPictureCroppedScaledPlaced) {
