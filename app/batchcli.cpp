@@ -102,6 +102,7 @@ int runDrawMap(const Request& request, const TileOptions& options) {
     draw.smoothing = request.Has("--smoothing");
     draw.animate = request.Has("--animate");
     draw.animationTime = request.Value("--advance-animations").value_or("0").toLongLong();
+    draw.level = request.Value("--level").value_or(QString());
     const DrawMapResult result = RunDrawMap(draw);
     return report(request, result, [&] { return SummaryLine(result, request.operands[0]); });
 }
@@ -128,8 +129,10 @@ int runExport(const Request& request, const TileOptions& options) {
         exportRequest.engine = Engine::Godot;
     } else if (to == "ldtk") {
         exportRequest.engine = Engine::Ldtk;
+    } else if (to == "tiled") {
+        exportRequest.engine = Engine::Tiled;
     } else if (to != "phaser") {
-        return RefuseRun(QStringLiteral("--to %1: not phaser, godot or ldtk").arg(*request.Value("--to")));
+        return RefuseRun(QStringLiteral("--to %1: not phaser, godot, ldtk or tiled").arg(*request.Value("--to")));
     }
     const ExportResult result = RunExport(exportRequest);
     return report(request, result, [&] { return SummaryLine(result, request.Value("--out").value_or(QString()), options.extrude); });

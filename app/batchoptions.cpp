@@ -8,6 +8,7 @@
 #include "runtime/userfolders.h"
 #include "tiled/mapfile.h"
 #include "tiled/worldfile.h"
+#include "ldtk/ldtkproject.h"
 
 #include <QRegularExpression>
 
@@ -18,14 +19,14 @@ namespace {
 const QStringList ValueOptions = {"--start",  "--width",   "--tile", "--margin",      "--spacing",
                                   "--format", "--tileset", "--map",  "--empty-colour", "--layer", "--extrude", "--out",
                                   "--scale", "--tilesize", "--size", "--hide-layer", "--show-layer", "--advance-animations", "--to", "--name",
-                                  "--layout"};
+                                  "--layout", "--level"};
 const QStringList FlagOptions = {"--exact", "--keep-edges", "--unique", "--flips", "--skip-empty", "--hidden", "--dry-run",
                                  "--ignore-visibility", "--anti-aliasing", "--smoothing", "--animate"};
 // Options that name one more thing each time they are given.
 const QStringList RepeatableOptions = {"--layer", "--hide-layer", "--show-layer"};
 // tmxrasterizer's options, which only compile --map takes.
 const QStringList DrawingOptions = {"--scale", "--tilesize", "--size", "--hide-layer", "--show-layer", "--ignore-visibility",
-                                    "--anti-aliasing", "--smoothing", "--animate", "--advance-animations"};
+                                    "--anti-aliasing", "--smoothing", "--animate", "--advance-animations", "--level"};
 const QStringList CommonOptions = {"--quiet", "--json", "--jobs", "--help"};
 
 // Edits that turn one word into the other (letters put in, taken out or changed).
@@ -99,11 +100,14 @@ QString readMapOptions(const Request& request, TileOptions& options) {
         options.emptyColour = QString(*colour).remove('#').toUInt(nullptr, 16) | 0xFF000000u;
     }
     if (const auto map = request.Value("--map")) {
-        if (!IsMapFileName(*map) && !IsWorldName(*map)) {
-            return bad("--map", *map, QStringLiteral("not a file name ending in .tmx, .tmj, .json, .csv or .world"));
+        if (!IsMapFileName(*map) && !IsWorldName(*map) && !IsLdtkName(*map)) {
+            return bad("--map", *map, QStringLiteral("not a file name ending in .tmx, .tmj, .json, .csv, .world or .ldtk"));
         }
         if (IsWorldName(*map) && request.command != "compile") {
             return bad("--map", *map, QStringLiteral("a world is only drawn (compile --map); split writes one map"));
+        }
+        if (IsLdtkName(*map) && request.command != "compile") {
+            return bad("--map", *map, QStringLiteral("an LDtk project is only drawn (compile --map); split writes Tiled maps"));
         }
         options.map = *map;
     }

@@ -138,6 +138,9 @@ QString SummaryLine(const ExportResult& result, const QString& out, int extrusio
     if (extrusion > 0) {
         line += QStringLiteral("; sheets extruded by %1").arg(extrusion);
     }
+    if (const std::int64_t unused = result.CountOf("tilesetsWithoutPicture"); unused > 0) {
+        line += QStringLiteral("; %1 without a picture (used by entities only) not written").arg(CountText(unused, QStringLiteral("tileset")));
+    }
     return line;
 }
 
@@ -160,6 +163,31 @@ QString InfoLines(const FileInfo& info) {
             .arg(info.file, info.name, SizeText(info.tile) + " tiles", CountText(info.tileCount, QStringLiteral("tile")),
                  CountText(info.columns, QStringLiteral("column")),
                  info.image.isEmpty() ? QStringLiteral("collection") : QDir::current().relativeFilePath(info.image));
+    }
+    if (info.project) {
+        QString lines = QStringLiteral("%1\tldtk\t%2\t%3\t%4\t%5\n")
+                            .arg(info.file, info.version, CountText(static_cast<std::int64_t>(info.worlds.size()), QStringLiteral("world")),
+                                 CountText(static_cast<std::int64_t>(info.levels.size()), QStringLiteral("level")),
+                                 CountText(static_cast<std::int64_t>(info.projectTilesets.size()), QStringLiteral("tileset")));
+        for (const auto& [name, layout] : info.worlds) {
+            lines += QStringLiteral("%1\tworld\t%2\t%3\n").arg(info.file, name, layout);
+        }
+        for (const LevelInfo& level : info.levels) {
+            lines += QStringLiteral("%1\tlevel\t%2\t%3\t%4\t%5\t%6\n")
+                         .arg(info.file, level.world, level.name, SizeText(level.size)).arg(level.position.x()).arg(level.position.y());
+            for (const LayerInfo& layer : level.layers) {
+                lines += QStringLiteral("%1\tlayer\t%2\t%3\t%4\t%5 cells of %6\t%7\t%8\t%9\t%10\n")
+                             .arg(info.file, level.name, layer.kind, layer.name, layer.size).arg(layer.grid)
+                             .arg(layer.tilesets, CountText(layer.tiles, QStringLiteral("tile")), layer.entities == 1 ? QStringLiteral("1 entity") : QStringLiteral("%1 entities").arg(layer.entities),
+                                  layer.visible ? QStringLiteral("visible") : QStringLiteral("hidden"));
+            }
+        }
+        for (const ProjectTilesetInfo& tileset : info.projectTilesets) {
+            lines += QStringLiteral("%1\ttileset\t%2\t%3\t%4\n")
+                         .arg(info.file, tileset.name, QStringLiteral("%1x%1 tiles").arg(tileset.grid),
+                              tileset.picture.isEmpty() ? QStringLiteral("no picture (entities only)") : QDir::current().relativeFilePath(tileset.picture));
+        }
+        return lines;
     }
     if (info.world) {
         QString lines = QStringLiteral("%1\tworld\t%2 maps\n").arg(info.file).arg(info.worldMaps.size());

@@ -16,6 +16,8 @@
 #include "maps/tileanimation.h"
 #include "maps/worldrenderer.h"
 #include "tiled/worldfile.h"
+#include "ldtk/levelmap.h"
+#include "maps/areasrenderer.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -140,6 +142,59 @@ void drawTiledMap(const DrawMapRequest& request, const TiledMap& map, TileFormat
     result.Count(QStringLiteral("tiles"), renderer.TilesDrawn());
 }
 
+// A picture drawn whole, written a band at a time.
+void writePicture(const DrawMapRequest& request, const QImage& picture, const QString& target, TileFormat format) {
+    const QSize size = picture.size();
+    PictureSink out(target, size, format);
+    const int bandRows = BandRows(std::int64_t{4} * size.width(), 1);
+    for (int top = 0; top < size.height(); top += bandRows) {
+        out.WriteRows(finished(picture.copy(0, top, size.width(), std::min(bandRows, size.height() - top)), request.options.emptyColour, format));
+    }
+    out.Commit();
+}
+
+// The levels of an LDtk project as the game shows them: one level (--level, or the only
+// one), else its world's levels where its layout places them, deeper levels first.
+// Entities are not drawn.
+void drawProject(const DrawMapRequest& request, const QString& file, TileFormat format, DrawMapResult& result) {
+    const LdtkProject project = LoadLdtkProject(file);
+    std::vector<const LdtkLevel*> levels;
+    if (!request.level.isEmpty()) {
+        const LdtkLevel* level = project.Level(request.level);
+        if (level == nullptr) {
+            throw Refused(QStringLiteral("--level %1: the project has no level of that name").arg(request.level), request.map);
+        }
+        levels.push_back(level);
+    } else if (project.worlds.size() > 1) {
+        throw Refused(QStringLiteral("the project holds %1 worlds: choose a level with --level NAME").arg(project.worlds.size()), request.map);
+    } else {
+        for (const LdtkLevel& level : project.worlds.front().levels) {
+            levels.push_back(&level);
+        }
+        std::stable_sort(levels.begin(), levels.end(), [](const LdtkLevel* a, const LdtkLevel* b) { return a->depth < b->depth; });
+    }
+    std::vector<MapArea> areas;
+    OutputFiles outputs({file});
+    std::int64_t entities = 0;
+    for (const LdtkLevel* level : levels) {
+        TiledMap map = LevelMap(project, *level);
+        std::erase_if(map.layers, [](const TiledLayer& layer) { return layer.kind == LayerKind::Objects; });
+        outputs.Reads({level->file});
+        readsOf(map, outputs);
+        areas.push_back({std::move(map), QRect(levels.size() == 1 ? QPoint(0, 0) : level->world, level->size)});
+        entities += LevelEntities(*level);
+    }
+    const QString target = outputs.File(request.destination);
+    outputs.RefuseInputs();
+    AreasRenderer renderer(areas, renderOptions(request), file);
+    writePicture(request, renderer.Draw(), target, format);
+    result.layersDrawn = renderer.LayersDrawn();
+    recordPicture(result, file, target, renderer.PictureSize());
+    result.Count(QStringLiteral("levels"), static_cast<std::int64_t>(levels.size()));
+    result.Count(QStringLiteral("tiles"), renderer.TilesDrawn());
+    result.Count(QStringLiteral("entities"), entities);
+}
+
 // A world's maps at their positions in one picture, as tmxrasterizer draws a world.
 void drawWorld(const DrawMapRequest& request, const QString& worldFile, TileFormat format, DrawMapResult& result) {
     const TiledWorld world = LoadWorld(worldFile);
@@ -148,13 +203,7 @@ void drawWorld(const DrawMapRequest& request, const QString& worldFile, TileForm
     const QString target = outputs.File(request.destination);
     outputs.RefuseInputs();
     const QSize size = renderer.PictureSize();
-    const QImage picture = renderer.Draw();
-    PictureSink out(target, size, format);
-    const int bandRows = BandRows(std::int64_t{4} * size.width(), 1);
-    for (int top = 0; top < size.height(); top += bandRows) {
-        out.WriteRows(finished(picture.copy(0, top, size.width(), std::min(bandRows, size.height() - top)), request.options.emptyColour, format));
-    }
-    out.Commit();
+    writePicture(request, renderer.Draw(), target, format);
     result.layersDrawn = renderer.LayersDrawn();
     recordPicture(result, world.file, target, size);
     result.Count(QStringLiteral("maps"), static_cast<std::int64_t>(world.maps.size()));
@@ -268,6 +317,20 @@ DrawMapResult RunDrawMap(const DrawMapRequest& request) {
         }
         const TileFormat format = pictureFormat(request);
         const QString mapFile = LinkTarget(request.map);
+        if (!request.level.isEmpty() && !IsLdtkName(request.map)) {
+            throw Refused(QStringLiteral("--level names a level of an LDtk project (.ldtk)"), request.map);
+        }
+        if (IsLdtkName(request.map)) {
+            if (request.animate) {
+                throw Refused(QStringLiteral("--animate: an LDtk level holds no animations"), request.map);
+            }
+            if (!request.options.tileset.isEmpty()) {
+                throw Refused(QStringLiteral("--tileset %1: the levels are drawn from the project's tilesets").arg(request.options.tileset),
+                              request.map);
+            }
+            drawProject(request, mapFile, format, result);
+            return;
+        }
         if (IsWorldName(request.map)) {
             if (request.animate) {
                 throw Refused(QStringLiteral("--animate draws one map, not a world"), request.map);

@@ -23,6 +23,7 @@ struct DrawMapRequest {
     int fitSize = 0;
     bool antialiasing = false;
     bool smoothing = false;
+    QString level;  // LDtk projects: the level drawn; the world where empty
     // Anything but the picture at scale 1 of every visible layer, without smoothing.
     bool Drawing() const {
         return hidden || animationTime != 0 || animate || !layers.isEmpty() || !hide.isEmpty() || scale != 1.0 || tileSize != 0 || fitSize != 0 || antialiasing || smoothing;

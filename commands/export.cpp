@@ -190,5 +190,11 @@ void exportMaps(const ExportRequest& request, ExportResult& result) {
 }  // namespace
 
 ExportResult RunExport(const ExportRequest& request) {
-    return RunCommand<ExportResult>(QStringLiteral("export"), [&](ExportResult& result) { exportMaps(request, result); });
+    return RunCommand<ExportResult>(QStringLiteral("export"), [&](ExportResult& result) {
+        if (request.engine == Engine::Tiled) {
+            ExportProjectToTiled(request, result);
+        } else {
+            exportMaps(request, result);
+        }
+    });
 }

@@ -4,7 +4,7 @@
 
 // Export: maps written for a game engine into a folder of their own, with the sheets their
 // tiles are drawn from.
-enum class Engine { Phaser, Godot, Ldtk };
+enum class Engine { Phaser, Godot, Ldtk, Tiled };
 
 struct ExportRequest {
     QStringList maps;
@@ -21,3 +21,7 @@ struct ExportResult : CommandResult {
 };
 
 ExportResult RunExport(const ExportRequest& request);
+
+// export --to tiled: each level of an LDtk project as a Tiled map (LEVEL.tmx), its tilesets as
+// .tsx beside their sheets, a .world per world placing the levels as LDtk does.
+void ExportProjectToTiled(const ExportRequest& request, ExportResult& result);

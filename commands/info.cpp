@@ -5,6 +5,7 @@
 #include "records/bmpsize.h"
 #include "tiled/tiledfiles.h"
 #include "tiled/worldfile.h"
+#include "ldtk/levelmap.h"
 
 #include <QFileInfo>
 #include <QJsonArray>
@@ -59,9 +60,69 @@ void addLayers(const TiledMap& map, const std::vector<TiledLayer>& layers, const
     }
 }
 
+void describeProject(const QString& file, FileInfo& info) {
+    static const char* const types[] = {"IntGrid", "Entities", "Tiles", "AutoLayer"};
+    const LdtkProject project = LoadLdtkProject(file);
+    info.project = true;
+    info.version = project.version;
+    for (const LdtkWorld& world : project.worlds) {
+        info.worlds.emplace_back(world.identifier, world.layout);
+        for (const LdtkLevel& level : world.levels) {
+            // As every command reads it: a tile outside its sheet or a missing picture is refused here too.
+            LevelMap(project, level);
+            LevelInfo described{world.identifier, level.identifier, level.size, level.world, {}};
+            if (level.file != file) {
+                info.uses += level.file;
+            }
+            for (const LdtkLayer& layer : level.layers) {
+                const LdtkTileset* tileset = project.Tileset(layer.tilesetUid);
+                LayerInfo l{QLatin1String(types[static_cast<int>(layer.type)]), layer.identifier, SizeText(layer.cells),
+                            tileset == nullptr ? QStringLiteral("-") : tileset->identifier, layer.visible};
+                l.tiles = static_cast<std::int64_t>(layer.tiles.size());
+                l.entities = static_cast<std::int64_t>(layer.entities.size());
+                l.grid = layer.grid;
+                described.layers.push_back(l);
+            }
+            info.levels.push_back(std::move(described));
+        }
+    }
+    for (const LdtkTileset& tileset : project.tilesets) {
+        info.projectTilesets.push_back({tileset.identifier, tileset.grid, tileset.picture});
+        if (!tileset.picture.isEmpty() && !info.uses.contains(tileset.picture)) {
+            info.uses += tileset.picture;
+        }
+    }
+}
+
+QJsonObject projectJson(const FileInfo& info) {
+    QJsonArray worlds, levels, tilesets;
+    for (const auto& [name, layout] : info.worlds) {
+        worlds.append(QJsonObject{{"identifier", name}, {"layout", layout}});
+    }
+    for (const LevelInfo& level : info.levels) {
+        QJsonArray layers;
+        for (const LayerInfo& layer : level.layers) {
+            layers.append(QJsonObject{{"type", layer.kind}, {"identifier", layer.name}, {"size", layer.size}, {"grid", static_cast<qint64>(layer.grid)},
+                                      {"tileset", layer.tilesets}, {"tiles", static_cast<qint64>(layer.tiles)}, {"entities", static_cast<qint64>(layer.entities)},
+                                      {"visible", layer.visible}});
+        }
+        levels.append(QJsonObject{{"world", level.world}, {"identifier", level.name}, {"width", level.size.width()},
+                                  {"height", level.size.height()}, {"worldX", level.position.x()}, {"worldY", level.position.y()},
+                                  {"layers", layers}});
+    }
+    for (const ProjectTilesetInfo& tileset : info.projectTilesets) {
+        tilesets.append(QJsonObject{{"identifier", tileset.name}, {"grid", tileset.grid}, {"picture", tileset.picture}});
+    }
+    return QJsonObject{{"file", info.file}, {"version", info.version}, {"worlds", worlds}, {"levels", levels}, {"tilesets", tilesets}};
+}
+
 FileInfo describe(const QString& file, bmpsize& reader) {
     FileInfo info;
     info.file = file;
+    if (IsLdtkName(file)) {
+        describeProject(file, info);
+        return info;
+    }
     info.world = IsWorldName(file);
     if (info.world) {
         for (const WorldMap& placed : LoadWorld(file).maps) {
@@ -128,6 +189,9 @@ InfoResult RunInfo(const InfoRequest& request) {
                 result.lists[QStringLiteral("tilesets")].append(QJsonObject{
                     {"file", file}, {"name", info.name}, {"tilewidth", info.tile.width()}, {"tileheight", info.tile.height()},
                     {"tilecount", info.tileCount}, {"columns", info.columns}, {"image", info.image}});
+            } else if (info.project) {
+                result.read += info.uses;
+                result.lists[QStringLiteral("projects")].append(projectJson(info));
             } else if (info.world) {
                 QJsonArray maps;
                 for (const auto& [map, position] : info.worldMaps) {

@@ -18,6 +18,22 @@ struct LayerInfo {
     QString size;      // cells, objects, image size or layers
     QString tilesets;  // the tilesets its tiles come from, "-" for none
     bool visible = true;
+    std::int64_t tiles = 0, entities = 0, grid = 0;  // LDtk layers
+};
+
+// A level of an LDtk project: its layers' kind is LDtk's ("Tiles", "AutoLayer", "IntGrid", "Entities").
+struct LevelInfo {
+    QString world;
+    QString name;
+    QSize size;
+    QPoint position;  // in its world
+    std::vector<LayerInfo> layers;
+};
+
+struct ProjectTilesetInfo {
+    QString name;
+    int grid = 0;
+    QString picture;  // "" for none (used by entities only)
 };
 
 struct FileInfo {
@@ -36,6 +52,12 @@ struct FileInfo {
     bool world = false;
     std::vector<std::pair<QString, QPoint>> worldMaps;  // worlds: each map's file and position
     QStringList uses;               // maps: the tilesets and templates read with it
+    // LDtk projects
+    bool project = false;
+    QString version;
+    std::vector<std::pair<QString, QString>> worlds;  // identifier, layout
+    std::vector<LevelInfo> levels;
+    std::vector<ProjectTilesetInfo> projectTilesets;
     std::optional<RuntimeError> failure;
 };
 

@@ -5,6 +5,11 @@
 #include <QBuffer>
 
 void WriteXmlFile(const QString& path, const std::function<void(QXmlStreamWriter&)>& body) {
+    const QByteArray bytes = XmlBytes(body);
+    WriteWholeFile(path, bytes.constData(), static_cast<std::size_t>(bytes.size()));
+}
+
+QByteArray XmlBytes(const std::function<void(QXmlStreamWriter&)>& body) {
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
@@ -15,5 +20,5 @@ void WriteXmlFile(const QString& path, const std::function<void(QXmlStreamWriter
     body(xml);
     xml.writeEndDocument();
     buffer.close();
-    WriteWholeFile(path, bytes.constData(), static_cast<std::size_t>(bytes.size()));
+    return bytes;
 }

@@ -12,13 +12,14 @@ declare -A may_use=(
   [sheets]="runtime imaging sheets"
   [tiled]="runtime imaging sheets tiled"
   [maps]="runtime imaging sheets tiled maps"
+  [ldtk]="runtime imaging sheets tiled ldtk"
   [export]="runtime imaging sheets tiled maps export"
   [terrain]="runtime imaging sheets tiled terrain"
   [records]="runtime imaging records"
   [surfaces]="runtime imaging records surfaces"
   [conversion]="runtime imaging records surfaces conversion"
   [window]="runtime imaging records surfaces conversion window"
-  [commands]="runtime imaging records surfaces conversion sheets tiled maps export terrain commands"
+  [commands]="runtime imaging records surfaces conversion sheets tiled maps export ldtk terrain commands"
 )
 status=0
 
