@@ -109,4 +109,20 @@ TEST(Scaled, WorldsSampleThePixelsTmxrasterizerSamples) {
     }
 }
 
+// A translucent background keeps its colour at every scale (the canvas holds it premultiplied
+// or not as the scale needs).
+TEST(Scaled, TranslucentBackgroundKeepsItsColour) {
+    TestFolder folder;
+    const TilvexProgram program(folder);
+    QByteArray map = ReadBytes(ownMap(folder));
+    map.replace("infinite=\"0\">", "infinite=\"0\" backgroundcolor=\"#80402010\">");
+    WriteBytes(folder.File("own.tmx"), map);
+    for (const char* scale : {"1", "0.5"}) {
+        const TilvexResult run = program.Run({"compile", "--map", folder.File("own.tmx"), folder.File("ours.png"), "--scale", scale, "--hide-layer", "ground"});
+        ASSERT_EQ(run.status, 0) << run.err.toStdString();
+        const QRgb corner = QImage(folder.File("ours.png")).pixel(0, 0);
+        EXPECT_EQ(corner, qRgba(0x40, 0x20, 0x10, 0x80)) << scale << ": " << QString::number(corner, 16).toStdString();
+    }
+}
+
 }  // namespace
