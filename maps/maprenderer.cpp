@@ -156,39 +156,37 @@ void drawLayers(const TiledMap& map_, const MapGeometry& geometry, QImage& band,
                         return;
                     }
                 }
-                const QImage& image = turns != 0 ? tiles.Plain(gid, tint) : tiles.Oriented(gid, tint);
+                // Scaled, smoothed, anti-aliased or turned, a tile is drawn as Tiled's cell renderer draws it.
+                const bool painted = centred || turns != 0;
+                const QImage& image = painted ? tiles.Plain(gid, tint) : tiles.Oriented(gid, tint);
                 if (image.isNull()) {
                     return;
                 }
                 const TiledTileset& tileset = *map_.TilesetOf(gid)->tileset;
-                if (turns != 0) {
-                    // As Tiled turns them: about the centre, flipped by the scale.
-                    const QSizeF size = image.size();
-                    painter.save();
-                    painter.translate(cell.bottomLeft + tileset.tileOffset + QPointF(size.width() / 2, size.height() / 2 - size.height()));
-                    painter.rotate(((turns & GidFlag::Diagonal) != 0 ? 60 : 0) + ((turns & GidFlag::Rotated120) != 0 ? 120 : 0));
-                    painter.scale((gid & GidFlag::Horizontal) != 0 ? -1 : 1, (gid & GidFlag::Vertical) != 0 ? -1 : 1);
-                    painter.drawImage(QRectF(QPointF(-size.width() / 2, -size.height() / 2), size), image, QRectF(QPointF(), size));
-                    painter.restore();
-                    return;
+                const bool diagonal = (gid & GidFlag::Diagonal) != 0 && turns == 0;
+                const QSizeF picture = diagonal && !painted ? image.size().transposed() : image.size();
+                if (turns == 0) {
+                    const QRectF target = TileTarget(tileset, picture, map_.tile, cell.bottomLeft, diagonal);
+                    const double shownTop = target.top() + drawn.offset.y();
+                    if (shownTop >= bandBottom || shownTop + target.height() <= bandTop) {
+                        return;
+                    }
+                    if (!painted && whole(target.topLeft())) {
+                        PaintTile(painter, image, target);
+                        return;
+                    }
+                    if (!painted) {
+                        // At half pixels, a tile is drawn about its centre as Tiled draws it.
+                        const QSizeF size = target.size();
+                        painter.save();
+                        painter.translate(target.center());
+                        painter.drawImage(QRectF(QPointF(-size.width() / 2, -size.height() / 2), size), image, QRectF(QPointF(), image.size()));
+                        painter.restore();
+                        return;
+                    }
                 }
-                const bool diagonal = (gid & GidFlag::Diagonal) != 0;
-                const QRectF target =
-                    TileTarget(tileset, diagonal ? image.size().transposed() : image.size(), map_.tile, cell.bottomLeft, diagonal);
-                const double shownTop = target.top() + drawn.offset.y();
-                if (shownTop >= bandBottom || shownTop + target.height() <= bandTop) {
-                    return;
-                }
-                if (whole(target.topLeft()) && !centred) {
-                    PaintTile(painter, image, target);
-                } else {
-                    // Scaled, smoothed or at half pixels, a tile is drawn about its centre as Tiled draws it.
-                    const QSizeF size = target.size();
-                    painter.save();
-                    painter.translate(target.center());
-                    painter.drawImage(QRectF(QPointF(-size.width() / 2, -size.height() / 2), size), image, QRectF(QPointF(), image.size()));
-                    painter.restore();
-                }
+                const QSizeF box = tileset.renderAtGridSize ? QSizeF(map_.tile) : picture;
+                PaintCell(painter, image, tileset, cell.bottomLeft - QPointF(0, box.height()), box, gid, geometry.HexagonalCells());
             });
         } else if (layer.kind == LayerKind::Image && !layerImages[k].isNull()) {
             QRectF bounds(QPointF(), layerImages[k].size());
@@ -382,17 +380,19 @@ void MapRenderer::DrawBands(int bandRows, const std::function<void(const QImage&
     }
     // A band's memory again where nobody holds it still (a writer may, until it is written).
     QImage band;
+    const QImage::Format format = CanvasFormat(options_, QSizeF(scaleX_, scaleY_));
     for (int top = 0; top < size_.height(); top += bandRows) {
         const int rows = std::min(bandRows, size_.height() - top);
-        if (band.height() != rows || !band.isDetached()) {
-            band = QImage(size_.width(), rows, QImage::Format_ARGB32_Premultiplied);
+        if (band.height() != rows || !band.isDetached() || band.format() != format) {
+            band = QImage(size_.width(), rows, format);
         }
         if (band.isNull()) {
             RaiseError(Err::OutOfMemory);
         }
-        band.fill(map_.background ? map_.background->rgba() : 0u);
+        band.fill(map_.background.value_or(QColor(Qt::transparent)));
         drawLayers(map_, *geometry_, band, area_.topLeft(), top, QSizeF(scaleX_, scaleY_), options_, p->shown, p->tiles, p->placements, p->frames,
                    p->layerImages, p->margins, visible, p->reach);
+        band.convertTo(QImage::Format_ARGB32_Premultiplied);
         put(band, top);
     }
 }
@@ -401,6 +401,10 @@ void MapRenderer::DrawOnto(QImage& picture, QPoint corner, QSizeF scale) {
     const std::unique_ptr<Prepared> p = prepare(map_, options_, *geometry_, PlacedGids(), drawn_, shapes_, tilesDrawn_);
     const QRectF visible(QPointF(corner), QSizeF(picture.width() / scale.width(), picture.height() / scale.height()));
     drawLayers(map_, *geometry_, picture, corner, 0, scale, options_, p->shown, p->tiles, p->placements, p->frames, p->layerImages, p->margins, visible, p->reach);
+}
+
+QImage::Format MapRenderer::CanvasFormat(const Options& options, QSizeF scale) {
+    return scale != QSizeF(1, 1) || options.antialiasing || options.smoothing ? QImage::Format_ARGB32 : QImage::Format_ARGB32_Premultiplied;
 }
 
 std::vector<std::uint32_t> MapRenderer::PlacedGids() const {

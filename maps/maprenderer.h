@@ -52,6 +52,11 @@ public:
     // The shown layers drawn onto a picture whose top-left pixel is the map's point corner,
     // at this scale, without the map's background (as Tiled draws the maps of a world).
     void DrawOnto(QImage& picture, QPoint corner, QSizeF scale);
+    // The picture DrawOnto draws scaled, smoothed or anti-aliased maps best onto: ARGB32 as
+    // tmxrasterizer's canvas, on which Qt's raster engine samples scaled pictures as it does
+    // for Tiled (on a premultiplied one it takes a faster scaler that picks other pixels);
+    // premultiplied ARGB32 where tiles are laid at whole pixels.
+    static QImage::Format CanvasFormat(const Options& options, QSizeF scale);
     // Shape and text objects (not tiles) of the drawn layers.
     int ShapesDrawn() const { return shapes_; }
     // Every gid the drawn layers place (cells and tile objects), a run of one given once.

@@ -159,29 +159,10 @@ void ObjectPainter::drawTile(QPainter& painter, const TiledObject& object, QRgb 
     const TiledTileset& tileset = *map_.TilesetOf(object.gid)->tileset;
     const QSizeF size = object.size.isEmpty() ? QSizeF(image.size()) : object.size;
     // The tileset's anchor, as Tiled places a tile object.
-    painter.translate(geometry_.PixelToScreen(object.position));
     const QString& anchor = tileset.objectAlignment;
-    painter.translate(-alignment(anchor.isEmpty() || anchor == "unspecified" ? geometry_.DefaultAlignment() : anchor, size));
-    QSizeF scale(size.width() / image.width(), size.height() / image.height());
-    if (tileset.preserveAspect) {
-        scale = QSizeF(1, 1) * std::min(scale.width(), scale.height());
-    }
-    bool flipH = (object.gid & GidFlag::Horizontal) != 0;
-    bool flipV = (object.gid & GidFlag::Vertical) != 0;
-    QPointF centre(tileset.tileOffset.x() * scale.width() + size.width() / 2, tileset.tileOffset.y() * scale.height() + size.height() / 2);
-    double rotation = 0;
-    if ((object.gid & GidFlag::Diagonal) != 0) {
-        rotation = 90;
-        const bool h = flipH;
-        flipH = flipV;
-        flipV = !h;
-        const double halfDiff = size.height() / 2 - size.width() / 2;
-        centre += QPointF(halfDiff, halfDiff);
-    }
-    painter.translate(centre);
-    painter.rotate(rotation);
-    painter.scale(scale.width() * (flipH ? -1 : 1), scale.height() * (flipV ? -1 : 1));
-    painter.drawImage(QRectF(-image.width() / 2.0, -image.height() / 2.0, image.width(), image.height()), image);
+    painter.translate(geometry_.PixelToScreen(object.position) -
+                      alignment(anchor.isEmpty() || anchor == "unspecified" ? geometry_.DefaultAlignment() : anchor, size));
+    PaintCell(painter, image, tileset, QPointF(), size, object.gid, geometry_.HexagonalCells());
 }
 
 void ObjectPainter::drawFlat(QPainter& painter, const TiledObject& object, const QColor& colour) const {

@@ -79,7 +79,7 @@ WorldRenderer::WorldRenderer(const TiledWorld& world, MapRenderer::Options optio
 }
 
 QImage WorldRenderer::Draw() {
-    QImage picture(size_, QImage::Format_ARGB32_Premultiplied);
+    QImage picture(size_, MapRenderer::CanvasFormat(options_, QSizeF(scale_, scale_)));
     if (picture.isNull()) {
         RaiseError(Err::OutOfMemory);
     }
@@ -93,5 +93,6 @@ QImage WorldRenderer::Draw() {
         drawn_ += renderer.LayersDrawn();
         shapes_ += renderer.ShapesDrawn();
     }
+    picture.convertTo(QImage::Format_ARGB32_Premultiplied);
     return picture;
 }
