@@ -8,7 +8,6 @@
 #include "runtime/limits.h"
 #include "runtime/outputfiles.h"
 #include "runtime/runtimeerror.h"
-#include "runtime/wholefile.h"
 #include "tiled/mapfile.h"
 #include "tiled/tiledfiles.h"
 #include "tiled/tilesetreader.h"
@@ -186,7 +185,7 @@ void drawAnimatedMap(const DrawMapRequest& request, const TiledMap& map, DrawMap
         delays.push_back(ApngDelaysOf(end - loop.starts[k]));
         count += static_cast<int>(delays.back().size());
     }
-    ApngWriter apng(size.width(), size.height(), count);
+    ApngWriter apng(target, size.width(), size.height(), count);
     std::int64_t tiles = 0;
     int layers = 0;
     for (std::size_t k = 0; k < loop.starts.size(); ++k) {
@@ -200,8 +199,7 @@ void drawAnimatedMap(const DrawMapRequest& request, const TiledMap& map, DrawMap
             apng.AddFrame(frame, delay.num, delay.den);
         }
     }
-    const QByteArray bytes = apng.Finish();
-    WriteWholeFile(target, bytes.constData(), static_cast<std::size_t>(bytes.size()));
+    apng.Commit();
     result.layersDrawn = layers;
     result.frames = static_cast<int>(loop.starts.size());
     result.loop = loop.length;

@@ -1,0 +1,59 @@
+#include "support/testsupport.h"
+#include "tiledpictures.h"
+#include "tilvexrun.h"
+
+
+#include <gtest/gtest.h>
+
+
+namespace {
+
+// The run's peak memory in MiB, measured by GNU time; -1 where it is missing.
+long peakMiB(const TilvexProgram& program, const TestFolder& folder, const QStringList& arguments, TilvexResult& run) {
+    if (!QFileInfo(QStringLiteral("/usr/bin/time")).isExecutable()) {
+        run = program.Run(arguments);
+        return -1;
+    }
+    run = program.Run(arguments, {"/usr/bin/time", "-f", "%M", "-o", folder.File("time.log")});
+    return ReadBytes(folder.File("time.log")).trimmed().split('\n').last().toLong() / 1024;
+}
+
+bool measured() {
+#if defined(__SANITIZE_ADDRESS__)
+    return false;  // the sanitizer's own memory hides the program's
+#else
+    return QFileInfo(QStringLiteral("/usr/bin/time")).isExecutable();
+#endif
+}
+
+// Forty frames of a map whose sixteen 256-pixel tiles of noise each show another tile every
+// time: only the frame before is held, not the file (which held every frame's pixels).
+TEST(Bounds, AnimatedPictureIsWrittenAFrameAtATime) {
+    TestFolder folder;
+    const TilvexProgram program(folder);
+    ASSERT_TRUE(noise(QSize(256 * 41, 256), 9).save(folder.File("tiles.png")));
+    QString tiles;
+    QStringList cells;
+    for (int c = 0; c < 16; ++c) {
+        tiles += QStringLiteral(R"(<tile id="%1"><animation>)").arg(c);
+        for (int k = 0; k < 40; ++k) {
+            tiles += QStringLiteral(R"(<frame tileid="%1" duration="100"/>)").arg((c + k) % 41);
+        }
+        tiles += "</animation></tile>";
+        cells << QString::number(c + 1);
+    }
+    WriteBytes(folder.File("a.tmx"), QStringLiteral(R"(<map orientation="orthogonal" width="4" height="4" tilewidth="256" tileheight="256">
+ <tileset firstgid="1" name="t" tilewidth="256" tileheight="256" tilecount="41" columns="41"><image source="tiles.png" width="10496" height="256"/>%1</tileset>
+ <layer id="1" name="L" width="4" height="4"><data encoding="csv">%2</data></layer></map>)")
+                                         .arg(tiles, cells.join(',')).toUtf8());
+    TilvexResult run;
+    const long peak = peakMiB(program, folder, {"compile", "--map", folder.File("a.tmx"), folder.File("a.png"), "--animate"}, run);
+    ASSERT_EQ(run.status, 0) << run.err.toStdString();
+    EXPECT_TRUE(run.out.contains("40 frames")) << run.out.toStdString();
+    EXPECT_GT(QFileInfo(folder.File("a.png")).size(), 40 * 2 * 1024 * 1024) << "the frames hardly compress";
+    if (measured()) {
+        EXPECT_LT(peak, 100) << "peak MiB";
+    }
+}
+
+}  // namespace
