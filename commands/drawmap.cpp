@@ -20,6 +20,8 @@
 #include <QFileInfo>
 #include <QPainter>
 
+#include <unordered_map>
+
 namespace {
 // The largest animated picture: every frame is drawn whole (256 MiB of pixels).
 constexpr std::int64_t MaxAnimatedPixels = std::int64_t{1} << 26;
@@ -231,7 +233,29 @@ void drawPlainMap(const DrawMapRequest& request, TileMap map, const QString& map
     OutputFiles outputs(QStringList{mapFile, tilesetFile} + tileset.Sources());
     const QString target = outputs.File(request.destination);
     outputs.RefuseInputs();
-    const QImage picture = map.Draw(tileset.LoadTiles(), format);
+    // Only the tiles the map places are cut, in the order the map first places them, each
+    // cell then naming its tile's place among them: a sheet of millions of small tiles costs
+    // what the map shows, not what the sheet holds.
+    std::vector<std::int32_t> used;
+    std::unordered_map<std::int32_t, std::int32_t> places;
+    std::int32_t last = -1, lastPlace = -1;
+    for (int row = 0; row < map.Cells().height(); ++row) {
+        for (int column = 0; column < map.Cells().width(); ++column) {
+            MapCell& cell = map.At(column, row);
+            if (cell.id < 0) {
+                continue;
+            }
+            if (cell.id != last) {
+                last = cell.id;
+                lastPlace = places.try_emplace(cell.id, static_cast<std::int32_t>(used.size())).first->second;
+                if (lastPlace == static_cast<std::int32_t>(used.size())) {
+                    used.push_back(cell.id);
+                }
+            }
+            cell.id = lastPlace;
+        }
+    }
+    const QImage picture = map.Draw(tileset.LoadTiles(used), format);
     WriteTileImage(picture, size.width(), size.height(), format, ChooseFilters(picture, 0, picture.height()), target);
     result.plain = true;
     result.cells = map.Cells();

@@ -26,6 +26,45 @@ bool measured() {
 #endif
 }
 
+// A 2048 sheet cut into 4 million 1x1 tiles of which a map places three: drawing and every
+// export cost what the map places. Holding a picture per tile took a GiB and more.
+TEST(Bounds, SheetOfManySmallTilesCostsWhatTheMapPlaces) {
+    TestFolder folder;
+    const TilvexProgram program(folder);
+    const QImage sheet = noise(QSize(2048, 2048), 5);
+    ASSERT_TRUE(sheet.save(folder.File("sheet.png")));
+    const int ids[] = {5, 2048 * 1000 + 7, 2048 * 2048 - 1};
+    const QPoint cells[] = {{0, 0}, {2, 0}, {1, 1}};
+    for (const char* trans : {"", R"(trans="010203")"}) {
+        WriteBytes(folder.File("s.tsx"), QStringLiteral(R"(<tileset name="s" tilewidth="1" tileheight="1" tilecount="4194304" columns="2048">
+ <image source="sheet.png" width="2048" height="2048" %1/></tileset>)").arg(trans).toUtf8());
+        WriteBytes(folder.File("m.tmx"), QStringLiteral(R"(<map orientation="orthogonal" width="3" height="2" tilewidth="1" tileheight="1">
+ <tileset firstgid="1" source="s.tsx"/>
+ <layer id="1" name="L" width="3" height="2"><data encoding="csv">%1,0,%2,0,%3,0</data></layer></map>)")
+                                             .arg(ids[0] + 1).arg(ids[1] + 1).arg(ids[2] + 1).toUtf8());
+        const QStringList runs[] = {{"compile", "--map", folder.File("m.tmx"), folder.File("plain.png")},
+                                    {"compile", "--map", folder.File("m.tmx"), folder.File("drawn.png"), "--hidden"},
+                                    {"export", folder.File("m.tmx"), "--to", "phaser", "--out", folder.File("phaser")},
+                                    {"export", folder.File("m.tmx"), "--to", "godot", "--out", folder.File("godot")},
+                                    {"export", folder.File("m.tmx"), "--to", "ldtk", "--out", folder.File("ldtk")}};
+        for (const QStringList& arguments : runs) {
+            SCOPED_TRACE((arguments.join(' ') + " " + trans).toStdString());
+            TilvexResult run;
+            const long peak = peakMiB(program, folder, arguments, run);
+            ASSERT_EQ(run.status, 0) << run.err.toStdString();
+            if (measured()) {
+                EXPECT_LT(peak, 200) << "peak MiB";
+            }
+        }
+        for (const char* drawing : {"plain.png", "drawn.png"}) {
+            const QImage drawn(folder.File(drawing));
+            for (int k = 0; k < 3; ++k) {
+                EXPECT_EQ(drawn.pixel(cells[k]), sheet.pixel(ids[k] % 2048, ids[k] / 2048)) << drawing << " tile " << k;
+            }
+        }
+    }
+}
+
 // Forty frames of a map whose sixteen 256-pixel tiles of noise each show another tile every
 // time: only the frame before is held, not the file (which held every frame's pixels).
 TEST(Bounds, AnimatedPictureIsWrittenAFrameAtATime) {
