@@ -95,4 +95,52 @@ TEST(Bounds, AnimatedPictureIsWrittenAFrameAtATime) {
     }
 }
 
+// Worlds whose matching or drawing would run for hours are refused, naming the world and why.
+TEST(Bounds, WorldsRefusedBeforeTheyRunForHours) {
+    TestFolder folder;
+    const TilvexProgram program(folder);
+    ASSERT_TRUE(noise(QSize(16, 16), 1).save(folder.File("t.png")));
+    WriteBytes(folder.File("m.tmx"), QStringLiteral(R"(<map orientation="orthogonal" width="16" height="16" tilewidth="16" tileheight="16">
+ <tileset firstgid="1" name="t" tilewidth="16" tileheight="16" tilecount="1" columns="1"><image source="t.png" width="16" height="16"/></tileset>
+ <layer id="1" name="L" width="16" height="16"><data encoding="csv">1%1</data></layer></map>)").arg(QString(",1").repeated(255)).toUtf8());
+    WriteBytes(folder.File(QString(30, 'a') + "1"), "");
+    const QString many = QStringLiteral(R"({"fileName": "m.tmx"},)").repeated(65535);
+    const struct {
+        QString world;
+        const char* reason;
+    } cases[] = {
+        {QStringLiteral(R"({"maps": [%1 {"fileName": "m.tmx"}]})").arg(many), "cover more than"},
+        {R"({"patterns": [{"regexp": "^((?:a|a)+)+(\\W)\\w"}]})", "backtracks"},
+    };
+    for (const auto& c : cases) {
+        WriteBytes(folder.File("w.world"), c.world.toUtf8());
+        const TilvexResult run = program.Run({"compile", "--map", folder.File("w.world"), folder.File("w.png")});
+        EXPECT_NE(run.status, 0) << c.reason;
+        EXPECT_TRUE(run.err.contains(folder.File("w.world")) && run.err.contains(c.reason)) << run.err.toStdString();
+    }
+}
+
+// One map placed many times, overlapping, is drawn as tmxrasterizer draws it.
+TEST(Bounds, WorldPlacingOneMapManyTimesDrawsAsTiled) {
+    if (tiledTool("tmxrasterizer").isEmpty()) {
+        GTEST_SKIP() << "tmxrasterizer (Debian package tiled) is not installed";
+    }
+    TestFolder folder;
+    const TilvexProgram program(folder);
+    ASSERT_TRUE(noise(QSize(32, 16), 2).save(folder.File("t.png")));
+    WriteBytes(folder.File("m.tmx"), R"(<map orientation="orthogonal" width="3" height="2" tilewidth="16" tileheight="16">
+ <tileset firstgid="1" name="t" tilewidth="16" tileheight="16" tilecount="2" columns="2"><image source="t.png" width="32" height="16"/></tileset>
+ <layer id="1" name="L" width="3" height="2" opacity="0.5"><data encoding="csv">1,2,0,2,0,1</data></layer></map>)");
+    QStringList entries;
+    for (int k = 0; k < 64; ++k) {
+        entries << QStringLiteral(R"({"fileName": "m.tmx", "x": %1, "y": %2})").arg(k % 8 * 37).arg(k / 8 * 23);
+    }
+    WriteBytes(folder.File("w.world"), ("{\"maps\": [" + entries.join(',') + "]}").toUtf8());
+    const TilvexResult run = program.Run({"compile", "--map", folder.File("w.world"), folder.File("ours.png")});
+    ASSERT_EQ(run.status, 0) << run.err.toStdString();
+    ASSERT_EQ(runTool(tiledTool("tmxrasterizer"), {"--no-smoothing", folder.File("w.world"), folder.File("theirs.png")}).status, 0);
+    const Difference d = difference(QImage(folder.File("ours.png")), QImage(folder.File("theirs.png")));
+    EXPECT_EQ(d.beyond2, 0) << d.pixels << " differ, first " << d.first.toStdString();
+}
+
 }  // namespace
