@@ -2,9 +2,12 @@
 #include "tiledpictures.h"
 #include "tilvexrun.h"
 
+#include "sheets/tileindex.h"
+#include "tiled/tiledfiles.h"
 
 #include <gtest/gtest.h>
 
+#include <QPainter>
 
 namespace {
 
@@ -141,6 +144,41 @@ TEST(Bounds, WorldPlacingOneMapManyTimesDrawsAsTiled) {
     ASSERT_EQ(runTool(tiledTool("tmxrasterizer"), {"--no-smoothing", folder.File("w.world"), folder.File("theirs.png")}).status, 0);
     const Difference d = difference(QImage(folder.File("ours.png")), QImage(folder.File("theirs.png")));
     EXPECT_EQ(d.beyond2, 0) << d.pixels << " differ, first " << d.first.toStdString();
+}
+
+// A tile that a tile object draws stretched is merged with a mirror of another under --flips,
+// never with a turn of it; the maps draw as before in Tiled's renderer.
+TEST(Bounds, StretchedTileObjectsMergeWithMirrorsOnly) {
+    if (tiledTool("tmxrasterizer").isEmpty()) {
+        GTEST_SKIP() << "tmxrasterizer (Debian package tiled) is not installed";
+    }
+    const struct {
+        std::uint32_t flips;  // of the second tile, against the first
+        int tiles;            // in the joined tileset
+    } cases[] = {{GidFlag::Horizontal, 1}, {GidFlag::Vertical, 1}, {GidFlag::Horizontal | GidFlag::Vertical, 1}, {GidFlag::Diagonal | GidFlag::Horizontal, 2}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.flips);
+        TestFolder folder;
+        const TilvexProgram program(folder);
+        const QImage first = noise(QSize(8, 8), 4);
+        QImage sheet(16, 8, QImage::Format_ARGB32);
+        QPainter painter(&sheet);
+        painter.drawImage(0, 0, first);
+        painter.drawImage(8, 0, OrientedTile(first.convertToFormat(QImage::Format_RGBA8888), c.flips));
+        painter.end();
+        ASSERT_TRUE(sheet.save(folder.File("s.png")));
+        WriteBytes(folder.File("m.tmx"), R"(<map orientation="orthogonal" width="2" height="2" tilewidth="8" tileheight="8">
+ <tileset firstgid="1" name="s" tilewidth="8" tileheight="8" tilecount="2" columns="2"><image source="s.png" width="16" height="8"/></tileset>
+ <layer id="1" name="L" width="2" height="2"><data encoding="csv">1,0,0,1</data></layer>
+ <objectgroup id="2" name="O"><object id="1" gid="2" x="0" y="16" width="16" height="8"/></objectgroup></map>)");
+        const TilvexResult run = program.Run({"optimize", folder.File("m.tmx"), "--out", folder.File("out"), "--flips"});
+        ASSERT_EQ(run.status, 0) << run.err.toStdString();
+        EXPECT_EQ(LoadTileset(folder.File("out/tileset.tsx")).tileCount, c.tiles);
+        for (const QString& map : {folder.File("m.tmx"), folder.File("out/m.tmx")}) {
+            ASSERT_EQ(runTool(tiledTool("tmxrasterizer"), {"--no-smoothing", map, map + ".png"}).status, 0);
+        }
+        EXPECT_EQ(QImage(folder.File("m.tmx.png")), QImage(folder.File("out/m.tmx.png")));
+    }
 }
 
 }  // namespace
