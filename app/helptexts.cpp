@@ -168,7 +168,10 @@ const char* const CompileHelp =
     "A world (.world: maps listed with x and y, or found by patterns among the files of\n"
     "its folder) is drawn as tmxrasterizer draws it: one picture spanning every map at its\n"
     "position, later maps over earlier ones, without the maps' background colours; --scale\n"
-    "and --size scale the whole (--tilesize and --animate are refused for a world).\n"
+    "and --size scale the whole (--tilesize and --animate are refused for a world). A world\n"
+    "places at most 65536 maps, covering at most 2^30 pixels together (overlaps counted\n"
+    "each time); a pattern may take 100000 steps on a file name (one that backtracks is\n"
+    "refused, naming the name).\n"
 
     "\n"
     "Examples:\n"
