@@ -8,7 +8,6 @@
 #include "runtime/limits.h"
 #include "runtime/outputfiles.h"
 #include "runtime/runtimeerror.h"
-#include "runtime/wholefile.h"
 #include "tiled/mapfile.h"
 #include "tiled/tiledfiles.h"
 #include "tiled/tilesetreader.h"
@@ -22,6 +21,8 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QPainter>
+
+#include <unordered_map>
 
 namespace {
 // The largest animated picture: every frame is drawn whole (256 MiB of pixels).
@@ -235,7 +236,7 @@ void drawAnimatedMap(const DrawMapRequest& request, const TiledMap& map, DrawMap
         delays.push_back(ApngDelaysOf(end - loop.starts[k]));
         count += static_cast<int>(delays.back().size());
     }
-    ApngWriter apng(size.width(), size.height(), count);
+    ApngWriter apng(target, size.width(), size.height(), count);
     std::int64_t tiles = 0;
     int layers = 0;
     for (std::size_t k = 0; k < loop.starts.size(); ++k) {
@@ -249,8 +250,7 @@ void drawAnimatedMap(const DrawMapRequest& request, const TiledMap& map, DrawMap
             apng.AddFrame(frame, delay.num, delay.den);
         }
     }
-    const QByteArray bytes = apng.Finish();
-    WriteWholeFile(target, bytes.constData(), static_cast<std::size_t>(bytes.size()));
+    apng.Commit();
     result.layersDrawn = layers;
     result.frames = static_cast<int>(loop.starts.size());
     result.loop = loop.length;
@@ -282,7 +282,29 @@ void drawPlainMap(const DrawMapRequest& request, TileMap map, const QString& map
     OutputFiles outputs(QStringList{mapFile, tilesetFile} + tileset.Sources());
     const QString target = outputs.File(request.destination);
     outputs.RefuseInputs();
-    const QImage picture = map.Draw(tileset.LoadTiles(), format);
+    // Only the tiles the map places are cut, in the order the map first places them, each
+    // cell then naming its tile's place among them: a sheet of millions of small tiles costs
+    // what the map shows, not what the sheet holds.
+    std::vector<std::int32_t> used;
+    std::unordered_map<std::int32_t, std::int32_t> places;
+    std::int32_t last = -1, lastPlace = -1;
+    for (int row = 0; row < map.Cells().height(); ++row) {
+        for (int column = 0; column < map.Cells().width(); ++column) {
+            MapCell& cell = map.At(column, row);
+            if (cell.id < 0) {
+                continue;
+            }
+            if (cell.id != last) {
+                last = cell.id;
+                lastPlace = places.try_emplace(cell.id, static_cast<std::int32_t>(used.size())).first->second;
+                if (lastPlace == static_cast<std::int32_t>(used.size())) {
+                    used.push_back(cell.id);
+                }
+            }
+            cell.id = lastPlace;
+        }
+    }
+    const QImage picture = map.Draw(tileset.LoadTiles(used), format);
     WriteTileImage(picture, size.width(), size.height(), format, ChooseFilters(picture, 0, picture.height()), target);
     result.plain = true;
     result.cells = map.Cells();

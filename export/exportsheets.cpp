@@ -4,6 +4,7 @@
 #include "imaging/pngchunks.h"
 #include "imaging/pngwriter.h"
 #include "runtime/limits.h"
+#include "runtime/runtimeerror.h"
 #include "sheets/sheetbuilder.h"
 #include "sheets/sheetextruder.h"
 #include "tiled/tiledvalues.h"
@@ -125,15 +126,19 @@ void ExportSheets::gatherSheet(const TiledTileset& tileset, Gathered& into) {
     Sheet& sheet = sheets_.back();
     sheet.columns = std::max(1, cells.width());
     sheet.count = cells.width() * cells.height();
-    for (int id = 0; id < sheet.count; ++id) {
-        const auto tile = tileset.tiles.find(id);
-        sheet.info.push_back(tile == tileset.tiles.end() ? nullptr : &tile->second);
-        into.places[id] = {index, id};
+    // Tiles with data are few; the rest are looked up by their id.
+    sheet.info.assign(static_cast<std::size_t>(sheet.count), nullptr);
+    for (const auto& [id, tile] : tileset.tiles) {
+        if (id >= 0 && id < sheet.count) {
+            sheet.info[static_cast<std::size_t>(id)] = &tile;
+        }
     }
+    into.sheet = index;
     into.sheets.push_back(index);
     Pictures& pictures = pictures_.back();
     pictures.trans = tileset.image.trans;
     pictures.grid = grid;
+    pictures.own = sheet.count;
     pictures.file = std::move(file);
     const std::vector<unsigned char>& bytes = pictures.file->PngBytes();
     if (extrusion_ == 0 && !tileset.image.trans && grid.Margin() == 0 && grid.Spacing() == 0 &&
@@ -143,7 +148,7 @@ void ExportSheets::gatherSheet(const TiledTileset& tileset, Gathered& into) {
         pictures.file->Check();
         sheet.whole = tileset.image.source;
     } else {
-        tiles(index);
+        picture(index);
     }
 }
 
@@ -210,7 +215,11 @@ ExportSheets::Place ExportSheets::Of(const TiledMap& map, std::uint32_t gid) con
     if (gathered == byTileset_.end()) {
         return {};
     }
-    const auto place = gathered->second->places.find(static_cast<int>(GidTile(gid) - ref->firstGid));
+    const auto id = static_cast<std::int64_t>(GidTile(gid) - ref->firstGid);
+    if (const int sheet = gathered->second->sheet; sheet >= 0) {
+        return id < sheets_[static_cast<std::size_t>(sheet)].count ? Place{sheet, static_cast<int>(id)} : Place{};
+    }
+    const auto place = gathered->second->places.find(static_cast<int>(id));
     return place == gathered->second->places.end() ? Place{} : place->second;
 }
 
@@ -219,26 +228,47 @@ std::vector<int> ExportSheets::SheetsOf(const TiledTileset& tileset) const {
     return gathered == byTileset_.end() ? std::vector<int>{} : gathered->second->sheets;
 }
 
-const std::vector<QImage>& ExportSheets::tiles(int index) const {
+const QImage& ExportSheets::picture(int index) const {
     Pictures& pictures = pictures_[static_cast<std::size_t>(index)];
-    if (pictures.file && !pictures.cut) {
-        pictures.cut = true;
-        const QImage picture = decoded(*pictures.file, pictures.trans);
-        const Sheet& sheet = sheets_[static_cast<std::size_t>(index)];
-        for (int id = 0; id < sheet.count; ++id) {
-            pictures.tiles.push_back(picture.copy(pictures.grid.Cell(id % sheet.columns, id / sheet.columns)));
+    if (pictures.file && pictures.picture.isNull()) {
+        pictures.picture = decoded(*pictures.file, pictures.trans);
+        if (pictures.picture.isNull()) {
+            RaiseError(Err::OutOfMemory);
         }
-        if (sheet.whole.isEmpty()) {
+        if (sheets_[static_cast<std::size_t>(index)].whole.isEmpty()) {
             pictures.file.reset();
         }
     }
-    return pictures.tiles;
+    return pictures.picture;
 }
 
-const QImage& ExportSheets::Tile(int sheet, int index) const { return tiles(sheet)[static_cast<std::size_t>(index)]; }
+QImage ExportSheets::view(int index, int k) const {
+    const Pictures& pictures = pictures_[static_cast<std::size_t>(index)];
+    if (k >= pictures.own) {
+        return pictures.tiles[static_cast<std::size_t>(k - pictures.own)];
+    }
+    const QImage& whole = pictures.picture;
+    const int columns = sheets_[static_cast<std::size_t>(index)].columns;
+    const QRect cell = pictures.grid.Cell(k % columns, k / columns);
+    return QImage(whole.constScanLine(cell.y()) + static_cast<qsizetype>(cell.x()) * 4, cell.width(), cell.height(),
+                  whole.bytesPerLine(), QImage::Format_RGBA8888);
+}
+
+const QImage& ExportSheets::Tile(int sheet, int index) const {
+    Pictures& pictures = pictures_[static_cast<std::size_t>(sheet)];
+    if (index >= pictures.own) {
+        return pictures.tiles[static_cast<std::size_t>(index - pictures.own)];
+    }
+    auto found = pictures.cut.find(index);
+    if (found == pictures.cut.end()) {
+        picture(sheet);
+        found = pictures.cut.emplace(index, view(sheet, index).copy()).first;
+    }
+    return found->second;
+}
 
 int ExportSheets::Append(int index, const QImage& tile) {
-    tiles(index);
+    picture(index);
     Sheet& sheet = sheets_[static_cast<std::size_t>(index)];
     Pictures& pictures = pictures_[static_cast<std::size_t>(index)];
     pictures.tiles.push_back(tile.convertToFormat(QImage::Format_RGBA8888));
@@ -280,14 +310,16 @@ QByteArray ExportSheets::Png(int index) const {
         const std::vector<unsigned char>& file = pictures_[static_cast<std::size_t>(index)].file->PngBytes();
         return QByteArray(reinterpret_cast<const char*>(file.data()), static_cast<qsizetype>(file.size()));
     }
-    const std::vector<QImage>& tiles = this->tiles(index);
+    picture(index);
     const TileGrid plain(sheet.tile);
     const std::int64_t count = sheet.count;
     const SheetBuilder builder(plain, sheet.columns, std::max<std::int64_t>(count, 1), TileFormat::Png);
     QImage empty(sheet.tile, QImage::Format_RGBA8888);
     empty.fill(Qt::transparent);
+    // Views of the picture: a tile is not copied on its way onto the new sheet.
     QImage drawn = builder.Draw([&](std::int64_t k) {
-        return k < count && !tiles[static_cast<std::size_t>(k)].isNull() ? tiles[static_cast<std::size_t>(k)] : empty;
+        const QImage tile = k < count ? view(index, static_cast<int>(k)) : QImage();
+        return tile.isNull() ? empty : tile;
     });
     if (extrusion_ > 0) {
         drawn = SheetExtruder(plain, extrusion_).Extrude(drawn);

@@ -81,18 +81,24 @@ private:
     struct Gathered;
     void gatherSheet(const TiledTileset& tileset, Gathered& into);
     void gatherCollection(const TiledTileset& tileset, Gathered& into);
-    // The sheet's tiles; a picture file's are cut from it the first time they are asked for.
-    const std::vector<QImage>& tiles(int sheet) const;
+    // The sheet's picture file decoded, the first time a tile of it is asked for.
+    const QImage& picture(int sheet) const;
+    // Tile k of the sheet as a view: of its picture, or of a tile kept whole.
+    QImage view(int sheet, int k) const;
 
     int extrusion_;
     std::vector<Sheet> sheets_;
-    // By sheet: its tiles, and the picture file of one not cut yet.
+    // By sheet: a tileset sheet's picture file, whose own tiles are cut from it only when
+    // asked for (a sheet may hold millions of small tiles where a map places a few), and the
+    // tiles kept whole (a collection's, or those added after a sheet's own).
     struct Pictures {
-        std::vector<QImage> tiles;
         std::unique_ptr<PictureFile> file;
+        QImage picture;  // decoded, with the trans colour cleared
         std::optional<QRgb> trans;
         TileGrid grid;
-        bool cut = false;
+        int own = 0;                          // tiles of the picture, before the kept ones
+        std::unordered_map<int, QImage> cut;  // of the picture, asked for so far
+        std::vector<QImage> tiles;            // kept whole
     };
     mutable std::vector<Pictures> pictures_;
     QStringList inputs_;
@@ -100,7 +106,8 @@ private:
     // sheet each local id went to.
     struct Gathered {
         std::vector<int> sheets;
-        std::map<int, Place> places;
+        std::map<int, Place> places;  // a collection's
+        int sheet = -1;               // a tileset sheet's: its ids are the indices
     };
     std::map<QString, Gathered> byKey_;
     std::map<const TiledTileset*, const Gathered*> byTileset_;

@@ -2,7 +2,12 @@
 
 #include "imaging/pngchunks.h"
 #include "imaging/pngwriter.h"
+#include "runtime/atomicfile.h"
+#include "runtime/descriptor.h"
+#include "runtime/paths.h"
 #include "runtime/runtimeerror.h"
+
+#include <cerrno>
 
 #include <numeric>
 
@@ -38,15 +43,28 @@ QRect changed(const QImage& before, const QImage& after) {
 }
 }  // namespace
 
-ApngWriter::ApngWriter(int width, int height, int frames) : width_(width), height_(height), frames_(frames) {
+ApngWriter::ApngWriter(const QString& path, int width, int height, int frames)
+    : path_(path), file_(std::make_unique<AtomicFile>()), width_(width), height_(height), frames_(frames) {
     if (width <= 0 || height <= 0 || frames <= 0) {
         RaiseError(Err::InvalidCall);
     }
-    out_ = PngHead(width, height, {}, false);
+    if (!file_->Open(ToFsPath(path_))) {
+        RaiseWriteErrno(errno, path_);
+    }
+    QByteArray head = PngHead(width, height, {}, false);
     unsigned char actl[8];
     PutBig32(actl, static_cast<std::uint32_t>(frames));
     PutBig32(actl + 4, 0);  // plays for ever
-    AppendPngChunk(out_, "acTL", actl, sizeof actl);
+    AppendPngChunk(head, "acTL", actl, sizeof actl);
+    write(head);
+}
+
+ApngWriter::~ApngWriter() = default;
+
+void ApngWriter::write(const QByteArray& bytes) {
+    if (!WriteAll(file_->Fd(), bytes.constData(), static_cast<std::size_t>(bytes.size()))) {
+        RaiseWriteErrno(errno, path_);
+    }
 }
 
 void ApngWriter::AddFrame(const QImage& frame, std::uint16_t delayNum, std::uint16_t delayDen) {
@@ -60,6 +78,12 @@ void ApngWriter::AddFrame(const QImage& frame, std::uint16_t delayNum, std::uint
             area = QRect(0, 0, 1, 1);  // a frame must hold a pixel
         }
     }
+    // Each chunk goes to the file as it is made: a frame's data is held once.
+    const auto put = [&](const char* type, const void* data, std::size_t size) {
+        QByteArray chunk;
+        AppendPngChunk(chunk, type, data, size);
+        write(chunk);
+    };
     unsigned char fctl[26];
     PutBig32(fctl, sequence_++);
     PutBig32(fctl + 4, static_cast<std::uint32_t>(area.width()));
@@ -72,7 +96,7 @@ void ApngWriter::AddFrame(const QImage& frame, std::uint16_t delayNum, std::uint
     fctl[23] = static_cast<unsigned char>(delayDen);
     fctl[24] = 0;  // dispose: none, the next frame is drawn over this one
     fctl[25] = 0;  // blend: source, the rectangle replaces what is under it
-    AppendPngChunk(out_, "fcTL", fctl, sizeof fctl);
+    put("fcTL", fctl, sizeof fctl);
 
     // The image data of the rectangle as the PNG encoder makes it, moved into this file.
     const QImage part = area.size() == frame.size() ? frame : frame.copy(area);
@@ -83,12 +107,12 @@ void ApngWriter::AddFrame(const QImage& frame, std::uint16_t delayNum, std::uint
         const char* data = png.constData() + at + 8;
         if (type == "IDAT") {
             if (added_ == 0) {
-                AppendPngChunk(out_, "IDAT", data, length);
+                put("IDAT", data, length);
             } else {
                 QByteArray fdat(4, '\0');
                 PutBig32(reinterpret_cast<unsigned char*>(fdat.data()), sequence_++);
                 fdat.append(data, static_cast<qsizetype>(length));
-                AppendPngChunk(out_, "fdAT", fdat.constData(), static_cast<std::size_t>(fdat.size()));
+                put("fdAT", fdat.constData(), static_cast<std::size_t>(fdat.size()));
             }
         }
         at += 12 + static_cast<qsizetype>(length);
@@ -97,12 +121,15 @@ void ApngWriter::AddFrame(const QImage& frame, std::uint16_t delayNum, std::uint
     ++added_;
 }
 
-QByteArray ApngWriter::Finish() {
+void ApngWriter::Commit() {
     if (added_ != frames_) {
         RaiseError(Err::InvalidCall);
     }
-    out_.append(PngTail());
-    return std::move(out_);
+    write(PngTail());
+    previous_ = QImage();
+    if (!file_->Commit()) {
+        RaiseWriteErrno(errno, path_);
+    }
 }
 
 std::vector<ApngDelay> ApngDelaysOf(std::int64_t ms) {

@@ -2,28 +2,40 @@
 
 #include <QByteArray>
 #include <QImage>
+#include <QString>
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
-// An animated PNG (APNG) built frame by frame in memory: each frame's image data compressed
-// as EncodePng compresses a picture, the first as the file's default image (IDAT), the rest
-// as fdAT. A frame after the first holds only the rectangle that differs from the frame
-// before (drawn over it, source replacing), so a map where few tiles move makes a small file.
-// Plays for ever. Frame durations are delayNum/delayDen seconds, as the format holds them.
+class AtomicFile;
+
+// An animated PNG (APNG) written frame by frame to its file, so that only the frame before
+// is held: each frame's image data compressed as EncodePng compresses a picture, the first as
+// the file's default image (IDAT), the rest as fdAT. A frame after the first holds only the
+// rectangle that differs from the frame before (drawn over it, source replacing), so a map
+// where few tiles move makes a small file. Plays for ever. Frame durations are
+// delayNum/delayDen seconds, as the format holds them. The file is out of sight until Commit
+// puts it in place whole; nothing is left when the writer goes before. Failures name the file.
 class ApngWriter {
 public:
     // frames: how many AddFrame calls follow; every frame is width x height.
-    ApngWriter(int width, int height, int frames);
+    ApngWriter(const QString& path, int width, int height, int frames);
+    ~ApngWriter();
+    ApngWriter(const ApngWriter&) = delete;
+    ApngWriter& operator=(const ApngWriter&) = delete;
 
     // The next frame, Format_RGBA8888 of the picture's size; the duration numerator and
     // denominator each at most 65535 (InvalidCall otherwise, as for a frame too many).
     void AddFrame(const QImage& frame, std::uint16_t delayNum, std::uint16_t delayDen);
-    // The whole file, once every frame was given.
-    QByteArray Finish();
+    // Closes the file once every frame was given, and puts it in place.
+    void Commit();
 
 private:
-    QByteArray out_;
+    void write(const QByteArray& bytes);
+
+    QString path_;
+    std::unique_ptr<AtomicFile> file_;
     int width_;
     int height_;
     int frames_;

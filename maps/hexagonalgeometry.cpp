@@ -107,7 +107,8 @@ void HexagonalGeometry::walkColumns(const LayerCells& lookup, const QRect& cells
     }
     startPos = tileToScreen(startTile.x(), startTile.y()) + QPoint(0, tileHeight_);
     bool staggeredRow = shifted(startTile.x());
-    while (startPos.y() - tileHeight_ < exposed.bottom()) {
+    // Rows past the layer's last hold no tile: the walk ends there however little it moves down.
+    while (startPos.y() - tileHeight_ < exposed.bottom() && startTile.y() <= cells.bottom()) {
         if (startPos.y() >= low && startPos.y() <= high) {
             QPoint tile = startTile;
             for (int x = startPos.x(); x < exposed.right(); x += tileWidth_ + sideLengthX_, tile.rx() += 2) {
@@ -134,7 +135,9 @@ void HexagonalGeometry::walkColumns(const LayerCells& lookup, const QRect& cells
 void HexagonalGeometry::ForCells(const TiledLayer& layer, const QRect& cells, const QMargins& margins, double low, double high,
                                  const CellVisit& visit) const {
     const LayerCells lookup(layer);
-    if (staggerX_ && (tileWidth_ + sideLengthX_) != 2 * columnWidth_) {
+    // Tiles 1 pixel high make rows of none (Tiled rounds the height down to even), where
+    // Tiled's walk never moves down: such cells are placed one by one.
+    if (staggerX_ && rowHeight_ > 0 && (tileWidth_ + sideLengthX_) != 2 * columnWidth_) {
         walkColumns(lookup, cells, margins, low, high, visit);
         return;
     }

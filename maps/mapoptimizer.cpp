@@ -247,7 +247,7 @@ void MapOptimizer::use(TileRef ref, const QString& map) {
                                              "cannot draw the tiles of both").arg(first.name));
     }
     try {
-        census_.Use(ref, picture, joined_->Metadata(ref), joined_->Orientable(ref) && upright_.count({ref.tileset, ref.id}) == 0);
+        census_.Use(ref, picture, joined_->Metadata(ref), joined_->Orientable(ref), upright_.count({ref.tileset, ref.id}) == 0);
     } catch (const RuntimeError& e) {
         if (e.Number() != Err::InvalidPicture) {
             throw;

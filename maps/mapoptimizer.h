@@ -77,6 +77,7 @@ private:
     std::int32_t first_ = 0;  // the tileset of the first tile used
     Counts counts_;
     // Tiles drawn as tile objects of another width than height: a turned tile in their place
-    // would be stretched the other way, so they keep their own orientation.
+    // would be stretched the other way, so they are never turned (mirrors, which Tiled
+    // applies to tile objects, still serve).
     std::set<std::pair<std::int32_t, std::int32_t>> upright_;
 };

@@ -306,6 +306,12 @@ std::unique_ptr<Prepared> prepare(const TiledMap& map_, const MapRenderer::Optio
 
 }  // namespace
 
+struct MapRenderer::Kept {
+    std::unique_ptr<Prepared> prepared;
+};
+
+MapRenderer::~MapRenderer() = default;
+
 MapRenderer::MapRenderer(const TiledMap& map, Options options) : map_(map), options_(std::move(options)) {
     geometry_ = MapGeometry::Of(map);
     QRect cells(QPoint(0, 0), map.size);
@@ -398,7 +404,10 @@ void MapRenderer::DrawBands(int bandRows, const std::function<void(const QImage&
 }
 
 void MapRenderer::DrawOnto(QImage& picture, QPoint corner, QSizeF scale) {
-    const std::unique_ptr<Prepared> p = prepare(map_, options_, *geometry_, PlacedGids(), drawn_, shapes_, tilesDrawn_);
+    if (!kept_) {
+        kept_ = std::make_unique<Kept>(Kept{prepare(map_, options_, *geometry_, PlacedGids(), drawn_, shapes_, tilesDrawn_)});
+    }
+    Prepared* p = kept_->prepared.get();
     const QRectF visible(QPointF(corner), QSizeF(picture.width() / scale.width(), picture.height() / scale.height()));
     drawLayers(map_, *geometry_, picture, corner, 0, scale, options_, p->shown, p->tiles, p->placements, p->frames, p->layerImages, p->margins, visible, p->reach);
 }

@@ -34,6 +34,7 @@ public:
     // Refuses a map of an orientation Tiled does not have, or whose picture passes the
     // limits, with 481.
     MapRenderer(const TiledMap& map, Options options);
+    ~MapRenderer();
 
     // The picture's size: the map's cells (the chunks' bounds for an infinite one) as its
     // orientation lays them out, grown by the layers' offsets, then scaled.
@@ -50,7 +51,9 @@ public:
     // rectangle), by which a world places and sizes its maps.
     QRect MapBounds() const { return bounds_; }
     // The shown layers drawn onto a picture whose top-left pixel is the map's point corner,
-    // at this scale, without the map's background (as Tiled draws the maps of a world).
+    // at this scale, without the map's background (as Tiled draws the maps of a world). The
+    // tiles' pictures are loaded by the first call and kept for the next (a world may place
+    // the map many times).
     void DrawOnto(QImage& picture, QPoint corner, QSizeF scale);
     // The picture DrawOnto draws scaled, smoothed or anti-aliased maps best onto: ARGB32 as
     // tmxrasterizer's canvas, on which Qt's raster engine samples scaled pictures as it does
@@ -66,6 +69,7 @@ public:
     std::int64_t TilesDrawn() const { return tilesDrawn_; }
 
 private:
+    struct Kept;
     const TiledMap& map_;
     Options options_;
     std::unique_ptr<MapGeometry> geometry_;
@@ -76,4 +80,5 @@ private:
     int shapes_ = 0;
     int drawn_ = 0;
     std::int64_t tilesDrawn_ = 0;
+    std::unique_ptr<Kept> kept_;  // what DrawOnto prepared
 };

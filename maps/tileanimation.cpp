@@ -73,7 +73,7 @@ AnimationLoop LoopOf(const TiledMap& map, const std::vector<std::uint32_t>& gids
     for (const std::uint32_t gid : gids) {
         const TilesetRef* ref = nullptr;
         const TiledTile* tile = tileOf(map, GidTile(gid), &ref);
-        if (tile == nullptr || tile->animation.empty()) {
+        if (tile == nullptr || tile->animation.empty() || !animated.insert(tile).second) {
             continue;
         }
         for (const TiledFrame& frame : tile->animation) {
@@ -82,7 +82,6 @@ AnimationLoop LoopOf(const TiledMap& map, const std::vector<std::uint32_t>& gids
                                                         "the map does not loop").arg(tile->id).arg(ref->tileset->name));
             }
         }
-        animated.insert(tile);
     }
     AnimationLoop loop;
     QStringList lengths;
@@ -101,20 +100,42 @@ AnimationLoop LoopOf(const TiledMap& map, const std::vector<std::uint32_t>& gids
     if (loop.length == 0) {
         return loop;
     }
-    std::set<std::int64_t> starts{0};
+    const auto tooMany = [&] {
+        InvalidMapFile(map.file, QStringLiteral("its animations change more than %1 times in their loop of %2 ms, the most "
+                                                "frames an animated picture is made of").arg(MaxAnimationFrames).arg(loop.length));
+    };
+    // Each distinct animation once: the moments it shows another tile within its own length
+    // (that length first), repeated over the loop. The work follows the changes, however
+    // many milliseconds the loop or its frames hold.
+    std::set<std::vector<std::int64_t>> changes;
     for (const TiledTile* tile : animated) {
         const auto& frames = tile->animation;
-        std::int64_t t = 0;
-        for (std::size_t k = 0; t < loop.length; k = (k + 1) % frames.size()) {
-            t += frames[k].duration;
-            const TiledFrame& next = frames[(k + 1) % frames.size()];
-            if (t < loop.length && next.tileId != frames[k].tileId) {
-                starts.insert(t);
-                if (starts.size() > static_cast<std::size_t>(MaxAnimationFrames)) {
-                    InvalidMapFile(map.file, QStringLiteral("its animations change more than %1 times in their loop of %2 ms, the most "
-                                                            "frames an animated picture is made of").arg(MaxAnimationFrames).arg(loop.length));
-                }
+        std::vector<std::int64_t> moments{0};
+        for (std::size_t k = 0; k < frames.size(); ++k) {
+            moments.front() += frames[k].duration;
+            if (frames[(k + 1) % frames.size()].tileId != frames[k].tileId) {
+                moments.push_back(moments.front());
             }
+        }
+        if (moments.size() > 1) {
+            changes.insert(std::move(moments));
+        }
+    }
+    std::set<std::int64_t> starts{0};
+    for (const std::vector<std::int64_t>& moments : changes) {
+        const std::int64_t length = moments.front();
+        // Moments of one animation differ from each other, and from 0; the loop's end is no moment.
+        const std::int64_t own = loop.length / length * static_cast<std::int64_t>(moments.size() - 1) - (moments.back() == length ? 1 : 0);
+        if (own + 1 > MaxAnimationFrames) {
+            tooMany();
+        }
+        for (std::int64_t from = 0; from < loop.length; from += length) {
+            for (std::size_t k = 1; k < moments.size() && from + moments[k] < loop.length; ++k) {
+                starts.insert(from + moments[k]);
+            }
+        }
+        if (starts.size() > static_cast<std::size_t>(MaxAnimationFrames)) {
+            tooMany();
         }
     }
     loop.starts.assign(starts.begin(), starts.end());

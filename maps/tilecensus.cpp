@@ -7,7 +7,7 @@ TileCensus::Kind::Kind(QSize tile, bool flips)
 
 TileCensus::TileCensus(QSize tile, bool flips) : size_(tile), flips_(flips) {}
 
-TileIndex::Placement TileCensus::Use(TileRef ref, const QImage& pixels, const QByteArray& metadata, bool orientable) {
+TileIndex::Placement TileCensus::Use(TileRef ref, const QImage& pixels, const QByteArray& metadata, bool orientable, bool turnable) {
     if (const auto known = placed_.find(refKey(ref)); known != placed_.end()) {
         return known->second;
     }
@@ -29,7 +29,7 @@ TileIndex::Placement TileCensus::Use(TileRef ref, const QImage& pixels, const QB
     ++counts_.used;
     TileIndex::Placement found = kind->exact.Find(tile, kind->exact.Key(tile));
     if (found.id < 0 && flips_ && orientable) {
-        found = kind->oriented.Find(tile, kind->oriented.Key(tile));
+        found = kind->oriented.Find(tile, kind->oriented.Key(tile), turnable ? GidFlag::Flips : GidFlag::Horizontal | GidFlag::Vertical);
     }
     TileIndex::Placement placement;
     if (found.id >= 0) {

@@ -35,9 +35,10 @@ public:
 
     // The new id and flips of the tile. metadata is everything but the pixels that must be
     // equal for two tiles to be one; orientable is false for a tile that must keep its own
-    // orientation (a frame, a wang tile, one with collision shapes). A tile met again keeps
-    // its first answer. Pixels of another size than the census's give 481.
-    TileIndex::Placement Use(TileRef ref, const QImage& pixels, const QByteArray& metadata, bool orientable);
+    // orientation (a frame, a wang tile, one with collision shapes), turnable false for one
+    // that may be mirrored but not turned (drawn stretched by a tile object). A tile met again
+    // keeps its first answer. Pixels of another size than the census's give 481.
+    TileIndex::Placement Use(TileRef ref, const QImage& pixels, const QByteArray& metadata, bool orientable, bool turnable = true);
 
     // The placement given to the tile, if it was met.
     std::optional<TileIndex::Placement> Find(TileRef ref) const;

@@ -11,6 +11,8 @@
 namespace {
 // The largest picture, as for one map: 2^28 pixels (1 GiB).
 constexpr double MaxPixels = static_cast<double>(std::int64_t{1} << 28);
+// The most pixels the maps of a world cover together, where they overlap: four pictures.
+constexpr double MaxCovered = 4 * MaxPixels;
 
 void readsOf(const TiledMap& map, QStringList& reads) {
     auto add = [&](const QString& file) {
@@ -47,11 +49,25 @@ WorldRenderer::WorldRenderer(const TiledWorld& world, MapRenderer::Options optio
     reads_ += world.file;
     // In 64 bits: positions and map sizes are each within int, their sums may not be.
     std::int64_t left = 0, top = 0, right = 0, bottom = 0;
+    double covered = 0;
     bool first = true;
-    for (const WorldMap& placed : world.maps) {
-        const TiledMap map = LoadMap(placed.file);
-        readsOf(map, reads_);
-        const QRect bounds = MapRenderer(map, options_).MapBounds();
+    for (std::size_t k = 0; k < world.maps.size(); ++k) {
+        const WorldMap& placed = world.maps[k];
+        Loaded& loaded = loaded_[placed.file];
+        if (!loaded.map) {
+            loaded.map = std::make_unique<TiledMap>(LoadMap(placed.file));
+            loaded.renderer = std::make_unique<MapRenderer>(*loaded.map, options_);
+            readsOf(*loaded.map, reads_);
+        }
+        loaded.last = k;
+        entries_.push_back(&loaded);
+        const QRect bounds = loaded.renderer->MapBounds();
+        covered += static_cast<double>(bounds.width()) * bounds.height();
+        if (covered > MaxCovered) {
+            InvalidMapFile(world.file, QStringLiteral("the %1 maps it places cover more than %2 pixels together (overlaps counted "
+                                                      "each time), four times the largest picture drawn")
+                                           .arg(world.maps.size()).arg(static_cast<std::int64_t>(MaxCovered)));
+        }
         const std::int64_t x = std::int64_t{bounds.x()} + placed.position.x(), y = std::int64_t{bounds.y()} + placed.position.y();
         const std::int64_t r = x + bounds.width(), b = y + bounds.height();
         left = first ? x : std::min(left, x);
@@ -86,12 +102,17 @@ QImage WorldRenderer::Draw() {
     picture.fill(0u);
     drawn_ = 0;
     shapes_ = 0;
-    for (const WorldMap& placed : world_.maps) {
-        const TiledMap map = LoadMap(placed.file);
-        MapRenderer renderer(map, options_);
-        renderer.DrawOnto(picture, bounds_.topLeft() - placed.position, QSizeF(scale_, scale_));
-        drawn_ += renderer.LayersDrawn();
-        shapes_ += renderer.ShapesDrawn();
+    for (std::size_t k = 0; k < world_.maps.size(); ++k) {
+        Loaded& loaded = *entries_[k];
+        if (!loaded.renderer) {
+            loaded.renderer = std::make_unique<MapRenderer>(*loaded.map, options_);
+        }
+        loaded.renderer->DrawOnto(picture, bounds_.topLeft() - world_.maps[k].position, QSizeF(scale_, scale_));
+        drawn_ += loaded.renderer->LayersDrawn();
+        shapes_ += loaded.renderer->ShapesDrawn();
+        if (k == loaded.last) {
+            loaded.renderer.reset();  // its tiles' pictures are needed no more
+        }
     }
     picture.convertTo(QImage::Format_ARGB32_Premultiplied);
     return picture;

@@ -97,11 +97,11 @@ std::vector<uchar> TileIndex::packed(const QImage& tile) const {
     return bytes;
 }
 
-TileIndex::Placement TileIndex::Find(const QImage& tile, std::uint64_t key) const {
+TileIndex::Placement TileIndex::Find(const QImage& tile, std::uint64_t key, std::uint32_t allowed) const {
     const auto [first, last] = variants_.equal_range(key);
     Placement best;
     for (auto it = first; it != last; ++it) {
-        bool same = true;
+        bool same = (it->second.placement.flips & ~allowed) == 0;
         for (int y = 0; y < size_.height() && same; ++y) {
             same = std::memcmp(it->second.pixels.data() + rowBytes_ * static_cast<std::size_t>(y), tile.constScanLine(y),
                                rowBytes_) == 0;

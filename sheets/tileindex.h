@@ -32,8 +32,9 @@ public:
 
     // Content key of the tile's pixels; equal tiles have equal keys.
     std::uint64_t Key(const QImage& tile) const;
-    // The stored tile and orientation that the tile equals; key is Key(tile).
-    Placement Find(const QImage& tile, std::uint64_t key) const;
+    // The stored tile and orientation that the tile equals; key is Key(tile). Only
+    // orientations of the allowed flips are looked at.
+    Placement Find(const QImage& tile, std::uint64_t key, std::uint32_t allowed = GidFlag::Flips) const;
     // Stores the tile under the next id and returns that id.
     std::int32_t Add(const QImage& tile);
 

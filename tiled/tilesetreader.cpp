@@ -6,6 +6,9 @@
 #include "tiled/tiledvalues.h"
 #include "sheets/tilegrid.h"
 
+#include <algorithm>
+#include <numeric>
+
 
 namespace {
 [[noreturn]] void invalid(const QString& path, const QString& reason) {
@@ -38,7 +41,11 @@ TilesetReader::TilesetReader(const QString& tsxPath) : path_(tsxPath) {
     }
 }
 
-std::vector<QImage> TilesetReader::LoadTiles() const {
+std::vector<QImage> TilesetReader::LoadTiles() const { return load(nullptr); }
+
+std::vector<QImage> TilesetReader::LoadTiles(const std::vector<std::int32_t>& ids) const { return load(&ids); }
+
+std::vector<QImage> TilesetReader::load(const std::vector<std::int32_t>* only) const {
     std::vector<QImage> tiles;
     auto check = [&](const QImage& tile, const QString& source) {
         if (tile.size() != tile_) {
@@ -46,8 +53,25 @@ std::vector<QImage> TilesetReader::LoadTiles() const {
                                 .arg(tile.width()).arg(tile.height()).arg(tile_.width()).arg(tile_.height()));
         }
     };
+    // The ids asked for, or every tile the tileset holds.
+    const auto ids = [&](std::int64_t held) {
+        std::vector<std::int32_t> all;
+        if (only == nullptr) {
+            all.resize(static_cast<std::size_t>(held));
+            std::iota(all.begin(), all.end(), 0);
+            return all;
+        }
+        for (const std::int32_t id : *only) {
+            if (id < 0 || id >= held) {
+                throw RuntimeError(Err::SubscriptOutOfRange,
+                                   QStringLiteral("tile id %1 is not in the tileset of %2 tiles").arg(id).arg(held));
+            }
+        }
+        return *only;
+    };
     if (collection_) {
-        for (const QString& source : sources_) {
+        for (const std::int32_t id : ids(sources_.size())) {
+            const QString& source = sources_[id];
             tiles.push_back(LoadPicture(source));
             check(tiles.back(), source);
         }
@@ -58,7 +82,8 @@ std::vector<QImage> TilesetReader::LoadTiles() const {
     const TileGrid grid(tile_, margin_, spacing_);
     const QSize cells = grid.WholeCells(sheet.size());
     const int columns = std::min(columns_, cells.width());
-    for (std::int32_t id = 0; id < count_ && columns > 0 && id / columns < cells.height(); ++id) {
+    const std::int64_t held = columns > 0 ? std::clamp<std::int64_t>(std::int64_t{columns} * cells.height(), 0, std::max(count_, 0)) : 0;
+    for (const std::int32_t id : ids(held)) {
         tiles.push_back(sheet.copy(grid.Cell(id % columns, id / columns)));
     }
     return tiles;

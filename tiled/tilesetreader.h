@@ -22,8 +22,13 @@ public:
 
     // Every tile's picture by id, each the tile size (see picture files for the formats).
     std::vector<QImage> LoadTiles() const;
+    // The pictures of these ids only, in their order: a sheet of many small tiles costs what
+    // a map places, not what the sheet holds. 9 for an id past the tileset's tiles.
+    std::vector<QImage> LoadTiles(const std::vector<std::int32_t>& ids) const;
 
 private:
+    std::vector<QImage> load(const std::vector<std::int32_t>* only) const;
+
     QString path_;
     QSize tile_;
     bool collection_ = false;

@@ -18,6 +18,9 @@ namespace {
 // Positions and multipliers stay far inside int, so a world's bounds are summed without overflow.
 constexpr int MostPosition = 1 << 28;
 constexpr std::size_t MostMaps = 1 << 16;
+// Steps a pattern may take on one file name (PCRE2's match limit): a name takes tens; a
+// pattern that backtracks would take seconds on each.
+constexpr int MostMatchSteps = 100000;
 
 // A whole number within the limits as Tiled reads it (otherwise when absent).
 int whole(const QString& file, const QJsonObject& o, const char* name, int least, int most, int otherwise) {
@@ -62,21 +65,27 @@ TiledWorld ReadWorld(const QString& file, const QByteArray& bytes, const QString
     }
     for (const QJsonValue& value : root.value(QLatin1String("patterns")).toArray()) {
         const QJsonObject o = value.toObject();
-        const QRegularExpression pattern(o.value(QLatin1String("regexp")).toString());
+        const QString text = o.value(QLatin1String("regexp")).toString();
+        const QRegularExpression pattern(QStringLiteral("(*LIMIT_MATCH=%1)").arg(MostMatchSteps) + text);
         if (!pattern.isValid() || pattern.captureCount() != 2) {
-            InvalidMapFile(file, QStringLiteral("the pattern %1 is not a regular expression with two captures (column, row)")
-                                     .arg(pattern.pattern()));
+            InvalidMapFile(file, QStringLiteral("the pattern %1 is not a regular expression with two captures (column, row)").arg(text));
         }
         const int multiplierX = whole(file, o, "multiplierX", -MostPosition, MostPosition, 1);
         const int multiplierY = whole(file, o, "multiplierY", -MostPosition, MostPosition, 1);
         if (multiplierX == 0 || multiplierY == 0) {
-            InvalidMapFile(file, QStringLiteral("the pattern %1 has a multiplier of 0").arg(pattern.pattern()));
+            InvalidMapFile(file, QStringLiteral("the pattern %1 has a multiplier of 0").arg(text));
         }
         const QPoint offset(whole(file, o, "offsetX", -MostPosition, MostPosition, 0), whole(file, o, "offsetY", -MostPosition, MostPosition, 0));
         const QSize size(whole(file, o, "mapWidth", 1, MostPosition, std::abs(multiplierX)),
                          whole(file, o, "mapHeight", 1, MostPosition, std::abs(multiplierY)));
         for (const QString& name : folderFiles) {
             const QRegularExpressionMatch match = pattern.match(name);
+            if (!match.isValid()) {
+                // The match gave up: saying the name does not match would be untrue.
+                InvalidMapFile(file, QStringLiteral("the pattern %1 takes more than %2 steps to match the file name %3: it "
+                                                    "backtracks; write it so that each name has one way to match")
+                                         .arg(text).arg(MostMatchSteps).arg(name));
+            }
             if (!match.hasMatch()) {
                 continue;
             }
@@ -85,7 +94,7 @@ TiledWorld ReadWorld(const QString& file, const QByteArray& bytes, const QString
             const std::int64_t y = std::int64_t{match.captured(2).toInt()} * multiplierY + offset.y();
             if (std::abs(x) > MostPosition || std::abs(y) > MostPosition) {
                 InvalidMapFile(file, QStringLiteral("the pattern %1 places %2 at %3,%4, past %5 pixels")
-                                         .arg(pattern.pattern(), name).arg(x).arg(y).arg(MostPosition));
+                                         .arg(text, name).arg(x).arg(y).arg(MostPosition));
             }
             add(file, world, WorldMap{QDir::cleanPath(folder.absoluteFilePath(name)), QPoint(static_cast<int>(x), static_cast<int>(y)), size});
         }

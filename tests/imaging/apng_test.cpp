@@ -1,7 +1,6 @@
 #include "support/testsupport.h"
 
 #include "imaging/apngwriter.h"
-#include "runtime/wholefile.h"
 
 #include <gtest/gtest.h>
 
@@ -53,13 +52,14 @@ TEST(Apng, PillowReadsEveryFrameAndItsDuration) {
     frames.push_back(frame);
     frames.push_back(frame);
     const std::vector<std::int64_t> durations = {250, 1, 999, 100, 40};
-    ApngWriter apng(frame.width(), frame.height(), static_cast<int>(frames.size()));
+    ApngWriter apng(folder.File("a.png"), frame.width(), frame.height(), static_cast<int>(frames.size()));
     for (std::size_t k = 0; k < frames.size(); ++k) {
         const ApngDelay delay = ApngDelaysOf(durations[k]).front();
         apng.AddFrame(frames[k], delay.num, delay.den);
+        EXPECT_FALSE(QFileInfo::exists(folder.File("a.png"))) << "shown before it is whole";
     }
-    const QByteArray bytes = apng.Finish();
-    WriteWholeFile(folder.File("a.png"), bytes.constData(), static_cast<std::size_t>(bytes.size()));
+    apng.Commit();
+    const QByteArray bytes = ReadBytes(folder.File("a.png"));
     // pngcheck (Debian pngcheck) checks every chunk's length and CRC and the file's structure.
     if (const QString check = QStandardPaths::findExecutable("pngcheck"); !check.isEmpty()) {
         QProcess process;
