@@ -127,8 +127,8 @@ void ResolveTemplates(TiledMap& map, bool tilesets) {
             const QString& file = object.templateFile;
             auto found = read.find(file);
             if (found == read.end()) {
-                if (!QFileInfo(file).isFile()) {
-                    InvalidMapFile(map.file, QStringLiteral("its template %1 is missing").arg(file));
+                if (const QString problem = NotAFile(file); !problem.isEmpty()) {
+                    InvalidMapFile(map.file, QStringLiteral("its template %1 %2").arg(file, problem));
                 }
                 map.templates += file;
                 std::vector<unsigned char> data;
