@@ -32,19 +32,17 @@ bool IsReadOnly(const QByteArray& path) {
 }
 
 // A value kept on its line: a file name may hold line breaks and other control characters,
-// which are written as C escapes (\n, \r, \t, \xHH) so the entry keeps its seven lines.
+// which are written as C escapes (\n, \r, \xHH; tabs stay) so the entry keeps its seven lines.
 QString OneLine(const QString& text) {
     QString line;
     line.reserve(text.size());
     for (const QChar c : text) {
-        if (c.unicode() >= 0x20 && c.unicode() != 0x7F) {
+        if ((c.unicode() >= 0x20 && c.unicode() != 0x7F) || c == QLatin1Char('\t')) {
             line += c;
         } else if (c == QLatin1Char('\n')) {
             line += QStringLiteral("\\n");
         } else if (c == QLatin1Char('\r')) {
             line += QStringLiteral("\\r");
-        } else if (c == QLatin1Char('\t')) {
-            line += QStringLiteral("\\t");
         } else {
             line += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
         }
