@@ -6,6 +6,7 @@
 #include "export/godotwriter.h"
 #include "export/ldtkwriter.h"
 #include "export/phaserwriter.h"
+#include "runtime/filelock.h"
 #include "runtime/outputfiles.h"
 #include "runtime/paths.h"
 #include "runtime/stagingfolder.h"
@@ -163,7 +164,17 @@ void exportMaps(const ExportRequest& request, ExportResult& result) {
             throw Refused(QStringLiteral("two files of the export would both have this name; rename a map or tileset"), file.name);
         }
     }
-    StagingFolder staging(request.out);
+    // Runs into one --out take turns (its parent is locked: the folder itself is swapped).
+    // Stages that killed runs left beside it and in it go.
+    const QString clean = QDir::cleanPath(request.out);
+    OutputFiles::Folder(QFileInfo(clean).absolutePath());
+    const QString real = QFileInfo(clean).canonicalFilePath();
+    const FileLock turn(real.isEmpty() ? clean : real);
+    if (!real.isEmpty()) {
+        OutputFiles::Folder(QFileInfo(real).absolutePath());
+        OutputFiles::Folder(real);
+    }
+    StagingFolder staging(request.out, StagingFolder::Replace::Folder);
     for (const OutFile& file : files) {
         staging.Write(ToFsPath(file.name).string(), file.bytes.constData(), static_cast<std::size_t>(file.bytes.size()));
     }

@@ -31,13 +31,32 @@ bool IsReadOnly(const QByteArray& path) {
     return ::stat(path.constData(), &st) == 0 && (st.st_mode & 0222) == 0;
 }
 
+// A value kept on its line: a file name may hold line breaks and other control characters,
+// which are written as C escapes (\n, \r, \xHH; tabs stay) so the entry keeps its seven lines.
+QString OneLine(const QString& text) {
+    QString line;
+    line.reserve(text.size());
+    for (const QChar c : text) {
+        if ((c.unicode() >= 0x20 && c.unicode() != 0x7F) || c == QLatin1Char('\t')) {
+            line += c;
+        } else if (c == QLatin1Char('\n')) {
+            line += QStringLiteral("\\n");
+        } else if (c == QLatin1Char('\r')) {
+            line += QStringLiteral("\\r");
+        } else {
+            line += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+        }
+    }
+    return line;
+}
+
 void AppendEntry(const QString& file, const QString& procedure, std::int32_t number,
                  const QString& description) {
     const QString crlf = QStringLiteral("\r\n");
     const QString entry = QString(31, QLatin1Char('-')) + crlf + DateTimeText() + crlf +
-                          QStringLiteral("File: ") + file + crlf + QStringLiteral("Procedure: ") +
-                          procedure + crlf + QStringLiteral("Error #") + NumberText(number) + crlf +
-                          QStringLiteral("Description: ") + description + crlf + crlf;
+                          QStringLiteral("File: ") + OneLine(file) + crlf + QStringLiteral("Procedure: ") +
+                          OneLine(procedure) + crlf + QStringLiteral("Error #") + NumberText(number) + crlf +
+                          QStringLiteral("Description: ") + OneLine(description) + crlf + crlf;
     const QByteArray bytes = entry.toLocal8Bit();
 
     const std::filesystem::path logPath = ToFsPath(ErrorLogPath());

@@ -1,7 +1,11 @@
 #include "runtime/atomicfile.h"
 
+#include "runtime/descriptor.h"
+#include "runtime/foldermirror.h"
+
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -214,9 +218,12 @@ void RemoveLeftovers(const std::filesystem::path& folder) {
     const int fd = ::dirfd(listing);
     while (const dirent* entry = ::readdir(listing)) {
         if (writerGone(entry->d_name, fd) && ::unlinkat(fd, entry->d_name, 0) != 0 && errno == EISDIR) {
-            // A dead run's hidden folder of new files (see StagingFolder).
-            std::error_code ignored;
-            std::filesystem::remove_all(folder / entry->d_name, ignored);
+            // A dead run's hidden folder of new files (see StagingFolder), unless a run still
+            // holds it: one whose process the id does not reach (another process namespace).
+            const Descriptor stage(::openat(fd, entry->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            if (stage.get() >= 0 && ::flock(stage.get(), LOCK_EX | LOCK_NB) == 0) {
+                RemoveTree(fd, entry->d_name);
+            }
         }
     }
     ::closedir(listing);

@@ -25,4 +25,6 @@ constexpr std::uint32_t Flips = Horizontal | Vertical | Diagonal;
 // The hexagonal 120-degree turn: kept in a gid, meaningless on an orthogonal map.
 constexpr std::uint32_t Rotated120 = 0x10000000u;
 constexpr std::uint32_t All = Flips | Rotated120;
+// The bits left for the tile: also the largest gid a map can hold.
+constexpr std::uint32_t Tile = ~All;
 }  // namespace GidFlag

@@ -1,6 +1,7 @@
 #include "runtime/stagingfolder.h"
 
 #include "runtime/descriptor.h"
+#include "runtime/foldermirror.h"
 #include "runtime/paths.h"
 #include "runtime/runtimeerror.h"
 
@@ -9,6 +10,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,9 +18,14 @@
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
+#include <set>
 #include <vector>
 
 namespace {
+// Entries of a destination mirrored into its new version at most: past that, a folder of a
+// whole project, it is changed file by file.
+constexpr std::size_t MirrorEntries = 100000;
+
 // In the shape of the writers' hidden files, so that RemoveLeftovers knows a dead run's.
 std::string stageName() {
     static std::atomic<unsigned long> counter{0};
@@ -65,21 +72,25 @@ int replaceRefusal(int folder, const std::string& name) {
 }
 }  // namespace
 
-StagingFolder::StagingFolder(const QString& destination) {
+StagingFolder::StagingFolder(const QString& destination, Replace replace) {
     const QString clean = QDir::cleanPath(destination);
     destination_ = EndsWithSeparator(clean) ? clean : clean + PathSeparator();
     name_ = stageName();
     const QFileInfo info(clean);
     target_ = ToFsPath(info.fileName()).string();
-    if (!info.exists() && !info.isSymLink()) {
+    if (replace == Replace::Folder && info.isDir()) {
+        stageBeside(info.canonicalFilePath());
+    } else if (!info.exists() && !info.isSymLink()) {
         parent_ = openFolder(AT_FDCWD, ToFsPath(info.path()).c_str());
         beside_ = parent_ >= 0 && ::mkdirat(parent_, name_.c_str(), 0777) == 0;
-        if (!beside_ && parent_ >= 0) {
+        if (beside_) {
+            stagePath_ = AsFolderPath(info.path()) + QString::fromStdString(name_) + PathSeparator();
+        } else if (parent_ >= 0) {
             ::close(parent_);
             parent_ = -1;
         }
     }
-    if (!beside_) {
+    if (!beside_ && !swap_) {
         // The folder made as always (one level, with its usual failures); the files hide in it.
         MakeFolder(clean);
         parent_ = openFolder(AT_FDCWD, ToFsPath(clean).c_str());
@@ -88,29 +99,51 @@ StagingFolder::StagingFolder(const QString& destination) {
             if (parent_ >= 0) {
                 ::close(parent_);
             }
-            RaiseErrno(failure);
+            RaiseErrno(failure, clean);
         }
+        stagePath_ = destination_ + QString::fromStdString(name_) + PathSeparator();
     }
-    stagePath_ = (beside_ ? AsFolderPath(info.path()) : destination_) + QString::fromStdString(name_) + PathSeparator();
     stage_ = openFolder(parent_, name_.c_str());
-    if (stage_ < 0) {
+    // Held until the run ends, however it ends: the stage is not litter while it is held.
+    if (stage_ < 0 || ::flock(stage_, LOCK_EX) != 0) {
         const int failure = errno;
+        if (stage_ >= 0) {
+            ::close(stage_);
+        }
         ::unlinkat(parent_, name_.c_str(), AT_REMOVEDIR);
         ::close(parent_);
-        RaiseErrno(failure);
+        RaiseErrno(failure, clean);
+    }
+}
+
+// Beside the real folder (through links, which stay), where the two can swap names: the same
+// file system and owner, a folder this user may write (a read-only one is not replaced by
+// the back door) and a parent too.
+void StagingFolder::stageBeside(const QString& real) {
+    const QFileInfo info(real);
+    if (real.isEmpty() || info.fileName().isEmpty()) {
+        return;
+    }
+    const int parent = openFolder(AT_FDCWD, ToFsPath(info.path()).c_str());
+    const std::string name = ToFsPath(info.fileName()).string();
+    struct stat folder {};
+    struct stat above {};
+    if (parent >= 0 && ::fstatat(parent, name.c_str(), &folder, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(folder.st_mode) &&
+        ::fstat(parent, &above) == 0 && folder.st_dev == above.st_dev && folder.st_uid == ::geteuid() &&
+        ::faccessat(parent, name.c_str(), W_OK, AT_EACCESS) == 0 && ::mkdirat(parent, name_.c_str(), 0700) == 0) {
+        parent_ = parent;
+        target_ = name;
+        swap_ = true;
+        stagePath_ = AsFolderPath(info.path()) + QString::fromStdString(name_) + PathSeparator();
+    } else if (parent >= 0) {
+        ::close(parent);
     }
 }
 
 StagingFolder::~StagingFolder() {
     if (!committed_) {
-        try {
-            for (const std::string& name : namesIn(stage_)) {
-                ::unlinkat(stage_, name.c_str(), 0);
-            }
-        } catch (const RuntimeError&) {
-            // What cannot be listed now is removed by a later run as a dead run's folder.
-        }
-        ::unlinkat(parent_, name_.c_str(), AT_REMOVEDIR);
+        // What cannot be removed now is removed by a later run as a dead run's folder.
+        RemoveTree(parent_, name_);
     }
     ::close(stage_);
     ::close(parent_);
@@ -145,8 +178,7 @@ void StagingFolder::checkIn(int folder, const std::vector<std::string>& names) c
     }
 }
 
-void StagingFolder::moveInto(int folder) {
-    const std::vector<std::string> names = namesIn(stage_);
+void StagingFolder::moveInto(int folder, const std::vector<std::string>& names) {
     checkIn(folder, names);
     std::size_t moved = 0;
     for (const std::string& name : names) {
@@ -157,7 +189,22 @@ void StagingFolder::moveInto(int folder) {
         }
         ++moved;
     }
-    ::unlinkat(parent_, name_.c_str(), AT_REMOVEDIR);
+    RemoveTree(parent_, name_);
+}
+
+// The rest of the destination joins the new files, the two folders swap names and the old
+// one goes. False, the destination untouched, where it cannot be done faithfully.
+bool StagingFolder::swap(int folder, const std::vector<std::string>& names) {
+    const std::set<std::string> own(names.begin(), names.end());
+    if (!MirrorFolder(folder, stage_, own, MirrorEntries) ||
+        ::renameat2(parent_, name_.c_str(), parent_, target_.c_str(), RENAME_EXCHANGE) != 0) {
+        // The stage may have taken the destination's mode, which must not stop the moves.
+        ::fchmod(stage_, 0700);
+        return false;
+    }
+    CarryOver(folder, stage_, own);
+    RemoveTree(parent_, name_);
+    return true;
 }
 
 void StagingFolder::Commit(const std::function<void(const QString& folder)>& last) {
@@ -171,14 +218,28 @@ void StagingFolder::Commit(const std::function<void(const QString& folder)>& las
         const int failure = errno;
         const int folder = openFolder(parent_, target_.c_str());
         if (folder < 0) {
-            RaiseErrno(failure);
+            RaiseErrno(failure, destination_);
         }
         const Descriptor hold(folder);
-        moveInto(folder);
+        moveInto(folder, namesIn(stage_));
         committed_ = true;
         return;
     }
-    moveInto(parent_);
+    if (swap_) {
+        const std::vector<std::string> names = namesIn(stage_);
+        const Descriptor folder(openFolder(parent_, target_.c_str()));
+        if (folder.get() < 0) {
+            RaiseErrno(errno, destination_);
+        }
+        checkIn(folder.get(), names);
+        if (!swap(folder.get(), names)) {
+            moveInto(folder.get(), names);
+        }
+        committed_ = true;
+        last(destination_);
+        return;
+    }
+    moveInto(parent_, namesIn(stage_));
     committed_ = true;
     last(destination_);
 }
@@ -209,9 +270,6 @@ void StagingFolder::Remove(const std::string& name) const {
 }
 
 void StagingFolder::Done() {
-    for (const std::string& name : namesIn(stage_)) {
-        ::unlinkat(stage_, name.c_str(), 0);
-    }
-    ::unlinkat(parent_, name_.c_str(), AT_REMOVEDIR);
+    RemoveTree(parent_, name_);
     committed_ = true;
 }

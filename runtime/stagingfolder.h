@@ -14,11 +14,17 @@
 // a killed one leaves only the hidden folder, which a later run removes (RemoveLeftovers).
 // Where the destination folder does not exist yet, the hidden one is made beside it and
 // becomes it at the end, so the files cost plain creates; otherwise it is made inside the
-// destination and each file replaces its namesake there whole.
+// destination and each file replaces its namesake there whole. A Folder replace of an
+// existing destination stages beside it too: the rest of the destination is mirrored into the
+// stage (hard links), the two folders swap names in one step, and the old one goes, so
+// readers see the whole old set or the whole new one. Where that cannot be done faithfully
+// (another owner, a mount point, a file system that cannot swap folders), it is done file by
+// file. The run holds a lock on its stage, so a later run never takes a live one's for litter.
 class StagingFolder {
 public:
+    enum class Replace { Files, Folder };
     // Raises the run-time error of a destination that cannot be made or opened.
-    explicit StagingFolder(const QString& destination);
+    explicit StagingFolder(const QString& destination, Replace replace = Replace::Files);
     ~StagingFolder();
     StagingFolder(const StagingFolder&) = delete;
     StagingFolder& operator=(const StagingFolder&) = delete;
@@ -50,7 +56,9 @@ public:
     void Done();
 
 private:
-    void moveInto(int folder);
+    void stageBeside(const QString& real);
+    void moveInto(int folder, const std::vector<std::string>& names);
+    bool swap(int folder, const std::vector<std::string>& names);
     void checkIn(int folder, const std::vector<std::string>& names) const;
     // The failure numbered number on the file name, errno failure's description followed by after.
     RuntimeError fail(std::int32_t number, int failure, const std::string& name, const QString& after = QString()) const;
@@ -62,5 +70,6 @@ private:
     int parent_ = -1;      // the folder that holds the hidden one
     int stage_ = -1;
     bool beside_ = false;  // made beside a destination that does not exist yet
+    bool swap_ = false;    // made beside an existing destination, to take its place
     bool committed_ = false;
 };

@@ -32,12 +32,15 @@ bool ProgramFolderIsInstalled() {
     if (!QFileInfo(folder).isDir()) {
         return false;
     }
-    // The folder installs put it in is no portable copy's, whoever may write it (root, a
-    // container, a package staged under DESTDIR): nothing is written there.
-    const QString installed = QDir::cleanPath(QStringLiteral(TILVEX_INSTALL_BINDIR));
+    // The folders installs put it in (cmake --install, the package) are no portable copy's,
+    // whoever may write them (root, a container, a package staged under DESTDIR): nothing is
+    // written there.
     const QString here = QDir::cleanPath(QFileInfo(folder).absoluteFilePath());
-    if (here == installed || here.endsWith(installed)) {
-        return true;
+    for (const char* bindir : {TILVEX_INSTALL_BINDIR, TILVEX_PACKAGE_BINDIR}) {
+        const QString installed = QDir::cleanPath(QString::fromUtf8(bindir));
+        if (here == installed || here.endsWith(installed)) {
+            return true;
+        }
     }
     return ::access(QFile::encodeName(folder).constData(), W_OK) != 0;
 }

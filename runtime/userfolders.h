@@ -3,8 +3,8 @@
 #include <QString>
 
 // Where an installed program keeps what a portable copy keeps beside itself. A program
-// folder counts as installed when it exists and is the install folder the program was built
-// for (also under a staging DESTDIR), or this user may not write it.
+// folder counts as installed when it exists and is where cmake --install or the Debian
+// package puts the programs (also under a staging DESTDIR), or this user may not write it.
 bool ProgramFolderIsInstalled();
 
 // The folder that holds Errors.Log: the program folder, or for an installed program

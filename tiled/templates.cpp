@@ -1,5 +1,6 @@
 #include "tiled/templates.h"
 
+#include "runtime/limits.h"
 #include "runtime/wholefile.h"
 #include "tiled/tiledfiles.h"
 #include "tiled/tiledvalues.h"
@@ -65,7 +66,7 @@ std::uint32_t nextFirstGid(const TiledMap& map) {
     for (const TilesetRef& ref : map.tilesets) {
         next = std::max(next, std::uint64_t{ref.firstGid} + static_cast<std::uint64_t>(std::max(1, ref.tileset->IdLimit())));
     }
-    if (next > 0x0FFFFFFF) {
+    if (next > GidFlag::Tile) {
         InvalidMapFile(map.file, QStringLiteral("its templates' tilesets take gids past the largest"));
     }
     return static_cast<std::uint32_t>(next);
@@ -83,7 +84,7 @@ TiledTemplate ReadTemplate(const QString& file, const QByteArray& bytes, bool ti
         result.object = ReadTmjObject(file, root.value("object").toObject());
         if (root.contains("tileset")) {
             const QJsonObject tileset = root.value("tileset").toObject();
-            result.firstGid = static_cast<std::uint32_t>(MapNumber(file, "firstgid", tileset.value("firstgid").toVariant().toString(), 1, 0x0FFFFFFF, 1));
+            result.firstGid = static_cast<std::uint32_t>(MapNumber(file, "firstgid", tileset.value("firstgid").toVariant().toString(), 1, static_cast<int>(GidFlag::Tile), 1));
             result.tileset = tilesetOf(file, tileset.value("source").toString(), tilesets);
         }
     } else {
@@ -94,7 +95,7 @@ TiledTemplate ReadTemplate(const QString& file, const QByteArray& bytes, bool ti
         }
         result.object = ReadTmxObject(file, *object);
         if (const XmlNode* tileset = root.Child("tileset")) {
-            result.firstGid = static_cast<std::uint32_t>(MapNumber(file, "firstgid", tileset->Attr("firstgid"), 1, 0x0FFFFFFF, 1));
+            result.firstGid = static_cast<std::uint32_t>(MapNumber(file, "firstgid", tileset->Attr("firstgid"), 1, static_cast<int>(GidFlag::Tile), 1));
             result.tileset = tileset->Has("source") ? tilesetOf(file, tileset->Attr("source"), tilesets)
                                                     : std::make_shared<TiledTileset>(ReadTsxTileset(file, *tileset));
         }
@@ -126,8 +127,8 @@ void ResolveTemplates(TiledMap& map, bool tilesets) {
             const QString& file = object.templateFile;
             auto found = read.find(file);
             if (found == read.end()) {
-                if (!QFileInfo(file).isFile()) {
-                    InvalidMapFile(map.file, QStringLiteral("its template %1 is missing").arg(file));
+                if (const QString problem = NotAFile(file); !problem.isEmpty()) {
+                    InvalidMapFile(map.file, QStringLiteral("its template %1 %2").arg(file, problem));
                 }
                 map.templates += file;
                 std::vector<unsigned char> data;

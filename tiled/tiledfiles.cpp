@@ -5,6 +5,7 @@
 #include "tiled/tiledvalues.h"
 #include "tiled/tmjformat.h"
 #include "tiled/tmxformat.h"
+#include "tiled/worldfile.h"
 
 #include <QFileInfo>
 #include <QJsonDocument>
@@ -18,10 +19,9 @@ QByteArray bytesOf(const QString& path) {
     ReadWholeFile(path, data);
     return QByteArray(reinterpret_cast<const char*>(data.data()), static_cast<qsizetype>(data.size()));
 }
+}  // namespace
 
-// What keeps path from being read as a file, "" for nothing: the same words for a tileset a map
-// names and one given on the command line.
-QString notAFile(const QString& path) {
+QString NotAFile(const QString& path) {
     const QFileInfo info(path);
     if (info.isFile()) {
         return QString();
@@ -32,6 +32,7 @@ QString notAFile(const QString& path) {
     return info.isDir() ? QStringLiteral("is a folder, not a file") : QStringLiteral("is a device, a FIFO or a socket, not a file");
 }
 
+namespace {
 // By content, since engines and tutorials name Tiled's JSON maps .json as often as .tmj.
 bool isJson(const QByteArray& bytes) {
     for (const char c : bytes) {
@@ -66,6 +67,13 @@ bool IsTiledMapName(const QString& path) {
 
 TiledMap LoadMap(const QString& path, bool tilesets) {
     const QString file = QFileInfo(path).absoluteFilePath();
+    if (const QString problem = NotAFile(file); !problem.isEmpty() && QFileInfo::exists(file)) {
+        InvalidMapFile(file, QStringLiteral("the map %1").arg(problem));
+    }
+    // A world named as one of its own maps, or of another world's.
+    if (IsWorldName(file)) {
+        InvalidMapFile(file, QStringLiteral("a world, not a map: a world lists maps, not worlds"));
+    }
     const QByteArray bytes = bytesOf(file);
     return isJson(bytes) ? ReadTmjMap(file, ParseJsonObject(file, bytes), tilesets)
                           : ReadTmxMap(file, ParseXml(file, bytes), tilesets);
@@ -79,7 +87,7 @@ TiledTileset LoadTilesetOf(const QString& map, const QString& reference, bool lo
         unread.loaded = false;
         return unread;
     }
-    if (const QString problem = notAFile(path); !problem.isEmpty()) {
+    if (const QString problem = NotAFile(path); !problem.isEmpty()) {
         InvalidMapFile(map, QStringLiteral("its tileset %1 %2").arg(path, problem));
     }
     return LoadTileset(path);
@@ -88,7 +96,7 @@ TiledTileset LoadTilesetOf(const QString& map, const QString& reference, bool lo
 TiledTileset LoadTileset(const QString& path) {
     const QString file = QFileInfo(path).absoluteFilePath();
     // A missing one is 53, as every missing input.
-    if (const QString problem = notAFile(file); !problem.isEmpty() && QFileInfo::exists(file)) {
+    if (const QString problem = NotAFile(file); !problem.isEmpty() && QFileInfo::exists(file)) {
         InvalidMapFile(file, QStringLiteral("the tileset %1").arg(problem));
     }
     const QByteArray bytes = bytesOf(file);

@@ -9,6 +9,9 @@
 // file and the reason, before anything large is allocated.
 
 bool IsTiledMapName(const QString& path);
+// What keeps path from being read as a file ("is missing", "is a folder, not a file", ...),
+// "" for nothing: the same words wherever a map, tileset or template is named.
+QString NotAFile(const QString& path);
 // With tilesets false, external tilesets are only referred to (file set, loaded false).
 TiledMap LoadMap(const QString& path, bool tilesets = true);
 TiledTileset LoadTileset(const QString& path);

@@ -21,7 +21,7 @@
 // (TMX/TSX, TMJ/TSJ). Paths in the model are absolute; the files hold them relative to
 // themselves. Gids keep their flag bits (GidFlag); GidTile strips them.
 
-inline std::uint32_t GidTile(std::uint32_t gid) { return gid & ~GidFlag::All; }
+inline std::uint32_t GidTile(std::uint32_t gid) { return gid & GidFlag::Tile; }
 
 struct TiledProperty {
     QString name;

@@ -269,7 +269,7 @@ TiledMap ReadTmjMap(const QString& file, const QJsonObject& root, bool tilesets)
     for (const QJsonValue& value : root.value("tilesets").toArray()) {
         const QJsonObject o = value.toObject();
         TilesetRef ref;
-        ref.firstGid = static_cast<std::uint32_t>(number(file, o, "firstgid", 1, 0x0FFFFFFF));
+        ref.firstGid = static_cast<std::uint32_t>(number(file, o, "firstgid", 1, static_cast<int>(GidFlag::Tile)));
         ref.tileset = std::make_shared<TiledTileset>(o.contains("source") ? LoadTilesetOf(file, o.value("source").toString(), tilesets)
                                                                           : ReadTsjTileset(file, o));
         map.tilesets.push_back(std::move(ref));

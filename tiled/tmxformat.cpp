@@ -292,7 +292,7 @@ TiledMap ReadTmxMap(const QString& file, const XmlNode& root, bool tilesets) {
     map.properties = properties(root);
     forChildren(root, "tileset", [&](const XmlNode& node) {
         TilesetRef ref;
-        ref.firstGid = static_cast<std::uint32_t>(MapNumber(file, "firstgid", node.Attr("firstgid"), 1, 0x0FFFFFFF));
+        ref.firstGid = static_cast<std::uint32_t>(MapNumber(file, "firstgid", node.Attr("firstgid"), 1, static_cast<int>(GidFlag::Tile)));
         ref.tileset = std::make_shared<TiledTileset>(node.Has("source") ? LoadTilesetOf(file, node.Attr("source"), tilesets)
                                                                         : ReadTsxTileset(file, node));
         map.tilesets.push_back(std::move(ref));
