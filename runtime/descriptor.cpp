@@ -3,6 +3,7 @@
 #include "runtime/paths.h"
 #include "runtime/runtimeerror.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -105,4 +106,20 @@ int OpenRegularFile(const QString& path, std::int64_t& size) {
     }
     size = st.st_size;
     return file.Release();
+}
+
+bool NamesIn(int folder, std::vector<std::string>& names) {
+    DIR* listing = ::fdopendir(::dup(folder));
+    if (listing == nullptr) {
+        return false;
+    }
+    // The copy shares its place in the listing with the folder's own descriptor.
+    ::rewinddir(listing);
+    while (const dirent* entry = ::readdir(listing)) {
+        if (std::string name = entry->d_name; name != "." && name != "..") {
+            names.push_back(std::move(name));
+        }
+    }
+    ::closedir(listing);
+    return true;
 }

@@ -4,6 +4,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 // An open file descriptor, closed on every way out, failures included.
 class Descriptor {
@@ -41,3 +43,7 @@ long ReadAll(int fd, void* into, std::size_t size, std::int64_t at);
 // Opens a file for reading and gives its descriptor and size. A missing file raises 53 and
 // the like; something that is no regular file (a folder, a device) 481 "Invalid picture".
 int OpenRegularFile(const QString& path, std::int64_t& size);
+
+// Appends the names of a folder's entries (not "." and ".."), read through a copy of its
+// descriptor; false with errno set when the system refuses.
+bool NamesIn(int folder, std::vector<std::string>& names);

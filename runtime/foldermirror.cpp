@@ -2,7 +2,6 @@
 
 #include "runtime/descriptor.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,22 +10,6 @@
 #include <vector>
 
 namespace {
-bool namesIn(int folder, std::vector<std::string>& names) {
-    DIR* listing = ::fdopendir(::dup(folder));
-    if (listing == nullptr) {
-        return false;
-    }
-    // The copy shares its place in the listing with the folder's own descriptor.
-    ::rewinddir(listing);
-    while (const dirent* entry = ::readdir(listing)) {
-        if (std::string name = entry->d_name; name != "." && name != "..") {
-            names.push_back(std::move(name));
-        }
-    }
-    ::closedir(listing);
-    return true;
-}
-
 int openSub(int folder, const std::string& name) {
     return ::openat(folder, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
 }
@@ -45,7 +28,7 @@ bool sameMode(int fd, const struct stat& original) {
 
 bool mirror(int from, int to, const std::set<std::string>* skip, std::size_t& left, const struct stat& top) {
     std::vector<std::string> names;
-    if (!namesIn(from, names)) {
+    if (!NamesIn(from, names)) {
         return false;
     }
     for (const std::string& name : names) {
@@ -96,7 +79,7 @@ bool MirrorFolder(int from, int to, const std::set<std::string>& skip, std::size
 
 void CarryOver(int from, int to, const std::set<std::string>& skip) {
     std::vector<std::string> names;
-    if (!namesIn(from, names)) {
+    if (!NamesIn(from, names)) {
         return;
     }
     for (const std::string& name : names) {
@@ -127,7 +110,7 @@ void RemoveTree(int parent, const std::string& name) {
     {
         const Descriptor folder(openSub(parent, name));
         std::vector<std::string> names;
-        if (folder.get() < 0 || ::fchmod(folder.get(), 0700) != 0 || !namesIn(folder.get(), names)) {
+        if (folder.get() < 0 || ::fchmod(folder.get(), 0700) != 0 || !NamesIn(folder.get(), names)) {
             return;
         }
         for (const std::string& entry : names) {

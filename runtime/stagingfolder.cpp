@@ -8,7 +8,6 @@
 #include <QDir>
 #include <QFileInfo>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -40,18 +39,9 @@ int openFolder(int at, const char* path) { return ::openat(at, path, O_RDONLY | 
 
 std::vector<std::string> namesIn(int folder) {
     std::vector<std::string> names;
-    DIR* listing = ::fdopendir(::dup(folder));
-    if (listing == nullptr) {
+    if (!NamesIn(folder, names)) {
         RaiseErrno(errno);
     }
-    // The copy shares its place in the listing with the folder's own descriptor.
-    ::rewinddir(listing);
-    while (const dirent* entry = ::readdir(listing)) {
-        if (std::string name = entry->d_name; name != "." && name != "..") {
-            names.push_back(std::move(name));
-        }
-    }
-    ::closedir(listing);
     return names;
 }
 
