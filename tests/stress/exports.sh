@@ -92,7 +92,7 @@ for engine in phaser godot ldtk; do
         ./tilvex export "v$version"/m*.tmx --to "$engine" --out out --quiet) >/dev/null 2>&1 &
       tracer=$!
       pause_ms "$((run_ms * 3 + 40))"
-      pid=$(ps -o pid= --ppid "$tracer" | tr -d ' ' | head -1)
+      pid=$(ps -o pid= --ppid "$tracer" | tr -d ' ' | head -1 || true)  # none once it has ended
       if [ -n "$pid" ] && kill -KILL "$pid" 2>/dev/null; then killed=$((killed + 1)); fi
       wait "$tracer" 2>/dev/null || true
     else
