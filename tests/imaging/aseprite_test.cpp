@@ -13,8 +13,9 @@
 namespace {
 QByteArray le(std::uint32_t value, int size) {
     QByteArray bytes;
+    // Fields wider than four bytes (reserved ones) are the value and zeros.
     for (int k = 0; k < size; ++k) {
-        bytes += static_cast<char>((value >> (8 * k)) & 0xFF);
+        bytes += static_cast<char>(k < 4 ? (value >> (8 * k)) & 0xFF : 0);
     }
     return bytes;
 }
