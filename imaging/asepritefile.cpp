@@ -70,6 +70,10 @@ struct Cel {
 };
 
 // A cel's pixels in the sprite's depth made RGBA.
+// A sheet LDtk draws from: 8192 by 8192 pixels at most, so a header's claim cannot ask for
+// gigabytes before a byte of pixels is read.
+constexpr qint64 MaxSpritePixels = qint64{1} << 26;
+
 QImage celImage(Bytes& in, const std::vector<unsigned char>& raw, int width, int height, int depth, const std::array<QRgb, 256>& palette,
                 int transparent, bool background) {
     QImage image(width, height, QImage::Format_ARGB32);
@@ -110,7 +114,7 @@ QImage DecodeAseprite(const QString& file, const QByteArray& bytes) {
     const bool layerOpacity = (header.Dword() & 1) != 0;
     header.Skip(10);
     const int transparent = header.Byte();
-    if (frames < 1 || width < 1 || height < 1 || width > Limits::PictureSide || height > Limits::PictureSide ||
+    if (frames < 1 || width < 1 || height < 1 || qint64{width} * height > MaxSpritePixels ||
         (depth != 32 && depth != 16 && depth != 8)) {
         header.Fail(QStringLiteral("%1 frames of %2x%3 pixels at %4 bits is no sprite it reads").arg(frames).arg(width).arg(height).arg(depth));
     }
@@ -201,7 +205,7 @@ QImage DecodeAseprite(const QString& file, const QByteArray& bytes) {
             }
             const int w = chunk.Word(), h = chunk.Word();
             const qint64 need = qint64{w} * h * (depth / 8);
-            if (need > MaxCelBytes || w > Limits::PictureSide || h > Limits::PictureSide) {
+            if (need > MaxCelBytes || qint64{w} * h > MaxSpritePixels) {
                 chunk.Fail(QStringLiteral("a cel of %1x%2 pixels is too large").arg(w).arg(h));
             }
             std::vector<unsigned char> raw(static_cast<std::size_t>(need));
