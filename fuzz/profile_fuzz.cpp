@@ -1,6 +1,6 @@
 // Feeds arbitrary file bytes to the profile reader and writer: reading never fails, a value
 // written reads back unchanged, and no other byte of the file changes.
-// sources: runtime/profile.cpp runtime/atomicfile.cpp runtime/foldermirror.cpp runtime/paths.cpp runtime/descriptor.cpp runtime/runtimeerror.cpp
+// sources: runtime/profile.cpp runtime/atomicfile.cpp runtime/paths.cpp runtime/descriptor.cpp runtime/runtimeerror.cpp
 // options: -max_len=4096
 
 #include "runtime/profile.h"

@@ -1,7 +1,7 @@
 // Feeds arbitrary bytes to the map readers: the first byte picks TMX, TMJ, bare layer data
 // (its encoding by the second byte), or a template (.tx or .tj). Nothing may crash; every refusal is 481 naming the
 // file; layer data that reads writes back to the same gids.
-// sources: tiled/xmltree.cpp tiled/tmxformat.cpp tiled/tmjformat.cpp tiled/tiledvalues.cpp tiled/tiledmodel.cpp tiled/layerdata.cpp tiled/tiledfiles.cpp tiled/worldfile.cpp tiled/templates.cpp runtime/runtimeerror.cpp runtime/wholefile.cpp runtime/roomyheap.cpp runtime/parallel.cpp runtime/atomicfile.cpp runtime/foldermirror.cpp runtime/descriptor.cpp runtime/paths.cpp runtime/destination.cpp
+// sources: tiled/xmltree.cpp tiled/tmxformat.cpp tiled/tmjformat.cpp tiled/tiledvalues.cpp tiled/tiledmodel.cpp tiled/layerdata.cpp tiled/tiledfiles.cpp tiled/templates.cpp runtime/runtimeerror.cpp runtime/wholefile.cpp runtime/roomyheap.cpp runtime/parallel.cpp runtime/atomicfile.cpp runtime/descriptor.cpp runtime/paths.cpp runtime/destination.cpp
 // packages: Qt6Gui zlib libzstd
 // options: -max_len=8192
 

@@ -1,7 +1,7 @@
 // Feeds arbitrary bytes to the tileset readers (TSX when the first byte is even, TSJ when odd)
 // and edits what reads: nothing may crash, every refusal is 481 naming the file, and an
 // edited tileset reads back with the tiles it was given.
-// sources: tiled/xmltree.cpp tiled/tmxformat.cpp tiled/tmjformat.cpp tiled/tiledvalues.cpp tiled/tiledmodel.cpp tiled/layerdata.cpp tiled/tiledfiles.cpp tiled/worldfile.cpp tiled/tmxedit.cpp tiled/templates.cpp runtime/runtimeerror.cpp runtime/wholefile.cpp runtime/roomyheap.cpp runtime/parallel.cpp runtime/atomicfile.cpp runtime/foldermirror.cpp runtime/descriptor.cpp runtime/paths.cpp runtime/destination.cpp
+// sources: tiled/xmltree.cpp tiled/tmxformat.cpp tiled/tmjformat.cpp tiled/tiledvalues.cpp tiled/tiledmodel.cpp tiled/layerdata.cpp tiled/tiledfiles.cpp tiled/tmxedit.cpp tiled/templates.cpp runtime/runtimeerror.cpp runtime/wholefile.cpp runtime/roomyheap.cpp runtime/parallel.cpp runtime/atomicfile.cpp runtime/descriptor.cpp runtime/paths.cpp runtime/destination.cpp
 // packages: Qt6Gui zlib libzstd
 // options: -max_len=8192
 

@@ -1,7 +1,7 @@
 // Feeds arbitrary bytes to the world reader, its patterns matched against a few map names.
 // Nothing may crash; every refusal is 481 naming the world; every map read is placed within
 // the reader's bounds.
-// sources: tiled/worldfile.cpp tiled/xmltree.cpp tiled/tmxformat.cpp tiled/tmjformat.cpp tiled/tiledvalues.cpp tiled/tiledmodel.cpp tiled/layerdata.cpp tiled/tiledfiles.cpp tiled/templates.cpp runtime/runtimeerror.cpp runtime/wholefile.cpp runtime/roomyheap.cpp runtime/parallel.cpp runtime/atomicfile.cpp runtime/foldermirror.cpp runtime/descriptor.cpp runtime/paths.cpp runtime/destination.cpp
+// sources: tiled/worldfile.cpp tiled/xmltree.cpp tiled/tmxformat.cpp tiled/tmjformat.cpp tiled/tiledvalues.cpp tiled/tiledmodel.cpp tiled/layerdata.cpp tiled/tiledfiles.cpp tiled/templates.cpp runtime/runtimeerror.cpp runtime/wholefile.cpp runtime/roomyheap.cpp runtime/parallel.cpp runtime/atomicfile.cpp runtime/descriptor.cpp runtime/paths.cpp runtime/destination.cpp
 // packages: Qt6Gui zlib libzstd
 // options: -max_len=4096
 

@@ -1,7 +1,7 @@
 // Feeds arbitrary bytes to the preserving editor: what reads is edited (an attribute set, an
 // element inserted, paths rebased), written and read back. Nothing may crash, every refusal is
 // 481 naming the file, the edit reads back, and writing what was read back gives the same bytes.
-// sources: tiled/xmltree.cpp tiled/tmxformat.cpp tiled/tmjformat.cpp tiled/tiledvalues.cpp tiled/tiledmodel.cpp tiled/layerdata.cpp tiled/tiledfiles.cpp tiled/worldfile.cpp tiled/tmxedit.cpp tiled/templates.cpp runtime/runtimeerror.cpp runtime/wholefile.cpp runtime/roomyheap.cpp runtime/parallel.cpp runtime/atomicfile.cpp runtime/foldermirror.cpp runtime/descriptor.cpp runtime/paths.cpp runtime/destination.cpp
+// sources: tiled/xmltree.cpp tiled/tmxformat.cpp tiled/tmjformat.cpp tiled/tiledvalues.cpp tiled/tiledmodel.cpp tiled/layerdata.cpp tiled/tiledfiles.cpp tiled/tmxedit.cpp tiled/templates.cpp runtime/runtimeerror.cpp runtime/wholefile.cpp runtime/roomyheap.cpp runtime/parallel.cpp runtime/atomicfile.cpp runtime/descriptor.cpp runtime/paths.cpp runtime/destination.cpp
 // packages: Qt6Gui zlib libzstd
 // options: -max_len=16384
 

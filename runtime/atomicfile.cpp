@@ -1,7 +1,6 @@
 #include "runtime/atomicfile.h"
 
 #include "runtime/descriptor.h"
-#include "runtime/foldermirror.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -222,7 +221,7 @@ void RemoveLeftovers(const std::filesystem::path& folder) {
             // holds it: one whose process the id does not reach (another process namespace).
             const Descriptor stage(::openat(fd, entry->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
             if (stage.get() >= 0 && ::flock(stage.get(), LOCK_EX | LOCK_NB) == 0) {
-                RemoveTree(fd, entry->d_name);
+                RemoveOpenTree(fd, stage.get(), entry->d_name);
             }
         }
     }

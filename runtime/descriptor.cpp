@@ -123,3 +123,24 @@ bool NamesIn(int folder, std::vector<std::string>& names) {
     ::closedir(listing);
     return true;
 }
+
+void RemoveTree(int parent, const std::string& name) {
+    if (::unlinkat(parent, name.c_str(), 0) == 0 || (errno != EISDIR && errno != EPERM)) {
+        return;
+    }
+    const Descriptor folder(::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (folder.get() >= 0) {
+        RemoveOpenTree(parent, folder.get(), name);
+    }
+}
+
+void RemoveOpenTree(int parent, int folder, const std::string& name) {
+    std::vector<std::string> names;
+    if (::fchmod(folder, 0700) != 0 || !NamesIn(folder, names)) {
+        return;
+    }
+    for (const std::string& entry : names) {
+        RemoveTree(folder, entry);
+    }
+    ::unlinkat(parent, name.c_str(), AT_REMOVEDIR);
+}

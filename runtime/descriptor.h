@@ -47,3 +47,9 @@ int OpenRegularFile(const QString& path, std::int64_t& size);
 // Appends the names of a folder's entries (not "." and ".."), read through a copy of its
 // descriptor; false with errno set when the system refuses.
 bool NamesIn(int folder, std::vector<std::string>& names);
+
+// Removes the folder name of parent and everything in it, whatever its folders' modes; links
+// are removed, never followed. Failures are ignored: what stays is litter for a later run.
+void RemoveTree(int parent, const std::string& name);
+// The same for a folder already open as folder (its descriptor stays the caller's).
+void RemoveOpenTree(int parent, int folder, const std::string& name);

@@ -102,20 +102,3 @@ void CarryOver(int from, int to, const std::set<std::string>& skip) {
         }
     }
 }
-
-void RemoveTree(int parent, const std::string& name) {
-    if (::unlinkat(parent, name.c_str(), 0) == 0 || (errno != EISDIR && errno != EPERM)) {
-        return;
-    }
-    {
-        const Descriptor folder(openSub(parent, name));
-        std::vector<std::string> names;
-        if (folder.get() < 0 || ::fchmod(folder.get(), 0700) != 0 || !NamesIn(folder.get(), names)) {
-            return;
-        }
-        for (const std::string& entry : names) {
-            RemoveTree(folder.get(), entry);
-        }
-    }
-    ::unlinkat(parent, name.c_str(), AT_REMOVEDIR);
-}

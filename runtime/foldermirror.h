@@ -18,7 +18,3 @@ bool MirrorFolder(int from, int to, const std::set<std::string>& skip, std::size
 // After the swap: what someone else put in the old folder (from) while it was mirrored goes
 // across into the new one (to), by rename, unless it is in skip (top level only).
 void CarryOver(int from, int to, const std::set<std::string>& skip);
-
-// Removes the folder name of parent and everything in it, whatever its folders' modes; links
-// are removed, never followed. Failures are ignored: what stays is litter for a later run.
-void RemoveTree(int parent, const std::string& name);

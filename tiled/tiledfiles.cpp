@@ -60,6 +60,10 @@ void checkGid(const TiledMap& map, std::uint32_t gid, const QString& where) {
 }
 }  // namespace
 
+bool IsWorldName(const QString& path) {
+    return QFileInfo(path).suffix().compare(QLatin1String("world"), Qt::CaseInsensitive) == 0;
+}
+
 bool IsTiledMapName(const QString& path) {
     const QString suffix = QFileInfo(path).suffix().toLower();
     return suffix == "tmx" || suffix == "tmj" || suffix == "json";

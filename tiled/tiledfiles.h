@@ -9,6 +9,7 @@
 // file and the reason, before anything large is allocated.
 
 bool IsTiledMapName(const QString& path);
+bool IsWorldName(const QString& path);
 // What keeps path from being read as a file ("is missing", "is a folder, not a file", ...),
 // "" for nothing: the same words wherever a map, tileset or template is named.
 QString NotAFile(const QString& path);

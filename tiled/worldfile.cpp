@@ -44,10 +44,6 @@ void add(const QString& file, TiledWorld& world, WorldMap map) {
 }
 }  // namespace
 
-bool IsWorldName(const QString& path) {
-    return QFileInfo(path).suffix().compare(QLatin1String("world"), Qt::CaseInsensitive) == 0;
-}
-
 TiledWorld ReadWorld(const QString& file, const QByteArray& bytes, const QStringList& folderFiles) {
     const QJsonObject root = ParseJsonObject(file, bytes);
     TiledWorld world;

@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "tiled/tiledfiles.h"
+
 #include <vector>
 
 // Tiled's world files (.world, JSON): maps placed at pixel positions, listed under "maps" or
@@ -21,7 +23,6 @@ struct TiledWorld {
     std::vector<WorldMap> maps;  // the listed maps in order, then each pattern's matches
 };
 
-bool IsWorldName(const QString& path);
 
 // The world in bytes, its patterns matched against folderFiles (names in the world's folder,
 // in the order Tiled lists them). 481 naming the file for what Tiled would not place: no
