@@ -1,5 +1,7 @@
 #include "export/ldtkwriter.h"
 
+#include "sheets/tileindex.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -148,20 +150,7 @@ int LdtkWriter::variant(int sheet, int index, std::uint32_t flips) {
     if (found != variants_.end()) {
         return found->second;
     }
-    QImage copy = sheets_.Tile(sheet, index);
-    if ((flips & GidFlag::Diagonal) != 0) {
-        QImage turned(copy.height(), copy.width(), QImage::Format_RGBA8888);
-        turned.fill(Qt::transparent);
-        for (int y = 0; y < copy.height(); ++y) {
-            const auto* row = reinterpret_cast<const std::uint32_t*>(copy.constScanLine(y));
-            for (int x = 0; x < copy.width(); ++x) {
-                reinterpret_cast<std::uint32_t*>(turned.scanLine(x))[y] = row[x];
-            }
-        }
-        copy = turned;
-    }
-    // Tiled mirrors after the diagonal flip.
-    copy = copy.mirrored((flips & GidFlag::Horizontal) != 0, (flips & GidFlag::Vertical) != 0);
+    const QImage copy = OrientedTile(sheets_.Tile(sheet, index), flips);
     return variants_[{sheet, index, flips}] = sheets_.Append(sheet, copy);
 }
 

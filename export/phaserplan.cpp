@@ -1,5 +1,7 @@
 #include "export/phaserplan.h"
 
+#include "sheets/tileindex.h"
+
 #include <QPainter>
 
 #include <algorithm>
@@ -7,23 +9,6 @@
 #include <cmath>
 #include <set>
 #include <unordered_set>
-
-namespace {
-// The tile as Tiled orients it: x and y swapped for the diagonal flip first, then mirrored.
-QImage oriented(const QImage& tile, std::uint32_t gid) {
-    QImage result = tile;
-    if ((gid & GidFlag::Diagonal) != 0) {
-        result = QImage(tile.height(), tile.width(), tile.format());
-        for (int y = 0; y < tile.height(); ++y) {
-            const auto* from = reinterpret_cast<const quint32*>(tile.constScanLine(y));
-            for (int x = 0; x < tile.width(); ++x) {
-                reinterpret_cast<quint32*>(result.scanLine(x))[y] = from[x];
-            }
-        }
-    }
-    return result.mirrored((gid & GidFlag::Horizontal) != 0, (gid & GidFlag::Vertical) != 0);
-}
-}  // namespace
 
 PhaserPlan::Seen PhaserPlan::seen(const TiledMap& map, const ExportSheets& sheets, std::uint32_t gid, ExportSheets::Place place) {
     Seen s;
@@ -65,7 +50,7 @@ PhaserPlan::Copy PhaserPlan::copy(ExportSheets& sheets, std::uint32_t gid, const
             painter.drawImage(QRectF(QPointF(-t.width() / 2, -t.height() / 2), t), tile, QRectF(QPointF(), t));
         } else {
             painter.setCompositionMode(QPainter::CompositionMode_Source);
-            painter.drawImage(pad, oriented(tile, gid));
+            painter.drawImage(pad, OrientedTile(tile, gid));
         }
     }
     const auto sheetKey = std::make_tuple(s.place.sheet, size.width(), size.height());
