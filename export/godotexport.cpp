@@ -103,7 +103,11 @@ GodotExport GodotFiles(const std::vector<TiledMap>& maps, const QStringList& bas
             used = used || names(text, res + sheets.FileName(sheet));
         }
         QFile there(folder + sheets.FileName(sheet));
-        if (!used || !there.open(QIODevice::ReadOnly) || there.readAll() == sheets.Png(sheet)) {
+        if (!used || !there.open(QIODevice::ReadOnly)) {
+            continue;
+        }
+        const QByteArray png = sheets.Png(sheet);
+        if (there.readAll() == png) {
             continue;
         }
         const QString base = sheets.Sheets()[static_cast<std::size_t>(sheet)].name;
@@ -111,7 +115,7 @@ GodotExport GodotFiles(const std::vector<TiledMap>& maps, const QStringList& bas
             const QString renamed = QStringLiteral("%1-%2").arg(base).arg(n);
             // A copy an earlier export made of these same pixels is taken again.
             QFile copy(folder + renamed + ".png");
-            bool taken = copy.exists() && !(copy.open(QIODevice::ReadOnly) && copy.readAll() == sheets.Png(sheet));
+            bool taken = copy.exists() && !(copy.open(QIODevice::ReadOnly) && copy.readAll() == png);
             for (const ExportSheets::Sheet& other : sheets.Sheets()) {
                 taken = taken || other.name.compare(renamed, Qt::CaseInsensitive) == 0;
             }
