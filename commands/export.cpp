@@ -123,9 +123,7 @@ void exportMaps(const ExportRequest& request, ExportResult& result) {
                 files.push_back({name, embedded->second});
                 continue;
             }
-            std::vector<unsigned char> bytes;
-            ReadWholeFile(source, bytes);
-            files.push_back({name, QByteArray(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size()))});
+            files.push_back({name, ReadWholeFile(source)});
             inputs += source;
         }
     } else if (request.engine == Engine::Ldtk) {

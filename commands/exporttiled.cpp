@@ -22,12 +22,6 @@ struct OutFile {
     QByteArray bytes;
 };
 
-QByteArray bytesOf(const QString& path) {
-    std::vector<unsigned char> data;
-    ReadWholeFile(path, data);
-    return QByteArray(reinterpret_cast<const char*>(data.data()), static_cast<qsizetype>(data.size()));
-}
-
 // The files of the export by name, each name once whatever its case; a picture read from the
 // project goes in under its own name, once however many tilesets or levels use it.
 class Files {
@@ -47,7 +41,7 @@ public:
             return known->second;
         }
         const QString name = QFileInfo(path).fileName();
-        Add(name, bytesOf(path));
+        Add(name, ReadWholeFile(path));
         inputs_ += path;
         pictures_[path] = name;
         return name;

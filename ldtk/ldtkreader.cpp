@@ -21,12 +21,6 @@ constexpr int MaxTilesets = 1 << 16;
 constexpr qint64 MaxLevelBytes = qint64{1} << 30;
 constexpr int WorldSide = 1 << 24;
 
-QByteArray bytesOf(const QString& path) {
-    std::vector<unsigned char> data;
-    ReadWholeFile(path, data);
-    return QByteArray(reinterpret_cast<const char*>(data.data()), static_cast<qsizetype>(data.size()));
-}
-
 QJsonObject parse(const QString& file, const QByteArray& bytes) {
     QJsonParseError error;
     // Qt's parser refuses documents nested deeper than it can hold; no LDtk file is near that.
@@ -262,7 +256,7 @@ struct ProjectReader {
             if (!QFileInfo(level.file).isFile()) {
                 v.Fail(QStringLiteral("its level file %1 is missing").arg(level.file));
             }
-            const QByteArray bytes = bytesOf(level.file);
+            const QByteArray bytes = ReadWholeFile(level.file);
             levelBytes += bytes.size();
             if (levelBytes > MaxLevelBytes) {
                 v.Fail(QStringLiteral("its level files pass %1 bytes together").arg(MaxLevelBytes));
@@ -398,7 +392,7 @@ LdtkProject ReadLdtkProject(const QString& file, const QByteArray& bytes) {
 
 LdtkProject LoadLdtkProject(const QString& path) {
     const QString file = QFileInfo(path).absoluteFilePath();
-    return ReadLdtkProject(file, bytesOf(file));
+    return ReadLdtkProject(file, ReadWholeFile(file));
 }
 
 const LdtkTileset* LdtkProject::Tileset(int uid) const {

@@ -77,9 +77,7 @@ public:
             if (!QFileInfo(ldtk->picture).isFile()) {
                 fail(level, layer, QStringLiteral("the tileset picture %1 is missing").arg(ldtk->picture));
             }
-            std::vector<unsigned char> bytes;
-            ReadWholeFile(ldtk->picture, bytes);
-            const QImage frame = DecodeAseprite(ldtk->picture, QByteArray(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size())));
+            const QImage frame = DecodeAseprite(ldtk->picture, ReadWholeFile(ldtk->picture));
             tileset->image.data = EncodePng(frame.convertToFormat(QImage::Format_RGBA8888), PngFilters::Adaptive);
             tileset->image.size = frame.size();
         } else {

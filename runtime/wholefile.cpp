@@ -47,3 +47,9 @@ void ReadWholeFile(const QString& path, std::vector<unsigned char>& into) {
     // A file that shrank meanwhile: what is there is what we decode.
     into.resize(static_cast<std::size_t>(got));
 }
+
+QByteArray ReadWholeFile(const QString& path) {
+    std::vector<unsigned char> data;
+    ReadWholeFile(path, data);
+    return QByteArray(reinterpret_cast<const char*>(data.data()), static_cast<qsizetype>(data.size()));
+}

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 #include <cstddef>
@@ -13,3 +14,5 @@ void WriteWholeFile(const QString& path, const void* data, std::size_t size);
 // Reads a whole file into the buffer (resized to fit). 53 for a missing file, 481 for
 // something that is no regular file.
 void ReadWholeFile(const QString& path, std::vector<unsigned char>& into);
+// The same as bytes.
+QByteArray ReadWholeFile(const QString& path);

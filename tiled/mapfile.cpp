@@ -225,9 +225,7 @@ void WriteMapFile(const QString& path, const TileMap& map) {
 
 TileMap ReadMapFile(const QString& path) {
     if (suffixOf(path) == "csv") {
-        std::vector<unsigned char> data;
-        ReadWholeFile(path, data);
-        return readCsv(path, QByteArray(reinterpret_cast<const char*>(data.data()), static_cast<qsizetype>(data.size())));
+        return readCsv(path, ReadWholeFile(path));
     }
     // The tileset is read by whoever draws the map.
     const TiledMap tiled = LoadMap(path, false);

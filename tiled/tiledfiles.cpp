@@ -13,14 +13,6 @@
 
 #include <algorithm>
 
-namespace {
-QByteArray bytesOf(const QString& path) {
-    std::vector<unsigned char> data;
-    ReadWholeFile(path, data);
-    return QByteArray(reinterpret_cast<const char*>(data.data()), static_cast<qsizetype>(data.size()));
-}
-}  // namespace
-
 QString NotAFile(const QString& path) {
     const QFileInfo info(path);
     if (info.isFile()) {
@@ -78,7 +70,7 @@ TiledMap LoadMap(const QString& path, bool tilesets) {
     if (IsWorldName(file)) {
         InvalidMapFile(file, QStringLiteral("a world, not a map: a world lists maps, not worlds"));
     }
-    const QByteArray bytes = bytesOf(file);
+    const QByteArray bytes = ReadWholeFile(file);
     return isJson(bytes) ? ReadTmjMap(file, ParseJsonObject(file, bytes), tilesets)
                           : ReadTmxMap(file, ParseXml(file, bytes), tilesets);
 }
@@ -103,7 +95,7 @@ TiledTileset LoadTileset(const QString& path) {
     if (const QString problem = NotAFile(file); !problem.isEmpty() && QFileInfo::exists(file)) {
         InvalidMapFile(file, QStringLiteral("the tileset %1").arg(problem));
     }
-    const QByteArray bytes = bytesOf(file);
+    const QByteArray bytes = ReadWholeFile(file);
     TiledTileset tileset = isJson(bytes) ? ReadTsjTileset(file, ParseJsonObject(file, bytes)) : ReadTsxTileset(file, ParseXml(file, bytes));
     tileset.file = file;
     return tileset;
