@@ -177,8 +177,9 @@ void drawProject(const DrawMapRequest& request, const QString& file, TileFormat 
     std::vector<MapArea> areas;
     OutputFiles outputs({file});
     std::int64_t entities = 0;
+    AsepriteSheets decoded;
     for (const LdtkLevel* level : levels) {
-        TiledMap map = LevelMap(project, *level);
+        TiledMap map = LevelMap(project, *level, &decoded);
         std::erase_if(map.layers, [](const TiledLayer& layer) { return layer.kind == LayerKind::Objects; });
         outputs.Reads({level->file});
         readsOf(map, outputs);

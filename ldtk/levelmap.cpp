@@ -53,7 +53,7 @@ QString colourText(const QString& ldtk) {
 // The Tiled tilesets of the project that the level's tiles and entities use, by uid.
 class Tilesets {
 public:
-    Tilesets(const LdtkProject& project, TiledMap& map) : project_(project), map_(map) {}
+    Tilesets(const LdtkProject& project, TiledMap& map, AsepriteSheets& decoded) : project_(project), map_(map), decoded_(decoded) {}
 
     const TilesetRef& Of(const LdtkLevel& level, const LdtkLayer* layer, int uid) {
         const auto found = refs_.find(uid);
@@ -77,9 +77,15 @@ public:
             if (!QFileInfo(ldtk->picture).isFile()) {
                 fail(level, layer, QStringLiteral("the tileset picture %1 is missing").arg(ldtk->picture));
             }
-            const QImage frame = DecodeAseprite(ldtk->picture, ReadWholeFile(ldtk->picture));
-            tileset->image.data = EncodePng(frame.convertToFormat(QImage::Format_RGBA8888), PngFilters::Adaptive);
-            tileset->image.size = frame.size();
+            auto known = decoded_.find(ldtk->picture);
+            if (known == decoded_.end()) {
+                const QImage frame = DecodeAseprite(ldtk->picture, ReadWholeFile(ldtk->picture));
+                TiledImage image;
+                image.data = EncodePng(frame.convertToFormat(QImage::Format_RGBA8888), PngFilters::Adaptive);
+                image.size = frame.size();
+                known = decoded_.emplace(ldtk->picture, std::move(image)).first;
+            }
+            tileset->image = known->second;
         } else {
             tileset->image.source = ldtk->picture;
         }
@@ -120,6 +126,7 @@ public:
 private:
     const LdtkProject& project_;
     TiledMap& map_;
+    AsepriteSheets& decoded_;
     std::map<int, std::size_t> refs_;
 };
 
@@ -286,9 +293,6 @@ TiledLayer backgroundLayer(const LdtkLevel& level, int& id) {
         fail(level, nullptr, QStringLiteral("the background picture %1 is missing").arg(bg.picture));
     }
     const QImage picture = LoadPicture(bg.picture);
-    if (picture.isNull()) {
-        fail(level, nullptr, QStringLiteral("the background picture %1 is no picture").arg(bg.picture));
-    }
     const QRectF whole(QPointF(0, 0), QSizeF(picture.size()));
     if (bg.scale == QPointF(1, 1) && (bg.crop == whole || bg.crop.isEmpty())) {
         layer.image.source = bg.picture;
@@ -362,7 +366,7 @@ void intGridValues(const LdtkLevel& level, const LdtkLayer& ldtk, TiledMap& map,
 }
 }  // namespace
 
-TiledMap LevelMap(const LdtkProject& project, const LdtkLevel& level) {
+TiledMap LevelMap(const LdtkProject& project, const LdtkLevel& level, AsepriteSheets* decoded) {
     TiledMap map;
     map.file = level.file;
     map.orientation = QStringLiteral("orthogonal");
@@ -388,7 +392,8 @@ TiledMap LevelMap(const LdtkProject& project, const LdtkLevel& level) {
     if (level.picture) {
         map.layers.push_back(backgroundLayer(level, id));
     }
-    Tilesets tilesets(project, map);
+    AsepriteSheets own;
+    Tilesets tilesets(project, map, decoded != nullptr ? *decoded : own);
     std::int64_t cells = 0;
     for (auto layer = level.layers.rbegin(); layer != level.layers.rend(); ++layer) {
         if (layer->type == LdtkLayerType::Entities) {
@@ -405,10 +410,10 @@ TiledMap LevelMap(const LdtkProject& project, const LdtkLevel& level) {
         if (layer->tilesetUid < 0) {
             fail(level, &*layer, QStringLiteral("its tiles name no tileset"));
         }
+        const int side = tilesets.Of(level, &*layer, layer->tilesetUid).tileset->tile.width();
         TileLayers split(map, *layer, layer->identifier, layer->visible, cells);
         for (const LdtkTile& tile : layer->tiles) {
-            const std::uint32_t gid = tilesets.Gid(level, *layer, layer->tilesetUid, tile.src);
-            split.Add(tile, gid, tilesets.Of(level, &*layer, layer->tilesetUid).tileset->tile.width(), level);
+            split.Add(tile, tilesets.Gid(level, *layer, layer->tilesetUid, tile.src), side, level);
         }
         split.Into(map.layers, id);
     }

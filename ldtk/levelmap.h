@@ -3,6 +3,8 @@
 #include "ldtk/ldtkproject.h"
 #include "tiled/tiledmodel.h"
 
+#include <map>
+
 // An LDtk level as a Tiled map, drawn by Tiled's orthogonal rules as LDtk draws the level:
 // layers bottom-most first; each tile layer split into as many Tiled tile layers as its
 // tiles need (a second tile in a cell, a tile with its own alpha, a tile off the map's
@@ -12,7 +14,9 @@
 // layer; fields as properties. The map's cell is the grid most of its tile layers use.
 // Tiles outside their sheet or tilesets without a picture give 481 naming the file, level
 // and layer.
-TiledMap LevelMap(const LdtkProject& project, const LdtkLevel& level);
+// Aseprite sheets decoded for earlier levels, by file: one decode for all the levels.
+using AsepriteSheets = std::map<QString, TiledImage>;
+TiledMap LevelMap(const LdtkProject& project, const LdtkLevel& level, AsepriteSheets* decoded = nullptr);
 
 // Entities placed by a level, and tilesets of the project that have no picture (used by
 // entities only).
