@@ -10,7 +10,7 @@
 
 namespace {
 // The largest picture, as for one map: 2^28 pixels (1 GiB).
-constexpr double MaxPixels = static_cast<double>(std::int64_t{1} << 28);
+constexpr double MaxPixels = static_cast<double>(Limits::PicturePixels);
 
 int scaled(int pixels, double scale) { return static_cast<int>(std::floor(pixels * scale)); }
 }  // namespace

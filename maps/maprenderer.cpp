@@ -23,7 +23,7 @@
 
 namespace {
 // Largest picture drawn: a side of the canvas limit and 2^28 pixels (1 GiB).
-constexpr std::int64_t MaxPixels = std::int64_t{1} << 28;
+constexpr std::int64_t MaxPixels = Limits::PicturePixels;
 
 // A layer as it is drawn: what its groups give it.
 struct Drawn {

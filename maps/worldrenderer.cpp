@@ -10,7 +10,7 @@
 
 namespace {
 // The largest picture, as for one map: 2^28 pixels (1 GiB).
-constexpr double MaxPixels = static_cast<double>(std::int64_t{1} << 28);
+constexpr double MaxPixels = static_cast<double>(Limits::PicturePixels);
 // The most pixels the maps of a world cover together, where they overlap: four pictures.
 constexpr double MaxCovered = 4 * MaxPixels;
 

@@ -6,6 +6,8 @@
 namespace Limits {
 // Largest side of any picture, in pixels; larger is no real sheet and only exhausts memory.
 constexpr int PictureSide = 1 << 17;
+// Most pixels a drawn map or world may have (a gigabyte of RGBA).
+constexpr std::int64_t PicturePixels = std::int64_t{1} << 28;
 // Largest tile side, margin or spacing; larger is no tile sheet.
 constexpr int TileSide = 4096;
 // Largest tile number: tiles are numbered as the system's signed 32-bit whole numbers.
