@@ -169,7 +169,6 @@ void StagingFolder::checkIn(int folder, const std::vector<std::string>& names) c
 }
 
 void StagingFolder::moveInto(int folder, const std::vector<std::string>& names) {
-    checkIn(folder, names);
     std::size_t moved = 0;
     for (const std::string& name : names) {
         if (::renameat(stage_, name.c_str(), folder, name.c_str()) != 0) {
@@ -206,12 +205,13 @@ void StagingFolder::Commit(const std::function<void(const QString& folder)>& las
         }
         // Another run made the folder meanwhile: the files join it one by one.
         const int failure = errno;
-        const int folder = openFolder(parent_, target_.c_str());
-        if (folder < 0) {
+        const Descriptor folder(openFolder(parent_, target_.c_str()));
+        if (folder.get() < 0) {
             RaiseErrno(failure, destination_);
         }
-        const Descriptor hold(folder);
-        moveInto(folder, namesIn(stage_));
+        const std::vector<std::string> names = namesIn(stage_);
+        checkIn(folder.get(), names);
+        moveInto(folder.get(), names);
         committed_ = true;
         return;
     }
@@ -229,7 +229,9 @@ void StagingFolder::Commit(const std::function<void(const QString& folder)>& las
         last(destination_);
         return;
     }
-    moveInto(parent_, namesIn(stage_));
+    const std::vector<std::string> names = namesIn(stage_);
+    checkIn(parent_, names);
+    moveInto(parent_, names);
     committed_ = true;
     last(destination_);
 }

@@ -57,6 +57,7 @@ public:
 
 private:
     void stageBeside(const QString& real);
+    // After checkIn of the same names: nothing here looks before it renames.
     void moveInto(int folder, const std::vector<std::string>& names);
     bool swap(int folder, const std::vector<std::string>& names);
     void checkIn(int folder, const std::vector<std::string>& names) const;
