@@ -177,9 +177,9 @@ void drawProject(const DrawMapRequest& request, const QString& file, TileFormat 
     std::vector<MapArea> areas;
     OutputFiles outputs({file});
     std::int64_t entities = 0;
-    AsepriteSheets decoded;
+    LevelTilesets made;
     for (const LdtkLevel* level : levels) {
-        TiledMap map = LevelMap(project, *level, &decoded);
+        TiledMap map = LevelMap(project, *level, &made);
         std::erase_if(map.layers, [](const TiledLayer& layer) { return layer.kind == LayerKind::Objects; });
         outputs.Reads({level->file});
         readsOf(map, outputs);

@@ -81,11 +81,11 @@ void ExportProjectToTiled(const ExportRequest& request, ExportResult& result) {
     QStringList inputs{project.file};
     std::map<QString, QString> tilesets;  // picture (or an embedded one's tileset) -> its .tsx
     std::int64_t maps = 0, layers = 0, objects = 0, tiles = 0;
-    AsepriteSheets decoded;
+    LevelTilesets made;
     for (const LdtkWorld& world : project.worlds) {
         QJsonArray placed;
         for (const LdtkLevel& level : world.levels) {
-            const TiledMap map = LevelMap(project, level, &decoded);
+            const TiledMap map = LevelMap(project, level, &made);
             if (level.file != project.file) {
                 inputs += level.file;
             }

@@ -65,12 +65,12 @@ void describeProject(const QString& file, FileInfo& info) {
     const LdtkProject project = LoadLdtkProject(file);
     info.project = true;
     info.version = project.version;
-    AsepriteSheets decoded;
+    LevelTilesets made;
     for (const LdtkWorld& world : project.worlds) {
         info.worlds.emplace_back(world.identifier, world.layout);
         for (const LdtkLevel& level : world.levels) {
             // As every command reads it: a tile outside its sheet or a missing picture is refused here too.
-            LevelMap(project, level, &decoded);
+            LevelMap(project, level, &made);
             LevelInfo described{world.identifier, level.identifier, level.size, level.world, {}};
             if (level.file != file) {
                 info.uses += level.file;

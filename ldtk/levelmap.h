@@ -14,9 +14,13 @@
 // layer; fields as properties. The map's cell is the grid most of its tile layers use.
 // Tiles outside their sheet or tilesets without a picture give 481 naming the file, level
 // and layer.
-// Aseprite sheets decoded for earlier levels, by file: one decode for all the levels.
-using AsepriteSheets = std::map<QString, TiledImage>;
-TiledMap LevelMap(const LdtkProject& project, const LdtkLevel& level, AsepriteSheets* decoded = nullptr);
+// The tilesets made for earlier levels of the project, shared by the levels after: an Aseprite
+// sheet is decoded once, and an export takes a tileset that levels share for one set of sheets.
+struct LevelTilesets {
+    std::map<int, std::shared_ptr<TiledTileset>> byUid;
+    std::map<QString, std::shared_ptr<TiledTileset>> values;  // an IntGrid layer's, by its identifier
+};
+TiledMap LevelMap(const LdtkProject& project, const LdtkLevel& level, LevelTilesets* made = nullptr);
 
 // Entities placed by a level, and tilesets of the project that have no picture (used by
 // entities only).
