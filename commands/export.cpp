@@ -6,6 +6,8 @@
 #include "export/godotwriter.h"
 #include "export/ldtkwriter.h"
 #include "export/phaserwriter.h"
+#include "imaging/asepritefile.h"
+#include "ldtk/levelmap.h"
 #include "runtime/filelock.h"
 #include "runtime/outputfiles.h"
 #include "runtime/paths.h"
@@ -58,34 +60,58 @@ void exportMaps(const ExportRequest& request, ExportResult& result) {
     if (request.name.contains('/') || request.name.contains(QDir::separator())) {
         throw Refused(QStringLiteral("--name %1: a file name without folders, written into --out").arg(request.name));
     }
-    if (request.engine == Engine::Phaser && !request.name.isEmpty() && request.maps.size() > 1) {
-        throw Refused(QStringLiteral("--name names the one map's file; each of several maps keeps its own name"));
-    }
     const QString folder = AsFolder(request.out);
     std::vector<TiledMap> maps;
+    QStringList sources, bases;  // each map's file, named by a refusal, and its name
     std::set<QString> names;
     QStringList inputs;
+    const auto add = [&](TiledMap map, const QString& file, const QString& base) {
+        refuseMap(map, file, request.engine);
+        // Only Phaser names a map's file by --name; the others name their one shared file by it.
+        const QString named = request.name.isEmpty() || request.engine != Engine::Phaser ? base : request.name;
+        if (!names.insert(named.toLower()).second) {
+            throw Refused(QStringLiteral("another map has the same name %1; export them apart").arg(named), file);
+        }
+        maps.push_back(std::move(map));
+        sources += file;
+        bases += base;
+    };
     for (const QString& named : request.maps) {
+        const bool ldtk = IsLdtkName(named);
         // A .json is read as Tiled's JSON map; one that holds no map is refused by the reader.
-        if (!IsTiledMapName(named) && QFileInfo(named).suffix().compare("json", Qt::CaseInsensitive) != 0) {
-            throw Refused(QStringLiteral("not a map file (.tmx, .tmj or .json)"), named);
+        if (!ldtk && !IsTiledMapName(named) && QFileInfo(named).suffix().compare("json", Qt::CaseInsensitive) != 0) {
+            throw Refused(QStringLiteral("not a map file (.tmx, .tmj, .json or .ldtk)"), named);
         }
         if (!QFileInfo(named).isFile()) {
             throw Refused(NoSource, named);
         }
-        maps.push_back(LoadMap(named));
-        refuseMap(maps.back(), named, request.engine);
-        // Only Phaser names a map's file by --name; the others name their one shared file by it.
-        const QString base = request.name.isEmpty() || request.engine != Engine::Phaser ? QFileInfo(named).completeBaseName() : request.name;
-        if (!names.insert(base.toLower()).second) {
-            throw Refused(QStringLiteral("another map has the same name %1; export them apart").arg(base), named);
+        if (ldtk) {
+            // Each level a map named after it, as export --to tiled names them.
+            const LdtkProject project = LoadLdtkProject(named);
+            inputs += project.file;
+            // Aseprite sheets come decoded in the model, so they are not among the sheets' inputs.
+            for (const LdtkTileset& tileset : project.tilesets) {
+                inputs += IsAsepriteName(tileset.picture) ? QStringList{tileset.picture} : QStringList{};
+            }
+            LevelTilesets made;
+            for (const LdtkWorld& world : project.worlds) {
+                for (const LdtkLevel& level : world.levels) {
+                    add(LevelMap(project, level, &made), level.file, level.identifier);
+                    inputs += level.file == project.file ? QStringList{} : QStringList{level.file};
+                }
+            }
+            continue;
         }
+        add(LoadMap(named), named, QFileInfo(named).completeBaseName());
         inputs += QFileInfo(named).absoluteFilePath();
         for (const TilesetRef& ref : maps.back().tilesets) {
             if (!ref.tileset->file.isEmpty()) {
                 inputs += ref.tileset->file;
             }
         }
+    }
+    if (request.engine == Engine::Phaser && !request.name.isEmpty() && maps.size() > 1) {
+        throw Refused(QStringLiteral("--name names the one map's file; each of several maps keeps its own name"));
     }
     ExportSheets sheets(request.extrude);
     for (const TiledMap& map : maps) {
@@ -95,7 +121,7 @@ void exportMaps(const ExportRequest& request, ExportResult& result) {
     std::int64_t worldX = 0;
     for (std::size_t k = 0; request.engine == Engine::Ldtk && k < maps.size(); ++k) {
         if (const QString refusal = LdtkRefusal(maps[k], sheets, worldX); !refusal.isEmpty()) {
-            throw Refused(refusal, request.maps[static_cast<qsizetype>(k)]);
+            throw Refused(refusal, sources[static_cast<qsizetype>(k)]);
         }
     }
     for (const QString& input : inputs) {
@@ -106,7 +132,7 @@ void exportMaps(const ExportRequest& request, ExportResult& result) {
     std::vector<OutFile> files;
     ExportCounts counts;
     const QString absolute = QFileInfo(folder).absoluteFilePath();
-    const auto baseOf = [&](std::size_t k) { return QFileInfo(request.maps[static_cast<qsizetype>(k)]).completeBaseName(); };
+    const auto baseOf = [&](std::size_t k) { return bases[static_cast<qsizetype>(k)]; };
     if (request.engine == Engine::Phaser) {
         PhaserPictures pictures;
         PhaserPlan plan;
@@ -115,7 +141,7 @@ void exportMaps(const ExportRequest& request, ExportResult& result) {
         }
         for (std::size_t k = 0; k < maps.size(); ++k) {
             files.push_back({(request.name.isEmpty() ? baseOf(k) : request.name) + ".json",
-                             PhaserMap(maps[k], sheets, plan, absolute, counts, pictures)});
+                             PhaserMap(maps[k], baseOf(k), sheets, plan, absolute, counts, pictures)});
         }
         // Image layers' pictures travel with their maps.
         for (const auto& [source, name] : pictures.names) {
@@ -131,15 +157,12 @@ void exportMaps(const ExportRequest& request, ExportResult& result) {
         for (std::size_t k = 0; k < maps.size(); ++k) {
             writer.Level(maps[k], baseOf(k), counts);
         }
-        files.push_back({(request.name.isEmpty() ? baseOf(0) : request.name) + ".ldtk", writer.Project(counts)});
+        const QString project = QFileInfo(request.maps.front()).completeBaseName();
+        files.push_back({(request.name.isEmpty() ? project : request.name) + ".ldtk", writer.Project(counts)});
     } else {
         const GodotRoot root = FindGodotRoot(absolute);
         result.resourceRoot = root.folder;
         result.godotProject = root.project;
-        QStringList bases;
-        for (std::size_t k = 0; k < maps.size(); ++k) {
-            bases += baseOf(k);
-        }
         const GodotExport godot = GodotFiles(maps, bases, request.name, sheets, folder,
                                              root.ResPath(absolute), counts);
         if (!godot.refusal.isEmpty()) {

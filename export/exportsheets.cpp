@@ -3,6 +3,7 @@
 #include "imaging/picturefile.h"
 #include "imaging/pngchunks.h"
 #include "imaging/pngwriter.h"
+#include "maps/tileimages.h"
 #include "runtime/limits.h"
 #include "runtime/runtimeerror.h"
 #include "sheets/sheetbuilder.h"
@@ -116,11 +117,20 @@ int ExportSheets::newSheet(const QString& name, QSize tile) {
     return static_cast<int>(sheets_.size()) - 1;
 }
 
-void ExportSheets::gatherSheet(const TiledTileset& tileset, Gathered& into) {
-    std::unique_ptr<PictureFile> file = openPicture(tileset.image.source);
-    inputs_ += tileset.image.source;
+void ExportSheets::gatherSheet(const TiledTileset& tileset, const QString& owner, Gathered& into) {
+    // A sheet the map holds (Tiled's image data, an LDtk project's Aseprite or IntGrid sheet)
+    // has no file: it is decoded whole now.
+    const bool held = tileset.image.source.isEmpty();
+    std::unique_ptr<PictureFile> file;
+    QImage decodedHeld;
+    if (held) {
+        decodedHeld = StraightPicture(TiledPicture(tileset.image, owner), std::nullopt);
+    } else {
+        file = openPicture(tileset.image.source);
+        inputs_ += tileset.image.source;
+    }
     const TileGrid grid(tileset.tile, tileset.margin, tileset.spacing);
-    const QSize size = file->Size();
+    const QSize size = held ? decodedHeld.size() : file->Size();
     const QSize cells = grid.WholeCells(size);
     const int index = newSheet(tileset.name, tileset.tile);
     Sheet& sheet = sheets_.back();
@@ -139,6 +149,10 @@ void ExportSheets::gatherSheet(const TiledTileset& tileset, Gathered& into) {
     pictures.trans = tileset.image.trans;
     pictures.grid = grid;
     pictures.own = sheet.count;
+    if (held) {
+        pictures.picture = std::move(decodedHeld);
+        return;
+    }
     pictures.file = std::move(file);
     const std::vector<unsigned char>& bytes = pictures.file->PngBytes();
     if (extrusion_ == 0 && !tileset.image.trans && grid.Margin() == 0 && grid.Spacing() == 0 &&
@@ -185,24 +199,24 @@ void ExportSheets::gatherCollection(const TiledTileset& tileset, Gathered& into)
 }
 
 void ExportSheets::Gather(const TiledMap& map) {
-    int embedded = 0;
     const auto used = usedTilesets(map);
     for (const TilesetRef& ref : map.tilesets) {
         const TiledTileset& tileset = *ref.tileset;
-        const QString key = tileset.file.isEmpty() ? QStringLiteral("%1#%2").arg(map.file).arg(embedded++) : tileset.file;
         if (used.count(&tileset) == 0) {
             continue;
         }
-        auto found = byKey_.find(key);
-        if (found == byKey_.end()) {
-            found = byKey_.emplace(key, Gathered{}).first;
+        // Maps that share an embedded tileset (an LDtk project's levels) share its sheets too.
+        const bool embedded = tileset.file.isEmpty();
+        const bool added = embedded ? byObject_.try_emplace(&tileset).second : byFile_.try_emplace(tileset.file).second;
+        Gathered& gathered = embedded ? byObject_[&tileset] : byFile_[tileset.file];
+        if (added) {
             if (tileset.IsCollection()) {
-                gatherCollection(tileset, found->second);
+                gatherCollection(tileset, gathered);
             } else {
-                gatherSheet(tileset, found->second);
+                gatherSheet(tileset, map.file, gathered);
             }
         }
-        byTileset_[&tileset] = &found->second;
+        byTileset_[&tileset] = &gathered;
     }
 }
 

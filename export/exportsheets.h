@@ -17,11 +17,12 @@
 
 // The sheets that maps exported to a game engine draw from, since engines draw tile layers
 // only from sheets: a tileset's sheet as it is (its tile ids its indices), an image
-// collection packed into one sheet per tile size. A tileset several maps share by file
-// becomes one set of sheets. Tiles are kept as pictures so a writer may add more (LDtk's
-// turned copies); the sheets are drawn with no margin or spacing, or extruded. A sheet
-// written from its picture file's bytes is checked whole but cut into tiles only when a
-// writer asks for one: decoding it took a fifth of an export's time.
+// collection packed into one sheet per tile size. A tileset several maps share, by file or
+// as one embedded tileset (an LDtk project's levels), becomes one set of sheets. Tiles are
+// kept as pictures so a writer may add more (LDtk's turned copies); the sheets are drawn with
+// no margin or spacing, or extruded. A sheet written from its picture file's bytes is checked
+// whole but cut into tiles only when a writer asks for one: decoding it took a fifth of an
+// export's time.
 class ExportSheets {
 public:
     struct Sheet {
@@ -79,7 +80,8 @@ public:
 private:
     int newSheet(const QString& name, QSize tile);
     struct Gathered;
-    void gatherSheet(const TiledTileset& tileset, Gathered& into);
+    // owner: the file named where a sheet the map holds is no picture.
+    void gatherSheet(const TiledTileset& tileset, const QString& owner, Gathered& into);
     void gatherCollection(const TiledTileset& tileset, Gathered& into);
     // The sheet's picture file decoded, the first time a tile of it is asked for.
     const QImage& picture(int sheet) const;
@@ -102,14 +104,15 @@ private:
     };
     mutable std::vector<Pictures> pictures_;
     QStringList inputs_;
-    // The sheets of a tileset, by its file (or its map and place, when embedded), and which
+    // The sheets of a tileset, by its file (or the tileset itself, when embedded), and which
     // sheet each local id went to.
     struct Gathered {
         std::vector<int> sheets;
         std::map<int, Place> places;  // a collection's
         int sheet = -1;               // a tileset sheet's: its ids are the indices
     };
-    std::map<QString, Gathered> byKey_;
+    std::map<QString, Gathered> byFile_;
+    std::map<const TiledTileset*, Gathered> byObject_;
     std::map<const TiledTileset*, const Gathered*> byTileset_;
 };
 

@@ -14,9 +14,9 @@ namespace {
 // document tree first took most of an export's time.
 class PhaserJson {
 public:
-    PhaserJson(const TiledMap& map, const ExportSheets& sheets, const PhaserPlan& plan, const QString& folder, ExportCounts& counts,
-               PhaserPictures& pictures)
-        : map_(map), sheets_(sheets), plan_(plan), folder_(folder), counts_(counts), pictures_(pictures) {}
+    PhaserJson(const TiledMap& map, const QString& name, const ExportSheets& sheets, const PhaserPlan& plan, const QString& folder,
+               ExportCounts& counts, PhaserPictures& pictures)
+        : map_(map), name_(name), sheets_(sheets), plan_(plan), folder_(folder), counts_(counts), pictures_(pictures) {}
 
     QByteArray Write();
 
@@ -35,6 +35,7 @@ private:
     const TiledTileset* tilesetOf(int sheet) const;
 
     const TiledMap& map_;
+    QString name_;
     const ExportSheets& sheets_;
     const PhaserPlan& plan_;
     QDir folder_;
@@ -151,11 +152,11 @@ void PhaserJson::tileLayer(const TiledLayer& layer) {
 // The picture's file name in the folder: the source's own name, numbered where another
 // picture or a sheet took it; an image held in the map is named after its layer.
 QString PhaserJson::picture(const TiledLayer& layer) {
-    const QString key = layer.image.source.isEmpty() ? QStringLiteral("%1#%2").arg(map_.file).arg(layer.id) : layer.image.source;
+    const QString key = layer.image.source.isEmpty() ? QStringLiteral("%1#%2").arg(name_).arg(layer.id) : layer.image.source;
     if (const auto known = pictures_.names.find(key); known != pictures_.names.end()) {
         return known->second;
     }
-    const QFileInfo info(layer.image.source.isEmpty() ? QStringLiteral("%1-%2.png").arg(QFileInfo(map_.file).completeBaseName()).arg(layer.id)
+    const QFileInfo info(layer.image.source.isEmpty() ? QStringLiteral("%1-%2.png").arg(name_).arg(layer.id)
                                                       : layer.image.source);
     QString name = info.fileName();
     const auto taken = [&](const QString& n) {
@@ -384,9 +385,9 @@ QByteArray PhaserJson::Write() {
 }
 }  // namespace
 
-QByteArray PhaserMap(const TiledMap& map, const ExportSheets& sheets, const PhaserPlan& plan, const QString& folder, ExportCounts& counts,
-                     PhaserPictures& pictures) {
-    return PhaserJson(map, sheets, plan, folder, counts, pictures).Write();
+QByteArray PhaserMap(const TiledMap& map, const QString& name, const ExportSheets& sheets, const PhaserPlan& plan, const QString& folder,
+                     ExportCounts& counts, PhaserPictures& pictures) {
+    return PhaserJson(map, name, sheets, plan, folder, counts, pictures).Write();
 }
 
 QString PhaserRefusal(const TiledMap& map) {

@@ -28,9 +28,10 @@ struct PhaserPictures {
 // what moves its tiles there, and an isometric map's origin, which Phaser puts at x 0 where
 // Tiled starts at the map's height. Staggered maps Phaser only draws with odd rows shifted: the
 // others are written as hexagonal maps with no straight side, which Phaser draws as Tiled does.
-// Paths (sheets, image layers, file properties) are written relative to folder.
-QByteArray PhaserMap(const TiledMap& map, const ExportSheets& sheets, const PhaserPlan& plan, const QString& folder, ExportCounts& counts,
-                     PhaserPictures& pictures);
+// Paths (sheets, image layers, file properties) are written relative to folder. A picture the
+// map holds is named after the map's name (its file's base name, or its LDtk level's).
+QByteArray PhaserMap(const TiledMap& map, const QString& name, const ExportSheets& sheets, const PhaserPlan& plan, const QString& folder,
+                     ExportCounts& counts, PhaserPictures& pictures);
 
 // Why Phaser cannot draw a map of this orientation; empty where it can.
 QString PhaserRefusal(const TiledMap& map);
