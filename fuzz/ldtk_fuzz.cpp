@@ -1,6 +1,6 @@
 // Feeds arbitrary bytes to the LDtk project reader. Nothing may crash; every refusal is 481;
 // every project read holds a level, each within the reader's bounds.
-// sources: ldtk/ldtkreader.cpp tiled/tiledvalues.cpp tiled/tiledmodel.cpp runtime/runtimeerror.cpp runtime/wholefile.cpp runtime/roomyheap.cpp runtime/parallel.cpp runtime/atomicfile.cpp runtime/descriptor.cpp runtime/paths.cpp runtime/destination.cpp
+// sources: ldtk/ldtkreader.cpp ldtk/ldtkvalues.cpp tiled/tiledvalues.cpp tiled/tiledmodel.cpp runtime/runtimeerror.cpp runtime/wholefile.cpp runtime/roomyheap.cpp runtime/parallel.cpp runtime/atomicfile.cpp runtime/descriptor.cpp runtime/paths.cpp runtime/destination.cpp
 // packages: Qt6Gui
 // options: -max_len=8192
 

@@ -1,15 +1,14 @@
 #include "ldtk/ldtkproject.h"
 
+#include "ldtk/ldtkvalues.h"
 #include "runtime/limits.h"
 #include "runtime/wholefile.h"
 #include "tiled/tiledvalues.h"
 
 #include <QFileInfo>
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QJsonObject>
 
-#include <cmath>
 #include <functional>
 
 namespace {
@@ -21,90 +20,6 @@ constexpr int MaxTilesets = 1 << 16;
 constexpr qint64 MaxLevelBytes = qint64{1} << 30;
 constexpr int WorldSide = 1 << 24;
 
-QJsonObject parse(const QString& file, const QByteArray& bytes) {
-    QJsonParseError error;
-    // Qt's parser refuses documents nested deeper than it can hold; no LDtk file is near that.
-    const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
-    if (error.error != QJsonParseError::NoError || !document.isObject()) {
-        InvalidMapFile(file, error.error != QJsonParseError::NoError
-                                 ? QStringLiteral("invalid JSON: %1 at byte %2").arg(error.errorString()).arg(error.offset)
-                                 : QStringLiteral("no LDtk project: no JSON object"));
-    }
-    return document.object();
-}
-
-// Reads values of one file, naming the file and where in it (level, layer) in every failure.
-class Values {
-public:
-    QString file;
-    QString where;
-
-    [[noreturn]] void Fail(const QString& reason) const {
-        InvalidMapFile(file, where.isEmpty() ? reason : where + QStringLiteral(": ") + reason);
-    }
-
-    int Whole(const QJsonValue& value, const QString& name, int least, int most, std::optional<int> otherwise = std::nullopt) const {
-        if ((value.isNull() || value.isUndefined()) && otherwise) {
-            return *otherwise;
-        }
-        const double number = value.toDouble(std::nan(""));
-        if (!value.isDouble() || !std::isfinite(number) || number != std::floor(number) || number < least || number > most) {
-            Fail(QStringLiteral("%1 is %2, not a whole number from %3 to %4").arg(name, shown(value)).arg(least).arg(most));
-        }
-        return static_cast<int>(number);
-    }
-
-    double Real(const QJsonValue& value, const QString& name, double least, double most, double otherwise) const {
-        if (value.isNull() || value.isUndefined()) {
-            return otherwise;
-        }
-        const double number = value.toDouble(std::nan(""));
-        if (!value.isDouble() || !std::isfinite(number) || number < least || number > most) {
-            Fail(QStringLiteral("%1 is %2, not a number from %3 to %4").arg(name, shown(value)).arg(least).arg(most));
-        }
-        return number;
-    }
-
-    // [x, y] of whole numbers within ±side.
-    QPoint Pair(const QJsonValue& value, const QString& name, int side) const {
-        const QJsonArray pair = value.toArray();
-        if (pair.size() != 2) {
-            Fail(QStringLiteral("%1 is not a pair [x, y]").arg(name));
-        }
-        return QPoint(Whole(pair[0], name, -side, side), Whole(pair[1], name, -side, side));
-    }
-
-    QJsonArray Array(const QJsonObject& o, const char* key) const {
-        const QJsonValue value = o.value(QLatin1String(key));
-        if (!value.isArray() && !value.isNull() && !value.isUndefined()) {
-            Fail(QStringLiteral("%1 is no list").arg(QLatin1String(key)));
-        }
-        return value.toArray();
-    }
-
-    std::optional<QColor> Colour(const QJsonValue& value, const QString& name) const {
-        if (!value.isString() || value.toString().isEmpty()) {
-            return std::nullopt;
-        }
-        const QColor colour(value.toString());
-        if (!colour.isValid()) {
-            Fail(QStringLiteral("%1 \"%2\" is no colour").arg(name, value.toString().left(20)));
-        }
-        return colour;
-    }
-
-private:
-    static QString shown(const QJsonValue& value) {
-        if (value.isUndefined() || value.isNull()) {
-            return QStringLiteral("missing");
-        }
-        if (value.isDouble()) {
-            return QString::number(value.toDouble(), 'g', 12);
-        }
-        return value.isString() ? '"' + value.toString().left(20) + '"' : QStringLiteral("no number");
-    }
-};
-
 std::vector<LdtkField> fields(const QJsonArray& list) {
     std::vector<LdtkField> result;
     for (const QJsonValue& item : list) {
@@ -114,7 +29,7 @@ std::vector<LdtkField> fields(const QJsonArray& list) {
     return result;
 }
 
-std::optional<LdtkTileRect> tileRect(const Values& v, const QJsonValue& value) {
+std::optional<LdtkTileRect> tileRect(const LdtkValues& v, const QJsonValue& value) {
     if (!value.isObject()) {
         return std::nullopt;
     }
@@ -131,7 +46,7 @@ std::optional<LdtkTileRect> tileRect(const Values& v, const QJsonValue& value) {
     return tile;
 }
 
-LdtkEntity entity(const Values& v, const QJsonObject& o) {
+LdtkEntity entity(const LdtkValues& v, const QJsonObject& o) {
     LdtkEntity e;
     e.identifier = o.value("__identifier").toString();
     e.iid = o.value("iid").toString();
@@ -148,7 +63,7 @@ LdtkEntity entity(const Values& v, const QJsonObject& o) {
     return e;
 }
 
-void tiles(const Values& v, const QJsonArray& list, std::vector<LdtkTile>& into) {
+void tiles(const LdtkValues& v, const QJsonArray& list, std::vector<LdtkTile>& into) {
     into.reserve(into.size() + static_cast<std::size_t>(list.size()));
     for (const QJsonValue& item : list) {
         const QJsonObject o = item.toObject();
@@ -161,7 +76,7 @@ void tiles(const Values& v, const QJsonArray& list, std::vector<LdtkTile>& into)
     }
 }
 
-LdtkLayerType layerType(const Values& v, const QString& type) {
+LdtkLayerType layerType(const LdtkValues& v, const QString& type) {
     static const std::pair<const char*, LdtkLayerType> types[] = {
         {"IntGrid", LdtkLayerType::IntGrid}, {"Entities", LdtkLayerType::Entities}, {"Tiles", LdtkLayerType::Tiles}, {"AutoLayer", LdtkLayerType::AutoLayer}};
     for (const auto& [name, kind] : types) {
@@ -177,7 +92,7 @@ struct LayerDefinition {
     std::vector<LdtkIntGridValue> values;
 };
 
-LdtkLayer layer(Values v, const QJsonObject& o, const std::function<const LayerDefinition*(int)>& definition) {
+LdtkLayer layer(LdtkValues v, const QJsonObject& o, const std::function<const LayerDefinition*(int)>& definition) {
     LdtkLayer layer;
     layer.identifier = o.value("__identifier").toString();
     v.where += QStringLiteral(" layer \"%1\"").arg(layer.identifier);
@@ -219,7 +134,7 @@ LdtkLayer layer(Values v, const QJsonObject& o, const std::function<const LayerD
     return layer;
 }
 
-std::optional<LdtkBackground> background(const Values& v, const QJsonObject& o) {
+std::optional<LdtkBackground> background(const LdtkValues& v, const QJsonObject& o) {
     const QString relative = o.value("bgRelPath").toString();
     if (relative.isEmpty()) {
         return std::nullopt;
@@ -243,7 +158,7 @@ struct ProjectReader {
     qint64 levelBytes = 0;
 
     LdtkLevel Level(const QJsonObject& entry) {
-        Values v{file, QString()};
+        LdtkValues v{file, QString()};
         LdtkLevel level;
         level.identifier = entry.value("identifier").toString();
         level.iid = entry.value("iid").toString();
@@ -261,7 +176,7 @@ struct ProjectReader {
             if (levelBytes > MaxLevelBytes) {
                 v.Fail(QStringLiteral("its level files pass %1 bytes together").arg(MaxLevelBytes));
             }
-            o = parse(level.file, bytes);
+            o = ParseLdtkJson(level.file, bytes);
             v.file = level.file;
         }
         level.size = QSize(v.Whole(o.value("pxWid"), "pxWid", 1, Limits::PictureSide), v.Whole(o.value("pxHei"), "pxHei", 1, Limits::PictureSide));
@@ -269,7 +184,7 @@ struct ProjectReader {
                              v.Whole(entry.value("worldY"), "worldY", -WorldSide, WorldSide, 0));
         level.depth = v.Whole(entry.value("worldDepth"), "worldDepth", -WorldSide, WorldSide, 0);
         level.background = v.Colour(o.value("__bgColor"), "__bgColor");
-        Values pictures{file, v.where};  // the background's path is relative to the project
+        LdtkValues pictures{file, v.where};  // the background's path is relative to the project
         level.picture = background(pictures, o);
         level.fields = fields(v.Array(o, "fieldInstances"));
         const auto defined = [&](int uid) -> const LayerDefinition* {
@@ -286,7 +201,7 @@ struct ProjectReader {
         LdtkWorld world;
         world.identifier = o.value("identifier").toString(name);
         world.layout = o.value("worldLayout").toString(QStringLiteral("Free"));
-        Values v{file, QStringLiteral("world \"%1\"").arg(world.identifier)};
+        LdtkValues v{file, QStringLiteral("world \"%1\"").arg(world.identifier)};
         if (world.layout != "Free" && world.layout != "GridVania" && world.layout != "LinearHorizontal" && world.layout != "LinearVertical") {
             v.Fail(QStringLiteral("world layout \"%1\" is none of Free, GridVania, LinearHorizontal, LinearVertical").arg(world.layout.left(20)));
         }
@@ -317,7 +232,7 @@ std::vector<LdtkTileset> tilesets(const QString& file, const QJsonArray& list) {
         const QJsonObject o = item.toObject();
         LdtkTileset tileset;
         tileset.identifier = o.value("identifier").toString();
-        const Values v{file, QStringLiteral("tileset \"%1\"").arg(tileset.identifier)};
+        const LdtkValues v{file, QStringLiteral("tileset \"%1\"").arg(tileset.identifier)};
         tileset.uid = v.Whole(o.value("uid"), "uid", 0, 1 << 30);
         const QString relative = o.value("relPath").toString();
         tileset.picture = relative.isEmpty() ? QString() : PathBeside(file, relative);
@@ -349,7 +264,7 @@ bool IsLdtkName(const QString& path) {
 }
 
 LdtkProject ReadLdtkProject(const QString& file, const QByteArray& bytes) {
-    ProjectReader reader{file, parse(file, bytes), {}, 0};
+    ProjectReader reader{file, ParseLdtkJson(file, bytes), {}, 0};
     LdtkProject project;
     project.file = file;
     project.version = reader.root.value("jsonVersion").toString();
@@ -358,7 +273,7 @@ LdtkProject ReadLdtkProject(const QString& file, const QByteArray& bytes) {
     project.tilesets = tilesets(file, defs.value("tilesets").toArray());
     for (const QJsonValue& item : defs.value("layers").toArray()) {
         const QJsonObject o = item.toObject();
-        const Values v{file, QStringLiteral("layer definition \"%1\"").arg(o.value("identifier").toString())};
+        const LdtkValues v{file, QStringLiteral("layer definition \"%1\"").arg(o.value("identifier").toString())};
         // Before 1.0 an auto-layer named its tileset "autoTilesetDefUid".
         const QJsonValue tileset = o.value("tilesetDefUid").isDouble() ? o.value("tilesetDefUid") : o.value("autoTilesetDefUid");
         LayerDefinition& definition = reader.layerDefinitions[v.Whole(o.value("uid"), "uid", 0, 1 << 30)];
