@@ -7,7 +7,10 @@
 #include <QPainter>
 #include <QStandardPaths>
 
-// LDtk projects carried by export straight to the engines.
+#include <functional>
+
+// LDtk projects carried by export straight to the engines, and the legacy names of LDtk 1.0
+// files.
 
 // A project of two levels sharing a tileset exported straight to each engine: every level a
 // map named after it, the shared sheet written once, each drawn by the engine's own reader as
@@ -99,5 +102,72 @@ TEST(LdtkIn, LevelsExportedToEachEngineDrawAsTheLevel) {
                 expectSame(overColour(QImage(work + "/" + names[k] + ".png")), levelDrawn(file, names[k]), names[k]);
             }
         }
+    }
+}
+
+// The names LDtk 1.0 files may still carry (LDtk's own samples of 1.0.0 hold them beside the
+// new ones) read as the names that replaced them: the export of each spelling is the same.
+TEST(LdtkIn, LegacyNamesReadAsTheirNewOnes) {
+    TestFolder folder;
+    const TilvexProgram tilvex(folder);
+    QJsonObject values = layer("Walls", "IntGrid", 16, QSize(2, 2), -1, {{0, 16, 16, 16}});
+    values["layerDefUid"] = 101;
+    values["intGridCsv"] = QJsonArray{0, 1, 0, 1};
+    QJsonArray levels = caseLevel(levelCases().front());
+    QJsonObject one = levels[0].toObject();
+    QJsonArray layers = one["layerInstances"].toArray();
+    layers.insert(0, values);
+    one["layerInstances"] = layers;
+    levels[0] = one;
+    QJsonObject root = QJsonDocument::fromJson(project(folder, levels)).object();
+    QJsonObject defs = root["defs"].toObject();
+    defs["layers"] = QJsonArray{defs["layers"].toArray()[0], QJsonObject{{"uid", 101}, {"identifier", "Walls"}, {"tilesetDefUid", 1},
+                                                                          {"intGridValues", QJsonArray{QJsonObject{{"value", 1}, {"color", "#ff0000"}}}}}};
+    root["defs"] = defs;
+    // Each case rewrites the project in the old spelling.
+    const std::pair<const char*, std::function<void(QJsonObject&, QJsonObject&, QJsonObject&)>> cases[] = {
+        {"a layer definition's autoTilesetDefUid",
+         [](QJsonObject& definition, QJsonObject& instance, QJsonObject&) {
+             definition["autoTilesetDefUid"] = definition.take("tilesetDefUid");
+             instance["__tilesetDefUid"] = QJsonValue();
+         }},
+        {"IntGrid cells as intGrid coordId and v",
+         [](QJsonObject&, QJsonObject& instance, QJsonObject&) {
+             instance["intGrid"] = QJsonArray{QJsonObject{{"coordId", 1}, {"v", 1}}, QJsonObject{{"coordId", 3}, {"v", 1}}};
+             instance.remove("intGridCsv");
+         }},
+        {"an entity's tile as srcRect",
+         [](QJsonObject&, QJsonObject&, QJsonObject& door) {
+             door["__tile"] = QJsonObject{{"tilesetUid", 1}, {"srcRect", QJsonArray{16, 0, 16, 16}}};
+         }},
+    };
+    const auto exported = [&](const QJsonObject& project, const QString& name) {
+        const QString file = folder.File(name + ".ldtk"), out = folder.File(name);
+        WriteBytes(file, QJsonDocument(project).toJson());
+        const TilvexResult run = tilvex.Run({"export", file, "--to", "tiled", "--out", out});
+        EXPECT_EQ(run.status, 0) << name.toStdString() << ": " << run.err.toStdString();
+        QFile tmx(out + "/One.tmx");
+        return tmx.open(QIODevice::ReadOnly) ? tmx.readAll() : QByteArray();
+    };
+    const QByteArray expected = exported(root, "new");
+    ASSERT_FALSE(expected.isEmpty());
+    int k = 0;
+    for (const auto& [what, legacy] : cases) {
+        QJsonObject old = root, oldDefs = old["defs"].toObject(), level = old["levels"].toArray()[0].toObject();
+        QJsonArray definitions = oldDefs["layers"].toArray(), instances = level["layerInstances"].toArray();
+        QJsonObject definition = definitions[1].toObject(), instance = instances[0].toObject(), things = instances[2].toObject();
+        QJsonArray entities = things["entityInstances"].toArray();
+        QJsonObject door = entities[0].toObject();
+        legacy(definition, instance, door);
+        definitions[1] = definition;
+        instances[0] = instance;
+        entities[0] = door;
+        things["entityInstances"] = entities;
+        instances[2] = things;
+        level["layerInstances"] = instances;
+        oldDefs["layers"] = definitions;
+        old["defs"] = oldDefs;
+        old["levels"] = QJsonArray{level};
+        EXPECT_EQ(exported(old, QStringLiteral("old%1").arg(k++)), expected) << what;
     }
 }
