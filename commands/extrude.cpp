@@ -5,6 +5,7 @@
 #include "imaging/picturefile.h"
 #include "imaging/pngwriter.h"
 #include "imaging/sheetbands.h"
+#include "ldtk/ldtkproject.h"
 #include "runtime/limits.h"
 #include "runtime/outputfiles.h"
 #include "runtime/parallel.h"
@@ -158,6 +159,11 @@ ExtrudeResult RunExtrude(const ExtrudeRequest& request) {
         }
         if (!QFileInfo(request.source).isFile()) {
             throw Refused(NoSource);
+        }
+        if (IsLdtkName(request.source)) {
+            throw Refused(QStringLiteral("an LDtk project, which extrude does not rewrite; export it with --extrude N (tilvex export %1 "
+                                         "--to ldtk|phaser|godot --extrude N --out DIR), or carry it to Tiled and extrude its tilesets")
+                              .arg(QFileInfo(request.source).fileName()), request.source);
         }
         if (request.source.endsWith(".tsx", Qt::CaseInsensitive)) {
             extrudeTileset(request, result);

@@ -3,6 +3,7 @@
 #include "commands/extrude.h"
 
 #include "imaging/picture.h"
+#include "ldtk/ldtkproject.h"
 #include "maps/mapoptimizer.h"
 #include "runtime/destination.h"
 #include "runtime/filelock.h"
@@ -44,6 +45,11 @@ void refuseNames(const OptimizeRequest& request, const QString& name) {
     }
     std::set<QString> written = {name.toLower()};
     for (const QString& map : request.maps) {
+        if (IsLdtkName(map)) {
+            // LDtk draws a tile only from its tileset's grid: a new sheet needs every level rewritten.
+            throw Refused(QStringLiteral("an LDtk project, which optimize does not rewrite; carry it to Tiled (tilvex export %1 --to tiled "
+                                         "--out DIR) and optimize the maps there").arg(QFileInfo(map).fileName()), map);
+        }
         if (!IsTiledMapName(map)) {
             throw Refused(QStringLiteral("not a map file (.tmx, .tmj or .json)"), map);
         }

@@ -10,7 +10,7 @@
 #include <functional>
 
 // LDtk projects carried by export straight to the engines, and the legacy names of LDtk 1.0
-// files.
+// files; what optimize and extrude say of a project.
 
 // A project of two levels sharing a tileset exported straight to each engine: every level a
 // map named after it, the shared sheet written once, each drawn by the engine's own reader as
@@ -59,7 +59,8 @@ TEST(LdtkIn, LevelsExportedToEachEngineDrawAsTheLevel) {
         if (engine == "godot") {
             QFile(work + "/project.godot").open(QIODevice::WriteOnly);
         }
-        // LDtk's with extruded sheets, whose tiles move in their sheet.
+        // LDtk's with extruded sheets, whose tiles move in their sheet: the way extrude's refusal
+        // of a project points to.
         const QStringList extrude = engine == "ldtk" ? QStringList{"--extrude", "1"} : QStringList{};
         const TilvexResult run = tilvex.Run(QStringList{"export", file, "--to", engine, "--out", work + "/out"} + extrude);
         ASSERT_EQ(run.status, 0) << run.err.toStdString();
@@ -170,4 +171,20 @@ TEST(LdtkIn, LegacyNamesReadAsTheirNewOnes) {
         old["levels"] = QJsonArray{level};
         EXPECT_EQ(exported(old, QStringLiteral("old%1").arg(k++)), expected) << what;
     }
+}
+
+// optimize and extrude rewrite Tiled's files: a project is refused naming it and the way
+// there, nothing written.
+TEST(LdtkIn, OptimizeAndExtrudeReferToExport) {
+    TestFolder folder;
+    const TilvexProgram tilvex(folder);
+    const QString file = folder.File("game.ldtk");
+    WriteBytes(file, project(folder, caseLevel(levelCases().front())));
+    const QString optimized = folder.File("optimized"), extruded = folder.File("x.ldtk");
+    for (const QStringList& arguments : {QStringList{"optimize", file, "--out", optimized}, QStringList{"extrude", file, extruded, "--extrude", "1"}}) {
+        const TilvexResult run = tilvex.Run(arguments);
+        EXPECT_NE(run.status, 0) << arguments[0].toStdString();
+        EXPECT_TRUE(run.err.contains(file) && run.err.contains("tilvex export")) << run.err.toStdString();
+    }
+    EXPECT_FALSE(QFileInfo::exists(optimized) || QFileInfo::exists(extruded));
 }
