@@ -66,6 +66,9 @@ void exportMaps(const ExportRequest& request, ExportResult& result) {
     std::set<QString> names;
     QStringList inputs;
     const auto add = [&](TiledMap map, const QString& file, const QString& base) {
+        if (request.engine == Engine::Phaser && !request.name.isEmpty() && !maps.empty()) {
+            throw Refused(QStringLiteral("--name names the one map's file; each of several maps keeps its own name"));
+        }
         refuseMap(map, file, request.engine);
         // Only Phaser names a map's file by --name; the others name their one shared file by it.
         const QString named = request.name.isEmpty() || request.engine != Engine::Phaser ? base : request.name;
@@ -109,9 +112,6 @@ void exportMaps(const ExportRequest& request, ExportResult& result) {
                 inputs += ref.tileset->file;
             }
         }
-    }
-    if (request.engine == Engine::Phaser && !request.name.isEmpty() && maps.size() > 1) {
-        throw Refused(QStringLiteral("--name names the one map's file; each of several maps keeps its own name"));
     }
     ExportSheets sheets(request.extrude);
     for (const TiledMap& map : maps) {
