@@ -62,10 +62,10 @@ void exportMaps(const ExportRequest& request, ExportResult& result) {
     }
     const QString folder = AsFolder(request.out);
     std::vector<TiledMap> maps;
-    QStringList sources, bases;  // each map's file, named by a refusal, and its name
+    QStringList sources, bases, places;  // each map's file, named by a refusal, its name and its level
     std::set<QString> names;
     QStringList inputs;
-    const auto add = [&](TiledMap map, const QString& file, const QString& base) {
+    const auto add = [&](TiledMap map, const QString& file, const QString& base, const QString& place) {
         if (request.engine == Engine::Phaser && !request.name.isEmpty() && !maps.empty()) {
             throw Refused(QStringLiteral("--name names the one map's file; each of several maps keeps its own name"));
         }
@@ -78,6 +78,7 @@ void exportMaps(const ExportRequest& request, ExportResult& result) {
         maps.push_back(std::move(map));
         sources += file;
         bases += base;
+        places += place;
     };
     for (const QString& named : request.maps) {
         const bool ldtk = IsLdtkName(named);
@@ -99,13 +100,13 @@ void exportMaps(const ExportRequest& request, ExportResult& result) {
             LevelTilesets made;
             for (const LdtkWorld& world : project.worlds) {
                 for (const LdtkLevel& level : world.levels) {
-                    add(LevelMap(project, level, &made), level.file, level.identifier);
+                    add(LevelMap(project, level, &made), level.file, level.identifier, QStringLiteral("level \"%1\": ").arg(level.identifier));
                     inputs += level.file == project.file ? QStringList{} : QStringList{level.file};
                 }
             }
             continue;
         }
-        add(LoadMap(named), named, QFileInfo(named).completeBaseName());
+        add(LoadMap(named), named, QFileInfo(named).completeBaseName(), QString());
         inputs += QFileInfo(named).absoluteFilePath();
         for (const TilesetRef& ref : maps.back().tilesets) {
             if (!ref.tileset->file.isEmpty()) {
@@ -121,7 +122,7 @@ void exportMaps(const ExportRequest& request, ExportResult& result) {
     std::int64_t worldX = 0;
     for (std::size_t k = 0; request.engine == Engine::Ldtk && k < maps.size(); ++k) {
         if (const QString refusal = LdtkRefusal(maps[k], sheets, worldX); !refusal.isEmpty()) {
-            throw Refused(refusal, sources[static_cast<qsizetype>(k)]);
+            throw Refused(places[static_cast<qsizetype>(k)] + refusal, sources[static_cast<qsizetype>(k)]);
         }
     }
     for (const QString& input : inputs) {

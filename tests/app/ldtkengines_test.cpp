@@ -10,7 +10,7 @@
 #include <functional>
 
 // LDtk projects carried by export straight to the engines, and the legacy names of LDtk 1.0
-// files; what optimize and extrude say of a project.
+// files; what a project cannot become.
 
 // A project of two levels sharing a tileset exported straight to each engine: every level a
 // map named after it, the shared sheet written once, each drawn by the engine's own reader as
@@ -173,18 +173,24 @@ TEST(LdtkIn, LegacyNamesReadAsTheirNewOnes) {
     }
 }
 
-// optimize and extrude rewrite Tiled's files: a project is refused naming it and the way
-// there, nothing written.
-TEST(LdtkIn, OptimizeAndExtrudeReferToExport) {
+// What a project cannot become is refused naming it, and the level or the way there, nothing
+// written: optimize and extrude rewrite Tiled's files; LDtk's export holds only tiles of the
+// level's one grid (this level's 16-pixel tiles lie on a grid of 8).
+TEST(LdtkIn, WhatAProjectCannotBecomeIsRefusedNamingIt) {
     TestFolder folder;
     const TilvexProgram tilvex(folder);
     const QString file = folder.File("game.ldtk");
-    WriteBytes(file, project(folder, caseLevel(levelCases().front())));
-    const QString optimized = folder.File("optimized"), extruded = folder.File("x.ldtk");
-    for (const QStringList& arguments : {QStringList{"optimize", file, "--out", optimized}, QStringList{"extrude", file, extruded, "--extrude", "1"}}) {
+    WriteBytes(file, project(folder, caseLevel(levelCases()[6])));
+    const QString out = folder.File("out"), extruded = folder.File("x.ldtk");
+    const std::pair<QStringList, const char*> cases[] = {
+        {{"optimize", file, "--out", out}, "tilvex export"},
+        {{"extrude", file, extruded, "--extrude", "1"}, "tilvex export"},
+        {{"export", file, "--to", "ldtk", "--out", out}, "level \"One\": "},
+    };
+    for (const auto& [arguments, says] : cases) {
         const TilvexResult run = tilvex.Run(arguments);
         EXPECT_NE(run.status, 0) << arguments[0].toStdString();
-        EXPECT_TRUE(run.err.contains(file) && run.err.contains("tilvex export")) << run.err.toStdString();
+        EXPECT_TRUE(run.err.contains(file) && run.err.contains(QString::fromUtf8(says))) << run.err.toStdString();
     }
-    EXPECT_FALSE(QFileInfo::exists(optimized) || QFileInfo::exists(extruded));
+    EXPECT_FALSE(QFileInfo::exists(out) || QFileInfo::exists(extruded));
 }
