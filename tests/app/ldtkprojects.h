@@ -109,3 +109,21 @@ inline QJsonArray caseLevel(const LevelCase& c) {
                   {layer("Top", "AutoLayer", c.grid, QSize(100 / c.grid + 1, 70 / c.grid + 1), c.tileset, c.tiles, c.extra), entities,
                    layer("Under", "Tiles", 16, QSize(7, 5), 1, {{16, 16, 48, 16}, {0, 32, 0, 32, 2, 0.75}})})};
 }
+
+// An IntGrid layer "Walls" of cells (values row by row) of 16 pixels, its definition (uid 101,
+// value 1 in red, drawing from tileset, -1 for none) added to the project; compact JSON.
+inline QJsonObject walls(QSize cells, const QJsonArray& values, int tileset = -1, const std::vector<Tile>& tiles = {}) {
+    QJsonObject o = layer("Walls", "IntGrid", 16, cells, -1, tiles);
+    o["layerDefUid"] = 101;
+    o["intGridCsv"] = values;
+    o["__tilesetDefUid"] = tileset < 0 ? QJsonValue() : QJsonValue(tileset);
+    return o;
+}
+inline QByteArray withWalls(const QByteArray& project, int tileset = -1) {
+    QJsonObject root = QJsonDocument::fromJson(project).object(), defs = root["defs"].toObject();
+    defs["layers"] = QJsonArray{defs["layers"].toArray()[0],
+                                QJsonObject{{"uid", 101}, {"identifier", "Walls"}, {"tilesetDefUid", tileset < 0 ? QJsonValue() : QJsonValue(tileset)},
+                                            {"intGridValues", QJsonArray{QJsonObject{{"value", 1}, {"color", "#ff0000"}}}}}};
+    root["defs"] = defs;
+    return QJsonDocument(root).toJson(QJsonDocument::Compact);
+}
