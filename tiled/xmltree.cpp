@@ -151,7 +151,7 @@ qsizetype entityGrowth(const QByteArray& bytes) {
 // reports its mark as a whole text, and otherwise the document is read again as it is.
 struct Lifted {
     QByteArray bytes;  // the document with a mark in place of each run
-    std::vector<QByteArray> runs;
+    std::vector<QByteArrayView> runs;  // in the document read
 };
 
 const QByteArray LiftMark = QByteArrayLiteral("\x7ftilvex ");
@@ -221,7 +221,7 @@ Lifted lift(const QByteArray& bytes) {
 
 // The document read, with the lifted runs (where given) put back; nothing where a mark was
 // not met as a whole text.
-std::optional<XmlNode> parse(const QString& file, const QByteArray& bytes, const std::vector<QByteArray>* runs) {
+std::optional<XmlNode> parse(const QString& file, const QByteArray& bytes, const std::vector<QByteArrayView>* runs) {
     QXmlStreamReader xml(bytes);
     // Names and xmlns declarations are kept as written, so they come back as they were.
     xml.setNamespaceProcessing(false);
