@@ -10,6 +10,45 @@
 #include <set>
 #include <unordered_set>
 
+namespace {
+// Tiled's grid of a map staggered along x, in whole pixels as its hexagonal renderer has it.
+struct StaggerX {
+    int sideOffset = 0;  // from a cell's left corner to its flat top
+    int column = 0;
+    int halfRow = 0;
+};
+
+StaggerX staggerX(const TiledMap& map) {
+    const int side = map.orientation == "hexagonal" ? map.hexSideLength : 0;
+    const int offset = (map.tile.width() - side) / 2;
+    return {offset, offset + side, map.tile.height() / 2};
+}
+
+// Whether an opaque pixel of the picture, drawn from at in its cell, lies on or outside the
+// cell's outline, where a neighbour's picture may cover it or be covered.
+bool leavesCell(const QImage& picture, QPoint at, const StaggerX& grid) {
+    const QImage argb = picture.convertToFormat(QImage::Format_ARGB32);
+    const double width = grid.column + grid.sideOffset;
+    for (int y = 0; y < argb.height(); ++y) {
+        const QRgb* row = reinterpret_cast<const QRgb*>(argb.constScanLine(y));
+        for (int x = 0; x < argb.width(); ++x) {
+            if (qAlpha(row[x]) == 0) {
+                continue;
+            }
+            const double px = at.x() + x + 0.5;
+            const double edge = std::min(px, width - px);
+            const double rise = std::abs(at.y() + y + 0.5 - grid.halfRow);
+            const bool inside = edge > 0 && rise < grid.halfRow &&
+                                (grid.sideOffset == 0 || grid.halfRow * std::min<double>(edge, grid.sideOffset) > grid.sideOffset * rise);
+            if (!inside) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+}  // namespace
+
 PhaserPlan::Seen PhaserPlan::seen(const TiledMap& map, const ExportSheets& sheets, std::uint32_t gid, ExportSheets::Place place) {
     Seen s;
     s.place = place;
@@ -76,7 +115,8 @@ void PhaserPlan::Add(const TiledMap& map, ExportSheets& sheets) {
             square = square && tile.width() == tile.height();
         }
     }
-    if (map.orientation != "hexagonal" && places.size() <= 1 && square) {
+    const bool alongX = (map.orientation == "hexagonal" || map.orientation == "staggered") && map.staggerAxis == "x";
+    if (map.orientation != "hexagonal" && !alongX && places.size() <= 1 && square) {
         const QPoint shift = places.empty() ? QPoint() : QPoint(places.begin()->first, places.begin()->second);
         ForEachLayer(map.layers, [&](const TiledLayer& layer) { layers_[&layer] = Layer{shift, {}}; });
         return;
@@ -119,6 +159,17 @@ void PhaserPlan::Add(const TiledMap& map, ExportSheets& sheets) {
                 }
             }
         }
+        if (alongX && !halfRows_.contains(&map)) {
+            const StaggerX grid = staggerX(map);
+            for (const auto& [gid, s] : cells) {
+                const auto copy = plan.copies.find(gid);
+                if (copy != plan.copies.end() ? leavesCell(sheets.Tile(copy->second.sheet, copy->second.index), plan.shift, grid)
+                                              : leavesCell(OrientedTile(sheets.Tile(s.place.sheet, s.place.index), gid), s.picture.topLeft(), grid)) {
+                    halfRows_[&map] = QSize(grid.column, grid.halfRow);
+                    break;
+                }
+            }
+        }
         layers_[&layer] = std::move(plan);
     });
 }
@@ -126,4 +177,9 @@ void PhaserPlan::Add(const TiledMap& map, ExportSheets& sheets) {
 std::vector<int> PhaserPlan::CopySheets(const TiledMap& map) const {
     const auto found = copySheets_.find(&map);
     return found == copySheets_.end() ? std::vector<int>() : found->second;
+}
+
+QSize PhaserPlan::HalfRows(const TiledMap& map) const {
+    const auto found = halfRows_.find(&map);
+    return found == halfRows_.end() ? QSize() : found->second;
 }

@@ -4,6 +4,7 @@
 
 #include <QPoint>
 #include <QRect>
+#include <QSize>
 
 #include <cstdint>
 #include <map>
@@ -37,6 +38,12 @@ public:
     const Layer& Of(const TiledLayer& layer) const { return layers_.at(&layer); }
     // The sheets of copies a map added draws from.
     std::vector<int> CopySheets(const TiledMap& map) const;
+    // Tiled draws a map staggered along x a half row at a time (a row's raised columns, then
+    // its lowered ones) where Phaser draws each row's cells left to right. Where some tile
+    // reaches past its own cell's outline, so the order shows, the map is written as an
+    // orthogonal grid of half rows, cell (x, y) at row 2y + 1 in lowered columns, 2y in the
+    // others: these cells' size (column width, half a row); empty where the map stays as it is.
+    QSize HalfRows(const TiledMap& map) const;
 
 private:
     struct Seen {
@@ -50,6 +57,7 @@ private:
 
     std::map<const TiledLayer*, Layer> layers_;
     std::map<const TiledMap*, std::vector<int>> copySheets_;
+    std::map<const TiledMap*, QSize> halfRows_;
     std::map<std::tuple<int, int, int>, int> sheetOf_;  // (source sheet, copy width, height) -> sheet of copies
     std::map<std::tuple<int, int, std::uint32_t, int, int>, Copy> made_;  // (sheet, tile, flags, pad) -> copy
 };

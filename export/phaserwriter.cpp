@@ -44,6 +44,7 @@ private:
     JsonWriter json_;
     std::vector<std::uint32_t> firstGids_;  // by sheet
     QPointF mapShift_;  // where Phaser's orientation starts the map, against Tiled's
+    QSize halfRows_;  // see PhaserPlan::HalfRows
     int nextLayer_ = 1;
     int nextObject_ = 1;
 };
@@ -126,13 +127,16 @@ void PhaserJson::tileLayer(const TiledLayer& layer) {
     ++counts_.layers;
     const int width = map_.size.width();
     const int height = map_.size.height();
+    const int rows = halfRows_.isEmpty() ? height : 2 * height;
+    const int lowered = map_.staggerIndex == "even" ? 0 : 1;
     const PhaserPlan::Layer& plan = plan_.Of(layer);
-    std::vector<std::uint32_t> cells(static_cast<std::size_t>(width) * static_cast<std::size_t>(height), 0);
+    std::vector<std::uint32_t> cells(static_cast<std::size_t>(width) * static_cast<std::size_t>(rows), 0);
     sheets_.ForEachPlaced(map_, layer, [&](QPoint cell, std::uint32_t source, ExportSheets::Place place) {
         if (cell.x() < 0 || cell.y() < 0 || cell.x() >= width || cell.y() >= height) {
             return;
         }
-        std::uint32_t& gid = cells[static_cast<std::size_t>(cell.y()) * width + cell.x()];
+        const int row = halfRows_.isEmpty() ? cell.y() : 2 * cell.y() + ((cell.x() & 1) == lowered ? 1 : 0);
+        std::uint32_t& gid = cells[static_cast<std::size_t>(row) * width + cell.x()];
         gid = placed(place, source);
         if (!plan.copies.empty()) {
             if (const auto copy = plan.copies.find(source); copy != plan.copies.end()) {
@@ -144,7 +148,7 @@ void PhaserJson::tileLayer(const TiledLayer& layer) {
     json_.BeginObject();
     common(layer, layer.id > 0 ? layer.id : nextLayer_, layer.name, layer.offset + mapShift_ + QPointF(plan.shift));
     nextLayer_ = std::max(nextLayer_, layer.id + 1);
-    json_.Key("type").Value("tilelayer").Key("width").Value(width).Key("height").Value(height);
+    json_.Key("type").Value("tilelayer").Key("width").Value(width).Key("height").Value(rows);
     json_.Key("data").Numbers(cells.data(), cells.size());
     json_.EndObject();
 }
@@ -328,7 +332,8 @@ QByteArray PhaserJson::Write() {
     const bool staggered = map_.orientation == "staggered";
     // Phaser's staggered maps shift odd rows only; as hexagons without a straight side every
     // stagger is drawn, even ones from half a cell further back.
-    const bool asHexagonal = map_.orientation == "hexagonal" || (staggered && (map_.staggerAxis != "y" || map_.staggerIndex != "odd"));
+    halfRows_ = plan_.HalfRows(map_);
+    const bool asHexagonal = halfRows_.isEmpty() && (map_.orientation == "hexagonal" || (staggered && (map_.staggerAxis != "y" || map_.staggerIndex != "odd")));
     if (map_.orientation == "isometric") {
         mapShift_ = QPointF((map_.size.height() - 1) * map_.tile.width() / 2.0, 0);
     } else if (asHexagonal && map_.staggerIndex == "even") {
@@ -354,12 +359,15 @@ QByteArray PhaserJson::Write() {
         next += static_cast<std::uint32_t>(sheets_.Capacity(sheet));
     }
     json_.BeginObject().Key("type").Value("map").Key("version").Value("1.8").Key("tiledversion").Value("1.8.0");
-    json_.Key("orientation").Value(asHexagonal ? QStringLiteral("hexagonal") : map_.orientation);
-    json_.Key("renderorder").Value(map_.renderOrder.isEmpty() ? QStringLiteral("right-down") : map_.renderOrder);
-    json_.Key("width").Value(map_.size.width()).Key("height").Value(map_.size.height());
-    json_.Key("tilewidth").Value(map_.tile.width()).Key("tileheight").Value(map_.tile.height());
+    const QString orientation = !halfRows_.isEmpty() ? QStringLiteral("orthogonal") : asHexagonal ? QStringLiteral("hexagonal") : map_.orientation;
+    const QSize grid = halfRows_.isEmpty() ? map_.tile : halfRows_;
+    json_.Key("orientation").Value(orientation);
+    // Tiled draws a map staggered along x left to right whatever its order says.
+    json_.Key("renderorder").Value(map_.renderOrder.isEmpty() || !halfRows_.isEmpty() ? QStringLiteral("right-down") : map_.renderOrder);
+    json_.Key("width").Value(map_.size.width()).Key("height").Value(halfRows_.isEmpty() ? map_.size.height() : 2 * map_.size.height());
+    json_.Key("tilewidth").Value(grid.width()).Key("tileheight").Value(grid.height());
     json_.Key("infinite").Value(false).Key("compressionlevel").Value(-1);
-    if (asHexagonal || staggered) {
+    if (asHexagonal || (staggered && halfRows_.isEmpty())) {
         json_.Key("staggeraxis").Value(map_.staggerAxis).Key("staggerindex").Value(map_.staggerIndex);
     }
     if (asHexagonal) {

@@ -111,7 +111,8 @@ std::vector<std::uint32_t> DecodeLayerData(const QString& file, QStringView text
         const char16_t* const chars = text.utf16();
         const qsizetype size = text.size();
         const auto blank = [&](qsizetype k) {
-            return k < size && (chars[k] == u' ' || chars[k] == u'\n' || chars[k] == u'\r' || chars[k] == u'\t');
+            // Most characters are digits and commas, above a blank: one comparison for them.
+            return k < size && chars[k] <= u' ' && (chars[k] == u' ' || chars[k] == u'\n' || chars[k] == u'\r' || chars[k] == u'\t');
         };
         qsizetype from = 0;
         while (from <= size) {
@@ -123,8 +124,9 @@ std::vector<std::uint32_t> DecodeLayerData(const QString& file, QStringView text
             }
             const qsizetype first = k;
             std::uint64_t gid = 0;
-            while (k < size && k - first < 11 && chars[k] >= u'0' && chars[k] <= u'9') {
-                gid = gid * 10 + (chars[k++] - u'0');
+            const qsizetype stop = std::min(size, first + 11);
+            for (unsigned digit = 0; k < stop && (digit = static_cast<unsigned>(chars[k]) - u'0') < 10; ++k) {
+                gid = gid * 10 + digit;
             }
             const qsizetype digits = k - first;
             while (blank(k)) {

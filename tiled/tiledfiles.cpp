@@ -104,8 +104,28 @@ TiledTileset LoadTileset(const QString& path) {
 void CheckMapGids(TiledMap& map) {
     std::stable_sort(map.tilesets.begin(), map.tilesets.end(),
                      [](const TilesetRef& a, const TilesetRef& b) { return a.firstGid < b.firstGid; });
+    // The gids of each sheet's tiles, found without a look at its tiles: most cells are those.
+    struct Sheet {
+        std::uint32_t first = 0;
+        std::uint32_t end = 0;  // 0 for a collection or a tileset not loaded, which need a look
+    };
+    std::vector<Sheet> sheets;
+    for (const TilesetRef& ref : map.tilesets) {
+        const bool plain = ref.tileset->loaded && !ref.tileset->IsCollection();
+        sheets.push_back({ref.firstGid, plain ? ref.firstGid + static_cast<std::uint32_t>(ref.tileset->IdLimit()) : 0});
+    }
     ForEachLayer(map.layers, [&](const TiledLayer& layer) {
         const QString where = QStringLiteral("layer \"%1\"").arg(layer.name);
-        ForEachPlacedGid(layer, [&](std::uint32_t gid) { checkGid(map, gid, where); });
+        ForEachPlacedGid(layer, [&](std::uint32_t gid) {
+            const std::uint32_t tile = GidTile(gid);
+            // The tileset of a gid is the last that starts at or before it.
+            auto sheet = sheets.rbegin();
+            while (sheet != sheets.rend() && sheet->first > tile) {
+                ++sheet;
+            }
+            if (tile == 0 || sheet == sheets.rend() || tile >= sheet->end) {
+                checkGid(map, gid, where);
+            }
+        });
     });
 }

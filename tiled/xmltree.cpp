@@ -7,6 +7,8 @@
 #include <QXmlStreamWriter>
 
 #include <algorithm>
+#include <array>
+#include <optional>
 
 bool XmlNode::Has(const QString& attribute) const {
     for (const auto& [key, value] : attributes) {
@@ -141,18 +143,92 @@ qsizetype entityGrowth(const QByteArray& bytes) {
     }
     return 0;
 }
-}  // namespace
 
-XmlNode ParseXml(const QString& file, const QByteArray& bytes) {
-    if (entityGrowth(bytes) > XmlEntityGrowth) {
-        throw RuntimeError(Err::InvalidPicture, QStringLiteral("its entities expand it by more than %1 characters").arg(XmlEntityGrowth), file);
+// Long runs of plain text between tags (a big layer's cells) are lifted out before the reader
+// sees them and put back as read: it copies text a character at a time, most of a big map's
+// load. A run is plain where its bytes read alike in every way the document may be decoded
+// and no reference, line end or CDATA end can change them; it is put back only where the reader
+// reports its mark as a whole text, and otherwise the document is read again as it is.
+struct Lifted {
+    QByteArray bytes;  // the document with a mark in place of each run
+    std::vector<QByteArrayView> runs;  // in the document read
+};
+
+const QByteArray LiftMark = QByteArrayLiteral("\x7ftilvex ");
+constexpr qsizetype LiftedRun = 256;
+
+constexpr std::array<unsigned char, 256> PlainBytes = [] {
+    std::array<unsigned char, 256> table{};
+    for (unsigned u = 0; u < 256; ++u) {
+        table[u] = (u >= 0x20 && u < 0x7f && u != '<' && u != '&' && u != ']') || u == '\n' || u == '\t';
     }
+    return table;
+}();
+
+// Without early exits: a run is nearly always plain to its end.
+bool plain(const char* from, const char* to) {
+    unsigned char all = 1;
+    for (const char* c = from; c != to; ++c) {
+        all &= PlainBytes[static_cast<unsigned char>(*c)];
+    }
+    return all != 0;
+}
+
+// Whether the document is UTF-8 (or ASCII), whose plain bytes are their own characters.
+bool utf8(const QByteArray& bytes) {
+    const qsizetype start = bytes.startsWith("\xEF\xBB\xBF") ? 3 : 0;
+    if (bytes.mid(start, 5) != "<?xml") {
+        return bytes.size() > start && bytes[start] == '<';
+    }
+    const QByteArray declaration = bytes.mid(start, bytes.indexOf("?>", start) - start);
+    const qsizetype at = declaration.indexOf("encoding");
+    if (at < 0) {
+        return true;
+    }
+    const QByteArray rest = declaration.mid(at + 8).trimmed();
+    if (!rest.startsWith('=')) {
+        return false;
+    }
+    const QByteArray quoted = rest.mid(1).trimmed();
+    return quoted.size() > 6 && (quoted[0] == '"' || quoted[0] == '\'') && quoted[6] == quoted[0] && quoted.mid(1, 5).toLower() == "utf-8";
+}
+
+Lifted lift(const QByteArray& bytes) {
+    Lifted out;
+    if (bytes.size() < LiftedRun || !utf8(bytes) || bytes.contains(LiftMark)) {
+        return out;
+    }
+    const char* const data = bytes.constData();
+    const qsizetype size = bytes.size();
+    qsizetype copied = 0;
+    for (qsizetype from = bytes.indexOf('>') + 1; from > 0; from = bytes.indexOf('>', from) + 1) {
+        const qsizetype end = bytes.indexOf('<', from);
+        if (end < 0) {
+            break;
+        }
+        if (end - from >= LiftedRun && plain(data + from, data + end)) {
+            out.bytes.append(data + copied, from - copied).append(LiftMark).append(QByteArray::number(out.runs.size())).append('\x7f');
+            out.runs.emplace_back(data + from, end - from);
+            copied = end;
+        }
+        from = end;
+    }
+    if (!out.runs.empty()) {
+        out.bytes.append(data + copied, size - copied);
+    }
+    return out;
+}
+
+// The document read, with the lifted runs (where given) put back; nothing where a mark was
+// not met as a whole text.
+std::optional<XmlNode> parse(const QString& file, const QByteArray& bytes, const std::vector<QByteArrayView>* runs) {
     QXmlStreamReader xml(bytes);
     // Names and xmlns declarations are kept as written, so they come back as they were.
     xml.setNamespaceProcessing(false);
     std::vector<XmlNode> open;
     XmlNode root;
     bool haveRoot = false;
+    std::size_t restored = 0;
     // Everything read counts, so entities cannot grow the document past its bound.
     qsizetype read = 0;
     const qsizetype most = bytes.size() + XmlEntityGrowth;
@@ -197,10 +273,23 @@ XmlNode ParseXml(const QString& file, const QByteArray& bytes) {
             }
             break;
         }
-        case QXmlStreamReader::Characters:
-            count(xml.text().size());
-            place(XmlNode{xml.isCDATA() ? XmlNode::Kind::CData : XmlNode::Kind::Text, {}, xml.text().toString(), {}, {}});
+        case QXmlStreamReader::Characters: {
+            QString text = xml.text().toString();
+            if (runs != nullptr && text.contains(QChar(0x7f))) {
+                bool whole = false;
+                const qsizetype k = text.startsWith(QLatin1StringView(LiftMark)) && text.endsWith(QChar(0x7f)) && !xml.isCDATA()
+                                        ? text.mid(LiftMark.size(), text.size() - LiftMark.size() - 1).toLongLong(&whole)
+                                        : -1;
+                if (!whole || k < 0 || k >= static_cast<qsizetype>(runs->size())) {
+                    return std::nullopt;
+                }
+                text = QString::fromLatin1((*runs)[static_cast<std::size_t>(k)]);
+                ++restored;
+            }
+            count(text.size());
+            place(XmlNode{xml.isCDATA() ? XmlNode::Kind::CData : XmlNode::Kind::Text, {}, std::move(text), {}, {}});
             break;
+        }
         case QXmlStreamReader::Comment:
             place(XmlNode{XmlNode::Kind::Comment, {}, xml.text().toString(), {}, {}});
             break;
@@ -215,10 +304,30 @@ XmlNode ParseXml(const QString& file, const QByteArray& bytes) {
             break;
         }
     }
+    if (runs != nullptr && (xml.hasError() || !haveRoot || restored != runs->size())) {
+        return std::nullopt;
+    }
     if (xml.hasError() || !haveRoot) {
         refuse(xml.hasError() ? xml.errorString() : QStringLiteral("no XML element"));
     }
     return root;
+}
+}  // namespace
+
+XmlNode ParseXml(const QString& file, const QByteArray& bytes) {
+    if (entityGrowth(bytes) > XmlEntityGrowth) {
+        throw RuntimeError(Err::InvalidPicture, QStringLiteral("its entities expand it by more than %1 characters").arg(XmlEntityGrowth), file);
+    }
+    if (const Lifted lifted = lift(bytes); !lifted.runs.empty()) {
+        try {
+            if (std::optional<XmlNode> root = parse(file, lifted.bytes, &lifted.runs)) {
+                return std::move(*root);
+            }
+        } catch (const RuntimeError&) {
+            // Read again as it is, for the reason the document itself gives.
+        }
+    }
+    return *parse(file, bytes, nullptr);
 }
 
 namespace {

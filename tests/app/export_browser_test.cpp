@@ -88,18 +88,20 @@ QString ownMap(const QString& folder) {
     return folder + "/own.tmx";
 }
 
-// A finite staggered or hexagonal map of diamond tiles that touch no neighbour, so the order
-// cells are drawn in does not matter: attributes as the map element takes them.
-QString staggeredMap(const QString& folder, const QString& name, const QString& attributes) {
+// A finite staggered or hexagonal map of diamond tiles (attributes as the map element takes
+// them), which touch no neighbour, so the order cells are drawn in does not matter, or
+// overlapping ones: a reach of 1 touches the cell's corners, 2 fills it.
+QString staggeredMap(const QString& folder, const QString& name, const QString& attributes, double reach = 0.8) {
     QImage sheet = noise(QSize(64, 32), 4).convertToFormat(QImage::Format_ARGB32);
     for (int y = 0; y < 32; ++y) {
         for (int x = 0; x < 64; ++x) {
-            if (std::abs((x % 32) - 15.5) / 16 + std::abs((y % 16) - 7.5) / 8 > 0.8) {
+            if (std::abs((x % 32) - 15.5) / 16 + std::abs((y % 16) - 7.5) / 8 > reach) {
                 sheet.setPixel(x, y, 0);
             }
         }
     }
-    sheet.save(folder + "/diamonds.png");
+    const QString png = QStringLiteral("diamonds-%1.png").arg(reach);
+    sheet.save(folder + "/" + png);
     QStringList cells;
     for (int k = 0; k < 42; ++k) {
         cells += QString::number(k % 5 == 4 ? 0 : 1 + (k * 3) % 4);
@@ -107,10 +109,10 @@ QString staggeredMap(const QString& folder, const QString& name, const QString& 
     write(folder + "/" + name,
           QStringLiteral("<?xml version=\"1.0\"?><map version=\"1.10\" %1 renderorder=\"right-down\" width=\"7\" height=\"6\" tilewidth=\"32\" "
                          "tileheight=\"16\" infinite=\"0\" nextlayerid=\"2\" nextobjectid=\"1\"><tileset firstgid=\"1\" name=\"diamonds\" "
-                         "tilewidth=\"32\" tileheight=\"16\" tilecount=\"4\" columns=\"2\"><image source=\"diamonds.png\" width=\"64\" "
+                         "tilewidth=\"32\" tileheight=\"16\" tilecount=\"4\" columns=\"2\"><image source=\"%3\" width=\"64\" "
                          "height=\"32\"/></tileset><layer id=\"1\" name=\"cells\" width=\"7\" height=\"6\"><data encoding=\"csv\">%2</data>"
                          "</layer></map>")
-              .arg(attributes, cells.join(',')));
+              .arg(attributes, cells.join(','), png));
     return folder + "/" + name;
 }
 }  // namespace
@@ -129,9 +131,11 @@ TEST(ExportPhaserBrowser, PhaserDrawsEveryMapAsCompileDoes) {
         int animated;
         int shapes;
     };
-    // Left out: test_hexagonal_tile_60x60x30, whose turned tiles overlap their neighbours'
-    // edges; Phaser draws a row's cells left to right where Tiled draws a staggered row's raised
-    // columns first, so about 400 edge pixels differ.
+    // test_hexagonal_tile_60x60x30's turned tiles overlap their neighbours' edges, so the
+    // order Phaser draws its cells in shows (at some 420 pixels). Its turned tiles are drawn
+    // from copies, and Qt's raster engine samples a turned picture a little differently at
+    // each place it draws it: 15 edge pixels of the copies differ from the tiles turned in
+    // place (one cell alone as much), and are allowed.
     std::vector<Case> cases{{ownMap(folder.Path()), true, 1, 2}};
     for (const auto& [name, attributes] : std::vector<std::pair<QString, QString>>{
              {"stagger-y-odd.tmx", "orientation=\"staggered\" staggeraxis=\"y\" staggerindex=\"odd\""},
@@ -142,9 +146,15 @@ TEST(ExportPhaserBrowser, PhaserDrawsEveryMapAsCompileDoes) {
              {"hex-x-even.tmx", "orientation=\"hexagonal\" hexsidelength=\"8\" staggeraxis=\"x\" staggerindex=\"even\""}}) {
         cases.push_back({staggeredMap(folder.Path(), name, attributes), false, -1, -1});
     }
+    for (const auto& [name, attributes] : std::vector<std::pair<QString, QString>>{
+             {"stagger-x-even-over.tmx", "orientation=\"staggered\" staggeraxis=\"x\" staggerindex=\"even\""},
+             {"hex-x-odd-over.tmx", "orientation=\"hexagonal\" hexsidelength=\"8\" staggeraxis=\"x\" staggerindex=\"odd\""}}) {
+        cases.push_back({staggeredMap(folder.Path(), name, attributes, 2), true, -1, -1});
+    }
     if (!samples.isEmpty()) {
         for (const char* map : {"desert.tmx", "orthogonal-outside.tmx", "sewers.tmx", "sewer_automap/rule_006.tmx", "perspective_walls.tmx",
-                                "isometric_grass_and_water.tmx", "hexagonal-mini.tmx"}) {
+                                "isometric_grass_and_water.tmx", "hexagonal-mini.tmx",
+                                "test_hexagonal_tile_60x60x30.tmx"}) {
             cases.push_back({samples + "/" + map, false, -1, -1});
         }
         cases.push_back({samples + "/rpg/island.tmx", true, 1, -1});
@@ -207,7 +217,8 @@ TEST(ExportPhaserBrowser, PhaserDrawsEveryMapAsCompileDoes) {
             EXPECT_EQ(words[3].toInt(), cases[source].shapes);
         }
         const Difference d = difference(QImage(expected[static_cast<std::size_t>(k)]), QImage(job.value("out").toString()));
-        EXPECT_EQ(d.beyond2, 0) << d.first.toStdString() << ", " << d.pixels << " pixels differ, most by " << d.most;
+        const int turnedEdges = cases[source].map.endsWith("test_hexagonal_tile_60x60x30.tmx") ? 15 : 0;
+        EXPECT_LE(d.beyond2, turnedEdges) << d.first.toStdString() << ", " << d.pixels << " pixels differ, most by " << d.most;
     }
 }
 

@@ -3,6 +3,8 @@
 #include "tiled/tiledits.h"
 #include "tiled/xmltree.h"
 
+#include <QXmlStreamReader>
+
 #include <gtest/gtest.h>
 
 
@@ -60,5 +62,62 @@ TEST(XmlTree, HostileDocumentsAreRefusedNamingTheFileWithoutExhaustingMemoryOrSt
     const QByteArray deepest = QByteArray("<g>").repeated(XmlDepth) + QByteArray("</g>").repeated(XmlDepth);
     EXPECT_EQ(XmlBytes(ParseXml(File, deepest)).count("<g"), XmlDepth);
     EXPECT_TRUE(XmlBytes(ParseXml(File, entity + "<map>&e;&e;</map>")).contains(QByteArray(8000, 'x')));
+}
+
+// Every text, comment, instruction and attribute in document order, as Qt's reader gives them.
+QStringList readerSays(const QByteArray& bytes) {
+    QStringList said;
+    QXmlStreamReader xml(bytes);
+    xml.setNamespaceProcessing(false);
+    while (!xml.atEnd()) {
+        xml.readNext();
+        if (xml.isStartElement()) {
+            said += "<" + xml.qualifiedName().toString();
+            for (const QXmlStreamAttribute& a : xml.attributes()) {
+                said += a.qualifiedName().toString() + "=" + a.value().toString();
+            }
+        } else if (xml.isCharacters() || xml.isComment() || xml.isProcessingInstruction()) {
+            said += xml.text().toString() + xml.processingInstructionData().toString();
+        }
+    }
+    return said;
+}
+
+void treeSays(const XmlNode& node, QStringList& said) {
+    if (node.kind != XmlNode::Kind::Element) {
+        said += node.text;
+        return;
+    }
+    said += "<" + node.name;
+    for (const auto& [key, value] : node.attributes) {
+        said += key + "=" + value;
+    }
+    for (const XmlNode& child : node.children) {
+        treeSays(child, said);
+    }
+}
+
+TEST(XmlTree, LongTextsReadAsTheReaderReadsThemWhereverTheyStand) {
+    const QByteArray run = QByteArray("1,22,333,\n4444,").repeated(40);
+    const QByteArray cases[] = {
+        "<map><data>" + run + "</data><data>" + run + "</data></map>",
+        "<map><!--" + run + "--><data>x</data></map>",
+        "<map><data><![CDATA[" + run + "]]></data></map>",
+        "<map><data a=\"" + run + "\">" + run + "</data></map>",
+        "<map><?pi " + run + "?></map>",
+        "<!DOCTYPE map [<!ENTITY e \">" + run + "\">]><map>&e;</map>",
+        "<map><data>a >" + run + "</data></map>",
+        "<map><data>" + run + "&amp;" + run + "</data></map>",
+        "<map><data>" + run + "\r\n" + run + "</data></map>",
+    };
+    for (const QByteArray& text : cases) {
+        SCOPED_TRACE(text.left(40).toStdString());
+        QStringList said;
+        const XmlNode root = ParseXml(File, text);
+        treeSays(root, said);
+        EXPECT_EQ(said, readerSays(text));
+    }
+    // A CDATA end in text is an error however long the text.
+    EXPECT_THROW(ParseXml(File, "<map>" + run + "]]>" + run + "</map>"), RuntimeError);
 }
 }  // namespace
