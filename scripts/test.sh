@@ -13,6 +13,8 @@ if command -v ccache >/dev/null 2>&1; then
   launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
   # Paths inside the clone hashed relative to it: another clone's builds are hits too.
   export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=1
+  # The precompiled headers are hashed whole; without this ccache compiles every file using one.
+  export CCACHE_SLOPPINESS=pch_defines,time_macros,include_file_mtime,include_file_ctime
 fi
 
 # Line tables are all the sanitizers' stack traces need; full debug information made each
