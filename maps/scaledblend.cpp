@@ -1,7 +1,6 @@
 #include "maps/scaledblend.h"
 
 #include <QPaintDevice>
-
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -22,8 +21,8 @@ struct Spans {
 // Without anti-aliasing Qt fills a scaled picture's mapped rectangle with its edges rounded.
 Spans scaledSpans(const QTransform& matrix, const QRectF& target, QSize canvas) {
     const QRectF mapped = matrix.mapRect(target);
-    return Spans{std::max(qRound(mapped.x()), 0), std::min(qRound(mapped.right()), canvas.width()), std::max(qRound(mapped.y()), 0),
-                 std::min(qRound(mapped.bottom()), canvas.height())};
+    return Spans{std::max(qRound(mapped.x()), 0), std::min(qRound(mapped.right()), canvas.width()),
+                 std::max(qRound(mapped.y()), 0), std::min(qRound(mapped.bottom()), canvas.height())};
 }
 
 bool within64th(double a, double b) {
@@ -110,7 +109,8 @@ struct Inverse {
     explicit Inverse(const QTransform& t)
         : m11(t.m11()), m12(t.m12()), m21(t.m21()), m22(t.m22()), dx(t.dx()), dy(t.dy()) {
         const double f1 = m11 * m11 + m21 * m21, f2 = m12 * m12 + m22 * m22;
-        fast = f1 < 1e4 && f2 < 1e4 && f1 > 1.0 / 65536 && f2 > 1.0 / 65536 && qAbs(dx) < 1e4 && qAbs(dy) < 1e4;
+        fast =
+            f1 < 1e4 && f2 < 1e4 && f1 > 1.0 / 65536 && f2 > 1.0 / 65536 && qAbs(dx) < 1e4 && qAbs(dy) < 1e4;
     }
 
     // Whether Qt steps a span in fixed point: its whole run fits in an int.
@@ -150,17 +150,45 @@ struct Inverse {
     }
 };
 
+// Opaque pixels at full opacity replace the canvas's and clear ones leave an opaque or clear
+// canvas pixel as it is, however Qt rounds the rest (8-bit values widened to 16 bits come
+// back whole): where every pixel is such, they are laid here, else false with nothing laid.
+bool laidAsTheyAre(const std::uint32_t* pixels, QImage& canvas, const Spans& spans) {
+    const int length = spans.right - spans.left;
+    const std::uint32_t* from = pixels;
+    for (int y = spans.top; y < spans.bottom; ++y, from += length) {
+        const auto* to = reinterpret_cast<const std::uint32_t*>(canvas.constScanLine(y)) + spans.left;
+        for (int i = 0; i < length; ++i) {
+            if (from[i] < 0xFF000000u && (from[i] != 0 || (to[i] < 0xFF000000u && to[i] != 0))) {
+                return false;
+            }
+        }
+    }
+    from = pixels;
+    for (int y = spans.top; y < spans.bottom; ++y, from += length) {
+        auto* to = reinterpret_cast<std::uint32_t*>(canvas.scanLine(y)) + spans.left;
+        for (int i = 0; i < length; ++i) {
+            if (from[i] != 0) {
+                to[i] = from[i];
+            }
+        }
+    }
+    return true;
+}
 }  // namespace
 
 bool BlendScaled(QPainter& painter, const QTransform& matrix, const QImage& picture, const QRectF& target) {
     QPaintDevice* device = painter.device();
-    if (device == nullptr || device->devType() != QInternal::Image || painter.viewTransformEnabled() || painter.hasClipping() ||
-        painter.compositionMode() != QPainter::CompositionMode_SourceOver ||
-        painter.testRenderHint(QPainter::Antialiasing) || painter.testRenderHint(QPainter::SmoothPixmapTransform) ||
-        picture.format() != QImage::Format_ARGB32_Premultiplied || picture.width() * picture.height() < 2) {  // one pixel Qt fills as a colour
+    if (device == nullptr || device->devType() != QInternal::Image || painter.viewTransformEnabled() ||
+        painter.hasClipping() || painter.compositionMode() != QPainter::CompositionMode_SourceOver ||
+        painter.testRenderHint(QPainter::Antialiasing) ||
+        painter.testRenderHint(QPainter::SmoothPixmapTransform) ||
+        picture.format() != QImage::Format_ARGB32_Premultiplied ||
+        picture.width() * picture.height() < 2) {  // one pixel Qt fills as a colour
         return false;
     }
-    const bool turned = matrix.type() == QTransform::TxRotate && matrix.m11() == 0 && matrix.m22() == 0 && qAbs(matrix.m12()) == qAbs(matrix.m21());
+    const bool turned = matrix.type() == QTransform::TxRotate && matrix.m11() == 0 && matrix.m22() == 0 &&
+                        qAbs(matrix.m12()) == qAbs(matrix.m21());
     QImage& canvas = *static_cast<QImage*>(device);
     if ((matrix.type() != QTransform::TxScale && !turned) || canvas.format() != QImage::Format_ARGB32) {
         return false;
@@ -180,7 +208,8 @@ bool BlendScaled(QPainter& painter, const QTransform& matrix, const QImage& pict
     nudge.translate(1.0 / 65536, 1.0 / 65536);
     const QTransform inverted = (nudge * forward).inverted();
     // Each canvas row then reads one source row (or column, turned) at steps along the other.
-    const bool separable = turned ? inverted.m11() == 0 && inverted.m22() == 0 : inverted.m12() == 0 && inverted.m21() == 0;
+    const bool separable =
+        turned ? inverted.m11() == 0 && inverted.m22() == 0 : inverted.m12() == 0 && inverted.m21() == 0;
     if (inverted.type() != matrix.type() || !separable) {
         return false;
     }
@@ -229,7 +258,11 @@ bool BlendScaled(QPainter& painter, const QTransform& matrix, const QImage& pict
             to[i] = source[base + offsets[i]];
         }
     }
-    const QImage laid(reinterpret_cast<const uchar*>(gathered.data()), length, rows, length * 4, QImage::Format_ARGB32_Premultiplied);
+    if (painter.opacity() == 1.0 && laidAsTheyAre(gathered.data(), canvas, spans)) {
+        return true;
+    }
+    const QImage laid(reinterpret_cast<const uchar*>(gathered.data()), length, rows, length * 4,
+                      QImage::Format_ARGB32_Premultiplied);
     const QTransform kept = painter.worldTransform();
     painter.setWorldTransform(QTransform());
     painter.drawImage(QPoint(spans.left, spans.top), laid);
