@@ -127,49 +127,81 @@ struct Inverse {
         return low >= std::numeric_limits<int>::min() && high <= std::numeric_limits<int>::max();
     }
 
-    // The source pixels of the span of length from (x, y), clamped to the picture: each
-    // pixel's x in xs and y in ys.
-    void sample(int x, int y, int length, bool fixed, QSize picture, int* xs, int* ys) const {
-        const double cx = x + 0.5, cy = y + 0.5;
-        const int lastX = picture.width() - 1, lastY = picture.height() - 1;
+    // The source coordinate that changes along a span from canvas column x (its x for a
+    // scaled picture, its y for a turned one), the same in every row, clamped to last.
+    void along(int x, int length, bool fixed, bool turned, int last, int* out) const {
+        const double cx = x + 0.5, m = turned ? m12 : m11, d = turned ? dy : dx;
         if (fixed) {
-            const int stepX = static_cast<int>(m11 * FixedScale), stepY = static_cast<int>(m12 * FixedScale);
-            int fx = static_cast<int>((m21 * cy + m11 * cx + dx) * FixedScale);
-            int fy = static_cast<int>((m22 * cy + m12 * cx + dy) * FixedScale);
-            for (int i = 0; i < length; ++i, fx += stepX, fy += stepY) {
-                xs[i] = std::clamp(fx >> 16, 0, lastX);
-                ys[i] = std::clamp(fy >> 16, 0, lastY);
+            const int step = static_cast<int>(m * FixedScale);
+            int f = static_cast<int>((m * cx + d) * FixedScale);
+            for (int i = 0; i < length; ++i, f += step) {
+                out[i] = std::clamp(f >> 16, 0, last);
             }
         } else {
-            double fx = m21 * cy + m11 * cx + dx, fy = m22 * cy + m12 * cx + dy;
-            for (int i = 0; i < length; ++i, fx += m11, fy += m12) {
-                xs[i] = std::clamp(static_cast<int>(std::floor(fx)), 0, lastX);
-                ys[i] = std::clamp(static_cast<int>(std::floor(fy)), 0, lastY);
+            double f = m * cx + d;
+            for (int i = 0; i < length; ++i, f += m) {
+                out[i] = std::clamp(static_cast<int>(std::floor(f)), 0, last);
             }
         }
     }
+
+    // The source coordinate that stays all along canvas row y (its y scaled, its x turned).
+    int across(int y, bool fixed, bool turned, int last) const {
+        const double f = (turned ? m21 : m22) * (y + 0.5) + (turned ? dx : dy);
+        return std::clamp(fixed ? static_cast<int>(f * FixedScale) >> 16 : static_cast<int>(std::floor(f)), 0,
+                          last);
+    }
 };
 
-// Opaque pixels at full opacity replace the canvas's and clear ones leave an opaque or clear
-// canvas pixel as it is, however Qt rounds the rest (8-bit values widened to 16 bits come
-// back whole): where every pixel is such, they are laid here, else false with nothing laid.
-bool laidAsTheyAre(const std::uint32_t* pixels, QImage& canvas, const Spans& spans) {
+// c * a / 65535 of a 16-bit channel as Qt rounds it.
+inline std::uint32_t mul65535(std::uint32_t c, std::uint32_t a) {
+    const std::uint32_t t = c * a;
+    return (t + (t >> 16) + 0x8000u) >> 16;
+}
+
+// A premultiplied pixel over an opaque canvas pixel as Qt blends them onto ARGB32: widened to
+// 16 bits a channel, the source scaled by the factor (255: whole) then over the canvas pixel.
+// The sum is opaque, so it comes back to 8 bits as c / 257 rounded wherever it falls in Qt's
+// span (Qt rounds translucent sums by their place in it).
+inline std::uint32_t overOpaque(std::uint32_t s, std::uint32_t d, std::uint32_t factor) {
+    const std::uint32_t scale = factor * 257;
+    std::uint32_t alpha = (s >> 24) * 257;
+    alpha = factor == 255 ? alpha : mul65535(alpha, scale);
+    std::uint32_t out = 0xFF000000u;
+    for (int shift = 0; shift < 24; shift += 8) {
+        std::uint32_t c = ((s >> shift) & 255) * 257;
+        c = (factor == 255 ? c : mul65535(c, scale)) + mul65535(((d >> shift) & 255) * 257, 65535 - alpha);
+        out |= ((c + 128 - ((c + 128) >> 8)) >> 8) << shift;
+    }
+    return out;
+}
+
+// The pixels over the canvas's span, blended here where every result is one Qt's blend gives
+// wherever it falls in its span: over opaque canvas pixels, opaque pixels at full opacity
+// over any, clear ones over clear. Else false with nothing laid.
+bool blendedHere(const std::uint32_t* pixels, QImage& canvas, const Spans& spans, std::uint32_t factor) {
     const int length = spans.right - spans.left;
+    const qsizetype line = canvas.bytesPerLine() / 4;
     const std::uint32_t* from = pixels;
-    for (int y = spans.top; y < spans.bottom; ++y, from += length) {
-        const auto* to = reinterpret_cast<const std::uint32_t*>(canvas.constScanLine(y)) + spans.left;
+    const auto* first =
+        reinterpret_cast<const std::uint32_t*>(canvas.constBits()) + spans.top * line + spans.left;
+    for (const std::uint32_t* to = first; to != first + (spans.bottom - spans.top) * line;
+         to += line, from += length) {
         for (int i = 0; i < length; ++i) {
-            if (from[i] < 0xFF000000u && (from[i] != 0 || (to[i] < 0xFF000000u && to[i] != 0))) {
+            if (to[i] < 0xFF000000u && !(factor == 255 && from[i] >= 0xFF000000u) &&
+                (from[i] != 0 || to[i] != 0)) {
                 return false;
             }
         }
     }
     from = pixels;
-    for (int y = spans.top; y < spans.bottom; ++y, from += length) {
-        auto* to = reinterpret_cast<std::uint32_t*>(canvas.scanLine(y)) + spans.left;
+    std::uint32_t* to = reinterpret_cast<std::uint32_t*>(canvas.bits()) + spans.top * line + spans.left;
+    for (int y = spans.top; y < spans.bottom; ++y, to += line, from += length) {
         for (int i = 0; i < length; ++i) {
-            if (from[i] != 0) {
+            if (factor == 255 && from[i] >= 0xFF000000u) {
                 to[i] = from[i];
+            } else if (to[i] >= 0xFF000000u && from[i] != 0) {
+                to[i] = overOpaque(from[i], to[i], factor);
             }
         }
     }
@@ -234,31 +266,36 @@ bool BlendScaled(QPainter& painter, const QTransform& matrix, const QImage& pict
     // over the same spans, so Qt blends them as it would have (its higher-precision blend
     // onto ARGB32 rounds by where a pixel falls in the span).
     const Inverse inv(inverted);
-    std::array<int, LongestSpan> xs, ys;
+    const int lastAlong = turned ? picture.height() - 1 : picture.width() - 1;
+    const int lastAcross = turned ? picture.width() - 1 : picture.height() - 1;
+    const qsizetype sourceLine = picture.bytesPerLine() / 4;
+    const qsizetype alongStep = turned ? sourceLine : 1, acrossStep = turned ? 1 : sourceLine;
+    std::array<int, LongestSpan> steps;
     std::array<std::ptrdiff_t, LongestSpan> offsets;
     int sampledAs = -1;
-    const qsizetype sourceLine = picture.bytesPerLine() / 4;
     const auto* source = reinterpret_cast<const std::uint32_t*>(picture.constBits());
     const int rows = spans.bottom - spans.top;
     thread_local std::vector<std::uint32_t> gathered;
     gathered.resize(static_cast<std::size_t>(length) * static_cast<std::size_t>(rows));
-    for (int y = spans.top; y < spans.bottom; ++y) {
+    std::uint32_t* to = gathered.data();
+    for (int y = spans.top; y < spans.bottom; ++y, to += length) {
         const bool fixed = inv.fixed(spans.left + 0.5, y + 0.5, length);
-        inv.sample(spans.left, y, 1, fixed, picture.size(), xs.data(), ys.data());
-        const std::ptrdiff_t base = turned ? xs[0] : ys[0] * sourceLine;
         if (sampledAs != static_cast<int>(fixed)) {
-            inv.sample(spans.left, y, length, fixed, picture.size(), xs.data(), ys.data());
+            inv.along(spans.left, length, fixed, turned, lastAlong, steps.data());
             for (int i = 0; i < length; ++i) {
-                offsets[i] = turned ? ys[i] * sourceLine : xs[i];
+                offsets[i] = steps[i] * alongStep;
             }
             sampledAs = static_cast<int>(fixed);
         }
-        std::uint32_t* to = gathered.data() + static_cast<std::ptrdiff_t>(y - spans.top) * length;
+        const std::uint32_t* from = source + inv.across(y, fixed, turned, lastAcross) * acrossStep;
         for (int i = 0; i < length; ++i) {
-            to[i] = source[base + offsets[i]];
+            to[i] = from[offsets[i]];
         }
     }
-    if (painter.opacity() == 1.0 && laidAsTheyAre(gathered.data(), canvas, spans)) {
+    // Qt's opacity in 256ths, its blend's factor in 255ths of that.
+    const int opacity = static_cast<int>(painter.opacity() * 256);
+    if (opacity > 0 &&
+        blendedHere(gathered.data(), canvas, spans, static_cast<std::uint32_t>(255 * opacity) >> 8)) {
         return true;
     }
     const QImage laid(reinterpret_cast<const uchar*>(gathered.data()), length, rows, length * 4,

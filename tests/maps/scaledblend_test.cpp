@@ -7,17 +7,17 @@
 
 namespace {
 
-// Pixels of every kind, opaque, clear and translucent (or only the first two), in the given format.
-QImage noise(QSize size, unsigned seed, QImage::Format format, unsigned kinds = 4) {
+// Pixels of the kinds from first to first + kinds - 1 of clear, opaque and translucent (twice
+// as often), in the given format.
+QImage noise(QSize size, unsigned seed, QImage::Format format, unsigned first, unsigned kinds) {
     std::mt19937 random(seed);
     QImage image(size, QImage::Format_ARGB32);
     for (int y = 0; y < size.height(); ++y) {
         for (int x = 0; x < size.width(); ++x) {
-            const unsigned kind = random() % kinds;
+            const unsigned kind = first + random() % kinds;
             const int alpha = kind == 0 ? 0 : kind == 1 ? 255 : static_cast<int>(random() % 256);
-            const auto channel = [&] {
-                return alpha == 0 ? 0 : static_cast<int>(random() % 256);
-            };  // clear is 0, as a canvas holds it
+            // A clear pixel is 0, as a canvas holds it.
+            const auto channel = [&] { return alpha == 0 ? 0 : static_cast<int>(random() % 256); };
             image.setPixel(x, y, qRgba(channel(), channel(), channel(), alpha));
         }
     }
@@ -26,7 +26,7 @@ QImage noise(QSize size, unsigned seed, QImage::Format format, unsigned kinds = 
 
 // Scales, mirrors, odd sizes, edges past the canvas and moves far enough that Qt leaves its
 // fixed point steps: each drawn by the painter and by BlendScaled, whose pictures must
-// agree once premultiplied.
+// be the same bytes.
 TEST(ScaledBlend, EqualsQPaintersDrawingOntoArgb32) {
     const struct {
         QTransform matrix;
@@ -48,22 +48,25 @@ TEST(ScaledBlend, EqualsQPaintersDrawingOntoArgb32) {
         {QTransform().translate(20.3, 12.6).rotate(90).scale(0.5, 0.5), {16, 16}, {16, 16}},
         {QTransform().translate(19, 14.2).rotate(90).scale(-0.37, 0.37), {64, 32}, {64, 32}},
         {QTransform().translate(17.5, 9).rotate(270).scale(2, -2), {13, 7}, {13, 7}},
-        {QTransform().translate(30.7, 3.1).rotate(90).scale(1.5, 1.5),
-         {24, 10},
-         {16, 16}},  // past the top edge
-        {QTransform().translate(3, 27.4).rotate(90).scale(-3, -3),
-         {8, 8},
-         {8, 8}},  // past the bottom and left
+        // Past the top edge, then past the bottom and left.
+        {QTransform().translate(30.7, 3.1).rotate(90).scale(1.5, 1.5), {24, 10}, {16, 16}},
+        {QTransform().translate(3, 27.4).rotate(90).scale(-3, -3), {8, 8}, {8, 8}},
         {QTransform().translate(5100.3, 10.1).rotate(90).scale(0.5, 0.5), {32, 32}, {32, 32}},
     };
-    // Opaque and clear pixels over opaque and clear ones, which need no blending, and every kind.
-    for (const unsigned kinds : {2u, 4u}) {
-        const QImage canvas = noise(QSize(5120, 29), 1, QImage::Format_ARGB32, kinds);
+    // Opaque and clear pixels over opaque and clear ones, every kind over opaque ones, and over
+    // every kind.
+    const struct {
+        unsigned first, kinds;  // of the picture's pixels
+        unsigned canvasFirst, canvasKinds;
+    } mixes[] = {{0, 2, 0, 2}, {0, 4, 1, 1}, {0, 4, 0, 4}};
+    for (const auto& mix : mixes) {
+        const QImage canvas =
+            noise(QSize(5120, 29), 1, QImage::Format_ARGB32, mix.canvasFirst, mix.canvasKinds);
         for (const double opacity : {1.0, 0.5, 0.3}) {
             for (std::size_t k = 0; k < std::size(cases); ++k) {
                 const auto& c = cases[k];
                 const QImage picture = noise(c.picture, static_cast<unsigned>(k + 2),
-                                             QImage::Format_ARGB32_Premultiplied, kinds);
+                                             QImage::Format_ARGB32_Premultiplied, mix.first, mix.kinds);
                 const QRectF target(-c.target.width() / 2, -c.target.height() / 2, c.target.width(),
                                     c.target.height());
                 QImage painted = canvas.copy(), blended = canvas.copy();
@@ -77,13 +80,11 @@ TEST(ScaledBlend, EqualsQPaintersDrawingOntoArgb32) {
                 painter.setOpacity(opacity);
                 ASSERT_TRUE(BlendScaled(painter, c.matrix, picture, target)) << "case " << k;
                 painter.end();
-                const QImage ours = blended.convertToFormat(QImage::Format_ARGB32_Premultiplied);
-                const QImage theirs = painted.convertToFormat(QImage::Format_ARGB32_Premultiplied);
-                for (int y = 0; y < ours.height(); ++y) {
-                    for (int x = 0; x < ours.width(); ++x) {
-                        ASSERT_EQ(ours.pixel(x, y), theirs.pixel(x, y))
-                            << "case " << k << " opacity " << opacity << " kinds " << kinds << " at " << x
-                            << "," << y;
+                for (int y = 0; y < blended.height(); ++y) {
+                    for (int x = 0; x < blended.width(); ++x) {
+                        ASSERT_EQ(blended.pixel(x, y), painted.pixel(x, y))
+                            << "case " << k << " opacity " << opacity << " mix " << mix.first
+                            << mix.canvasFirst << " at " << x << "," << y;
                     }
                 }
                 EXPECT_NE(painted, canvas) << "case " << k << " draws nothing";
