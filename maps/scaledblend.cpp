@@ -262,9 +262,10 @@ bool BlendScaled(QPainter& painter, const QTransform& matrix, const QImage& pict
     }
     // The source pixels of a row's span are the same in every row (shifted one way for a
     // scaled picture, the other for a turned one); whether Qt steps in fixed point may change.
-    // They are gathered at the canvas's size and laid over it by the painter, untransformed
-    // over the same spans, so Qt blends them as it would have (its higher-precision blend
-    // onto ARGB32 rounds by where a pixel falls in the span).
+    // They are gathered at the canvas's size, then blended here where that gives Qt's bytes,
+    // else laid over the canvas by the painter untransformed over the same spans, so Qt
+    // blends them as it would have (its 16-bit blend onto ARGB32 rounds translucent sums by
+    // where a pixel falls in the span).
     const Inverse inv(inverted);
     const int lastAlong = turned ? picture.height() - 1 : picture.width() - 1;
     const int lastAcross = turned ? picture.width() - 1 : picture.height() - 1;
