@@ -153,33 +153,10 @@ struct Inverse {
     }
 };
 
-// c * a / 65535 of a 16-bit channel as Qt rounds it.
-inline std::uint32_t mul65535(std::uint32_t c, std::uint32_t a) {
-    const std::uint32_t t = c * a;
-    return (t + (t >> 16) + 0x8000u) >> 16;
-}
-
-// A premultiplied pixel over an opaque canvas pixel as Qt blends them onto ARGB32: widened to
-// 16 bits a channel, the source scaled by the factor (255: whole) then over the canvas pixel.
-// The sum is opaque, so it comes back to 8 bits as c / 257 rounded wherever it falls in Qt's
-// span (Qt rounds translucent sums by their place in it).
-inline std::uint32_t overOpaque(std::uint32_t s, std::uint32_t d, std::uint32_t factor) {
-    const std::uint32_t scale = factor * 257;
-    std::uint32_t alpha = (s >> 24) * 257;
-    alpha = factor == 255 ? alpha : mul65535(alpha, scale);
-    std::uint32_t out = 0xFF000000u;
-    for (int shift = 0; shift < 24; shift += 8) {
-        std::uint32_t c = ((s >> shift) & 255) * 257;
-        c = (factor == 255 ? c : mul65535(c, scale)) + mul65535(((d >> shift) & 255) * 257, 65535 - alpha);
-        out |= ((c + 128 - ((c + 128) >> 8)) >> 8) << shift;
-    }
-    return out;
-}
-
-// The pixels over the canvas's span, blended here where every result is one Qt's blend gives
-// wherever it falls in its span: over opaque canvas pixels, opaque pixels at full opacity
-// over any, clear ones over clear. Else false with nothing laid.
-bool blendedHere(const std::uint32_t* pixels, QImage& canvas, const Spans& spans, std::uint32_t factor) {
+// Opaque pixels at full opacity replace the canvas's and clear ones leave an opaque or clear
+// canvas pixel as it is, with no product Qt's blend rounds (its 16-bit values of 8-bit ones
+// come back whole): where every pixel is such, they are laid here, else false with nothing laid.
+bool laidAsTheyAre(const std::uint32_t* pixels, QImage& canvas, const Spans& spans) {
     const int length = spans.right - spans.left;
     const qsizetype line = canvas.bytesPerLine() / 4;
     const std::uint32_t* from = pixels;
@@ -188,8 +165,7 @@ bool blendedHere(const std::uint32_t* pixels, QImage& canvas, const Spans& spans
     for (const std::uint32_t* to = first; to != first + (spans.bottom - spans.top) * line;
          to += line, from += length) {
         for (int i = 0; i < length; ++i) {
-            if (to[i] < 0xFF000000u && !(factor == 255 && from[i] >= 0xFF000000u) &&
-                (from[i] != 0 || to[i] != 0)) {
+            if (from[i] < 0xFF000000u && (from[i] != 0 || (to[i] < 0xFF000000u && to[i] != 0))) {
                 return false;
             }
         }
@@ -198,10 +174,8 @@ bool blendedHere(const std::uint32_t* pixels, QImage& canvas, const Spans& spans
     std::uint32_t* to = reinterpret_cast<std::uint32_t*>(canvas.bits()) + spans.top * line + spans.left;
     for (int y = spans.top; y < spans.bottom; ++y, to += line, from += length) {
         for (int i = 0; i < length; ++i) {
-            if (factor == 255 && from[i] >= 0xFF000000u) {
+            if (from[i] != 0) {
                 to[i] = from[i];
-            } else if (to[i] >= 0xFF000000u && from[i] != 0) {
-                to[i] = overOpaque(from[i], to[i], factor);
             }
         }
     }
@@ -262,10 +236,10 @@ bool BlendScaled(QPainter& painter, const QTransform& matrix, const QImage& pict
     }
     // The source pixels of a row's span are the same in every row (shifted one way for a
     // scaled picture, the other for a turned one); whether Qt steps in fixed point may change.
-    // They are gathered at the canvas's size, then blended here where that gives Qt's bytes,
-    // else laid over the canvas by the painter untransformed over the same spans, so Qt
-    // blends them as it would have (its 16-bit blend onto ARGB32 rounds translucent sums by
-    // where a pixel falls in the span).
+    // They are gathered at the canvas's size, then laid here where no blending is needed,
+    // else over the canvas by the painter untransformed over the same spans, so Qt blends
+    // them as it would have (its 16-bit blend onto ARGB32 rounds by where a pixel falls in
+    // the span and by which of its vector paths runs).
     const Inverse inv(inverted);
     const int lastAlong = turned ? picture.height() - 1 : picture.width() - 1;
     const int lastAcross = turned ? picture.width() - 1 : picture.height() - 1;
@@ -293,10 +267,7 @@ bool BlendScaled(QPainter& painter, const QTransform& matrix, const QImage& pict
             to[i] = from[offsets[i]];
         }
     }
-    // Qt's opacity in 256ths, its blend's factor in 255ths of that.
-    const int opacity = static_cast<int>(painter.opacity() * 256);
-    if (opacity > 0 &&
-        blendedHere(gathered.data(), canvas, spans, static_cast<std::uint32_t>(255 * opacity) >> 8)) {
+    if (painter.opacity() == 1.0 && laidAsTheyAre(gathered.data(), canvas, spans)) {
         return true;
     }
     const QImage laid(reinterpret_cast<const uchar*>(gathered.data()), length, rows, length * 4,
