@@ -1,5 +1,6 @@
 #include "maps/tilepainter.h"
 
+#include "maps/scaledblend.h"
 #include "runtime/limits.h"
 
 #include <algorithm>
@@ -62,15 +63,17 @@ void PaintCell(QPainter& painter, const QImage& image, const TiledTileset& tiles
     transform.translate(x, y);
     transform.rotate(rotation);
     const QRectF source(0, 0, image.width(), image.height());
+    QRectF target(image.width() * -0.5, image.height() * -0.5, image.width(), image.height());
     if (scaleX > 0 && scaleY > 0) {
         // As Qt draws a pixmap fragment: the scale in the rectangle, not the transform.
         const double w = scaleX * image.width(), h = scaleY * image.height();
-        painter.setWorldTransform(transform);
-        painter.drawImage(QRectF(-0.5 * w, -0.5 * h, w, h), image, source);
+        target = QRectF(-0.5 * w, -0.5 * h, w, h);
     } else {
         transform.scale(scaleX, scaleY);
-        painter.setWorldTransform(transform);
-        painter.drawImage(QRectF(image.width() * -0.5, image.height() * -0.5, image.width(), image.height()), image, source);
     }
-    painter.setWorldTransform(before);
+    if (!BlendScaled(painter, transform, image, target)) {
+        painter.setWorldTransform(transform);
+        painter.drawImage(target, image, source);
+        painter.setWorldTransform(before);
+    }
 }

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QImage>
+#include <QPainter>
+#include <QRectF>
+#include <QTransform>
+
+// A whole picture drawn into target through matrix, as QPainter's raster engine draws it
+// onto an ARGB32 canvas (tmxrasterizer's) where matrix scales, mirrors, moves and turns by
+// quarters (those evenly scaled): the same rows and columns filled and the same source pixel
+// picked for each (Qt's 16.16 fixed point steps, or its floating point where those would
+// overflow), then laid here where no blending is needed (opaque pixels at full opacity, clear
+// ones over opaque or clear), else over the canvas by the painter at their own size, which
+// blends them as the scaled drawing does. Without the
+// cost of Qt's transformed drawing, which dominated scaled maps of small tiles. False, with nothing drawn,
+// where the painter's device, state, transform or the picture's format is outside that.
+bool BlendScaled(QPainter& painter, const QTransform& matrix, const QImage& picture, const QRectF& target);
