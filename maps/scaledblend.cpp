@@ -1,10 +1,13 @@
 #include "maps/scaledblend.h"
 
+#include "maps/canvasblend.h"
+
 #include <QPaintDevice>
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <vector>
 
@@ -252,29 +255,95 @@ bool BlendScaled(QPainter& painter, const QTransform& matrix, const QImage& pict
     const int rows = spans.bottom - spans.top;
     thread_local std::vector<std::uint32_t> gathered;
     gathered.resize(static_cast<std::size_t>(length) * static_cast<std::size_t>(rows));
+    // Rows that read the source row the row above read, at the same steps, are its copies.
+    thread_local std::vector<char> repeated;
+    repeated.assign(static_cast<std::size_t>(rows), 0);
+    const std::size_t bytes = static_cast<std::size_t>(length) * 4;
+    std::uint32_t opaque = 0xFF000000u;
+    int readRow = -1;
     std::uint32_t* to = gathered.data();
     for (int y = spans.top; y < spans.bottom; ++y, to += length) {
         const bool fixed = inv.fixed(spans.left + 0.5, y + 0.5, length);
+        bool resampled = false;
         if (sampledAs != static_cast<int>(fixed)) {
             inv.along(spans.left, length, fixed, turned, lastAlong, steps.data());
             for (int i = 0; i < length; ++i) {
                 offsets[i] = steps[i] * alongStep;
             }
             sampledAs = static_cast<int>(fixed);
+            resampled = true;
         }
-        const std::uint32_t* from = source + inv.across(y, fixed, turned, lastAcross) * acrossStep;
+        const int across = inv.across(y, fixed, turned, lastAcross);
+        if (across == readRow && !resampled) {
+            std::memcpy(to, to - length, bytes);
+            repeated[static_cast<std::size_t>(y - spans.top)] = 1;
+            continue;
+        }
+        readRow = across;
+        const std::uint32_t* from = source + across * acrossStep;
         for (int i = 0; i < length; ++i) {
             to[i] = from[offsets[i]];
+            opaque &= to[i];
         }
+    }
+    const qsizetype line = canvas.bytesPerLine() / 4;
+    auto* const first = reinterpret_cast<std::uint32_t*>(canvas.bits()) + spans.top * line + spans.left;
+    // Opaque pixels at full opacity replace the canvas's in every path of Qt's.
+    if (opaque == 0xFF000000u && painter.opacity() == 1.0) {
+        std::uint32_t* row = first;
+        for (const std::uint32_t* from = gathered.data(); from != gathered.data() + gathered.size();
+             from += length, row += line) {
+            std::memcpy(row, from, bytes);
+        }
+        return true;
+    }
+    // The gathered rows from first to end, over the canvas by the painter at their own size,
+    // which blends them as the scaled drawing does.
+    const auto paint = [&](int from, int end) {
+        const QImage laid(reinterpret_cast<const uchar*>(gathered.data() + static_cast<std::size_t>(from) * length),
+                          length, end - from, length * 4, QImage::Format_ARGB32_Premultiplied);
+        const QTransform kept = painter.worldTransform();
+        painter.setWorldTransform(QTransform());
+        painter.drawImage(QPoint(spans.left, spans.top + from), laid);
+        painter.setWorldTransform(kept);
+    };
+    // Each canvas row is one of Qt's spans, so a row laid by hand as Qt lays it is the same; and
+    // a row of the same pixels over the same canvas pixels as the row above (an enlarged tile's
+    // rows over an enlarged map's) comes out as that row did. Rows with many pixels to sum are
+    // left to the painter, in runs.
+    if (const CanvasRowBlend blend = CanvasBlendLikeQt(); blend != nullptr && painter.opacity() >= 1.0 / 256) {
+        thread_local std::vector<std::uint32_t> under;
+        under.resize(static_cast<std::size_t>(length));
+        int painted = -1;  // the first row of a run left to the painter
+        std::uint32_t* row = first;
+        for (int r = 0; r < rows; ++r, row += line) {
+            if (repeated[static_cast<std::size_t>(r)] != 0) {
+                if (painted >= 0) {
+                    paint(painted, r);
+                    painted = -1;
+                }
+                if (std::memcmp(row, under.data(), bytes) == 0) {
+                    std::memcpy(row, row - line, bytes);
+                    continue;
+                }
+            }
+            std::memcpy(under.data(), row, bytes);
+            if (!blend(gathered.data() + static_cast<std::size_t>(r) * length, row, length, painter.opacity(),
+                       length / 4)) {
+                painted = painted < 0 ? r : painted;
+            } else if (painted >= 0) {
+                paint(painted, r);
+                painted = -1;
+            }
+        }
+        if (painted >= 0) {
+            paint(painted, rows);
+        }
+        return true;
     }
     if (painter.opacity() == 1.0 && laidAsTheyAre(gathered.data(), canvas, spans)) {
         return true;
     }
-    const QImage laid(reinterpret_cast<const uchar*>(gathered.data()), length, rows, length * 4,
-                      QImage::Format_ARGB32_Premultiplied);
-    const QTransform kept = painter.worldTransform();
-    painter.setWorldTransform(QTransform());
-    painter.drawImage(QPoint(spans.left, spans.top), laid);
-    painter.setWorldTransform(kept);
+    paint(0, rows);
     return true;
 }

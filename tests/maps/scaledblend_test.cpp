@@ -3,18 +3,24 @@
 #include <gtest/gtest.h>
 
 #include <QPainter>
+#include <cstring>
 #include <random>
 
 namespace {
 
 // Pixels of the kinds from first to first + kinds - 1 of clear, opaque and translucent (twice
-// as often), in the given format.
-QImage noise(QSize size, unsigned seed, QImage::Format format, unsigned first, unsigned kinds) {
+// as often, or one in 16 where rare), in the given format, each row repeated.
+QImage noise(QSize size, unsigned seed, QImage::Format format, unsigned first, unsigned kinds, bool rare = false,
+             int repeat = 1) {
     std::mt19937 random(seed);
     QImage image(size, QImage::Format_ARGB32);
     for (int y = 0; y < size.height(); ++y) {
+        if (y % repeat != 0) {
+            std::memcpy(image.scanLine(y), image.constScanLine(y - 1), static_cast<std::size_t>(image.bytesPerLine()));
+            continue;
+        }
         for (int x = 0; x < size.width(); ++x) {
-            const unsigned kind = first + random() % kinds;
+            const unsigned kind = rare ? (random() % 16 == 0 ? 2 : random() % 2) : first + random() % kinds;
             const int alpha = kind == 0 ? 0 : kind == 1 ? 255 : static_cast<int>(random() % 256);
             // A clear pixel is 0, as a canvas holds it.
             const auto channel = [&] { return alpha == 0 ? 0 : static_cast<int>(random() % 256); };
@@ -54,19 +60,21 @@ TEST(ScaledBlend, EqualsQPaintersDrawingOntoArgb32) {
         {QTransform().translate(5100.3, 10.1).rotate(90).scale(0.5, 0.5), {32, 32}, {32, 32}},
     };
     // Opaque and clear pixels over opaque and clear ones, every kind over opaque ones, and over
-    // every kind.
+    // every kind; a few translucent ones over a canvas of rows in threes, as an enlarged map's.
     const struct {
         unsigned first, kinds;  // of the picture's pixels
         unsigned canvasFirst, canvasKinds;
-    } mixes[] = {{0, 2, 0, 2}, {0, 4, 1, 1}, {0, 4, 0, 4}};
+        bool rare = false;
+        int canvasRepeat = 1;
+    } mixes[] = {{0, 2, 0, 2}, {0, 4, 1, 1}, {0, 4, 0, 4}, {0, 0, 0, 4, true, 3}};
     for (const auto& mix : mixes) {
-        const QImage canvas =
-            noise(QSize(5120, 29), 1, QImage::Format_ARGB32, mix.canvasFirst, mix.canvasKinds);
+        const QImage canvas = noise(QSize(5120, 29), 1, QImage::Format_ARGB32, mix.canvasFirst, mix.canvasKinds,
+                                    false, mix.canvasRepeat);
         for (const double opacity : {1.0, 0.5, 0.3}) {
             for (std::size_t k = 0; k < std::size(cases); ++k) {
                 const auto& c = cases[k];
                 const QImage picture = noise(c.picture, static_cast<unsigned>(k + 2),
-                                             QImage::Format_ARGB32_Premultiplied, mix.first, mix.kinds);
+                                             QImage::Format_ARGB32_Premultiplied, mix.first, mix.kinds, mix.rare);
                 const QRectF target(-c.target.width() / 2, -c.target.height() / 2, c.target.width(),
                                     c.target.height());
                 QImage painted = canvas.copy(), blended = canvas.copy();

@@ -1,0 +1,227 @@
+#include "maps/canvasblend.h"
+
+#include "imaging/vectorunits.h"
+
+#include <QImage>
+#include <QPainter>
+#include <algorithm>
+#include <array>
+#include <random>
+
+namespace {
+using Pixel = std::uint32_t;
+// Qt lays a span in pieces longer than this; the spans here are never longer.
+constexpr int Longest = 1024;
+
+#ifdef TILVEX_AVX2_PATHS
+// One pixel's blue, green, red and alpha in the 32-bit lanes of a vector: 8 or 16 bits each.
+using Lanes = __m128i;
+
+TILVEX_AVX2 inline Lanes widened8(Pixel p) {
+    return _mm_mullo_epi32(_mm_cvtepu8_epi32(_mm_cvtsi32_si128(static_cast<int>(p))), _mm_set1_epi32(257));
+}
+
+TILVEX_AVX2 inline Lanes alphaEverywhere(Lanes v) {
+    return _mm_shuffle_epi32(v, _MM_SHUFFLE(3, 3, 3, 3));
+}
+
+// Qt's 16-bit product x * y / 65535, rounded (x * y stays below 2^32).
+TILVEX_AVX2 inline Lanes times(Lanes x, Lanes y) {
+    const Lanes p = _mm_mullo_epi32(x, y);
+    return _mm_srli_epi32(_mm_add_epi32(_mm_add_epi32(p, _mm_srli_epi32(p, 16)), _mm_set1_epi32(0x8000)), 16);
+}
+
+TILVEX_AVX2 inline Lanes div257(Lanes x) {
+    x = _mm_add_epi32(x, _mm_set1_epi32(128));
+    return _mm_srli_epi32(_mm_sub_epi32(x, _mm_srli_epi32(x, 8)), 8);
+}
+
+TILVEX_AVX2 inline Pixel packed(Lanes v) {
+    const Lanes words = _mm_packus_epi32(v, v);
+    return static_cast<Pixel>(_mm_cvtsi128_si32(_mm_packus_epi16(words, words)));
+}
+
+// The reciprocal Qt unpremultiplies by: the processor's estimate, one Newton step, times mul.
+TILVEX_AVX2 inline __m128 reciprocal(Pixel alpha, float mul) {
+    const __m128 a = _mm_set1_ps(static_cast<float>(alpha));
+    __m128 inverse = _mm_rcp_ps(a);
+    inverse = _mm_sub_ps(_mm_add_ps(inverse, inverse), _mm_mul_ps(inverse, _mm_mul_ps(inverse, a)));
+    return _mm_mul_ps(inverse, _mm_set1_ps(mul));
+}
+
+// A canvas pixel as Qt's vector fetch widens it to 16-bit premultiplied values: kept whole
+// where every pixel of its vector is opaque, else each channel times alpha in the high half
+// of a 16-bit product, nudged up from its top.
+TILVEX_AVX2 inline Lanes premultiplied(Pixel p, bool vectorOpaque) {
+    const Lanes v = widened8(p);
+    if (vectorOpaque) {
+        return v;
+    }
+    Lanes m = _mm_srli_epi32(_mm_mullo_epi32(v, alphaEverywhere(v)), 16);
+    m = _mm_add_epi32(m, _mm_srli_epi32(m, 15));
+    return _mm_blend_epi16(m, v, 0xC0);
+}
+
+TILVEX_AVX2 inline Lanes over(Lanes d, Pixel s, Pixel coverage) {
+    Lanes c = widened8(s);
+    if (coverage != 255) {
+        c = times(c, _mm_set1_epi32(static_cast<int>(coverage * 257)));
+    }
+    const Lanes rest = _mm_sub_epi32(_mm_set1_epi32(65535), alphaEverywhere(c));
+    return _mm_add_epi32(c, times(d, rest));
+}
+
+// Back to 8 bits as Qt's vector store does: whole vectors of opaque pixels by division, the
+// rest by the reciprocal of alpha straight to 8 bits.
+TILVEX_AVX2 inline Pixel narrowedInVector(Lanes w, Pixel a, bool vectorOpaque) {
+    if (a == 0) {
+        return 0;
+    }
+    if (vectorOpaque) {
+        return packed(div257(w));
+    }
+    const Lanes c = _mm_cvtps_epi32(_mm_mul_ps(_mm_cvtepi32_ps(w), reciprocal(a, 255.0f)));
+    return (packed(c) & 0xFFFFFFu) | static_cast<Pixel>(_mm_extract_epi32(div257(w), 3)) << 24;
+}
+
+// The pixels past the last whole vector: unpremultiplied in 16 bits, then divided.
+TILVEX_AVX2 inline Pixel narrowedAlone(Lanes w, Pixel a) {
+    if (a == 0) {
+        return 0;
+    }
+    if (a != 65535) {
+        const Lanes c = _mm_cvtps_epi32(_mm_mul_ps(_mm_cvtepi32_ps(w), reciprocal(a, 65535.0f)));
+        w = _mm_blend_epi16(_mm_min_epi32(c, _mm_set1_epi32(65535)), w, 0xC0);
+    }
+    return packed(div257(w));
+}
+
+// FetchWidth and StoreWidth: the pixels in one of Qt's vectors when it widens the canvas and
+// when it stores the sums, which depend on the processor's instructions Qt picks.
+template <int FetchWidth, int StoreWidth>
+TILVEX_AVX2 bool blendRow(const Pixel* source, Pixel* canvas, int length, double opacity, int most) {
+    // The painter's opacity in 256ths, truncated, scales each span's full coverage.
+    const Pixel coverage = (255 * static_cast<Pixel>(opacity * 256)) >> 8;
+    // An opaque pixel at full opacity, or a clear one over an opaque or clear pixel, comes
+    // back whole from every path; the rest are summed.
+    const auto whole = [coverage](Pixel s, Pixel d) {
+        return (s >= 0xFF000000u && coverage == 255) || (s == 0 && (d >= 0xFF000000u || d < 0x01000000u));
+    };
+    int toSum = 0;
+    for (int i = 0; i < length; ++i) {
+        toSum += whole(source[i], canvas[i]) ? 0 : 1;
+    }
+    if (toSum > most) {
+        return false;
+    }
+    Lanes sums[Longest];
+    std::array<Pixel, Longest> alpha;
+    std::array<int, Longest> summed;
+    int count = 0;
+    for (int first = 0; first < length; first += FetchWidth) {
+        const int end = std::min(first + FetchWidth, length);
+        bool opaque = true;
+        for (int i = first; i < end; ++i) {
+            opaque = opaque && canvas[i] >= 0xFF000000u;
+        }
+        for (int i = first; i < end; ++i) {
+            const Pixel s = source[i], d = canvas[i];
+            if (whole(s, d)) {
+                canvas[i] = s != 0 ? s : d >= 0xFF000000u ? d : 0;
+                alpha[i] = canvas[i] != 0 ? 65535 : 0;
+            } else {
+                Lanes w = premultiplied(d, opaque);
+                if (s != 0) {
+                    w = over(w, s, coverage);
+                }
+                sums[i] = w;
+                alpha[i] = static_cast<Pixel>(_mm_extract_epi32(w, 3));
+                summed[count++] = i;
+            }
+        }
+    }
+    const int vectors = length - length % StoreWidth;
+    for (int k = 0; k < count; ++k) {
+        const int i = summed[k];
+        if (i < vectors) {
+            const int first = i - i % StoreWidth;
+            bool opaque = true;
+            for (int j = first; j < first + StoreWidth; ++j) {
+                opaque = opaque && alpha[j] == 65535;
+            }
+            canvas[i] = narrowedInVector(sums[i], alpha[i], opaque);
+        } else {
+            canvas[i] = narrowedAlone(sums[i], alpha[i]);
+        }
+    }
+    return true;
+}
+#endif
+
+// Rows of every length up to the longest and of each mix of clear, opaque and translucent
+// pixels, laid by the painter and by blend with every pixel summed that needs it: the same
+// bytes or not.
+bool layLikeThePainter(CanvasRowBlend blend) {
+    std::mt19937 random(20261211);
+    // Kinds from first to first + kinds - 1 of clear, opaque and translucent.
+    const auto pixel = [&](unsigned first, unsigned kinds, bool premultiplied) -> Pixel {
+        const unsigned kind = first + random() % kinds;
+        if (kind == 0) {
+            return 0;
+        }
+        const Pixel a = kind == 1 ? 255 : 1 + random() % 254;
+        const Pixel most = premultiplied ? a : 255;
+        return a << 24 | (random() % (most + 1)) << 16 | (random() % (most + 1)) << 8 | random() % (most + 1);
+    };
+    // Whole vectors of opaque canvas pixels and of opaque sums, and every kind over every kind.
+    const struct {
+        unsigned first, kinds, canvasFirst, canvasKinds;
+    } mixes[] = {{0, 3, 1, 1}, {1, 2, 1, 1}, {0, 2, 0, 3}, {0, 3, 0, 2}, {0, 3, 0, 3}};
+    for (const int length : {1, 2, 3, 4, 5, 6, 7, 8, 9, 11, 13, 15, 16, 17, 31, 64, 100, Longest}) {
+        for (const auto& mix : mixes) {
+            const int rows = 16;
+            QImage picture(length, rows, QImage::Format_ARGB32_Premultiplied);
+            QImage canvas(length, rows, QImage::Format_ARGB32);
+            for (int y = 0; y < rows; ++y) {
+                auto* from = reinterpret_cast<Pixel*>(picture.scanLine(y));
+                auto* to = reinterpret_cast<Pixel*>(canvas.scanLine(y));
+                for (int x = 0; x < length; ++x) {
+                    from[x] = pixel(mix.first, mix.kinds, true);
+                    to[x] = pixel(mix.canvasFirst, mix.canvasKinds, false);
+                }
+            }
+            for (const double opacity : {1.0, 0.5, 0.3}) {
+                QImage painted = canvas.copy(), blended = canvas.copy();
+                QPainter painter(&painted);
+                painter.setOpacity(opacity);
+                painter.drawImage(0, 0, picture);
+                painter.end();
+                for (int y = 0; y < rows; ++y) {
+                    blend(reinterpret_cast<const Pixel*>(picture.constScanLine(y)),
+                          reinterpret_cast<Pixel*>(blended.scanLine(y)), length, opacity, length);
+                }
+                if (blended != painted) {
+                    return false;
+                }
+            }
+        }
+    }
+    return true;
+}
+}  // namespace
+
+CanvasRowBlend CanvasBlendLikeQt() {
+    static const CanvasRowBlend chosen = [] {
+#ifdef TILVEX_AVX2_PATHS
+        if (HasAvx2()) {
+            for (const CanvasRowBlend blend : {&blendRow<8, 4>, &blendRow<4, 4>}) {
+                if (layLikeThePainter(blend)) {
+                    return blend;
+                }
+            }
+        }
+#endif
+        return static_cast<CanvasRowBlend>(nullptr);
+    }();
+    return chosen;
+}
