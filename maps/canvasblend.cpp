@@ -156,7 +156,6 @@ TILVEX_AVX2 bool blendRow(const Pixel* source, Pixel* canvas, int length, double
     }
     return true;
 }
-#endif
 
 // Rows of every length up to the longest and of each mix of clear, opaque and translucent
 // pixels, laid by the painter and by blend with every pixel summed that needs it: the same
@@ -208,6 +207,7 @@ bool layLikeThePainter(CanvasRowBlend blend) {
     }
     return true;
 }
+#endif
 }  // namespace
 
 CanvasRowBlend CanvasBlendLikeQt() {

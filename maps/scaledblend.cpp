@@ -239,10 +239,9 @@ bool BlendScaled(QPainter& painter, const QTransform& matrix, const QImage& pict
     }
     // The source pixels of a row's span are the same in every row (shifted one way for a
     // scaled picture, the other for a turned one); whether Qt steps in fixed point may change.
-    // They are gathered at the canvas's size, then laid here where no blending is needed,
-    // else over the canvas by the painter untransformed over the same spans, so Qt blends
-    // them as it would have (its 16-bit blend onto ARGB32 rounds by where a pixel falls in
-    // the span and by which of its vector paths runs).
+    // They are gathered at the canvas's size, then laid over the same spans as Qt would have
+    // laid them (its 16-bit blend onto ARGB32 rounds by where a pixel falls in the span and by
+    // which of its vector paths runs).
     const Inverse inv(inverted);
     const int lastAlong = turned ? picture.height() - 1 : picture.width() - 1;
     const int lastAcross = turned ? picture.width() - 1 : picture.height() - 1;
