@@ -96,6 +96,35 @@ TILVEX_AVX2 inline Pixel narrowedAlone(Lanes w, Pixel a) {
     return packed(div257(w));
 }
 
+// Eight source pixels over eight canvas pixels, for the ones that come back whole.
+struct Eight {
+    __m256i s, d, top = _mm256_set1_epi32(static_cast<int>(0xFF000000u)), none = _mm256_setzero_si256();
+
+    TILVEX_AVX2 Eight(const Pixel* source, const Pixel* canvas)
+        : s(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(source))),
+          d(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(canvas))) {}
+
+    TILVEX_AVX2 __m256i canvasOpaque() const {
+        return _mm256_cmpeq_epi32(_mm256_and_si256(d, top), top);
+    }
+
+    TILVEX_AVX2 __m256i whole(bool fullOpacity) const {
+        const __m256i canvasClear = _mm256_cmpeq_epi32(_mm256_and_si256(d, top), none);
+        __m256i lanes = _mm256_and_si256(_mm256_cmpeq_epi32(s, none), _mm256_or_si256(canvasOpaque(), canvasClear));
+        if (fullOpacity) {
+            lanes = _mm256_or_si256(lanes, _mm256_cmpeq_epi32(_mm256_and_si256(s, top), top));
+        }
+        return lanes;
+    }
+
+    // Where each comes back whole: the source pixel unless clear, else the canvas's if opaque.
+    TILVEX_AVX2 void keep(Pixel* to) const {
+        const __m256i canvasKept = _mm256_and_si256(d, canvasOpaque());
+        const __m256i sourceClear = _mm256_cmpeq_epi32(s, none);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(to), _mm256_blendv_epi8(s, canvasKept, sourceClear));
+    }
+};
+
 // FetchWidth and StoreWidth: the pixels in one of Qt's vectors when it widens the canvas and
 // when it stores the sums, which depend on the processor's instructions Qt picks.
 template <int FetchWidth, int StoreWidth>
@@ -107,12 +136,27 @@ TILVEX_AVX2 bool blendRow(const Pixel* source, Pixel* canvas, int length, double
     const auto whole = [coverage](Pixel s, Pixel d) {
         return (s >= 0xFF000000u && coverage == 255) || (s == 0 && (d >= 0xFF000000u || d < 0x01000000u));
     };
+    const auto kept = [](Pixel s, Pixel d) { return s != 0 ? s : d >= 0xFF000000u ? d : 0; };
+    const int eights = length - length % 8;
     int toSum = 0;
-    for (int i = 0; i < length; ++i) {
+    for (int i = 0; i < eights; i += 8) {
+        toSum += 8 - _mm_popcnt_u32(static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(
+                         Eight(source + i, canvas + i).whole(coverage == 255)))));
+    }
+    for (int i = eights; i < length; ++i) {
         toSum += whole(source[i], canvas[i]) ? 0 : 1;
     }
     if (toSum > most) {
         return false;
+    }
+    if (toSum == 0) {
+        for (int i = 0; i < eights; i += 8) {
+            Eight(source + i, canvas + i).keep(canvas + i);
+        }
+        for (int i = eights; i < length; ++i) {
+            canvas[i] = kept(source[i], canvas[i]);
+        }
+        return true;
     }
     Lanes sums[Longest];
     std::array<Pixel, Longest> alpha;
@@ -127,7 +171,7 @@ TILVEX_AVX2 bool blendRow(const Pixel* source, Pixel* canvas, int length, double
         for (int i = first; i < end; ++i) {
             const Pixel s = source[i], d = canvas[i];
             if (whole(s, d)) {
-                canvas[i] = s != 0 ? s : d >= 0xFF000000u ? d : 0;
+                canvas[i] = kept(s, d);
                 alpha[i] = canvas[i] != 0 ? 65535 : 0;
             } else {
                 Lanes w = premultiplied(d, opaque);

@@ -254,9 +254,10 @@ bool BlendScaled(QPainter& painter, const QTransform& matrix, const QImage& pict
     const int rows = spans.bottom - spans.top;
     thread_local std::vector<std::uint32_t> gathered;
     gathered.resize(static_cast<std::size_t>(length) * static_cast<std::size_t>(rows));
-    // Rows that read the source row the row above read, at the same steps, are its copies.
-    thread_local std::vector<char> repeated;
-    repeated.assign(static_cast<std::size_t>(rows), 0);
+    // Rows that read the source row the row above read, at the same steps, are its copies: each
+    // row is held by the gathered row it copies, and gathered again only where that is needed.
+    thread_local std::vector<int> held;
+    held.resize(static_cast<std::size_t>(rows));
     const std::size_t bytes = static_cast<std::size_t>(length) * 4;
     std::uint32_t opaque = 0xFF000000u;
     int readRow = -1;
@@ -273,11 +274,12 @@ bool BlendScaled(QPainter& painter, const QTransform& matrix, const QImage& pict
             resampled = true;
         }
         const int across = inv.across(y, fixed, turned, lastAcross);
+        const auto r = static_cast<std::size_t>(y - spans.top);
         if (across == readRow && !resampled) {
-            std::memcpy(to, to - length, bytes);
-            repeated[static_cast<std::size_t>(y - spans.top)] = 1;
+            held[r] = held[r - 1];
             continue;
         }
+        held[r] = static_cast<int>(r);
         readRow = across;
         const std::uint32_t* from = source + across * acrossStep;
         for (int i = 0; i < length; ++i) {
@@ -285,20 +287,31 @@ bool BlendScaled(QPainter& painter, const QTransform& matrix, const QImage& pict
             opaque &= to[i];
         }
     }
+    const auto pixels = [&](int r) {
+        return gathered.data() + static_cast<std::size_t>(held[static_cast<std::size_t>(r)]) * length;
+    };
+    const auto gatherAll = [&](int from, int end) {
+        for (int r = from; r < end; ++r) {
+            if (held[static_cast<std::size_t>(r)] != r) {
+                std::memcpy(gathered.data() + static_cast<std::size_t>(r) * length, pixels(r), bytes);
+                held[static_cast<std::size_t>(r)] = r;
+            }
+        }
+    };
     const qsizetype line = canvas.bytesPerLine() / 4;
     auto* const first = reinterpret_cast<std::uint32_t*>(canvas.bits()) + spans.top * line + spans.left;
     // Opaque pixels at full opacity replace the canvas's in every path of Qt's.
     if (opaque == 0xFF000000u && painter.opacity() == 1.0) {
         std::uint32_t* row = first;
-        for (const std::uint32_t* from = gathered.data(); from != gathered.data() + gathered.size();
-             from += length, row += line) {
-            std::memcpy(row, from, bytes);
+        for (int r = 0; r < rows; ++r, row += line) {
+            std::memcpy(row, pixels(r), bytes);
         }
         return true;
     }
     // The gathered rows from first to end, over the canvas by the painter at their own size,
     // which blends them as the scaled drawing does.
     const auto paint = [&](int from, int end) {
+        gatherAll(from, end);
         const QImage laid(reinterpret_cast<const uchar*>(gathered.data() + static_cast<std::size_t>(from) * length),
                           length, end - from, length * 4, QImage::Format_ARGB32_Premultiplied);
         const QTransform kept = painter.worldTransform();
@@ -316,7 +329,7 @@ bool BlendScaled(QPainter& painter, const QTransform& matrix, const QImage& pict
         int painted = -1;  // the first row of a run left to the painter
         std::uint32_t* row = first;
         for (int r = 0; r < rows; ++r, row += line) {
-            if (repeated[static_cast<std::size_t>(r)] != 0) {
+            if (held[static_cast<std::size_t>(r)] != r) {
                 if (painted >= 0) {
                     paint(painted, r);
                     painted = -1;
@@ -327,8 +340,7 @@ bool BlendScaled(QPainter& painter, const QTransform& matrix, const QImage& pict
                 }
             }
             std::memcpy(under.data(), row, bytes);
-            if (!blend(gathered.data() + static_cast<std::size_t>(r) * length, row, length, painter.opacity(),
-                       length / 4)) {
+            if (!blend(pixels(r), row, length, painter.opacity(), length / 4)) {
                 painted = painted < 0 ? r : painted;
             } else if (painted >= 0) {
                 paint(painted, r);
@@ -340,6 +352,7 @@ bool BlendScaled(QPainter& painter, const QTransform& matrix, const QImage& pict
         }
         return true;
     }
+    gatherAll(0, rows);
     if (painter.opacity() == 1.0 && laidAsTheyAre(gathered.data(), canvas, spans)) {
         return true;
     }
