@@ -164,6 +164,15 @@ TILVEX_AVX2 bool blendRow(const Pixel* source, Pixel* canvas, int length, double
     int count = 0;
     for (int first = 0; first < length; first += FetchWidth) {
         const int end = std::min(first + FetchWidth, length);
+        // A vector of pixels that all come back whole holds no sum, so neither do the store's
+        // vectors inside it, whose alphas are then never asked.
+        if (end - first == 8) {
+            const Eight eight(source + first, canvas + first);
+            if (_mm256_movemask_ps(_mm256_castsi256_ps(eight.whole(coverage == 255))) == 0xFF) {
+                eight.keep(canvas + first);
+                continue;
+            }
+        }
         bool opaque = true;
         for (int i = first; i < end; ++i) {
             opaque = opaque && canvas[i] >= 0xFF000000u;
