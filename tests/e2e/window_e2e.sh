@@ -36,6 +36,12 @@ done
 [ -s "$work/displayfd" ] || { echo "SKIP: Xvfb did not start"; cat "$work/xvfb.log"; exit 77; }
 export DISPLAY=":$(head -n1 "$work/displayfd")"
 unset QT_QPA_PLATFORM
+# On a busy machine the display named may not take clients at once; the window aborts without one.
+for _ in $(seq 100); do
+  xwininfo -root >/dev/null 2>&1 && break
+  sleep 0.1
+done
+xwininfo -root >/dev/null 2>&1 || { echo "SKIP: Xvfb does not answer on $DISPLAY"; cat "$work/xvfb.log"; exit 77; }
 
 # The program in a folder of its own: Errors.Log and info.ini live beside it.
 cp "$build/tilvex-converter" "$work/"
