@@ -125,39 +125,26 @@ struct Eight {
     }
 };
 
-// FetchWidth and StoreWidth: the pixels in one of Qt's vectors when it widens the canvas and
-// when it stores the sums, which depend on the processor's instructions Qt picks.
+// The painter's opacity in 256ths, truncated, scales each span's full coverage.
+Pixel coverageOf(double opacity) {
+    return (255 * static_cast<Pixel>(opacity * 256)) >> 8;
+}
+
+// An opaque pixel at full opacity, or a clear one over an opaque or clear pixel, comes back
+// whole from every path: the source pixel unless clear, else the canvas's if opaque.
+bool whole(Pixel s, Pixel d, bool fullOpacity) {
+    return (s >= 0xFF000000u && fullOpacity) || (s == 0 && (d >= 0xFF000000u || d < 0x01000000u));
+}
+
+Pixel kept(Pixel s, Pixel d) {
+    return s != 0 ? s : d >= 0xFF000000u ? d : 0;
+}
+
+// A row laid with its sums made as Qt makes them, where FetchWidth and StoreWidth are the
+// pixels in one of Qt's vectors when it widens the canvas and when it stores the sums (they
+// depend on the processor's instructions Qt picks).
 template <int FetchWidth, int StoreWidth>
-TILVEX_AVX2 bool blendRow(const Pixel* source, Pixel* canvas, int length, double opacity, int most) {
-    // The painter's opacity in 256ths, truncated, scales each span's full coverage.
-    const Pixel coverage = (255 * static_cast<Pixel>(opacity * 256)) >> 8;
-    // An opaque pixel at full opacity, or a clear one over an opaque or clear pixel, comes
-    // back whole from every path; the rest are summed.
-    const auto whole = [coverage](Pixel s, Pixel d) {
-        return (s >= 0xFF000000u && coverage == 255) || (s == 0 && (d >= 0xFF000000u || d < 0x01000000u));
-    };
-    const auto kept = [](Pixel s, Pixel d) { return s != 0 ? s : d >= 0xFF000000u ? d : 0; };
-    const int eights = length - length % 8;
-    int toSum = 0;
-    for (int i = 0; i < eights; i += 8) {
-        toSum += 8 - _mm_popcnt_u32(static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(
-                         Eight(source + i, canvas + i).whole(coverage == 255)))));
-    }
-    for (int i = eights; i < length; ++i) {
-        toSum += whole(source[i], canvas[i]) ? 0 : 1;
-    }
-    if (toSum > most) {
-        return false;
-    }
-    if (toSum == 0) {
-        for (int i = 0; i < eights; i += 8) {
-            Eight(source + i, canvas + i).keep(canvas + i);
-        }
-        for (int i = eights; i < length; ++i) {
-            canvas[i] = kept(source[i], canvas[i]);
-        }
-        return true;
-    }
+TILVEX_AVX2 void laySums(const Pixel* source, Pixel* canvas, int length, Pixel coverage) {
     Lanes sums[Longest];
     std::array<Pixel, Longest> alpha;
     std::array<int, Longest> summed;
@@ -179,7 +166,7 @@ TILVEX_AVX2 bool blendRow(const Pixel* source, Pixel* canvas, int length, double
         }
         for (int i = first; i < end; ++i) {
             const Pixel s = source[i], d = canvas[i];
-            if (whole(s, d)) {
+            if (whole(s, d, coverage == 255)) {
                 canvas[i] = kept(s, d);
                 alpha[i] = canvas[i] != 0 ? 65535 : 0;
             } else {
@@ -207,13 +194,14 @@ TILVEX_AVX2 bool blendRow(const Pixel* source, Pixel* canvas, int length, double
             canvas[i] = narrowedAlone(sums[i], alpha[i]);
         }
     }
-    return true;
 }
+
+using Sums = void (*)(const Pixel* source, Pixel* canvas, int length, Pixel coverage);
 
 // Rows of every length up to the longest and of each mix of clear, opaque and translucent
 // pixels, laid by the painter and by blend with every pixel summed that needs it: the same
 // bytes or not.
-bool layLikeThePainter(CanvasRowBlend blend) {
+bool layLikeThePainter(Sums sums) {
     std::minstd_rand random(20261211);
     // Kinds from first to first + kinds - 1 of clear, opaque and translucent.
     const auto pixel = [&](unsigned first, unsigned kinds, bool premultiplied) -> Pixel {
@@ -249,8 +237,8 @@ bool layLikeThePainter(CanvasRowBlend blend) {
                 painter.drawImage(0, 0, picture);
                 painter.end();
                 for (int y = 0; y < rows; ++y) {
-                    blend(reinterpret_cast<const Pixel*>(picture.constScanLine(y)),
-                          reinterpret_cast<Pixel*>(blended.scanLine(y)), length, opacity, length);
+                    sums(reinterpret_cast<const Pixel*>(picture.constScanLine(y)),
+                         reinterpret_cast<Pixel*>(blended.scanLine(y)), length, coverageOf(opacity));
                 }
                 if (blended != painted) {
                     return false;
@@ -260,21 +248,59 @@ bool layLikeThePainter(CanvasRowBlend blend) {
     }
     return true;
 }
+
+// The sums that lay the probe's rows as the painter does, found once; null where none do.
+Sums sumsLikeQt() {
+    static const Sums chosen = [] {
+        for (const Sums sums : {&laySums<8, 4>, &laySums<4, 4>}) {
+            if (layLikeThePainter(sums)) {
+                return sums;
+            }
+        }
+        return static_cast<Sums>(nullptr);
+    }();
+    return chosen;
+}
+
+// Rows of whole pixels are laid without the probe, which only rows with sums need.
+TILVEX_AVX2 bool blendRow(const Pixel* source, Pixel* canvas, int length, double opacity, int most) {
+    const Pixel coverage = coverageOf(opacity);
+    const int eights = length - length % 8;
+    int toSum = 0;
+    for (int i = 0; i < eights; i += 8) {
+        toSum += 8 - _mm_popcnt_u32(static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(
+                         Eight(source + i, canvas + i).whole(coverage == 255)))));
+    }
+    for (int i = eights; i < length; ++i) {
+        toSum += whole(source[i], canvas[i], coverage == 255) ? 0 : 1;
+    }
+    if (toSum > most) {
+        return false;
+    }
+    if (toSum == 0) {
+        for (int i = 0; i < eights; i += 8) {
+            Eight(source + i, canvas + i).keep(canvas + i);
+        }
+        for (int i = eights; i < length; ++i) {
+            canvas[i] = kept(source[i], canvas[i]);
+        }
+        return true;
+    }
+    const Sums sums = sumsLikeQt();
+    if (sums == nullptr) {
+        return false;
+    }
+    sums(source, canvas, length, coverage);
+    return true;
+}
 #endif
 }  // namespace
 
 CanvasRowBlend CanvasBlendLikeQt() {
-    static const CanvasRowBlend chosen = [] {
 #ifdef TILVEX_AVX2_PATHS
-        if (HasAvx2()) {
-            for (const CanvasRowBlend blend : {&blendRow<8, 4>, &blendRow<4, 4>}) {
-                if (layLikeThePainter(blend)) {
-                    return blend;
-                }
-            }
-        }
+    if (HasAvx2()) {
+        return &blendRow;
+    }
 #endif
-        return static_cast<CanvasRowBlend>(nullptr);
-    }();
-    return chosen;
+    return nullptr;
 }

@@ -1,7 +1,5 @@
 #include "maps/canvasblend.h"
 
-#include "imaging/vectorunits.h"
-
 #include <gtest/gtest.h>
 
 #include <QPainter>
@@ -24,16 +22,12 @@ Row repeated(std::initializer_list<std::uint32_t> pattern, std::size_t length) {
 // by hand; and a row with a pixel to sum is refused whole, untouched, when none may be summed.
 TEST(CanvasBlend, LaysRowsAsThePainterLaysOneSpan) {
     const CanvasRowBlend blend = CanvasBlendLikeQt();
-#ifdef TILVEX_AVX2_PATHS
-    // Debian 12's Qt on a processor with AVX2, whose spans the sums were made after, must pass
-    // the probe; another may lay spans otherwise, and then the painter lays every row.
-    if (QString(qVersion()).startsWith("6.4.") && HasAvx2()) {
-        ASSERT_NE(blend, nullptr) << "the sums differ from this Qt's";
-    }
-#endif
     if (blend == nullptr) {
-        GTEST_SKIP() << "Qt " << qVersion() << " lays spans in a way not known here: the painter lays every row";
+        GTEST_SKIP() << "without AVX2 the painter lays every row";
     }
+    // Debian 12's Qt, whose spans the sums were made after, must be matched; another may lay
+    // spans otherwise, and then the painter lays the rows with sums.
+    const bool known = QString(qVersion()).startsWith("6.4.");
     const struct {
         const char* name;
         Row source, canvas;
@@ -62,7 +56,10 @@ TEST(CanvasBlend, LaysRowsAsThePainterLaysOneSpan) {
         Row laid = c.canvas;
         EXPECT_FALSE(blend(c.source.data(), laid.data(), length, c.opacity, 0)) << c.name;
         EXPECT_EQ(laid, c.canvas) << c.name << ": touched though refused";
-        ASSERT_TRUE(blend(c.source.data(), laid.data(), length, c.opacity, length)) << c.name;
+        if (!blend(c.source.data(), laid.data(), length, c.opacity, length)) {
+            ASSERT_FALSE(known) << "the sums differ from this Qt's";
+            GTEST_SKIP() << "Qt " << qVersion() << " lays spans in a way not known here: the painter lays them";
+        }
         for (int x = 0; x < length; ++x) {
             EXPECT_EQ(laid[static_cast<std::size_t>(x)], painted.pixel(x, 0)) << c.name << " at " << x;
         }
