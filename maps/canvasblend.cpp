@@ -13,6 +13,21 @@ using Pixel = std::uint32_t;
 // Qt lays a span in pieces longer than this; the spans here are never longer.
 constexpr int Longest = 1024;
 
+// The painter's opacity in 256ths, truncated, scales each span's full coverage.
+Pixel coverageOf(double opacity) {
+    return (255 * static_cast<Pixel>(opacity * 256)) >> 8;
+}
+
+// An opaque pixel at full opacity, or a clear one over an opaque or clear pixel, comes back
+// whole from every path: the source pixel unless clear, else the canvas's if opaque.
+bool whole(Pixel s, Pixel d, bool fullOpacity) {
+    return (s >= 0xFF000000u && fullOpacity) || (s == 0 && (d >= 0xFF000000u || d < 0x01000000u));
+}
+
+Pixel kept(Pixel s, Pixel d) {
+    return s != 0 ? s : d >= 0xFF000000u ? d : 0;
+}
+
 #ifdef TILVEX_AVX2_PATHS
 // One pixel's blue, green, red and alpha in the 32-bit lanes of a vector: 8 or 16 bits each.
 using Lanes = __m128i;
@@ -125,21 +140,6 @@ struct Eight {
     }
 };
 
-// The painter's opacity in 256ths, truncated, scales each span's full coverage.
-Pixel coverageOf(double opacity) {
-    return (255 * static_cast<Pixel>(opacity * 256)) >> 8;
-}
-
-// An opaque pixel at full opacity, or a clear one over an opaque or clear pixel, comes back
-// whole from every path: the source pixel unless clear, else the canvas's if opaque.
-bool whole(Pixel s, Pixel d, bool fullOpacity) {
-    return (s >= 0xFF000000u && fullOpacity) || (s == 0 && (d >= 0xFF000000u || d < 0x01000000u));
-}
-
-Pixel kept(Pixel s, Pixel d) {
-    return s != 0 ? s : d >= 0xFF000000u ? d : 0;
-}
-
 // A row laid with its sums made as Qt makes them, where FetchWidth and StoreWidth are the
 // pixels in one of Qt's vectors when it widens the canvas and when it stores the sums (they
 // depend on the processor's instructions Qt picks).
@@ -251,56 +251,72 @@ bool layLikeThePainter(Sums sums) {
 
 // The sums that lay the probe's rows as the painter does, found once; null where none do.
 Sums sumsLikeQt() {
-    static const Sums chosen = [] {
+    static const Sums chosen = []() -> Sums {
+        if (!HasAvx2()) {
+            return nullptr;
+        }
         for (const Sums sums : {&laySums<8, 4>, &laySums<4, 4>}) {
             if (layLikeThePainter(sums)) {
                 return sums;
             }
         }
-        return static_cast<Sums>(nullptr);
+        return nullptr;
     }();
     return chosen;
 }
 
-// Rows of whole pixels are laid without the probe, which only rows with sums need.
-TILVEX_AVX2 bool blendRow(const Pixel* source, Pixel* canvas, int length, double opacity, int most) {
-    const Pixel coverage = coverageOf(opacity);
-    const int eights = length - length % 8;
+// How many of the first count pixels (a multiple of eight) need sums.
+TILVEX_AVX2 int toSumByEights(const Pixel* source, const Pixel* canvas, int count, bool fullOpacity) {
     int toSum = 0;
-    for (int i = 0; i < eights; i += 8) {
-        toSum += 8 - _mm_popcnt_u32(static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(
-                         Eight(source + i, canvas + i).whole(coverage == 255)))));
+    for (int i = 0; i < count; i += 8) {
+        toSum += 8 - _mm_popcnt_u32(static_cast<unsigned>(
+                         _mm256_movemask_ps(_mm256_castsi256_ps(Eight(source + i, canvas + i).whole(fullOpacity)))));
     }
-    for (int i = eights; i < length; ++i) {
-        toSum += whole(source[i], canvas[i], coverage == 255) ? 0 : 1;
+    return toSum;
+}
+
+TILVEX_AVX2 void keepByEights(const Pixel* source, Pixel* canvas, int count) {
+    for (int i = 0; i < count; i += 8) {
+        Eight(source + i, canvas + i).keep(canvas + i);
+    }
+}
+#endif
+}  // namespace
+
+// Rows of whole pixels are laid without the probe, which only rows with sums need.
+bool BlendCanvasRow(const std::uint32_t* source, std::uint32_t* canvas, int length, double opacity, int most) {
+    const Pixel coverage = coverageOf(opacity);
+    const bool fullOpacity = coverage == 255;
+    int byEights = 0;  // the first pixels, counted and laid eight at a time
+    int toSum = 0;
+#ifdef TILVEX_AVX2_PATHS
+    if (HasAvx2()) {
+        byEights = length - length % 8;
+        toSum = toSumByEights(source, canvas, byEights, fullOpacity);
+    }
+#endif
+    for (int i = byEights; i < length; ++i) {
+        toSum += whole(source[i], canvas[i], fullOpacity) ? 0 : 1;
     }
     if (toSum > most) {
         return false;
     }
     if (toSum == 0) {
-        for (int i = 0; i < eights; i += 8) {
-            Eight(source + i, canvas + i).keep(canvas + i);
+#ifdef TILVEX_AVX2_PATHS
+        if (byEights > 0) {
+            keepByEights(source, canvas, byEights);
         }
-        for (int i = eights; i < length; ++i) {
+#endif
+        for (int i = byEights; i < length; ++i) {
             canvas[i] = kept(source[i], canvas[i]);
         }
         return true;
     }
-    const Sums sums = sumsLikeQt();
-    if (sums == nullptr) {
-        return false;
-    }
-    sums(source, canvas, length, coverage);
-    return true;
-}
-#endif
-}  // namespace
-
-CanvasRowBlend CanvasBlendLikeQt() {
 #ifdef TILVEX_AVX2_PATHS
-    if (HasAvx2()) {
-        return &blendRow;
+    if (const Sums sums = sumsLikeQt(); sums != nullptr) {
+        sums(source, canvas, length, coverage);
+        return true;
     }
 #endif
-    return nullptr;
+    return false;
 }

@@ -156,34 +156,6 @@ struct Inverse {
     }
 };
 
-// Opaque pixels at full opacity replace the canvas's and clear ones leave an opaque or clear
-// canvas pixel as it is, with no product Qt's blend rounds (its 16-bit values of 8-bit ones
-// come back whole): where every pixel is such, they are laid here, else false with nothing laid.
-bool laidAsTheyAre(const std::uint32_t* pixels, QImage& canvas, const Spans& spans) {
-    const int length = spans.right - spans.left;
-    const qsizetype line = canvas.bytesPerLine() / 4;
-    const std::uint32_t* from = pixels;
-    const auto* first =
-        reinterpret_cast<const std::uint32_t*>(canvas.constBits()) + spans.top * line + spans.left;
-    for (const std::uint32_t* to = first; to != first + (spans.bottom - spans.top) * line;
-         to += line, from += length) {
-        for (int i = 0; i < length; ++i) {
-            if (from[i] < 0xFF000000u && (from[i] != 0 || (to[i] < 0xFF000000u && to[i] != 0))) {
-                return false;
-            }
-        }
-    }
-    from = pixels;
-    std::uint32_t* to = reinterpret_cast<std::uint32_t*>(canvas.bits()) + spans.top * line + spans.left;
-    for (int y = spans.top; y < spans.bottom; ++y, to += line, from += length) {
-        for (int i = 0; i < length; ++i) {
-            if (from[i] != 0) {
-                to[i] = from[i];
-            }
-        }
-    }
-    return true;
-}
 }  // namespace
 
 bool BlendScaled(QPainter& painter, const QTransform& matrix, const QImage& picture, const QRectF& target) {
@@ -290,14 +262,6 @@ bool BlendScaled(QPainter& painter, const QTransform& matrix, const QImage& pict
     const auto pixels = [&](int r) {
         return gathered.data() + static_cast<std::size_t>(held[static_cast<std::size_t>(r)]) * length;
     };
-    const auto gatherAll = [&](int from, int end) {
-        for (int r = from; r < end; ++r) {
-            if (held[static_cast<std::size_t>(r)] != r) {
-                std::memcpy(gathered.data() + static_cast<std::size_t>(r) * length, pixels(r), bytes);
-                held[static_cast<std::size_t>(r)] = r;
-            }
-        }
-    };
     const qsizetype line = canvas.bytesPerLine() / 4;
     auto* const first = reinterpret_cast<std::uint32_t*>(canvas.bits()) + spans.top * line + spans.left;
     // Opaque pixels at full opacity replace the canvas's in every path of Qt's.
@@ -309,9 +273,14 @@ bool BlendScaled(QPainter& painter, const QTransform& matrix, const QImage& pict
         return true;
     }
     // The gathered rows from first to end, over the canvas by the painter at their own size,
-    // which blends them as the scaled drawing does.
+    // which blends them as the scaled drawing does; the rows it reads gathered first.
     const auto paint = [&](int from, int end) {
-        gatherAll(from, end);
+        for (int r = from; r < end; ++r) {
+            if (held[static_cast<std::size_t>(r)] != r) {
+                std::memcpy(gathered.data() + static_cast<std::size_t>(r) * length, pixels(r), bytes);
+                held[static_cast<std::size_t>(r)] = r;
+            }
+        }
         const QImage laid(reinterpret_cast<const uchar*>(gathered.data() + static_cast<std::size_t>(from) * length),
                           length, end - from, length * 4, QImage::Format_ARGB32_Premultiplied);
         const QTransform kept = painter.worldTransform();
@@ -323,7 +292,7 @@ bool BlendScaled(QPainter& painter, const QTransform& matrix, const QImage& pict
     // a row of the same pixels over the same canvas pixels as the row above (an enlarged tile's
     // rows over an enlarged map's) comes out as that row did. Rows with many pixels to sum are
     // left to the painter, in runs.
-    if (const CanvasRowBlend blend = CanvasBlendLikeQt(); blend != nullptr && painter.opacity() >= 1.0 / 256) {
+    if (painter.opacity() >= 1.0 / 256) {
         thread_local std::vector<std::uint32_t> under;
         under.resize(static_cast<std::size_t>(length));
         int painted = -1;  // the first row of a run left to the painter
@@ -340,7 +309,7 @@ bool BlendScaled(QPainter& painter, const QTransform& matrix, const QImage& pict
                 }
             }
             std::memcpy(under.data(), row, bytes);
-            if (!blend(pixels(r), row, length, painter.opacity(), length / 4)) {
+            if (!BlendCanvasRow(pixels(r), row, length, painter.opacity(), length / 4)) {
                 painted = painted < 0 ? r : painted;
             } else if (painted >= 0) {
                 paint(painted, r);
@@ -350,10 +319,6 @@ bool BlendScaled(QPainter& painter, const QTransform& matrix, const QImage& pict
         if (painted >= 0) {
             paint(painted, rows);
         }
-        return true;
-    }
-    gatherAll(0, rows);
-    if (painter.opacity() == 1.0 && laidAsTheyAre(gathered.data(), canvas, spans)) {
         return true;
     }
     paint(0, rows);
